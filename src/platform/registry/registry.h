@@ -1,0 +1,58 @@
+// The registry in the shape of the Win32 Reg* calls: status codes as numbers,
+// values queried in two steps (type and size first, then the data).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace varnolt {
+
+using HKEY = uintptr_t;
+constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
+constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+
+constexpr int32_t ERROR_SUCCESS = 0;
+constexpr int32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr int32_t ERROR_ACCESS_DENIED = 5;
+constexpr int32_t ERROR_INVALID_HANDLE = 6;
+constexpr int32_t ERROR_MORE_DATA = 234;
+
+constexpr uint32_t KEY_QUERY_VALUE = 0x0001;
+constexpr uint32_t KEY_SET_VALUE = 0x0002;
+constexpr uint32_t KEY_CREATE_SUB_KEY = 0x0004;
+constexpr uint32_t KEY_READ = 0x20019;
+constexpr uint32_t KEY_WRITE = 0x20006;
+constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;
+
+constexpr uint32_t REG_NONE = 0;
+constexpr uint32_t REG_SZ = 1;
+constexpr uint32_t REG_EXPAND_SZ = 2;
+constexpr uint32_t REG_BINARY = 3;
+constexpr uint32_t REG_DWORD = 4;
+constexpr uint32_t REG_MULTI_SZ = 7;
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+
+  // Opens root\subkey with the access mask; key and value names ignore letter case.
+  virtual int32_t RegOpenKeyEx(HKEY root, const std::string& subkey, uint32_t options, uint32_t access,
+                               HKEY* result) = 0;
+  // data == nullptr: stores the type and the data size (REG_SZ counts its NUL).
+  // Otherwise copies the data when *size is large enough (ERROR_MORE_DATA if
+  // not) and sets *size to the bytes written. type may be null.
+  virtual int32_t RegQueryValueEx(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                  uint32_t* size) = 0;
+  virtual int32_t RegCloseKey(HKEY key) = 0;
+
+  // Writers, for registration and administration. A write replaces the hive
+  // file atomically and keeps every key and value it does not touch.
+  virtual int32_t RegCreateKeyEx(HKEY root, const std::string& subkey, uint32_t access, HKEY* result) = 0;
+  virtual int32_t RegSetValueEx(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                                uint32_t size) = 0;
+  virtual int32_t RegDeleteValue(HKEY key, const std::string& name) = 0;
+  // Removes root\subkey with all its subkeys and values.
+  virtual int32_t RegDeleteTree(HKEY root, const std::string& subkey) = 0;
+};
+
+}  // namespace varnolt

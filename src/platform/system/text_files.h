@@ -1,0 +1,57 @@
+// Text files and directories as the filter sees them. Paths are the texts the
+// filter composes, with "\" as separator; every "\" becomes "/" when a path
+// reaches the file system. Failures throw ComError with the runtime numbers
+// (53 File not found, 70 Permission denied, 75 Path/File access error, 76 Path not found).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace varnolt {
+
+// Maps the composed "\" separators to "/" for the file system.
+std::string ToFileSystemPath(const std::string& path);
+
+// Reads one text file line by line; lines end in CR LF, LF, or at the end of the file.
+class TextReader {
+ public:
+  virtual ~TextReader() = default;
+  // Stores the next line without its ending in *line; false at the end of the file.
+  virtual bool ReadLine(std::string* line) = 0;
+};
+
+// Result of creating one directory.
+struct CreateDirectoryResult {
+  bool created = false;         // a new directory was made
+  bool already_exists = false;  // something of that name was already there
+  int error_code = 0;           // errno of the failure, 0 when created
+};
+
+class TextFiles {
+ public:
+  virtual ~TextFiles() = default;
+
+  // Appends text + CR LF as one write, creating the file (never its directory)
+  // when missing. A last line without ending is ended first.
+  virtual void AppendLine(const std::string& path, const std::string& text) = 0;
+
+  // Opens an existing file for reading; throws 53 when it is missing.
+  virtual std::unique_ptr<TextReader> OpenForReading(const std::string& path) = 0;
+
+  // Creates one directory (not its parents).
+  virtual CreateDirectoryResult CreateDirectory(const std::string& path) = 0;
+
+  // -1 (all bits set) when nothing can be found at the path, else attribute bits
+  // (0x10 directory, 0x80 normal file).
+  virtual int32_t GetFileAttributes(const std::string& path) = 0;
+
+  // Deletes a file; returns 0 on success, else errno.
+  virtual int DeleteFile(const std::string& path) = 0;
+};
+
+constexpr int32_t kInvalidFileAttributes = -1;
+constexpr int32_t kFileAttributeDirectory = 0x10;
+constexpr int32_t kFileAttributeNormal = 0x80;
+
+}  // namespace varnolt
