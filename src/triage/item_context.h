@@ -1,0 +1,79 @@
+// What one save event knows about its item: the kind of event, the settings
+// snapshot, the pieces of the item URL, the user's data paths and the spam
+// engine instance. Lives for one event and is shared by its branches.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/com/unknown.h"
+#include "store/record.h"
+#include "triage/spam_engine.h"
+
+namespace varnolt {
+
+class ExchangeFilter;
+class Platform;
+
+enum class SaveEventKind {
+  NewMail,
+  MovedByUser,
+};
+
+// The kind of an event by exact comparison of its whole flags value; nothing
+// for flags the filter does not handle.
+std::optional<SaveEventKind> SaveEventKindFromFlags(int32_t lFlags);
+
+// "New Mail" or "Mail moved by User": the start of the trace line.
+const char* SaveEventLabel(SaveEventKind kind);
+
+struct ItemContext {
+  SaveEventKind kind = SaveEventKind::NewMail;
+  int32_t flags = 0;
+  std::string item_url;
+  uint32_t start_ticks = 0;
+  std::string trace_line;
+
+  // Settings snapshot (DebugLevel lives on the filter object).
+  int32_t hide_spam = 0;
+  int32_t provider_mode = 0;
+  std::string use_junk_mail_folder;
+  int32_t use_white_list = 0;
+  int32_t auto_white_list = 0;
+
+  std::string domain;
+  std::string user;
+  std::string mail_file;
+  std::string spambox_url;
+  std::string junk_folder_url;
+  bool junk_folder_found = false;
+  bool spambox_unusable = false;
+  std::string domain_dir;
+  std::string dat_path;
+  std::string sender_address;
+
+  ComPtr<IExStoreDispEventInfo> event_info;
+  std::shared_ptr<Record> item_record;  // null until the driver takes it from the event
+  std::unique_ptr<SpamEngine> engine;   // null until first needed
+
+  // The event's record; throws ComError when the event has none.
+  Record& ItemRecord();
+  // The event's connection, read afresh on every call; throws ComError when
+  // the event has none. The caller keeps the pointer for as long as it uses it.
+  std::shared_ptr<Connection> EventConnection();
+  // The event's engine, made through the platform on first use.
+  SpamEngine& Engine(Platform& platform);
+};
+
+// Appends to the trace line when the filter's DebugLevel is not 0.
+void AppendTrace(const ExchangeFilter& filter, ItemContext& ctx, const std::string& text);
+
+// One line through the filter's Log; a failed status becomes a ComError.
+void LogLine(ExchangeFilter& filter, const std::string& text);
+
+// LogLine when the filter's DebugLevel is not 0.
+void LogInfo(ExchangeFilter& filter, const std::string& text);
+
+}  // namespace varnolt

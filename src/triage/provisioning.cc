@@ -1,0 +1,71 @@
+#include "triage/provisioning.h"
+
+#include "diagnostics/event_log_writer.h"
+#include "host/exchange_filter.h"
+#include "manual/user_manual.h"
+#include "platform/com/com_error.h"
+#include "store/item_addressing.h"
+#include "triage/item_context.h"
+
+namespace varnolt {
+namespace {
+
+void CheckDataPathName(const char* what, const std::string& name) {
+  const bool unsafe = name.empty() || name == "." || name == ".." ||
+                      name.find_first_of(std::string("\\/\0", 3)) != std::string::npos;
+  if (!unsafe) return;
+  std::string shown;
+  for (char c : name) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+  throw ComError(kInvalidProcedureCall,
+                 std::string(what) + " name \"" + shown + "\" of the item URL cannot name a file in the data folder");
+}
+
+bool Exists(TextFiles& files, const std::string& path) {
+  return files.GetFileAttributes(path) != kInvalidFileAttributes;
+}
+
+}  // namespace
+
+void CheckDataPathNames(const std::string& domain, const std::string& user) {
+  CheckDataPathName("Domain", domain);
+  CheckDataPathName("User", user);
+}
+
+void BuildDataPaths(const ExchangeFilter& filter, ItemContext& ctx) {
+  ctx.domain_dir = filter.DataFolder() + ctx.domain;
+  ctx.dat_path = ctx.domain_dir + "\\" + ctx.user + ".dat";
+}
+
+void EnsureDomainDirectory(ExchangeFilter& filter, ItemContext& ctx) {
+  const CreateDirectoryResult result = filter.platform().Files().CreateDirectory(ctx.domain_dir);
+  if (result.created) {
+    AppendTrace(filter, ctx, " (Create User/Domain)");
+    ReportToEventLog(filter.platform().Events(),
+                     "Database for Exchange Domain " + ctx.domain + " successfully created.",
+                     EVENTLOG_INFORMATION_TYPE, 0);
+    return;
+  }
+  if (result.already_exists) return;  // every event after a domain's first
+  LogInfo(filter, "ERROR while checking " + ctx.domain_dir + " ,LastDllErr Code: " + std::to_string(result.error_code));
+}
+
+bool PassesProviderGate(ExchangeFilter& filter, ItemContext& ctx) {
+  if (ctx.provider_mode == 0) return true;
+  TextFiles& files = filter.platform().Files();
+  if (Exists(files, ctx.dat_path)) return true;
+  const std::string marker = ctx.dat_path + ".create";
+  if (!Exists(files, marker)) return false;
+  LogInfo(filter, "New user found, initialize database " + ctx.dat_path);
+  const int code = files.DeleteFile(marker);
+  if (code != 0) LogInfo(filter, "Cannot delete " + marker + " ,LastDllErr Code: " + std::to_string(code));
+  return true;
+}
+
+void DeliverManualToNewUser(ExchangeFilter& filter, ItemContext& ctx) {
+  if (Exists(filter.platform().Files(), ctx.dat_path)) return;
+  LogInfo(filter, "dat file does not exist, create the manual for the user.");
+  const std::string inbox = GetInbox(filter, ctx.item_url);
+  CreateUserManual(filter, *ctx.EventConnection(), filter.DataFolder(), inbox);
+}
+
+}  // namespace varnolt

@@ -1,0 +1,81 @@
+#include "triage/user_move.h"
+
+#include <algorithm>
+
+#include "host/exchange_filter.h"
+#include "store/mail_marker.h"
+#include "store/property_names.h"
+#include "store/special_folders.h"
+#include "triage/item_context.h"
+#include "trust/message_readers.h"
+#include "trust/whitelist.h"
+
+namespace varnolt {
+namespace {
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
+  return text;
+}
+
+bool MovedToDeletedItems(ExchangeFilter& filter, ItemContext& ctx) {
+  const std::string parent = Lower(ctx.ItemRecord().GetFields().Item(kParentNameField)->Value().ToText());
+  const std::string waste = Lower(DetectWasteBasket(filter, *ctx.EventConnection(), ctx.domain, ctx.user));
+  // A Deleted Items folder that could not be found matches nothing.
+  return !waste.empty() && parent == waste;
+}
+
+bool MovedIntoJunk(ItemContext& ctx) {
+  const std::string parent = Lower(ctx.ItemRecord().ParentURL());
+  return (ctx.junk_folder_found && parent == Lower(ctx.junk_folder_url)) || parent == Lower(ctx.spambox_url);
+}
+
+// Relearns the message with the user's verdict, then writes the new marker.
+void Swap(ExchangeFilter& filter, ItemContext& ctx, bool to_spam) {
+  Record& record = ctx.ItemRecord();
+  const std::string headers = GetTransportHeaders(record);
+  const std::string body = GetBodyText(record);
+  ctx.Engine(filter.platform()).Relearn(ctx.dat_path, headers, body, to_spam);
+  SetMailMarker(filter, record, to_spam ? kMarkerSpam : kMarkerHam);
+}
+
+void AutoWhiteList(ExchangeFilter& filter, ItemContext& ctx) {
+  if (ctx.use_white_list == 0 || ctx.auto_white_list == 0) return;
+  Record& record = ctx.ItemRecord();
+  TextFiles& files = filter.platform().Files();
+  ctx.sender_address = GetSenderAddress(filter, record);
+  const bool listed = InWhiteList(filter, files, record, ctx.dat_path, ctx.sender_address);
+  if (ctx.sender_address.empty() || listed) return;
+  if (AddToWhiteList(filter, files, record, ctx.dat_path, ctx.sender_address) && filter.DebugLevel() > 1) {
+    LogLine(filter, "Sender Address " + ctx.sender_address + " added to WhiteList.");
+  }
+}
+
+}  // namespace
+
+void HandleUserMove(ExchangeFilter& filter, ItemContext& ctx) {
+  if (MovedToDeletedItems(filter, ctx)) {
+    AppendTrace(filter, ctx, " to Deleted Items - leave untouched");
+    return;
+  }
+  const int32_t marker = GetMailMarker(filter, ctx.ItemRecord());
+  if (MovedIntoJunk(ctx)) {
+    if (marker == kMarkerHam) {
+      Swap(filter, ctx, true);
+      AppendTrace(filter, ctx, " was swapped to SPAM");
+    } else {
+      AppendTrace(filter, ctx, marker == kMarkerSpam ? " already parsed as SPAM" : " has no MM - leave");
+    }
+    return;
+  }
+  if (marker == kMarkerSpam) {
+    Swap(filter, ctx, false);
+    AppendTrace(filter, ctx, " was swapped to HAM (FP?)");
+    AutoWhiteList(filter, ctx);
+  } else {
+    AppendTrace(filter, ctx, marker == kMarkerHam ? " already parsed as HAM" : " has no MM - leave");
+  }
+}
+
+}  // namespace varnolt

@@ -1,0 +1,16 @@
+// A message the user moved: the move is the user's verdict.
+#pragma once
+
+namespace varnolt {
+
+class ExchangeFilter;
+struct ItemContext;
+
+// Into Deleted Items: left alone. Into the junk folder or the Spambox: a HAM
+// message is relearned and marked SPAM. Anywhere else: a SPAM message is
+// relearned and marked HAM, and its sender may join the whitelist
+// (UseWhiteList and AutoWhiteList). A message without a marker is left alone.
+// Errors of field reads and of the engine propagate.
+void HandleUserMove(ExchangeFilter& filter, ItemContext& ctx);
+
+}  // namespace varnolt

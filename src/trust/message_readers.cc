@@ -1,0 +1,64 @@
+#include "trust/message_readers.h"
+
+#include "platform/com/com_error.h"
+#include "store/property_names.h"
+
+namespace varnolt {
+namespace {
+
+// One MAPI property as text; any failure reads as empty text.
+std::string ReadMapiText(Record& record, const char* tag) {
+  try {
+    return record.GetFields().Item(MapiField(tag))->Value().ToText();
+  } catch (const ComError&) {
+    return "";
+  }
+}
+
+// The pieces of text cut at every separator, empty pieces kept. An empty text
+// has no pieces at all, which is what makes "<" at the very end a failure.
+std::string Piece(const std::string& text, char separator, size_t index) {
+  if (text.empty()) throw RuntimeError(kSubscriptOutOfRange);
+  size_t begin = 0;
+  for (size_t i = 0; i < index; ++i) {
+    const size_t at = text.find(separator, begin);
+    if (at == std::string::npos) throw RuntimeError(kSubscriptOutOfRange);
+    begin = at + 1;
+  }
+  const size_t end = text.find(separator, begin);
+  return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+}  // namespace
+
+std::string SourceText(Record& record) {
+  try {
+    return record.Source();
+  } catch (const ComError&) {
+    return "";
+  }
+}
+
+std::string GetSenderAddress(IExchangeFilter& filter, Record& record) {
+  try {
+    const std::string from = record.GetFields().Item(kFromField)->Value().ToText();
+    if (from.empty()) return "";
+    return Piece(Piece(from, '<', 1), '>', 0);
+  } catch (const ComError& e) {
+    filter.Log_Err("GetSenderAddress failed: " + e.description(), e.number(), SourceText(record));
+    return "";
+  }
+}
+
+std::string GetSenderAddrType(Record& record) { return ReadMapiText(record, "x0C1E001E"); }
+std::string GetTransportHeaders(Record& record) { return ReadMapiText(record, "x007D001E"); }
+std::string GetPlainBody(Record& record) { return ReadMapiText(record, "x1000001E"); }
+std::string GetHtmlBody(Record& record) { return ReadMapiText(record, "x1013001E"); }
+
+std::string GetBodyText(Record& record) {
+  std::string body = GetHtmlBody(record);
+  if (!body.empty()) return body;
+  return GetPlainBody(record);
+}
+
+}  // namespace varnolt

@@ -1,0 +1,34 @@
+// Read-only views of the message being saved: sender, address type, transport
+// headers and bodies. Empty text is the only "not available" answer; none of
+// them lets a failure reach the caller.
+#pragma once
+
+#include <string>
+
+#include "host/interfaces.h"
+#include "store/record.h"
+
+namespace varnolt {
+
+// The record's URL for an error report; empty text when even that fails, so a
+// report never turns into a second failure.
+std::string SourceText(Record& record);
+
+// The address inside the first "<...>" of the From header. Empty text without a
+// report when the header is empty (or the brackets are); empty text with one
+// "GetSenderAddress failed: " report when the header is missing or has no
+// usable "<".
+std::string GetSenderAddress(IExchangeFilter& filter, Record& record);
+
+// The sender's address type (x0C1E001E), e.g. "EX" or "SMTP"; silent.
+std::string GetSenderAddrType(Record& record);
+// The transport headers as received (x007D001E); empty for mail submitted inside; silent.
+std::string GetTransportHeaders(Record& record);
+// The plain body (x1000001E); silent.
+std::string GetPlainBody(Record& record);
+// The HTML body (x1013001E); silent.
+std::string GetHtmlBody(Record& record);
+// The HTML body when there is one, else the plain body: what the spam engine reads.
+std::string GetBodyText(Record& record);
+
+}  // namespace varnolt
