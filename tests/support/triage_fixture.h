@@ -1,0 +1,113 @@
+// Scenario fixture for the save event: an ExchangeFilter over a FakePlatform,
+// an in-memory MailStore with one mailbox and a scripted spam engine. Helpers
+// read like the behaviour (Marker(url), Items("Inbox"), Trace()), and any "Err:"
+// log line a test did not announce with ExpectErr fails the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/exchange_filter.h"
+#include "platform/mailstore/mail_store.h"
+#include "support/fake_platform.h"
+#include "support/scripted_engine.h"
+
+namespace varnolt::testing {
+
+// A message with defaults; Bytes() is its Internet message text.
+struct MessageSpec {
+  std::string from = "Bob Sender <bob@example.org>";
+  std::string subject = "Hello";
+  std::string body = "Hello Alice, see you tomorrow.";
+  std::string html;  // when set, a multipart/alternative with both bodies
+  std::string name;  // item name; empty: the subject + ".EML"
+  bool internal = false;
+
+  std::string Bytes() const;
+};
+
+// Event information of our own making, for events raised outside a store
+// operation (an item URL that differs from the record's, or wrapped parts).
+class TestEventInfo final : public RefCounted<IExStoreDispEventInfo> {
+ public:
+  TestEventInfo(std::shared_ptr<Connection> connection, std::shared_ptr<Record> record)
+      : connection_(std::move(connection)), record_(std::move(record)) {}
+  HRESULT QueryInterface(const IID& iid, void** out) override;
+  std::shared_ptr<Record> EventRecord() override { return record_; }
+  std::shared_ptr<Connection> EventConnection() override { return connection_; }
+
+ private:
+  std::shared_ptr<Connection> connection_;
+  std::shared_ptr<Record> record_;
+};
+
+class TriageTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kDomain = "example.com";
+  static constexpr const char* kUser = "alice";
+
+  TriageTest();
+  ~TriageTest() override;
+  void TearDown() override;
+
+  // Settings (before the first event: they are read once per platform).
+  void SetDword(const std::string& name, uint32_t value) { platform_.SetSettingDword(name, value); }
+  void SetText(const std::string& name, const std::string& value) { platform_.SetSettingText(name, value); }
+
+  // The mailbox of kUser@kDomain.
+  std::string FolderUrl(const std::string& path) const;
+  std::string AddFolder(const std::string& path);
+  bool FolderExists(const std::string& path);
+  // Delivers through the store (delivery event); returns the URL after the event.
+  std::string Deliver(const MessageSpec& message = {}, const std::string& folder = "Inbox");
+  // Stores a message without any event: a starting point for moves.
+  std::string Place(const MessageSpec& message, const std::string& folder, std::optional<int32_t> marker);
+  // The user's move through the store; returns the URL after the event.
+  std::string Move(const std::string& item_url, const std::string& folder);
+  // OnSyncSave called directly with our own event information on the record at
+  // record_url; event_url is what the filter is told. Returns the status.
+  HRESULT RaiseDirect(const std::string& record_url, const std::string& event_url, int32_t flags);
+
+  // State of items.
+  std::optional<int32_t> Marker(const std::string& url);
+  bool Hidden(const std::string& url);
+  std::vector<std::string> Items(const std::string& folder);  // item names
+  std::string Content(const std::string& url) { return store_->ReadContent(url); }
+  Variant Property(const std::string& url, const std::string& name);
+
+  // Files below the data folder (relative, "/" separated), on disk.
+  std::string DataFile(const std::string& relative) const;
+  std::string UserFile(const std::string& suffix) const;  // "example.com/alice" + suffix
+  std::string ReadDataFile(const std::string& relative) const;
+  void WriteDataFile(const std::string& relative, const std::string& bytes) const;
+  bool DataFileExists(const std::string& relative) const;
+  // The composed path of the user's database, as the engine is given it.
+  std::string DatPath() const;
+
+  // The log's messages (date-time and tick cut off), one per Log call.
+  std::vector<std::string> LogMessages() const;
+  // The same without the settings cache's "Loading ..." lines.
+  std::vector<std::string> TriageMessages() const;
+  // The last trace report ("New Mail..." or "Mail moved by User..."), "" when none.
+  std::string Trace() const;
+  // The "Err: " lines, message only.
+  std::vector<std::string> ErrorLines() const;
+  // Allows "Err: " + prefix... lines in this test.
+  void ExpectErr(const std::string& prefix) { expected_errors_.push_back(prefix); }
+
+  FakePlatform platform_;
+  std::shared_ptr<EngineScript> engine_ = std::make_shared<EngineScript>();
+  std::unique_ptr<MailStore> store_;
+  ExchangeFilter* filter_ = nullptr;
+  std::string data_folder_;  // composed, ends in "\"
+
+ private:
+  std::vector<std::string> expected_errors_;
+};
+
+}  // namespace varnolt::testing
