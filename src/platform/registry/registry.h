@@ -15,7 +15,9 @@ constexpr int32_t ERROR_SUCCESS = 0;
 constexpr int32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr int32_t ERROR_ACCESS_DENIED = 5;
 constexpr int32_t ERROR_INVALID_HANDLE = 6;
+constexpr int32_t ERROR_INVALID_PARAMETER = 87;
 constexpr int32_t ERROR_MORE_DATA = 234;
+constexpr int32_t ERROR_REGISTRY_IO_FAILED = 1016;  // the hive file could not be read or replaced
 
 constexpr uint32_t KEY_QUERY_VALUE = 0x0001;
 constexpr uint32_t KEY_SET_VALUE = 0x0002;

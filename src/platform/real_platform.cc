@@ -1,0 +1,23 @@
+#include "platform/real_platform.h"
+
+#include "platform/com/com_error.h"
+#include "platform/eventlog/file_event_log.h"
+#include "triage/spam_engine.h"
+
+namespace varnolt {
+
+RealPlatform::RealPlatform(RealPlatformOptions options)
+    : registry_(std::move(options.registry_hive_path)),
+      events_(MakeEventLog(options.event_log_target)),
+      engine_factory_(std::move(options.engine_factory)) {}
+
+RealPlatform::~RealPlatform() = default;
+
+std::unique_ptr<SpamEngine> RealPlatform::CreateSpamEngine() {
+  if (!engine_factory_) throw ComError(E_FAIL, "No spam engine is configured.");
+  auto engine = engine_factory_();
+  if (!engine) throw ComError(E_FAIL, "The spam engine could not be created.");
+  return engine;
+}
+
+}  // namespace varnolt

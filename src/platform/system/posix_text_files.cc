@@ -1,0 +1,91 @@
+#include "platform/system/posix_text_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/system/file_errors.h"
+#include "platform/system/whole_line_append.h"
+
+namespace varnolt {
+namespace {
+
+class BufferReader final : public TextReader {
+ public:
+  explicit BufferReader(std::string content) : content_(std::move(content)) {}
+
+  bool ReadLine(std::string* line) override {
+    if (pos_ >= content_.size()) return false;
+    const size_t lf = content_.find('\n', pos_);
+    if (lf == std::string::npos) {  // a last line without ending
+      line->assign(content_, pos_);
+      pos_ = content_.size();
+      return true;
+    }
+    const size_t end = lf > pos_ && content_[lf - 1] == '\r' ? lf - 1 : lf;
+    line->assign(content_, pos_, end - pos_);
+    pos_ = lf + 1;
+    return true;
+  }
+
+ private:
+  std::string content_;
+  size_t pos_ = 0;
+};
+
+std::string ReadAll(const std::string& fs_path) {
+  const int fd = ::open(fs_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileError(errno, FileAccess::kRead, fs_path);
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      throw FileError(err, FileAccess::kRead, fs_path);
+    }
+    content.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+}  // namespace
+
+void PosixTextFiles::AppendLine(const std::string& path, const std::string& text) {
+  const std::string fs_path = ToFileSystemPath(path);
+  const int err = AppendWholeLine(fs_path, text, "\r\n");
+  if (err != 0) throw FileError(err, FileAccess::kWrite, fs_path);
+}
+
+std::unique_ptr<TextReader> PosixTextFiles::OpenForReading(const std::string& path) {
+  return std::make_unique<BufferReader>(ReadAll(ToFileSystemPath(path)));
+}
+
+CreateDirectoryResult PosixTextFiles::CreateDirectory(const std::string& path) {
+  CreateDirectoryResult result;
+  if (::mkdir(ToFileSystemPath(path).c_str(), 0777) == 0) {
+    result.created = true;
+    return result;
+  }
+  result.error_code = errno;
+  result.already_exists = errno == EEXIST;
+  return result;
+}
+
+int32_t PosixTextFiles::GetFileAttributes(const std::string& path) {
+  struct stat st {};
+  if (::stat(ToFileSystemPath(path).c_str(), &st) != 0) return kInvalidFileAttributes;
+  return S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+int PosixTextFiles::DeleteFile(const std::string& path) {
+  return ::unlink(ToFileSystemPath(path).c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace varnolt

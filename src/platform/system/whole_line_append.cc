@@ -1,0 +1,51 @@
+#include "platform/system/whole_line_append.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace varnolt {
+namespace {
+
+// Whether the file is non-empty and its last byte is not LF. A file we may
+// only write (not read) is taken as properly ended.
+bool LastLineIsOpen(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size == 0) return false;
+  char last = '\n';
+  return ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+}
+
+}  // namespace
+
+int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending) {
+  constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC;
+  int fd = ::open(fs_path.c_str(), O_RDWR | kFlags, 0666);
+  if (fd < 0 && errno == EACCES) fd = ::open(fs_path.c_str(), O_WRONLY | kFlags, 0666);
+  if (fd < 0) return errno;
+
+  std::string buffer;
+  buffer.reserve(text.size() + 2 * ending.size());
+  if (LastLineIsOpen(fd)) buffer += ending;
+  buffer += text;
+  buffer += ending;
+
+  int error = 0;
+  size_t done = 0;
+  while (done < buffer.size()) {
+    // Normally one call; a short write (disk full, signal) goes on with the rest.
+    const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+}  // namespace varnolt
