@@ -1,0 +1,111 @@
+// The host operations of the MailStore that raise save events.
+#include "platform/mailstore/event_info.h"
+#include "platform/mailstore/mail_store.h"
+#include "platform/mailstore/mail_store_impl.h"
+#include "platform/mailstore/raw_headers.h"
+#include "platform/mailstore/store_connection.h"
+#include "platform/mailstore/store_errors.h"
+#include "platform/mailstore/store_names.h"
+
+namespace varnolt {
+
+using mailstore::Node;
+using mailstore::WriteTransaction;
+
+namespace {
+
+// The subject the derivation found, "" when the message has none.
+std::string SubjectOf(const mailstore::PropertyList& properties) {
+  for (const auto& [name, value] : properties) {
+    if (name == mailstore::kSubjectProperty) return value.AsText();
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string MailStore::Impl::RunSaveEvent(const std::function<Node()>& change, int32_t flags) {
+  // A host operation inside a sink would end the sink's own transaction.
+  if (core->db().InTransaction()) throw StoreError(kStoreInvalidArgument);
+  WriteTransaction transaction(core->db());
+  const Node node = change();
+  if (sync_sink) {
+    auto scope = std::make_shared<mailstore::EventScope>();
+    auto connection = std::make_shared<mailstore::StoreConnection>(core, scope);
+    auto record = std::make_shared<mailstore::StoreRecord>();
+    record->Attach(*connection, node.id, true);
+    EventParts parts{connection, record};
+    if (event_wrapper) parts = event_wrapper(std::move(parts));
+    auto info = ComPtr<mailstore::EventInfo>::Attach(new mailstore::EventInfo(std::move(parts)));
+    HRESULT hr = E_FAIL;
+    try {
+      hr = sync_sink->OnSyncSave(info.get(), node.url, flags);
+    } catch (...) {
+      scope->active = false;
+      throw StoreError(kStoreEventAborted);
+    }
+    scope->active = false;
+    if (Failed(hr)) {
+      ClearErrorInfo();
+      throw StoreError(kStoreEventAborted);
+    }
+  }
+  transaction.Commit();
+  auto after = core->FindById(node.id);
+  return after ? after->url : "";
+}
+
+std::string MailStore::Deliver(const std::string& folder_url, const std::string& bytes,
+                               const DeliveryOptions& options) {
+  // The marker is only ever what the filter wrote: drop any the sender put in.
+  const std::string content = mailstore::RemoveHeaderLines(bytes, "X-Varnolt");
+  const bool outside = !options.internal;
+  // Parsing happens before the write lock is taken.
+  const auto derived = mailstore::DeriveMessageProperties(content, outside);
+  const std::string name =
+      options.item_name.empty() ? mailstore::NameFromSubject(SubjectOf(derived)) : options.item_name;
+  mailstore::CheckName(name);
+  auto& store = *impl_->core;
+  return impl_->RunSaveEvent(
+      [&] {
+        const Node folder = store.RequireFolder(folder_url);
+        const Node item = store.CreateItem(folder, store.FreeName(folder, name), outside);
+        store.SaveContent(item, content, &derived);
+        return item;
+      },
+      kEventFlagsDelivery);
+}
+
+std::string MailStore::MoveItem(const std::string& item_url, const std::string& folder_url) {
+  auto& store = *impl_->core;
+  return impl_->RunSaveEvent(
+      [&] {
+        const Node item = store.Require(item_url);
+        if (item.is_folder) throw StoreError(kStoreNotAnItem);
+        const Node folder = store.RequireFolder(folder_url);
+        if (item.parent_id == folder.id) throw StoreError(kStoreSameFolder);
+        return store.MoveItem(item, folder.url + "/" + store.FreeName(folder, item.name));
+      },
+      kEventFlagsUserMove);
+}
+
+std::string MailStore::CreateItem(const std::string& folder_url, const std::string& name, const std::string& bytes) {
+  mailstore::CheckName(name);
+  const auto derived = mailstore::DeriveMessageProperties(bytes, false);
+  auto& store = *impl_->core;
+  return impl_->RunSaveEvent(
+      [&] {
+        const Node folder = store.RequireFolder(folder_url);
+        const Node item = store.CreateItem(folder, store.FreeName(folder, name), false);
+        store.SaveContent(item, bytes, &derived);
+        return item;
+      },
+      kEventFlagsClientCreate);
+}
+
+std::string MailStore::RaiseSaveEvent(const std::string& url, int32_t flags) {
+  auto& store = *impl_->core;
+  return impl_->RunSaveEvent([&] { return store.Require(url); }, flags);
+}
+
+}  // namespace varnolt

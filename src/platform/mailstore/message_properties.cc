@@ -1,0 +1,144 @@
+#include "platform/mailstore/message_properties.h"
+
+#include <gmime/gmime.h>
+
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include "platform/mailstore/raw_headers.h"
+#include "platform/mailstore/store_names.h"
+#include "store/property_names.h"
+
+namespace varnolt::mailstore {
+namespace {
+
+constexpr int32_t kMessageFlagHasAttachment = 0x10;
+
+void InitGMime() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+// Takes ownership of a glib string.
+std::string Adopt(char* text) {
+  if (!text) return "";
+  std::string out(text);
+  g_free(text);
+  return out;
+}
+
+std::optional<std::string> Convert(std::string_view bytes, const char* from) {
+  gsize written = 0;
+  char* out = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", from, nullptr, &written, nullptr);
+  if (!out) return std::nullopt;
+  std::string text(out, written);
+  g_free(out);
+  return text;
+}
+
+// Bytes in the declared charset (or none) as UTF-8; undeclared or broken
+// 8-bit text is read as UTF-8 when valid, else as Windows-1252/Latin-1.
+std::string ToUtf8(std::string_view bytes, const char* charset) {
+  if (charset && *charset) {
+    if (auto text = Convert(bytes, g_mime_charset_iconv_name(charset))) return *text;
+  }
+  if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return std::string(bytes);
+  if (auto text = Convert(bytes, "WINDOWS-1252")) return *text;
+  return Convert(bytes, "ISO-8859-1").value_or("");
+}
+
+std::string DecodeHeaderValue(const std::string& raw) {
+  const std::string unfolded = UnfoldValue(raw);
+  const std::string decoded = Adopt(g_mime_utils_header_decode_text(nullptr, unfolded.c_str()));
+  return ToUtf8(decoded, nullptr);
+}
+
+struct Bodies {
+  std::optional<std::string> plain;
+  std::optional<std::string> html;
+  bool has_attachment = false;
+};
+
+std::string DecodedText(GMimePart* part) {
+  GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
+  if (!wrapper) return "";
+  GMimeStream* memory = g_mime_stream_mem_new();
+  g_mime_data_wrapper_write_to_stream(wrapper, memory);  // undoes the transfer encoding
+  GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+  const std::string_view bytes(reinterpret_cast<const char*>(array->data), array->len);
+  const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+  std::string text = ToUtf8(bytes, charset);
+  g_object_unref(memory);
+  return text;
+}
+
+void CollectBodies(GMimeObject* object, Bodies* bodies) {
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    const int count = g_mime_multipart_get_count(multipart);
+    for (int i = 0; i < count; ++i) CollectBodies(g_mime_multipart_get_part(multipart, i), bodies);
+    return;
+  }
+  if (GMIME_IS_MESSAGE_PART(object)) {
+    bodies->has_attachment = true;  // an attached message; its own bodies are not ours
+    return;
+  }
+  if (!GMIME_IS_PART(object)) return;
+  GMimePart* part = GMIME_PART(object);
+  if (g_mime_part_is_attachment(part)) {
+    bodies->has_attachment = true;
+    return;
+  }
+  GMimeContentType* type = g_mime_object_get_content_type(object);
+  if (type && g_mime_content_type_is_type(type, "text", "plain")) {
+    if (!bodies->plain) bodies->plain = DecodedText(part);
+  } else if (type && g_mime_content_type_is_type(type, "text", "html")) {
+    if (!bodies->html) bodies->html = DecodedText(part);
+  }
+}
+
+Bodies ParseBodies(std::string_view content) {
+  Bodies bodies;
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(content.data(), content.size());
+  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+  g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
+  GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+  if (message) {
+    if (GMimeObject* body = g_mime_message_get_mime_part(message)) CollectBodies(body, &bodies);
+    g_object_unref(message);
+  }
+  g_object_unref(parser);
+  g_object_unref(stream);
+  return bodies;
+}
+
+}  // namespace
+
+PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
+  InitGMime();
+  PropertyList properties;
+  properties.emplace_back(kContentClassField, Variant::Text(kMessageContentClass));
+
+  const std::string_view block = content.substr(0, HeaderBlockLength(content));
+  std::set<std::string> seen;
+  for (const RawHeader& header : ParseHeaderBlock(block)) {
+    const std::string key = LowerKey(header.name);
+    if (!seen.insert(key).second) continue;  // the first occurrence counts
+    const std::string value = DecodeHeaderValue(header.value);
+    properties.emplace_back(kMailHeaderPrefix + key, Variant::Text(value));
+    if (key == "subject") properties.emplace_back(kSubjectProperty, Variant::Text(value));
+  }
+
+  properties.emplace_back(MapiField("x001A001E"), Variant::Text("IPM.Note"));
+  const Bodies bodies = ParseBodies(content);
+  if (bodies.plain) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*bodies.plain));
+  if (bodies.html) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*bodies.html));
+  properties.emplace_back(MapiField("x0E070003"),
+                          Variant::Int32(bodies.has_attachment ? kMessageFlagHasAttachment : 0));
+  properties.emplace_back(MapiField("x0C1E001E"), Variant::Text(outside ? "SMTP" : "EX"));
+  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(std::string(block)));
+  return properties;
+}
+
+}  // namespace varnolt::mailstore

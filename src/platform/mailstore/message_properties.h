@@ -1,0 +1,30 @@
+// The properties a message's content gives its item, derived whenever the
+// content is saved. Never fails on malformed mail: it yields what can be read.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/com/variant.h"
+
+namespace varnolt::mailstore {
+
+using PropertyList = std::vector<std::pair<std::string, Variant>>;
+
+inline constexpr const char* kMailHeaderPrefix = "urn:schemas:mailheader:";
+inline constexpr const char* kSubjectProperty = "urn:schemas:httpmail:subject";
+
+// DAV:contentclass; urn:schemas:mailheader:<name> for the first occurrence of
+// each top-level header (name in lower case, value unfolded and RFC 2047
+// decoded to UTF-8); the subject; message class x001A001E "IPM.Note"; plain
+// body x1000001E and HTML body x1013001E (first such part that is no
+// attachment, decoded to UTF-8; absent when there is none); message flags
+// x0E070003 (0x10 when the message has attachments). outside: mail that came
+// from outside the organisation gets address type x0C1E001E "SMTP" and
+// transport headers x007D001E = the header block as received; inside mail
+// gets "EX" and no transport headers.
+PropertyList DeriveMessageProperties(std::string_view content, bool outside);
+
+}  // namespace varnolt::mailstore

@@ -1,0 +1,84 @@
+#include "platform/mailstore/raw_headers.h"
+
+#include "platform/mailstore/store_names.h"
+
+namespace varnolt::mailstore {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The line starting at pos, with its ending.
+std::string_view LineAt(std::string_view text, size_t pos) {
+  const size_t lf = text.find('\n', pos);
+  return text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos + 1);
+}
+
+bool IsEmptyLine(std::string_view line) { return line == "\n" || line == "\r\n" || line == "\r"; }
+
+// The length of the field name of a header line ("Name:" or "Name :"), 0
+// when the line is no header line.
+size_t FieldNameLength(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && line[i] > ' ' && line[i] < 127 && line[i] != ':') ++i;
+  if (i == 0) return 0;
+  size_t j = i;
+  while (j < line.size() && IsBlank(line[j])) ++j;
+  return j < line.size() && line[j] == ':' ? i : 0;
+}
+
+// Calls visit(name, whole header text with continuations, start offset) for
+// each header of the block; returns the block length.
+template <typename Visit>
+size_t WalkHeaders(std::string_view message, Visit visit) {
+  size_t pos = 0;
+  while (pos < message.size()) {
+    const std::string_view line = LineAt(message, pos);
+    if (IsEmptyLine(line)) break;
+    const size_t name_length = FieldNameLength(line);
+    if (name_length == 0) break;
+    size_t end = pos + line.size();
+    while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end).size();
+    visit(message.substr(pos, name_length), message.substr(pos, end - pos), pos);
+    pos = end;
+  }
+  return pos;
+}
+
+}  // namespace
+
+size_t HeaderBlockLength(std::string_view message) {
+  return WalkHeaders(message, [](std::string_view, std::string_view, size_t) {});
+}
+
+std::vector<RawHeader> ParseHeaderBlock(std::string_view block) {
+  std::vector<RawHeader> headers;
+  WalkHeaders(block, [&](std::string_view name, std::string_view whole, size_t) {
+    const size_t colon = whole.find(':');
+    headers.push_back({std::string(name), std::string(whole.substr(colon + 1))});
+  });
+  return headers;
+}
+
+std::string UnfoldValue(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    if (c != '\r' && c != '\n') out += c;
+  }
+  const size_t begin = out.find_first_not_of(" \t");
+  if (begin == std::string::npos) return "";
+  return out.substr(begin, out.find_last_not_of(" \t") - begin + 1);
+}
+
+std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
+  const std::string key = LowerKey(name);
+  std::string out;
+  out.reserve(message.size());
+  const size_t block = WalkHeaders(message, [&](std::string_view field, std::string_view whole, size_t) {
+    if (LowerKey(field) != key) out.append(whole);
+  });
+  out.append(message.substr(block));
+  return out;
+}
+
+}  // namespace varnolt::mailstore

@@ -1,0 +1,97 @@
+// The store's data on one database connection: mailboxes, folders and items
+// (nodes), their content and properties. Shared by the MailStore, its
+// connections and records. Callers open the write transactions; every
+// method here only reads or writes inside whatever is open.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/com/variant.h"
+#include "platform/mailstore/database.h"
+#include "platform/mailstore/message_properties.h"
+
+namespace varnolt::mailstore {
+
+struct Node {
+  int64_t id = 0;
+  int64_t parent_id = 0;  // 0 for a mailbox root
+  std::string url;        // as created
+  std::string name;
+  bool is_folder = false;
+  bool outside = false;  // the content came from outside the organisation
+};
+
+class StoreCore {
+ public:
+  // Opens the database and creates or checks the schema.
+  static std::shared_ptr<StoreCore> Open(const std::string& path, bool create_if_missing);
+
+  Database& db() { return *db_; }
+  const std::string& guid() const { return guid_; }
+
+  // Lookups ignore letter case.
+  std::optional<Node> Find(const std::string& url);
+  std::optional<Node> FindById(int64_t id);
+  // The node at the URL; throws kStoreNotFound.
+  Node Require(const std::string& url);
+  // The folder at the URL; throws kStoreNotFound, kStoreNotAFolder.
+  Node RequireFolder(const std::string& url);
+
+  // A mailbox root and its row; throws kStoreAlreadyExists, kStoreInvalidName.
+  Node CreateMailboxRoot(const std::string& domain, const std::string& user);
+  struct MailboxRow {
+    std::string domain;
+    std::string user;
+  };
+  std::vector<MailboxRow> Mailboxes();
+
+  // A new folder at the URL, without properties. Throws kStoreInvalidUrl,
+  // kStoreInvalidName, kStoreParentNotFound, kStoreNotAFolder, kStoreAlreadyExists.
+  Node CreateFolder(const std::string& url);
+  // A new empty item named exactly name in the folder; kStoreAlreadyExists when taken.
+  Node CreateItem(const Node& folder, const std::string& name, bool outside);
+  // A new empty item at the URL, replacing an item (not a folder) there.
+  Node CreateOrReplaceItem(const std::string& url);
+  // name, or the first free of its "-2", "-3"... forms, in the folder.
+  std::string FreeName(const Node& folder, const std::string& name);
+
+  // Moves an item to the URL (parent folder + name); never overwrites.
+  // Returns the moved node.
+  Node MoveItem(const Node& item, const std::string& destination_url);
+
+  // Stores the content and replaces the properties derived from the previous
+  // content with those of the new one (derived: computed beforehand, so that
+  // parsing can happen outside the write lock).
+  void SaveContent(const Node& item, const std::string& bytes, const PropertyList* derived = nullptr);
+  std::string Content(const Node& item);
+
+  // Stored properties only; lookups ignore letter case.
+  std::optional<Variant> StoredProperty(int64_t id, const std::string& name);
+  void SetProperty(int64_t id, const std::string& name, const Variant& value, bool derived);
+  // Stored plus computed properties (DAV:href, parentname, displayname, iscollection).
+  std::optional<Variant> Property(const Node& node, const std::string& name);
+  // Every property, sorted by name ignoring letter case.
+  PropertyList AllProperties(const Node& node);
+
+  std::vector<Node> Children(int64_t folder_id, bool folders);
+
+ private:
+  explicit StoreCore(std::unique_ptr<Database> db) : db_(std::move(db)) {}
+  void PrepareSchema();
+  Node InsertNode(int64_t parent_id, const std::string& url, const std::string& name, bool is_folder, bool outside);
+  void DeleteNode(int64_t id);
+
+  std::unique_ptr<Database> db_;
+  std::string guid_;
+};
+
+// True for the properties the store computes on every read.
+bool IsComputedProperty(const std::string& name);
+// The URL of the folder holding the node at url (the text before the last "/").
+std::string ParentUrlOf(const std::string& url);
+
+}  // namespace varnolt::mailstore
