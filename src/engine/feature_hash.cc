@@ -1,0 +1,50 @@
+#include "engine/feature_hash.h"
+
+namespace varnolt::engine {
+namespace {
+
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
+// A second multiplier gives the digest's second lane its own mixing.
+constexpr uint64_t kOtherPrime = 0x9e3779b97f4a7c15ULL;
+
+uint64_t Fnv1a(std::string_view text, uint64_t state, uint64_t prime = kFnvPrime) {
+  for (unsigned char c : text) {
+    state ^= c;
+    state *= prime;
+  }
+  return state;
+}
+
+// The splitmix64 finalizer.
+uint64_t Mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xbf58476d1ce4e5b9ULL;
+  x ^= x >> 27;
+  x *= 0x94d049bb133111ebULL;
+  x ^= x >> 31;
+  return x;
+}
+
+void PutLittleEndian(uint64_t value, uint8_t* out) {
+  for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+uint64_t TokenId(std::string_view token) { return Mix(Fnv1a(token, kFnvOffset)); }
+
+MessageDigest DigestMessage(std::string_view header, std::string_view body) {
+  // Two independent 64-bit lanes; the lengths keep "ab"+"c" apart from "a"+"bc".
+  uint64_t a = Fnv1a(body, Fnv1a(header, kFnvOffset) ^ header.size());
+  uint64_t b = Fnv1a(body, Fnv1a(header, Mix(kFnvOffset), kOtherPrime) ^ Mix(header.size()), kOtherPrime);
+  a = Mix(a ^ body.size());
+  b = Mix(b + kOtherPrime * (body.size() + 1));
+  MessageDigest digest{};
+  PutLittleEndian(a, digest.data());
+  PutLittleEndian(b, digest.data() + 8);
+  return digest;
+}
+
+}  // namespace varnolt::engine

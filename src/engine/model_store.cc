@@ -1,0 +1,263 @@
+#include "engine/model_store.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "engine/engine_errors.h"
+#include "platform/system/text_files.h"
+
+namespace varnolt::engine {
+namespace {
+
+constexpr int kApplicationId = 0x564E4C54;  // "VNLT" in the file header
+constexpr int kFormatVersion = 1;
+constexpr int kBusyTimeoutMs = 10000;
+
+enum StatementIndex { kSelectWeight, kAddWeight, kSelectCounts, kSetCount, kSelectMessage, kPutMessage, kCount };
+
+}  // namespace
+
+class ModelStore::Statement {
+ public:
+  Statement(ModelStore* store, const char* sql) : store_(store) {
+    const int rc = sqlite3_prepare_v3(store->db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+    if (rc != SQLITE_OK) store->Fail(rc, "preparing a query");
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+
+  Statement& Bind(int index, int64_t value) {
+    sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+  }
+  Statement& Bind(int index, double value) {
+    sqlite3_bind_double(stmt_, index, value);
+    return *this;
+  }
+  Statement& Bind(int index, const void* blob, int size) {
+    sqlite3_bind_blob(stmt_, index, blob, size, SQLITE_STATIC);
+    return *this;
+  }
+  Statement& Bind(int index, const char* text) {
+    sqlite3_bind_text(stmt_, index, text, -1, SQLITE_STATIC);
+    return *this;
+  }
+  // True while a row is there; resets the statement at the end.
+  bool Step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    sqlite3_reset(stmt_);
+    if (rc != SQLITE_DONE) store_->Fail(rc, "reading or writing the model");
+    return false;
+  }
+  void Done() { sqlite3_reset(stmt_); }
+  int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
+  double Real(int column) { return sqlite3_column_double(stmt_, column); }
+  const char* Text(int column) { return reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column)); }
+
+ private:
+  ModelStore* store_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode) {
+  namespace fs = std::filesystem;
+  const std::string fs_path = ToFileSystemPath(path);
+  std::error_code ec;
+  const fs::file_status status = fs::status(fs_path, ec);
+  if (status.type() == fs::file_type::not_found) {
+    if (mode == Mode::kExistingOnly) return nullptr;
+    fs::path parent = fs::path(fs_path).parent_path();
+    if (parent.empty()) parent = ".";
+    // The directory belongs to the caller's layout: never create it here.
+    if (!fs::is_directory(parent, ec)) throw RuntimeError(kPathNotFound);
+  } else if (status.type() == fs::file_type::directory) {
+    throw EngineError(kErrorForeignDatabase, path, "is a directory, not a spam database");
+  }
+
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (mode == Mode::kCreate ? SQLITE_OPEN_CREATE : 0);
+  const int rc = sqlite3_open_v2(fs_path.c_str(), &db, flags, nullptr);
+  std::unique_ptr<ModelStore> store(new ModelStore(db, path));
+  if (rc != SQLITE_OK) store->Fail(rc, "opening");
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // Lookups touch pages all over the file; mapping it saves a read call per page.
+  store->Exec("PRAGMA mmap_size=268435456");
+  if (!store->IsInitialized()) {
+    if (mode == Mode::kExistingOnly) return nullptr;
+    store->Initialize();
+  }
+  // WAL keeps committed data safe from a crash; only the last commits may be
+  // lost on power failure, which costs a learned message at most.
+  store->Exec("PRAGMA synchronous=NORMAL");
+  return store;
+}
+
+ModelStore::ModelStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+
+ModelStore::~ModelStore() {
+  if (in_transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  statements_.clear();
+  sqlite3_close_v2(db_);
+}
+
+void ModelStore::Fail(int rc, const std::string& doing) {
+  const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  switch (rc & 0xFF) {
+    case SQLITE_NOTADB:
+      throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database (" + message + ")");
+    case SQLITE_CORRUPT:
+      throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (" + message + ")");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      throw EngineError(kErrorDatabaseBusy, path_, "is busy: another process kept it locked");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+      throw RuntimeError(kPermissionDenied);
+    case SQLITE_CANTOPEN:
+      if (db_ != nullptr && sqlite3_system_errno(db_) == EACCES) throw RuntimeError(kPermissionDenied);
+      if (db_ != nullptr && sqlite3_system_errno(db_) == ENOENT) throw RuntimeError(kPathNotFound);
+      break;
+    default:
+      break;
+  }
+  throw EngineError(kErrorDatabaseFailed, path_, "failed while " + doing + " (" + message + ")");
+}
+
+void ModelStore::Exec(const char* sql, const char* doing) {
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Fail(rc, doing);
+}
+
+ModelStore::Statement& ModelStore::Prepared(int index, const char* sql) {
+  if (statements_.empty()) statements_.resize(kCount);
+  if (!statements_[index]) statements_[index] = std::make_unique<Statement>(this, sql);
+  return *statements_[index];
+}
+
+bool ModelStore::IsInitialized() {
+  Statement application(this, "PRAGMA application_id");
+  application.Step();
+  const int64_t id = application.Int(0);
+  application.Done();
+  if (id == kApplicationId) {
+    Statement version(this, "SELECT value FROM meta WHERE key = 'version'");
+    if (!version.Step()) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (no format version)");
+    const int64_t found = version.Int(0);
+    version.Done();
+    if (found > kFormatVersion) {
+      throw EngineError(kErrorNewerFormat, path_,
+                        "was written by a newer engine (format " + std::to_string(found) + ")");
+    }
+    return true;
+  }
+  // Only an empty file (one a creator left behind before its first commit)
+  // is ours to fill; any other database belongs to someone else.
+  Statement pages(this, "PRAGMA page_count");
+  pages.Step();
+  const int64_t page_count = pages.Int(0);
+  pages.Done();
+  if (page_count == 0) return false;
+  throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
+}
+
+void ModelStore::Initialize() {
+  Exec("PRAGMA journal_mode=WAL");
+  BeginWrite();
+  // Another process may have initialized the file since we looked. Switching
+  // to WAL wrote the file's header, so "empty" now means no schema yet.
+  Statement application(this, "PRAGMA application_id");
+  application.Step();
+  const bool ours = application.Int(0) == kApplicationId;
+  application.Done();
+  if (ours) {
+    Commit();
+    return;
+  }
+  Statement schema(this, "SELECT count(*) FROM sqlite_master");
+  schema.Step();
+  const bool empty = schema.Int(0) == 0;
+  schema.Done();
+  if (!empty) throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
+  Exec(
+      "PRAGMA application_id = 1447971924;"  // kApplicationId
+      "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+      "CREATE TABLE weights(id INTEGER PRIMARY KEY, w REAL NOT NULL);"
+      "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, step REAL NOT NULL) WITHOUT ROWID;"
+      "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('version', 1), ('ham', 0), ('spam', 0);",
+      "creating");
+  Commit();
+}
+
+void ModelStore::BeginRead() {
+  Exec("BEGIN", "starting to read");
+  in_transaction_ = true;
+}
+
+void ModelStore::BeginWrite() {
+  Exec("BEGIN IMMEDIATE", "taking the write lock");
+  in_transaction_ = true;
+}
+
+void ModelStore::Commit() {
+  Exec("COMMIT", "committing");
+  in_transaction_ = false;
+}
+
+SpamCounts ModelStore::Counts() {
+  Statement& select = Prepared(kSelectCounts, "SELECT key, value FROM meta WHERE key IN ('ham', 'spam')");
+  SpamCounts counts;
+  while (select.Step()) {
+    const std::string key = select.Text(0);
+    (key == "ham" ? counts.ham : counts.spam) = static_cast<int32_t>(select.Int(1));
+  }
+  return counts;
+}
+
+void ModelStore::SetCounts(const SpamCounts& counts) {
+  Statement& set = Prepared(kSetCount, "UPDATE meta SET value = ?2 WHERE key = ?1");
+  set.Bind(1, "ham").Bind(2, int64_t{counts.ham}).Step();
+  set.Bind(1, "spam").Bind(2, int64_t{counts.spam}).Step();
+}
+
+std::vector<double> ModelStore::Weights(const std::vector<uint64_t>& ids) {
+  Statement& select = Prepared(kSelectWeight, "SELECT w FROM weights WHERE id = ?1");
+  std::vector<double> weights;
+  weights.reserve(ids.size());
+  for (uint64_t id : ids) {
+    select.Bind(1, static_cast<int64_t>(id));
+    if (select.Step()) {
+      weights.push_back(select.Real(0));
+      select.Done();
+    } else {
+      weights.push_back(0);
+    }
+  }
+  return weights;
+}
+
+void ModelStore::AddToWeights(const std::vector<uint64_t>& ids, double delta) {
+  Statement& add = Prepared(
+      kAddWeight, "INSERT INTO weights(id, w) VALUES(?1, ?2) ON CONFLICT(id) DO UPDATE SET w = w + excluded.w");
+  for (uint64_t id : ids) add.Bind(1, static_cast<int64_t>(id)).Bind(2, delta).Step();
+}
+
+std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
+  Statement& select = Prepared(kSelectMessage, "SELECT spam, step FROM messages WHERE digest = ?1");
+  select.Bind(1, digest.data(), static_cast<int>(digest.size()));
+  if (!select.Step()) return std::nullopt;
+  LearnedMessage message{select.Int(0) != 0, select.Real(1)};
+  select.Done();
+  return message;
+}
+
+void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
+  Statement& put = Prepared(kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, step) VALUES(?1, ?2, ?3)");
+  put.Bind(1, digest.data(), static_cast<int>(digest.size()))
+      .Bind(2, int64_t{message.is_spam ? 1 : 0})
+      .Bind(3, message.step)
+      .Step();
+}
+
+}  // namespace varnolt::engine

@@ -1,0 +1,74 @@
+// One user's model in its SQLite file: token weights, the learned counts, and
+// what each learned message was learned as (so that a correction can undo it).
+//
+// Several processes may use one file at once: the file is in WAL mode, waits
+// for a busy peer up to a timeout, and every change runs in a write
+// transaction taken up front. A file that is not ours is only ever read.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/feature_hash.h"
+#include "triage/spam_engine.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace varnolt::engine {
+
+struct LearnedMessage {
+  bool is_spam = false;
+  double step = 0;  // what learning it added to each of its weights, times the feature value
+};
+
+class ModelStore {
+ public:
+  enum class Mode {
+    kCreate,        // a missing file is created (its directory never is)
+    kExistingOnly,  // a missing or never-initialized file yields no store
+  };
+
+  // Opens the model at path (the filter's composed text; "\" separators).
+  // Throws ComError: 76 when the directory is missing, 70 when access is
+  // denied, kErrorForeignDatabase for a file that is not ours, kErrorCorrupt...
+  // for a damaged one. Returns nullptr only in kExistingOnly mode.
+  static std::unique_ptr<ModelStore> Open(const std::string& path, Mode mode);
+  ~ModelStore();
+  ModelStore(const ModelStore&) = delete;
+  ModelStore& operator=(const ModelStore&) = delete;
+
+  // A read snapshot, or the write lock taken at once; Commit ends either.
+  // Destroying the store inside a transaction rolls it back.
+  void BeginRead();
+  void BeginWrite();
+  void Commit();
+
+  SpamCounts Counts();
+  void SetCounts(const SpamCounts& counts);
+  // The weights of the given ids (0 for ids never trained), in their order.
+  std::vector<double> Weights(const std::vector<uint64_t>& ids);
+  // Adds delta to the weight of every id.
+  void AddToWeights(const std::vector<uint64_t>& ids, double delta);
+  std::optional<LearnedMessage> FindMessage(const MessageDigest& digest);
+  void PutMessage(const MessageDigest& digest, const LearnedMessage& message);
+
+ private:
+  class Statement;
+  ModelStore(sqlite3* db, std::string path);
+  void Initialize();  // creates the schema in a file that has none
+  bool IsInitialized();
+  void Exec(const char* sql, const char* doing = "opening");
+  Statement& Prepared(int index, const char* sql);
+  [[noreturn]] void Fail(int rc, const std::string& doing);
+
+  sqlite3* db_;
+  std::string path_;  // as the caller gave it, for messages
+  bool in_transaction_ = false;
+  std::vector<std::unique_ptr<Statement>> statements_;
+};
+
+}  // namespace varnolt::engine

@@ -1,0 +1,59 @@
+#include "engine/tokenizer.h"
+
+#include <algorithm>
+
+#include "engine/feature_hash.h"
+#include "engine/header_tokens.h"
+#include "engine/html_text.h"
+#include "engine/token_sink.h"
+
+namespace varnolt::engine {
+namespace {
+
+// Cuts a prefix without splitting a UTF-8 sequence, so that the last word
+// keeps valid bytes.
+std::string_view Prefix(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut);
+}
+
+std::string_view SizeBucket(size_t size) {
+  if (size == 0) return "empty";
+  if (size < 200) return "tiny";
+  if (size < 2000) return "small";
+  if (size < 20000) return "medium";
+  return "large";
+}
+
+}  // namespace
+
+std::vector<std::string> Tokenize(std::string_view header, std::string_view body, const TokenizerOptions& options) {
+  TokenSink sink(options.max_tokens);
+  AddHeaderTokens(Prefix(header, options.max_header_bytes), options.words, sink);
+  sink.Add("body:size:", SizeBucket(body.size()));
+  const std::string_view text = Prefix(body, options.max_body_bytes);
+  if (LooksLikeHtml(text)) {
+    sink.Add("body:", "html");
+    const std::string visible = HtmlToText(text, sink);
+    AddUrlHosts(visible, sink);
+    AddWords(visible, "", options.words, sink);
+  } else {
+    AddUrlHosts(text, sink);
+    AddWords(text, "", options.words, sink);
+  }
+  return sink.Take();
+}
+
+std::vector<uint64_t> FeatureIds(std::string_view header, std::string_view body, const TokenizerOptions& options) {
+  const std::vector<std::string> tokens = Tokenize(header, body, options);
+  std::vector<uint64_t> ids;
+  ids.reserve(tokens.size());
+  for (const std::string& token : tokens) ids.push_back(TokenId(token));
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+}  // namespace varnolt::engine
