@@ -1,0 +1,26 @@
+// How a command fails: a usage error ends the program with status 2, any other
+// failure with status 1; both print their message on stderr.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace varnolt::cli {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The command line itself is wrong (a malformed argument the parser cannot judge).
+class UsageError : public std::runtime_error {
+ public:
+  explicit UsageError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The command was understood but cannot be done.
+class CommandError : public std::runtime_error {
+ public:
+  explicit CommandError(const std::string& message) : std::runtime_error(message) {}
+};
+
+}  // namespace varnolt::cli

@@ -1,0 +1,20 @@
+// The commands of the varnolt program; each adds its subcommands, their
+// options and their actions to the application.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "varnolt/session.h"
+
+namespace varnolt::cli {
+
+void AddInitCommand(CLI::App& app, Session& session);
+void AddConfigCommand(CLI::App& app, Session& session);
+void AddMailboxCommands(CLI::App& app, Session& session);   // mailbox, folder
+void AddDeliverCommand(CLI::App& app, Session& session);
+void AddEventCommands(CLI::App& app, Session& session);     // move, event, system
+void AddListCommand(CLI::App& app, Session& session);       // ls
+void AddShowCommands(CLI::App& app, Session& session);      // show, cat, log
+void AddEngineCommands(CLI::App& app, Session& session);    // train, check, stats
+
+}  // namespace varnolt::cli

@@ -1,0 +1,111 @@
+// `config`: the filter's settings and the component's constructor string in the hive.
+#include <charconv>
+#include <iostream>
+
+#include "platform/registry/hive_file.h"
+#include "platform/registry/key_path.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/commands.h"
+#include "varnolt/registry_values.h"
+
+namespace varnolt::cli {
+namespace {
+
+struct SetOptions {
+  std::string name;
+  std::string value;
+  std::string type;
+};
+
+// The number a dword VALUE stands for: a decimal integer that fits 32 bits,
+// signed or unsigned.
+std::optional<uint32_t> ParseDword(const std::string& text) {
+  int64_t number = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, number);
+  if (ec != std::errc() || ptr != end || number < INT32_MIN || number > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(number);
+}
+
+void RunList(Session& session) {
+  HiveDocument hive;
+  const HiveFile file(session.Config().registry_path);
+  if (const int32_t status = file.Read(&hive); status != ERROR_SUCCESS) {
+    throw CommandError("cannot read the registry " + file.path() + " (status " + std::to_string(status) + ")");
+  }
+  const std::string key = CanonicalKeyPath(std::string(kMachineRoot) + "\\" + kSettingsKey);
+  for (const auto& [folded, named] : hive.Values(key)) {
+    std::cout << named.name << '\t' << TypeName(named.value.type) << '\t' << DisplayText(named.value) << '\n';
+  }
+}
+
+void RunGet(Session& session, const std::string& name) {
+  const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name);
+  if (!value) throw CommandError("no setting '" + name + "'");
+  std::cout << DisplayText(*value) << '\n';
+}
+
+void RunSet(Session& session, const SetOptions& options) {
+  const auto number = ParseDword(options.value);
+  const std::string type = options.type.empty() ? (number ? "dword" : "sz") : options.type;
+  RegValue value;
+  if (type == "dword") {
+    if (!number) throw UsageError("'" + options.value + "' is not a 32-bit integer for a dword setting");
+    value = DwordValue(*number);
+  } else {
+    value = StringValue(options.value);
+  }
+  SetValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, options.name, value);
+}
+
+void RunUnset(Session& session, const std::string& name) {
+  if (!DeleteValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name)) {
+    throw CommandError("no setting '" + name + "'");
+  }
+}
+
+}  // namespace
+
+void AddConfigCommand(CLI::App& app, Session& session) {
+  CLI::App* config = app.add_subcommand(
+      "config", "Show or change the filter's settings (HKEY_LOCAL_MACHINE\\Software\\Varnolt) "
+                "and the constructor string");
+  config->require_subcommand(1);
+
+  config->add_subcommand("list", "Every setting: name, type and value, tab-separated")->callback([&session] {
+    RunList(session);
+  });
+
+  auto get_name = std::make_shared<std::string>();
+  CLI::App* get = config->add_subcommand("get", "Print one setting's value");
+  get->add_option("NAME", *get_name, "The setting")->required();
+  get->callback([&session, get_name] { RunGet(session, *get_name); });
+
+  auto set_options = std::make_shared<SetOptions>();
+  CLI::App* set = config->add_subcommand("set", "Write one setting");
+  set->add_option("NAME", set_options->name, "The setting")->required();
+  set->add_option("VALUE", set_options->value, "Its value")->required();
+  set->add_option("--type", set_options->type, "sz or dword (default: dword for an integer VALUE, else sz)")
+      ->check(CLI::IsMember({"sz", "dword"}));
+  set->callback([&session, set_options] { RunSet(session, *set_options); });
+
+  auto unset_name = std::make_shared<std::string>();
+  CLI::App* unset = config->add_subcommand("unset", "Remove one setting");
+  unset->add_option("NAME", *unset_name, "The setting")->required();
+  unset->callback([&session, unset_name] { RunUnset(session, *unset_name); });
+
+  auto ctor_value = std::make_shared<std::string>();
+  CLI::App* ctor = config->add_subcommand(
+      "constructor-string", "Print the constructor string, or set it to VALUE exactly as given (may be empty)");
+  CLI::Option* ctor_option = ctor->add_option("VALUE", *ctor_value, "The new constructor string");
+  ctor->callback([&session, ctor_value, ctor_option] {
+    Registry& registry = session.GetPlatform().Reg();
+    if (ctor_option->count() > 0) {
+      SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(*ctor_value));
+    } else {
+      std::cout << session.ConstructorString() << '\n';
+    }
+  });
+}
+
+}  // namespace varnolt::cli

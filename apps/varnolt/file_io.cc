@@ -1,0 +1,82 @@
+#include "varnolt/file_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "varnolt/cli_errors.h"
+
+namespace varnolt::cli {
+namespace {
+
+std::string ReadDescriptor(int fd, const std::string& name) {
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return bytes;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw CommandError("cannot read " + name + ": " + std::strerror(errno));
+    }
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void WriteDescriptor(int fd, const std::string& bytes, const std::string& name) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw CommandError("cannot write " + name + ": " + std::strerror(errno));
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+std::string ReadFileBytes(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw CommandError("cannot read " + path + ": " + std::strerror(errno));
+  try {
+    std::string bytes = ReadDescriptor(fd, path);
+    close(fd);
+    return bytes;
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+}
+
+std::string ReadStandardInput() { return ReadDescriptor(STDIN_FILENO, "standard input"); }
+
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  const std::string temporary = path + ".tmp." + std::to_string(getpid());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw CommandError("cannot write " + path + ": " + std::strerror(errno));
+  try {
+    WriteDescriptor(fd, bytes, path);
+  } catch (...) {
+    close(fd);
+    unlink(temporary.c_str());
+    throw;
+  }
+  if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    unlink(temporary.c_str());
+    throw CommandError("cannot write " + path + ": " + std::strerror(error));
+  }
+}
+
+void WriteStandardOutput(const std::string& bytes) {
+  std::cout.flush();  // keep the order of anything printed before
+  WriteDescriptor(STDOUT_FILENO, bytes, "standard output");
+}
+
+}  // namespace varnolt::cli

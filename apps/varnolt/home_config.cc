@@ -1,0 +1,98 @@
+#include "varnolt/home_config.h"
+
+#include <ini.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "varnolt/cli_errors.h"
+
+namespace varnolt::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// section.key -> value, as read.
+using IniValues = std::map<std::string, std::string>;
+
+int CollectValue(void* user, const char* section, const char* name, const char* value) {
+  auto* values = static_cast<IniValues*>(user);
+  (*values)[std::string(section) + "." + name] = value;
+  return 1;
+}
+
+std::string ValueOr(const IniValues& values, const std::string& key, const std::string& fallback) {
+  auto it = values.find(key);
+  return it == values.end() || it->second.empty() ? fallback : it->second;
+}
+
+// "file:<path>" with the path made absolute; other targets as written.
+std::string ResolveEventLogTarget(const std::string& home, const std::string& target) {
+  constexpr std::string_view kFilePrefix = "file:";
+  if (target.rfind(kFilePrefix, 0) != 0) return target;
+  return std::string(kFilePrefix) + AbsoluteAgainst(home, target.substr(kFilePrefix.size()));
+}
+
+}  // namespace
+
+std::string AbsoluteAgainst(const std::string& base, const std::string& path) {
+  fs::path p(path);
+  if (p.is_relative()) p = fs::path(base) / p;
+  std::string absolute = p.lexically_normal().string();
+  // "dir/" stays "dir/" when normalised: drop the separator so paths compose cleanly.
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return absolute;
+}
+
+std::string ResolveHome(const std::string& option) {
+  std::string home = option;
+  if (home.empty()) {
+    const char* env = std::getenv("VARNOLT_HOME");
+    home = env && *env ? env : "varnolt-home";
+  }
+  return AbsoluteAgainst(fs::current_path().string(), home);
+}
+
+bool HomeExists(const std::string& home) {
+  std::error_code ignored;
+  for (const char* name : {kConfigFileName, kDefaultRegistryFile, kDefaultStoreFile}) {
+    if (fs::exists(fs::path(home) / name, ignored)) return true;
+  }
+  return false;
+}
+
+HomeConfig LoadHomeConfig(const std::string& home) {
+  const std::string path = (fs::path(home) / kConfigFileName).string();
+  std::error_code ignored;
+  if (!fs::exists(path, ignored)) {
+    throw CommandError("no varnolt home at " + home + " (create one with 'varnolt init')");
+  }
+  IniValues values;
+  const int status = ini_parse(path.c_str(), CollectValue, &values);
+  if (status < 0) throw CommandError("cannot read " + path);
+  if (status > 0) throw CommandError(path + ": line " + std::to_string(status) + " is not valid");
+
+  HomeConfig config;
+  config.home = home;
+  config.store_path = AbsoluteAgainst(home, ValueOr(values, "store.path", kDefaultStoreFile));
+  config.registry_path = AbsoluteAgainst(home, ValueOr(values, "registry.path", kDefaultRegistryFile));
+  config.event_log_target =
+      ResolveEventLogTarget(home, ValueOr(values, "eventlog.target", kDefaultEventLogTarget));
+  config.engine_name = ValueOr(values, "engine.name", kBuiltinEngine);
+  if (config.engine_name != kBuiltinEngine) {
+    throw CommandError(path + ": unknown spam engine '" + config.engine_name + "' (this build has 'builtin')");
+  }
+  return config;
+}
+
+std::string DefaultConfigText() {
+  return std::string("; The varnolt home. Relative paths are relative to this folder.\n") +
+         "[store]\npath = " + kDefaultStoreFile + "\n\n" +
+         "[registry]\npath = " + kDefaultRegistryFile + "\n\n" +
+         "; \"syslog\", or \"file:<path>\" for one line per entry in a file\n" +
+         "[eventlog]\ntarget = " + kDefaultEventLogTarget + "\n\n" +
+         "[engine]\nname = " + kBuiltinEngine + "\n";
+}
+
+}  // namespace varnolt::cli

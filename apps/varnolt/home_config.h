@@ -1,0 +1,42 @@
+// The home of the command: where its store, registry hive and data live, as
+// named by varnolt.conf. Relative paths in the file are relative to the home.
+#pragma once
+
+#include <string>
+
+namespace varnolt::cli {
+
+inline constexpr const char* kConfigFileName = "varnolt.conf";
+inline constexpr const char* kDefaultStoreFile = "store.db";
+inline constexpr const char* kDefaultRegistryFile = "registry.reg";
+inline constexpr const char* kDefaultDataFolder = "data";
+inline constexpr const char* kDefaultEventLogTarget = "file:events.log";
+inline constexpr const char* kBuiltinEngine = "builtin";
+
+struct HomeConfig {
+  std::string home;              // absolute
+  std::string store_path;        // absolute
+  std::string registry_path;     // absolute
+  std::string event_log_target;  // "syslog" or "file:" + an absolute path
+  std::string engine_name;
+};
+
+// The home directory, absolute: the --home option when given, else
+// $VARNOLT_HOME, else ./varnolt-home.
+std::string ResolveHome(const std::string& option);
+
+// Whether the folder already holds a home (its config, hive or store).
+bool HomeExists(const std::string& home);
+
+// Reads <home>/varnolt.conf. Missing keys take their defaults. Throws
+// CommandError when the file is missing, unreadable or malformed, or names an
+// engine this program does not have.
+HomeConfig LoadHomeConfig(const std::string& home);
+
+// The text of a new varnolt.conf with every default spelled out.
+std::string DefaultConfigText();
+
+// path made absolute against base when it is relative.
+std::string AbsoluteAgainst(const std::string& base, const std::string& path);
+
+}  // namespace varnolt::cli

@@ -1,0 +1,67 @@
+// `mailbox add|list` and `folder add`: provisioning, which raises no events.
+#include <iostream>
+
+#include "platform/mailstore/store_errors.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/commands.h"
+#include "varnolt/mailbox_address.h"
+#include "varnolt/store_lookup.h"
+
+namespace varnolt::cli {
+namespace {
+
+void RunMailboxAdd(Session& session, const std::string& text) {
+  const MailboxAddress mailbox = ParseMailboxAddress(text);
+  try {
+    std::cout << session.Store().AddMailbox(mailbox.domain, mailbox.user) << '\n';
+  } catch (const ComError& error) {
+    if (error.number() == kStoreAlreadyExists) throw CommandError("mailbox " + text + " already exists");
+    throw;
+  }
+}
+
+void RunFolderAdd(Session& session, const std::string& text, const std::string& path) {
+  const MailboxAddress mailbox = ParseMailboxAddress(text);
+  const std::string url = FolderOfMailbox(session.Store(), mailbox, path, /*must_exist=*/false);
+  try {
+    std::cout << session.Store().AddFolder(url) << '\n';
+  } catch (const ComError& error) {
+    if (error.number() == kStoreAlreadyExists) throw CommandError("folder " + path + " already exists in " + text);
+    if (error.number() == kStoreParentNotFound) {
+      throw CommandError("the parent of folder " + path + " does not exist in " + text);
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
+void AddMailboxCommands(CLI::App& app, Session& session) {
+  CLI::App* mailbox = app.add_subcommand("mailbox", "Create or list mailboxes");
+  mailbox->require_subcommand(1);
+
+  auto add_name = std::make_shared<std::string>();
+  CLI::App* add = mailbox->add_subcommand(
+      "add", "Create a mailbox with Inbox, Sent Items, Deleted Items, Drafts and Junk E-Mail; prints its URL");
+  add->add_option("USER@DOMAIN", *add_name, "The new mailbox")->required();
+  add->callback([&session, add_name] { RunMailboxAdd(session, *add_name); });
+
+  mailbox->add_subcommand("list", "Every mailbox, one USER@DOMAIN a line")->callback([&session] {
+    for (const MailboxName& name : session.Store().ListMailboxes()) {
+      std::cout << name.user << '@' << name.domain << '\n';
+    }
+  });
+
+  CLI::App* folder = app.add_subcommand("folder", "Create folders");
+  folder->require_subcommand(1);
+  auto folder_mailbox = std::make_shared<std::string>();
+  auto folder_path = std::make_shared<std::string>();
+  CLI::App* folder_add = folder->add_subcommand("add", "Create a folder (its parent must exist); prints its URL");
+  folder_add->add_option("USER@DOMAIN", *folder_mailbox, "The mailbox")->required();
+  folder_add->add_option("PATH", *folder_path, "The folder, like Inbox/Sub")->required();
+  folder_add->callback([&session, folder_mailbox, folder_path] {
+    RunFolderAdd(session, *folder_mailbox, *folder_path);
+  });
+}
+
+}  // namespace varnolt::cli

@@ -1,0 +1,88 @@
+// varnolt: the command-line host of the filter. It owns a mailbox store,
+// delivers mail into it, performs users' moves, raises the store's events on
+// the filter it loads, and administers settings, mailboxes and the filter's data.
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <iostream>
+
+#include "platform/com/com_error.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/commands.h"
+#include "varnolt/filter_library.h"
+#include "varnolt/session.h"
+
+namespace varnolt::cli {
+namespace {
+
+// The first word that is no option (nor the value of --home): the command.
+std::string CommandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--home") {
+      ++i;
+    } else if (arg == "--") {
+      return i + 1 < argc ? argv[i + 1] : "";
+    } else if (arg.empty() || arg[0] != '-') {
+      return arg;
+    }
+  }
+  return "";
+}
+
+int Fail(int status, const std::string& message) {
+  std::cout.flush();
+  std::cerr << "varnolt: " << message << '\n';
+  return status;
+}
+
+int Run(int argc, char** argv) {
+  Session session;
+  CLI::App app{"Host of the VarnoltFilter mail filter: a mailbox store, its events and the filter's data.",
+               "varnolt"};
+  app.add_option("--home", session.home_option(), "The home folder (default: $VARNOLT_HOME, else ./varnolt-home)");
+  app.require_subcommand(1);
+  app.fallthrough();
+  AddInitCommand(app, session);
+  AddConfigCommand(app, session);
+  AddMailboxCommands(app, session);
+  AddDeliverCommand(app, session);
+  AddEventCommands(app, session);
+  AddListCommand(app, session);
+  AddShowCommands(app, session);
+  AddEngineCommands(app, session);
+
+  const std::string word = CommandWord(argc, argv);
+  const auto known = app.get_subcommands([&word](const CLI::App* sub) { return sub->get_name() == word; });
+  if (!word.empty() && known.empty()) {
+    return Fail(kExitUsage, "unknown command '" + word + "' (see 'varnolt --help')");
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    return Fail(kExitUsage, std::string(error.what()) + " (see 'varnolt " + (word.empty() ? "" : word + " ") +
+                                "--help')");
+  } catch (const UsageError& error) {
+    return Fail(kExitUsage, error.what());
+  } catch (const CommandError& error) {
+    return Fail(kExitFailure, error.what());
+  } catch (const ComError& error) {
+    // Store and engine numbers are HRESULT-style (negative), runtime numbers small.
+    const std::string number =
+        error.number() < 0 ? StatusText(error.number()) : "error " + std::to_string(error.number());
+    return Fail(kExitFailure, error.description() + " (" + number + ")");
+  } catch (const std::exception& error) {
+    return Fail(kExitFailure, error.what());
+  }
+  std::cout.flush();
+  if (!std::cout) return Fail(kExitFailure, "cannot write standard output");
+  return kExitSuccess;
+}
+
+}  // namespace
+}  // namespace varnolt::cli
+
+int main(int argc, char** argv) { return varnolt::cli::Run(argc, argv); }

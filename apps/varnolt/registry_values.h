@@ -1,0 +1,42 @@
+// Reading and writing single values of the hive through the registry API,
+// with failures turned into command errors that name the key and value.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/registry/registry.h"
+#include "platform/registry/value_text.h"
+
+namespace varnolt::cli {
+
+// The filter's settings, under HKEY_LOCAL_MACHINE.
+inline constexpr const char* kSettingsKey = "Software\\Varnolt";
+// Where the host keeps the component's constructor string, under HKEY_LOCAL_MACHINE.
+inline constexpr const char* kHostKey = "Software\\VarnoltHost\\VarnoltFilter";
+inline constexpr const char* kConstructorStringValue = "ConstructorString";
+
+// The value, or nullopt when the key or the value does not exist. Throws
+// CommandError when the hive cannot be read.
+std::optional<RegValue> QueryValue(Registry& registry, HKEY root, const std::string& subkey,
+                                   const std::string& name);
+
+// Creates the key when missing and writes the value. Throws CommandError on failure.
+void SetValue(Registry& registry, HKEY root, const std::string& subkey, const std::string& name,
+              const RegValue& value);
+
+// False when the key or the value did not exist. Throws CommandError on failure.
+bool DeleteValue(Registry& registry, HKEY root, const std::string& subkey, const std::string& name);
+
+RegValue StringValue(const std::string& text);
+RegValue DwordValue(uint32_t number);
+
+// REG_SZ: the text without its terminating NUL; REG_DWORD: the number as the
+// filter reads it (signed decimal); other types: their .reg hex form.
+std::string DisplayText(const RegValue& value);
+
+// "sz", "dword", or the .reg name of another type ("hex(2)", "hex"...).
+std::string TypeName(uint32_t type);
+
+}  // namespace varnolt::cli

@@ -1,0 +1,81 @@
+#include "varnolt/session.h"
+
+#include "platform/mailstore/store_errors.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/registry_values.h"
+
+namespace varnolt::cli {
+
+Session::~Session() = default;
+
+std::string Session::Home() { return ResolveHome(home_option_); }
+
+const HomeConfig& Session::Config() {
+  if (!config_) config_ = std::make_unique<HomeConfig>(LoadHomeConfig(Home()));
+  return *config_;
+}
+
+Platform& Session::GetPlatform() {
+  if (!platform_) {
+    RealPlatformOptions options;
+    options.registry_hive_path = Config().registry_path;
+    options.event_log_target = Config().event_log_target;
+    options.engine_factory = [] { return std::make_unique<BuiltinSpamEngine>(); };
+    try {
+      platform_ = std::make_unique<RealPlatform>(std::move(options));
+    } catch (const ComError& error) {
+      throw CommandError("[eventlog] target '" + Config().event_log_target + "': " + error.description());
+    }
+  }
+  return *platform_;
+}
+
+MailStore& Session::Store() {
+  if (!store_) {
+    try {
+      store_ = MailStore::Open(Config().store_path, /*create_if_missing=*/false);
+    } catch (const ComError& error) {
+      if (error.number() == kStoreNotFound) throw CommandError("no store at " + Config().store_path);
+      throw;
+    }
+  }
+  return *store_;
+}
+
+MailStore& Session::StoreWithFilter() {
+  MailStore& store = Store();
+  if (!filter_.sync_events) {
+    filter_ = CreateRegisteredFilter(GetPlatform());
+    store.RegisterSyncSink(filter_.sync_events);
+    store.RegisterSystemSink(filter_.system_events);
+  }
+  return store;
+}
+
+BuiltinSpamEngine& Session::Engine() {
+  Config();  // refuses an engine this build does not have
+  if (!engine_) engine_ = std::make_unique<BuiltinSpamEngine>();
+  return *engine_;
+}
+
+std::string Session::ConstructorString() {
+  const auto value = QueryValue(GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
+  return value ? DisplayText(*value) : "";
+}
+
+std::string Session::DataFolder() { return DataFolderOf(ConstructorString()); }
+
+std::string DataFolderOf(const std::string& constructor_string) {
+  if (constructor_string.empty()) return "";
+  std::string folder = constructor_string.substr(0, constructor_string.find(';'));
+  const size_t first = folder.find_first_not_of(' ');
+  folder = first == std::string::npos ? "" : folder.substr(first, folder.find_last_not_of(' ') - first + 1);
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+std::string UserDatPath(const std::string& data_folder, const std::string& domain, const std::string& user) {
+  return data_folder + domain + "\\" + user + ".dat";
+}
+
+}  // namespace varnolt::cli

@@ -1,0 +1,62 @@
+// What the commands of one run share: the home, and the store, registry,
+// platform and filter opened on demand, each at most once per process.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/builtin_spam_engine.h"
+#include "platform/mailstore/mail_store.h"
+#include "platform/real_platform.h"
+#include "varnolt/filter_host.h"
+#include "varnolt/home_config.h"
+
+namespace varnolt::cli {
+
+class Session {
+ public:
+  Session() = default;
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The --home option as given ("" when absent).
+  std::string& home_option() { return home_option_; }
+
+  // The absolute home folder (option, $VARNOLT_HOME, ./varnolt-home).
+  std::string Home();
+  // The home's configuration; throws CommandError when there is no home.
+  const HomeConfig& Config();
+  // The platform of this process over the home's hive and event log.
+  Platform& GetPlatform();
+  // The home's existing store.
+  MailStore& Store();
+  // The store with the filter registered as its sink: for commands that raise events.
+  MailStore& StoreWithFilter();
+  // The configured spam engine, for commands that drive it directly.
+  BuiltinSpamEngine& Engine();
+
+  // The constructor string as stored ("" when none).
+  std::string ConstructorString();
+  // The data folder the filter derives from the constructor string, as the
+  // filter composes it ("\"-terminated, or "" when the string is empty).
+  std::string DataFolder();
+
+ private:
+  std::string home_option_;
+  std::unique_ptr<HomeConfig> config_;
+  std::unique_ptr<RealPlatform> platform_;
+  std::unique_ptr<BuiltinSpamEngine> engine_;
+  LoadedFilter filter_;
+  // Declared last: destroyed first, so the store drops its sinks before the filter goes.
+  std::unique_ptr<MailStore> store_;
+};
+
+// The data folder of the filter for a constructor string: the first
+// ";"-separated field without blanks around it, ending in "\"; "" for an empty string.
+std::string DataFolderOf(const std::string& constructor_string);
+
+// The user's spam database as the filter composes it: data folder + domain + "\" + user + ".dat".
+std::string UserDatPath(const std::string& data_folder, const std::string& domain, const std::string& user);
+
+}  // namespace varnolt::cli

@@ -1,0 +1,87 @@
+// `show`, `cat` and `log`: one record's properties, an item's content, the filter's text log.
+#include <filesystem>
+#include <iostream>
+
+#include "platform/mailstore/store_errors.h"
+#include "platform/system/text_files.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/commands.h"
+#include "varnolt/file_io.h"
+#include "varnolt/json_output.h"
+#include "varnolt/store_lookup.h"
+#include "varnolt/text_table.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr const char* kLogFileName = "Varnolt.log";
+
+std::string PlainValue(const Variant& value) {
+  switch (value.kind()) {
+    case Variant::Kind::kEmpty:
+      return "(empty)";
+    case Variant::Kind::kBool:
+      return value.AsBool() ? "true" : "false";
+    case Variant::Kind::kText:
+      return OneLine(value.AsText());
+    default:
+      return value.ToText();
+  }
+}
+
+void RunShow(Session& session, const std::string& url, bool json) {
+  const RecordView record = DescribeExisting(session.Store(), url);
+  if (json) {
+    Json properties = Json::object();
+    for (const auto& [name, value] : record.properties) properties[name] = JsonValue(value);
+    std::cout << JsonText(
+        {{"url", record.url}, {"parent", record.parent}, {"is_folder", record.is_folder}, {"properties", properties}});
+    return;
+  }
+  std::cout << "url: " << record.url << "\nparent: " << record.parent
+            << "\nis_folder: " << (record.is_folder ? "true" : "false") << "\nproperties:\n";
+  for (const auto& [name, value] : record.properties) std::cout << "  " << name << " = " << PlainValue(value) << '\n';
+}
+
+void RunCat(Session& session, const std::string& url) {
+  try {
+    WriteStandardOutput(session.Store().ReadContent(url));
+  } catch (const ComError& error) {
+    if (error.number() == kStoreNotFound || error.number() == kStoreInvalidUrl) {
+      throw CommandError("nothing at " + url);
+    }
+    if (error.number() == kStoreNotAnItem) throw CommandError(url + " is a folder, not an item");
+    throw;
+  }
+}
+
+// The log lives in the data folder the constructor string names; before the
+// filter wrote anything there is no file, and nothing to show.
+void RunLog(Session& session) {
+  const std::string path = ToFileSystemPath(session.DataFolder() + kLogFileName);
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) return;
+  WriteStandardOutput(ReadFileBytes(path));
+}
+
+}  // namespace
+
+void AddShowCommands(CLI::App& app, Session& session) {
+  auto show_url = std::make_shared<std::string>();
+  auto show_json = std::make_shared<bool>(false);
+  CLI::App* show = app.add_subcommand("show", "One item or folder with every stored and derived property");
+  show->add_option("URL", *show_url, "The item or folder")->required();
+  show->add_flag("--json", *show_json, "{url, parent, is_folder, properties: {name: value}}");
+  show->callback([&session, show_url, show_json] { RunShow(session, *show_url, *show_json); });
+
+  auto cat_url = std::make_shared<std::string>();
+  CLI::App* cat = app.add_subcommand("cat", "An item's content, byte for byte");
+  cat->add_option("ITEM_URL", *cat_url, "The item")->required();
+  cat->callback([&session, cat_url] { RunCat(session, *cat_url); });
+
+  app.add_subcommand("log", "The filter's text log (Varnolt.log in the data folder)")->callback([&session] {
+    RunLog(session);
+  });
+}
+
+}  // namespace varnolt::cli
