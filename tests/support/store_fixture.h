@@ -8,12 +8,28 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/mailstore/mail_store.h"
 #include "support/fake_platform.h"
 #include "support/recording_filter.h"
+
+namespace varnolt {
+
+// Readable values in test failures: Int32(2), Text("abc")...
+inline void PrintTo(const Variant& value, std::ostream* out) {
+  switch (value.kind()) {
+    case Variant::Kind::kEmpty: *out << "Empty"; return;
+    case Variant::Kind::kInt16: *out << "Int16(" << value.AsNumber() << ")"; return;
+    case Variant::Kind::kInt32: *out << "Int32(" << value.AsNumber() << ")"; return;
+    case Variant::Kind::kBool: *out << "Bool(" << (value.AsBool() ? "true" : "false") << ")"; return;
+    case Variant::Kind::kText: *out << "Text(\"" << value.AsText() << "\")"; return;
+  }
+}
+
+}  // namespace varnolt
 
 namespace varnolt::testing {
 

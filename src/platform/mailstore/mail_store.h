@@ -180,7 +180,8 @@ class MailStore {
 
   // ---- Reading ----
 
-  // The items (not subfolders) of a folder, in the order they arrived.
+  // The items (not subfolders) of a folder, in the order they came into the
+  // store (a moved item keeps its place).
   std::vector<ItemSummary> ListItems(const std::string& folder_url);
   // The folder tree of a mailbox, depth first, siblings by name.
   std::vector<FolderSummary> ListFolders(const std::string& domain, const std::string& user);

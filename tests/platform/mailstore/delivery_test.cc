@@ -1,0 +1,191 @@
+// Delivery, user moves and client creation: naming, stored bytes, and the
+// save event raised inside the write transaction.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/com/com_error.h"
+#include "platform/mailstore/store_errors.h"
+#include "store/mail_marker.h"
+#include "store/property_names.h"
+#include "support/message_builder.h"
+#include "support/store_fixture.h"
+
+namespace varnolt {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::MessageBuilder;
+using testing::StoreTest;
+
+int32_t ErrorNumberOf(const std::function<void()>& operation) {
+  try {
+    operation();
+  } catch (const ComError& error) {
+    return error.number();
+  }
+  return 0;
+}
+
+class DeliveryTest : public StoreTest {};
+
+TEST_F(DeliveryTest, ItemNamesComeFromTheSubjectOrTheGivenName) {
+  struct Case {
+    const char* subject;
+    const char* given;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Hello", "", "Hello.EML"},
+      {"Hello", "", "Hello-2.EML"},
+      {"hello", "", "hello-3.EML"},  // names collide ignoring letter case
+      {"Hello", "Report.EML", "Report.EML"},
+      {"Hello", "Report.EML", "Report-2.EML"},
+      {"Hello", "notes", "notes"},
+      {"Hello", "notes", "notes-2"},
+      {"a/b\\c", "", "a_b_c.EML"},
+      {"  padded  ", "", "padded.EML"},
+      {"", "", "No Subject.EML"},
+      {"..", "", "No Subject-2.EML"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    DeliveryOptions options;
+    options.item_name = c.given;
+    EXPECT_EQ(Url(std::string("Inbox/") + c.expected), Deliver(MessageBuilder().Subject(c.subject).Build(), "Inbox", options));
+  }
+}
+
+TEST_F(DeliveryTest, LongSubjectsAreCutAtACharacterBoundary) {
+  std::string subject;
+  for (int i = 0; i < 60; ++i) subject += "ä";  // 120 bytes
+  const std::string url = Deliver(MessageBuilder().Subject(subject).Build());
+  const std::string name = url.substr(url.rfind('/') + 1);
+  EXPECT_EQ(std::string(subject, 0, 100) + ".EML", name);
+}
+
+TEST_F(DeliveryTest, BadGivenNamesAndMissingFoldersFail) {
+  DeliveryOptions slash;
+  slash.item_name = "a/b.EML";
+  EXPECT_EQ(kStoreInvalidName, ErrorNumberOf([&] { Deliver(MessageBuilder().Build(), "Inbox", slash); }));
+  EXPECT_EQ(kStoreNotFound, ErrorNumberOf([&] { Deliver(MessageBuilder().Build(), "Nowhere"); }));
+  const std::string item = Deliver(MessageBuilder().Build());
+  EXPECT_EQ(kStoreNotAFolder, ErrorNumberOf([&] { store_->Deliver(item, MessageBuilder().Build()); }));
+  EXPECT_THAT(ItemNames("Inbox"), ElementsAre("Hello.EML"));
+}
+
+TEST_F(DeliveryTest, IncomingMarkerHeadersAreDroppedEverythingElseIsKept) {
+  const std::string message =
+      "X-Varnolt: 1\r\nFrom: a@example.org\r\nx-varnolt: 2\r\n\tcontinued\r\nSubject: Hi\r\n\r\n"
+      "X-Varnolt: 1 stays in the body\r\n";
+  const std::string url = Deliver(message);
+  EXPECT_EQ("From: a@example.org\r\nSubject: Hi\r\n\r\nX-Varnolt: 1 stays in the body\r\n",
+            store_->ReadContent(url));
+  EXPECT_FALSE(HasProp(url, kMailMarkerField));
+}
+
+TEST_F(DeliveryTest, ContentIsStoredByteForByte) {
+  std::string message = MessageBuilder().Build();
+  message += std::string("\0\xff\r\r\n\n", 6);
+  EXPECT_EQ(message, store_->ReadContent(Deliver(message)));
+}
+
+TEST_F(DeliveryTest, TheEventSeesTheCommittedItemAndTheFilterMayMoveIt) {
+  UseSink();
+  sink_.on_save = [&](IExStoreDispEventInfo& info, const std::string& url, int32_t) {
+    auto record = info.EventRecord();
+    EXPECT_EQ(url, record->Source());
+    EXPECT_EQ(Url("Inbox"), record->ParentURL());
+    SetMailMarker(filter_, *record, kMarkerSpam);
+    record->MoveRecord(record->Source(), Url("Junk E-Mail/Moved.eml"), "", "", MoveRecordOptions::kUnspecified,
+                       false);
+    return S_OK;
+  };
+  EXPECT_EQ(Url("Junk E-Mail/Moved.eml"), Deliver(MessageBuilder().Build()));
+  ASSERT_EQ(1u, sink_.saves.size());  // the filter's own changes raised nothing
+  EXPECT_EQ(Url("Inbox/Hello.EML"), sink_.saves[0].url);
+  EXPECT_EQ(kEventFlagsDelivery, sink_.saves[0].flags);
+  EXPECT_EQ(Variant::Int32(2), Prop(Url("Junk E-Mail/Moved.eml"), kMailMarkerField));
+}
+
+TEST_F(DeliveryTest, AFailingSinkRollsTheDeliveryBack) {
+  UseSink();
+  sink_.on_save = [&](IExStoreDispEventInfo& info, const std::string&, int32_t) {
+    SetMailMarker(filter_, *info.EventRecord(), kMarkerHam);
+    return E_FAIL;
+  };
+  EXPECT_EQ(kStoreEventAborted, ErrorNumberOf([&] { Deliver(MessageBuilder().Build()); }));
+  EXPECT_THAT(ItemNames("Inbox"), ElementsAre());
+  sink_.on_save = nullptr;
+  EXPECT_EQ(Url("Inbox/Hello.EML"), Deliver(MessageBuilder().Build()));
+}
+
+TEST_F(DeliveryTest, EventObjectsStopWorkingWhenTheEventEnds) {
+  UseSink();
+  std::shared_ptr<Record> kept_record;
+  std::shared_ptr<Connection> kept_connection;
+  sink_.on_save = [&](IExStoreDispEventInfo& info, const std::string&, int32_t) {
+    kept_record = info.EventRecord();
+    kept_connection = info.EventConnection();
+    return S_OK;
+  };
+  Deliver(MessageBuilder().Build());
+  EXPECT_EQ(kStoreEventEnded, ErrorNumberOf([&] { kept_record->Source(); }));
+  auto record = kept_connection->CreateRecord();
+  EXPECT_EQ(kStoreEventEnded, ErrorNumberOf([&] {
+              record->Open(Url("Inbox"), *kept_connection, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
+                           RecordOpenOptions::kDelayFetchAll);
+            }));
+}
+
+TEST_F(DeliveryTest, UserMovesChooseAFreeNameAndRaiseTheMoveEvent) {
+  const std::string first = Deliver(MessageBuilder().Build());
+  const std::string second = Deliver(MessageBuilder().Build(), "Drafts");
+  UseSink();
+  EXPECT_EQ(Url("Drafts/Hello-2.EML"), store_->MoveItem(first, Url("drafts")));
+  EXPECT_EQ(Url("Inbox/Hello.EML"), store_->MoveItem(second, Url("Inbox")));
+  ASSERT_EQ(2u, sink_.saves.size());
+  EXPECT_EQ(Url("Drafts/Hello-2.EML"), sink_.saves[0].url);
+  EXPECT_EQ(kEventFlagsUserMove, sink_.saves[0].flags);
+  EXPECT_EQ(kStoreSameFolder, ErrorNumberOf([&] { store_->MoveItem(Url("Inbox/Hello.EML"), Url("Inbox")); }));
+  EXPECT_EQ(kStoreNotAnItem, ErrorNumberOf([&] { store_->MoveItem(Url("Inbox"), Url("Drafts")); }));
+}
+
+TEST_F(DeliveryTest, ClientCreatedItemsAreInsideMailWithTheCreateFlags) {
+  UseSink();
+  const std::string url = store_->CreateItem(Url("Inbox"), "Note.eml", "Subject: Mine\r\nX-Varnolt: 2\r\n\r\nx\r\n");
+  EXPECT_EQ(Url("Inbox/Note.eml"), url);
+  ASSERT_EQ(1u, sink_.saves.size());
+  EXPECT_EQ(kEventFlagsClientCreate, sink_.saves[0].flags);
+  EXPECT_EQ(Variant::Text("EX"), Prop(url, MapiField("x0C1E001E")));
+  EXPECT_EQ(Variant::Text("2"), Prop(url, kMailMarkerField));  // a client's own content is its own
+}
+
+TEST_F(DeliveryTest, RaisedEventsCarryExactFlagsAndSystemEventsReachTheSink) {
+  const std::string url = Deliver(MessageBuilder().Build());
+  UseSink();
+  EXPECT_EQ(url, store_->RaiseSaveEvent(url, 0x01000048));
+  EXPECT_EQ(kStoreNotFound, ErrorNumberOf([&] { store_->RaiseSaveEvent(Url("Inbox/None.EML"), 0x01000048); }));
+  store_->RaiseStartup();
+  store_->RaiseTimer();
+  store_->RaiseShutdown();
+  ASSERT_EQ(1u, sink_.saves.size());
+  EXPECT_EQ(0x01000048, sink_.saves[0].flags);
+  EXPECT_THAT(sink_.system_events,
+              ElementsAre("startup " + store_->StoreGuid() + " Mailbox Store", "timer file://./backofficestorage/",
+                          "shutdown " + store_->StoreGuid()));
+}
+
+TEST_F(DeliveryTest, HostOperationsCannotRunInsideASink) {
+  UseSink();
+  int32_t nested = 0;
+  sink_.on_save = [&](IExStoreDispEventInfo&, const std::string&, int32_t) {
+    nested = ErrorNumberOf([&] { Deliver(MessageBuilder().Build()); });
+    return S_OK;
+  };
+  Deliver(MessageBuilder().Build());
+  EXPECT_EQ(kStoreInvalidArgument, nested);
+  EXPECT_THAT(ItemNames("Inbox"), ElementsAre("Hello.EML"));
+}
+
+}  // namespace
+}  // namespace varnolt

@@ -1,0 +1,124 @@
+// What a delivered message's content gives its item.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "platform/com/com_error.h"
+#include "store/property_names.h"
+#include "support/message_builder.h"
+#include "support/store_fixture.h"
+
+namespace varnolt {
+namespace {
+
+using testing::MessageBuilder;
+using testing::MimePart;
+using testing::StoreTest;
+
+const std::string kPlain = MapiField("x1000001E");
+const std::string kHtml = MapiField("x1013001E");
+
+struct BodyCase {
+  const char* what;
+  std::string message;
+  std::optional<std::string> plain;  // nullopt: no plain body property
+  std::optional<std::string> html;
+  int32_t flags;
+};
+
+class MessagePropertiesTest : public StoreTest {};
+
+TEST_F(MessagePropertiesTest, BodiesAreDecodedToUtf8) {
+  const BodyCase cases[] = {
+      {"plain", MessageBuilder().Body("Hi there\r\n").Build(), "Hi there\r\n", std::nullopt, 0},
+      {"html only", MessageBuilder().Body("<p>Hi</p>\r\n", "text/html; charset=utf-8").Build(), std::nullopt,
+       "<p>Hi</p>\r\n", 0},
+      {"alternative",
+       MessageBuilder()
+           .Multipart("alternative")
+           .AddPart({"text/plain; charset=us-ascii", "", "", "Plain text\r\n"})
+           .AddPart({"text/html; charset=us-ascii", "", "", "<b>Rich</b>\r\n"})
+           .Build(),
+       "Plain text\r\n", "<b>Rich</b>\r\n", 0},
+      {"quoted-printable latin-1",
+       MessageBuilder().Body("Gr=FC=DFe, caf=E9=\r\n au lait\r\n", "text/plain; charset=iso-8859-1",
+                             "quoted-printable").Build(),
+       "Grüße, café au lait\r\n", std::nullopt, 0},
+      {"base64 utf-8", MessageBuilder().Body("w4RwZmVsIHVuZCBCaXJuZW4=\r\n", "text/plain; charset=utf-8", "base64").Build(),
+       "Äpfel und Birnen", std::nullopt, 0},
+      {"undeclared 8-bit", MessageBuilder().Body("caf\xE9\r\n", "text/plain").Build(), "café\r\n", std::nullopt, 0},
+      {"attachment is no body",
+       MessageBuilder()
+           .Multipart("mixed")
+           .AddPart({"text/html", "", "", "<i>Body</i>"})
+           .AddPart({"text/plain", "", "attachment; filename=\"notes.txt\"", "not the body"})
+           .Build(),
+       std::nullopt, "<i>Body</i>", 0x10},
+  };
+  for (const BodyCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string url = Deliver(c.message);
+    if (c.plain) {
+      EXPECT_EQ(Variant::Text(*c.plain), Prop(url, kPlain));
+    } else {
+      EXPECT_FALSE(HasProp(url, kPlain));
+    }
+    if (c.html) {
+      EXPECT_EQ(Variant::Text(*c.html), Prop(url, kHtml));
+    } else {
+      EXPECT_FALSE(HasProp(url, kHtml));
+    }
+    EXPECT_EQ(Variant::Int32(c.flags), Prop(url, MapiField("x0E070003")));
+    EXPECT_EQ(Variant::Text("IPM.Note"), Prop(url, MapiField("x001A001E")));
+    EXPECT_EQ(Variant::Text(kMessageContentClass), Prop(url, kContentClassField));
+  }
+}
+
+TEST_F(MessagePropertiesTest, HeadersAreUnfoldedDecodedFirstOccurrence) {
+  const std::string url = Deliver(MessageBuilder()
+                                      .Subject("=?UTF-8?B?w4RwZmVs?= and =?iso-8859-1?Q?Birnen_f=FCr_dich?=")
+                                      .From("=?utf-8?q?J=C3=BCrgen?= <j@example.org>")
+                                      .Header("X-Long", "first part\r\n\tsecond part")
+                                      .Header("Received", "from a.example by b.example")
+                                      .Header("received", "from c.example by a.example")
+                                      .Build());
+  EXPECT_EQ(Variant::Text("Äpfel and Birnen für dich"), Prop(url, "urn:schemas:httpmail:subject"));
+  EXPECT_EQ(Variant::Text("Äpfel and Birnen für dich"), Prop(url, "urn:schemas:mailheader:subject"));
+  EXPECT_EQ(Variant::Text("Jürgen <j@example.org>"), Prop(url, "urn:schemas:mailheader:from"));
+  EXPECT_EQ(Variant::Text("first part\tsecond part"), Prop(url, "urn:schemas:mailheader:x-long"));
+  EXPECT_EQ(Variant::Text("from a.example by b.example"), Prop(url, "urn:schemas:mailheader:received"));
+  EXPECT_EQ(Url("Inbox/Äpfel and Birnen für dich.EML"), url);
+}
+
+TEST_F(MessagePropertiesTest, OutsideMailKeepsItsHeaderBlockInsideMailHasNone) {
+  const std::string message = MessageBuilder().Build();
+  const std::string block = message.substr(0, message.find("\r\n\r\n") + 2);
+
+  const std::string outside = Deliver(message);
+  EXPECT_EQ(Variant::Text("SMTP"), Prop(outside, MapiField("x0C1E001E")));
+  EXPECT_EQ(Variant::Text(block), Prop(outside, MapiField("x007D001E")));
+
+  DeliveryOptions internal;
+  internal.internal = true;
+  const std::string inside = Deliver(message, "Inbox", internal);
+  EXPECT_EQ(Variant::Text("EX"), Prop(inside, MapiField("x0C1E001E")));
+  EXPECT_FALSE(HasProp(inside, MapiField("x007D001E")));
+}
+
+TEST_F(MessagePropertiesTest, ComputedPropertiesAreNeverStoredButAlwaysShown) {
+  const std::string url = Deliver(MessageBuilder().Build());
+  EXPECT_EQ(Variant::Text(url), Prop(url, "DAV:href"));
+  EXPECT_EQ(Variant::Text(Url("Inbox")), Prop(url, "DAV:parentname"));
+  EXPECT_EQ(Variant::Text("Hello.EML"), Prop(url, "DAV:displayname"));
+  EXPECT_EQ(Variant::Bool(false), Prop(url, "DAV:iscollection"));
+
+  auto record = OpenRecord(url);
+  EXPECT_THROW(record->GetFields().Item("DAV:href")->SetValue(Variant::Text("x")), ComError);
+  // The computed parent URL has the form the mailbox root names Deleted Items in.
+  const std::string moved = store_->MoveItem(url, Url("Deleted Items"));
+  EXPECT_EQ(Prop(Url(""), kDeletedItemsField), Prop(moved, kParentNameField));
+}
+
+}  // namespace
+}  // namespace varnolt
