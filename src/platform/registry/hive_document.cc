@@ -141,8 +141,10 @@ void HiveDocument::SetValue(const std::string& path, const NamedValue& value) {
     if (FoldCase(section.path) != folded_path) continue;
     for (auto& entry : section.entries) {
       if (!matches(entry)) continue;
-      entry.lines = FormatValueLines(value);
-      entry.value = value;
+      NamedValue renewed = value;
+      renewed.name = entry.value->name;  // the name keeps the letter case it was written with
+      entry.lines = FormatValueLines(renewed);
+      entry.value = std::move(renewed);
       return;
     }
   }

@@ -1,6 +1,7 @@
 #include "platform/system/whole_line_append.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,11 @@ int AppendWholeLine(const std::string& fs_path, const std::string& text, const s
   int fd = ::open(fs_path.c_str(), O_RDWR | kFlags, 0666);
   if (fd < 0 && errno == EACCES) fd = ::open(fs_path.c_str(), O_WRONLY | kFlags, 0666);
   if (fd < 0) return errno;
+  // Appenders of ours take turns, so the last-byte test never sees another
+  // writer's line half-way (the file size grows page by page during a write).
+  // Without the lock (ENOLCK) the single write still keeps lines whole.
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
 
   std::string buffer;
   buffer.reserve(text.size() + 2 * ending.size());

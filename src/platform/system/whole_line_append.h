@@ -8,8 +8,9 @@ namespace varnolt {
 // Opens fs_path with O_APPEND (creating the file, never its folder) and appends
 // text + ending with a single write(). When the file's last byte is not LF (a
 // hand-edited last line without ending), `ending` is written first in the same
-// write, so two entries never end up on one line. Returns 0, or the errno of
-// the step that failed.
+// write, so two entries never end up on one line. Appenders using this
+// function take turns through an flock on the file. Returns 0, or the errno
+// of the step that failed.
 int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending);
 
 }  // namespace varnolt

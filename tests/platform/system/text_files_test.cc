@@ -1,0 +1,158 @@
+#include "platform/system/posix_text_files.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <thread>
+
+#include "platform/com/com_error.h"
+#include "platform/system/file_errors.h"
+#include "support/fake_platform.h"
+
+namespace varnolt {
+namespace {
+
+using ::testing::ElementsAre;
+
+class TextFilesTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> ReadLines(const std::string& path) {
+    auto reader = files_.OpenForReading(path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (reader->ReadLine(&line)) lines.push_back(line);
+    return lines;
+  }
+
+  int32_t ErrorNumberOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const ComError& e) {
+      EXPECT_EQ(RuntimeErrorDescription(e.number()), e.description());
+      return e.number();
+    }
+    return 0;
+  }
+
+  testing::FakePlatform platform_;
+  PosixTextFiles files_;
+  std::string dir_ = platform_.dir();
+};
+
+TEST_F(TextFilesTest, AppendsCrLfLinesAndEndsAnOpenLastLineFirst) {
+  const std::string path = dir_ + "log.txt";
+  files_.AppendLine(path, "first");
+  files_.AppendLine(path, "");
+  EXPECT_EQ("first\r\n\r\n", platform_.ReadFile(path));
+
+  platform_.WriteFile(path, "hand edited");
+  files_.AppendLine(path, "next");
+  EXPECT_EQ("hand edited\r\nnext\r\n", platform_.ReadFile(path));
+}
+
+TEST_F(TextFilesTest, ComposedBackslashPathsReachTheFileSystemWithSlashes) {
+  ASSERT_TRUE(files_.CreateDirectory(dir_ + "example.com").created);
+  files_.AppendLine(dir_ + "example.com\\user.dat.wlt", "a@b.c");
+  EXPECT_EQ("a@b.c\r\n", platform_.ReadFile(dir_ + "example.com/user.dat.wlt"));
+  EXPECT_THAT(ReadLines(dir_ + "example.com\\user.dat.wlt"), ElementsAre("a@b.c"));
+}
+
+TEST_F(TextFilesTest, ReaderAcceptsCrLfLfAndALastLineWithoutEnding) {
+  const std::string path = dir_ + "mixed.txt";
+  platform_.WriteFile(path, "one\r\ntwo\nthree\r\n\r\nlast\rcr");
+  EXPECT_THAT(ReadLines(path), ElementsAre("one", "two", "three", "", "last\rcr"));
+  platform_.WriteFile(path, "");
+  EXPECT_THAT(ReadLines(path), ElementsAre());
+}
+
+TEST_F(TextFilesTest, FailuresCarryTheFixedNumbers) {
+  EXPECT_EQ(kPathNotFound, ErrorNumberOf([&] { files_.AppendLine(dir_ + "missing\\Varnolt.log", "x"); }));
+  EXPECT_FALSE(platform_.Exists(dir_ + "missing"));
+  EXPECT_EQ(kFileNotFound, ErrorNumberOf([&] { files_.OpenForReading(dir_ + "absent.txt"); }));
+  EXPECT_EQ(kPathNotFound, ErrorNumberOf([&] { files_.OpenForReading(dir_ + "missing\\absent.txt"); }));
+  EXPECT_EQ(kPathFileAccessError, ErrorNumberOf([&] { files_.AppendLine(dir_, "a folder is no file"); }));
+
+  const struct {
+    int err;
+    FileAccess access;
+    int32_t number;
+  } cases[] = {
+      {EACCES, FileAccess::kWrite, kPermissionDenied}, {EPERM, FileAccess::kRead, kPermissionDenied},
+      {ENOTDIR, FileAccess::kRead, kPathNotFound},     {ENOSPC, FileAccess::kWrite, kPathFileAccessError},
+      {ENOENT, FileAccess::kWrite, kPathNotFound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    EXPECT_EQ(c.number, FileError(c.err, c.access, dir_ + "x").number());
+  }
+}
+
+TEST_F(TextFilesTest, DirectoriesAttributesAndDeletion) {
+  const CreateDirectoryResult made = files_.CreateDirectory(dir_ + "domain");
+  EXPECT_TRUE(made.created);
+  EXPECT_EQ(0, made.error_code);
+  const CreateDirectoryResult again = files_.CreateDirectory(dir_ + "domain");
+  EXPECT_FALSE(again.created);
+  EXPECT_TRUE(again.already_exists);
+  EXPECT_EQ(EEXIST, again.error_code);
+  const CreateDirectoryResult orphan = files_.CreateDirectory(dir_ + "no\\such");
+  EXPECT_FALSE(orphan.already_exists);
+  EXPECT_EQ(ENOENT, orphan.error_code);
+
+  platform_.WriteFile(dir_ + "domain/u.dat", "x");
+  EXPECT_EQ(kFileAttributeDirectory, files_.GetFileAttributes(dir_ + "domain"));
+  EXPECT_EQ(kFileAttributeNormal, files_.GetFileAttributes(dir_ + "domain\\u.dat"));
+  EXPECT_EQ(kInvalidFileAttributes, files_.GetFileAttributes(dir_ + "domain\\v.dat"));
+  EXPECT_EQ(0, files_.DeleteFile(dir_ + "domain\\u.dat"));
+  EXPECT_EQ(ENOENT, files_.DeleteFile(dir_ + "domain\\u.dat"));
+}
+
+// Every line must arrive whole: no interleaving, no loss, under threads and processes at once.
+TEST_F(TextFilesTest, ConcurrentAppendsStayWholeLines) {
+  const std::string path = dir_ + "Varnolt.log";
+  constexpr int kWriters = 4;
+  constexpr int kLines = 300;
+  const std::string padding(200, 'x');
+  auto write_lines = [&](const std::string& who) {
+    for (int i = 0; i < kLines; ++i) files_.AppendLine(path, who + " " + std::to_string(i) + " " + padding);
+  };
+
+  std::vector<pid_t> children;
+  for (int p = 0; p < 2; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      write_lines("process" + std::to_string(p));
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kWriters; ++t) threads.emplace_back(write_lines, "thread" + std::to_string(t));
+  for (auto& t : threads) t.join();
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  std::map<std::string, int> next_of;
+  int total = 0;
+  for (const std::string& line : ReadLines(path)) {
+    const size_t blank = line.find(' ');
+    ASSERT_NE(std::string::npos, blank) << line;
+    const std::string who = line.substr(0, blank);
+    ASSERT_EQ(who + " " + std::to_string(next_of[who]) + " " + padding, line);
+    ++next_of[who];
+    ++total;
+  }
+  EXPECT_EQ((kWriters + 2) * kLines, total);
+}
+
+}  // namespace
+}  // namespace varnolt
