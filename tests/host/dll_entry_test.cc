@@ -129,9 +129,16 @@ TEST_F(DllEntryTest, SharedLibraryExportsTheEntryPoints) {
     EXPECT_EQ(S_FALSE, can_unload());
     platform_.ticks.now = 42;
     EXPECT_EQ(S_OK, filter->Log("through the loaded library"));
+    // The host's services throw; the library's handler must still catch it.
+    platform_.SetInsideApplication(false);
+    Variant value = Variant::Text("unset");
+    EXPECT_EQ(S_OK, filter->GetSharedProp("DebugLevel", &value));
+    EXPECT_EQ(Variant::Int16(0), value);
   }
   EXPECT_EQ(S_OK, can_unload());
-  EXPECT_EQ("2026-12-07 10:00:00 42 through the loaded library\r\n", platform_.ReadFile(platform_.dir() + "Varnolt.log"));
+  const std::string log = platform_.ReadFile(platform_.dir() + "Varnolt.log");
+  EXPECT_EQ(0u, log.find("2026-12-07 10:00:00 42 through the loaded library\r\n"));
+  EXPECT_NE(std::string::npos, log.find("Err: Get Settings for DebugLevel failed: The shared property manager"));
   EXPECT_EQ(S_OK, unreg());
   EXPECT_EQ("<missing>", RegText(platform_.Reg(), kClasses + "VarnoltFilter.ExchangeFilter\\CLSID"));
   attach(nullptr);
