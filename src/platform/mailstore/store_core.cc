@@ -33,13 +33,14 @@ CREATE TABLE contents(
   node_id INTEGER PRIMARY KEY REFERENCES nodes(id) ON DELETE CASCADE,
   bytes BLOB NOT NULL);
 CREATE TABLE properties(
+  id INTEGER PRIMARY KEY,
   node_id INTEGER NOT NULL REFERENCES nodes(id) ON DELETE CASCADE,
   name_key TEXT NOT NULL,
   name TEXT NOT NULL,
   kind INTEGER NOT NULL,
   value NOT NULL,
   derived INTEGER NOT NULL,
-  PRIMARY KEY(node_id, name_key)) WITHOUT ROWID;
+  UNIQUE(node_id, name_key));
 )sql";
 
 constexpr const char* kNodeColumns = "id, IFNULL(parent_id, 0), url, name, is_folder, outside";
