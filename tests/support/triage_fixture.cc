@@ -1,10 +1,12 @@
 #include "support/triage_fixture.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/com/com_error.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
+#include "support/message_builder.h"
 
 namespace varnolt::testing {
 namespace {
@@ -35,12 +37,15 @@ bool StartsWith(const std::string& text, const std::string& prefix) { return tex
 }  // namespace
 
 std::string MessageSpec::Bytes() const {
-  std::string head = "From: " + from + "\r\nTo: Alice <alice@example.com>\r\nSubject: " + subject +
-                     "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0000\r\nMIME-Version: 1.0\r\n";
-  if (html.empty()) return head + "Content-Type: text/plain; charset=us-ascii\r\n\r\n" + body + "\r\n";
-  return head + "Content-Type: multipart/alternative; boundary=\"b1\"\r\n\r\n" +
-         "--b1\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" + body + "\r\n" +
-         "--b1\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n" + html + "\r\n--b1--\r\n";
+  MessageBuilder builder;
+  builder.From(from).Subject(subject);
+  if (html.empty()) return builder.Body(body).Build();
+  MimePart plain_part;
+  plain_part.body = body;
+  MimePart html_part;
+  html_part.content_type = "text/html; charset=us-ascii";
+  html_part.body = html;
+  return builder.Multipart("alternative").AddPart(plain_part).AddPart(html_part).Build();
 }
 
 HRESULT TestEventInfo::QueryInterface(const IID& iid, void** out) {
@@ -56,11 +61,12 @@ HRESULT TestEventInfo::QueryInterface(const IID& iid, void** out) {
 TriageTest::TriageTest() {
   std::filesystem::create_directories(platform_.dir() + "data");
   data_folder_ = platform_.dir() + "data\\";
+  WriteDataFile("vnusrmnl.sys", kManualText);
   SetDword("DebugLevel", 1);
   SetDword("HideSpam", 0);
   SetDword("ProviderMode", 0);
   SetText("UseJunkMailFolder", "Junk E-Mail");
-  SetDword("UseWhiteList", 1);
+  SetDword("UseWhiteList", 0);  // on, every outside sender needs a whitelist file
   SetDword("AutoWhiteList", 1);
   engine_->files = &platform_.Files();
   platform_.engine_factory = ScriptedEngineFactory(engine_);
@@ -179,6 +185,17 @@ void TriageTest::WriteDataFile(const std::string& relative, const std::string& b
 bool TriageTest::DataFileExists(const std::string& relative) const { return platform_.Exists(DataFile(relative)); }
 
 std::string TriageTest::DatPath() const { return data_folder_ + kDomain + "\\" + kUser + ".dat"; }
+
+void TriageTest::MakeDomainDir() const { std::filesystem::create_directories(DataFile(kDomain)); }
+
+std::vector<std::string> TriageTest::DataFolderNames() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(DataFile(""))) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 std::vector<std::string> TriageTest::LogMessages() const {
   std::vector<std::string> messages;

@@ -23,7 +23,7 @@ namespace varnolt::testing {
 struct MessageSpec {
   std::string from = "Bob Sender <bob@example.org>";
   std::string subject = "Hello";
-  std::string body = "Hello Alice, see you tomorrow.";
+  std::string body = "Hello Alice,\r\nsee you tomorrow.\r\n";
   std::string html;  // when set, a multipart/alternative with both bodies
   std::string name;  // item name; empty: the subject + ".EML"
   bool internal = false;
@@ -55,7 +55,9 @@ class TriageTest : public ::testing::Test {
   ~TriageTest() override;
   void TearDown() override;
 
-  // Settings (before the first event: they are read once per platform).
+  // Settings (before the first event: they are read once per platform). The
+  // defaults: DebugLevel 1, HideSpam 0, ProviderMode 0, UseJunkMailFolder
+  // "Junk E-Mail", UseWhiteList 0, AutoWhiteList 1.
   void SetDword(const std::string& name, uint32_t value) { platform_.SetSettingDword(name, value); }
   void SetText(const std::string& name, const std::string& value) { platform_.SetSettingText(name, value); }
 
@@ -88,6 +90,10 @@ class TriageTest : public ::testing::Test {
   bool DataFileExists(const std::string& relative) const;
   // The composed path of the user's database, as the engine is given it.
   std::string DatPath() const;
+  // Creates the domain directory ahead of the first event.
+  void MakeDomainDir() const;
+  // Names in the data folder, sorted.
+  std::vector<std::string> DataFolderNames() const;
 
   // The log's messages (date-time and tick cut off), one per Log call.
   std::vector<std::string> LogMessages() const;
@@ -105,6 +111,8 @@ class TriageTest : public ::testing::Test {
   std::unique_ptr<MailStore> store_;
   ExchangeFilter* filter_ = nullptr;
   std::string data_folder_;  // composed, ends in "\"
+  static constexpr const char* kManualText =
+      "From: Postmaster <postmaster@example.com>\r\nSubject: Your spam filter\r\n\r\nHow the filter works.\r\n";
 
  private:
   std::vector<std::string> expected_errors_;

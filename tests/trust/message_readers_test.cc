@@ -1,0 +1,113 @@
+// The readers of the message being saved, over records of the in-memory store.
+#include "trust/message_readers.h"
+
+#include <gmock/gmock.h>
+
+#include "store/property_names.h"
+#include "support/triage_fixture.h"
+
+namespace varnolt::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+class MessageReadersTest : public TriageTest {
+ protected:
+  MessageReadersTest() {
+    connection_ = store_->Connect();
+    url_ = Place({}, "Inbox", std::nullopt);
+  }
+
+  // The item's record with the property set (or removed, for an empty value).
+  std::unique_ptr<Record> ItemWith(const std::string& name, const Variant& value) {
+    std::unique_ptr<Record> record = Open();
+    record->GetFields().Item(name)->SetValue(value);
+    record->GetFields().Update();
+    record->Close();
+    return Open();
+  }
+
+  std::unique_ptr<Record> Open() {
+    std::unique_ptr<Record> record = connection_->CreateRecord();
+    record->Open(url_, *connection_, ConnectMode::kReadWrite, RecordCreateOptions::kFailIfNotExists,
+                 RecordOpenOptions::kUnspecified);
+    return record;
+  }
+
+  std::shared_ptr<Connection> connection_;
+  std::string url_;
+};
+
+TEST_F(MessageReadersTest, SenderAddressIsCutFromTheFromHeader) {
+  const struct {
+    const char* from;
+    const char* address;
+  } rows[] = {
+      {"Bob Sender <bob@example.org>", "bob@example.org"},
+      {"<bob@example.org>", "bob@example.org"},
+      {"Bob <bob@example.org", "bob@example.org"},
+      {"Bob <bob@example.org <second>", "bob@example.org "},
+      {"Bob <>", ""},
+      {"\"Eve <eve@evil.example>\" <bob@example.org>", "eve@evil.example"},
+      {"Bob < bob@example.org >", " bob@example.org "},
+      {"", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.from);
+    EXPECT_EQ(row.address, GetSenderAddress(*filter_, *ItemWith(kFromField, Variant::Text(row.from))));
+  }
+  EXPECT_THAT(ErrorLines(), IsEmpty());
+}
+
+TEST_F(MessageReadersTest, FromHeaderWithoutUsableBracketIsReported) {
+  const char* rows[] = {"bob@example.org", "Bob <", "Bob <<bob@example.org>"};
+  ExpectErr("GetSenderAddress failed: ");
+  for (const char* from : rows) {
+    SCOPED_TRACE(from);
+    EXPECT_EQ("", GetSenderAddress(*filter_, *ItemWith(kFromField, Variant::Text(from))));
+  }
+  EXPECT_THAT(ErrorLines(),
+              ElementsAre("Err: GetSenderAddress failed: Subscript out of range 0x9 Source: " + url_,
+                          "Err: GetSenderAddress failed: Subscript out of range 0x9 Source: " + url_,
+                          "Err: GetSenderAddress failed: Subscript out of range 0x9 Source: " + url_));
+}
+
+TEST_F(MessageReadersTest, MissingFromHeaderIsReported) {
+  ExpectErr("GetSenderAddress failed: ");
+  const std::string folder = FolderUrl("Inbox");
+  std::unique_ptr<Record> record = connection_->CreateRecord();
+  record->Open(folder, *connection_, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
+               RecordOpenOptions::kDelayFetchAll);
+  EXPECT_EQ("", GetSenderAddress(*filter_, *record));
+  EXPECT_THAT(ErrorLines(), ElementsAre(StartsWith("Err: GetSenderAddress failed: ")));
+  EXPECT_THAT(ErrorLines()[0], ::testing::EndsWith(" Source: " + folder));
+}
+
+TEST_F(MessageReadersTest, BodyTextPrefersHtml) {
+  const std::string html = MapiField("x1013001E");
+  const std::string plain = MapiField("x1000001E");
+  ItemWith(plain, Variant::Text("plain"));
+  EXPECT_EQ("<b>html</b>", GetBodyText(*ItemWith(html, Variant::Text("<b>html</b>"))));
+  EXPECT_EQ("plain", GetBodyText(*ItemWith(html, Variant::Text(""))));
+  ItemWith(plain, Variant::Text(""));
+  EXPECT_EQ("", GetBodyText(*Open()));
+}
+
+TEST_F(MessageReadersTest, PlainReadersAreSilentAndUnchanged) {
+  ItemWith(MapiField("x0C1E001E"), Variant::Text("ex"));
+  EXPECT_EQ("ex", GetSenderAddrType(*Open()));
+  EXPECT_EQ("SMTP", GetSenderAddrType(*ItemWith(MapiField("x0C1E001E"), Variant::Text("SMTP"))));
+  // A folder has none of these properties: empty text and no report.
+  std::unique_ptr<Record> folder = connection_->CreateRecord();
+  folder->Open(FolderUrl("Inbox"), *connection_, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
+               RecordOpenOptions::kDelayFetchAll);
+  EXPECT_EQ("", GetSenderAddrType(*folder));
+  EXPECT_EQ("", GetTransportHeaders(*folder));
+  EXPECT_EQ("", GetBodyText(*folder));
+  EXPECT_THAT(LogMessages(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace varnolt::testing

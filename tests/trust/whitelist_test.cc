@@ -1,0 +1,103 @@
+// The whitelist file: exact lines, CR LF, append only.
+#include "trust/whitelist.h"
+
+#include <gmock/gmock.h>
+
+#include <filesystem>
+
+#include "support/triage_fixture.h"
+
+namespace varnolt::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class WhiteListTest : public TriageTest {
+ protected:
+  WhiteListTest() {
+    MakeDomainDir();
+    connection_ = store_->Connect();
+    url_ = Place({}, "Inbox", std::nullopt);
+    record_ = connection_->CreateRecord();
+    record_->Open(url_, *connection_, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
+                  RecordOpenOptions::kDelayFetchAll);
+  }
+
+  bool Listed(const std::string& sender) {
+    return InWhiteList(*filter_, platform_.Files(), *record_, DatPath(), sender);
+  }
+  bool Add(const std::string& sender) {
+    return AddToWhiteList(*filter_, platform_.Files(), *record_, DatPath(), sender);
+  }
+
+  std::shared_ptr<Connection> connection_;
+  std::string url_;
+  std::unique_ptr<Record> record_;
+};
+
+TEST_F(WhiteListTest, LookupIsWholeLineAndCaseSensitive) {
+  WriteDataFile(UserFile(".dat.wlt"), "first@example.org\r\nBob@example.org\r\nbob@example.org \r\n\r\nlast@example.org");
+  const struct {
+    const char* sender;
+    bool listed;
+  } rows[] = {{"first@example.org", true}, {"bob@example.org", false}, {"Bob@example.org", true},
+              {"bob@example.org ", true},  {"", true},                 {"last@example.org", true},
+              {"example.org", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.sender);
+    EXPECT_EQ(row.listed, Listed(row.sender));
+  }
+  EXPECT_THAT(LogMessages(), IsEmpty());
+}
+
+TEST_F(WhiteListTest, HandEditedLineEndingsAreRead) {
+  WriteDataFile(UserFile(".dat.wlt"), "a@example.org\nb@example.org\r\n");
+  EXPECT_TRUE(Listed("a@example.org"));
+  EXPECT_TRUE(Listed("b@example.org"));
+}
+
+TEST_F(WhiteListTest, EmptyFileListsNobodySilently) {
+  WriteDataFile(UserFile(".dat.wlt"), "");
+  EXPECT_FALSE(Listed("bob@example.org"));
+  EXPECT_THAT(LogMessages(), IsEmpty());
+}
+
+TEST_F(WhiteListTest, MissingFileIsReported) {
+  ExpectErr("InWhiteList() failed: ");
+  EXPECT_FALSE(Listed("bob@example.org"));
+  EXPECT_THAT(ErrorLines(), ElementsAre("Err: InWhiteList() failed: File not found 0x35 Source: " + url_));
+}
+
+TEST_F(WhiteListTest, AddCreatesTheFileAndOnlyAppends) {
+  EXPECT_TRUE(Add("bob@example.org"));
+  EXPECT_EQ("bob@example.org\r\n", ReadDataFile(UserFile(".dat.wlt")));
+  EXPECT_TRUE(Add("bob@example.org"));
+  EXPECT_TRUE(Add("carol@example.org"));
+  EXPECT_EQ("bob@example.org\r\nbob@example.org\r\ncarol@example.org\r\n", ReadDataFile(UserFile(".dat.wlt")));
+  EXPECT_TRUE(Listed("carol@example.org"));
+  // Only <user>.dat.wlt in the domain directory.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(DataFile(kDomain))) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_THAT(names, ElementsAre("alice.dat.wlt"));
+}
+
+TEST_F(WhiteListTest, AddEndsAHandEditedLastLineFirst) {
+  WriteDataFile(UserFile(".dat.wlt"), "a@example.org");
+  EXPECT_TRUE(Add("b@example.org"));
+  EXPECT_EQ("a@example.org\r\nb@example.org\r\n", ReadDataFile(UserFile(".dat.wlt")));
+}
+
+TEST_F(WhiteListTest, AddWithoutTheDomainDirectoryIsReported) {
+  std::filesystem::remove_all(DataFile(kDomain));
+  ExpectErr("AddToWhiteList() failed: ");
+  EXPECT_FALSE(Add("bob@example.org"));
+  EXPECT_FALSE(DataFileExists(kDomain));
+  ASSERT_EQ(1u, ErrorLines().size());
+  EXPECT_THAT(ErrorLines()[0], ::testing::EndsWith(" Source: " + url_));
+}
+
+}  // namespace
+}  // namespace varnolt::testing
