@@ -88,9 +88,6 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
     if (mode == Mode::kExistingOnly) return nullptr;
     store->Initialize();
   }
-  // WAL keeps committed data safe from a crash; only the last commits may be
-  // lost on power failure, which costs a learned message at most.
-  store->Exec("PRAGMA synchronous=NORMAL");
   return store;
 }
 
@@ -136,12 +133,16 @@ ModelStore::Statement& ModelStore::Prepared(int index, const char* sql) {
   return *statements_[index];
 }
 
+int64_t ModelStore::QueryInt(const char* sql) {
+  Statement query(this, sql);
+  if (!query.Step()) return 0;
+  const int64_t value = query.Int(0);
+  query.Done();
+  return value;
+}
+
 bool ModelStore::IsInitialized() {
-  Statement application(this, "PRAGMA application_id");
-  application.Step();
-  const int64_t id = application.Int(0);
-  application.Done();
-  if (id == kApplicationId) {
+  if (QueryInt("PRAGMA application_id") == kApplicationId) {
     Statement version(this, "SELECT value FROM meta WHERE key = 'version'");
     if (!version.Step()) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (no format version)");
     const int64_t found = version.Int(0);
@@ -154,32 +155,23 @@ bool ModelStore::IsInitialized() {
   }
   // Only an empty file (one a creator left behind before its first commit)
   // is ours to fill; any other database belongs to someone else.
-  Statement pages(this, "PRAGMA page_count");
-  pages.Step();
-  const int64_t page_count = pages.Int(0);
-  pages.Done();
-  if (page_count == 0) return false;
+  if (QueryInt("PRAGMA page_count") == 0) return false;
   throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
 }
 
 void ModelStore::Initialize() {
-  Exec("PRAGMA journal_mode=WAL");
   BeginWrite();
-  // Another process may have initialized the file since we looked. Switching
-  // to WAL wrote the file's header, so "empty" now means no schema yet.
-  Statement application(this, "PRAGMA application_id");
-  application.Step();
-  const bool ours = application.Int(0) == kApplicationId;
-  application.Done();
-  if (ours) {
+  // Another process may have initialized the file since we looked (until it
+  // commits, the file stays empty for everyone else). Inside a write
+  // transaction an empty file already counts one page, so test the schema.
+  if (QueryInt("PRAGMA application_id") == kApplicationId) {
     Commit();
+    IsInitialized();  // checks the format version
     return;
   }
-  Statement schema(this, "SELECT count(*) FROM sqlite_master");
-  schema.Step();
-  const bool empty = schema.Int(0) == 0;
-  schema.Done();
-  if (!empty) throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
+  if (QueryInt("SELECT count(*) FROM sqlite_master") != 0) {
+    throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
+  }
   Exec(
       "PRAGMA application_id = 1447971924;"  // kApplicationId
       "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"

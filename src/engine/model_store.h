@@ -1,9 +1,13 @@
 // One user's model in its SQLite file: token weights, the learned counts, and
 // what each learned message was learned as (so that a correction can undo it).
 //
-// Several processes may use one file at once: the file is in WAL mode, waits
-// for a busy peer up to a timeout, and every change runs in a write
-// transaction taken up front. A file that is not ours is only ever read.
+// Several processes may use one file at once: each waits for a busy peer up
+// to a timeout, and every change runs in a write transaction taken up front.
+// The file keeps SQLite's rollback journal rather than a write-ahead log: a
+// reader then opens the file alone, without setting up the log's shared
+// memory file each time, which is most of the cost of a Classify. Readers
+// and a writer still overlap until the writer commits. A file that is not
+// ours is only ever read.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +65,7 @@ class ModelStore {
   ModelStore(sqlite3* db, std::string path);
   void Initialize();  // creates the schema in a file that has none
   bool IsInitialized();
+  int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
   void Exec(const char* sql, const char* doing = "opening");
   Statement& Prepared(int index, const char* sql);
   [[noreturn]] void Fail(int rc, const std::string& doing);

@@ -1,0 +1,179 @@
+#include "engine/builtin_spam_engine.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "engine/engine_errors.h"
+#include "platform/com/com_error.h"
+#include "test_messages.h"
+
+namespace varnolt {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using testing::MailMaker;
+
+constexpr char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
+
+class EngineTest : public ::testing::Test {
+ protected:
+  // The path as the filter composes it, with "\" separators.
+  std::string DatPath(const std::string& name = "user.dat") const { return folder_.path().string() + "\\" + name; }
+  fs::path FilePath(const std::string& name = "user.dat") const { return folder_.path() / name; }
+
+  void Learn(bool spam, int seed) { engine_.Learn(DatPath(), mail_.Header(spam, seed), mail_.Body(spam, seed), spam); }
+  double Spamminess(bool spam, int seed) {
+    return engine_.Peek(DatPath(), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess;
+  }
+
+  testing::TempFolder folder_;
+  MailMaker mail_;
+  BuiltinSpamEngine engine_;
+};
+
+TEST_F(EngineTest, EmptyModelSaysHamAndClassifyCreatesTheFile) {
+  EXPECT_FALSE(fs::exists(FilePath()));
+  EXPECT_FALSE(engine_.Classify(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)));
+  EXPECT_TRUE(fs::exists(FilePath()));
+  const SpamCounts counts = engine_.GetCounts(DatPath());
+  EXPECT_EQ(0, counts.ham);
+  EXPECT_EQ(0, counts.spam);
+}
+
+TEST_F(EngineTest, LearnAndRelearnCreateTheFile) {
+  engine_.Learn(DatPath("a.dat"), "", "hello there", false);
+  engine_.Relearn(DatPath("b.dat"), "", "hello there", true);
+  EXPECT_TRUE(fs::exists(FilePath("a.dat")));
+  EXPECT_TRUE(fs::exists(FilePath("b.dat")));
+}
+
+TEST_F(EngineTest, MissingFileOrEmptyPathCountsZeroAndCreatesNothing) {
+  for (const std::string& path : {std::string(), DatPath()}) {
+    const SpamCounts counts = engine_.GetCounts(path);
+    EXPECT_EQ(0, counts.ham);
+    EXPECT_EQ(0, counts.spam);
+  }
+  EXPECT_TRUE(fs::is_empty(folder_.path()));
+}
+
+TEST_F(EngineTest, PeekAnswersFromAnEmptyModelWithoutCreatingTheFile) {
+  const SpamScore score = engine_.Peek(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1));
+  EXPECT_FALSE(score.is_spam);
+  EXPECT_DOUBLE_EQ(0.5, score.spamminess);
+  EXPECT_TRUE(fs::is_empty(folder_.path()));
+}
+
+TEST_F(EngineTest, PeekChangesNothingInAnExistingFile) {
+  for (int i = 0; i < 5; ++i) Learn(i % 2 == 0, i);
+  const std::string before = testing::FileBytes(FilePath());
+  const SpamScore peeked = engine_.Peek(DatPath(), mail_.Header(true, 9), mail_.Body(true, 9));
+  EXPECT_EQ(before, testing::FileBytes(FilePath()));
+  EXPECT_EQ(std::vector<fs::path>{FilePath()},
+            std::vector<fs::path>(fs::directory_iterator(folder_.path()), fs::directory_iterator()));
+  EXPECT_DOUBLE_EQ(peeked.spamminess, engine_.Score(DatPath(), mail_.Header(true, 9), mail_.Body(true, 9)).spamminess);
+}
+
+TEST_F(EngineTest, MissingDirectoryIsAnErrorAndIsNotCreated) {
+  const std::string path = folder_.path().string() + "\\nodomain\\user.dat";
+  for (int op = 0; op < 3; ++op) {
+    SCOPED_TRACE(op);
+    try {
+      if (op == 0) engine_.Classify(path, "", "x");
+      if (op == 1) engine_.Learn(path, "", "x", true);
+      if (op == 2) engine_.Relearn(path, "", "x", true);
+      ADD_FAILURE() << "no error";
+    } catch (const ComError& e) {
+      EXPECT_EQ(kPathNotFound, e.number());
+      EXPECT_EQ("Path not found", e.description());
+    }
+  }
+  EXPECT_FALSE(fs::exists(folder_.path() / "nodomain"));
+}
+
+TEST_F(EngineTest, GtubeIsSpamWhateverTheModelSays) {
+  for (int i = 0; i < 20; ++i) Learn(false, i);
+  const std::string hammy = mail_.Body(false, 100);
+  EXPECT_FALSE(engine_.Classify(DatPath(), mail_.Header(false, 100), hammy));
+  EXPECT_TRUE(engine_.Classify(DatPath(), mail_.Header(false, 100), hammy + "\r\n" + kGtube + "\r\n"));
+  EXPECT_TRUE(engine_.Classify(DatPath(), "X-Test: " + std::string(kGtube) + "\r\n" + mail_.Header(false, 100), hammy));
+  const SpamScore peeked = engine_.Peek(DatPath("absent.dat"), "", kGtube);
+  EXPECT_TRUE(peeked.is_spam);
+  EXPECT_DOUBLE_EQ(1.0, peeked.spamminess);
+}
+
+TEST_F(EngineTest, SpammyAndHammyMessagesSeparateAfterAFewDozenExamples) {
+  for (int i = 0; i < 24; ++i) {
+    Learn(true, i);
+    Learn(false, i);
+  }
+  double lowest_spam = 1, highest_ham = 0;
+  for (int seed = 1000; seed < 1010; ++seed) {
+    lowest_spam = std::min(lowest_spam, Spamminess(true, seed));
+    highest_ham = std::max(highest_ham, Spamminess(false, seed));
+  }
+  EXPECT_GT(lowest_spam, engine::kSpamThreshold);
+  EXPECT_LT(highest_ham, engine::kSpamThreshold);
+  EXPECT_GT(lowest_spam - highest_ham, 0.3);
+}
+
+TEST_F(EngineTest, LearnsFromErrorsWithoutAnyHam) {
+  // The filter's regime: only corrections at first, here all of them SPAM.
+  for (int i = 0; i < 12; ++i) {
+    if (!engine_.Classify(DatPath(), mail_.Header(true, i), mail_.Body(true, i))) {
+      engine_.Relearn(DatPath(), mail_.Header(true, i), mail_.Body(true, i), true);
+    }
+  }
+  EXPECT_TRUE(engine_.Classify(DatPath(), mail_.Header(true, 500), mail_.Body(true, 500)));
+  EXPECT_EQ(0, engine_.GetCounts(DatPath()).ham);
+  EXPECT_GT(engine_.GetCounts(DatPath()).spam, 0);
+}
+
+TEST_F(EngineTest, RelearnMovesTheMessageAndIsIdempotent) {
+  for (int i = 0; i < 6; ++i) Learn(i % 2 == 0, i);
+  const std::string header = mail_.Header(false, 77), body = mail_.Body(false, 77);
+  engine_.Learn(DatPath(), header, body, false);
+  const double as_ham = engine_.Peek(DatPath(), header, body).spamminess;
+  EXPECT_EQ(4, engine_.GetCounts(DatPath()).ham);
+  EXPECT_EQ(3, engine_.GetCounts(DatPath()).spam);
+
+  engine_.Relearn(DatPath(), header, body, true);
+  const double as_spam = engine_.Peek(DatPath(), header, body).spamminess;
+  EXPECT_GT(as_spam, as_ham);
+  EXPECT_EQ(3, engine_.GetCounts(DatPath()).ham);
+  EXPECT_EQ(4, engine_.GetCounts(DatPath()).spam);
+
+  engine_.Relearn(DatPath(), header, body, true);
+  engine_.Learn(DatPath(), header, body, true);
+  EXPECT_EQ(as_spam, engine_.Peek(DatPath(), header, body).spamminess);
+  EXPECT_EQ(3, engine_.GetCounts(DatPath()).ham);
+  EXPECT_EQ(4, engine_.GetCounts(DatPath()).spam);
+}
+
+TEST_F(EngineTest, RelearnUndoesWhatTheEarlierLearnTaught) {
+  // Learned as HAM, then corrected: the same model as learning it as SPAM directly.
+  const std::string header = mail_.Header(true, 3), body = mail_.Body(true, 3);
+  engine_.Learn(DatPath("a.dat"), header, body, false);
+  engine_.Relearn(DatPath("a.dat"), header, body, true);
+  engine_.Learn(DatPath("b.dat"), header, body, true);
+  for (int seed = 10; seed < 14; ++seed) {
+    EXPECT_NEAR(engine_.Peek(DatPath("b.dat"), mail_.Header(true, seed), mail_.Body(true, seed)).spamminess,
+                engine_.Peek(DatPath("a.dat"), mail_.Header(true, seed), mail_.Body(true, seed)).spamminess, 1e-12);
+  }
+  const SpamCounts counts = engine_.GetCounts(DatPath("a.dat"));
+  EXPECT_EQ(0, counts.ham);
+  EXPECT_EQ(1, counts.spam);
+}
+
+TEST_F(EngineTest, RelearnOfAnUnknownMessageLearnsIt) {
+  engine_.Relearn(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1), false);
+  EXPECT_EQ(1, engine_.GetCounts(DatPath()).ham);
+  EXPECT_EQ(0, engine_.GetCounts(DatPath()).spam);
+}
+
+}  // namespace
+}  // namespace varnolt
