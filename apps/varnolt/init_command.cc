@@ -77,7 +77,8 @@ void AddInitCommand(CLI::App& app, Session& session) {
   CLI::App* init = app.add_subcommand("init", "Create the home: config, registry with the default settings, "
                                               "an empty store, the data folder and its user manual");
   init->add_option("--data-folder", options->data_folder,
-                   "The filter's data folder (default: <home>/data); becomes the constructor string");
+                   "The filter's data folder, relative to the current folder (default: <home>/data); "
+                   "its absolute path becomes the constructor string");
   init->add_flag("--force", options->force, "Replace an existing home (its store and registry start empty)");
   init->callback([&session, options] { RunInit(session, *options); });
 }
