@@ -51,12 +51,5 @@ TEST_F(UserManualTest, MissingSourceFileIsReportedWithTheFolder) {
   EXPECT_THAT(ErrorLines()[0], ::testing::EndsWith(" Source: " + FolderUrl("Inbox")));
 }
 
-TEST_F(UserManualTest, MissingFolderIsReportedAndCreatesNothing) {
-  ExpectErr("Creation of user manual failed: ");
-  CreateIn("Nowhere");
-  EXPECT_THAT(ErrorLines(), ElementsAre(::testing::EndsWith(" Source: " + FolderUrl("Nowhere"))));
-  EXPECT_FALSE(FolderExists("Nowhere"));
-}
-
 }  // namespace
 }  // namespace varnolt::testing

@@ -47,6 +47,7 @@ TEST_P(TrustTest, DecidesWhoIsTrusted) {
 
   EXPECT_EQ(1, Marker(url));
   EXPECT_EQ((std::vector<std::string>{row.operation, "GetCounts"}), engine_->Operations());
+  EXPECT_EQ(1, engine_->instances);
   const EngineCall& call = engine_->calls.at(0);
   EXPECT_EQ(DatPath(), call.dat_path);
   EXPECT_FALSE(call.is_spam);
@@ -93,6 +94,7 @@ struct SpamRow {
   uint32_t hide;
   const char* folder;  // where the message ends up
   bool hidden;
+  bool spambox_after;
 };
 
 class SpamDestinationTest : public NewMailTest, public ::testing::WithParamInterface<SpamRow> {};
@@ -110,24 +112,18 @@ TEST_P(SpamDestinationTest, MarksHidesAndMoves) {
   EXPECT_EQ(row.hidden, Hidden(url));
   EXPECT_EQ("New Mail recognized as SPAM : 0ms", Trace());
   EXPECT_EQ(std::vector<std::string>{"Classify"}, engine_->Operations());
+  EXPECT_EQ(row.spambox_after, FolderExists("Spambox"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SpamDestinationTest,
-                         ::testing::Values(SpamRow{"JunkFolder", "Junk E-Mail", false, 0, "Junk E-Mail", false},
-                                           SpamRow{"JunkFolderHidden", "Junk E-Mail", false, 1, "Junk E-Mail", true},
-                                           SpamRow{"ExistingSpambox", "Nowhere", true, 0, "Spambox", false},
-                                           SpamRow{"ExistingSpamboxHidden", "", true, 1, "Spambox", true},
+                         ::testing::Values(SpamRow{"JunkFolder", "Junk E-Mail", false, 0, "Junk E-Mail", false, false},
+                                           SpamRow{"JunkFolderHidden", "Junk E-Mail", false, 1, "Junk E-Mail", true,
+                                                   false},
+                                           SpamRow{"ExistingSpambox", "Nowhere", true, 0, "Spambox", false, true},
+                                           SpamRow{"ExistingSpamboxHidden", "", true, 1, "Spambox", true, true},
                                            // Made by this very event: marked only, not hidden, not moved.
-                                           SpamRow{"SpamboxCreatedNow", "Nowhere", false, 1, "Inbox", false}),
+                                           SpamRow{"SpamboxCreatedNow", "Nowhere", false, 1, "Inbox", false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(NewMailTest, JunkFolderFoundLeavesTheSpamboxAlone) {
-  engine_->verdict = true;
-  Deliver();
-  EXPECT_FALSE(FolderExists("Spambox"));
-  EXPECT_THAT(TriageMessages(), ElementsAre("Found JunkMail folder '" + FolderUrl("Junk E-Mail") + "'",
-                                            "New Mail recognized as SPAM : 0ms"));
-}
 
 TEST_F(NewMailTest, SpamAfterTheSpamboxWasCreatedGoesIntoIt) {
   SetText("UseJunkMailFolder", "Nowhere");
@@ -171,23 +167,6 @@ TEST_F(NewMailTest, EngineFailureLeavesTheMessageUnmarked) {
   EXPECT_THAT(TriageMessages(), ElementsAre("Found JunkMail folder '" + FolderUrl("Junk E-Mail") + "'",
                                             "Err: Varnolt Extension failed: The model is corrupt 0x80049999 Source: " +
                                                 url));
-}
-
-TEST_F(NewMailTest, LearnFailureLeavesTrustedMailUnmarked) {
-  engine_->failures.emplace("Learn", RuntimeError(kPermissionDenied));
-  MessageSpec message;
-  message.internal = true;
-  const std::string url = Deliver(message);
-  ExpectErr("Varnolt Extension failed: ");
-  EXPECT_EQ(std::nullopt, Marker(url));
-  EXPECT_THAT(ErrorLines(), ElementsAre("Err: Varnolt Extension failed: Permission denied 0x46 Source: " + url));
-}
-
-TEST_F(NewMailTest, OneEngineInstancePerEvent) {
-  SetDword("DebugLevel", 2);
-  Deliver();
-  EXPECT_EQ(1, engine_->instances);
-  EXPECT_EQ((std::vector<std::string>{"Classify", "GetCounts"}), engine_->Operations());
 }
 
 class NewUserTest : public TriageTest {};

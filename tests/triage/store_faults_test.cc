@@ -87,16 +87,6 @@ TEST_F(StoreFaultsTest, FailedHidingEndsTheEventAfterTheMarker) {
   EXPECT_EQ("", Trace());
 }
 
-TEST_F(StoreFaultsTest, FailedMarkerWriteIsReportedAndTheEventGoesOn) {
-  engine_->verdict = true;
-  faults_->FailOn(StoreCall::kFieldsUpdate, "", StoreError(kStoreReadOnly));
-  const std::string url = Deliver();
-  ExpectErr("MailMarker (Set) failed: ");
-  EXPECT_EQ(FolderUrl("Junk E-Mail/Hello.EML"), url);
-  EXPECT_EQ(std::nullopt, Marker(url));
-  EXPECT_EQ("New Mail recognized as SPAM : 0ms", Trace());
-}
-
 TEST_F(StoreFaultsTest, UnreadableParentEndsAMoveEvent) {
   faults_->FailOn(StoreCall::kParentURL, "", StoreError(kStoreRecordClosed));
   const std::string url = Move(Place({}, "Inbox", 1), "Junk E-Mail");
@@ -118,15 +108,6 @@ TEST_F(StoreFaultsTest, StoreFailingEveryCallGetsOneReportAndSuccess) {
   EXPECT_THAT(ErrorLines(), ElementsAre("Err: Varnolt Extension failed: The store's database failed 0x80047016 "
                                         "Source: " + url));
   EXPECT_EQ(0, engine_->instances);
-}
-
-TEST_F(StoreFaultsTest, MoveFailuresNeverFailTheMove) {
-  faults_->FailEverything(StoreError(kStoreBusy));
-  const std::string url = Move(Place({}, "Junk E-Mail", 2), "Inbox");
-  ExpectErr("Varnolt Extension failed: ");
-  EXPECT_EQ(FolderUrl("Inbox/Hello.EML"), url);
-  EXPECT_EQ(2, Marker(url));
-  EXPECT_EQ(1u, ErrorLines().size());
 }
 
 }  // namespace
