@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/com_error.h"
+#include "platform/mailstore/faulty_connection.h"
 #include "platform/mailstore/store_errors.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
@@ -135,6 +136,21 @@ TEST_F(DeliveryTest, EventObjectsStopWorkingWhenTheEventEnds) {
               record->Open(Url("Inbox"), *kept_connection, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
                            RecordOpenOptions::kDelayFetchAll);
             }));
+}
+
+TEST_F(DeliveryTest, TheSinkCanBeHandedAFaultyStore) {
+  UseSink();
+  auto faults = std::make_shared<StoreFaults>();
+  faults->FailEverything(ComError(-7, "all broken"));
+  store_->SetEventWrapper(FaultyEvents(faults));
+  sink_.on_save = [&](IExStoreDispEventInfo& info, const std::string&, int32_t) {
+    EXPECT_EQ(0, GetMailMarker(filter_, *info.EventRecord()));
+    return S_OK;
+  };
+  ExpectErr("MailMarker (Get) failed: all broken");
+  Deliver(MessageBuilder().Build());
+  // Even the record's URL could not be read for the report.
+  EXPECT_THAT(filter_.ErrorLines(), ElementsAre("Err: MailMarker (Get) failed: all broken 0xFFFFFFF9 Source: "));
 }
 
 TEST_F(DeliveryTest, UserMovesChooseAFreeNameAndRaiseTheMoveEvent) {
