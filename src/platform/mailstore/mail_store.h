@@ -161,9 +161,10 @@ class MailStore {
   std::string MoveItem(const std::string& item_url, const std::string& folder_url);
 
   // A client creating an item in a folder with the given name (free name
-  // chosen as for delivery) and content, saved as mail submitted inside the
-  // organisation; raises the event with kEventFlagsClientCreate. Returns the
-  // item's URL after the event.
+  // chosen as for delivery) and content, stored as given (a client's own
+  // X-Varnolt lines stay: they model a copy of a judged message) and saved as
+  // mail submitted inside the organisation; raises the event with
+  // kEventFlagsClientCreate. Returns the item's URL after the event.
   std::string CreateItem(const std::string& folder_url, const std::string& name, const std::string& bytes);
 
   // Raises a save event with exactly these flags on an existing item or

@@ -55,6 +55,20 @@ std::string MailStore::Impl::RunSaveEvent(const std::function<Node()>& change, i
   return after ? after->url : "";
 }
 
+std::string MailStore::Impl::SaveNewMessage(const std::string& folder_url, const std::string& name,
+                                            const std::string& content, const mailstore::PropertyList& derived,
+                                            bool outside, int32_t flags) {
+  mailstore::CheckName(name);
+  return RunSaveEvent(
+      [&] {
+        const Node folder = core->RequireFolder(folder_url);
+        const Node item = core->CreateItem(folder, core->FreeName(folder, name), outside);
+        core->SaveContent(item, content, &derived);
+        return item;
+      },
+      flags);
+}
+
 std::string MailStore::Deliver(const std::string& folder_url, const std::string& bytes,
                                const DeliveryOptions& options) {
   // The marker is only ever what the filter wrote: drop any the sender put in.
@@ -64,16 +78,7 @@ std::string MailStore::Deliver(const std::string& folder_url, const std::string&
   const auto derived = mailstore::DeriveMessageProperties(content, outside);
   const std::string name =
       options.item_name.empty() ? mailstore::NameFromSubject(SubjectOf(derived)) : options.item_name;
-  mailstore::CheckName(name);
-  auto& store = *impl_->core;
-  return impl_->RunSaveEvent(
-      [&] {
-        const Node folder = store.RequireFolder(folder_url);
-        const Node item = store.CreateItem(folder, store.FreeName(folder, name), outside);
-        store.SaveContent(item, content, &derived);
-        return item;
-      },
-      kEventFlagsDelivery);
+  return impl_->SaveNewMessage(folder_url, name, content, derived, outside, kEventFlagsDelivery);
 }
 
 std::string MailStore::MoveItem(const std::string& item_url, const std::string& folder_url) {
@@ -90,17 +95,8 @@ std::string MailStore::MoveItem(const std::string& item_url, const std::string& 
 }
 
 std::string MailStore::CreateItem(const std::string& folder_url, const std::string& name, const std::string& bytes) {
-  mailstore::CheckName(name);
   const auto derived = mailstore::DeriveMessageProperties(bytes, false);
-  auto& store = *impl_->core;
-  return impl_->RunSaveEvent(
-      [&] {
-        const Node folder = store.RequireFolder(folder_url);
-        const Node item = store.CreateItem(folder, store.FreeName(folder, name), false);
-        store.SaveContent(item, bytes, &derived);
-        return item;
-      },
-      kEventFlagsClientCreate);
+  return impl_->SaveNewMessage(folder_url, name, bytes, derived, false, kEventFlagsClientCreate);
 }
 
 std::string MailStore::RaiseSaveEvent(const std::string& url, int32_t flags) {

@@ -20,6 +20,11 @@ struct MailStore::Impl {
   // transaction, raises the save event with the flags on the sync sink, and
   // commits. Returns the node's URL after the event, "" when it is gone.
   std::string RunSaveEvent(const std::function<mailstore::Node()>& change, int32_t flags);
+
+  // Stores a new message in the folder under name or its first free
+  // numbered form, with properties derived beforehand, and raises the event.
+  std::string SaveNewMessage(const std::string& folder_url, const std::string& name, const std::string& content,
+                             const mailstore::PropertyList& derived, bool outside, int32_t flags);
 };
 
 }  // namespace varnolt

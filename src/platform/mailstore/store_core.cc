@@ -183,14 +183,20 @@ std::vector<StoreCore::MailboxRow> StoreCore::Mailboxes() {
   return rows;
 }
 
-Node StoreCore::CreateFolder(const std::string& url) {
-  std::string parent_url, name;
-  if (!SplitLast(url, &parent_url, &name)) throw StoreError(kStoreInvalidUrl);
-  CheckName(name);
+Node StoreCore::ParentFolderOf(const std::string& url, std::string* name) {
+  std::string parent_url;
+  if (!SplitLast(url, &parent_url, name)) throw StoreError(kStoreInvalidUrl);
+  CheckName(*name);
   auto parent = Find(parent_url);
   if (!parent) throw StoreError(kStoreParentNotFound);
   if (!parent->is_folder) throw StoreError(kStoreNotAFolder);
-  return InsertNode(parent->id, parent->url + "/" + name, name, true, false);
+  return *parent;
+}
+
+Node StoreCore::CreateFolder(const std::string& url) {
+  std::string name;
+  const Node parent = ParentFolderOf(url, &name);
+  return InsertNode(parent.id, parent.url + "/" + name, name, true, false);
 }
 
 Node StoreCore::CreateItem(const Node& folder, const std::string& name, bool outside) {
@@ -199,17 +205,13 @@ Node StoreCore::CreateItem(const Node& folder, const std::string& name, bool out
 }
 
 Node StoreCore::CreateOrReplaceItem(const std::string& url) {
-  std::string parent_url, name;
-  if (!SplitLast(url, &parent_url, &name)) throw StoreError(kStoreInvalidUrl);
-  CheckName(name);
-  auto parent = Find(parent_url);
-  if (!parent) throw StoreError(kStoreParentNotFound);
-  if (!parent->is_folder) throw StoreError(kStoreNotAFolder);
+  std::string name;
+  const Node parent = ParentFolderOf(url, &name);
   if (auto existing = Find(url)) {
     if (existing->is_folder) throw StoreError(kStoreAlreadyExists);
     DeleteNode(existing->id);
   }
-  return CreateItem(*parent, name, false);
+  return CreateItem(parent, name, false);
 }
 
 void StoreCore::DeleteNode(int64_t id) {
@@ -226,18 +228,14 @@ std::string StoreCore::FreeName(const Node& folder, const std::string& name) {
 
 Node StoreCore::MoveItem(const Node& item, const std::string& destination_url) {
   if (item.is_folder) throw StoreError(kStoreNotAnItem);
-  std::string parent_url, name;
-  if (!SplitLast(destination_url, &parent_url, &name)) throw StoreError(kStoreInvalidUrl);
-  CheckName(name);
-  auto parent = Find(parent_url);
-  if (!parent) throw StoreError(kStoreParentNotFound);
-  if (!parent->is_folder) throw StoreError(kStoreNotAFolder);
-  const std::string url = parent->url + "/" + name;
+  std::string name;
+  const Node parent = ParentFolderOf(destination_url, &name);
+  const std::string url = parent.url + "/" + name;
   if (Find(url)) throw StoreError(kStoreAlreadyExists);
   Statement update(*db_, "UPDATE nodes SET parent_id = ?, url = ?, url_key = ?, name = ? WHERE id = ?");
-  update.Bind(1, parent->id).Bind(2, url).Bind(3, LowerKey(url)).Bind(4, name).Bind(5, item.id).Run();
+  update.Bind(1, parent.id).Bind(2, url).Bind(3, LowerKey(url)).Bind(4, name).Bind(5, item.id).Run();
   Node moved = item;
-  moved.parent_id = parent->id;
+  moved.parent_id = parent.id;
   moved.url = url;
   moved.name = name;
   return moved;

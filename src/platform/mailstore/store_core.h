@@ -82,6 +82,10 @@ class StoreCore {
  private:
   explicit StoreCore(std::unique_ptr<Database> db) : db_(std::move(db)) {}
   void PrepareSchema();
+  // The existing folder that would hold a node at the URL; *name gets the
+  // URL's last segment. Throws kStoreInvalidUrl, kStoreInvalidName,
+  // kStoreParentNotFound, kStoreNotAFolder.
+  Node ParentFolderOf(const std::string& url, std::string* name);
   Node InsertNode(int64_t parent_id, const std::string& url, const std::string& name, bool is_folder, bool outside);
   void DeleteNode(int64_t id);
 
