@@ -4,7 +4,7 @@
 
 #include "platform/com/com_error.h"
 #include "platform/eventlog/syslog_event_log.h"
-#include "platform/system/whole_line_append.h"
+#include "platform/system/posix_file_io.h"
 
 namespace varnolt {
 namespace {

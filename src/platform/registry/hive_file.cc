@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/registry/registry.h"
+#include "platform/system/posix_file_io.h"
 
 namespace varnolt {
 namespace {
@@ -60,26 +61,13 @@ class FileLock {
 }  // namespace
 
 int32_t HiveFile::Read(HiveDocument* doc) const {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT) return StatusFromErrno(errno);
+  std::string text;
+  const int err = ReadWholeFile(path_, &text);
+  if (err == ENOENT) {
     *doc = HiveDocument();
     return ERROR_SUCCESS;
   }
-  std::string text;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      return StatusFromErrno(err);
-    }
-    text.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  if (err != 0) return StatusFromErrno(err);
   *doc = HiveDocument::Parse(text);
   return ERROR_SUCCESS;
 }

@@ -1,13 +1,12 @@
 #include "platform/system/posix_text_files.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/system/file_errors.h"
-#include "platform/system/whole_line_append.h"
+#include "platform/system/posix_file_io.h"
 
 namespace varnolt {
 namespace {
@@ -36,22 +35,9 @@ class BufferReader final : public TextReader {
 };
 
 std::string ReadAll(const std::string& fs_path) {
-  const int fd = ::open(fs_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw FileError(errno, FileAccess::kRead, fs_path);
   std::string content;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      throw FileError(err, FileAccess::kRead, fs_path);
-    }
-    content.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  const int err = ReadWholeFile(fs_path, &content);
+  if (err != 0) throw FileError(err, FileAccess::kRead, fs_path);
   return content;
 }
 

@@ -1,4 +1,4 @@
-#include "platform/system/whole_line_append.h"
+#include "platform/system/posix_file_io.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -52,6 +52,26 @@ int AppendWholeLine(const std::string& fs_path, const std::string& text, const s
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
+}
+
+int ReadWholeFile(const std::string& fs_path, std::string* content) {
+  const int fd = ::open(fs_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  content->clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      return err;
+    }
+    content->append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return 0;
 }
 
 }  // namespace varnolt

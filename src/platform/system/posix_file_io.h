@@ -1,4 +1,4 @@
-// Appending whole lines to a file that other threads and processes append to as well.
+// Whole-file reads and whole-line appends on file system paths; errors as errno.
 #pragma once
 
 #include <string>
@@ -12,5 +12,8 @@ namespace varnolt {
 // function take turns through an flock on the file. Returns 0, or the errno
 // of the step that failed.
 int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending);
+
+// Reads the whole file into *content. Returns 0, or the errno of the step that failed.
+int ReadWholeFile(const std::string& fs_path, std::string* content);
 
 }  // namespace varnolt
