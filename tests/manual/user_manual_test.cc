@@ -17,7 +17,7 @@ using ::testing::IsEmpty;
 class UserManualTest : public TriageTest {
  protected:
   void CreateIn(const std::string& folder) {
-    CreateUserManual(*filter_, *store_->Connect(), data_folder_, FolderUrl(folder));
+    CreateUserManual(*filter_, *connection_, data_folder_, FolderUrl(folder));
   }
   std::string ManualUrl() { return FolderUrl("Inbox/Varnolt_Manual.eml"); }
 };

@@ -76,10 +76,12 @@ TriageTest::TriageTest() {
   EXPECT_EQ(S_OK, filter_->Construct(ctor.get()));
   store_ = MailStore::Open(":memory:");
   store_->AddMailbox(kDomain, kUser);
+  connection_ = store_->Connect();
   store_->RegisterSyncSink(ComPtr<IExStoreSyncEvents>::Share(filter_));
 }
 
 TriageTest::~TriageTest() {
+  connection_.reset();
   store_.reset();
   filter_->Release();
 }
@@ -118,10 +120,7 @@ std::string TriageTest::Place(const MessageSpec& message, const std::string& fol
   const std::string url = Deliver(message, folder);
   store_->RegisterSyncSink(ComPtr<IExStoreSyncEvents>::Share(filter_));
   if (marker) {
-    std::shared_ptr<Connection> connection = store_->Connect();
-    std::unique_ptr<Record> record = connection->CreateRecord();
-    record->Open(url, *connection, ConnectMode::kReadWrite, RecordCreateOptions::kFailIfNotExists,
-                 RecordOpenOptions::kUnspecified);
+    std::unique_ptr<Record> record = OpenRecord(url);
     record->GetFields().Item(kMailMarkerField)->SetValue(Variant::Int32(*marker));
     record->GetFields().Update();
     record->Close();
@@ -133,12 +132,16 @@ std::string TriageTest::Move(const std::string& item_url, const std::string& fol
   return store_->MoveItem(item_url, FolderUrl(folder));
 }
 
-HRESULT TriageTest::RaiseDirect(const std::string& record_url, const std::string& event_url, int32_t flags) {
-  std::shared_ptr<Connection> connection = store_->Connect();
-  std::shared_ptr<Record> record = connection->CreateRecord();
-  record->Open(record_url, *connection, ConnectMode::kReadWrite, RecordCreateOptions::kFailIfNotExists,
+std::unique_ptr<Record> TriageTest::OpenRecord(const std::string& url) {
+  std::unique_ptr<Record> record = connection_->CreateRecord();
+  record->Open(url, *connection_, ConnectMode::kReadWrite, RecordCreateOptions::kFailIfNotExists,
                RecordOpenOptions::kUnspecified);
-  ComPtr<TestEventInfo> info = ComPtr<TestEventInfo>::Attach(new TestEventInfo(connection, record));
+  return record;
+}
+
+HRESULT TriageTest::RaiseDirect(const std::string& record_url, const std::string& event_url, int32_t flags) {
+  std::shared_ptr<Record> record = OpenRecord(record_url);
+  ComPtr<TestEventInfo> info = ComPtr<TestEventInfo>::Attach(new TestEventInfo(connection_, record));
   return filter_->OnSyncSave(info.get(), event_url, flags);
 }
 
@@ -187,6 +190,11 @@ bool TriageTest::DataFileExists(const std::string& relative) const { return plat
 std::string TriageTest::DatPath() const { return data_folder_ + kDomain + "\\" + kUser + ".dat"; }
 
 void TriageTest::MakeDomainDir() const { std::filesystem::create_directories(DataFile(kDomain)); }
+
+void TriageTest::MakeKnownUser() const {
+  MakeDomainDir();
+  WriteDataFile(UserFile(".dat"), "");
+}
 
 std::vector<std::string> TriageTest::DataFolderNames() const {
   std::vector<std::string> names;

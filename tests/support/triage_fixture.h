@@ -71,6 +71,9 @@ class TriageTest : public ::testing::Test {
   std::string Place(const MessageSpec& message, const std::string& folder, std::optional<int32_t> marker);
   // The user's move through the store; returns the URL after the event.
   std::string Move(const std::string& item_url, const std::string& folder);
+  // Opens an existing item or folder for reading and writing through a
+  // connection of its own (no events).
+  std::unique_ptr<Record> OpenRecord(const std::string& url);
   // OnSyncSave called directly with our own event information on the record at
   // record_url; event_url is what the filter is told. Returns the status.
   HRESULT RaiseDirect(const std::string& record_url, const std::string& event_url, int32_t flags);
@@ -92,6 +95,8 @@ class TriageTest : public ::testing::Test {
   std::string DatPath() const;
   // Creates the domain directory ahead of the first event.
   void MakeDomainDir() const;
+  // The domain directory and an (empty) database file: a user the engine knows.
+  void MakeKnownUser() const;
   // Names in the data folder, sorted.
   std::vector<std::string> DataFolderNames() const;
 
@@ -111,6 +116,7 @@ class TriageTest : public ::testing::Test {
   std::unique_ptr<MailStore> store_;
   ExchangeFilter* filter_ = nullptr;
   std::string data_folder_;  // composed, ends in "\"
+  std::shared_ptr<Connection> connection_;  // for direct record access
   static constexpr const char* kManualText =
       "From: Postmaster <postmaster@example.com>\r\nSubject: Your spam filter\r\n\r\nHow the filter works.\r\n";
 

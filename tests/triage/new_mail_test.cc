@@ -15,8 +15,7 @@ using ::testing::UnorderedElementsAre;
 class NewMailTest : public TriageTest {
  protected:
   NewMailTest() {
-    MakeDomainDir();
-    WriteDataFile(UserFile(".dat"), "");  // a known user: no manual
+    MakeKnownUser();  // a known user: no manual
   }
 };
 

@@ -16,8 +16,7 @@ using ::testing::IsEmpty;
 class StoreFaultsTest : public TriageTest {
  protected:
   StoreFaultsTest() {
-    MakeDomainDir();
-    WriteDataFile(UserFile(".dat"), "");
+    MakeKnownUser();
     store_->SetEventWrapper(FaultyEvents(faults_));
   }
 

@@ -13,8 +13,7 @@ using ::testing::IsEmpty;
 class TraceReportTest : public TriageTest {
  protected:
   TraceReportTest() {
-    MakeDomainDir();
-    WriteDataFile(UserFile(".dat"), "");
+    MakeKnownUser();
     engine_->counts = {3, 5};
   }
 

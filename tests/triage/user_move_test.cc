@@ -14,8 +14,7 @@ using ::testing::ElementsAre;
 class UserMoveTest : public TriageTest {
  protected:
   UserMoveTest() {
-    MakeDomainDir();
-    WriteDataFile(UserFile(".dat"), "");
+    MakeKnownUser();
   }
 };
 

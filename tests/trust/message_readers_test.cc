@@ -14,28 +14,17 @@ using ::testing::IsEmpty;
 
 class MessageReadersTest : public TriageTest {
  protected:
-  MessageReadersTest() {
-    connection_ = store_->Connect();
-    url_ = Place({}, "Inbox", std::nullopt);
-  }
+  MessageReadersTest() { url_ = Place({}, "Inbox", std::nullopt); }
 
   // The item's record with the property set (or removed, for an empty value).
   std::unique_ptr<Record> ItemWith(const std::string& name, const Variant& value) {
-    std::unique_ptr<Record> record = Open();
+    std::unique_ptr<Record> record = OpenRecord(url_);
     record->GetFields().Item(name)->SetValue(value);
     record->GetFields().Update();
     record->Close();
-    return Open();
+    return OpenRecord(url_);
   }
 
-  std::unique_ptr<Record> Open() {
-    std::unique_ptr<Record> record = connection_->CreateRecord();
-    record->Open(url_, *connection_, ConnectMode::kReadWrite, RecordCreateOptions::kFailIfNotExists,
-                 RecordOpenOptions::kUnspecified);
-    return record;
-  }
-
-  std::shared_ptr<Connection> connection_;
   std::string url_;
 };
 
@@ -74,9 +63,7 @@ TEST_F(MessageReadersTest, FromHeaderWithoutUsableBracketIsReported) {
 }
 
 TEST_F(MessageReadersTest, ReadersOfMissingPropertiesAreSilent) {
-  std::unique_ptr<Record> folder = connection_->CreateRecord();
-  folder->Open(FolderUrl("Inbox"), *connection_, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
-               RecordOpenOptions::kDelayFetchAll);
+  std::unique_ptr<Record> folder = OpenRecord(FolderUrl("Inbox"));
   EXPECT_EQ("", GetSenderAddrType(*folder));
   EXPECT_EQ("", GetTransportHeaders(*folder));
   EXPECT_EQ("", GetBodyText(*folder));

@@ -17,11 +17,8 @@ class WhiteListTest : public TriageTest {
  protected:
   WhiteListTest() {
     MakeDomainDir();
-    connection_ = store_->Connect();
     url_ = Place({}, "Inbox", std::nullopt);
-    record_ = connection_->CreateRecord();
-    record_->Open(url_, *connection_, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
-                  RecordOpenOptions::kDelayFetchAll);
+    record_ = OpenRecord(url_);
   }
 
   bool Listed(const std::string& sender) {
@@ -31,7 +28,6 @@ class WhiteListTest : public TriageTest {
     return AddToWhiteList(*filter_, platform_.Files(), *record_, DatPath(), sender);
   }
 
-  std::shared_ptr<Connection> connection_;
   std::string url_;
   std::unique_ptr<Record> record_;
 };
