@@ -154,17 +154,5 @@ TEST_F(ExchangeFilterTest, SettingsComeThroughTheObjectsDebugLevel) {
   EXPECT_EQ("2026-12-07 10:00:00 1000 Loading DebugLevel(4) from registry.\r\n", LogText());
 }
 
-TEST_F(ExchangeFilterTest, HandsOutItsInterfaces) {
-  for (const IID* iid : {&IID_IUnknown, &IID_ExchangeFilterDefault, &IID_IExStoreSyncEvents, &IID_IExStoreSystemEvents,
-                         &IID_IObjectConstruct}) {
-    void* out = nullptr;
-    ASSERT_EQ(S_OK, filter_->QueryInterface(*iid, &out)) << iid->ToString();
-    static_cast<IUnknown*>(out)->Release();
-  }
-  void* out = &out;
-  EXPECT_EQ(E_NOINTERFACE, filter_->QueryInterface(IID_IObjectConstructString, &out));
-  EXPECT_EQ(nullptr, out);
-}
-
 }  // namespace
 }  // namespace varnolt

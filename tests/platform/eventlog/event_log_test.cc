@@ -51,15 +51,5 @@ TEST(EventLogFactoryTest, ChoosesTheTargetByItsText) {
   }
 }
 
-TEST(SyslogEventLogTest, ReportsOnlyThroughRegisteredSources) {
-  SyslogEventLog log;
-  EXPECT_EQ(0u, log.RegisterEventSource("", ""));
-  const EventSourceHandle handle = log.RegisterEventSource("", "VarnoltFilter");
-  ASSERT_NE(0u, handle);
-  EXPECT_TRUE(log.ReportEvent(handle, EVENTLOG_INFORMATION_TYPE, 0, 0, {"test entry of the event log tests"}, {}));
-  EXPECT_TRUE(log.DeregisterEventSource(handle));
-  EXPECT_FALSE(log.ReportEvent(handle, EVENTLOG_INFORMATION_TYPE, 0, 0, {"x"}, {}));
-}
-
 }  // namespace
 }  // namespace varnolt
