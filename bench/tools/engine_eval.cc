@@ -35,6 +35,7 @@ struct Args {
   uint64_t seed = 1;
   size_t limit = 0;
   bool bogofilter = true;
+  bool list_errors = false;
   EngineOptions options;
 };
 
@@ -76,6 +77,10 @@ RunResult RunEngine(const std::vector<CorpusMessage>& messages, const std::strin
     const auto scored = Clock::now();
     result.classify_seconds += Seconds(scored - start);
     Record(result, message, score.spamminess, score.is_spam);
+    if (args.list_errors && score.is_spam != message.is_spam) {
+      std::printf("%s %s %.3f %s\n", mode.c_str(), message.is_spam ? "FN" : "FP", score.spamminess,
+                  message.file.c_str());
+    }
     if (mode == "everything" || score.is_spam != message.is_spam) {
       engine.Learn(dat, message.header, message.body, message.is_spam);
       result.learn_seconds += Seconds(Clock::now() - scored);
@@ -134,7 +139,8 @@ RunResult RunBogofilter(const std::vector<CorpusMessage>& messages, const std::s
     }
     const bool said_spam = verdict == 'S';
     Record(result, message, spamicity, said_spam);
-    if (mode == "everything" || said_spam != message.is_spam) {
+    // bogofilter's own advice for training on errors: unsure counts as one.
+    if (mode == "everything" || said_spam != message.is_spam || verdict == 'U') {
       Run({"bogofilter", "-d", folder, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
       result.learn_seconds += Seconds(Clock::now() - scored);
       ++result.trained;
@@ -159,8 +165,9 @@ void PrintTable(const std::vector<RunResult>& results) {
 
 int Usage() {
   std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2] [--modes everything,error]\n"
-               "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter]\n"
-               "                   [--learning-rate X] [--margin X] [--max-steps N] [--max-body BYTES]\n";
+               "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
+               "                   [--learning-rate X] [--margin X] [--max-steps N] [--threshold P]\n"
+               "                   [--length-exponent X] [--max-body BYTES]\n";
   return 2;
 }
 
@@ -168,8 +175,8 @@ int Main(int argc, char** argv) {
   Args args;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
-    if (flag == "--no-bogofilter") {
-      args.bogofilter = false;
+    if (flag == "--no-bogofilter" || flag == "--list-errors") {
+      (flag == "--no-bogofilter" ? args.bogofilter : args.list_errors) = flag == "--list-errors";
       continue;
     }
     if (i + 1 >= argc) return Usage();
@@ -183,6 +190,8 @@ int Main(int argc, char** argv) {
     else if (flag == "--learning-rate") args.options.model.learning_rate = std::stod(value);
     else if (flag == "--margin") args.options.model.margin = std::stod(value);
     else if (flag == "--max-steps") args.options.model.max_steps = std::stoi(value);
+    else if (flag == "--threshold") args.options.model.threshold = std::stod(value);
+    else if (flag == "--length-exponent") args.options.model.length_exponent = std::stod(value);
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);
     else return Usage();
   }

@@ -12,10 +12,8 @@ using engine::ModelStore;
 
 constexpr std::string_view kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
 
-double ScoreOf(const std::vector<double>& weights) {
-  double sum = 0;
-  for (double w : weights) sum += w;
-  return sum * engine::FeatureValue(weights.size());
+double MessageScore(ModelStore& store, const std::vector<uint64_t>& ids, const engine::ModelParams& params) {
+  return store.WeightSum(ids) * engine::FeatureValue(ids.size(), params);
 }
 
 int32_t& CountOf(SpamCounts& counts, bool is_spam) { return is_spam ? counts.spam : counts.ham; }
@@ -46,12 +44,10 @@ SpamScore BuiltinSpamEngine::ScoreWith(ModelStore* store, const std::string& hea
   double score = 0;
   if (store != nullptr) {
     const std::vector<uint64_t> ids = engine::FeatureIds(header, body, options_.tokenizer);
-    store->BeginRead();
-    score = ScoreOf(store->Weights(ids));
-    store->Commit();
+    score = MessageScore(*store, ids, options_.model);  // one statement: a consistent snapshot of its own
   }
   const double spamminess = engine::Spamminess(score);
-  return SpamScore{spamminess, spamminess > engine::kSpamThreshold};
+  return SpamScore{spamminess, spamminess > options_.model.threshold};
 }
 
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
@@ -59,7 +55,7 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
   auto store = ModelStore::Open(dat_path, ModelStore::Mode::kCreate);
   const std::vector<uint64_t> ids = engine::FeatureIds(header, body, options_.tokenizer);
   const engine::MessageDigest digest = engine::DigestMessage(header, body);
-  const double value = engine::FeatureValue(ids.size());
+  const double value = engine::FeatureValue(ids.size(), options_.model);
 
   store->BeginWrite();
   const std::optional<engine::LearnedMessage> before = store->FindMessage(digest);
@@ -72,7 +68,7 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
     if (before->step != 0) store->AddToWeights(ids, -before->step * value);
     --CountOf(counts, before->is_spam);
   }
-  const double step = engine::TrainingStep(ScoreOf(store->Weights(ids)), is_spam, options_.model);
+  const double step = engine::TrainingStep(MessageScore(*store, ids, options_.model), is_spam, ids.size(), options_.model);
   if (step != 0) store->AddToWeights(ids, step * value);
   store->PutMessage(digest, {is_spam, step});
   ++CountOf(counts, is_spam);

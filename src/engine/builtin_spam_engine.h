@@ -25,7 +25,8 @@ struct EngineOptions {
 };
 
 // A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
-// is spamminess > engine::kSpamThreshold, or the GTUBE string was found.
+// is spamminess > the threshold (engine::kSpamThreshold unless the options
+// say otherwise), or the GTUBE string was found.
 struct SpamScore {
   double spamminess = 0.5;
   bool is_spam = false;

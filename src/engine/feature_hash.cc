@@ -35,6 +35,24 @@ void PutLittleEndian(uint64_t value, uint8_t* out) {
 
 uint64_t TokenId(std::string_view token) { return Mix(Fnv1a(token, kFnvOffset)); }
 
+void TokenHasher::Update(std::string_view text) { state_ = Fnv1a(text, state_); }
+
+void TokenHasher::UpdateFolded(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 'A' && c <= 'Z') c += 32;
+    state_ = (state_ ^ c) * kFnvPrime;
+    // U+00C0..U+00DE except U+00D7: the Latin-1 capitals, folded like FoldCase does.
+    if (c == 0xC3 && i + 1 < text.size()) {
+      auto next = static_cast<unsigned char>(text[++i]);
+      if (next >= 0x80 && next <= 0x9E && next != 0x97) next += 0x20;
+      state_ = (state_ ^ next) * kFnvPrime;
+    }
+  }
+}
+
+uint64_t TokenHasher::Finish() const { return Mix(state_); }
+
 MessageDigest DigestMessage(std::string_view header, std::string_view body) {
   // Two independent 64-bit lanes; the lengths keep "ab"+"c" apart from "a"+"bc".
   uint64_t a = Fnv1a(body, Fnv1a(header, kFnvOffset) ^ header.size());

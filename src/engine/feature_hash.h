@@ -12,6 +12,19 @@ namespace varnolt::engine {
 // tokens spread over the whole range).
 uint64_t TokenId(std::string_view token);
 
+// TokenId over a token given in pieces: TokenId(a + b) is the same as
+// Update(a), Update(b), Finish().
+class TokenHasher {
+ public:
+  void Update(std::string_view text);
+  // Update with the text case-folded on the fly, exactly as FoldCase does.
+  void UpdateFolded(std::string_view text);
+  uint64_t Finish() const;
+
+ private:
+  uint64_t state_ = 0xcbf29ce484222325ULL;
+};
+
 // 128-bit digest of a message: how the database recognizes a message it has
 // learned before. Not cryptographic; collisions are only a concern between
 // messages of one user's mailbox.

@@ -98,8 +98,13 @@ bool LooksLikeHtml(std::string_view text) {
   static constexpr std::string_view kMarks[] = {"<html", "<body", "<br",  "<p>",  "<p ",     "<div",
                                                 "<font", "<table", "<a ", "<img", "<center", "<!doctype"};
   const std::string_view head = text.substr(0, 65536);
-  return std::any_of(std::begin(kMarks), std::end(kMarks),
-                     [&](std::string_view mark) { return FindNoCase(head, mark, 0) != std::string_view::npos; });
+  for (size_t lt = head.find('<'); lt != std::string_view::npos; lt = head.find('<', lt + 1)) {
+    const std::string start = FoldCase(head.substr(lt, 9));
+    for (std::string_view mark : kMarks) {
+      if (std::string_view(start).substr(0, mark.size()) == mark) return true;
+    }
+  }
+  return false;
 }
 
 std::string HtmlToText(std::string_view html, TokenSink& sink) {

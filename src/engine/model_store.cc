@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 
 #include "engine/engine_errors.h"
@@ -82,8 +83,8 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // Lookups touch pages all over the file; mapping it saves a read call per page.
-  store->Exec("PRAGMA mmap_size=268435456");
+  // No memory mapping: mapping the file anew on every open costs more than
+  // the read calls it saves on the few hundred pages one message touches.
   if (!store->IsInitialized()) {
     if (mode == Mode::kExistingOnly) return nullptr;
     store->Initialize();
@@ -143,13 +144,10 @@ int64_t ModelStore::QueryInt(const char* sql) {
 
 bool ModelStore::IsInitialized() {
   if (QueryInt("PRAGMA application_id") == kApplicationId) {
-    Statement version(this, "SELECT value FROM meta WHERE key = 'version'");
-    if (!version.Step()) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (no format version)");
-    const int64_t found = version.Int(0);
-    version.Done();
-    if (found > kFormatVersion) {
+    const int64_t version = QueryInt("PRAGMA user_version");
+    if (version > kFormatVersion) {
       throw EngineError(kErrorNewerFormat, path_,
-                        "was written by a newer engine (format " + std::to_string(found) + ")");
+                        "was written by a newer engine (format " + std::to_string(version) + ")");
     }
     return true;
   }
@@ -174,10 +172,11 @@ void ModelStore::Initialize() {
   }
   Exec(
       "PRAGMA application_id = 1447971924;"  // kApplicationId
+      "PRAGMA user_version = 1;"              // kFormatVersion
       "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-      "CREATE TABLE weights(id INTEGER PRIMARY KEY, w REAL NOT NULL);"
+      "CREATE TABLE weights(id INTEGER PRIMARY KEY, w INTEGER NOT NULL);"
       "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, step REAL NOT NULL) WITHOUT ROWID;"
-      "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('version', 1), ('ham', 0), ('spam', 0);",
+      "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('ham', 0), ('spam', 0);",
       "creating");
   Commit();
 }
@@ -213,26 +212,35 @@ void ModelStore::SetCounts(const SpamCounts& counts) {
   set.Bind(1, "spam").Bind(2, int64_t{counts.spam}).Step();
 }
 
-std::vector<double> ModelStore::Weights(const std::vector<uint64_t>& ids) {
-  Statement& select = Prepared(kSelectWeight, "SELECT w FROM weights WHERE id = ?1");
-  std::vector<double> weights;
-  weights.reserve(ids.size());
-  for (uint64_t id : ids) {
-    select.Bind(1, static_cast<int64_t>(id));
-    if (select.Step()) {
-      weights.push_back(select.Real(0));
-      select.Done();
-    } else {
-      weights.push_back(0);
-    }
+namespace {
+
+int64_t RowKey(uint64_t id) { return static_cast<int64_t>(id >> 32); }
+
+}  // namespace
+
+double ModelStore::WeightSum(const std::vector<uint64_t>& ids) {
+  // One query for all keys: stepping one statement per key costs more than the lookups themselves.
+  Statement& select = Prepared(
+      kSelectWeight, "SELECT total(w) FROM weights WHERE id IN (SELECT value FROM json_each(?1))");
+  std::string keys = "[";
+  for (uint64_t id : ids) keys.append(std::to_string(RowKey(id))).push_back(',');
+  keys.back() = ']';
+  if (ids.empty()) keys = "[]";
+  select.Bind(1, keys.c_str());
+  double sum = 0;
+  if (select.Step()) {
+    sum = select.Real(0);
+    select.Done();
   }
-  return weights;
+  return sum / kWeightScale;
 }
 
 void ModelStore::AddToWeights(const std::vector<uint64_t>& ids, double delta) {
+  const int64_t fixed = std::llround(delta * kWeightScale);
+  if (fixed == 0) return;
   Statement& add = Prepared(
       kAddWeight, "INSERT INTO weights(id, w) VALUES(?1, ?2) ON CONFLICT(id) DO UPDATE SET w = w + excluded.w");
-  for (uint64_t id : ids) add.Bind(1, static_cast<int64_t>(id)).Bind(2, delta).Step();
+  for (uint64_t id : ids) add.Bind(1, RowKey(id)).Bind(2, fixed).Step();
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {

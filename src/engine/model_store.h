@@ -24,6 +24,12 @@ struct sqlite3_stmt;
 
 namespace varnolt::engine {
 
+// Rows are keyed by the top 32 bits of a token id: short keys keep the file
+// small and lookups fast, and the rare token pairs that share a key share a
+// weight (the usual price of hashed features). Weights are stored as fixed
+// point integers, so that undoing a learned message restores them exactly.
+constexpr double kWeightScale = 65536.0;
+
 struct LearnedMessage {
   bool is_spam = false;
   double step = 0;  // what learning it added to each of its weights, times the feature value
@@ -53,8 +59,8 @@ class ModelStore {
 
   SpamCounts Counts();
   void SetCounts(const SpamCounts& counts);
-  // The weights of the given ids (0 for ids never trained), in their order.
-  std::vector<double> Weights(const std::vector<uint64_t>& ids);
+  // The sum of the weights of the given ids (0 for ids never trained).
+  double WeightSum(const std::vector<uint64_t>& ids);
   // Adds delta to the weight of every id.
   void AddToWeights(const std::vector<uint64_t>& ids, double delta);
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest);

@@ -68,7 +68,7 @@ void EmitWord(std::string_view word, std::string_view prefix, const WordLimits& 
     sink.Add(prefix, "long:" + kind + std::to_string(std::min<size_t>(word.size() / 10, 20)));
     return;
   }
-  sink.Add(prefix, FoldCase(word));
+  sink.AddFolded(prefix, word);
 }
 
 size_t HostLength(std::string_view text, size_t start) {
@@ -170,19 +170,20 @@ void AddHost(std::string_view host, std::string_view prefix, TokenSink& sink) {
 }
 
 void AddUrlHosts(std::string_view text, TokenSink& sink) {
-  static constexpr std::string_view kStarts[] = {"http://", "https://", "ftp://", "www."};
   const std::string lower = FoldCase(text);
   size_t count = 0;
   size_t pos = 0;
   while (!sink.full()) {
-    size_t found = std::string::npos;
-    size_t skip = 0;
-    for (std::string_view start : kStarts) {
-      const size_t at = lower.find(start, pos);
-      if (at < found) found = at, skip = start == "www." ? 0 : start.size();
+    // The next "scheme://" or bare "www.", whichever comes first.
+    size_t scheme = lower.find("://", pos);
+    while (scheme != std::string::npos) {
+      const std::string_view before = std::string_view(lower).substr(0, scheme);
+      if (before.ends_with("http") || before.ends_with("https") || before.ends_with("ftp")) break;
+      scheme = lower.find("://", scheme + 3);
     }
-    if (found == std::string::npos) break;
-    size_t host = found + skip;
+    const size_t www = lower.find("www.", pos);
+    if (scheme == std::string::npos && www == std::string::npos) break;
+    size_t host = std::min(scheme == std::string::npos ? www : scheme + 3, www);
     size_t length = HostLength(lower, host);
     // "http://trusted.example@203.0.113.9/" really goes to the host after "@".
     if (host + length < lower.size() && lower[host + length] == '@') {

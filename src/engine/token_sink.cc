@@ -1,13 +1,44 @@
 #include "engine/token_sink.h"
 
+#include <algorithm>
+#include <bit>
+
+#include "engine/feature_hash.h"
+#include "engine/text_tokens.h"
+
 namespace varnolt::engine {
 
-void TokenSink::Add(std::string_view prefix, std::string_view token) {
+TokenSink::TokenSink(size_t max_tokens, bool keep_texts)
+    : max_tokens_(max_tokens), keep_texts_(keep_texts), slots_(std::bit_ceil(2 * max_tokens + 2), 0) {
+  ids_.reserve(std::min<size_t>(max_tokens, 1024));
+}
+
+void TokenSink::Insert(std::string_view prefix, std::string_view token, bool fold) {
   if (full()) return;
-  std::string text;
-  text.reserve(prefix.size() + token.size());
-  text.append(prefix).append(token);
-  if (seen_.insert(text).second) tokens_.push_back(std::move(text));
+  TokenHasher hasher;
+  hasher.Update(prefix);
+  if (fold) {
+    hasher.UpdateFolded(token);
+  } else {
+    hasher.Update(token);
+  }
+  uint64_t id = hasher.Finish();
+  const uint64_t key = id == 0 ? 1 : id;  // 0 marks a free slot
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = key & mask;; i = (i + 1) & mask) {
+    if (slots_[i] == key) return;
+    if (slots_[i] == 0) {
+      slots_[i] = key;
+      break;
+    }
+  }
+  ids_.push_back(id);
+  if (keep_texts_) texts_.push_back(std::string(prefix) + (fold ? FoldCase(token) : std::string(token)));
+}
+
+std::vector<uint64_t> TokenSink::TakeIds() {
+  std::sort(ids_.begin(), ids_.end());
+  return std::move(ids_);
 }
 
 }  // namespace varnolt::engine

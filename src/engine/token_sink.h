@@ -1,29 +1,40 @@
-// Collects the distinct tokens of one message, up to a bound.
+// Collects the distinct tokens of one message, up to a bound, as token ids
+// (and, when asked, as texts). Tokens are hashed as they come, so a word
+// costs no allocation.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace varnolt::engine {
 
 class TokenSink {
  public:
-  explicit TokenSink(size_t max_tokens) : max_tokens_(max_tokens) {}
+  // keep_texts: also keep each distinct token's text (for tests and diagnostics).
+  TokenSink(size_t max_tokens, bool keep_texts);
 
   // Adds prefix + token once; ignored when the bound is reached.
-  void Add(std::string_view prefix, std::string_view token);
-  bool full() const { return tokens_.size() >= max_tokens_; }
+  void Add(std::string_view prefix, std::string_view token) { Insert(prefix, token, false); }
+  // The same with the token case-folded (see FoldCase).
+  void AddFolded(std::string_view prefix, std::string_view token) { Insert(prefix, token, true); }
+  bool full() const { return ids_.size() >= max_tokens_; }
 
-  // The distinct tokens in the order they were first added.
-  std::vector<std::string> Take() { return std::move(tokens_); }
+  // The distinct ids, sorted.
+  std::vector<uint64_t> TakeIds();
+  // The distinct texts in the order first added (empty unless kept).
+  std::vector<std::string> TakeTexts() { return std::move(texts_); }
 
  private:
+  void Insert(std::string_view prefix, std::string_view token, bool fold);
+
   size_t max_tokens_;
-  std::unordered_set<std::string> seen_;
-  std::vector<std::string> tokens_;
+  bool keep_texts_;
+  std::vector<uint64_t> slots_;  // open addressing; 0 marks a free slot
+  std::vector<uint64_t> ids_;
+  std::vector<std::string> texts_;
 };
 
 }  // namespace varnolt::engine

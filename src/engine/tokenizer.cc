@@ -1,8 +1,5 @@
 #include "engine/tokenizer.h"
 
-#include <algorithm>
-
-#include "engine/feature_hash.h"
 #include "engine/header_tokens.h"
 #include "engine/html_text.h"
 #include "engine/token_sink.h"
@@ -27,10 +24,8 @@ std::string_view SizeBucket(size_t size) {
   return "large";
 }
 
-}  // namespace
-
-std::vector<std::string> Tokenize(std::string_view header, std::string_view body, const TokenizerOptions& options) {
-  TokenSink sink(options.max_tokens);
+void TokenizeInto(std::string_view header, std::string_view body, const TokenizerOptions& options,
+                  TokenSink& sink) {
   AddHeaderTokens(Prefix(header, options.max_header_bytes), options.words, sink);
   sink.Add("body:size:", SizeBucket(body.size()));
   const std::string_view text = Prefix(body, options.max_body_bytes);
@@ -43,17 +38,20 @@ std::vector<std::string> Tokenize(std::string_view header, std::string_view body
     AddUrlHosts(text, sink);
     AddWords(text, "", options.words, sink);
   }
-  return sink.Take();
+}
+
+}  // namespace
+
+std::vector<std::string> Tokenize(std::string_view header, std::string_view body, const TokenizerOptions& options) {
+  TokenSink sink(options.max_tokens, true);
+  TokenizeInto(header, body, options, sink);
+  return sink.TakeTexts();
 }
 
 std::vector<uint64_t> FeatureIds(std::string_view header, std::string_view body, const TokenizerOptions& options) {
-  const std::vector<std::string> tokens = Tokenize(header, body, options);
-  std::vector<uint64_t> ids;
-  ids.reserve(tokens.size());
-  for (const std::string& token : tokens) ids.push_back(TokenId(token));
-  std::sort(ids.begin(), ids.end());
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-  return ids;
+  TokenSink sink(options.max_tokens, false);
+  TokenizeInto(header, body, options, sink);
+  return sink.TakeIds();
 }
 
 }  // namespace varnolt::engine

@@ -96,7 +96,7 @@ TEST_F(BadFileTest, DamagedPages) {
 
 TEST_F(BadFileTest, NewerFormat) {
   testing::WriteBytes(FilePath(), GoodDatabase());
-  RunSql(FilePath(), "UPDATE meta SET value = 99 WHERE key = 'version';");
+  RunSql(FilePath(), "PRAGMA user_version = 99;");
   ExpectEveryOperationFails(engine::kErrorNewerFormat, "newer");
 }
 
