@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "engine/builtin_spam_engine.h"
@@ -63,33 +64,75 @@ void Record(RunResult& result, const CorpusMessage& message, double spamminess, 
   result.scores.emplace_back(spamminess, message.is_spam);
 }
 
-RunResult RunEngine(const std::vector<CorpusMessage>& messages, const std::string& mode, const Args& args) {
-  const fs::path folder = fs::path(args.work) / ("varnolt-" + mode);
-  fs::create_directories(folder);
-  const std::string dat = (folder / "user.dat").string();
-  BuiltinSpamEngine engine(args.options);
-  RunResult result;
-  result.classifier = "varnolt";
-  result.mode = mode;
-  for (const CorpusMessage& message : messages) {
+// One classifier under evaluation: scores a message, then learns it when the
+// mode says so. Both classifiers see each message in turn, so that a change in
+// the machine's load hits their timings alike.
+class Contender {
+ public:
+  Contender(std::string name, std::string mode) {
+    result_.classifier = std::move(name);
+    result_.mode = std::move(mode);
+  }
+  virtual ~Contender() = default;
+
+  void Take(const CorpusMessage& message, bool list_errors) {
     const auto start = Clock::now();
-    const SpamScore score = engine.Score(dat, message.header, message.body);
+    const Verdict verdict = Classify(message);
     const auto scored = Clock::now();
-    result.classify_seconds += Seconds(scored - start);
-    Record(result, message, score.spamminess, score.is_spam);
-    if (args.list_errors && score.is_spam != message.is_spam) {
-      std::printf("%s %s %.3f %s\n", mode.c_str(), message.is_spam ? "FN" : "FP", score.spamminess,
-                  message.file.c_str());
+    result_.classify_seconds += Seconds(scored - start);
+    Record(result_, message, verdict.spamminess, verdict.is_spam);
+    if (list_errors && verdict.is_spam != message.is_spam) {
+      std::printf("%s %s %s %.3f %s\n", result_.classifier.c_str(), result_.mode.c_str(),
+                  message.is_spam ? "FN" : "FP", verdict.spamminess, message.file.c_str());
     }
-    if (mode == "everything" || score.is_spam != message.is_spam) {
-      engine.Learn(dat, message.header, message.body, message.is_spam);
-      result.learn_seconds += Seconds(Clock::now() - scored);
-      ++result.trained;
+    if (result_.mode == "everything" || verdict.is_spam != message.is_spam || verdict.unsure) {
+      Learn(message);
+      result_.learn_seconds += Seconds(Clock::now() - scored);
+      ++result_.trained;
     }
   }
-  result.database_bytes = FileBytes(dat) + FileBytes(dat + "-wal");
-  return result;
-}
+
+  RunResult Finish() {
+    result_.database_bytes = DatabaseBytes();
+    return std::move(result_);
+  }
+
+ protected:
+  struct Verdict {
+    double spamminess;
+    bool is_spam;
+    bool unsure;  // bogofilter's third answer; its own advice is to train on it like on an error
+  };
+  virtual Verdict Classify(const CorpusMessage& message) = 0;
+  virtual void Learn(const CorpusMessage& message) = 0;
+  virtual uint64_t DatabaseBytes() = 0;
+
+ private:
+  RunResult result_;
+};
+
+class OurEngine : public Contender {
+ public:
+  OurEngine(const std::string& mode, const Args& args)
+      : Contender("varnolt", mode), engine_(args.options) {
+    const fs::path folder = fs::path(args.work) / ("varnolt-" + mode);
+    fs::create_directories(folder);
+    dat_ = (folder / "user.dat").string();
+  }
+
+ private:
+  Verdict Classify(const CorpusMessage& message) override {
+    const SpamScore score = engine_.Score(dat_, message.header, message.body);
+    return {score.spamminess, score.is_spam, false};
+  }
+  void Learn(const CorpusMessage& message) override {
+    engine_.Learn(dat_, message.header, message.body, message.is_spam);
+  }
+  uint64_t DatabaseBytes() override { return FileBytes(dat_); }
+
+  BuiltinSpamEngine engine_;
+  std::string dat_;
+};
 
 // Runs a program and returns its standard output.
 std::string Run(const std::vector<std::string>& argv, int* status) {
@@ -119,36 +162,27 @@ std::string Run(const std::vector<std::string>& argv, int* status) {
 
 // bogofilter as a mail system drives it: one process per message to classify
 // ("S"pam, "H"am or "U"nsure with its spamicity), another to register it.
-RunResult RunBogofilter(const std::vector<CorpusMessage>& messages, const std::string& mode, const Args& args) {
-  const std::string folder = (fs::path(args.work) / ("bogofilter-" + mode)).string();
-  RunResult result;
-  result.classifier = "bogofilter";
-  result.mode = mode;
-  int status = 0;
-  for (const CorpusMessage& message : messages) {
-    const auto start = Clock::now();
-    const std::string out = Run({"bogofilter", "-d", folder, "-T", "-I", message.file}, &status);
-    const auto scored = Clock::now();
-    result.classify_seconds += Seconds(scored - start);
+class Bogofilter : public Contender {
+ public:
+  Bogofilter(const std::string& mode, const Args& args)
+      : Contender("bogofilter", mode), folder_((fs::path(args.work) / ("bogofilter-" + mode)).string()) {}
+
+ private:
+  Verdict Classify(const CorpusMessage& message) override {
+    int status = 0;
+    const std::string out = Run({"bogofilter", "-d", folder_, "-T", "-I", message.file}, &status);
     // Before the first registration there is no word list: unsure, 0.5.
-    double spamicity = 0.5;
-    char verdict = 'U';
-    if (out.size() >= 3) {
-      verdict = out[0];
-      spamicity = std::atof(out.c_str() + 2);
-    }
-    const bool said_spam = verdict == 'S';
-    Record(result, message, spamicity, said_spam);
-    // bogofilter's own advice for training on errors: unsure counts as one.
-    if (mode == "everything" || said_spam != message.is_spam || verdict == 'U') {
-      Run({"bogofilter", "-d", folder, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
-      result.learn_seconds += Seconds(Clock::now() - scored);
-      ++result.trained;
-    }
+    if (out.size() < 3) return {0.5, false, true};
+    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U'};
   }
-  result.database_bytes = FileBytes(fs::path(folder) / "wordlist.db");
-  return result;
-}
+  void Learn(const CorpusMessage& message) override {
+    int status = 0;
+    Run({"bogofilter", "-d", folder_, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
+  }
+  uint64_t DatabaseBytes() override { return FileBytes(fs::path(folder_) / "wordlist.db"); }
+
+  std::string folder_;
+};
 
 void PrintTable(const std::vector<RunResult>& results) {
   std::printf("%-11s %-11s %5s %7s %5s %7s %10s %12s %10s %8s %8s\n", "mode", "classifier", "FP", "FP%", "FN", "FN%",
@@ -214,8 +248,13 @@ int Main(int argc, char** argv) {
   std::istringstream modes(args.modes);
   for (std::string mode; std::getline(modes, mode, ',');) {
     if (mode != "everything" && mode != "error") return Usage();
-    results.push_back(RunEngine(messages, mode, args));
-    if (args.bogofilter) results.push_back(RunBogofilter(messages, mode, args));
+    std::vector<std::unique_ptr<Contender>> contenders;
+    contenders.push_back(std::make_unique<OurEngine>(mode, args));
+    if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));
+    for (const CorpusMessage& message : messages) {
+      for (auto& contender : contenders) contender->Take(message, args.list_errors);
+    }
+    for (auto& contender : contenders) results.push_back(contender->Finish());
   }
   PrintTable(results);
   if (own_work) fs::remove_all(args.work);

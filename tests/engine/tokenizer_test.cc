@@ -29,6 +29,13 @@ struct BodyCase {
   std::vector<std::string> absent;
 };
 
+void ExpectTokens(const BodyCase& c) {
+  SCOPED_TRACE(c.name);
+  const auto tokens = BodyTokens(c.body);
+  for (const auto& t : c.present) EXPECT_THAT(tokens, Contains(t));
+  for (const auto& t : c.absent) EXPECT_THAT(tokens, Not(Contains(t)));
+}
+
 TEST(TokenizerTest, BodyWords) {
   const BodyCase cases[] = {
       {"case folded", "FREE Free free", {"free"}, {"FREE", "Free"}},
@@ -45,12 +52,7 @@ TEST(TokenizerTest, BodyWords) {
       {"encoded blob becomes a length token", "ZGVhciBmcmllbmQgdGhpcyBvZmZlciBlbmRzIHRvZGF5IGFuZCBtb3JlIHRleHQ=",
        {"long:a6"}, {}},
   };
-  for (const BodyCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto tokens = BodyTokens(c.body);
-    for (const auto& t : c.present) EXPECT_THAT(tokens, Contains(t));
-    for (const auto& t : c.absent) EXPECT_THAT(tokens, Not(Contains(t)));
-  }
+  for (const BodyCase& c : cases) ExpectTokens(c);
 }
 
 TEST(TokenizerTest, HtmlBodies) {
@@ -70,12 +72,7 @@ TEST(TokenizerTest, HtmlBodies) {
       {"broken markup stays text", "<html>a < b and 3<4 done", {"done"}, {}},
       {"entity out of range", "<html>xx&#99999999;yy", {"xx", "yy"}, {"xxyy"}},
   };
-  for (const BodyCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto tokens = BodyTokens(c.body);
-    for (const auto& t : c.present) EXPECT_THAT(tokens, Contains(t));
-    for (const auto& t : c.absent) EXPECT_THAT(tokens, Not(Contains(t)));
-  }
+  for (const BodyCase& c : cases) ExpectTokens(c);
 }
 
 TEST(TokenizerTest, UrlHostsInText) {
