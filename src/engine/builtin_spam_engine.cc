@@ -44,7 +44,8 @@ SpamScore BuiltinSpamEngine::ScoreWith(ModelStore* store, const std::string& hea
   double score = 0;
   if (store != nullptr) {
     const std::vector<uint64_t> ids = engine::FeatureIds(header, body, options_.tokenizer);
-    score = MessageScore(*store, ids, options_.model);  // one statement: a consistent snapshot of its own
+    score = MessageScore(*store, ids, options_.model);
+    store->Commit();
   }
   const double spamminess = engine::Spamminess(score);
   return SpamScore{spamminess, spamminess > options_.model.threshold};
@@ -68,7 +69,8 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
     if (before->step != 0) store->AddToWeights(ids, -before->step * value);
     --CountOf(counts, before->is_spam);
   }
-  const double step = engine::TrainingStep(MessageScore(*store, ids, options_.model), is_spam, ids.size(), options_.model);
+  const double score = MessageScore(*store, ids, options_.model);
+  const double step = engine::TrainingStep(score, is_spam, ids.size(), options_.model);
   if (step != 0) store->AddToWeights(ids, step * value);
   store->PutMessage(digest, {is_spam, step});
   ++CountOf(counts, is_spam);
@@ -85,7 +87,6 @@ SpamCounts BuiltinSpamEngine::GetCounts(const std::string& dat_path) {
   if (dat_path.empty()) return {};
   auto store = ModelStore::Open(dat_path, ModelStore::Mode::kExistingOnly);
   if (!store) return {};
-  store->BeginRead();
   const SpamCounts counts = store->Counts();
   store->Commit();
   return counts;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engine/engine_errors.h"
+#include "engine/weight_buckets.h"
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
@@ -16,7 +17,39 @@ constexpr int kApplicationId = 0x564E4C54;  // "VNLT" in the file header
 constexpr int kFormatVersion = 1;
 constexpr int kBusyTimeoutMs = 10000;
 
-enum StatementIndex { kSelectWeight, kAddWeight, kSelectCounts, kSetCount, kSelectMessage, kPutMessage, kCount };
+enum StatementIndex {
+  kSelectBucket,
+  kPutBucket,
+  kDeleteBucket,
+  kSelectMeta,
+  kSetMeta,
+  kSelectCounts,
+  kSelectMessage,
+  kPutMessage,
+  kCount
+};
+
+// The distinct keys of sorted ids, sorted.
+std::vector<uint32_t> KeysOf(const std::vector<uint64_t>& ids) {
+  std::vector<uint32_t> keys;
+  keys.reserve(ids.size());
+  for (uint64_t id : ids) {
+    if (keys.empty() || keys.back() != KeyOf(id)) keys.push_back(KeyOf(id));
+  }
+  return keys;
+}
+
+// Calls visit(bucket, first key, key count) for each run of keys in one bucket.
+template <typename Visit>
+void ForEachBucket(const std::vector<uint32_t>& keys, int depth, Visit visit) {
+  for (size_t i = 0; i < keys.size();) {
+    const uint32_t bucket = BucketOf(keys[i], depth);
+    size_t j = i;
+    while (j < keys.size() && BucketOf(keys[j], depth) == bucket) ++j;
+    visit(bucket, keys.data() + i, j - i);
+    i = j;
+  }
+}
 
 }  // namespace
 
@@ -56,6 +89,8 @@ class ModelStore::Statement {
   int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
   double Real(int column) { return sqlite3_column_double(stmt_, column); }
   const char* Text(int column) { return reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column)); }
+  const void* Blob(int column) { return sqlite3_column_blob(stmt_, column); }
+  size_t BlobSize(int column) { return static_cast<size_t>(sqlite3_column_bytes(stmt_, column)); }
 
  private:
   ModelStore* store_;
@@ -83,11 +118,14 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // No memory mapping: mapping the file anew on every open costs more than
-  // the read calls it saves on the few hundred pages one message touches.
+  // One read transaction from the first look on: each new transaction costs
+  // a lock and a check of the file header.
+  store->BeginRead();
   if (!store->IsInitialized()) {
     if (mode == Mode::kExistingOnly) return nullptr;
+    store->Commit();
     store->Initialize();
+    store->BeginRead();
   }
   return store;
 }
@@ -171,12 +209,14 @@ void ModelStore::Initialize() {
     throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
   }
   Exec(
+      "PRAGMA page_size = 16384;"            // a message's lookups touch fewer, larger pages
       "PRAGMA application_id = 1447971924;"  // kApplicationId
       "PRAGMA user_version = 1;"              // kFormatVersion
       "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-      "CREATE TABLE weights(id INTEGER PRIMARY KEY, w INTEGER NOT NULL);"
+      "CREATE TABLE weights(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
       "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, step REAL NOT NULL) WITHOUT ROWID;"
-      "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('ham', 0), ('spam', 0);",
+      "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('ham', 0), ('spam', 0),"
+      " ('depth', 0), ('entries', 0);",
       "creating");
   Commit();
 }
@@ -187,6 +227,7 @@ void ModelStore::BeginRead() {
 }
 
 void ModelStore::BeginWrite() {
+  if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   in_transaction_ = true;
 }
@@ -194,6 +235,7 @@ void ModelStore::BeginWrite() {
 void ModelStore::Commit() {
   Exec("COMMIT", "committing");
   in_transaction_ = false;
+  depth_ = -1;  // another process may split the buckets before our next transaction
 }
 
 SpamCounts ModelStore::Counts() {
@@ -207,40 +249,93 @@ SpamCounts ModelStore::Counts() {
 }
 
 void ModelStore::SetCounts(const SpamCounts& counts) {
-  Statement& set = Prepared(kSetCount, "UPDATE meta SET value = ?2 WHERE key = ?1");
-  set.Bind(1, "ham").Bind(2, int64_t{counts.ham}).Step();
-  set.Bind(1, "spam").Bind(2, int64_t{counts.spam}).Step();
+  SetMeta("ham", counts.ham);
+  SetMeta("spam", counts.spam);
 }
 
-namespace {
+int64_t ModelStore::Meta(const char* key) {
+  Statement& select = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?1");
+  select.Bind(1, key);
+  if (!select.Step()) throw EngineError(kErrorCorruptDatabase, path_, std::string("is corrupt (no ") + key + ")");
+  const int64_t value = select.Int(0);
+  select.Done();
+  return value;
+}
 
-int64_t RowKey(uint64_t id) { return static_cast<int64_t>(id >> 32); }
+void ModelStore::SetMeta(const char* key, int64_t value) {
+  Prepared(kSetMeta, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Step();
+}
 
-}  // namespace
+int ModelStore::Depth() {
+  if (depth_ < 0) {
+    const int64_t depth = Meta("depth");
+    if (depth < 0 || depth > 32) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (bucket depth)");
+    depth_ = static_cast<int>(depth);
+  }
+  return depth_;
+}
 
 double ModelStore::WeightSum(const std::vector<uint64_t>& ids) {
-  // One query for all keys: stepping one statement per key costs more than the lookups themselves.
-  Statement& select = Prepared(
-      kSelectWeight, "SELECT total(w) FROM weights WHERE id IN (SELECT value FROM json_each(?1))");
-  std::string keys = "[";
-  for (uint64_t id : ids) keys.append(std::to_string(RowKey(id))).push_back(',');
-  keys.back() = ']';
-  if (ids.empty()) keys = "[]";
-  select.Bind(1, keys.c_str());
-  double sum = 0;
-  if (select.Step()) {
-    sum = select.Real(0);
-    select.Done();
-  }
-  return sum / kWeightScale;
+  Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
+  int64_t sum = 0;
+  ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
+    if (select.Bind(1, int64_t{bucket}).Step()) {
+      sum += SumInBucket(select.Blob(0), select.BlobSize(0), keys, count);
+      select.Done();
+    }
+  });
+  return static_cast<double>(sum) / kWeightScale;
 }
 
 void ModelStore::AddToWeights(const std::vector<uint64_t>& ids, double delta) {
   const int64_t fixed = std::llround(delta * kWeightScale);
   if (fixed == 0) return;
-  Statement& add = Prepared(
-      kAddWeight, "INSERT INTO weights(id, w) VALUES(?1, ?2) ON CONFLICT(id) DO UPDATE SET w = w + excluded.w");
-  for (uint64_t id : ids) add.Bind(1, RowKey(id)).Bind(2, fixed).Step();
+  Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
+  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO weights(bucket, entries) VALUES(?1, ?2)");
+  Statement& remove = Prepared(kDeleteBucket, "DELETE FROM weights WHERE bucket = ?1");
+  int64_t change = 0;
+  ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
+    std::vector<WeightEntry> entries;
+    if (select.Bind(1, int64_t{bucket}).Step()) {
+      entries = DecodeBucket(select.Blob(0), select.BlobSize(0));
+      select.Done();
+    }
+    change += AddToBucket(entries, keys, count, fixed);
+    if (entries.empty()) {
+      remove.Bind(1, int64_t{bucket}).Step();
+    } else {
+      const std::string bytes = EncodeBucket(entries);
+      put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
+    }
+  });
+  const int64_t total = Meta("entries") + change;
+  SetMeta("entries", total);
+  while (total > (kBucketSplitAverage << Depth())) SplitBuckets();
+}
+
+void ModelStore::SplitBuckets() {
+  // Buckets in order hold all entries in key order.
+  std::vector<WeightEntry> all;
+  {
+    Statement scan(this, "SELECT entries FROM weights ORDER BY bucket");
+    while (scan.Step()) {
+      const std::vector<WeightEntry> entries = DecodeBucket(scan.Blob(0), scan.BlobSize(0));
+      all.insert(all.end(), entries.begin(), entries.end());
+    }
+  }
+  Exec("DELETE FROM weights", "splitting buckets");
+  const int depth = Depth() + 1;
+  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO weights(bucket, entries) VALUES(?1, ?2)");
+  for (size_t i = 0; i < all.size();) {
+    const uint32_t bucket = BucketOf(all[i].key, depth);
+    size_t j = i;
+    while (j < all.size() && BucketOf(all[j].key, depth) == bucket) ++j;
+    const std::string bytes = EncodeBucket(std::vector<WeightEntry>(all.begin() + i, all.begin() + j));
+    put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
+    i = j;
+  }
+  SetMeta("depth", depth);
+  depth_ = depth;
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {

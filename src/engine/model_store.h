@@ -24,12 +24,6 @@ struct sqlite3_stmt;
 
 namespace varnolt::engine {
 
-// Rows are keyed by the top 32 bits of a token id: short keys keep the file
-// small and lookups fast, and the rare token pairs that share a key share a
-// weight (the usual price of hashed features). Weights are stored as fixed
-// point integers, so that undoing a learned message restores them exactly.
-constexpr double kWeightScale = 65536.0;
-
 struct LearnedMessage {
   bool is_spam = false;
   double step = 0;  // what learning it added to each of its weights, times the feature value
@@ -42,7 +36,8 @@ class ModelStore {
     kExistingOnly,  // a missing or never-initialized file yields no store
   };
 
-  // Opens the model at path (the filter's composed text; "\" separators).
+  // Opens the model at path (the filter's composed text; "\" separators),
+  // leaving a read transaction open (BeginWrite or Commit ends it).
   // Throws ComError: 76 when the directory is missing, 70 when access is
   // denied, kErrorForeignDatabase for a file that is not ours, kErrorCorrupt...
   // for a damaged one. Returns nullptr only in kExistingOnly mode.
@@ -51,17 +46,20 @@ class ModelStore {
   ModelStore(const ModelStore&) = delete;
   ModelStore& operator=(const ModelStore&) = delete;
 
-  // A read snapshot, or the write lock taken at once; Commit ends either.
-  // Destroying the store inside a transaction rolls it back.
+  // A read snapshot, or the write lock taken at once (ending any read
+  // transaction first); Commit ends either. Destroying the store inside a
+  // transaction rolls it back.
   void BeginRead();
   void BeginWrite();
   void Commit();
 
   SpamCounts Counts();
   void SetCounts(const SpamCounts& counts);
-  // The sum of the weights of the given ids (0 for ids never trained).
+  // The sum of the weights of the given sorted ids (0 for ids never
+  // trained). Call inside a transaction.
   double WeightSum(const std::vector<uint64_t>& ids);
-  // Adds delta to the weight of every id.
+  // Adds delta to the weight of every one of the sorted ids. Call inside a
+  // write transaction.
   void AddToWeights(const std::vector<uint64_t>& ids, double delta);
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest);
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message);
@@ -74,11 +72,16 @@ class ModelStore {
   int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
   void Exec(const char* sql, const char* doing = "opening");
   Statement& Prepared(int index, const char* sql);
+  int64_t Meta(const char* key);
+  void SetMeta(const char* key, int64_t value);
+  int Depth();
+  void SplitBuckets();
   [[noreturn]] void Fail(int rc, const std::string& doing);
 
   sqlite3* db_;
   std::string path_;  // as the caller gave it, for messages
   bool in_transaction_ = false;
+  int depth_ = -1;  // of the weight buckets; read once per transaction
   std::vector<std::unique_ptr<Statement>> statements_;
 };
 

@@ -170,29 +170,37 @@ void AddHost(std::string_view host, std::string_view prefix, TokenSink& sink) {
 }
 
 void AddUrlHosts(std::string_view text, TokenSink& sink) {
-  const std::string lower = FoldCase(text);
+  auto ends_with_scheme = [&](size_t colon) {
+    for (std::string_view scheme : {"http", "https", "ftp"}) {
+      if (colon >= scheme.size() && FoldCase(text.substr(colon - scheme.size(), scheme.size())) == scheme) return true;
+    }
+    return false;
+  };
+  auto find_www = [&](size_t from) {
+    for (size_t at = text.find('.', from); at != std::string_view::npos; at = text.find('.', at + 1)) {
+      if (at >= from + 3 && FoldCase(text.substr(at - 3, 3)) == "www") return at - 3;
+    }
+    return std::string_view::npos;
+  };
   size_t count = 0;
   size_t pos = 0;
+  size_t www = find_www(0);
   while (!sink.full()) {
     // The next "scheme://" or bare "www.", whichever comes first.
-    size_t scheme = lower.find("://", pos);
-    while (scheme != std::string::npos) {
-      const std::string_view before = std::string_view(lower).substr(0, scheme);
-      if (before.ends_with("http") || before.ends_with("https") || before.ends_with("ftp")) break;
-      scheme = lower.find("://", scheme + 3);
-    }
-    const size_t www = lower.find("www.", pos);
-    if (scheme == std::string::npos && www == std::string::npos) break;
-    size_t host = std::min(scheme == std::string::npos ? www : scheme + 3, www);
-    size_t length = HostLength(lower, host);
+    size_t scheme = text.find("://", pos);
+    while (scheme != std::string_view::npos && !ends_with_scheme(scheme)) scheme = text.find("://", scheme + 3);
+    if (www != std::string_view::npos && www < pos) www = find_www(pos);
+    if (scheme == std::string_view::npos && www == std::string_view::npos) break;
+    size_t host = std::min(scheme == std::string_view::npos ? www : scheme + 3, www);
+    size_t length = HostLength(text, host);
     // "http://trusted.example@203.0.113.9/" really goes to the host after "@".
-    if (host + length < lower.size() && lower[host + length] == '@') {
+    if (host + length < text.size() && text[host + length] == '@') {
       sink.Add("url:", "userinfo");
       host += length + 1;
-      length = HostLength(lower, host);
+      length = HostLength(text, host);
     }
     if (length > 0) {
-      AddHost(std::string_view(lower).substr(host, length), "url:", sink);
+      AddHost(text.substr(host, length), "url:", sink);
       ++count;
     }
     pos = host + std::max<size_t>(length, 1);

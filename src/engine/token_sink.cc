@@ -1,16 +1,30 @@
 #include "engine/token_sink.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "engine/feature_hash.h"
 #include "engine/text_tokens.h"
 
 namespace varnolt::engine {
 
+// Most messages have a few hundred tokens: start small, grow by doubling.
+constexpr size_t kInitialSlots = 1024;
+
 TokenSink::TokenSink(size_t max_tokens, bool keep_texts)
-    : max_tokens_(max_tokens), keep_texts_(keep_texts), slots_(std::bit_ceil(2 * max_tokens + 2), 0) {
-  ids_.reserve(std::min<size_t>(max_tokens, 1024));
+    : max_tokens_(max_tokens), keep_texts_(keep_texts), slots_(kInitialSlots, 0) {
+  ids_.reserve(kInitialSlots / 2);
+}
+
+void TokenSink::Grow() {
+  std::vector<uint64_t> old = std::move(slots_);
+  slots_.assign(old.size() * 2, 0);
+  const size_t mask = slots_.size() - 1;
+  for (uint64_t key : old) {
+    if (key == 0) continue;
+    size_t i = key & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = key;
+  }
 }
 
 void TokenSink::Insert(std::string_view prefix, std::string_view token, bool fold) {
@@ -33,6 +47,7 @@ void TokenSink::Insert(std::string_view prefix, std::string_view token, bool fol
     }
   }
   ids_.push_back(id);
+  if (2 * ids_.size() > slots_.size()) Grow();  // keep the table at most half full
   if (keep_texts_) texts_.push_back(std::string(prefix) + (fold ? FoldCase(token) : std::string(token)));
 }
 

@@ -29,6 +29,7 @@ class TokenSink {
 
  private:
   void Insert(std::string_view prefix, std::string_view token, bool fold);
+  void Grow();
 
   size_t max_tokens_;
   bool keep_texts_;
