@@ -77,6 +77,11 @@ size_t ParseNumeric(std::string_view text, uint32_t* code_point) {
 std::string DecodeEntities(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendDecodedEntities(text, out);
+  return out;
+}
+
+void AppendDecodedEntities(std::string_view text, std::string& out) {
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t amp = text.find('&', pos);
@@ -108,7 +113,6 @@ std::string DecodeEntities(std::string_view text) {
     pos = amp + 1 + used;
     if (pos < text.size() && text[pos] == ';') ++pos;
   }
-  return out;
 }
 
 }  // namespace varnolt::engine

@@ -113,7 +113,7 @@ std::string HtmlToText(std::string_view html, TokenSink& sink) {
   size_t pos = 0;
   while (pos < html.size()) {
     const size_t lt = html.find('<', pos);
-    text += DecodeEntities(html.substr(pos, lt == std::string_view::npos ? std::string_view::npos : lt - pos));
+    AppendDecodedEntities(html.substr(pos, lt == std::string_view::npos ? std::string_view::npos : lt - pos), text);
     if (lt == std::string_view::npos) break;
     pos = lt;
     if (html.substr(pos, 4) == "<!--") {

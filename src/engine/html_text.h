@@ -15,6 +15,7 @@ bool LooksLikeHtml(std::string_view text);
 // Decodes character references (named, decimal, hexadecimal) to UTF-8; "&nbsp;"
 // becomes a plain blank. Unknown or malformed references stay as written.
 std::string DecodeEntities(std::string_view text);
+void AppendDecodedEntities(std::string_view text, std::string& out);
 
 // The visible text of an HTML document with tags, comments, scripts and styles
 // removed and entities decoded. Tags that only change the look of a word (b, i,
