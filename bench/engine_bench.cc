@@ -131,7 +131,6 @@ void BM_OpenModel(benchmark::State& state) {
   WarmDatabase& warm = Warm();
   for (auto _ : state) {
     auto store = engine::ModelStore::Open(warm.path, engine::ModelStore::Mode::kExistingOnly);
-    store->BeginRead();
     benchmark::DoNotOptimize(store->Counts());
     store->Commit();
   }
