@@ -154,6 +154,8 @@ void AddField(const Field& field, const WordLimits& limits, TokenSink& sink) {
   } else if (name == "x-priority" || name == "x-msmail-priority" || name == "importance" || name == "precedence" ||
              name == "list-id" || name == "organization" || name == "mime-version") {
     AddWords(value.substr(0, 200), name + ":", limits, sink);
+  } else {
+    AddWords(value.substr(0, 200), "head:", limits, sink);
   }
 }
 
