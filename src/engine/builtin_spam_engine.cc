@@ -34,8 +34,7 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
 }
 
 SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string& header, const std::string& body) {
-  std::unique_ptr<ModelStore> store;
-  if (!dat_path.empty()) store = ModelStore::Open(dat_path, ModelStore::Mode::kExistingOnly);
+  auto store = ModelStore::Open(dat_path, ModelStore::Mode::kExistingOnly);
   return ScoreWith(store.get(), header, body);
 }
 
@@ -84,7 +83,6 @@ void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& 
 }
 
 SpamCounts BuiltinSpamEngine::GetCounts(const std::string& dat_path) {
-  if (dat_path.empty()) return {};
   auto store = ModelStore::Open(dat_path, ModelStore::Mode::kExistingOnly);
   if (!store) return {};
   const SpamCounts counts = store->Counts();

@@ -99,6 +99,12 @@ class ModelStore::Statement {
 
 std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode) {
   namespace fs = std::filesystem;
+  // SQLite would take an empty name for a private temporary database and
+  // "succeed" without ever storing anything for the user.
+  if (path.empty()) {
+    if (mode == Mode::kExistingOnly) return nullptr;
+    throw RuntimeError(kPathNotFound);
+  }
   const std::string fs_path = ToFileSystemPath(path);
   std::error_code ec;
   const fs::file_status status = fs::status(fs_path, ec);

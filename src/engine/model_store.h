@@ -32,8 +32,8 @@ struct LearnedMessage {
 class ModelStore {
  public:
   enum class Mode {
-    kCreate,        // a missing file is created (its directory never is)
-    kExistingOnly,  // a missing or never-initialized file yields no store
+    kCreate,        // a missing file is created (its directory never is); an empty path is an error (76)
+    kExistingOnly,  // a missing or never-initialized file, or an empty path, yields no store
   };
 
   // Opens the model at path (the filter's composed text; "\" separators),

@@ -95,6 +95,12 @@ TEST_F(EngineTest, MissingDirectoryIsAnErrorAndIsNotCreated) {
   EXPECT_FALSE(fs::exists(folder_.path() / "nodomain"));
 }
 
+TEST_F(EngineTest, EmptyPathIsAnErrorForOperationsThatStore) {
+  EXPECT_THROW(engine_.Classify("", "", "x"), ComError);
+  EXPECT_THROW(engine_.Learn("", "", "x", true), ComError);
+  EXPECT_FALSE(engine_.Peek("", "", "x").is_spam);
+}
+
 TEST_F(EngineTest, GtubeIsSpamWhateverTheModelSays) {
   for (int i = 0; i < 20; ++i) Learn(false, i);
   const std::string hammy = mail_.Body(false, 100);
