@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <ostream>
 
 #include "store/property_names.h"
 #include "support/triage_fixture.h"
@@ -28,6 +29,9 @@ struct MoveRow {
   const char* outcome;
   std::optional<bool> relearned_as_spam;  // nullopt: the engine is not even made
 };
+
+// Test logs name the row instead of dumping its bytes.
+void PrintTo(const MoveRow& row, std::ostream* os) { *os << row.name; }
 
 class MoveTableTest : public UserMoveTest, public ::testing::WithParamInterface<MoveRow> {};
 
