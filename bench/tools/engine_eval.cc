@@ -48,11 +48,11 @@ uint64_t FileBytes(const fs::path& path) {
   return ec ? 0 : size;
 }
 
-std::set<std::string> GroupsOf(const std::string& spec) {
-  if (spec == "dev") return {"easy-ham-1", "hard-ham-1", "spam-1"};
-  if (spec == "acceptance") return {"easy-ham-2", "spam-2"};
+std::set<std::string> GroupsOf(const std::string& selection) {
+  if (selection == "dev") return {"easy-ham-1", "hard-ham-1", "spam-1"};
+  if (selection == "acceptance") return {"easy-ham-2", "spam-2"};
   std::set<std::string> groups;
-  std::istringstream list(spec);
+  std::istringstream list(selection);
   for (std::string group; std::getline(list, group, ',');) groups.insert(group);
   return groups;
 }

@@ -1,4 +1,4 @@
-#include "store/special_folders.h"
+#include "store/waste_basket.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

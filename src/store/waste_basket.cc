@@ -1,4 +1,4 @@
-#include "store/special_folders.h"
+#include "store/waste_basket.h"
 
 #include "platform/com/com_error.h"
 #include "store/property_names.h"
