@@ -5,7 +5,7 @@
 #include "host/exchange_filter.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
-#include "store/special_folders.h"
+#include "store/waste_basket.h"
 #include "triage/item_context.h"
 #include "trust/message_readers.h"
 #include "trust/whitelist.h"
