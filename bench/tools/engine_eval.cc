@@ -1,7 +1,8 @@
 // The online evaluation of the built-in engine against bogofilter on the same
 // messages in the same seeded order: each message is scored first, then (in
 // train-everything mode always, in train-on-error mode only when the verdict
-// was wrong) trained with its true label. Run through bench/engine-eval.
+// was wrong, and in error-unsure mode also when bogofilter was unsure)
+// trained with its true label. Run through bench/engine-eval.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -31,7 +32,7 @@ using Clock = std::chrono::steady_clock;
 struct Args {
   std::string corpus;
   std::string groups = "dev";
-  std::string modes = "everything,error";
+  std::string modes = "everything,error,error-unsure";
   std::string work;
   uint64_t seed = 1;
   size_t limit = 0;
@@ -82,10 +83,11 @@ class Contender {
     result_.classify_seconds += Seconds(scored - start);
     Record(result_, message, verdict.spamminess, verdict.is_spam);
     if (list_errors && verdict.is_spam != message.is_spam) {
-      std::printf("%s %s %s %.3f %s\n", result_.classifier.c_str(), result_.mode.c_str(),
-                  message.is_spam ? "FN" : "FP", verdict.spamminess, message.file.c_str());
+      std::printf("%s %s %s %.3f #%zu %s\n", result_.classifier.c_str(), result_.mode.c_str(),
+                  message.is_spam ? "FN" : "FP", verdict.spamminess, result_.scores.size(), message.file.c_str());
     }
-    if (result_.mode == "everything" || verdict.is_spam != message.is_spam || verdict.unsure) {
+    const bool trains_unsure = result_.mode == "error-unsure" && verdict.unsure;
+    if (result_.mode == "everything" || verdict.is_spam != message.is_spam || trains_unsure) {
       Learn(message);
       result_.learn_seconds += Seconds(Clock::now() - scored);
       ++result_.trained;
@@ -101,7 +103,7 @@ class Contender {
   struct Verdict {
     double spamminess;
     bool is_spam;
-    bool unsure;  // bogofilter's third answer; its own advice is to train on it like on an error
+    bool unsure;  // bogofilter's third answer (counted as HAM); error-unsure mode trains on it too
   };
   virtual Verdict Classify(const CorpusMessage& message) = 0;
   virtual void Learn(const CorpusMessage& message) = 0;
@@ -198,10 +200,11 @@ void PrintTable(const std::vector<RunResult>& results) {
 }
 
 int Usage() {
-  std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2] [--modes everything,error]\n"
+  std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2] [--modes everything,error,error-unsure]\n"
                "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
                "                   [--learning-rate X] [--margin X] [--max-steps N] [--threshold P]\n"
-               "                   [--length-exponent X] [--max-body BYTES]\n";
+               "                   [--length-exponent X] [--max-body BYTES] [--chi-share X] [--strength X]\n"
+               "                   [--unknown-prob X] [--min-deviation X] [--max-clues N]\n";
   return 2;
 }
 
@@ -224,7 +227,12 @@ int Main(int argc, char** argv) {
     else if (flag == "--learning-rate") args.options.model.learning_rate = std::stod(value);
     else if (flag == "--margin") args.options.model.margin = std::stod(value);
     else if (flag == "--max-steps") args.options.model.max_steps = std::stoi(value);
-    else if (flag == "--threshold") args.options.model.threshold = std::stod(value);
+    else if (flag == "--threshold") args.options.threshold = std::stod(value);
+    else if (flag == "--chi-share") args.options.chi_square_share = std::stod(value);
+    else if (flag == "--strength") args.options.chi_square.strength = std::stod(value);
+    else if (flag == "--unknown-prob") args.options.chi_square.unknown_prob = std::stod(value);
+    else if (flag == "--min-deviation") args.options.chi_square.min_deviation = std::stod(value);
+    else if (flag == "--max-clues") args.options.chi_square.max_clues = std::stoul(value);
     else if (flag == "--length-exponent") args.options.model.length_exponent = std::stod(value);
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);
     else return Usage();
@@ -247,7 +255,7 @@ int Main(int argc, char** argv) {
   std::vector<RunResult> results;
   std::istringstream modes(args.modes);
   for (std::string mode; std::getline(modes, mode, ',');) {
-    if (mode != "everything" && mode != "error") return Usage();
+    if (mode != "everything" && mode != "error" && mode != "error-unsure") return Usage();
     std::vector<std::unique_ptr<Contender>> contenders;
     contenders.push_back(std::make_unique<OurEngine>(mode, args));
     if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));

@@ -1,5 +1,6 @@
 #include "engine/builtin_spam_engine.h"
 
+#include <cmath>
 #include <string_view>
 
 #include "engine/feature_hash.h"
@@ -12,11 +13,17 @@ using engine::ModelStore;
 
 constexpr std::string_view kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
 
-double MessageScore(ModelStore& store, const std::vector<uint64_t>& ids, const engine::ModelParams& params) {
-  return store.WeightSum(ids) * engine::FeatureValue(ids.size(), params);
-}
-
 int32_t& CountOf(SpamCounts& counts, bool is_spam) { return is_spam ? counts.spam : counts.ham; }
+uint32_t& CountOf(engine::TokenCounts& counts, bool is_spam) { return is_spam ? counts.spam : counts.ham; }
+
+// What learning (sign 1) or unlearning (sign -1) a message does to each of
+// its tokens.
+engine::TokenDelta DeltaFor(int sign, bool is_spam, double step, double feature_value, bool counted) {
+  engine::TokenDelta delta;
+  delta.weight = sign * std::llround(step * feature_value * engine::kWeightScale);
+  if (counted) (is_spam ? delta.spam : delta.ham) = sign;
+  return delta;
+}
 
 }  // namespace
 
@@ -40,14 +47,17 @@ SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string
 
 SpamScore BuiltinSpamEngine::ScoreWith(ModelStore* store, const std::string& header, const std::string& body) {
   if (ContainsGtube(header) || ContainsGtube(body)) return SpamScore{1.0, true};
-  double score = 0;
+  double regression = 0.5, chi_square = 0.5;
   if (store != nullptr) {
     const std::vector<uint64_t> ids = engine::FeatureIds(header, body, options_.tokenizer);
-    score = MessageScore(*store, ids, options_.model);
+    const engine::TokenEvidence evidence = store->Lookup(ids);
+    regression = engine::Spamminess(evidence.weight_sum * engine::FeatureValue(ids.size(), options_.model));
+    chi_square = engine::ChiSquareIndicator(evidence.counts, store->CountedMessages(), options_.chi_square);
     store->Commit();
   }
-  const double spamminess = engine::Spamminess(score);
-  return SpamScore{spamminess, spamminess > options_.model.threshold};
+  const double share = options_.chi_square_share;
+  const double spamminess = share * chi_square + (1 - share) * regression;
+  return SpamScore{spamminess, spamminess > options_.threshold};
 }
 
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
@@ -64,16 +74,20 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
     return;
   }
   SpamCounts counts = store->Counts();
+  engine::TokenCounts counted = store->CountedMessages();
   if (before) {
-    if (before->step != 0) store->AddToWeights(ids, -before->step * value);
+    store->Update(ids, DeltaFor(-1, before->is_spam, before->step, value, before->counted));
     --CountOf(counts, before->is_spam);
+    if (before->counted) --CountOf(counted, before->is_spam);
   }
-  const double score = MessageScore(*store, ids, options_.model);
+  const double score = store->Lookup(ids).weight_sum * value;
   const double step = engine::TrainingStep(score, is_spam, ids.size(), options_.model);
-  if (step != 0) store->AddToWeights(ids, step * value);
-  store->PutMessage(digest, {is_spam, step});
+  store->Update(ids, DeltaFor(1, is_spam, step, value, true));
+  store->PutMessage(digest, {is_spam, step, true});
   ++CountOf(counts, is_spam);
+  ++CountOf(counted, is_spam);
   store->SetCounts(counts);
+  store->SetCountedMessages(counted);
   store->Commit();
 }
 

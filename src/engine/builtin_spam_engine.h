@@ -1,6 +1,14 @@
 // The built-in spam engine: a learning statistical classifier with one SQLite
-// file per user at the path the filter gives (see linear_model.h for how it
-// combines evidence, model_store.h for the file).
+// file per user at the path the filter gives (model_store.h describes the
+// file).
+//
+// Two well-known methods judge each message from the same tokens, and the
+// spamminess is their weighted mean: online logistic regression
+// (linear_model.h), which ranks messages well once it has learned, and
+// Robinson-Fisher chi-square (chi_square.h), which stays near 0.5 on thin or
+// mixed evidence. A message is SPAM when the spamminess is above
+// kSpamThreshold: high enough that both must lean to SPAM, so that HAM is
+// rarely lost; an empty model says HAM.
 //
 // Every operation opens the user's file, works in one transaction and closes
 // it again, so one instance may serve many users and several processes may
@@ -10,6 +18,7 @@
 
 #include <string>
 
+#include "engine/chi_square.h"
 #include "engine/linear_model.h"
 #include "engine/tokenizer.h"
 #include "triage/spam_engine.h"
@@ -19,14 +28,19 @@ namespace engine {
 class ModelStore;
 }  // namespace engine
 
+constexpr double kSpamThreshold = 0.75;
+
 struct EngineOptions {
   engine::TokenizerOptions tokenizer;
   engine::ModelParams model;
+  engine::ChiSquareParams chi_square;
+  double chi_square_share = 0.3;  // of the spamminess; the rest is the regression's
+  double threshold = kSpamThreshold;
 };
 
 // A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
-// is spamminess > the threshold (engine::kSpamThreshold unless the options
-// say otherwise), or the GTUBE string was found.
+// is spamminess > the threshold (kSpamThreshold unless the options say
+// otherwise), or the GTUBE string was found.
 struct SpamScore {
   double spamminess = 0.5;
   bool is_spam = false;

@@ -10,18 +10,14 @@ double FeatureValue(size_t feature_count, const ModelParams& params) {
 
 double Spamminess(double score) { return 1.0 / (1.0 + std::exp(-score)); }
 
-double ScoreOf(double spamminess) { return std::log(spamminess / (1.0 - spamminess)); }
-
 double TrainingStep(double score, bool is_spam, size_t feature_count, const ModelParams& params) {
   const double label = is_spam ? 1.0 : 0.0;
   const double value = FeatureValue(feature_count, params);
   // How far the message's own score moves per unit of step.
   const double square_norm = static_cast<double>(feature_count) * value * value;
-  // The margin is kept around the decision threshold's score.
-  const double center = ScoreOf(params.threshold);
   double total = 0;
   for (int i = 0; i < params.max_steps; ++i) {
-    if ((is_spam ? score - center : center - score) >= params.margin) break;
+    if ((is_spam ? score : -score) >= params.margin) break;
     const double step = params.learning_rate * (label - Spamminess(score));
     total += step;
     score += step * square_norm;

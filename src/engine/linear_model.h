@@ -1,4 +1,4 @@
-// The combining method: online logistic regression over the message's distinct
+// The first combining method: online logistic regression over the message's distinct
 // tokens, each a binary feature of value n^-length_exponent for a message of n
 // tokens (by default 1/sqrt(n): every message's feature vector has length 1).
 // The score s is the sum of the weights of the message's tokens times that
@@ -16,15 +16,10 @@
 
 namespace varnolt::engine {
 
-// A message is SPAM when its spamminess is above this; an empty model (score
-// 0, spamminess exactly 0.5) therefore says HAM.
-constexpr double kSpamThreshold = 0.5;
-
 struct ModelParams {
   double learning_rate = 2.0;
-  double margin = 1.0;  // in score units around the threshold's score
+  double margin = 1.0;  // in score units on either side of 0 (spamminess 0.5)
   int max_steps = 4;
-  double threshold = kSpamThreshold;
   // Feature value n^-length_exponent for a message of n features; 0.5 gives
   // every message a feature vector of length 1.
   double length_exponent = 0.5;
@@ -34,9 +29,6 @@ struct ModelParams {
 double FeatureValue(size_t feature_count, const ModelParams& params);
 
 double Spamminess(double score);
-
-// The score whose spamminess is the given probability.
-double ScoreOf(double spamminess);
 
 // The total step (to add times the feature value to each of the message's
 // weights) that learning the message with the given current score takes; 0

@@ -7,14 +7,14 @@
 #include <filesystem>
 
 #include "engine/engine_errors.h"
-#include "engine/weight_buckets.h"
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
 namespace {
 
 constexpr int kApplicationId = 0x564E4C54;  // "VNLT" in the file header
-constexpr int kFormatVersion = 1;
+constexpr int kFormatVersion = 2;
+constexpr int kWeightsOnlyVersion = 1;  // before tokens had counts
 constexpr int kBusyTimeoutMs = 10000;
 
 enum StatementIndex {
@@ -217,12 +217,13 @@ void ModelStore::Initialize() {
   Exec(
       "PRAGMA page_size = 16384;"            // a message's lookups touch fewer, larger pages
       "PRAGMA application_id = 1447971924;"  // kApplicationId
-      "PRAGMA user_version = 1;"              // kFormatVersion
+      "PRAGMA user_version = 2;"              // kFormatVersion
       "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
       "CREATE TABLE weights(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
-      "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, step REAL NOT NULL) WITHOUT ROWID;"
+      "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, step REAL NOT NULL,"
+      " counted INTEGER NOT NULL DEFAULT 0) WITHOUT ROWID;"
       "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('ham', 0), ('spam', 0),"
-      " ('depth', 0), ('entries', 0);",
+      " ('depth', 0), ('entries', 0), ('counted_ham', 0), ('counted_spam', 0);",
       "creating");
   Commit();
 }
@@ -236,12 +237,16 @@ void ModelStore::BeginWrite() {
   if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   in_transaction_ = true;
+  if (FormatVersion() == kWeightsOnlyVersion) UpgradeFromWeightsOnly();
 }
 
 void ModelStore::Commit() {
   Exec("COMMIT", "committing");
   in_transaction_ = false;
-  depth_ = -1;  // another process may split the buckets before our next transaction
+  // Another process may split the buckets or upgrade the file before our
+  // next transaction.
+  depth_ = -1;
+  version_ = -1;
 }
 
 SpamCounts ModelStore::Counts() {
@@ -257,6 +262,16 @@ SpamCounts ModelStore::Counts() {
 void ModelStore::SetCounts(const SpamCounts& counts) {
   SetMeta("ham", counts.ham);
   SetMeta("spam", counts.spam);
+}
+
+TokenCounts ModelStore::CountedMessages() {
+  if (FormatVersion() == kWeightsOnlyVersion) return {};
+  return {static_cast<uint32_t>(Meta("counted_ham")), static_cast<uint32_t>(Meta("counted_spam"))};
+}
+
+void ModelStore::SetCountedMessages(const TokenCounts& counts) {
+  SetMeta("counted_ham", counts.ham);
+  SetMeta("counted_spam", counts.spam);
 }
 
 int64_t ModelStore::Meta(const char* key) {
@@ -281,32 +296,68 @@ int ModelStore::Depth() {
   return depth_;
 }
 
-double ModelStore::WeightSum(const std::vector<uint64_t>& ids) {
+int ModelStore::FormatVersion() {
+  if (version_ < 0) version_ = static_cast<int>(QueryInt("PRAGMA user_version"));
+  return version_;
+}
+
+EntryLayout ModelStore::Layout() {
+  return FormatVersion() == kWeightsOnlyVersion ? EntryLayout::kWeightsOnly : EntryLayout::kWithCounts;
+}
+
+void ModelStore::UpgradeFromWeightsOnly() {
+  {
+    Statement scan(this, "SELECT bucket, entries FROM weights");
+    Statement put(this, "UPDATE weights SET entries = ?2 WHERE bucket = ?1");
+    std::vector<std::pair<int64_t, std::string>> buckets;
+    while (scan.Step()) {
+      buckets.emplace_back(scan.Int(0),
+                           EncodeBucket(DecodeBucket(scan.Blob(1), scan.BlobSize(1), EntryLayout::kWeightsOnly)));
+    }
+    for (const auto& [bucket, bytes] : buckets) {
+      put.Bind(1, bucket).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
+    }
+  }
+  Exec(
+      "ALTER TABLE messages ADD COLUMN counted INTEGER NOT NULL DEFAULT 0;"
+      "INSERT INTO meta VALUES('counted_ham', 0), ('counted_spam', 0);"
+      "PRAGMA user_version = 2;",  // kFormatVersion
+      "upgrading the file format");
+  version_ = kFormatVersion;
+}
+
+TokenEvidence ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
+  const EntryLayout layout = Layout();
+  TokenEvidence evidence;
+  evidence.counts.reserve(ids.size());
   int64_t sum = 0;
   ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
     if (select.Bind(1, int64_t{bucket}).Step()) {
-      sum += SumInBucket(select.Blob(0), select.BlobSize(0), keys, count);
+      FindInBucket(select.Blob(0), select.BlobSize(0), layout, keys, count, [&](const TokenEntry& entry) {
+        sum += entry.weight;
+        if (entry.ham != 0 || entry.spam != 0) evidence.counts.push_back({entry.ham, entry.spam});
+      });
       select.Done();
     }
   });
-  return static_cast<double>(sum) / kWeightScale;
+  evidence.weight_sum = static_cast<double>(sum) / kWeightScale;
+  return evidence;
 }
 
-void ModelStore::AddToWeights(const std::vector<uint64_t>& ids, double delta) {
-  const int64_t fixed = std::llround(delta * kWeightScale);
-  if (fixed == 0) return;
+void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) {
+  if (delta.weight == 0 && delta.ham == 0 && delta.spam == 0) return;
   Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
   Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO weights(bucket, entries) VALUES(?1, ?2)");
   Statement& remove = Prepared(kDeleteBucket, "DELETE FROM weights WHERE bucket = ?1");
   int64_t change = 0;
   ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
-    std::vector<WeightEntry> entries;
+    std::vector<TokenEntry> entries;
     if (select.Bind(1, int64_t{bucket}).Step()) {
-      entries = DecodeBucket(select.Blob(0), select.BlobSize(0));
+      entries = DecodeBucket(select.Blob(0), select.BlobSize(0), Layout());
       select.Done();
     }
-    change += AddToBucket(entries, keys, count, fixed);
+    change += AddToBucket(entries, keys, count, delta);
     if (entries.empty()) {
       remove.Bind(1, int64_t{bucket}).Step();
     } else {
@@ -321,11 +372,11 @@ void ModelStore::AddToWeights(const std::vector<uint64_t>& ids, double delta) {
 
 void ModelStore::SplitBuckets() {
   // Buckets in order hold all entries in key order.
-  std::vector<WeightEntry> all;
+  std::vector<TokenEntry> all;
   {
     Statement scan(this, "SELECT entries FROM weights ORDER BY bucket");
     while (scan.Step()) {
-      const std::vector<WeightEntry> entries = DecodeBucket(scan.Blob(0), scan.BlobSize(0));
+      const std::vector<TokenEntry> entries = DecodeBucket(scan.Blob(0), scan.BlobSize(0), Layout());
       all.insert(all.end(), entries.begin(), entries.end());
     }
   }
@@ -336,7 +387,7 @@ void ModelStore::SplitBuckets() {
     const uint32_t bucket = BucketOf(all[i].key, depth);
     size_t j = i;
     while (j < all.size() && BucketOf(all[j].key, depth) == bucket) ++j;
-    const std::string bytes = EncodeBucket(std::vector<WeightEntry>(all.begin() + i, all.begin() + j));
+    const std::string bytes = EncodeBucket(std::vector<TokenEntry>(all.begin() + i, all.begin() + j));
     put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
     i = j;
   }
@@ -345,19 +396,21 @@ void ModelStore::SplitBuckets() {
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
-  Statement& select = Prepared(kSelectMessage, "SELECT spam, step FROM messages WHERE digest = ?1");
+  Statement& select = Prepared(kSelectMessage, "SELECT spam, step, counted FROM messages WHERE digest = ?1");
   select.Bind(1, digest.data(), static_cast<int>(digest.size()));
   if (!select.Step()) return std::nullopt;
-  LearnedMessage message{select.Int(0) != 0, select.Real(1)};
+  LearnedMessage message{select.Int(0) != 0, select.Real(1), select.Int(2) != 0};
   select.Done();
   return message;
 }
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
-  Statement& put = Prepared(kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, step) VALUES(?1, ?2, ?3)");
+  Statement& put = Prepared(
+      kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, step, counted) VALUES(?1, ?2, ?3, ?4)");
   put.Bind(1, digest.data(), static_cast<int>(digest.size()))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
       .Bind(3, message.step)
+      .Bind(4, int64_t{message.counted ? 1 : 0})
       .Step();
 }
 

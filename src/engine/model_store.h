@@ -1,5 +1,11 @@
-// One user's model in its SQLite file: token weights, the learned counts, and
-// what each learned message was learned as (so that a correction can undo it).
+// One user's model in its SQLite file: each token's weight and counts, the
+// learned counts, and what each learned message was learned as (so that a
+// correction can undo it).
+//
+// Files of the first format (weights without counts) are still read; the
+// first write upgrades them in place, keeping every weight. Their tokens'
+// counts start from that upgrade, which is why the messages whose tokens were
+// counted are counted apart from the messages learned.
 //
 // Several processes may use one file at once: each waits for a busy peer up
 // to a timeout, and every change runs in a write transaction taken up front.
@@ -16,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/chi_square.h"
 #include "engine/feature_hash.h"
+#include "engine/token_buckets.h"
 #include "triage/spam_engine.h"
 
 struct sqlite3;
@@ -26,7 +34,14 @@ namespace varnolt::engine {
 
 struct LearnedMessage {
   bool is_spam = false;
-  double step = 0;  // what learning it added to each of its weights, times the feature value
+  double step = 0;       // what learning it added to each of its weights, times the feature value
+  bool counted = false;  // whether its tokens' counts include it
+};
+
+// What the model knows of a message's tokens.
+struct TokenEvidence {
+  double weight_sum = 0;
+  std::vector<TokenCounts> counts;  // of the tokens with an entry
 };
 
 class ModelStore {
@@ -53,14 +68,17 @@ class ModelStore {
   void BeginWrite();
   void Commit();
 
+  // The messages learned, and those of them whose tokens were counted.
   SpamCounts Counts();
   void SetCounts(const SpamCounts& counts);
-  // The sum of the weights of the given sorted ids (0 for ids never
-  // trained). Call inside a transaction.
-  double WeightSum(const std::vector<uint64_t>& ids);
-  // Adds delta to the weight of every one of the sorted ids. Call inside a
-  // write transaction.
-  void AddToWeights(const std::vector<uint64_t>& ids, double delta);
+  TokenCounts CountedMessages();
+  void SetCountedMessages(const TokenCounts& counts);
+  // The weights and counts of the given sorted ids (ids never learned add
+  // nothing). Call inside a transaction.
+  TokenEvidence Lookup(const std::vector<uint64_t>& ids);
+  // Applies delta to every one of the sorted ids. Call inside a write
+  // transaction.
+  void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta);
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest);
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message);
 
@@ -75,13 +93,17 @@ class ModelStore {
   int64_t Meta(const char* key);
   void SetMeta(const char* key, int64_t value);
   int Depth();
+  int FormatVersion();  // read once per transaction
+  EntryLayout Layout();
+  void UpgradeFromWeightsOnly();
   void SplitBuckets();
   [[noreturn]] void Fail(int rc, const std::string& doing);
 
   sqlite3* db_;
   std::string path_;  // as the caller gave it, for messages
   bool in_transaction_ = false;
-  int depth_ = -1;  // of the weight buckets; read once per transaction
+  int depth_ = -1;    // of the token buckets; read once per transaction
+  int version_ = -1;  // of the file format; read once per transaction
   std::vector<std::unique_ptr<Statement>> statements_;
 };
 

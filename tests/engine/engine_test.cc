@@ -122,8 +122,8 @@ TEST_F(EngineTest, SpammyAndHammyMessagesSeparateAfterAFewDozenExamples) {
     lowest_spam = std::min(lowest_spam, Spamminess(true, seed));
     highest_ham = std::max(highest_ham, Spamminess(false, seed));
   }
-  EXPECT_GT(lowest_spam, engine::kSpamThreshold);
-  EXPECT_LT(highest_ham, engine::kSpamThreshold);
+  EXPECT_GT(lowest_spam, kSpamThreshold);
+  EXPECT_LT(highest_ham, kSpamThreshold);
   EXPECT_GT(lowest_spam - highest_ham, 0.3);
 }
 

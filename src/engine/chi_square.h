@@ -1,0 +1,44 @@
+// The second combining method: Robinson's token probabilities joined by
+// Fisher's chi-square method (as in SpamBayes and bogofilter).
+//
+// A token seen in n_s of N_s SPAM and n_h of N_h HAM messages gets
+// p = (n_s/N_s) / (n_s/N_s + n_h/N_h), pulled towards an unknown token's
+// prior by f = (s*x + n*p) / (s + n) with n = n_s + n_h. Only tokens whose f
+// is at least min_deviation away from 0.5 count, at most max_clues of the
+// strongest. The indicator (1 + S - H) / 2 is near 1 when the clues are
+// jointly unlikely as HAM, near 0 when unlikely as SPAM, and near 0.5 when
+// they are few or disagree, which is what keeps it from calling HAM spam on
+// thin evidence.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace varnolt::engine {
+
+struct ChiSquareParams {
+  double strength = 0.45;        // s: how many messages' worth the prior counts
+  double unknown_prob = 0.5;     // x: the probability of a token never seen
+  double min_deviation = 0.3;    // clues nearer to 0.5 than this are ignored
+  size_t max_clues = 150;
+};
+
+struct TokenCounts {
+  uint32_t ham = 0;
+  uint32_t spam = 0;
+};
+
+// f for one token, given how many HAM and SPAM messages were counted in all.
+double TokenSpamProbability(const TokenCounts& token, const TokenCounts& messages, const ChiSquareParams& params);
+
+// The indicator from 0 (HAM) to 1 (SPAM) for a message's known tokens; 0.5
+// when no token is a clue.
+double ChiSquareIndicator(const std::vector<TokenCounts>& tokens, const TokenCounts& messages,
+                          const ChiSquareParams& params);
+
+// The chance that a chi-square variable with degrees_of_freedom (even) is at
+// least chi2.
+double ChiSquareSurvival(double chi2, int degrees_of_freedom);
+
+}  // namespace varnolt::engine

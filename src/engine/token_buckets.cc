@@ -1,0 +1,78 @@
+#include "engine/token_buckets.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace varnolt::engine {
+namespace {
+
+void Store32(uint32_t value, std::string& out) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+uint32_t ClampCount(int64_t count) {
+  return static_cast<uint32_t>(std::clamp<int64_t>(count, 0, std::numeric_limits<uint32_t>::max()));
+}
+
+}  // namespace
+
+namespace bucket_detail {
+
+uint32_t Load32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+TokenEntry EntryAt(const unsigned char* bytes, size_t index, EntryLayout layout) {
+  const unsigned char* p = bytes + index * static_cast<size_t>(layout);
+  TokenEntry entry{Load32(p), static_cast<int32_t>(Load32(p + 4))};
+  if (layout == EntryLayout::kWithCounts) {
+    entry.ham = Load32(p + 8);
+    entry.spam = Load32(p + 12);
+  }
+  return entry;
+}
+
+}  // namespace bucket_detail
+
+std::vector<TokenEntry> DecodeBucket(const void* data, size_t size, EntryLayout layout) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  std::vector<TokenEntry> entries(size / static_cast<size_t>(layout));
+  for (size_t i = 0; i < entries.size(); ++i) entries[i] = bucket_detail::EntryAt(bytes, i, layout);
+  return entries;
+}
+
+std::string EncodeBucket(const std::vector<TokenEntry>& entries) {
+  std::string out;
+  out.reserve(entries.size() * static_cast<size_t>(EntryLayout::kWithCounts));
+  for (const TokenEntry& e : entries) {
+    Store32(e.key, out);
+    Store32(static_cast<uint32_t>(e.weight), out);
+    Store32(e.ham, out);
+    Store32(e.spam, out);
+  }
+  return out;
+}
+
+int64_t AddToBucket(std::vector<TokenEntry>& entries, const uint32_t* keys, size_t count, const TokenDelta& delta) {
+  std::vector<TokenEntry> merged;
+  merged.reserve(entries.size() + count);
+  size_t e = 0;
+  for (size_t k = 0; k < count; ++k) {
+    while (e < entries.size() && entries[e].key < keys[k]) merged.push_back(entries[e++]);
+    TokenEntry entry{keys[k]};
+    if (e < entries.size() && entries[e].key == keys[k]) entry = entries[e++];
+    entry.weight = static_cast<int32_t>(std::clamp<int64_t>(entry.weight + delta.weight,
+                                                            std::numeric_limits<int32_t>::min(),
+                                                            std::numeric_limits<int32_t>::max()));
+    entry.ham = ClampCount(entry.ham + delta.ham);
+    entry.spam = ClampCount(entry.spam + delta.spam);
+    if (entry.weight != 0 || entry.ham != 0 || entry.spam != 0) merged.push_back(entry);
+  }
+  merged.insert(merged.end(), entries.begin() + static_cast<std::ptrdiff_t>(e), entries.end());
+  const auto change = static_cast<int64_t>(merged.size()) - static_cast<int64_t>(entries.size());
+  entries = std::move(merged);
+  return change;
+}
+
+}  // namespace varnolt::engine
