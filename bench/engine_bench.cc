@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 constexpr int kWarmMessages = 10000;
 
 // VARNOLT_BENCH_WARM overrides the number of warm messages for quick profiling.
+// VARNOLT_BENCH_DB names a database file kept between runs: built when missing,
+// reused as it is otherwise (the caller keeps it to one warm size).
 int WarmMessages() {
   const char* text = std::getenv("VARNOLT_BENCH_WARM");
   return text != nullptr ? std::atoi(text) : kWarmMessages;
@@ -83,18 +85,30 @@ class MessageMaker {
 
 struct WarmDatabase {
   WarmDatabase() {
-    folder = fs::temp_directory_path() / ("engine-bench-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder);
-    path = (folder / "user.dat").string();
+    const char* kept = std::getenv("VARNOLT_BENCH_DB");
+    if (kept != nullptr) {
+      path = kept;
+    } else {
+      folder = fs::temp_directory_path() / ("engine-bench-" + std::to_string(std::random_device{}()));
+      fs::create_directories(folder);
+      path = (folder / "user.dat").string();
+    }
+    const bool learn = !fs::exists(path);
     BuiltinSpamEngine engine;
     for (int n = 0; n < WarmMessages(); ++n) {
+      // The messages are made even when not learned: the measured message
+      // comes after them from the same generator (body first, as it always was).
       const bool spam = n % 3 == 0;
-      engine.Learn(path, maker.Header(n, spam), maker.Body(kBodyBytes, spam), spam);
+      const std::string body = maker.Body(kBodyBytes, spam);
+      const std::string header = maker.Header(n, spam);
+      if (learn) engine.Learn(path, header, body, spam);
     }
     header = maker.Header(WarmMessages(), true);
     body = maker.Body(kBodyBytes, true);
   }
-  ~WarmDatabase() { fs::remove_all(folder); }
+  ~WarmDatabase() {
+    if (!folder.empty()) fs::remove_all(folder);
+  }
 
   MessageMaker maker;
   fs::path folder;
