@@ -17,13 +17,22 @@ constexpr int kFormatVersion = 2;
 constexpr int kWeightsOnlyVersion = 1;  // before tokens had counts
 constexpr int kBusyTimeoutMs = 10000;
 
+// Pages are read through a memory map rather than one read call each: a
+// message touches most of a small model's pages, and the calls were most of
+// a Classify. The map covers the file only, never past its end.
+constexpr const char* kMapPages = "PRAGMA mmap_size = 268435456";
+
+// Needed buckets at most this far apart are read by one range query: stepping
+// over a few rows costs less than starting a query again.
+constexpr uint32_t kMaxBucketGap = 8;
+
 enum StatementIndex {
   kSelectBucket,
+  kSelectBucketRange,
   kPutBucket,
   kDeleteBucket,
-  kSelectMeta,
+  kSelectAllMeta,
   kSetMeta,
-  kSelectCounts,
   kSelectMessage,
   kPutMessage,
   kCount
@@ -124,6 +133,7 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  store->Exec(kMapPages);
   // One read transaction from the first look on: each new transaction costs
   // a lock and a check of the file header.
   store->BeginRead();
@@ -193,6 +203,7 @@ bool ModelStore::IsInitialized() {
       throw EngineError(kErrorNewerFormat, path_,
                         "was written by a newer engine (format " + std::to_string(version) + ")");
     }
+    if (in_transaction_) version_ = static_cast<int>(version);
     return true;
   }
   // Only an empty file (one a creator left behind before its first commit)
@@ -243,20 +254,21 @@ void ModelStore::BeginWrite() {
 void ModelStore::Commit() {
   Exec("COMMIT", "committing");
   in_transaction_ = false;
-  // Another process may split the buckets or upgrade the file before our
-  // next transaction.
+  // Another process may change the counts, split the buckets or upgrade the
+  // file before our next transaction.
+  Forget();
+}
+
+void ModelStore::Forget() {
   depth_ = -1;
   version_ = -1;
+  meta_.clear();
 }
 
 SpamCounts ModelStore::Counts() {
-  Statement& select = Prepared(kSelectCounts, "SELECT key, value FROM meta WHERE key IN ('ham', 'spam')");
-  SpamCounts counts;
-  while (select.Step()) {
-    const std::string key = select.Text(0);
-    (key == "ham" ? counts.ham : counts.spam) = static_cast<int32_t>(select.Int(1));
-  }
-  return counts;
+  const int64_t* ham = FindMeta("ham");
+  const int64_t* spam = FindMeta("spam");
+  return {ham != nullptr ? static_cast<int32_t>(*ham) : 0, spam != nullptr ? static_cast<int32_t>(*spam) : 0};
 }
 
 void ModelStore::SetCounts(const SpamCounts& counts) {
@@ -274,17 +286,34 @@ void ModelStore::SetCountedMessages(const TokenCounts& counts) {
   SetMeta("counted_spam", counts.spam);
 }
 
+const int64_t* ModelStore::FindMeta(std::string_view key) {
+  // The table holds a handful of rows: one query reads them all for the
+  // whole transaction.
+  if (meta_.empty()) {
+    Statement& select = Prepared(kSelectAllMeta, "SELECT key, value FROM meta");
+    while (select.Step()) {
+      const char* name = select.Text(0);
+      meta_.emplace_back(name != nullptr ? name : "", select.Int(1));
+    }
+    if (meta_.empty()) meta_.emplace_back("", 0);  // read, and found empty
+  }
+  for (const auto& [name, value] : meta_) {
+    if (name == key) return &value;
+  }
+  return nullptr;
+}
+
 int64_t ModelStore::Meta(const char* key) {
-  Statement& select = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?1");
-  select.Bind(1, key);
-  if (!select.Step()) throw EngineError(kErrorCorruptDatabase, path_, std::string("is corrupt (no ") + key + ")");
-  const int64_t value = select.Int(0);
-  select.Done();
-  return value;
+  const int64_t* value = FindMeta(key);
+  if (value == nullptr) throw EngineError(kErrorCorruptDatabase, path_, std::string("is corrupt (no ") + key + ")");
+  return *value;
 }
 
 void ModelStore::SetMeta(const char* key, int64_t value) {
   Prepared(kSetMeta, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Step();
+  for (auto& [name, known] : meta_) {
+    if (name == key) known = value;
+  }
 }
 
 int ModelStore::Depth() {
@@ -324,23 +353,41 @@ void ModelStore::UpgradeFromWeightsOnly() {
       "PRAGMA user_version = 2;",  // kFormatVersion
       "upgrading the file format");
   version_ = kFormatVersion;
+  meta_.clear();
 }
 
 TokenEvidence ModelStore::Lookup(const std::vector<uint64_t>& ids) {
-  Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
+  Statement& select =
+      Prepared(kSelectBucketRange, "SELECT bucket, entries FROM weights WHERE bucket BETWEEN ?1 AND ?2");
   const EntryLayout layout = Layout();
+  const std::vector<uint32_t> keys = KeysOf(ids);
+  const int depth = Depth();
   TokenEvidence evidence;
-  evidence.counts.reserve(ids.size());
+  evidence.counts.reserve(keys.size());
   int64_t sum = 0;
-  ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
-    if (select.Bind(1, int64_t{bucket}).Step()) {
-      FindInBucket(select.Blob(0), select.BlobSize(0), layout, keys, count, [&](const TokenEntry& entry) {
-        sum += entry.weight;
-        if (entry.ham != 0 || entry.spam != 0) evidence.counts.push_back({entry.ham, entry.spam});
-      });
-      select.Done();
+  auto found = [&](const TokenEntry& entry) {
+    sum += entry.weight;
+    if (entry.ham != 0 || entry.spam != 0) evidence.counts.push_back({entry.ham, entry.spam});
+  };
+  // Rows come in bucket order, as do the keys: walk both together, one query
+  // per stretch of nearby buckets.
+  for (size_t i = 0; i < keys.size();) {
+    const uint32_t first = BucketOf(keys[i], depth);
+    size_t end = i;
+    uint32_t last = first;
+    while (end < keys.size() && BucketOf(keys[end], depth) - last <= kMaxBucketGap) last = BucketOf(keys[end++], depth);
+    select.Bind(1, int64_t{first}).Bind(2, int64_t{last});
+    while (i < end && select.Step()) {
+      const auto bucket = static_cast<uint32_t>(select.Int(0));
+      while (i < end && BucketOf(keys[i], depth) < bucket) ++i;
+      size_t j = i;
+      while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
+      if (j > i) FindInBucket(select.Blob(1), select.BlobSize(1), layout, keys.data() + i, j - i, found);
+      i = j;
     }
-  });
+    if (i >= end) select.Done();
+    i = end;
+  }
   evidence.weight_sum = static_cast<double>(sum) / kWeightScale;
   return evidence;
 }

@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/chi_square.h"
@@ -90,10 +92,12 @@ class ModelStore {
   int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
   void Exec(const char* sql, const char* doing = "opening");
   Statement& Prepared(int index, const char* sql);
+  const int64_t* FindMeta(std::string_view key);  // nullptr when the file has no such row
   int64_t Meta(const char* key);
   void SetMeta(const char* key, int64_t value);
   int Depth();
   int FormatVersion();  // read once per transaction
+  void Forget();        // what was read in a transaction that ended
   EntryLayout Layout();
   void UpgradeFromWeightsOnly();
   void SplitBuckets();
@@ -104,6 +108,7 @@ class ModelStore {
   bool in_transaction_ = false;
   int depth_ = -1;    // of the token buckets; read once per transaction
   int version_ = -1;  // of the file format; read once per transaction
+  std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   std::vector<std::unique_ptr<Statement>> statements_;
 };
 

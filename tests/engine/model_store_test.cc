@@ -1,0 +1,134 @@
+// Reading the model back: lookups over many buckets, and what one
+// transaction read never leaking into the next.
+#include "engine/model_store.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "test_messages.h"
+
+namespace varnolt::engine {
+namespace {
+
+constexpr uint32_t kLearnedKeys = 40000;  // enough for a few hundred buckets
+
+// Learned keys are 1, 1 + stride, 1 + 2 * stride, ... spread over the whole key
+// range, except for a hole wide enough to leave a bucket empty; every one has
+// weight 1 and one HAM, every third 2 more weight units.
+constexpr uint32_t kStride = 0xFFFFFFFFu / kLearnedKeys;
+constexpr uint32_t kHoleBegin = 10000, kHoleEnd = 10500;
+uint32_t LearnedKey(uint32_t n) { return 1 + n * kStride; }
+bool IsLearned(uint32_t n) { return n < kHoleBegin || n >= kHoleEnd; }
+int64_t WeightOf(uint32_t n) { return n % 3 == 0 ? 3 : 1; }
+uint64_t IdOf(uint32_t key) { return uint64_t{key} << 32 | 0x5A5A; }
+
+class ModelStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = folder_.path().string() + "\\user.dat";
+    auto store = ModelStore::Open(path_, ModelStore::Mode::kCreate);
+    std::vector<uint64_t> all, thirds;
+    for (uint32_t n = 0; n < kLearnedKeys; ++n) {
+      if (!IsLearned(n)) continue;
+      all.push_back(IdOf(LearnedKey(n)));
+      if (n % 3 == 0) thirds.push_back(IdOf(LearnedKey(n)));
+    }
+    store->BeginWrite();
+    store->Update(all, {1, 1, 0});
+    store->Update(thirds, {2, 0, 0});
+    store->Commit();
+  }
+
+  testing::TempFolder folder_;
+  std::string path_;
+};
+
+TEST_F(ModelStoreTest, LookupFindsEveryLearnedKeyWhateverTheSpacingOfBuckets) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> learned;  // indexes of learned keys to look up
+    std::vector<uint32_t> unknown;  // keys never learned, mixed in
+  };
+  std::vector<Case> cases = {
+      {"first and last key", {0, kLearnedKeys - 1}, {}},
+      {"far apart", {0, 1, 7000, 7001, 23456, 39998}, {}},
+      {"only unknown keys", {}, {0, 5, 0xFFFFFFFFu}},
+      {"unknown between learned", {100, 20000}, {LearnedKey(100) + 1, LearnedKey(30000) + 1, 0xFFFFFFFFu}},
+      {"unknown in an empty bucket", {kHoleBegin - 1, kHoleEnd, kHoleEnd + 1}, {LearnedKey(kHoleBegin + 250)}},
+  };
+  Case every_ninth{"keys about nine buckets apart", {}, {}};
+  Case every_second{"three keys every second bucket", {}, {}};
+  Case everything{"every learned key", {}, {}};
+  for (uint32_t n = 0; n < kLearnedKeys; ++n) {
+    if (!IsLearned(n)) continue;
+    if (n % 1400 == 0) every_ninth.learned.push_back(n);
+    if (n % 300 < 3) every_second.learned.push_back(n);
+    everything.learned.push_back(n);
+  }
+  cases.push_back(every_ninth);
+  cases.push_back(every_second);
+  cases.push_back(everything);
+
+  auto store = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  ASSERT_NE(nullptr, store);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint64_t> ids;
+    int64_t expected = 0;
+    for (uint32_t n : c.learned) {
+      ids.push_back(IdOf(LearnedKey(n)));
+      expected += WeightOf(n);
+    }
+    for (uint32_t key : c.unknown) ids.push_back(IdOf(key));
+    std::sort(ids.begin(), ids.end());
+    const TokenEvidence evidence = store->Lookup(ids);
+    EXPECT_EQ(static_cast<double>(expected) / kWeightScale, evidence.weight_sum);
+    ASSERT_EQ(c.learned.size(), evidence.counts.size());
+    for (const TokenCounts& counts : evidence.counts) {
+      EXPECT_EQ(1u, counts.ham);
+      EXPECT_EQ(0u, counts.spam);
+    }
+  }
+}
+
+TEST_F(ModelStoreTest, ANewTransactionSeesWhatAnotherConnectionCommitted) {
+  auto reader = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  ASSERT_NE(nullptr, reader);
+  EXPECT_EQ(0, reader->Counts().ham);
+  const std::vector<uint64_t> first{IdOf(LearnedKey(0))};
+  EXPECT_EQ(WeightOf(0) / kWeightScale, reader->Lookup(first).weight_sum);
+  reader->Commit();
+
+  auto writer = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  writer->BeginWrite();
+  writer->SetCounts({7, 9});
+  writer->SetCountedMessages({5, 6});
+  writer->Update(first, {10, 0, 0});
+  writer->Commit();
+
+  reader->BeginRead();
+  EXPECT_EQ(7, reader->Counts().ham);
+  EXPECT_EQ(9, reader->Counts().spam);
+  EXPECT_EQ(5u, reader->CountedMessages().ham);
+  EXPECT_EQ((WeightOf(0) + 10) / kWeightScale, reader->Lookup(first).weight_sum);
+  reader->Commit();
+}
+
+TEST_F(ModelStoreTest, CountsWrittenInATransactionReadBackInIt) {
+  auto store = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  store->BeginWrite();
+  EXPECT_EQ(0, store->Counts().spam);  // read before the change
+  EXPECT_EQ(0u, store->CountedMessages().spam);
+  store->SetCounts({3, 4});
+  store->SetCountedMessages({1, 2});
+  EXPECT_EQ(4, store->Counts().spam);
+  EXPECT_EQ(2u, store->CountedMessages().spam);
+  store->Commit();
+}
+
+}  // namespace
+}  // namespace varnolt::engine
