@@ -25,7 +25,9 @@ std::vector<Field> ParseFields(std::string_view header) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) break;
     if ((line[0] == ' ' || line[0] == '\t')) {
-      if (!fields.empty()) fields.back().value.append(" ").append(line.substr(line.find_first_not_of(" \t")));
+      // A continuation of blanks only adds nothing (and must not be read past its end).
+      const size_t text = line.find_first_not_of(" \t");
+      if (!fields.empty() && text != std::string_view::npos) fields.back().value.append(" ").append(line.substr(text));
       continue;
     }
     const size_t colon = line.find(':');
