@@ -16,25 +16,6 @@ uint32_t ClampCount(int64_t count) {
 
 }  // namespace
 
-namespace bucket_detail {
-
-uint32_t Load32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-TokenEntry EntryAt(const unsigned char* bytes, size_t index, EntryLayout layout) {
-  const unsigned char* p = bytes + index * static_cast<size_t>(layout);
-  TokenEntry entry{Load32(p), static_cast<int32_t>(Load32(p + 4))};
-  if (layout == EntryLayout::kWithCounts) {
-    entry.ham = Load32(p + 8);
-    entry.spam = Load32(p + 12);
-  }
-  return entry;
-}
-
-}  // namespace bucket_detail
-
 std::vector<TokenEntry> DecodeBucket(const void* data, size_t size, EntryLayout layout) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::vector<TokenEntry> entries(size / static_cast<size_t>(layout));

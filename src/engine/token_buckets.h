@@ -57,10 +57,22 @@ struct TokenDelta {
 // removed. Returns the change in the entry count.
 int64_t AddToBucket(std::vector<TokenEntry>& entries, const uint32_t* keys, size_t count, const TokenDelta& delta);
 
-// Implementation details of FindInBucket.
+// Implementation details of FindInBucket, inline: a lookup runs them a few
+// times per token of every message.
 namespace bucket_detail {
-uint32_t Load32(const unsigned char* p);
-TokenEntry EntryAt(const unsigned char* bytes, size_t index, EntryLayout layout);
+inline uint32_t Load32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+inline TokenEntry EntryAt(const unsigned char* bytes, size_t index, EntryLayout layout) {
+  const unsigned char* p = bytes + index * static_cast<size_t>(layout);
+  TokenEntry entry{Load32(p), static_cast<int32_t>(Load32(p + 4))};
+  if (layout == EntryLayout::kWithCounts) {
+    entry.ham = Load32(p + 8);
+    entry.spam = Load32(p + 12);
+  }
+  return entry;
+}
 }  // namespace bucket_detail
 
 template <typename Found>
