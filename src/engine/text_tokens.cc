@@ -1,20 +1,28 @@
 #include "engine/text_tokens.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace varnolt::engine {
 namespace {
 
-bool IsAsciiAlnum(unsigned char c) {
+constexpr bool IsAsciiAlnum(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 // Inner punctuation that may stay inside a word ("don't", "e-mail", "$19.95",
 // "www.example.com", "user@host"); stripped again at the word's ends.
-bool IsInnerPunct(unsigned char c) {
+constexpr bool IsInnerPunct(unsigned char c) {
   return c == '\'' || c == '-' || c == '_' || c == '.' || c == '@' || c == '$' || c == '%';
 }
+
+// Which ASCII bytes belong to words, looked up once per byte of text.
+constexpr std::array<bool, 0x80> kAsciiWordBytes = [] {
+  std::array<bool, 0x80> table{};
+  for (unsigned char c = 0; c < 0x80; ++c) table[c] = IsAsciiAlnum(c) || IsInnerPunct(c);
+  return table;
+}();
 
 // Decodes one UTF-8 sequence at text[pos]; false when it is not valid.
 bool DecodeUtf8(std::string_view text, size_t pos, uint32_t* code_point, size_t* length) {
@@ -71,6 +79,18 @@ void EmitWord(std::string_view word, std::string_view prefix, const WordLimits& 
   sink.AddFolded(prefix, word);
 }
 
+// FoldCase(text) == lower for an all-ASCII lower-case word, without making
+// the folded copy (a body has many dots and colons to test).
+bool FoldsTo(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 'A' && c <= 'Z') c += 32;
+    if (c != static_cast<unsigned char>(lower[i])) return false;
+  }
+  return true;
+}
+
 size_t HostLength(std::string_view text, size_t start) {
   size_t end = start;
   while (end < text.size()) {
@@ -107,7 +127,7 @@ void AddWords(std::string_view text, std::string_view prefix, const WordLimits& 
     size_t step = 1;
     bool letter;
     if (c < 0x80) {
-      letter = IsAsciiAlnum(c) || IsInnerPunct(c);
+      letter = kAsciiWordBytes[c];
     } else {
       uint32_t cp = 0;
       size_t length = 0;
@@ -172,13 +192,13 @@ void AddHost(std::string_view host, std::string_view prefix, TokenSink& sink) {
 void AddUrlHosts(std::string_view text, TokenSink& sink) {
   auto ends_with_scheme = [&](size_t colon) {
     for (std::string_view scheme : {"http", "https", "ftp"}) {
-      if (colon >= scheme.size() && FoldCase(text.substr(colon - scheme.size(), scheme.size())) == scheme) return true;
+      if (colon >= scheme.size() && FoldsTo(text.substr(colon - scheme.size(), scheme.size()), scheme)) return true;
     }
     return false;
   };
   auto find_www = [&](size_t from) {
     for (size_t at = text.find('.', from); at != std::string_view::npos; at = text.find('.', at + 1)) {
-      if (at >= from + 3 && FoldCase(text.substr(at - 3, 3)) == "www") return at - 3;
+      if (at >= from + 3 && FoldsTo(text.substr(at - 3, 3), "www")) return at - 3;
     }
     return std::string_view::npos;
   };
