@@ -17,9 +17,11 @@ constexpr int kFormatVersion = 2;
 constexpr int kWeightsOnlyVersion = 1;  // before tokens had counts
 constexpr int kBusyTimeoutMs = 10000;
 
-// Pages are read through a memory map rather than one read call each: a
-// message touches most of a small model's pages, and the calls were most of
-// a Classify. The map covers the file only, never past its end.
+// The buckets' pages are read through a memory map rather than one read call
+// each: a message touches most of a small model's pages, and the calls were
+// most of a Classify. The map covers the file only, never past its end. Set
+// up at the first look at the buckets: opening and reading the counts alone
+// touches too few pages to pay for the map.
 constexpr const char* kMapPages = "PRAGMA mmap_size = 268435456";
 
 // Needed buckets at most this far apart are read by one range query: stepping
@@ -133,7 +135,6 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  store->Exec(kMapPages);
   // One read transaction from the first look on: each new transaction costs
   // a lock and a check of the file header.
   store->BeginRead();
@@ -356,7 +357,14 @@ void ModelStore::UpgradeFromWeightsOnly() {
   meta_.clear();
 }
 
+void ModelStore::MapPages() {
+  if (mapped_) return;
+  Exec(kMapPages, "reading the model");
+  mapped_ = true;
+}
+
 TokenEvidence ModelStore::Lookup(const std::vector<uint64_t>& ids) {
+  MapPages();
   Statement& select =
       Prepared(kSelectBucketRange, "SELECT bucket, entries FROM weights WHERE bucket BETWEEN ?1 AND ?2");
   const EntryLayout layout = Layout();
@@ -394,6 +402,7 @@ TokenEvidence ModelStore::Lookup(const std::vector<uint64_t>& ids) {
 
 void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) {
   if (delta.weight == 0 && delta.ham == 0 && delta.spam == 0) return;
+  MapPages();
   Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
   Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO weights(bucket, entries) VALUES(?1, ?2)");
   Statement& remove = Prepared(kDeleteBucket, "DELETE FROM weights WHERE bucket = ?1");

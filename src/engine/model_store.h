@@ -100,12 +100,14 @@ class ModelStore {
   void Forget();        // what was read in a transaction that ended
   EntryLayout Layout();
   void UpgradeFromWeightsOnly();
+  void MapPages();  // once per connection, before reading many buckets
   void SplitBuckets();
   [[noreturn]] void Fail(int rc, const std::string& doing);
 
   sqlite3* db_;
   std::string path_;  // as the caller gave it, for messages
   bool in_transaction_ = false;
+  bool mapped_ = false;
   int depth_ = -1;    // of the token buckets; read once per transaction
   int version_ = -1;  // of the file format; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
