@@ -148,7 +148,9 @@ TEST_F(EngineTest, SpammyAndHammyMessagesSeparateAfterAFewDozenExamplesInAnyOrde
       lowest_spam = std::min(lowest_spam, engine_.Peek(path, mail_.Header(true, seed), mail_.Body(true, seed)).spamminess);
       highest_ham = std::max(highest_ham, engine_.Peek(path, mail_.Header(false, seed), mail_.Body(false, seed)).spamminess);
     }
-    if (order.spam_above_threshold) EXPECT_GT(lowest_spam, kSpamThreshold);
+    if (order.spam_above_threshold) {
+      EXPECT_GT(lowest_spam, kSpamThreshold);
+    }
     EXPECT_LT(highest_ham, kSpamThreshold);
     EXPECT_GT(lowest_spam - highest_ham, 0.3);
   }
