@@ -106,6 +106,19 @@ TEST(TokenizerTest, HeaderTokensAreTagged) {
   EXPECT_THAT(tokens, Not(Contains("subj:body")));
 }
 
+TEST(TokenizerTest, EncodedWordsOfAnyCharsetGiveTheSameWordsAsUtf8) {
+  const char* subjects[] = {
+      "Subject: =?iso-8859-1?Q?Gr=FC=DFe_aus_M=FCnchen?=\r\n",
+      "Subject: =?utf-8?B?R3LDvMOfZSBhdXMgTcO8bmNoZW4=?=\r\n",
+      "Subject: =?windows-1252?Q?Gr=FC=DFe?= =?windows-1252?Q?_aus_M=FCnchen?=\r\n",
+  };
+  for (const char* subject : subjects) {
+    SCOPED_TRACE(subject);
+    const auto tokens = Tokenize(std::string(subject) + "\r\n", "", {});
+    EXPECT_THAT(tokens, AllOf(Contains("subj:grüße"), Contains("subj:münchen")));
+  }
+}
+
 TEST(TokenizerTest, VeryLongTokensBecomeOneLengthToken) {
   const std::string body = std::string(50000, 'x') + " tail";
   const auto tokens = BodyTokens(body);
