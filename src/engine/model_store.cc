@@ -214,6 +214,10 @@ bool ModelStore::IsInitialized() {
 }
 
 void ModelStore::Initialize() {
+  // Larger pages hold a whole bucket each, so that a lookup reads it in place
+  // instead of gathering it from overflow pages. The size only takes effect
+  // outside a transaction, and only while the file is still empty.
+  Exec("PRAGMA page_size = 16384", "creating");
   BeginWrite();
   // Another process may have initialized the file since we looked (until it
   // commits, the file stays empty for everyone else). Inside a write
@@ -227,7 +231,6 @@ void ModelStore::Initialize() {
     throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
   }
   Exec(
-      "PRAGMA page_size = 16384;"            // a message's lookups touch fewer, larger pages
       "PRAGMA application_id = 1447971924;"  // kApplicationId
       "PRAGMA user_version = 2;"              // kFormatVersion
       "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
