@@ -164,5 +164,12 @@ TEST_F(FormatUpgradeTest, CorrectingAMessageLearnedBeforeTheUpgrade) {
   }
 }
 
+TEST_F(FormatUpgradeTest, NewFilesAreOfTheCurrentFormatWithLargePages) {
+  engine_.Classify(DatPath(), header_a_, body_a_);
+  Sqlite db(FilePath());
+  EXPECT_EQ(2, db.Int("PRAGMA user_version"));
+  EXPECT_EQ(16384, db.Int("PRAGMA page_size"));
+}
+
 }  // namespace
 }  // namespace varnolt
