@@ -1,7 +1,7 @@
 // The online evaluation of the built-in engine against bogofilter on the same
 // messages in the same seeded order: each message is scored first, then (in
 // train-everything mode always, in train-on-error mode only when the verdict
-// was wrong, and in error-unsure mode also when bogofilter was unsure)
+// was wrong, and in error-unsure mode also when the answer was uncertain)
 // trained with its true label. Run through bench/engine-eval.
 #include <fcntl.h>
 #include <spawn.h>
@@ -103,7 +103,7 @@ class Contender {
   struct Verdict {
     double spamminess;
     bool is_spam;
-    bool unsure;  // bogofilter's third answer (counted as HAM); error-unsure mode trains on it too
+    bool unsure;  // an uncertain answer (bogofilter's third one, counted as HAM); error-unsure mode trains it too
   };
   virtual Verdict Classify(const CorpusMessage& message) = 0;
   virtual void Learn(const CorpusMessage& message) = 0;
@@ -125,7 +125,7 @@ class OurEngine : public Contender {
  private:
   Verdict Classify(const CorpusMessage& message) override {
     const SpamScore score = engine_.Score(dat_, message.header, message.body);
-    return {score.spamminess, score.is_spam, false};
+    return {score.spamminess, score.is_spam, IsUnsure(score.spamminess)};
   }
   void Learn(const CorpusMessage& message) override {
     engine_.Learn(dat_, message.header, message.body, message.is_spam);

@@ -30,6 +30,14 @@ class ModelStore;
 
 constexpr double kSpamThreshold = 0.75;
 
+// Spamminess in [kUnsureLow, kUnsureHigh) is an uncertain answer, whichever
+// side of the threshold it falls: the model has not seen enough mail like it.
+// A mail system that asks its users about such mail and trains the answers
+// teaches the model where it is weakest (an empty model's 0.5 is uncertain).
+constexpr double kUnsureLow = 0.3;
+constexpr double kUnsureHigh = 0.85;
+inline bool IsUnsure(double spamminess) { return spamminess >= kUnsureLow && spamminess < kUnsureHigh; }
+
 struct EngineOptions {
   engine::TokenizerOptions tokenizer;
   engine::ModelParams model;
