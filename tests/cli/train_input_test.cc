@@ -122,5 +122,19 @@ TEST_F(TrainInputTest, MailboxNamesAreFoldedAndUnknownMailboxesRefused) {
   EXPECT_FALSE(fs::exists(DataPath("example.com/nobody.dat")));
 }
 
+TEST_F(TrainInputTest, TheEnginesAutolearnSettingIsOnOrOff) {
+  const std::string config = ReadAll(home_ + "/varnolt.conf");
+  ASSERT_NE(std::string::npos, config.find("autolearn = off")) << "a new home spells out the default";
+  for (const char* value : {"on", "off", "maybe"}) {
+    SCOPED_TRACE(value);
+    std::string changed = config;
+    changed.replace(changed.find("autolearn = off"), 15, std::string("autolearn = ") + value);
+    WriteAll(home_ + "/varnolt.conf", changed);
+    const RunResult result = Run({"stats", kAlice});
+    EXPECT_EQ(value == std::string("maybe") ? 1 : 0, result.status);
+    if (result.status != 0) EXPECT_NE(std::string::npos, result.err.find("autolearn must be 'on' or 'off'")) << result.err;
+  }
+}
+
 }  // namespace
 }  // namespace varnolt
