@@ -36,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 struct Args {
   std::string corpus;
   std::string groups = "dev";
-  std::string modes = "everything,error,error-unsure";
+  std::string modes = "everything,error,error-unsure,filter";
   std::string work;
   uint64_t seed = 1;
   size_t limit = 0;
