@@ -65,6 +65,10 @@ class PluginTestCase(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.cleanup()
 
+    def tearDown(self):
+        # Every failure in the plugin or the server shows in Dovecot's log.
+        self.assertNotRegex(self.server.log(), r"Panic:|Fatal:|Error:")
+
     def deliver(self, user, text, sender="sender@example.net"):
         self.server.deliver(user, text, sender)
 
@@ -128,6 +132,13 @@ class DeliveryTest(PluginTestCase):
                 uid, flags, header = self.only(user, JUNK, "Twice")
                 self.assertEqual(["2"], re.findall(r"^X-Varnolt:\s*(\S+)", header, re.MULTILINE | re.IGNORECASE))
                 self.assertIn("$Junk", flags)
+
+
+    def test_dovecot_lda_deliveries_are_judged_too(self):
+        self.server.deliver_lda("frank@example.com", spam("spammer@example.net", "Through LDA"))
+        uid, flags, header = self.only("frank@example.com", JUNK, "Through LDA")
+        self.assertEqual("2", pd.header(header, "X-Varnolt"))
+        self.assertIn("$Junk", flags)
 
 
 class UserMoveTest(PluginTestCase):
@@ -217,6 +228,18 @@ class SpamboxTest(PluginTestCase):
         self.deliver(user, spam("spammer@example.net", "Second spam"))
         uid, flags, header = self.only(user, "Spambox", "Second spam")
         self.assertEqual("2", pd.header(header, "X-Varnolt"))
+
+
+class HideSpamTest(PluginTestCase):
+    home_settings = {"HideSpam": 1}
+
+    def test_hidden_spam_carries_the_hidden_keyword(self):
+        self.deliver("alice@example.com", spam("spammer@example.net", "Hide me"))
+        self.deliver("alice@example.com", ham("colleague@partner.example", "Show me"))
+        uid, flags, header = self.only("alice@example.com", JUNK, "Hide me")
+        self.assertIn("$VarnoltHidden", flags)
+        uid, flags, header = self.only("alice@example.com", "INBOX", "Show me")
+        self.assertNotIn("$VarnoltHidden", flags)
 
 
 class ProviderModeTest(PluginTestCase):

@@ -159,6 +159,7 @@ class PrivateDovecot:
         self.lmtp_port = free_port()
         self.config_path = os.path.join(self.root, "dovecot.conf")
         self.running = False
+        self.home_given = False
         # The plugin and the filter library in a folder the mail user can read.
         os.makedirs(self.plugin_dir())
         shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_FILE), self.plugin_dir())
@@ -167,10 +168,15 @@ class PrivateDovecot:
     # ---- varnolt -------------------------------------------------------
 
     def varnolt(self, *args, check=True):
-        """Runs the varnolt command on the home; returns its standard output."""
+        """Runs the varnolt command on the home; returns its standard output.
+        Once the home is the mail user's, as that user, so that no file the
+        command makes is closed to the server."""
         env = dict(os.environ, VARNOLT_FILTER_LIBRARY=os.path.join(self.plugin_dir(), FILTER_LIBRARY))
+        as_user = {}
+        if self.home_given:
+            as_user = dict(user=self.account.pw_uid, group=self.account.pw_gid, cwd=self.varnolt_home)
         result = subprocess.run([os.path.join(self.build_dir, "apps", "varnolt", "varnolt"), "--home",
-                                 self.varnolt_home, *args], capture_output=True, text=True, env=env)
+                                 self.varnolt_home, *args], capture_output=True, text=True, env=env, **as_user)
         if check and result.returncode != 0:
             raise RuntimeError("varnolt %s failed: %s" % (" ".join(args), result.stderr))
         return result.stdout
@@ -186,6 +192,7 @@ class PrivateDovecot:
 
     def give_home_to_mail_user(self):
         chown_tree(self.varnolt_home, self.account.pw_uid, self.account.pw_gid)
+        self.home_given = True
 
     # ---- the server ----------------------------------------------------
 
@@ -300,6 +307,18 @@ class PrivateDovecot:
             for code, text in replies:
                 if code != 250:
                     raise RuntimeError("LMTP refused the data: %r" % (text,))
+
+    def deliver_lda(self, recipient, message, sender="sender@example.net"):
+        """Delivers one message with dovecot-lda, as a mail transfer agent would."""
+        if isinstance(message, str):
+            message = message.encode()
+        lda = os.path.join(os.path.dirname(os.path.realpath(DOVECOT)), "..", "lib", "dovecot", "dovecot-lda")
+        if not os.path.exists(lda):
+            lda = "/usr/lib/dovecot/dovecot-lda"
+        result = subprocess.run([lda, "-c", self.config_path, "-d", recipient, "-f", sender], input=message,
+                                capture_output=True)
+        if result.returncode != 0:
+            raise RuntimeError("dovecot-lda failed (%d): %s" % (result.returncode, result.stderr.decode()))
 
     def imap(self, user):
         client = imaplib.IMAP4("127.0.0.1", self.imap_port)
