@@ -136,6 +136,7 @@ static int varnolt_deliver_mail(struct mail_deliver_context *ctx, struct mail_st
 	vuser->marker = verdict.marker;
 	vuser->keywords = verdict.keywords;
 	int ret = save_judged(ctx, &verdict, storage_r);
+	vd_release_mailboxes();
 	vuser->delivering = FALSE;
 	vuser->keywords = NULL;
 	return ret;
@@ -273,6 +274,7 @@ static void raise_events(struct mailbox *box, struct varnolt_transaction *vt,
 		if (kinds[n] != VARNOLT_SAVE_COPY)
 			varnolt_user_saved(user, vuser->home, mailbox_get_vname(box), uid, kinds[n]);
 	}
+	vd_release_mailboxes();
 	vuser->filter_depth--;
 }
 
