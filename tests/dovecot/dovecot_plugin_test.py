@@ -134,6 +134,13 @@ class DeliveryTest(PluginTestCase):
                 self.assertIn("$Junk", flags)
 
 
+    def test_malformed_mail_is_delivered_and_judged(self):
+        # No blank line after the header, a header line without a colon, bytes of no charset.
+        text = b"Subject: Broken\r\nFrom: <<<@@@>\r\nthis line is no header\r\n\xff\xfe\x00 body\r\n"
+        self.deliver("grace@example.com", text)
+        uid, flags, header = self.only("grace@example.com", "INBOX", "Broken")
+        self.assertEqual("1", pd.header(header, "X-Varnolt"))
+
     def test_dovecot_lda_deliveries_are_judged_too(self):
         self.server.deliver_lda("frank@example.com", spam("spammer@example.net", "Through LDA"))
         uid, flags, header = self.only("frank@example.com", JUNK, "Through LDA")
@@ -157,6 +164,23 @@ class UserMoveTest(PluginTestCase):
         self.assertNotIn("$VarnoltMarker1", flags)
         # The stored header keeps the delivery's verdict; the keyword is the later word.
         self.assertEqual("1", pd.header(header, "X-Varnolt"))
+
+    def test_each_message_of_one_move_is_relearned(self):
+        user = "frank@example.com"
+        for subject in ("Offer one", "Offer two", "Offer three"):
+            self.deliver(user, ham("newsletter@shop.example", subject))
+        before = stats(self.server, user)
+        uids = [m[0] for m in self.messages(user, "INBOX") if pd.header(m[2], "Subject").startswith("Offer")]
+        client = self.server.imap(user)
+        try:
+            client.select("INBOX")
+            typ, data = client.uid("MOVE", ",".join(str(u) for u in uids), pd.quote(JUNK))
+            self.assertEqual("OK", typ, data)
+        finally:
+            client.logout()
+        self.assertEqual(before["spam"] + 3, stats(self.server, user)["spam"])
+        for uid, flags, header in self.messages(user, JUNK):
+            self.assertIn("$VarnoltMarker2", flags)
 
     def test_spam_moved_out_of_junk_whitelists_its_sender(self):
         user = "bob@example.com"
