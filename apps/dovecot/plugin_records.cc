@@ -236,6 +236,7 @@ std::vector<std::string> PluginRecord::StateKeywords() const {
 
 void PluginRecord::SetContent(std::string content) {
   content_ = std::move(content);
+  has_content_ = true;
   LoadMessage(content_, {}, /*outside=*/false);
 }
 
@@ -251,6 +252,8 @@ void PluginRecord::Commit(const PropertyMap& staged) {
   }
   MailAccess& access = connection_.access();
   if (kind_ == Kind::kNewMessage) {
+    // A message is saved with its content, never empty in its place.
+    if (!has_content_) throw StoreError(kStoreInvalidArgument);
     uid_ = access.SaveMessage(mailbox_, content_, StateKeywords());
     kind_ = Kind::kMessage;
     keywords_ = StateKeywords();

@@ -81,6 +81,7 @@ class PluginRecord final : public Record {
   uint32_t uid_ = 0;       // stored message; the expected one of a delivery
   std::string item_name_;  // a new message before it is saved
   std::string content_;    // a new message's content
+  bool has_content_ = false;
   std::vector<std::string> keywords_;
   int32_t marker_ = 0;
   bool hidden_ = false;

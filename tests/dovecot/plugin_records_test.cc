@@ -159,6 +159,20 @@ TEST_F(PluginRecordsTest, TheManualIsSavedAsANewMessage) {
   EXPECT_EQ("Subject: Welcome\r\n\r\nHow it works\r\n", access_.mailboxes.at("INBOX").messages.at(1).content);
 }
 
+TEST_F(PluginRecordsTest, ANewMessageWithoutContentIsNotSaved) {
+  auto record = connection_.CreateRecord();
+  record->Open(std::string(kRoot) + "/INBOX/New.EML", connection_, ConnectMode::kReadWrite,
+               RecordCreateOptions::kCreateOverwrite, RecordOpenOptions::kUnspecified);
+  record->GetFields().Item("urn:schemas:mapi:proptag:x001A001E")->SetValue(Variant::Text("IPM.Note"));
+  try {
+    record->GetFields().Update();
+    ADD_FAILURE() << "saved";
+  } catch (const ComError& error) {
+    EXPECT_EQ(kStoreInvalidArgument, error.number());
+  }
+  EXPECT_TRUE(access_.mailboxes.at("INBOX").messages.empty());
+}
+
 TEST_F(PluginRecordsTest, WrongUsesFailWithTheStoresNumbers) {
   struct Case {
     const char* name;
