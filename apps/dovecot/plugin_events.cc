@@ -65,14 +65,15 @@ VerdictStorage& LastVerdict() {
   return storage;
 }
 
-// Reports a failure in Dovecot's log, and in the filter's when it runs.
+// Reports a failure in Dovecot's log and in the filter's; the user's name is its source.
 void ReportFailure(mail_user* user, const std::string& home, PluginHost* host, const std::string& text) {
   vd_log_error(user, text.c_str());
   try {
+    const std::string source = vd_user_name(user);
     if (host) {
-      host->LogFailure(text);
+      host->LogFailure(text, source);
     } else {
-      ReportToHomeEventLog(home, text);
+      ReportToHomeLogs(home, text, source);
     }
   } catch (...) {
   }

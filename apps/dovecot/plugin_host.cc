@@ -3,9 +3,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "diagnostics/text_log.h"
 #include "engine/builtin_spam_engine.h"
 #include "platform/com/com_error.h"
 #include "platform/eventlog/event_log.h"
+#include "varnolt/registry_values.h"
+#include "varnolt/session.h"
 
 namespace varnolt::dovecot {
 namespace {
@@ -60,26 +63,38 @@ PluginHost& PluginHost::ForHome(const std::string& home) {
   return *host;
 }
 
-void PluginHost::LogFailure(const std::string& text) {
+void PluginHost::LogFailure(const std::string& text, const std::string& source) {
   try {
     auto filter = filter_.sync_events.As<IExchangeFilter>(IID_ExchangeFilterDefault);
-    if (filter) filter->Log_Err("Dovecot plugin: " + text, E_FAIL, "");
+    if (filter) filter->Log_Err("Dovecot plugin: " + text, E_FAIL, source);
   } catch (...) {
     // The failure is in Dovecot's log already.
   }
 }
 
-void ReportToHomeEventLog(const std::string& home, const std::string& text) {
+void ReportToHomeLogs(const std::string& home, const std::string& text, const std::string& source) {
+  std::unique_ptr<RealPlatform> platform;
   try {
-    const cli::HomeConfig config = cli::LoadHomeConfig(cli::ResolveHome(home));
-    std::unique_ptr<RealPlatform> platform = MakePlatform(config);
+    platform = MakePlatform(cli::LoadHomeConfig(cli::ResolveHome(home)));
+  } catch (...) {
+    return;  // without a readable home there is no log of the filter to write to
+  }
+  const std::string message = "Dovecot plugin: " + text;
+  try {
+    const auto stored = cli::QueryValue(platform->Reg(), HKEY_LOCAL_MACHINE, cli::kHostKey,
+                                        cli::kConstructorStringValue);
+    const std::string data_folder = cli::DataFolderOf(stored ? cli::DisplayText(*stored) : "");
+    if (!data_folder.empty()) AppendLogLine(*platform, data_folder, ErrorLogMessage(message, E_FAIL, source));
+  } catch (...) {
+    // The event log below may still take it.
+  }
+  try {
     EventLog& log = platform->Events();
     const EventSourceHandle handle = log.RegisterEventSource("", kEventSource);
     if (!handle) return;
-    log.ReportEvent(handle, EVENTLOG_ERROR_TYPE, 0, 0, {"Dovecot plugin: " + text}, {});
+    log.ReportEvent(handle, EVENTLOG_ERROR_TYPE, 0, 0, {message}, {});
     log.DeregisterEventSource(handle);
   } catch (...) {
-    // Without a readable home there is no log of the filter to write to.
   }
 }
 

@@ -23,7 +23,7 @@ class PluginHost {
 
   IExStoreSyncEvents& SyncEvents() { return *filter_.sync_events; }
   // Writes the failure into the filter's text log; never throws.
-  void LogFailure(const std::string& text);
+  void LogFailure(const std::string& text, const std::string& source);
 
  private:
   PluginHost() = default;
@@ -33,8 +33,9 @@ class PluginHost {
   cli::LoadedFilter filter_;
 };
 
-// Writes one error entry into the event log of the home, when its
-// configuration can be read; never throws. For failures before the filter exists.
-void ReportToHomeEventLog(const std::string& home, const std::string& text);
+// Writes the failure into the filter's text log (an "Err:" line with the
+// source) and the event log of the home, as far as the home can be read;
+// never throws. For failures before the filter exists.
+void ReportToHomeLogs(const std::string& home, const std::string& text, const std::string& source);
 
 }  // namespace varnolt::dovecot

@@ -322,6 +322,8 @@ class BrokenHomeTest(unittest.TestCase):
             self.check_delivers_unfiltered(server, "alice@example.com")
             with open(os.path.join(home, "events.log")) as f:
                 self.assertIn("Dovecot plugin: the message is delivered unfiltered", f.read())
+            self.assertRegex(server.varnolt("log"), r"Err: Dovecot plugin: the message is delivered unfiltered: "
+                                                    r"cannot load the filter library .* Source: alice@example.com")
 
 
 def main():
