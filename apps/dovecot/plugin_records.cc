@@ -5,6 +5,7 @@
 
 #include "dovecot/marker_keywords.h"
 #include "platform/mailstore/message_properties.h"
+#include "platform/mailstore/raw_headers.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
 #include "store/mail_marker.h"
@@ -84,12 +85,28 @@ std::shared_ptr<PluginRecord> PluginRecord::ForMessage(PluginConnection& connect
 
 void PluginRecord::LoadMessage(const std::string& content, const std::vector<std::string>& keywords, bool outside) {
   PropertyMap properties;
-  for (auto& [name, value] : mailstore::DeriveMessageProperties(content, outside)) {
+  // Delivered mail holds our own X-Varnolt line: the filter sees the message
+  // as it judged it, so that a relearn takes back exactly what was learned.
+  std::optional<std::string> stamped_marker;
+  std::string judged;
+  if (outside) {
+    const std::string_view block(content.data(), mailstore::HeaderBlockLength(content));
+    for (const mailstore::RawHeader& header : mailstore::ParseHeaderBlock(block)) {
+      if (mailstore::LowerKey(header.name) == "x-varnolt") {
+        stamped_marker = mailstore::UnfoldValue(header.value);
+        break;
+      }
+    }
+    judged = StampMessage(content, kMarkerNone);
+  }
+  for (auto& [name, value] : mailstore::DeriveMessageProperties(outside ? judged : content, outside)) {
     properties[mailstore::LowerKey(name)] = std::move(value);
   }
+  const std::string marker_key = mailstore::LowerKey(kMailMarkerField);
+  if (stamped_marker) properties[marker_key] = Variant::Text(*stamped_marker);
   keywords_ = keywords;
   // A keyword is the marker's later word; the header only holds the first.
-  if (auto marker = MarkerOfKeywords(keywords)) properties[mailstore::LowerKey(kMailMarkerField)] = Variant::Int32(*marker);
+  if (auto marker = MarkerOfKeywords(keywords)) properties[marker_key] = Variant::Int32(*marker);
   for (const std::string& keyword : keywords) {
     if (mailstore::LowerKey(keyword) == mailstore::LowerKey(kHiddenKeyword)) {
       properties[mailstore::LowerKey(kHiddenField)] = Variant::Bool(true);

@@ -67,6 +67,17 @@ TEST_F(PluginRecordsTest, StoredMessagesHaveTheDerivedProperties) {
   EXPECT_EQ(kFieldDoesNotExist, fields.Item("urn:schemas:mailheader:cc")->Status());
 }
 
+TEST_F(PluginRecordsTest, DeliveredMailIsSeenAsItWasJudged) {
+  const uint32_t uid = Store("INBOX");
+  auto record = OpenExisting(std::string(kRoot) + "/INBOX/" + std::to_string(uid) + ".EML");
+  const std::string headers = record->GetFields().Item("urn:schemas:mapi:proptag:x007D001E")->Value().ToText();
+  EXPECT_EQ("From: Sender <sender@example.net>\r\nSubject: Hello\r\n", headers);
+  EXPECT_EQ(kMarkerHam, GetMailMarker(filter_, *record));
+  // The same message from a client keeps its lines: they are the client's copy.
+  auto appended = PluginRecord::ForMessage(connection_, "INBOX", uid, /*outside=*/false);
+  EXPECT_EQ("1", appended->GetFields().Item("urn:schemas:mailheader:x-varnolt")->Value().ToText());
+}
+
 TEST_F(PluginRecordsTest, TheMarkerKeywordOverridesTheHeader) {
   struct Case {
     std::vector<std::string> keywords;
