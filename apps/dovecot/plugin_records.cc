@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "dovecot/marker_keywords.h"
+#include "platform/com/com_error.h"
 #include "platform/mailstore/message_properties.h"
 #include "platform/mailstore/raw_headers.h"
 #include "platform/mailstore/store_errors.h"
@@ -107,9 +108,19 @@ void PluginRecord::LoadMessage(const std::string& content, const std::vector<std
   keywords_ = keywords;
   // A keyword is the marker's later word; the header only holds the first.
   if (auto marker = MarkerOfKeywords(keywords)) properties[marker_key] = Variant::Int32(*marker);
+  marker_ = kMarkerNone;
+  if (auto it = properties.find(marker_key); it != properties.end()) {
+    try {
+      marker_ = it->second.ToInt32();
+    } catch (const ComError&) {
+      // Not a number: the filter reads and reports the text itself.
+    }
+  }
+  hidden_ = false;
   for (const std::string& keyword : keywords) {
     if (mailstore::LowerKey(keyword) == mailstore::LowerKey(kHiddenKeyword)) {
       properties[mailstore::LowerKey(kHiddenField)] = Variant::Bool(true);
+      hidden_ = true;
     }
   }
   fields_.Load(std::move(properties));

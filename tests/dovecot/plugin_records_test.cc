@@ -106,6 +106,20 @@ TEST_F(PluginRecordsTest, ANewMarkerReplacesTheOldKeywords) {
   EXPECT_THAT(filter_.ErrorLines(), IsEmpty());
 }
 
+TEST_F(PluginRecordsTest, HidingIsAKeywordThatComesAndGoes) {
+  const uint32_t uid = Store("INBOX", {"$VarnoltMarker2", "$Junk"});
+  const std::string url = std::string(kRoot) + "/INBOX/" + std::to_string(uid) + ".EML";
+  for (bool hidden : {true, true, false}) {
+    SCOPED_TRACE(hidden);
+    auto record = OpenExisting(url);
+    record->GetFields().Item("urn:schemas:mapi:proptag:x67aa000b")->SetValue(Variant::Bool(hidden));
+    record->GetFields().Update();
+    const auto keywords = Keywords("INBOX", uid);
+    EXPECT_EQ(hidden ? 1 : 0, std::count(keywords.begin(), keywords.end(), "$VarnoltHidden"));
+    EXPECT_EQ(1, std::count(keywords.begin(), keywords.end(), "$VarnoltMarker2"));
+  }
+}
+
 TEST_F(PluginRecordsTest, ADeliveryIsMovedOnlyInWhereItWillBeSaved) {
   auto record = PluginRecord::ForDelivery(connection_, "INBOX", kMessage);
   EXPECT_EQ(std::string(kRoot) + "/INBOX/1.EML", record->Source());
