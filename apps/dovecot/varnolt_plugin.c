@@ -159,7 +159,13 @@ static void add_keywords(struct mail_save_context *ctx, const char *const *names
 	ARRAY_TYPE(keyword_indexes) all;
 	t_array_init(&all, had->count + ours->count);
 	array_append(&all, had->idx, had->count);
-	array_append(&all, ours->idx, ours->count);
+	for (unsigned int i = 0; i < ours->count; i++) {
+		bool known = FALSE;
+		for (unsigned int j = 0; j < had->count; j++)
+			known = known || had->idx[j] == ours->idx[i];
+		if (!known)
+			array_push_back(&all, &ours->idx[i]);
+	}
 	ctx->data.keywords = mailbox_keywords_create_from_indexes(box, &all);
 	mailbox_keywords_unref(&had);
 	mailbox_keywords_unref(&ours);
