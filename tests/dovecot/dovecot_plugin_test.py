@@ -312,6 +312,16 @@ class BrokenHomeTest(unittest.TestCase):
         with server:
             self.check_delivers_unfiltered(server, "alice@example.com")
             self.assertIn("no varnolt home at /nonexistent/varnolt-home", server.log())
+            # The user's move goes through all the same.
+            client = server.imap("alice@example.com")
+            try:
+                client.select("INBOX")
+                typ, data = client.uid("MOVE", "1", pd.quote(pd.DEFAULT_JUNK))
+                self.assertEqual("OK", typ, data)
+            finally:
+                client.logout()
+            self.assertRegex(server.log(), r"Error: .*varnolt: the filter was not told of the move in Junk E-Mail: "
+                                           r"no varnolt home")
 
     def test_home_with_broken_registration(self):
         server = pd.PrivateDovecot(BUILD_DIR, ["alice@example.com"])

@@ -23,6 +23,7 @@ DOVECOT = shutil.which("dovecot") or "/usr/sbin/dovecot"
 MAIL_USER = "vmail"
 PASSWORD = "secret"
 PLUGIN_FILE = "lib95_varnolt_plugin.so"
+DEFAULT_JUNK = "Junk E-Mail"
 FILTER_LIBRARY = "libvarnoltfilter.so"
 
 
@@ -143,7 +144,7 @@ class PrivateDovecot:
     """One private server. users: the "user@domain" names that may log in."""
 
     def __init__(self, build_dir, users, varnolt_home=None, plugin=True, extra_plugin_settings="",
-                 junk_folder="Junk E-Mail"):
+                 junk_folder=DEFAULT_JUNK):
         check_available(build_dir)
         self.build_dir = build_dir
         self.users = list(users)
