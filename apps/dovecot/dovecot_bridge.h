@@ -62,9 +62,8 @@ int vd_message_save(struct mail_user *user, const char *vname, const char *data,
 int vd_message_move(struct mail_user *user, const char *vname, uint32_t uid, const char *dest_vname,
                     uint32_t *uid_r);
 
-/* Lines in Dovecot's log with the plugin's prefix, in the user's context when given. */
+/* An error line in Dovecot's log with the plugin's prefix, in the user's context when given. */
 void vd_log_error(struct mail_user *user, const char *text);
-void vd_log_info(struct mail_user *user, const char *text);
 
 /* ---- Into the filter's host (C++) ---- */
 

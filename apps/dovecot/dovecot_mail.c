@@ -381,11 +381,3 @@ void vd_log_error(struct mail_user *user, const char *text)
 	else
 		i_error("varnolt: %s", text);
 }
-
-void vd_log_info(struct mail_user *user, const char *text)
-{
-	if (user != NULL)
-		e_info(user->event, "varnolt: %s", text);
-	else
-		i_info("varnolt: %s", text);
-}
