@@ -16,7 +16,7 @@
 #include "varnolt/mail_sources.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
-#include "varnolt/store_lookup.h"
+#include "platform/mailstore/store_errors.h"
 
 namespace varnolt::cli {
 namespace {
@@ -45,11 +45,23 @@ std::string RequireDataFolder(Session& session) {
 
 // The mailbox as the store holds it: the store compares names without
 // regard to letter case, and the filter names the user's files after the
-// stored names. Throws CommandError when there is no such mailbox.
-MailboxAddress StoredMailbox(Session& session, const std::string& text) {
+// stored names. A mailbox of another mail system that the filter serves (a
+// Dovecot user) is known by the model the filter made for it, and is taken
+// as given. Throws CommandError for any other name.
+MailboxAddress KnownMailbox(Session& session, const std::string& text) {
   const MailboxAddress given = ParseMailboxAddress(text);
-  RequireMailbox(session.Store(), given);
-  return MailboxOfUrl(session.Store().Describe(MailStore::MailboxUrl(given.domain, given.user)).url);
+  try {
+    return MailboxOfUrl(session.Store().Describe(MailStore::MailboxUrl(given.domain, given.user)).url);
+  } catch (const ComError& error) {
+    if (error.number() != kStoreNotFound && error.number() != kStoreInvalidUrl) throw;
+  }
+  const std::string data_folder = session.DataFolder();
+  std::error_code ignored;
+  if (!data_folder.empty() &&
+      fs::is_regular_file(ToFileSystemPath(UserDatPath(data_folder, given.domain, given.user)), ignored)) {
+    return given;
+  }
+  throw CommandError("no mailbox " + given.Text() + " (create it with 'varnolt mailbox add')");
 }
 
 // The domain's directory below the data folder; the filter makes the same one
@@ -70,7 +82,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   const size_t standard_inputs = std::count(options.spam.begin(), options.spam.end(), kStandardInputName) +
                                  std::count(options.ham.begin(), options.ham.end(), kStandardInputName);
   if (standard_inputs > 1) throw UsageError("'-' (standard input) can be given only once");
-  const MailboxAddress mailbox = StoredMailbox(session, options.mailbox);
+  const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
   const std::string data_folder = RequireDataFolder(session);
 
   const bool progress = isatty(STDERR_FILENO) == 1;
@@ -122,7 +134,7 @@ void RunCheck(Session& session, const CheckOptions& options) {
   if (std::count(options.files.begin(), options.files.end(), kStandardInputName) > 1) {
     throw UsageError("'-' (standard input) can be given only once");
   }
-  const MailboxAddress mailbox = StoredMailbox(session, options.mailbox);
+  const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
   const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
@@ -151,7 +163,7 @@ int64_t WhitelistSize(const std::string& path) {
 }
 
 void RunStats(Session& session, const std::string& text) {
-  const MailboxAddress mailbox = StoredMailbox(session, text);
+  const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
   std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << WhitelistSize(dat_path + ".wlt")

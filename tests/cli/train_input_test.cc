@@ -116,6 +116,10 @@ TEST_F(TrainInputTest, MailboxNamesAreFoldedAndUnknownMailboxesRefused) {
     EXPECT_EQ(0u, (c.status == 0 ? result.out : result.err).find(c.out)) << result.out << result.err;
   }
   EXPECT_TRUE(fs::exists(DataPath("example.com/alice.dat")));
+  // A mailbox of another mail system the filter serves is known by its model.
+  fs::create_directories(DataPath("example.org"));
+  fs::copy_file(DataPath("example.com/alice.dat"), DataPath("example.org/bob.dat"));
+  EXPECT_EQ("ham 1\nspam 0\nwhitelist 0", Ok({"stats", "bob@example.org"}));
   EXPECT_FALSE(fs::exists(DataPath("Example.COM")));
   EXPECT_FALSE(fs::exists(DataPath("example.com/ALICE.dat")));
   EXPECT_FALSE(fs::exists(DataPath("nowhere.example"))) << "nothing for an unknown mailbox";
