@@ -84,7 +84,7 @@ class ModelStore::Statement {
   // Runs a statement that returns no rows.
   void Run() {
     const int rc = sqlite3_step(stmt_);
-    sqlite3_reset(stmt_);
+    sqlite3_reset(stmt_);  // its code repeats the step's, judged here
     if (rc != SQLITE_DONE && rc != SQLITE_ROW) store_->Fail(rc, "writing the model");
   }
 
@@ -114,7 +114,7 @@ class ModelStore::Rows {
     const int rc = sqlite3_step(statement_.stmt_);
     if (rc == SQLITE_ROW) return true;
     done_ = true;
-    sqlite3_reset(statement_.stmt_);
+    sqlite3_reset(statement_.stmt_);  // its code repeats the step's, judged here
     if (rc != SQLITE_DONE) statement_.store_->Fail(rc, "reading the model");
     return false;
   }
@@ -162,7 +162,8 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   const int rc = sqlite3_open_v2(fs_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  const int timeout_rc = sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  if (timeout_rc != SQLITE_OK) store->Fail(timeout_rc, "opening");
   store->BeginRead();
   if (!store->IsInitialized()) {
     if (mode == Mode::kExistingOnly) return nullptr;
