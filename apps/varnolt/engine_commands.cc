@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/mailstore/store_errors.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -16,7 +17,6 @@
 #include "varnolt/mail_sources.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
-#include "platform/mailstore/store_errors.h"
 
 namespace varnolt::cli {
 namespace {
