@@ -83,7 +83,7 @@ HomeConfig LoadHomeConfig(const std::string& home) {
   if (config.engine_name != kBuiltinEngine) {
     throw CommandError(path + ": unknown spam engine '" + config.engine_name + "' (this build has 'builtin')");
   }
-  const std::string auto_learn = ValueOr(values, "engine.autolearn", "off");
+  const std::string auto_learn = ValueOr(values, "engine.autolearn", "on");
   if (auto_learn != "on" && auto_learn != "off") {
     throw CommandError(path + ": [engine] autolearn must be 'on' or 'off', not '" + auto_learn + "'");
   }
@@ -99,8 +99,9 @@ std::string DefaultConfigText() {
          "[eventlog]\ntarget = " + kDefaultEventLogTarget + "\n\n" +
          "[engine]\nname = " + kBuiltinEngine + "\n" +
          "; \"on\": the engine also learns from its own confident verdicts (HAM only when the\n"
-         "; header and the body each look like HAM); a user's correction still moves a message\n"
-         "autolearn = off\n";
+         "; header and the body each look like HAM, and while it holds fewer than two HAM per\n"
+         "; SPAM); a user's correction still moves a message\n"
+         "autolearn = on\n";
 }
 
 }  // namespace varnolt::cli

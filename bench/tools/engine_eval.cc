@@ -43,7 +43,12 @@ struct Args {
   bool bogofilter = true;
   bool list_errors = false;
   size_t pretrain = 200;
-  EngineOptions options;
+  // As a new varnolt home has it: learning from its own verdicts on.
+  EngineOptions options = [] {
+    EngineOptions defaults;
+    defaults.auto_learn.enabled = true;
+    return defaults;
+  }();
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -249,7 +254,8 @@ int Usage() {
                "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
-               "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--max-tokens N]\n";
+               "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--auto-ratio R]\n"
+               "                   [--max-tokens N]\n";
   return 2;
 }
 
@@ -270,7 +276,7 @@ int Main(int argc, char** argv) {
     else if (flag == "--seed") args.seed = std::stoull(value);
     else if (flag == "--limit") args.limit = std::stoul(value);
     else if (flag == "--pretrain") args.pretrain = std::stoul(value);
-    else if (flag == "--threshold") args.options.threshold = std::stod(value);
+    else if (flag == "--threshold") args.options.threshold = args.options.auto_learn.threshold = std::stod(value);
     else if (flag == "--auto-learn") args.options.auto_learn.enabled = value == "on";
     else if (flag == "--auto-ham") args.options.auto_learn.ham_below = std::stod(value);
     else if (flag == "--auto-part") args.options.auto_learn.part_ham_below = std::stod(value);
@@ -278,6 +284,7 @@ int Main(int argc, char** argv) {
     else if (flag == "--strength") args.options.chi_square.strength = std::stod(value);
     else if (flag == "--unknown-prob") args.options.chi_square.unknown_prob = std::stod(value);
     else if (flag == "--min-deviation") args.options.chi_square.min_deviation = std::stod(value);
+    else if (flag == "--auto-ratio") args.options.auto_learn.max_ham_per_spam = std::stod(value);
     else if (flag == "--max-clues") args.options.chi_square.max_clues = std::stoul(value);
     else if (flag == "--max-tokens") args.options.tokenizer.max_tokens = std::stoul(value);
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);

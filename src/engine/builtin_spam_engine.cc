@@ -70,6 +70,10 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
     *as_spam = true;
     return true;
   }
+  if (auto_learn.max_ham_per_spam > 0 &&
+      judgement.learned.ham >= auto_learn.max_ham_per_spam * judgement.learned.spam) {
+    return false;
+  }
   if (judgement.spamminess < auto_learn.ham_below && judgement.header_only < auto_learn.part_ham_below &&
       judgement.body_only < auto_learn.part_ham_below) {
     *as_spam = false;
@@ -88,7 +92,7 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
   store->BeginRead();
   const Judgement judgement = Judge(store.get(), features);
   store->Commit();
-  SpamScore score{judgement.spamminess, judgement.spamminess > options_.threshold};
+  SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
   bool as_spam = false;
   if (WouldLearn(judgement, &as_spam)) {
     score.learned = LearnWith(store.get(), features, engine::DigestMessage(header, body), as_spam, true) !=
@@ -110,7 +114,7 @@ SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string
   const Judgement judgement = Judge(store.get(), features);
   store->Commit();
   store.Keep();
-  return SpamScore{judgement.spamminess, judgement.spamminess > options_.threshold};
+  return SpamScore{judgement.spamminess, judgement.spamminess > Threshold()};
 }
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(ModelStore* store,
@@ -156,6 +160,10 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
   LearnMessage(dat_path, header, body, is_spam);
+}
+
+double BuiltinSpamEngine::Threshold() const {
+  return options_.auto_learn.enabled ? options_.auto_learn.threshold : options_.threshold;
 }
 
 SpamCounts BuiltinSpamEngine::GetCounts(const std::string& dat_path) {

@@ -48,6 +48,14 @@ struct AutoLearnOptions {
   double part_ham_below = 0.2;  // ...when the header and the body alone each score below this
   double spam_above = 0.995;    // a verdict this sure of SPAM is learned as SPAM
   int min_learned = 10;         // of each class, before the model trusts itself
+  // HAM is learned only while the model holds fewer than this many HAM per SPAM
+  // message (0: no limit). Most mail is HAM: unbounded, the engine's own HAM
+  // verdicts drown the few SPAM it was taught and every new spam looks unknown.
+  double max_ham_per_spam = 2;
+  // The SPAM verdict's threshold while it learns from itself: its HAM side is
+  // then well known, and a lower threshold finds more spam without more false
+  // positives (measured on the development groups).
+  double threshold = 0.85;
 };
 
 struct EngineOptions {
@@ -108,6 +116,8 @@ class BuiltinSpamEngine : public SpamEngine {
   };
   Judgement Judge(engine::ModelStore* store, const engine::MessageFeatures& features);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
+  // The SPAM verdict's threshold: a different one while the engine learns from itself.
+  double Threshold() const;
   LearnResult LearnWith(engine::ModelStore* store, const engine::MessageFeatures& features,
                         const engine::MessageDigest& digest, bool is_spam, bool automatic);
 

@@ -225,6 +225,46 @@ TEST_F(EngineTest, HamIsLearnedFromItsOwnVerdictOnlyWhenHeaderAndBodyAgree) {
   }
 }
 
+TEST_F(EngineTest, OwnHamVerdictsAreLearnedOnlyWhileHamIsUnderTwicePerSpam) {
+  EngineOptions options;
+  options.auto_learn.enabled = true;
+  options.auto_learn.min_learned = 5;
+  options.auto_learn.ham_below = 0.5;  // the balance alone decides here
+  options.auto_learn.part_ham_below = 0.5;
+  BuiltinSpamEngine learning(options);
+  struct Case {
+    int ham, spam;
+    bool learned;
+  };
+  const Case cases[] = {{8, 8, true}, {15, 8, true}, {16, 8, false}, {20, 8, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.ham) + " HAM, " + std::to_string(c.spam) + " SPAM");
+    const std::string path = DatPath(std::to_string(c.ham) + ".dat");
+    for (int i = 0; i < c.ham; ++i) engine_.Learn(path, mail_.Header(false, i), mail_.Body(false, i), false);
+    for (int i = 0; i < c.spam; ++i) engine_.Learn(path, mail_.Header(true, i), mail_.Body(true, i), true);
+    const SpamScore score = learning.Score(path, mail_.Header(false, 70), mail_.Body(false, 70));
+    ASSERT_FALSE(score.is_spam);
+    EXPECT_EQ(c.learned, score.learned);
+    EXPECT_EQ(c.ham + (c.learned ? 1 : 0), engine_.GetCounts(path).ham);
+  }
+}
+
+TEST_F(EngineTest, TheVerdictsThresholdIsTheAutoLearnersWhileItLearns) {
+  // A message of unknown words scores 0.5 against a model that knows other mail.
+  for (int i = 0; i < 6; ++i) Learn(true, i), Learn(false, i);
+  const std::string header = "Subject: zqxv wobbleflange\n", body = "grintlewhorp snoffbuckle quarvendish";
+  ASSERT_EQ(0.5, engine_.Peek(DatPath(), header, body).spamminess);
+  for (const bool auto_learn : {false, true}) {
+    SCOPED_TRACE(auto_learn ? "learning from itself" : "taught only");
+    EngineOptions options;
+    options.threshold = 0.6;
+    options.auto_learn.enabled = auto_learn;
+    options.auto_learn.threshold = 0.4;
+    options.auto_learn.min_learned = 100;  // nothing learned: the verdict alone is tested
+    EXPECT_EQ(auto_learn, BuiltinSpamEngine(options).Score(DatPath(), header, body).is_spam);
+  }
+}
+
 TEST_F(EngineTest, LearnsFromErrorsWithoutAnyHam) {
   // The filter's regime: only corrections at first, here all of them SPAM.
   for (int i = 0; i < 12; ++i) {
