@@ -83,7 +83,7 @@ HomeConfig LoadHomeConfig(const std::string& home) {
   if (config.engine_name != kBuiltinEngine) {
     throw CommandError(path + ": unknown spam engine '" + config.engine_name + "' (this build has 'builtin')");
   }
-  const std::string auto_learn = ValueOr(values, "engine.autolearn", "on");
+  const std::string auto_learn = ValueOr(values, "engine.autolearn", "off");
   if (auto_learn != "on" && auto_learn != "off") {
     throw CommandError(path + ": [engine] autolearn must be 'on' or 'off', not '" + auto_learn + "'");
   }
@@ -101,7 +101,7 @@ std::string DefaultConfigText() {
          "; \"on\": the engine also learns from its own confident verdicts (HAM only when the\n"
          "; header and the body each look like HAM, and while it holds fewer than two HAM per\n"
          "; SPAM); a user's correction still moves a message\n"
-         "autolearn = on\n";
+         "autolearn = off\n";
 }
 
 }  // namespace varnolt::cli

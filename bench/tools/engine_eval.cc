@@ -43,12 +43,7 @@ struct Args {
   bool bogofilter = true;
   bool list_errors = false;
   size_t pretrain = 200;
-  // As a new varnolt home has it: learning from its own verdicts on.
-  EngineOptions options = [] {
-    EngineOptions defaults;
-    defaults.auto_learn.enabled = true;
-    return defaults;
-  }();
+  EngineOptions options;
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
