@@ -29,6 +29,7 @@ std::string Adopt(char* text) {
 }
 
 std::optional<std::string> Convert(std::string_view bytes, const char* from) {
+  if (bytes.empty()) return std::string();  // an empty part may come without any buffer at all
   gsize written = 0;
   char* out = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", from, nullptr, &written, nullptr);
   if (!out) return std::nullopt;
@@ -48,10 +49,17 @@ std::string ToUtf8(std::string_view bytes, const char* charset) {
   return Convert(bytes, "ISO-8859-1").value_or("");
 }
 
+// An unfolded header value is one line: control characters other than the tab,
+// those an encoded word smuggled in (CR LF) included, become blanks, so that no
+// reader of a header property (the sender's address in a whitelist line) meets
+// a line break.
 std::string DecodeHeaderValue(const std::string& raw) {
   const std::string unfolded = UnfoldValue(raw);
-  const std::string decoded = Adopt(g_mime_utils_header_decode_text(nullptr, unfolded.c_str()));
-  return ToUtf8(decoded, nullptr);
+  std::string decoded = ToUtf8(Adopt(g_mime_utils_header_decode_text(nullptr, unfolded.c_str())), nullptr);
+  for (char& c : decoded) {
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) c = ' ';
+  }
+  return decoded;
 }
 
 struct Bodies {
