@@ -2,6 +2,7 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -139,7 +140,13 @@ PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   }
 
   properties.emplace_back(MapiField("x001A001E"), Variant::Text("IPM.Note"));
-  const Bodies bodies = ParseBodies(content);
+  // The MIME parser knows no lone-CR line ends; it reads a copy with LFs.
+  std::string lf_copy;
+  if (HasCrLineEnds(content)) {
+    lf_copy.assign(content);
+    std::replace(lf_copy.begin(), lf_copy.end(), '\r', '\n');
+  }
+  const Bodies bodies = ParseBodies(lf_copy.empty() ? content : std::string_view(lf_copy));
   if (bodies.plain) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*bodies.plain));
   if (bodies.html) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*bodies.html));
   properties.emplace_back(MapiField("x0E070003"),
