@@ -111,10 +111,12 @@ class MailStore {
 
   // Creates the mailbox root (content class folder, and the
   // urn:schemas:httpmail: deleteditems, inbox, sentitems, drafts URLs of its
-  // folders) with the standard folders. Returns the root's URL. Fails with
-  // kStoreAlreadyExists when the mailbox exists, kStoreInvalidName for an
-  // empty domain or user, or one holding "/", "\", a control character, or
-  // being "." or "..".
+  // folders) with the standard folders. A domain that other mailboxes have
+  // already (letter case ignored) is spelt as they spell it. Returns the
+  // root's URL. Fails with kStoreAlreadyExists when the mailbox exists,
+  // kStoreInvalidName for an empty domain or user, one holding "/", "\", a
+  // control character, or being "." or "..", a user of more than 64 bytes
+  // or a domain of more than 255.
   std::string AddMailbox(const std::string& domain, const std::string& user);
 
   // Every mailbox, ordered by domain then user (letter case ignored).

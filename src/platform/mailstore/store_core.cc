@@ -172,9 +172,15 @@ Node StoreCore::InsertNode(int64_t parent_id, const std::string& url, const std:
   return Node{db_->LastInsertId(), parent_id, url, name, is_folder, outside};
 }
 
-Node StoreCore::CreateMailboxRoot(const std::string& domain, const std::string& user) {
-  CheckName(domain);
+Node StoreCore::CreateMailboxRoot(const std::string& typed_domain, const std::string& user) {
+  CheckName(typed_domain);
   CheckName(user);
+  // The limits of the mail standards; the filter also makes files of these names.
+  if (user.size() > kMaxUserBytes || typed_domain.size() > kMaxDomainBytes) throw StoreError(kStoreInvalidName);
+  // One domain, one spelling: URLs, and the filter's folder of the domain, follow the first mailbox's.
+  Statement same(*db_, "SELECT domain FROM mailboxes WHERE lower(domain) = ? LIMIT 1");
+  same.Bind(1, LowerKey(typed_domain));
+  const std::string domain = same.Step() ? same.Text(0) : typed_domain;
   const std::string url = std::string(kUrlPrefix) + domain + "/MBX/" + user;
   Node root = InsertNode(0, url, user, true, false);
   Statement insert(*db_, "INSERT INTO mailboxes(domain, user, root_id) VALUES(?, ?, ?)");
