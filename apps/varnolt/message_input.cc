@@ -1,6 +1,7 @@
 #include "varnolt/message_input.h"
 
 #include "platform/mailstore/message_properties.h"
+#include "platform/mailstore/raw_headers.h"
 #include "platform/mailstore/store_names.h"
 #include "store/property_names.h"
 
@@ -18,7 +19,8 @@ EngineInput EngineInputOf(const std::string& message) {
   EngineInput input;
   std::string html;
   std::string plain;
-  for (const auto& [name, value] : mailstore::DeriveMessageProperties(message, /*outside=*/true)) {
+  const std::string content = mailstore::DeliveredContent(message);
+  for (const auto& [name, value] : mailstore::DeriveMessageProperties(content, /*outside=*/true)) {
     const std::string key = mailstore::LowerKey(name);
     if (key == header_key) input.header = value.ToText();
     if (key == html_key) html = value.ToText();

@@ -71,9 +71,7 @@ std::string MailStore::Impl::SaveNewMessage(const std::string& folder_url, const
 
 std::string MailStore::Deliver(const std::string& folder_url, const std::string& bytes,
                                const DeliveryOptions& options) {
-  // The envelope line of a piping transfer agent is no part of the message,
-  // and the marker is only ever what the filter wrote: drop any the sender put in.
-  const std::string content = mailstore::RemoveHeaderLines(mailstore::WithoutEnvelopeLine(bytes), "X-Varnolt");
+  const std::string content = mailstore::DeliveredContent(bytes);
   if (content.empty()) throw StoreError(kStoreEmptyMessage);
   const bool outside = !options.internal;
   // Parsing happens before the write lock is taken.

@@ -95,4 +95,8 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
   return out;
 }
 
+std::string DeliveredContent(std::string_view message) {
+  return RemoveHeaderLines(WithoutEnvelopeLine(message), "X-Varnolt");
+}
+
 }  // namespace varnolt::mailstore

@@ -34,6 +34,11 @@ std::vector<RawHeader> ParseHeaderBlock(std::string_view block);
 // Joins continuation lines and drops blanks around the value.
 std::string UnfoldValue(std::string_view value);
 
+// What delivery keeps of a message as received: no leading envelope line, and
+// none of the sender's own "X-Varnolt" header lines (the marker is only ever
+// what the filter wrote); every other byte as it came.
+std::string DeliveredContent(std::string_view message);
+
 // The message without the header lines (and their continuations) of that
 // name (letter case ignored) in its header block; the rest byte for byte.
 std::string RemoveHeaderLines(std::string_view message, std::string_view name);
