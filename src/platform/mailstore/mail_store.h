@@ -171,7 +171,8 @@ class MailStore {
   // chosen as for delivery) and content, stored as given (a client's own
   // X-Varnolt lines stay: they model a copy of a judged message) and saved as
   // mail submitted inside the organisation; raises the event with
-  // kEventFlagsClientCreate. Returns the item's URL after the event.
+  // kEventFlagsClientCreate. Returns the item's URL after the event. Fails
+  // with kStoreRootHoldsNoItems for a mailbox root.
   std::string CreateItem(const std::string& folder_url, const std::string& name, const std::string& bytes);
 
   // Raises a save event with exactly these flags on an existing item or
