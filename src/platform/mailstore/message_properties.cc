@@ -124,6 +124,23 @@ Bodies ParseBodies(std::string_view content) {
 
 }  // namespace
 
+MessageTexts DeriveMessageTexts(std::string_view content) {
+  InitGMime();
+  MessageTexts texts;
+  texts.header_block = std::string(content.substr(0, HeaderBlockLength(content)));
+  // The MIME parser knows no lone-CR line ends; it reads a copy with LFs.
+  std::string lf_copy;
+  if (HasCrLineEnds(content)) {
+    lf_copy.assign(content);
+    std::replace(lf_copy.begin(), lf_copy.end(), '\r', '\n');
+  }
+  Bodies bodies = ParseBodies(lf_copy.empty() ? content : std::string_view(lf_copy));
+  texts.plain_body = std::move(bodies.plain);
+  texts.html_body = std::move(bodies.html);
+  texts.has_attachment = bodies.has_attachment;
+  return texts;
+}
+
 PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   InitGMime();
   PropertyList properties;
@@ -140,19 +157,13 @@ PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   }
 
   properties.emplace_back(MapiField("x001A001E"), Variant::Text("IPM.Note"));
-  // The MIME parser knows no lone-CR line ends; it reads a copy with LFs.
-  std::string lf_copy;
-  if (HasCrLineEnds(content)) {
-    lf_copy.assign(content);
-    std::replace(lf_copy.begin(), lf_copy.end(), '\r', '\n');
-  }
-  const Bodies bodies = ParseBodies(lf_copy.empty() ? content : std::string_view(lf_copy));
-  if (bodies.plain) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*bodies.plain));
-  if (bodies.html) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*bodies.html));
+  const MessageTexts texts = DeriveMessageTexts(content);
+  if (texts.plain_body) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*texts.plain_body));
+  if (texts.html_body) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*texts.html_body));
   properties.emplace_back(MapiField("x0E070003"),
-                          Variant::Int32(bodies.has_attachment ? kMessageFlagHasAttachment : 0));
+                          Variant::Int32(texts.has_attachment ? kMessageFlagHasAttachment : 0));
   properties.emplace_back(MapiField("x0C1E001E"), Variant::Text(outside ? "SMTP" : "EX"));
-  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(std::string(block)));
+  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(texts.header_block));
   return properties;
 }
 
