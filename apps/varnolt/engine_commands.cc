@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -69,9 +70,10 @@ void EnsureDomainDirectory(const std::string& data_folder, const std::string& do
   const std::string folder = ToFileSystemPath(data_folder);
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw CommandError("the data folder " + folder + " does not exist");
-  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(data_folder + domain);
+  const std::string domain_dir = DomainDirectory(data_folder, domain);
+  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(domain_dir);
   if (!made.created && !made.already_exists) {
-    throw CommandError("cannot create " + ToFileSystemPath(data_folder + domain) + ": " +
+    throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " +
                        std::strerror(made.error_code));
   }
 }
@@ -82,7 +84,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   const std::vector<std::string> files = CollectFiles(options.paths);
   const std::string data_folder = RequireDataFolder(session);
   EnsureDomainDirectory(data_folder, mailbox.domain);
-  const std::string dat_path = UserDatPath(data_folder, mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 
   BuiltinSpamEngine& engine = session.Engine();
   const bool progress = isatty(STDERR_FILENO) == 1;
@@ -115,7 +117,7 @@ void RunCheck(Session& session, const CheckOptions& options) {
   if (std::count(options.files.begin(), options.files.end(), "-") > 1) {
     throw UsageError("'-' (standard input) can be given only once");
   }
-  const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
   for (const std::string& file : options.files) {
@@ -144,9 +146,9 @@ int64_t WhitelistSize(const std::string& path) {
 
 void RunStats(Session& session, const std::string& text) {
   const MailboxAddress mailbox = ParseMailboxAddress(text);
-  const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
-  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << WhitelistSize(dat_path + ".wlt")
+  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << WhitelistSize(WhiteListPath(dat_path))
             << '\n';
 }
 

@@ -64,7 +64,7 @@ void RunInit(Session& session, const InitOptions& options) {
   RegisterFilter(session.GetPlatform(), library);
 
   // An administrator's own manual is worth more than ours: only a missing one is written.
-  const fs::path manual = fs::path(data_folder) / kUserManualFile;
+  const fs::path manual = fs::path(data_folder) / kUserManualSourceFile;
   if (!fs::exists(manual)) ReplaceFile(manual.string(), DefaultUserManual());
 
   std::cout << "created varnolt home " << home << " (data folder " << data_folder << ")\n";

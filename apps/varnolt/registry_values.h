@@ -6,16 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/names/data_layout.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/value_text.h"
 
 namespace varnolt::cli {
-
-// The filter's settings, under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kSettingsKey = "Software\\Varnolt";
-// Where the host keeps the component's constructor string, under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kHostKey = "Software\\VarnoltHost\\VarnoltFilter";
-inline constexpr const char* kConstructorStringValue = "ConstructorString";
 
 // The value, or nullopt when the key or the value does not exist. Throws
 // CommandError when the hive cannot be read.

@@ -63,19 +63,10 @@ std::string Session::ConstructorString() {
   return value ? DisplayText(*value) : "";
 }
 
-std::string Session::DataFolder() { return DataFolderOf(ConstructorString()); }
-
-std::string DataFolderOf(const std::string& constructor_string) {
-  if (constructor_string.empty()) return "";
-  std::string folder = constructor_string.substr(0, constructor_string.find(';'));
-  const size_t first = folder.find_first_not_of(' ');
-  folder = first == std::string::npos ? "" : folder.substr(first, folder.find_last_not_of(' ') - first + 1);
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return folder;
-}
-
-std::string UserDatPath(const std::string& data_folder, const std::string& domain, const std::string& user) {
-  return data_folder + domain + "\\" + user + ".dat";
+std::string Session::DataFolder() {
+  const std::string constructor_string = ConstructorString();
+  // The filter logs the empty string as a failed construction; here it names no folder.
+  return constructor_string.empty() ? "" : DataFolderFromConstructorString(constructor_string);
 }
 
 }  // namespace varnolt::cli

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
@@ -13,8 +14,6 @@
 
 namespace varnolt::cli {
 namespace {
-
-constexpr const char* kLogFileName = "Varnolt.log";
 
 std::string PlainValue(const Variant& value) {
   switch (value.kind()) {
@@ -58,7 +57,7 @@ void RunCat(Session& session, const std::string& url) {
 // The log lives in the data folder the constructor string names; before the
 // filter wrote anything there is no file, and nothing to show.
 void RunLog(Session& session) {
-  const std::string path = ToFileSystemPath(session.DataFolder() + kLogFileName);
+  const std::string path = ToFileSystemPath(LogFilePath(session.DataFolder()));
   std::error_code ignored;
   if (!std::filesystem::exists(path, ignored)) return;
   WriteStandardOutput(ReadFileBytes(path));

@@ -31,21 +31,13 @@ std::string Piece(const std::string& text, char separator, size_t index) {
 
 }  // namespace
 
-std::string SourceText(Record& record) {
-  try {
-    return record.Source();
-  } catch (const ComError&) {
-    return "";
-  }
-}
-
-std::string GetSenderAddress(IExchangeFilter& filter, Record& record) {
+std::string GetSenderAddress(Reporter& reporter, Record& record) {
   try {
     const std::string from = record.GetFields().Item(kFromField)->Value().ToText();
     if (from.empty()) return "";
     return Piece(Piece(from, '<', 1), '>', 0);
   } catch (const ComError& e) {
-    filter.Log_Err("GetSenderAddress failed: " + e.description(), e.number(), SourceText(record));
+    reporter.LogError("GetSenderAddress failed: " + e.description(), e.number(), SourceForReport(record));
     return "";
   }
 }

@@ -5,20 +5,16 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
 #include "store/record.h"
 
 namespace varnolt {
-
-// The record's URL for an error report; empty text when even that fails, so a
-// report never turns into a second failure.
-std::string SourceText(Record& record);
 
 // The address inside the first "<...>" of the From header. Empty text without a
 // report when the header is empty (or the brackets are); empty text with one
 // "GetSenderAddress failed: " report when the header is missing or has no
 // usable "<".
-std::string GetSenderAddress(IExchangeFilter& filter, Record& record);
+std::string GetSenderAddress(Reporter& reporter, Record& record);
 
 // The sender's address type (x0C1E001E), e.g. "EX" or "SMTP"; silent.
 std::string GetSenderAddrType(Record& record);

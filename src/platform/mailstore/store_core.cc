@@ -1,9 +1,12 @@
 #include "platform/mailstore/store_core.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <random>
 
 #include "platform/com/guid.h"
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
 #include "store/property_names.h"
@@ -11,8 +14,17 @@
 namespace varnolt::mailstore {
 namespace {
 
-constexpr int64_t kApplicationId = 0x564E4C54;  // "VNLT": marks the file as a mailbox store
+// Long enough for another process to finish classifying inside its event.
+constexpr int kBusyTimeoutMs = 60000;
+
+// The file header's application id: "VNMB" marks a mailbox store. Stores of
+// the first releases carry "VNLT", which the spam engine's model files carried
+// too; such a store is re-marked when it is opened.
+constexpr int64_t kApplicationId = 0x564E4D42;
+constexpr int64_t kSharedApplicationId = 0x564E4C54;
 constexpr int64_t kSchemaVersion = 1;
+// The tables of schema version 1, all of which a store re-marked in place must have.
+constexpr const char* kStoreTables[] = {"store_info", "nodes", "mailboxes", "contents", "properties"};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE store_info(key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -87,42 +99,81 @@ std::string ParentUrlOf(const std::string& url) {
   return slash == std::string::npos ? "" : url.substr(0, slash);
 }
 
+namespace {
+
+// SQLite's failures as the store's numbers.
+[[noreturn]] void ThrowStoreFailure(int code, const std::string& message) {
+  if ((code & 0xFF) == SQLITE_BUSY) throw StoreError(kStoreBusy);
+  if ((code & 0xFF) == SQLITE_NOTADB) throw StoreError(kStoreNotAStore);
+  throw StoreDatabaseError(message);
+}
+
+}  // namespace
+
 std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_if_missing) {
-  std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, create_if_missing)));
+  struct stat st {};
+  if (path != ":memory:" && !create_if_missing && ::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
+  sqlite::OpenOptions options;
+  options.create_if_missing = create_if_missing;
+  options.busy_timeout_ms = kBusyTimeoutMs;
+  std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, options, ThrowStoreFailure)));
   core->PrepareSchema();
   return core;
 }
 
+StoreCore::FileKind StoreCore::ClassifyFile() {
+  const int64_t application_id = db_->QueryInt("PRAGMA application_id");
+  const int64_t schema_version = db_->QueryInt("PRAGMA user_version");
+  if (application_id == 0 && schema_version == 0) {
+    return db_->QueryInt("SELECT count(*) FROM sqlite_master") == 0 ? FileKind::kEmpty : FileKind::kOther;
+  }
+  if (schema_version != kSchemaVersion) return FileKind::kOther;
+  if (application_id == kApplicationId) return FileKind::kStore;
+  if (application_id == kSharedApplicationId && HasStoreTables()) return FileKind::kEarlierStore;
+  return FileKind::kOther;
+}
+
 void StoreCore::PrepareSchema() {
   db_->Exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL");
+  // A file of another kind is refused before anything is written to it, the journal mode included.
+  if (ClassifyFile() == FileKind::kOther) throw StoreError(kStoreNotAStore);
   {
     Statement wal(*db_, "PRAGMA journal_mode = WAL");
     wal.Run();
   }
   WriteTransaction transaction(*db_);
-  Statement app(*db_, "PRAGMA application_id");
-  app.Step();
-  const int64_t application_id = app.Int(0);
-  Statement version(*db_, "PRAGMA user_version");
-  version.Step();
-  const int64_t schema_version = version.Int(0);
-  if (application_id == 0 && schema_version == 0) {
-    Statement tables(*db_, "SELECT count(*) FROM sqlite_master");
-    tables.Step();
-    if (tables.Int(0) != 0) throw StoreError(kStoreNotAStore);
-    db_->Exec(kSchema);
-    db_->Exec(("PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
-               std::to_string(kSchemaVersion))
-                  .c_str());
-    Statement insert(*db_, "INSERT INTO store_info(key, value) VALUES('guid', ?)");
-    insert.Bind(1, NewGuidText()).Run();
-  } else if (application_id != kApplicationId || schema_version != kSchemaVersion) {
-    throw StoreError(kStoreNotAStore);
+  // Again inside the transaction: another process may have created the store meanwhile.
+  switch (ClassifyFile()) {
+    case FileKind::kEmpty: {
+      db_->Exec(kSchema);
+      db_->Exec("PRAGMA application_id = " + std::to_string(kApplicationId) +
+                "; PRAGMA user_version = " + std::to_string(kSchemaVersion));
+      Statement insert(*db_, "INSERT INTO store_info(key, value) VALUES('guid', ?)");
+      insert.Bind(1, NewGuidText()).Run();
+      break;
+    }
+    case FileKind::kEarlierStore:
+      // Committed with the rest of this transaction, or not at all.
+      db_->Exec("PRAGMA application_id = " + std::to_string(kApplicationId));
+      break;
+    case FileKind::kStore:
+      break;
+    case FileKind::kOther:
+      throw StoreError(kStoreNotAStore);
   }
   Statement guid(*db_, "SELECT value FROM store_info WHERE key = 'guid'");
   if (!guid.Step()) throw StoreError(kStoreNotAStore);
   guid_ = guid.Text(0);
   transaction.Commit();
+}
+
+bool StoreCore::HasStoreTables() {
+  for (const char* table : kStoreTables) {
+    Statement found(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+    found.Bind(1, std::string_view(table));
+    if (!found.Step() || found.Int(0) != 1) return false;
+  }
+  return true;
 }
 
 std::optional<Node> StoreCore::Find(const std::string& url) {
@@ -166,7 +217,7 @@ Node StoreCore::InsertNode(int64_t parent_id, const std::string& url, const std:
 Node StoreCore::CreateMailboxRoot(const std::string& domain, const std::string& user) {
   CheckName(domain);
   CheckName(user);
-  const std::string url = std::string(kUrlPrefix) + domain + "/MBX/" + user;
+  const std::string url = MailboxUrl(domain, user);
   Node root = InsertNode(0, url, user, true, false);
   Statement insert(*db_, "INSERT INTO mailboxes(domain, user, root_id) VALUES(?, ?, ?)");
   insert.Bind(1, domain).Bind(2, user).Bind(3, root.id).Run();

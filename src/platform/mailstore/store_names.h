@@ -7,8 +7,6 @@
 
 namespace varnolt::mailstore {
 
-inline constexpr const char* kUrlPrefix = "file://./backofficestorage/";
-
 // The lookup key of a URL or property name: ASCII letters lower-cased.
 std::string LowerKey(std::string_view text);
 
