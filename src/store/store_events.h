@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/com/guid.h"
 #include "platform/com/unknown.h"
@@ -39,6 +40,30 @@ class IExStoreDispEventInfo : public IUnknown {
   virtual std::shared_ptr<Record> EventRecord() = 0;
   // The connection of the event; changes made through it raise no further events.
   virtual std::shared_ptr<Connection> EventConnection() = 0;
+};
+
+// The event information of one save event, for any store to hand to its sink.
+class EventInfo final : public RefCounted<IExStoreDispEventInfo> {
+ public:
+  EventInfo(std::shared_ptr<Connection> connection, std::shared_ptr<Record> record)
+      : connection_(std::move(connection)), record_(std::move(record)) {}
+
+  // Answers IID_IUnknown and IID_IExStoreDispEventInfo.
+  HRESULT QueryInterface(const IID& iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IExStoreDispEventInfo) return E_NOINTERFACE;
+    *out = static_cast<IExStoreDispEventInfo*>(this);
+    AddRef();
+    return S_OK;
+  }
+  std::shared_ptr<Record> EventRecord() override { return record_; }
+  std::shared_ptr<Connection> EventConnection() override { return connection_; }
+
+ private:
+  ~EventInfo() override = default;
+  std::shared_ptr<Connection> connection_;
+  std::shared_ptr<Record> record_;
 };
 
 }  // namespace varnolt
