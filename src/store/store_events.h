@@ -13,6 +13,11 @@
 
 namespace varnolt {
 
+// Save-event flags a store raises: a delivery, a user's move, a client creating an item.
+constexpr int32_t kEventFlagsDelivery = 0x01000008;
+constexpr int32_t kEventFlagsUserMove = 0x01000100;
+constexpr int32_t kEventFlagsClientCreate = 0x01000041;
+
 inline const IID IID_IExStoreSyncEvents = Guid::FromLiteral("{9DA0E10E-86CE-11D1-8699-00C04FB98036}");
 inline const IID IID_IExStoreSystemEvents = Guid::FromLiteral("{9DA0E111-86CE-11D1-8699-00C04FB98036}");
 inline const IID IID_IExStoreDispEventInfo = Guid::FromLiteral("{9DA0E110-86CE-11D1-8699-00C04FB98036}");

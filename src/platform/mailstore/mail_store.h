@@ -27,11 +27,6 @@
 
 namespace varnolt {
 
-// Save-event flags the store raises.
-constexpr int32_t kEventFlagsDelivery = 0x01000008;
-constexpr int32_t kEventFlagsUserMove = 0x01000100;
-constexpr int32_t kEventFlagsClientCreate = 0x01000041;
-
 // Names of the folders every new mailbox gets, in creation order.
 inline constexpr const char* kStandardFolders[] = {"Inbox", "Sent Items", "Deleted Items", "Drafts", "Junk E-Mail"};
 
