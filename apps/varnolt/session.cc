@@ -63,9 +63,10 @@ std::string Session::ConstructorString() {
   return value ? DisplayText(*value) : "";
 }
 
-std::string Session::DataFolder() {
-  const std::string constructor_string = ConstructorString();
-  // The filter logs the empty string as a failed construction; here it names no folder.
+std::string Session::DataFolder() { return DataFolderOf(ConstructorString()); }
+
+std::string DataFolderOf(const std::string& constructor_string) {
+  // The filter logs the empty string as a failed construction; a host finds no folder in it.
   return constructor_string.empty() ? "" : DataFolderFromConstructorString(constructor_string);
 }
 

@@ -53,4 +53,8 @@ class Session {
   std::unique_ptr<MailStore> store_;
 };
 
+// The filter's data folder for a constructor string (DataFolderFromConstructorString),
+// or "" for an empty string.
+std::string DataFolderOf(const std::string& constructor_string);
+
 }  // namespace varnolt::cli
