@@ -53,6 +53,9 @@ class Session {
   std::unique_ptr<MailStore> store_;
 };
 
+// The engine's options as the home's [engine] section sets them.
+EngineOptions EngineOptionsOf(const HomeConfig& config);
+
 // The filter's data folder for a constructor string (DataFolderFromConstructorString),
 // or "" for an empty string.
 std::string DataFolderOf(const std::string& constructor_string);

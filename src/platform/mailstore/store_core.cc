@@ -7,6 +7,7 @@
 
 #include "platform/com/guid.h"
 #include "platform/names/data_layout.h"
+#include "platform/names/file_ids.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
 #include "store/property_names.h"
@@ -17,11 +18,11 @@ namespace {
 // Long enough for another process to finish classifying inside its event.
 constexpr int kBusyTimeoutMs = 60000;
 
-// The file header's application id: "VNMB" marks a mailbox store. Stores of
-// the first releases carry "VNLT", which the spam engine's model files carried
-// too; such a store is re-marked when it is opened.
-constexpr int64_t kApplicationId = 0x564E4D42;
-constexpr int64_t kSharedApplicationId = 0x564E4C54;
+// The file header's application id marks a mailbox store. Stores of the first
+// releases carry the id the spam engine's models carried too; such a store is
+// re-marked when it is opened.
+constexpr int64_t kApplicationId = kMailStoreApplicationId;
+constexpr int64_t kSharedApplicationId = kEarlierSharedApplicationId;
 constexpr int64_t kSchemaVersion = 1;
 // The tables of schema version 1, all of which a store re-marked in place must have.
 constexpr const char* kStoreTables[] = {"store_info", "nodes", "mailboxes", "contents", "properties"};

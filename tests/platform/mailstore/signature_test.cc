@@ -10,7 +10,6 @@
 
 #include <sqlite3.h>
 
-#include "engine/builtin_spam_engine.h"
 #include "platform/com/com_error.h"
 #include "platform/mailstore/mail_store.h"
 #include "platform/mailstore/store_errors.h"
@@ -23,6 +22,7 @@ namespace fs = std::filesystem;
 
 constexpr int64_t kStoreId = 0x564E4D42;   // "VNMB"
 constexpr int64_t kSharedId = 0x564E4C54;  // "VNLT", the model file's too in earlier releases
+// (the engine's refusal of a store file: tests/engine/model_file_test.cc)
 
 class StoreSignatureTest : public ::testing::Test {
  protected:
@@ -102,20 +102,6 @@ TEST_F(StoreSignatureTest, AModelFileWithTheOldIdIsNoStore) {
   EXPECT_EQ(kStoreNotAStore, OpenError(path_));
   EXPECT_EQ(before, Bytes(path_));
   EXPECT_EQ(kSharedId, Pragma(path_, "application_id"));
-}
-
-// The other way round: the engine given a store file refuses it clearly and leaves it alone.
-TEST_F(StoreSignatureTest, TheEngineCallsAStoreNoSpamDatabase) {
-  MailStore::Open(path_)->AddMailbox("example.com", "alice");
-  const std::string before = Bytes(path_);
-  BuiltinSpamEngine engine;
-  try {
-    engine.Classify(path_, "Subject: hi\r\n", "hello");
-    ADD_FAILURE() << "a store file was taken for a spam database";
-  } catch (const ComError& e) {
-    EXPECT_NE(std::string::npos, e.description().find("not a VarnoltFilter spam database")) << e.description();
-  }
-  EXPECT_EQ(before, Bytes(path_));
 }
 
 }  // namespace
