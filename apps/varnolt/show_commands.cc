@@ -9,6 +9,7 @@
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
 #include "varnolt/json_output.h"
+#include "varnolt/registry_values.h"
 #include "varnolt/store_lookup.h"
 #include "varnolt/text_table.h"
 
@@ -55,9 +56,16 @@ void RunCat(Session& session, const std::string& url) {
 }
 
 // The log lives in the data folder the constructor string names; before the
-// filter wrote anything there is no file, and nothing to show.
+// filter wrote anything there is no file, and nothing to show. Without a
+// registry or a constructor string there is no data folder to look in.
 void RunLog(Session& session) {
-  const std::string path = ToFileSystemPath(LogFilePath(session.DataFolder()));
+  RequireHiveFile(session.Config().registry_path);
+  const std::string data_folder = session.DataFolder();
+  if (data_folder.empty()) {
+    throw CommandError("the constructor string is empty, so the filter has no data folder and writes no log (" +
+                       std::string(kRepairAdvice) + ")");
+  }
+  const std::string path = ToFileSystemPath(LogFilePath(data_folder));
   std::error_code ignored;
   if (!std::filesystem::exists(path, ignored)) return;
   WriteStandardOutput(ReadFileBytes(path));

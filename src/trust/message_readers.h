@@ -10,10 +10,13 @@
 
 namespace varnolt {
 
+// True when the text holds a control character (below 0x20, or 0x7F).
+bool HasControlCharacter(const std::string& text);
+
 // The address inside the first "<...>" of the From header. Empty text without a
 // report when the header is empty (or the brackets are); empty text with one
-// "GetSenderAddress failed: " report when the header is missing or has no
-// usable "<".
+// "GetSenderAddress failed: " report when the header is missing, has no
+// usable "<", or the text found holds a control character (error 5).
 std::string GetSenderAddress(Reporter& reporter, Record& record);
 
 // The sender's address type (x0C1E001E), e.g. "EX" or "SMTP"; silent.

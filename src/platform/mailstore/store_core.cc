@@ -1,6 +1,8 @@
 #include "platform/mailstore/store_core.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -17,6 +19,7 @@ namespace {
 
 // Long enough for another process to finish classifying inside its event.
 constexpr int kBusyTimeoutMs = 60000;
+constexpr mode_t kNewFileMode = 0660;
 
 // The file header's application id marks a mailbox store. Stores of the first
 // releases carry the id the spam engine's models carried too; such a store is
@@ -106,6 +109,7 @@ namespace {
 [[noreturn]] void ThrowStoreFailure(int code, const std::string& message) {
   if ((code & 0xFF) == SQLITE_BUSY) throw StoreError(kStoreBusy);
   if ((code & 0xFF) == SQLITE_NOTADB) throw StoreError(kStoreNotAStore);
+  if ((code & 0xFF) == SQLITE_FULL) throw StoreError(kStoreFull);
   throw StoreDatabaseError(message);
 }
 
@@ -113,7 +117,14 @@ namespace {
 
 std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_if_missing) {
   struct stat st {};
-  if (path != ":memory:" && !create_if_missing && ::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
+  const bool memory = path == ":memory:";
+  if (!memory && !create_if_missing && ::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
+  if (!memory && create_if_missing) {
+    // Mail is private: the file is made here, as SQLite would make it world-readable;
+    // its journal files take its mode. An existing file keeps the mode it has.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) ::close(fd);
+  }
   sqlite::OpenOptions options;
   options.create_if_missing = create_if_missing;
   options.busy_timeout_ms = kBusyTimeoutMs;
@@ -215,9 +226,15 @@ Node StoreCore::InsertNode(int64_t parent_id, const std::string& url, const std:
   return Node{db_->LastInsertId(), parent_id, url, name, is_folder, outside};
 }
 
-Node StoreCore::CreateMailboxRoot(const std::string& domain, const std::string& user) {
-  CheckName(domain);
+Node StoreCore::CreateMailboxRoot(const std::string& typed_domain, const std::string& user) {
+  CheckName(typed_domain);
   CheckName(user);
+  // The limits of the mail standards; the filter also makes files of these names.
+  if (user.size() > kMaxUserBytes || typed_domain.size() > kMaxDomainBytes) throw StoreError(kStoreInvalidName);
+  // One domain, one spelling: URLs, and the filter's folder of the domain, follow the first mailbox's.
+  Statement same(*db_, "SELECT domain FROM mailboxes WHERE lower(domain) = ? LIMIT 1");
+  same.Bind(1, LowerKey(typed_domain));
+  const std::string domain = same.Step() ? same.Text(0) : typed_domain;
   const std::string url = MailboxUrl(domain, user);
   Node root = InsertNode(0, url, user, true, false);
   Statement insert(*db_, "INSERT INTO mailboxes(domain, user, root_id) VALUES(?, ?, ?)");
@@ -253,6 +270,8 @@ Node StoreCore::CreateFolder(const std::string& url) {
 
 Node StoreCore::CreateItem(const Node& folder, const std::string& name, bool outside) {
   CheckName(name);
+  // No client lists a mailbox root's items: one put there would be lost to sight.
+  if (folder.parent_id == 0) throw StoreError(kStoreRootHoldsNoItems);
   return InsertNode(folder.id, folder.url + "/" + name, name, false, outside);
 }
 
@@ -282,6 +301,7 @@ Node StoreCore::MoveItem(const Node& item, const std::string& destination_url) {
   if (item.is_folder) throw StoreError(kStoreNotAnItem);
   std::string name;
   const Node parent = ParentFolderOf(destination_url, &name);
+  if (parent.parent_id == 0) throw StoreError(kStoreRootHoldsNoItems);
   const std::string url = parent.url + "/" + name;
   if (Find(url)) throw StoreError(kStoreAlreadyExists);
   Statement update(*db_, "UPDATE nodes SET parent_id = ?, url = ?, url_key = ?, name = ? WHERE id = ?");
