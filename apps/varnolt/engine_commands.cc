@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -58,7 +59,7 @@ MailboxAddress KnownMailbox(Session& session, const std::string& text) {
   const std::string data_folder = session.DataFolder();
   std::error_code ignored;
   if (!data_folder.empty() &&
-      fs::is_regular_file(ToFileSystemPath(UserDatPath(data_folder, given.domain, given.user)), ignored)) {
+      fs::is_regular_file(ToFileSystemPath(UserDatabasePath(data_folder, given.domain, given.user)), ignored)) {
     return given;
   }
   throw CommandError("no mailbox " + given.Text() + " (create it with 'varnolt mailbox add')");
@@ -70,9 +71,10 @@ void EnsureDomainDirectory(const std::string& data_folder, const std::string& do
   const std::string folder = ToFileSystemPath(data_folder);
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw CommandError("the data folder " + folder + " does not exist");
-  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(data_folder + domain);
+  const std::string domain_dir = DomainDirectory(data_folder, domain);
+  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(domain_dir);
   if (!made.created && !made.already_exists) {
-    throw CommandError("cannot create " + ToFileSystemPath(data_folder + domain) + ": " +
+    throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " +
                        std::strerror(made.error_code));
   }
 }
@@ -95,7 +97,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   MailSource spam(options.spam, options.recursive, skip);
   MailSource ham(options.ham, options.recursive, skip);
   EnsureDomainDirectory(data_folder, mailbox.domain);
-  const std::string dat_path = UserDatPath(data_folder, mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 
   BuiltinSpamEngine& engine = session.Engine();
   size_t learned[2] = {0, 0};
@@ -135,7 +137,7 @@ void RunCheck(Session& session, const CheckOptions& options) {
     throw UsageError("'-' (standard input) can be given only once");
   }
   const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
-  const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
   for (const std::string& file : options.files) {
@@ -164,10 +166,10 @@ int64_t WhitelistSize(const std::string& path) {
 
 void RunStats(Session& session, const std::string& text) {
   const MailboxAddress mailbox = KnownMailbox(session, text);
-  const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
-  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << WhitelistSize(dat_path + ".wlt")
-            << '\n';
+  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist "
+            << WhitelistSize(WhiteListPath(dat_path)) << '\n';
 }
 
 }  // namespace

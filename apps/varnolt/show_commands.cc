@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
@@ -14,8 +15,6 @@
 
 namespace varnolt::cli {
 namespace {
-
-constexpr const char* kLogFileName = "Varnolt.log";
 
 std::string PlainValue(const Variant& value) {
   switch (value.kind()) {
@@ -66,7 +65,7 @@ void RunLog(Session& session) {
     throw CommandError("the constructor string is empty, so the filter has no data folder and writes no log (" +
                        std::string(kRepairAdvice) + ")");
   }
-  const std::string path = ToFileSystemPath(data_folder + kLogFileName);
+  const std::string path = ToFileSystemPath(LogFilePath(data_folder));
   std::error_code ignored;
   if (!std::filesystem::exists(path, ignored)) return;
   WriteStandardOutput(ReadFileBytes(path));
