@@ -32,7 +32,7 @@
 
 namespace varnolt {
 
-constexpr double kSpamThreshold = 0.9;
+constexpr double kSpamThreshold = 0.95;
 
 // Spamminess in [kUnsureLow, kUnsureHigh) is an uncertain answer, whichever
 // side of the threshold it falls: the model has not seen enough mail like it.

@@ -156,9 +156,10 @@ void AddField(const Field& field, const WordLimits& limits, TokenSink& sink) {
   } else if (name == "x-priority" || name == "x-msmail-priority" || name == "importance" || name == "precedence" ||
              name == "list-id" || name == "organization" || name == "mime-version") {
     AddWords(value.substr(0, 200), name + ":", limits, sink);
-  } else {
-    AddWords(value.substr(0, 200), "head:", limits, sink);
   }
+  // Other fields (X- tags of list servers and bulk senders, IDs, dates) count only
+  // by their name: their words were mostly one-off noise that made legitimate
+  // newsletters look like the spam that carries the same tags.
 }
 
 }  // namespace

@@ -232,6 +232,12 @@ bool ModelStore::IsInitialized() {
       throw EngineError(kErrorNewerFormat, path_,
                         "was written by a newer engine (format " + std::to_string(version) + ")");
     }
+    if (version >= 1 && version < kModelFormatVersion) {
+      // Its counts belong to other tokens: mixing them with ours would skew every score.
+      throw EngineError(kErrorEarlierFormat, path_,
+                        "was written by an earlier version of the spam engine, which read mail into other "
+                        "tokens; move it away and teach the user again with 'varnolt train'");
+    }
     if (version < kModelFormatVersion) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (format version)");
     return true;
   }

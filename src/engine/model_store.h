@@ -35,7 +35,7 @@ namespace varnolt::engine {
 
 // "VNSP" in the file header: a spam model of this engine.
 constexpr int32_t kModelApplicationId = 0x564E5350;
-constexpr int32_t kModelFormatVersion = 1;
+constexpr int32_t kModelFormatVersion = 2;
 // "VNLT": the mail store's files, and the earlier engine's order-dependent models.
 constexpr int32_t kEarlierApplicationId = 0x564E4C54;
 

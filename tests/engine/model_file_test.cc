@@ -1,6 +1,6 @@
 // What a model file is on disk: its own application id and format, owner
 // and group access only, and the files it must refuse (the earlier engine's,
-// a mail store named as a model) without changing them.
+// an older format of its own, a mail store named as a model) without changing them.
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
@@ -82,6 +83,17 @@ TEST_F(ModelFileTest, FilesThatAreNoModelOfThisEngineAreRefusedAndKept) {
                     "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
                     "CREATE TABLE weights(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
                     "INSERT INTO meta VALUES('ham', 3), ('spam', 4);");
+       },
+       engine::kErrorEarlierFormat, "move it away and teach the user again with 'varnolt train'"},
+      {"this engine's model from before its tokens changed",
+       [&] {
+         {
+           // Its own cache, closed before the file is changed behind its back.
+           EngineOptions options;
+           options.cache = std::make_shared<engine::ModelCache>();
+           BuiltinSpamEngine(options).Learn(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), true);
+         }
+         RunSql(FilePath(), "PRAGMA user_version = " + std::to_string(engine::kModelFormatVersion - 1));
        },
        engine::kErrorEarlierFormat, "move it away and teach the user again with 'varnolt train'"},
       {"a mail store", [&] { MailStore::Open(FilePath().string())->AddMailbox("example.com", "alice"); },
