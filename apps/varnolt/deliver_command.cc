@@ -8,6 +8,7 @@
 
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
+#include "varnolt/deliver_report.h"
 #include "varnolt/file_io.h"
 #include "varnolt/store_lookup.h"
 
@@ -22,6 +23,8 @@ struct DeliverOptions {
   bool internal = false;
   std::string name;
   std::vector<std::string> files;
+  bool verbose = false;
+  bool json = false;
 };
 
 // Refuses the whole batch before anything is stored when an input is missing,
@@ -52,6 +55,11 @@ void RunDeliver(Session& session, DeliverOptions options) {
   CheckInputs(options.files);
 
   MailStore& store = session.StoreWithFilter();
+  // Scripts read the URL lines; people at a terminal want the verdicts.
+  const DeliverOutput output = options.json                                    ? DeliverOutput::kJson
+                               : options.verbose || isatty(STDOUT_FILENO) == 1 ? DeliverOutput::kVerdicts
+                                                                               : DeliverOutput::kUrls;
+  DeliveryReport report(session, folder, options.internal, output);
   DeliveryOptions delivery;
   delivery.internal = options.internal;
   delivery.item_name = options.name;
@@ -62,9 +70,9 @@ void RunDeliver(Session& session, DeliverOptions options) {
       throw CommandError((from_stdin ? std::string("standard input") : file) +
                          " is an empty message; it was not delivered");
     }
-    // An empty line when the filter removed the item keeps one line per message.
-    std::cout << store.Deliver(folder, bytes, delivery) << '\n';
+    report.Deliver(from_stdin ? "-" : file, bytes, [&] { return store.Deliver(folder, bytes, delivery); });
   }
+  report.Finish();
 }
 
 }  // namespace
@@ -81,6 +89,10 @@ void AddDeliverCommand(CLI::App& app, Session& session) {
                     "Submitted inside the organisation (address type EX, no transport headers)");
   deliver->add_option("--name", options->name,
                       "The item name in full (e.g. Hello.EML); default: the subject + \".EML\"");
+  deliver->add_flag("--verbose,-v", options->verbose,
+                    "One line per message: HAM|SPAM|UNJUDGED, the engine's score and the URL "
+                    "(the default on a terminal)");
+  deliver->add_flag("--json", options->json, "A JSON array of {file, url, marker, score} (null when none)");
   deliver->callback([&session, options] { RunDeliver(session, *options); });
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
+#include "varnolt/check_exit_status.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
 #include "varnolt/json_output.h"
@@ -26,12 +27,14 @@ struct TrainOptions {
   bool spam = false;
   bool ham = false;
   std::vector<std::string> paths;
+  bool quiet = false;
 };
 
 struct CheckOptions {
   std::string mailbox;
   std::vector<std::string> files;
   bool json = false;
+  bool exit_status = false;
 };
 
 // The filter's data folder; a user's files are only meaningful below one.
@@ -85,7 +88,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   const std::string dat_path = UserDatPath(data_folder, mailbox.domain, mailbox.user);
 
   BuiltinSpamEngine& engine = session.Engine();
-  const bool progress = isatty(STDERR_FILENO) == 1;
+  const bool progress = !options.quiet && isatty(STDERR_FILENO) == 1;
   size_t learned = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     const std::string bytes = ReadFileBytes(files[i]);
@@ -118,17 +121,21 @@ void RunCheck(Session& session, const CheckOptions& options) {
   const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
+  bool any_spam = false;
   for (const std::string& file : options.files) {
     const EngineInput input = EngineInputOf(file == "-" ? ReadStandardInput() : ReadFileBytes(file));
     const SpamScore score = engine.Peek(dat_path, input.header, input.body);
     const char* verdict = score.is_spam ? "SPAM" : "HAM";
+    any_spam = any_spam || score.is_spam;
     if (options.json) {
-      results.push_back({{"file", file}, {"verdict", verdict}, {"score", score.spamminess}});
+      results.push_back(
+          {{"file", file}, {"verdict", verdict}, {"score", score.spamminess}, {"threshold", kSpamThreshold}});
     } else {
       std::cout << verdict << ' ' << ScoreText(score.spamminess) << ' ' << file << '\n';
     }
   }
   if (options.json) std::cout << JsonText(results);
+  if (options.exit_status && any_spam) session.SetExitStatus(kExitSpamFound);
 }
 
 // Every line of the whitelist counts as an entry, as the filter reads it.
@@ -142,12 +149,16 @@ int64_t WhitelistSize(const std::string& path) {
   return lines;
 }
 
-void RunStats(Session& session, const std::string& text) {
+void RunStats(Session& session, const std::string& text, bool json) {
   const MailboxAddress mailbox = ParseMailboxAddress(text);
   const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
-  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << WhitelistSize(dat_path + ".wlt")
-            << '\n';
+  const int64_t whitelist = WhitelistSize(dat_path + ".wlt");
+  if (json) {
+    std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}, {"whitelist", whitelist}});
+    return;
+  }
+  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << whitelist << '\n';
 }
 
 }  // namespace
@@ -161,6 +172,11 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   CLI::Option* spam = train->add_flag("--spam", train_options->spam, "Learn them as SPAM");
   CLI::Option* ham = train->add_flag("--ham", train_options->ham, "Learn them as HAM");
   spam->excludes(ham);
+  train->add_flag("--quiet,-q", train_options->quiet, "No progress counter on the terminal");
+  train->footer(
+      "One of --spam and --ham is required.\n\nExamples:\n"
+      "  varnolt train alice@example.com --spam ~/corpus/spam\n"
+      "  varnolt train alice@example.com --ham -q Inbox-export/*.eml");
   train->callback([&session, train_options] { RunTrain(session, *train_options); });
 
   auto check_options = std::make_shared<CheckOptions>();
@@ -169,13 +185,21 @@ void AddEngineCommands(CLI::App& app, Session& session) {
                "one line each, SPAM|HAM <score 0..1> <file>");
   check->add_option("USER@DOMAIN", check_options->mailbox, "The user")->required();
   check->add_option("FILE", check_options->files, "Message files, or '-' for stdin")->required();
-  check->add_flag("--json", check_options->json, "A JSON array of {file, verdict, score}");
+  check->add_flag("--json", check_options->json, "A JSON array of {file, verdict, score, threshold}");
+  check->add_flag("--exit-status", check_options->exit_status, CheckExitStatusHelp());
+  check->footer(CheckThresholdHelp() +
+                "\n\nExamples:\n"
+                "  varnolt check alice@example.com message.eml\n"
+                "  varnolt check --exit-status alice@example.com - < message.eml || echo \"spam or failure\"");
   check->callback([&session, check_options] { RunCheck(session, *check_options); });
 
   auto stats_mailbox = std::make_shared<std::string>();
+  auto stats_json = std::make_shared<bool>(false);
   CLI::App* stats = app.add_subcommand("stats", "The user's HAM and SPAM counts and whitelist size");
   stats->add_option("USER@DOMAIN", *stats_mailbox, "The user")->required();
-  stats->callback([&session, stats_mailbox] { RunStats(session, *stats_mailbox); });
+  stats->add_flag("--json", *stats_json, "{ham, spam, whitelist}");
+  stats->footer("Example:\n  varnolt stats alice@example.com --json");
+  stats->callback([&session, stats_mailbox, stats_json] { RunStats(session, *stats_mailbox, *stats_json); });
 }
 
 }  // namespace varnolt::cli

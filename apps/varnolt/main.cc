@@ -9,6 +9,7 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/filter_library.h"
+#include "varnolt/parse_errors.h"
 #include "varnolt/session.h"
 
 namespace varnolt::cli {
@@ -40,6 +41,7 @@ int Run(int argc, char** argv) {
   CLI::App app{"Host of the VarnoltFilter mail filter: a mailbox store, its events and the filter's data.",
                "varnolt"};
   app.add_option("--home", session.home_option(), "The home folder (default: $VARNOLT_HOME, else ./varnolt-home)");
+  app.set_version_flag("--version", std::string("varnolt ") + VARNOLT_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   AddInitCommand(app, session);
@@ -62,9 +64,10 @@ int Run(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    return Fail(kExitUsage, std::string(error.what()) + " (see 'varnolt " + (word.empty() ? "" : word + " ") +
-                                "--help')");
+    return Fail(kExitUsage, PlainParseMessage(error, InnermostCommand(app)));
   } catch (const UsageError& error) {
     return Fail(kExitUsage, error.what());
   } catch (const CommandError& error) {
@@ -79,7 +82,7 @@ int Run(int argc, char** argv) {
   }
   std::cout.flush();
   if (!std::cout) return Fail(kExitFailure, "cannot write standard output");
-  return kExitSuccess;
+  return session.exit_status();
 }
 
 }  // namespace

@@ -38,12 +38,18 @@ class Session {
 
   // The constructor string as stored ("" when none).
   std::string ConstructorString();
+  // The exit status of a command that succeeded but has something to tell a
+  // script (0 unless set).
+  void SetExitStatus(int status) { exit_status_ = status; }
+  int exit_status() const { return exit_status_; }
+
   // The data folder the filter derives from the constructor string, as the
   // filter composes it ("\"-terminated, or "" when the string is empty).
   std::string DataFolder();
 
  private:
   std::string home_option_;
+  int exit_status_ = 0;
   std::unique_ptr<HomeConfig> config_;
   std::unique_ptr<RealPlatform> platform_;
   std::unique_ptr<BuiltinSpamEngine> engine_;
