@@ -18,7 +18,6 @@ namespace varnolt::cli {
 namespace {
 
 constexpr const char* kMarkerProperty = "urn:schemas:mailheader:X-Varnolt";
-constexpr const char* kLogFile = "Varnolt.log";
 
 std::string VerdictText(const std::optional<int32_t>& marker) {
   if (!marker) return "UNJUDGED";
@@ -39,7 +38,7 @@ DeliveryReport::DeliveryReport(Session& session, const std::string& folder_url, 
   const std::string data_folder = session.DataFolder();
   if (!data_folder.empty()) {
     dat_path_ = UserDatPath(data_folder, mailbox.domain, mailbox.user);
-    log_path_ = ToFileSystemPath(data_folder + kLogFile);
+    log_path_ = ToFileSystemPath(FilterLogPath(data_folder));
   }
 }
 

@@ -51,6 +51,7 @@ int Run(int argc, char** argv) {
   AddEventCommands(app, session);
   AddListCommand(app, session);
   AddShowCommands(app, session);
+  AddLogCommand(app, session);
   AddEngineCommands(app, session);
 
   const std::string word = CommandWord(argc, argv);

@@ -78,4 +78,8 @@ std::string UserDatPath(const std::string& data_folder, const std::string& domai
   return data_folder + domain + "\\" + user + ".dat";
 }
 
+std::string UserWhitelistPath(const std::string& dat_path) { return dat_path + ".wlt"; }
+
+std::string FilterLogPath(const std::string& data_folder) { return data_folder + "Varnolt.log"; }
+
 }  // namespace varnolt::cli

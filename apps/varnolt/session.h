@@ -65,4 +65,10 @@ std::string DataFolderOf(const std::string& constructor_string);
 // The user's spam database as the filter composes it: data folder + domain + "\" + user + ".dat".
 std::string UserDatPath(const std::string& data_folder, const std::string& domain, const std::string& user);
 
+// The user's whitelist for a database path, as the filter composes it: dat path + ".wlt".
+std::string UserWhitelistPath(const std::string& dat_path);
+
+// The filter's text log in a data folder ("\"-terminated), as the filter composes it.
+std::string FilterLogPath(const std::string& data_folder);
+
 }  // namespace varnolt::cli

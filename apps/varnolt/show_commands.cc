@@ -1,4 +1,4 @@
-// `show`, `cat` and `log`: one record's properties, an item's content, the filter's text log.
+// `show` and `cat`: one record's properties, an item's content.
 #include <filesystem>
 #include <iostream>
 
@@ -14,8 +14,6 @@
 
 namespace varnolt::cli {
 namespace {
-
-constexpr const char* kLogFileName = "Varnolt.log";
 
 std::string PlainValue(const Variant& value) {
   switch (value.kind()) {
@@ -58,15 +56,6 @@ void RunCat(Session& session, const std::string& reference) {
   }
 }
 
-// The log lives in the data folder the constructor string names; before the
-// filter wrote anything there is no file, and nothing to show.
-void RunLog(Session& session) {
-  const std::string path = ToFileSystemPath(session.DataFolder() + kLogFileName);
-  std::error_code ignored;
-  if (!std::filesystem::exists(path, ignored)) return;
-  WriteStandardOutput(ReadFileBytes(path));
-}
-
 }  // namespace
 
 void AddShowCommands(CLI::App& app, Session& session) {
@@ -81,10 +70,6 @@ void AddShowCommands(CLI::App& app, Session& session) {
   CLI::App* cat = app.add_subcommand("cat", "An item's content, byte for byte");
   cat->add_option("ITEM", *cat_url, kItemReferenceHelp)->required();
   cat->callback([&session, cat_url] { RunCat(session, *cat_url); });
-
-  app.add_subcommand("log", "The filter's text log (Varnolt.log in the data folder)")->callback([&session] {
-    RunLog(session);
-  });
 }
 
 }  // namespace varnolt::cli

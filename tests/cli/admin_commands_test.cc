@@ -1,0 +1,241 @@
+// The administrator's side of the command: settings explained, short item
+// references, deliver's verdicts, check's exit status, the log's tail.
+#include <signal.h>
+
+#include <thread>
+
+#include "cli/cli_fixture.h"
+
+namespace varnolt {
+namespace {
+
+constexpr const char* kAlice = "alice@example.com";
+
+std::string WithMessageId(const std::string& message_id, const std::string& message) {
+  return "Message-ID: " + message_id + "\r\n" + message;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class AdminCommandsTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    Ok({"mailbox", "add", kAlice});
+  }
+};
+
+TEST_F(AdminCommandsTest, ConfigExplainsEachSettingWithItsDefault) {
+  Ok({"config", "set", "HideSpam", "1"});
+  Ok({"config", "unset", "AutoWhiteList"});
+  Ok({"config", "set", "Unrelated", "x"});
+  struct Row {
+    std::string name;
+    Json value;  // as config list --json reports it
+    std::string default_text;
+    std::string described;  // a phrase of its full description
+  };
+  const Row rows[] = {
+      {"DebugLevel", 1, "1", "4 and more: also the message's transport headers and body"},
+      {"HideSpam", 1, "0", "marked hidden"},
+      {"ProviderMode", 0, "0", ".dat.create"},
+      {"UseJunkMailFolder", "Junk E-Mail", "Junk E-Mail", "\"Spambox\""},
+      {"UseWhiteList", 1, "1", "without asking the spam engine"},
+      {"AutoWhiteList", nullptr, "1", "adds its sender to the user's whitelist"},
+  };
+  const Json listed = Json::parse(Ok({"config", "list", "--json"}));
+  ASSERT_EQ(std::size(rows) + 1, listed.size());
+  const std::string table = Ok({"config", "list"});
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.name, listed[i]["name"]);
+    EXPECT_EQ(row.value, listed[i]["value"]);
+    EXPECT_EQ(row.default_text, listed[i]["default"]);
+    EXPECT_FALSE(listed[i]["meaning"].get<std::string>().empty());
+    EXPECT_TRUE(Contains(table, row.name));
+    // Letter case ignored, as the registry does.
+    std::string lower = row.name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string described = Ok({"config", "describe", lower});
+    EXPECT_TRUE(Contains(described, row.described)) << described;
+    EXPECT_TRUE(Contains(described, "default  ")) << described;
+  }
+  EXPECT_EQ("Unrelated", listed[6]["name"]);
+  EXPECT_TRUE(Contains(listed[6]["meaning"], "not a setting")) << listed[6];
+  EXPECT_TRUE(Contains(Ok({"config", "describe", "AutoWhiteList"}), "(not set)"));
+
+  const RunResult unknown = Run({"config", "describe", "Unrelated"});
+  EXPECT_EQ(1, unknown.status);
+  EXPECT_TRUE(Contains(unknown.err, "not a setting of the filter")) << unknown.err;
+}
+
+TEST_F(AdminCommandsTest, ItemsAreNamedByTheirNumberOrMessageId) {
+  const std::string first = Deliver(kAlice, WithMessageId("<one@example.net>", MakeMessage("B <b@x.net>", "One", "1")));
+  const std::string second = Deliver(kAlice, WithMessageId("<two@example.net>", MakeMessage("B <b@x.net>", "Two", "2")));
+  Deliver(kAlice, WithMessageId("<two@example.net>", MakeMessage("B <b@x.net>", "Again", "3")));
+
+  // The number is the first column of ls, and stays with the item.
+  std::string number;
+  for (const std::string& line : {Ok({"ls", kAlice})}) {
+    std::istringstream rows(line);
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_EQ(0u, row.find("#   DATE")) << row;
+    std::getline(rows, row);
+    number = row.substr(0, row.find(' '));
+    EXPECT_TRUE(Contains(row, "2026-12-21")) << row;
+    EXPECT_TRUE(Contains(row, "One.EML")) << row;
+  }
+  ASSERT_FALSE(number.empty());
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string output;  // stdout on success, a part of stderr on failure
+  };
+  const std::string moved = std::string(kUrlPrefix) + "example.com/MBX/alice/Drafts/One.EML";
+  const Case cases[] = {
+      {{"show", number, "--json"}, 0, "\"url\": \"" + first + "\""},
+      {{"show", "id:<one@example.net>", "--json"}, 0, "\"url\": \"" + first + "\""},
+      {{"show", "id:one@example.net", "--json"}, 0, "\"url\": \"" + first + "\""},
+      {{"cat", "id:one@example.net"}, 0, "Subject: One"},
+      {{"move", number, "Drafts"}, 0, moved},
+      {{"show", number, "--json"}, 0, "\"url\": \"" + moved + "\""},
+      {{"event", "0x01000100", number}, 0, moved},
+      {{"show", "999999"}, 1, "no item number 999999"},
+      {{"cat", "id:<none@example.net>"}, 1, "no item has the Message-ID <none@example.net>"},
+      {{"show", "id:two@example.net"}, 1, "2 items have the Message-ID two@example.net"},
+      {{"move", "http://elsewhere/item", "Inbox"}, 2, "not a mailbox URL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const RunResult result = Run(c.args);
+    EXPECT_EQ(c.status, result.status) << result.err;
+    EXPECT_TRUE(Contains(c.status == 0 ? result.out : result.err, c.output)) << result.out << result.err;
+  }
+  EXPECT_TRUE(Contains(Run({"show", "id:two@example.net"}).err, second));
+}
+
+TEST_F(AdminCommandsTest, DeliverShowsVerdictsWhenAskedAndUrlsToScripts) {
+  const std::string ham = MessageFile("ham.eml", MakeMessage("B <b@x.net>", "Fine", "Hello"));
+  const std::string spam = MessageFile("spam.eml", SpamFrom("S <s@spam.example>", "Offer"));
+  const std::string inbox = std::string(kUrlPrefix) + "example.com/MBX/alice/Inbox/";
+  const std::string junk = std::string(kUrlPrefix) + "example.com/MBX/alice/Junk E-Mail/";
+  // Line starts: the filter names a moved item freely when its name is taken.
+  struct Case {
+    std::string option;
+    std::vector<std::string> line_starts;
+  };
+  const Case cases[] = {
+      {"", {inbox + "Fine.EML", junk + "Offer.EML"}},
+      {"--verbose", {"HAM 0.5000 " + inbox + "Fine-2.EML", "SPAM 1.0000 " + junk + "Offer"}},
+      {"-v", {"HAM 0.5000 " + inbox + "Fine-3.EML", "SPAM 1.0000 " + junk + "Offer"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    std::vector<std::string> args{"deliver", kAlice, ham, spam};
+    if (!c.option.empty()) args.push_back(c.option);
+    std::istringstream out(Ok(args));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);) lines.push_back(line);
+    ASSERT_EQ(c.line_starts.size(), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(0u, lines[i].find(c.line_starts[i])) << lines[i];
+  }
+  const Json delivered = Json::parse(Ok({"deliver", kAlice, ham, spam, "--json"}));
+  ASSERT_EQ(2u, delivered.size());
+  EXPECT_EQ((Json{{"file", ham}, {"url", inbox + "Fine-4.EML"}, {"marker", 1}, {"score", 0.5}}), delivered[0]);
+  EXPECT_EQ(2, delivered[1]["marker"]);
+  EXPECT_EQ(1.0, delivered[1]["score"]);
+
+  // No junk folder: the event that makes the Spambox leaves SPAM where it was delivered. Said so.
+  Ok({"config", "set", "UseJunkMailFolder", "Missing"});
+  EXPECT_EQ("SPAM 1.0000 " + inbox + "Offer.EML  (left here: no junk folder could be used)",
+            Ok({"deliver", kAlice, spam, "-v"}));
+}
+
+TEST_F(AdminCommandsTest, DeliverReportsAMessageTheFilterCouldNotJudge) {
+  const std::string ham = MessageFile("ham.eml", MakeMessage("B <b@x.net>", "Fine", "Hello"));
+  struct Case {
+    std::string name;
+    std::function<void()> arrange;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"a model that is no database",
+       [&] {
+         fs::create_directories(DataPath("example.com"));
+         WriteAll(DataPath("example.com/alice.dat"), "this is not a spam database\n");
+       },
+       "its log says:"},
+      {"provider mode without an announced user",
+       [&] {
+         fs::remove(DataPath("example.com/alice.dat"));
+         Ok({"config", "set", "ProviderMode", "1"});
+       },
+       "ProviderMode is on"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.arrange();
+    const RunResult result = Run({"deliver", kAlice, ham});
+    EXPECT_EQ(0, result.status) << "the message is delivered all the same";
+    EXPECT_EQ(0u, result.out.find(kUrlPrefix)) << result.out;
+    EXPECT_TRUE(Contains(result.err, ham + ": the filter left the message without a verdict")) << result.err;
+    EXPECT_TRUE(Contains(result.err, c.reason)) << result.err;
+  }
+}
+
+TEST_F(AdminCommandsTest, CheckTellsScriptsThroughItsExitStatus) {
+  const std::string ham = MessageFile("ham.eml", MakeMessage("B <b@x.net>", "Fine", "Hello"));
+  const std::string spam = MessageFile("spam.eml", SpamFrom("S <s@spam.example>", "Offer"));
+  struct Case {
+    std::vector<std::string> files;
+    int status;
+  };
+  const Case cases[] = {
+      {{ham}, 0}, {{spam}, 10}, {{ham, spam}, 10}, {{ham, dir_ + "/missing.eml"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.files));
+    std::vector<std::string> args{"check", "--exit-status", kAlice};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    EXPECT_EQ(c.status, Run(args).status);
+  }
+  EXPECT_EQ(0, Run({"check", kAlice, spam}).status) << "without --exit-status a verdict is no failure";
+  EXPECT_EQ(0.75, Json::parse(Ok({"check", kAlice, spam, "--json"}))[0]["threshold"]);
+  EXPECT_TRUE(Contains(Ok({"check", "--help"}), "above 0.75"));
+  EXPECT_TRUE(Contains(Ok({"check", "--help"}), "Exit with 10"));
+  EXPECT_EQ("varnolt 1.0", Ok({"--version"}));
+  EXPECT_EQ((Json{{"ham", 0}, {"spam", 0}, {"whitelist", 0}}), Json::parse(Ok({"stats", kAlice, "--json"})));
+  EXPECT_EQ(kAlice, Json::parse(Ok({"mailbox", "list", "--json"}))[0]["address"]);
+}
+
+TEST_F(AdminCommandsTest, LogShowsItsLastLinesAndFollowsUntilStopped) {
+  WriteAll(DataPath("Varnolt.log"), "one\r\ntwo\r\nthree\r\n");
+  struct Case {
+    std::string lines;
+    std::string expected;
+  };
+  for (const Case& c : {Case{"0", ""}, Case{"1", "three\r"}, Case{"2", "two\r\nthree\r"}, Case{"9", "one\r\ntwo\r\nthree\r"}}) {
+    SCOPED_TRACE(c.lines);
+    EXPECT_EQ(c.expected, Ok({"log", "-n", c.lines}));
+  }
+
+  const pid_t follower = Start({"log", "-f", "-n", "1"}, "follow");
+  // A line written while it follows shows up; the wait is bounded.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  { std::ofstream(DataPath("Varnolt.log"), std::ios::app) << "four\r\n"; }
+  std::string seen;
+  for (int i = 0; i < 50 && !Contains(seen, "four"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    seen = ReadAll(dir_ + "/follow.out");
+  }
+  kill(follower, SIGTERM);
+  const RunResult followed = Finish(follower, "follow");
+  EXPECT_EQ(0, followed.status) << followed.err;
+  EXPECT_EQ("three\r\nfour\r\n", followed.out);
+}
+
+}  // namespace
+}  // namespace varnolt
