@@ -52,6 +52,8 @@ int Run(int argc, char** argv) {
   AddListCommand(app, session);
   AddShowCommands(app, session);
   AddLogCommand(app, session);
+  AddBackupCommand(app, session);
+  AddUserDataCommands(app, session);
   AddEngineCommands(app, session);
 
   const std::string word = CommandWord(argc, argv);

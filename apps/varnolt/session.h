@@ -48,7 +48,11 @@ class Session {
   std::string DataFolder();
 
  private:
+  // Says once on stderr when the data folder is another home's or missing.
+  void WarnAboutDataFolder(const std::string& folder);
+
   std::string home_option_;
+  bool data_folder_checked_ = false;
   int exit_status_ = 0;
   std::unique_ptr<HomeConfig> config_;
   std::unique_ptr<RealPlatform> platform_;

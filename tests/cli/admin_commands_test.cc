@@ -237,5 +237,96 @@ TEST_F(AdminCommandsTest, LogShowsItsLastLinesAndFollowsUntilStopped) {
   EXPECT_EQ("three\r\nfour\r\n", followed.out);
 }
 
+TEST_F(AdminCommandsTest, BackupIsAHomeOfItsOwnAndAHandCopyIsCaught) {
+  const std::string kept = Deliver(kAlice, MakeMessage("B <b@x.net>", "Kept", "Hello"));
+  const std::string spam_dir = std::string(VARNOLT_SOURCE_DIR) + "/samples/train/spam";
+  Ok({"train", kAlice, "--spam", spam_dir});
+  Ok({"whitelist", "add", kAlice, "friend@example.net"});
+  const std::string stats = Ok({"stats", kAlice});
+
+  const std::string backup = dir_ + "/backup";
+  EXPECT_TRUE(Contains(Ok({"backup", backup}), "backed up " + home_ + " to " + backup));
+  const std::string original_home = home_;
+  home_ = backup;
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{"config", "constructor-string"}, backup + "/data"},
+      {{"stats", kAlice}, stats},
+      {{"whitelist", "list", kAlice}, "friend@example.net"},
+      {{"cat", kept}, "Subject: Kept"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const RunResult result = Run(c.args);
+    EXPECT_EQ(0, result.status) << result.err;
+    EXPECT_TRUE(Contains(result.out, c.expected)) << result.out;
+    EXPECT_EQ("", result.err) << "a backup names nothing of the original";
+  }
+  Deliver(kAlice, MakeMessage("B <b@x.net>", "Only in the copy", "Hello"));
+  EXPECT_TRUE(fs::exists(backup + "/data/Varnolt.log"));
+  home_ = original_home;
+  EXPECT_TRUE(ItemBySubject(kAlice, "Inbox", "Only in the copy").is_null()) << "the original is untouched";
+
+  const RunResult again = Run({"backup", backup});
+  EXPECT_EQ(1, again.status);
+  EXPECT_TRUE(Contains(again.err, "exists and is not empty")) << again.err;
+
+  // A copy made by hand still names the original's data folder: every command says how to fix it.
+  const std::string by_hand = dir_ + "/by-hand";
+  fs::copy(home_, by_hand, fs::copy_options::recursive);
+  home_ = by_hand;
+  const RunResult warned = Run({"stats", kAlice});
+  EXPECT_EQ(0, warned.status);
+  EXPECT_TRUE(Contains(warned.err, "the data folder of another home (" + original_home + ")")) << warned.err;
+  EXPECT_TRUE(Contains(warned.err, "config constructor-string '" + by_hand + "/data'")) << warned.err;
+  Ok({"config", "constructor-string", by_hand + "/data"});
+  EXPECT_EQ("", Run({"stats", kAlice}).err);
+}
+
+TEST_F(AdminCommandsTest, WhitelistModelAndMailboxRemovalChangeOnlyWhatTheySay) {
+  const std::string wlt = DataPath("example.com/alice.dat.wlt");
+  const std::string spam_dir = std::string(VARNOLT_SOURCE_DIR) + "/samples/train/spam";
+  Ok({"mailbox", "add", "alice-x@example.com"});
+  Deliver("alice-x@example.com", MakeMessage("B <b@x.net>", "Neighbour", "Hello"));
+  struct Step {
+    std::vector<std::string> args;
+    int status;
+    std::string output;  // a part of stdout (status 0) or stderr
+  };
+  const Step steps[] = {
+      {{"whitelist", "list", kAlice}, 0, ""},
+      {{"whitelist", "add", kAlice, "bob@example.net"}, 0, ""},
+      {{"whitelist", "add", kAlice, "Carol@example.net"}, 0, ""},
+      {{"whitelist", "add", kAlice, "bob@example.net"}, 1, "bob@example.net is already listed"},
+      {{"whitelist", "add", kAlice, "no address"}, 2, "not a mail address"},
+      {{"whitelist", "list", kAlice}, 0, "bob@example.net\nCarol@example.net"},
+      {{"whitelist", "remove", kAlice, "carol@example.net"}, 1, "is not on the whitelist"},
+      {{"whitelist", "remove", kAlice, "bob@example.net"}, 0, ""},
+      {{"stats", kAlice}, 0, "whitelist 1"},
+      {{"train", kAlice, "--spam", "-q", spam_dir}, 0, "now 0 HAM, 10 SPAM"},
+      {{"model", "reset", kAlice}, 0, "it had learned 0 HAM and 10 SPAM messages"},
+      {{"stats", kAlice}, 0, "ham 0\nspam 0\nwhitelist 1"},
+      {{"model", "reset", "nobody@example.com"}, 0, "has no model yet"},
+      {{"deliver", kAlice, MessageFile("m.eml", MakeMessage("B <b@x.net>", "Mail", "Hello"))}, 0, kUrlPrefix},
+      // One item: a reset model still makes the user known, so no second user manual comes.
+      {{"mailbox", "remove", kAlice}, 1, "holds 1 item(s); give --delete-mail"},
+      {{"mailbox", "remove", kAlice, "--delete-mail"}, 0, "removed mailbox alice@example.com and 1 item(s)"},
+      {{"mailbox", "list"}, 0, "alice-x@example.com"},
+      {{"ls", "alice-x@example.com"}, 0, "Neighbour"},
+      {{"mailbox", "remove", kAlice}, 1, "no mailbox alice@example.com"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(::testing::PrintToString(step.args));
+    const RunResult result = Run(step.args);
+    EXPECT_EQ(step.status, result.status) << result.err;
+    EXPECT_TRUE(Contains(step.status == 0 ? result.out : result.err, step.output)) << result.out << result.err;
+  }
+  EXPECT_EQ("Carol@example.net\r\n", ReadAll(wlt)) << "the filter's file format";
+  EXPECT_EQ("alice-x@example.com", Ok({"mailbox", "list"}));
+}
+
 }  // namespace
 }  // namespace varnolt
