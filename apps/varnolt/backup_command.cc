@@ -158,8 +158,6 @@ void AddBackupCommand(CLI::App& app, Session& session) {
                 "copy's constructor string names its own data folder, so it works at once with --home DEST");
   backup->add_option("DEST", options->destination, "The new folder (missing or empty)")->required();
   backup->add_flag("--quiet,-q", options->quiet, "Print nothing but errors (no progress, no summary)");
-  backup->footer("Examples:\n  varnolt backup /var/backups/varnolt-$(date +%F)\n"
-                 "  varnolt --home /var/backups/varnolt-2026-12-07 ls alice@example.com");
   backup->callback([&session, options] { RunBackup(session, *options); });
 }
 

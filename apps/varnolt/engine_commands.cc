@@ -173,10 +173,6 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   CLI::Option* ham = train->add_flag("--ham", train_options->ham, "Learn them as HAM");
   spam->excludes(ham);
   train->add_flag("--quiet,-q", train_options->quiet, "No progress counter on the terminal");
-  train->footer(
-      "One of --spam and --ham is required.\n\nExamples:\n"
-      "  varnolt train alice@example.com --spam ~/corpus/spam\n"
-      "  varnolt train alice@example.com --ham -q Inbox-export/*.eml");
   train->callback([&session, train_options] { RunTrain(session, *train_options); });
 
   auto check_options = std::make_shared<CheckOptions>();
@@ -187,10 +183,6 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   check->add_option("FILE", check_options->files, "Message files, or '-' for stdin")->required();
   check->add_flag("--json", check_options->json, "A JSON array of {file, verdict, score, threshold}");
   check->add_flag("--exit-status", check_options->exit_status, CheckExitStatusHelp());
-  check->footer(CheckThresholdHelp() +
-                "\n\nExamples:\n"
-                "  varnolt check alice@example.com message.eml\n"
-                "  varnolt check --exit-status alice@example.com - < message.eml || echo \"spam or failure\"");
   check->callback([&session, check_options] { RunCheck(session, *check_options); });
 
   auto stats_mailbox = std::make_shared<std::string>();
@@ -198,7 +190,6 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   CLI::App* stats = app.add_subcommand("stats", "The user's HAM and SPAM counts and whitelist size");
   stats->add_option("USER@DOMAIN", *stats_mailbox, "The user")->required();
   stats->add_flag("--json", *stats_json, "{ham, spam, whitelist}");
-  stats->footer("Example:\n  varnolt stats alice@example.com --json");
   stats->callback([&session, stats_mailbox, stats_json] { RunStats(session, *stats_mailbox, *stats_json); });
 }
 

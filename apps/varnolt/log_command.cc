@@ -131,7 +131,6 @@ void AddLogCommand(CLI::App& app, Session& session) {
   log->add_flag("-f,--follow", options->follow,
                 "Keep printing lines as the filter writes them (the last 10, or N, first); "
                 "ends on Ctrl-C, SIGTERM, or when the reader of the output goes away");
-  log->footer("Examples:\n  varnolt log -n 20\n  varnolt log -f | grep 'Err:'");
   log->callback([&session, options] { RunLog(session, *options); });
 }
 

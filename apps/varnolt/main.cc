@@ -9,6 +9,7 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/filter_library.h"
+#include "varnolt/help_examples.h"
 #include "varnolt/parse_errors.h"
 #include "varnolt/session.h"
 
@@ -55,6 +56,7 @@ int Run(int argc, char** argv) {
   AddBackupCommand(app, session);
   AddUserDataCommands(app, session);
   AddEngineCommands(app, session);
+  AddHelpExamples(app);
 
   const std::string word = CommandWord(argc, argv);
   const auto known = app.get_subcommands([&word](const CLI::App* sub) { return sub->get_name() == word; });

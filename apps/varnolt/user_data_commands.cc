@@ -148,8 +148,6 @@ void AddUserDataCommands(CLI::App& app, Session& session) {
   CLI::App* whitelist = app.add_subcommand(
       "whitelist", "A user's whitelist: senders whose mail is HAM without asking the engine (UseWhiteList)");
   whitelist->require_subcommand(1);
-  whitelist->footer("Examples:\n  varnolt whitelist add alice@example.com bob@example.net\n"
-                    "  varnolt whitelist list alice@example.com");
 
   auto list_mailbox = std::make_shared<std::string>();
   CLI::App* list = whitelist->add_subcommand("list", "Every entry, one a line, as the filter reads them");
@@ -174,7 +172,6 @@ void AddUserDataCommands(CLI::App& app, Session& session) {
   CLI::App* reset = model->add_subcommand(
       "reset", "Make the user's model forget everything it learned (it is replaced by an empty one)");
   reset->add_option("USER@DOMAIN", *reset_mailbox, "The user")->required();
-  reset->footer("Example:\n  varnolt model reset alice@example.com && varnolt train alice@example.com --spam spam/");
   reset->callback([&session, reset_mailbox] { RunModelReset(session, *reset_mailbox); });
 
   CLI::App* mailbox = app.get_subcommand("mailbox");
@@ -184,7 +181,6 @@ void AddUserDataCommands(CLI::App& app, Session& session) {
       "remove", "Delete a mailbox from the store; refused while it holds mail unless --delete-mail is given");
   mailbox_remove->add_option("USER@DOMAIN", *remove_mailbox, "The mailbox")->required();
   mailbox_remove->add_flag("--delete-mail", *delete_mail, "Remove it with every item in it");
-  mailbox_remove->footer("Example:\n  varnolt mailbox remove bob@example.com --delete-mail");
   mailbox_remove->callback(
       [&session, remove_mailbox, delete_mail] { RunMailboxRemove(session, *remove_mailbox, *delete_mail); });
 }

@@ -328,5 +328,47 @@ TEST_F(AdminCommandsTest, WhitelistModelAndMailboxRemovalChangeOnlyWhatTheySay) 
   EXPECT_EQ("alice-x@example.com", Ok({"mailbox", "list"}));
 }
 
+TEST_F(AdminCommandsTest, HelpHasExamplesAndParserComplaintsArePlainSentences) {
+  for (const std::string command :
+       {"init", "config", "config list", "config describe", "config get", "config set", "config unset",
+        "config constructor-string", "mailbox", "mailbox add", "mailbox list", "mailbox remove", "folder",
+        "folder add", "deliver", "move", "event", "system", "ls", "show", "cat", "log", "train", "check", "stats",
+        "backup", "whitelist", "whitelist list", "whitelist add", "whitelist remove", "model", "model reset"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args;
+    std::istringstream words(command);
+    for (std::string word; words >> word;) args.push_back(word);
+    args.push_back("--help");
+    const RunResult help = Run(args);
+    EXPECT_EQ(0, help.status);
+    EXPECT_TRUE(Contains(help.out, "Example")) << help.out;
+    EXPECT_TRUE(Contains(help.out, "varnolt " + args[0])) << help.out;
+  }
+  EXPECT_TRUE(Contains(Ok({"train", "--help"}), "One of --spam and --ham is required"));
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"deliver", kAlice, "--folder", "Inbox", "--folder", "Drafts"},
+       "--folder can be given only once (see 'varnolt deliver --help')"},
+      {{"train", kAlice, "--spam", "--ham", "x"}, "--spam and --ham cannot be given together"},
+      {{"config", "set", "A", "1", "--type", "word"}, "--type must be one of sz, dword (not 'word') (see 'varnolt config set --help')"},
+      {{"log", "-n", "many"}, "'many' is not a valid value for --lines"},
+      {{"whitelist"}, "say what to do: list, add, remove"},
+      {{"ls", kAlice, "Inbox", "extra"}, "unexpected argument(s): extra"},
+      {{"deliver", kAlice, "--folder"}, "--folder needs a value"},
+      {{"show"}, "missing ITEM"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const RunResult result = Run(c.args);
+    EXPECT_EQ(2, result.status);
+    EXPECT_TRUE(Contains(result.err, c.message)) << result.err;
+    EXPECT_FALSE(Contains(result.err, "required but received")) << result.err;
+  }
+}
+
 }  // namespace
 }  // namespace varnolt
