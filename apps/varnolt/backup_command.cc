@@ -110,7 +110,8 @@ void RunBackup(Session& session, const BackupOptions& options) {
     throw CommandError(destination.string() + " exists and is not empty; a backup goes into a new folder");
   }
   const std::string constructor_string = session.ConstructorString();
-  std::string data_folder = ToFileSystemPath(DataFolderOf(constructor_string));
+  // Through the session, which warns when the home names another home's data folder.
+  std::string data_folder = ToFileSystemPath(session.DataFolder());
   while (data_folder.size() > 1 && data_folder.back() == '/') data_folder.pop_back();
   for (const fs::path& source : {fs::path(config.home), fs::path(data_folder)}) {
     if (!source.empty() && (IsPathWithin(destination.string(), source.string()) || destination == source)) {
@@ -132,15 +133,18 @@ void RunBackup(Session& session, const BackupOptions& options) {
   const fs::path new_data = destination / kDefaultDataFolder;
   if (!data_folder.empty() && fs::is_directory(data_folder, ignored)) {
     CopyDataFolder(data_folder, new_data, !options.quiet && isatty(STDERR_FILENO) == 1, &counts);
-  } else {
+  } else if (!data_folder.empty()) {
     fs::create_directories(new_data);
   }
 
-  // The copy's own constructor string, written through its own registry.
+  // The copy's own constructor string, written through its own registry; an
+  // empty one (no data folder) stays empty.
   Session copy;
   copy.home_option() = destination.string();
-  SetValue(copy.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue,
-           StringValue(RepointedConstructorString(constructor_string, new_data.string())));
+  if (!constructor_string.empty()) {
+    SetValue(copy.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue,
+             StringValue(RepointedConstructorString(constructor_string, new_data.string())));
+  }
   if (!options.quiet) {
     std::cout << "backed up " << config.home << " to " << destination.string() << " (the store; in the data folder "
               << counts.databases << " database file(s) and " << counts.files << " other file(s))\n"

@@ -244,8 +244,17 @@ TEST_F(AdminCommandsTest, BackupIsAHomeOfItsOwnAndAHandCopyIsCaught) {
   Ok({"whitelist", "add", kAlice, "friend@example.net"});
   const std::string stats = Ok({"stats", kAlice});
 
+  // Taken while another process delivers: the copy holds a committed state.
+  Ok({"mailbox", "add", "bob@example.com"});
+  std::vector<std::string> delivering{"deliver", "bob@example.com"};
+  for (int i = 0; i < 30; ++i) {
+    delivering.push_back(MessageFile("live-" + std::to_string(i) + ".eml",
+                                     MakeMessage("B <b@x.net>", "Live " + std::to_string(i), "Hello")));
+  }
+  const pid_t deliverer = Start(delivering, "live");
   const std::string backup = dir_ + "/backup";
   EXPECT_TRUE(Contains(Ok({"backup", backup}), "backed up " + home_ + " to " + backup));
+  EXPECT_EQ(0, Finish(deliverer, "live").status);
   const std::string original_home = home_;
   home_ = backup;
   struct Case {
@@ -264,6 +273,9 @@ TEST_F(AdminCommandsTest, BackupIsAHomeOfItsOwnAndAHandCopyIsCaught) {
     EXPECT_EQ(0, result.status) << result.err;
     EXPECT_TRUE(Contains(result.out, c.expected)) << result.out;
     EXPECT_EQ("", result.err) << "a backup names nothing of the original";
+  }
+  for (const Json& item : Items("bob@example.com", "Inbox")) {
+    EXPECT_EQ(0, Run({"cat", item["url"]}).status) << item;
   }
   Deliver(kAlice, MakeMessage("B <b@x.net>", "Only in the copy", "Hello"));
   EXPECT_TRUE(fs::exists(backup + "/data/Varnolt.log"));

@@ -14,7 +14,6 @@ namespace {
 
 constexpr char kSqliteHeader[] = "SQLite format 3";  // with its NUL: 16 bytes
 constexpr int kBusyTimeoutMs = 60000;
-constexpr int kPagesPerStep = 256;
 
 struct CloseDatabase {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -36,10 +35,12 @@ void CopyPages(sqlite3* from, sqlite3* to, const std::string& source, const std:
   sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
   if (!backup) throw StoreDatabaseError(destination + ": " + sqlite3_errmsg(to));
   int rc = SQLITE_OK;
-  // In steps, so that a writer of the source is not shut out for the whole
-  // copy; a write between steps restarts the copy from the first page.
+  // All pages in one step, inside one read transaction: copying in smaller
+  // steps restarts from the first page whenever another process writes in
+  // between, which on a busy store may never end. In write-ahead-log mode
+  // (the store) writers go on meanwhile; a model's writer waits its busy timeout.
   do {
-    rc = sqlite3_backup_step(backup, kPagesPerStep);
+    rc = sqlite3_backup_step(backup, -1);
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) sqlite3_sleep(20);
   } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
   sqlite3_backup_finish(backup);
