@@ -32,13 +32,12 @@ struct BackupCounts {
 
 constexpr const char* kEventLogFile = "events.log";
 
-// SQLite's side files: their content reaches the copy through the online backup.
+// SQLite's side files (by their names: a database being created may not
+// show its header yet): their content reaches the copy through the online backup.
 bool IsDatabaseSideFile(const fs::path& path) {
-  const std::string name = path.string();
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-    const std::string s = suffix;
-    if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0 &&
-        IsSqliteDatabase(name.substr(0, name.size() - s.size()))) {
+  const std::string name = path.filename().string();
+  for (const std::string_view suffix : {"-journal", "-wal", "-shm"}) {
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
       return true;
     }
   }
@@ -46,6 +45,9 @@ bool IsDatabaseSideFile(const fs::path& path) {
 }
 
 void CopyOne(const fs::path& from, const fs::path& to, BackupCounts* counts) {
+  std::error_code ignored;
+  // The filter removes some files as it goes (a user's .create marker).
+  if (!fs::exists(from, ignored)) return;
   if (IsSqliteDatabase(from.string())) {
     CopyDatabaseOnline(from.string(), to.string());
     ++counts->databases;
@@ -102,24 +104,9 @@ std::string RepointedConstructorString(const std::string& original, const std::s
   return data_folder + (separator == std::string::npos ? "" : original.substr(separator));
 }
 
-void RunBackup(Session& session, const BackupOptions& options) {
-  const HomeConfig& config = session.Config();
-  const fs::path destination = AbsoluteAgainst(fs::current_path().string(), options.destination);
+void CopyHome(const HomeConfig& config, const std::string& constructor_string,
+              const std::string& data_folder, const fs::path& destination, const BackupOptions& options) {
   std::error_code ignored;
-  if (fs::exists(destination, ignored) && !fs::is_empty(destination, ignored)) {
-    throw CommandError(destination.string() + " exists and is not empty; a backup goes into a new folder");
-  }
-  const std::string constructor_string = session.ConstructorString();
-  // Through the session, which warns when the home names another home's data folder.
-  std::string data_folder = ToFileSystemPath(session.DataFolder());
-  while (data_folder.size() > 1 && data_folder.back() == '/') data_folder.pop_back();
-  for (const fs::path& source : {fs::path(config.home), fs::path(data_folder)}) {
-    if (!source.empty() && (IsPathWithin(destination.string(), source.string()) || destination == source)) {
-      throw CommandError("the backup cannot go inside " + source.string() + ", which it copies");
-    }
-  }
-
-  fs::create_directories(destination);
   BackupCounts counts;
   WriteConfig(config, destination);
   CopyDatabaseOnline(config.store_path, (destination / kDefaultStoreFile).string());
@@ -149,6 +136,33 @@ void RunBackup(Session& session, const BackupOptions& options) {
     std::cout << "backed up " << config.home << " to " << destination.string() << " (the store; in the data folder "
               << counts.databases << " database file(s) and " << counts.files << " other file(s))\n"
               << "use it with: varnolt --home '" << destination.string() << "' ...\n";
+  }
+}
+
+void RunBackup(Session& session, const BackupOptions& options) {
+  const HomeConfig& config = session.Config();
+  const fs::path destination = AbsoluteAgainst(fs::current_path().string(), options.destination);
+  std::error_code ignored;
+  if (fs::exists(destination, ignored) && !fs::is_empty(destination, ignored)) {
+    throw CommandError(destination.string() + " exists and is not empty; a backup goes into a new folder");
+  }
+  const std::string constructor_string = session.ConstructorString();
+  // Through the session, which warns when the home names another home's data folder.
+  std::string data_folder = ToFileSystemPath(session.DataFolder());
+  while (data_folder.size() > 1 && data_folder.back() == '/') data_folder.pop_back();
+  for (const fs::path& source : {fs::path(config.home), fs::path(data_folder)}) {
+    if (!source.empty() && (IsPathWithin(destination.string(), source.string()) || destination == source)) {
+      throw CommandError("the backup cannot go inside " + source.string() + ", which it copies");
+    }
+  }
+
+  fs::create_directories(destination);
+  try {
+    CopyHome(config, constructor_string, data_folder, destination, options);
+  } catch (...) {
+    // A half copy must not pass for a backup, nor block the next attempt.
+    fs::remove_all(destination, ignored);
+    throw;
   }
 }
 
