@@ -62,15 +62,13 @@ std::optional<double> DeliveryReport::EngineScore(const std::string& bytes) {
 
 std::optional<int32_t> DeliveryReport::MarkerOf(const std::string& url) {
   if (url.empty()) return std::nullopt;
-  for (const auto& [name, value] : session_.Store().Describe(url).properties) {
-    if (strcasecmp(name.c_str(), kMarkerProperty) != 0) continue;
-    try {
-      return value.ToInt32();
-    } catch (const ComError&) {
-      return std::nullopt;
-    }
+  const std::optional<Variant> marker = session_.Store().StoredProperty(url, kMarkerProperty);
+  if (!marker) return std::nullopt;
+  try {
+    return marker->ToInt32();
+  } catch (const ComError&) {
+    return std::nullopt;  // a marker that is no number counts as none, as the filter reads it
   }
-  return std::nullopt;
 }
 
 void DeliveryReport::ExplainMissingVerdict(const std::string& file, const std::string& new_log_text) {

@@ -216,6 +216,11 @@ class MailStore {
   // the order the items came into the store.
   std::vector<std::string> FindItemsByMessageId(const std::string& message_id);
 
+  // One stored property of an item or folder (name case ignored); nullopt
+  // when it has none. kStoreNotFound when nothing is at the URL. Cheaper than
+  // Describe, which computes every property.
+  std::optional<Variant> StoredProperty(const std::string& url, const std::string& name);
+
   // The number of items in all folders of the mailbox; kStoreNotFound when
   // there is no such mailbox.
   int64_t CountMailboxItems(const std::string& domain, const std::string& user);

@@ -48,6 +48,11 @@ std::optional<std::string> MailStore::ItemUrlById(int64_t id) {
   return node->url;
 }
 
+std::optional<Variant> MailStore::StoredProperty(const std::string& url, const std::string& name) {
+  auto& core = *impl_->core;
+  return core.StoredProperty(core.Require(url).id, name);
+}
+
 std::vector<std::string> MailStore::FindItemsByMessageId(const std::string& message_id) {
   const std::string_view wanted = BareMessageId(message_id);
   std::vector<std::string> urls;
