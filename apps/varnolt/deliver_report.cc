@@ -100,19 +100,6 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
   const int64_t log_before = LogSize();
   const std::string url = deliver();
   const std::optional<int32_t> marker = MarkerOf(url);
-
-  if (!marker && !url.empty()) {
-    std::string added;
-    if (LogSize() > log_before) {
-      std::ifstream log(log_path_, std::ios::binary);
-      log.seekg(log_before);
-      std::ostringstream text;
-      text << log.rdbuf();
-      added = text.str();
-    }
-    ExplainMissingVerdict(file, added);
-  }
-
   switch (output_) {
     case DeliverOutput::kUrls:
       // An empty line when the filter removed the item keeps one line per message.
@@ -134,6 +121,18 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
                           {"marker", marker ? Json(*marker) : Json(nullptr)},
                           {"score", score ? Json(*score) : Json(nullptr)}});
       break;
+  }
+  if (!marker && !url.empty()) {
+    std::cout.flush();  // the message's own line first
+    std::string added;
+    if (LogSize() > log_before) {
+      std::ifstream log(log_path_, std::ios::binary);
+      log.seekg(log_before);
+      std::ostringstream text;
+      text << log.rdbuf();
+      added = text.str();
+    }
+    ExplainMissingVerdict(file, added);
   }
 }
 
