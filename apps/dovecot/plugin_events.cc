@@ -1,0 +1,156 @@
+// The filter's events raised from Dovecot's hooks (dovecot_bridge.h). No
+// failure leaves these functions: Dovecot's delivery and IMAP commands go on
+// whatever the filter does.
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "dovecot/dovecot_bridge.h"
+#include "dovecot/mail_access.h"
+#include "dovecot/marker_keywords.h"
+#include "dovecot/plugin_host.h"
+#include "dovecot/plugin_records.h"
+#include "platform/com/com_error.h"
+#include "platform/mailstore/mail_store.h"
+
+namespace varnolt::dovecot {
+namespace {
+
+// The event information handed to the filter with a save event.
+class PluginEventInfo final : public RefCounted<IExStoreDispEventInfo> {
+ public:
+  PluginEventInfo(std::shared_ptr<Record> record, std::shared_ptr<Connection> connection)
+      : record_(std::move(record)), connection_(std::move(connection)) {}
+
+  HRESULT QueryInterface(const IID& iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IExStoreDispEventInfo) {
+      AddRef();
+      *out = static_cast<IExStoreDispEventInfo*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  std::shared_ptr<Record> EventRecord() override { return record_; }
+  std::shared_ptr<Connection> EventConnection() override { return connection_; }
+
+ private:
+  ~PluginEventInfo() override = default;
+  std::shared_ptr<Record> record_;
+  std::shared_ptr<Connection> connection_;
+};
+
+MailboxUrls UrlsOf(mail_user* user, MailAccess& access) {
+  std::string name, domain;
+  SplitUserName(vd_user_name(user), vd_default_domain(), &name, &domain);
+  return MailboxUrls(domain, name, access.Separator());
+}
+
+void RaiseSave(PluginHost& host, const std::shared_ptr<PluginRecord>& record,
+               const std::shared_ptr<PluginConnection>& connection, int32_t flags) {
+  ComPtr<IExStoreDispEventInfo> info = ComPtr<IExStoreDispEventInfo>::Attach(new PluginEventInfo(record, connection));
+  host.SyncEvents().OnSyncSave(info.get(), record->Source(), flags);
+}
+
+// What the last judged delivery keeps alive for the C side.
+struct VerdictStorage {
+  std::string mailbox;
+  std::vector<std::string> keywords;
+  std::vector<const char*> keyword_pointers;
+};
+
+VerdictStorage& LastVerdict() {
+  static VerdictStorage storage;
+  return storage;
+}
+
+// Reports a failure in Dovecot's log and in the filter's; the user's name is its source.
+void ReportFailure(mail_user* user, const std::string& home, PluginHost* host, const std::string& text) {
+  vd_log_error(user, text.c_str());
+  try {
+    const std::string source = vd_user_name(user);
+    if (host) {
+      host->LogFailure(text, source);
+    } else {
+      ReportToHomeLogs(home, text, source);
+    }
+  } catch (...) {
+  }
+}
+
+std::string Describe(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ComError& error) {
+    return error.description();
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "an unknown failure";
+  }
+}
+
+}  // namespace
+}  // namespace varnolt::dovecot
+
+using namespace varnolt;
+using namespace varnolt::dovecot;
+
+extern "C" int varnolt_judge_delivery(mail_user* user, const char* home, const char* content, size_t size,
+                                      const char* default_mailbox, varnolt_verdict* verdict) {
+  PluginHost* host = nullptr;
+  try {
+    host = &PluginHost::ForHome(home);
+    DovecotMailAccess access(user);
+    auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
+    // The filter sees the message as it will be stored: without anyone else's marker.
+    const std::string message = StampMessage(std::string_view(content, size), 0);
+    auto record = PluginRecord::ForDelivery(*connection, default_mailbox, message);
+    RaiseSave(*host, record, connection, kEventFlagsDelivery);
+
+    VerdictStorage& storage = LastVerdict();
+    storage.mailbox = record->mailbox();
+    storage.keywords = record->StateKeywords();
+    storage.keyword_pointers.clear();
+    for (const std::string& keyword : storage.keywords) storage.keyword_pointers.push_back(keyword.c_str());
+    storage.keyword_pointers.push_back(nullptr);
+    verdict->mailbox = storage.mailbox == default_mailbox ? nullptr : storage.mailbox.c_str();
+    verdict->marker = record->marker();
+    verdict->hidden = record->hidden() ? 1 : 0;
+    verdict->keywords = storage.keyword_pointers.data();
+    return 0;
+  } catch (...) {
+    ReportFailure(user, home, host,
+                  "the message is delivered unfiltered: " + Describe(std::current_exception()));
+    return -1;
+  }
+}
+
+extern "C" void varnolt_stamp_message(const char* content, size_t size, int32_t marker, vd_bytes_callback* output,
+                                      void* context) {
+  try {
+    const std::string stamped = StampMessage(std::string_view(content, size), marker);
+    output(context, stamped.data(), stamped.size());
+  } catch (...) {
+    // Out of memory at worst: the message is stored as it came.
+    output(context, content, size);
+  }
+}
+
+extern "C" void varnolt_user_saved(mail_user* user, const char* home, const char* mailbox, uint32_t uid, int kind) {
+  PluginHost* host = nullptr;
+  try {
+    host = &PluginHost::ForHome(home);
+    DovecotMailAccess access(user);
+    auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
+    const bool moved = kind == VARNOLT_SAVE_MOVE;
+    // A mail client's new message is the client's own, not mail from outside.
+    auto record = PluginRecord::ForMessage(*connection, mailbox, uid, /*outside=*/moved);
+    RaiseSave(*host, record, connection, moved ? kEventFlagsUserMove : kEventFlagsClientCreate);
+  } catch (...) {
+    ReportFailure(user, home, host,
+                  std::string("the filter was not told of the ") + (kind == VARNOLT_SAVE_MOVE ? "move" : "new message") +
+                      " in " + mailbox + ": " + Describe(std::current_exception()));
+  }
+}

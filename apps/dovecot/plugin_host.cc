@@ -1,0 +1,101 @@
+#include "dovecot/plugin_host.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "diagnostics/text_log.h"
+#include "engine/builtin_spam_engine.h"
+#include "platform/com/com_error.h"
+#include "platform/eventlog/event_log.h"
+#include "varnolt/registry_values.h"
+#include "varnolt/session.h"
+
+namespace varnolt::dovecot {
+namespace {
+
+constexpr const char* kEventSource = "VarnoltFilter";
+
+std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config) {
+  RealPlatformOptions options;
+  options.registry_hive_path = config.registry_path;
+  options.event_log_target = config.event_log_target;
+  options.engine_factory = [] { return std::make_unique<BuiltinSpamEngine>(); };
+  return std::make_unique<RealPlatform>(std::move(options));
+}
+
+std::unique_ptr<PluginHost>& ProcessHost() {
+  static std::unique_ptr<PluginHost> host;
+  return host;
+}
+
+// Platforms a failed load handed to the filter library: the library may
+// still point at them, so they live as long as the process.
+std::vector<std::unique_ptr<RealPlatform>>& Abandoned() {
+  static std::vector<std::unique_ptr<RealPlatform>> platforms;
+  return platforms;
+}
+
+}  // namespace
+
+PluginHost& PluginHost::ForHome(const std::string& home) {
+  std::unique_ptr<PluginHost>& host = ProcessHost();
+  if (host) {
+    if (host->config_.home != cli::ResolveHome(home)) {
+      throw std::runtime_error("this process already runs the filter of the varnolt home " + host->config_.home +
+                               ", not of " + home);
+    }
+    return *host;
+  }
+  std::unique_ptr<PluginHost> fresh(new PluginHost());
+  fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
+  try {
+    fresh->platform_ = MakePlatform(fresh->config_);
+  } catch (const ComError& error) {
+    throw std::runtime_error("[eventlog] target '" + fresh->config_.event_log_target + "': " + error.description());
+  }
+  try {
+    fresh->filter_ = cli::CreateRegisteredFilter(*fresh->platform_);
+  } catch (...) {
+    Abandoned().push_back(std::move(fresh->platform_));
+    throw;
+  }
+  host = std::move(fresh);
+  return *host;
+}
+
+void PluginHost::LogFailure(const std::string& text, const std::string& source) {
+  try {
+    auto filter = filter_.sync_events.As<IExchangeFilter>(IID_ExchangeFilterDefault);
+    if (filter) filter->Log_Err("Dovecot plugin: " + text, E_FAIL, source);
+  } catch (...) {
+    // The failure is in Dovecot's log already.
+  }
+}
+
+void ReportToHomeLogs(const std::string& home, const std::string& text, const std::string& source) {
+  std::unique_ptr<RealPlatform> platform;
+  try {
+    platform = MakePlatform(cli::LoadHomeConfig(cli::ResolveHome(home)));
+  } catch (...) {
+    return;  // without a readable home there is no log of the filter to write to
+  }
+  const std::string message = "Dovecot plugin: " + text;
+  try {
+    const auto stored = cli::QueryValue(platform->Reg(), HKEY_LOCAL_MACHINE, cli::kHostKey,
+                                        cli::kConstructorStringValue);
+    const std::string data_folder = cli::DataFolderOf(stored ? cli::DisplayText(*stored) : "");
+    if (!data_folder.empty()) AppendLogLine(*platform, data_folder, ErrorLogMessage(message, E_FAIL, source));
+  } catch (...) {
+    // The event log below may still take it.
+  }
+  try {
+    EventLog& log = platform->Events();
+    const EventSourceHandle handle = log.RegisterEventSource("", kEventSource);
+    if (!handle) return;
+    log.ReportEvent(handle, EVENTLOG_ERROR_TYPE, 0, 0, {message}, {});
+    log.DeregisterEventSource(handle);
+  } catch (...) {
+  }
+}
+
+}  // namespace varnolt::dovecot

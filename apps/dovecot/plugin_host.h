@@ -1,0 +1,41 @@
+// The filter in a Dovecot process: loaded once per process from the varnolt
+// home the settings name, exactly as the varnolt command loads it, so that
+// both share settings, data folder, logs, whitelists and models.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/interfaces.h"
+#include "platform/real_platform.h"
+#include "varnolt/filter_host.h"
+#include "varnolt/home_config.h"
+
+namespace varnolt::dovecot {
+
+class PluginHost {
+ public:
+  // The process's host for the home, created on first use. Throws
+  // std::exception saying why the filter cannot run: no home, a broken one,
+  // a filter that cannot be created, or a process that already serves
+  // another home. A failed load is tried again on the next call.
+  static PluginHost& ForHome(const std::string& home);
+
+  IExStoreSyncEvents& SyncEvents() { return *filter_.sync_events; }
+  // Writes the failure into the filter's text log; never throws.
+  void LogFailure(const std::string& text, const std::string& source);
+
+ private:
+  PluginHost() = default;
+
+  cli::HomeConfig config_;
+  std::unique_ptr<RealPlatform> platform_;
+  cli::LoadedFilter filter_;
+};
+
+// Writes the failure into the filter's text log (an "Err:" line with the
+// source) and the event log of the home, as far as the home can be read;
+// never throws. For failures before the filter exists.
+void ReportToHomeLogs(const std::string& home, const std::string& text, const std::string& source);
+
+}  // namespace varnolt::dovecot

@@ -1,0 +1,57 @@
+#include "dovecot/marker_keywords.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace varnolt::dovecot {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+TEST(MarkerKeywordsTest, OurKeywordCarriesTheMarker) {
+  EXPECT_EQ(std::nullopt, MarkerOfKeywords({}));
+  EXPECT_EQ(std::nullopt, MarkerOfKeywords({"$Junk", "$NotJunk", "$VarnoltMarker", "$VarnoltMarkerX"}));
+  EXPECT_EQ(2, MarkerOfKeywords({"$Junk", "$VarnoltMarker2"}));
+  EXPECT_EQ(1, MarkerOfKeywords({"$varnoltmarker1"}));
+  EXPECT_EQ(-3, MarkerOfKeywords({"$VarnoltMarker-3"}));
+}
+
+TEST(MarkerKeywordsTest, ClientsSeeTheVerdict) {
+  EXPECT_THAT(KeywordsOfMarker(2), ElementsAre("$VarnoltMarker2", "$Junk"));
+  EXPECT_THAT(KeywordsOfMarker(1), ElementsAre("$VarnoltMarker1", "$NotJunk"));
+  EXPECT_THAT(KeywordsOfMarker(0), ElementsAre("$VarnoltMarker0"));
+}
+
+TEST(MarkerKeywordsTest, AnotherMarkersKeywordsAreStale) {
+  const std::vector<std::string> keywords{"$VarnoltMarker1", "$NotJunk", "$Forwarded", "$VarnoltHidden"};
+  EXPECT_THAT(StaleMarkerKeywords(keywords, 2), UnorderedElementsAre("$VarnoltMarker1", "$NotJunk"));
+  EXPECT_THAT(StaleMarkerKeywords(keywords, 1), ElementsAre());
+  EXPECT_THAT(StaleMarkerKeywords({"$junk", "$VarnoltMarker2"}, 1), UnorderedElementsAre("$junk", "$VarnoltMarker2"));
+}
+
+TEST(StampMessageTest, TheFiltersLineReplacesAnySendersLines) {
+  struct Case {
+    const char* name;
+    std::string in;
+    int32_t marker;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"crlf", "From: a\r\nSubject: s\r\n\r\nbody\r\n", 2, "From: a\r\nSubject: s\r\nX-Varnolt: 2\r\n\r\nbody\r\n"},
+      {"lf", "From: a\nSubject: s\n\nbody\n", 1, "From: a\nSubject: s\nX-Varnolt: 1\n\nbody\n"},
+      {"forged, folded", "X-Varnolt: 1\r\n 1\r\nFrom: a\r\nx-varnolt:2\r\n\r\nX-Varnolt: in body\r\n", 2,
+       "From: a\r\nX-Varnolt: 2\r\n\r\nX-Varnolt: in body\r\n"},
+      {"no body", "From: a\r\nSubject: s\r\n", 2, "From: a\r\nSubject: s\r\nX-Varnolt: 2\r\n"},
+      {"no line end", "Subject: s", 2, "Subject: s\nX-Varnolt: 2\n"},
+      {"no header", "\r\nbody\r\n", 2, "X-Varnolt: 2\r\n\r\nbody\r\n"},
+      {"unjudged", "X-Varnolt: 2\r\nFrom: a\r\n\r\nbody\r\n", 0, "From: a\r\n\r\nbody\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.out, StampMessage(c.in, c.marker));
+  }
+}
+
+}  // namespace
+}  // namespace varnolt::dovecot
