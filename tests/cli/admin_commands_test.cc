@@ -296,6 +296,14 @@ TEST_F(AdminCommandsTest, BackupIsAHomeOfItsOwnAndAHandCopyIsCaught) {
   EXPECT_TRUE(Contains(warned.err, "config constructor-string '" + by_hand + "/data'")) << warned.err;
   Ok({"config", "constructor-string", by_hand + "/data"});
   EXPECT_EQ("", Run({"stats", kAlice}).err);
+
+  // A home moved by hand names a data folder that is gone.
+  const std::string moved = dir_ + "/moved";
+  fs::rename(by_hand, moved);
+  home_ = moved;
+  const RunResult gone = Run({"log"});
+  EXPECT_TRUE(Contains(gone.err, "names " + by_hand + "/data, which is no folder")) << gone.err;
+  EXPECT_TRUE(Contains(gone.err, "config constructor-string '" + moved + "/data'")) << gone.err;
 }
 
 TEST_F(AdminCommandsTest, WhitelistModelAndMailboxRemovalChangeOnlyWhatTheySay) {
