@@ -8,12 +8,15 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/mailstore/store_errors.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/check_exit_status.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
 #include "varnolt/json_output.h"
+#include "varnolt/known_mailbox.h"
+#include "varnolt/mail_sources.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
 
@@ -24,9 +27,9 @@ namespace fs = std::filesystem;
 
 struct TrainOptions {
   std::string mailbox;
-  bool spam = false;
-  bool ham = false;
-  std::vector<std::string> paths;
+  std::vector<std::string> spam;
+  std::vector<std::string> ham;
+  bool recursive = false;
   bool quiet = false;
 };
 
@@ -44,28 +47,6 @@ std::string RequireDataFolder(Session& session) {
   return folder;
 }
 
-// The files to learn from: each FILE, and every file below each DIR in name
-// order. Throws before anything is learned when a path is missing.
-std::vector<std::string> CollectFiles(const std::vector<std::string>& paths) {
-  std::vector<std::string> files;
-  for (const std::string& path : paths) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (error || !fs::exists(status)) throw CommandError("cannot read " + path + ": no such file or directory");
-    if (!fs::is_directory(status)) {
-      files.push_back(path);
-      continue;
-    }
-    std::vector<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(path)) {
-      if (entry.is_regular_file()) found.push_back(entry.path().string());
-    }
-    std::sort(found.begin(), found.end());
-    files.insert(files.end(), found.begin(), found.end());
-  }
-  return files;
-}
-
 // The domain's directory below the data folder; the filter makes the same one
 // on its first event for the domain.
 void EnsureDomainDirectory(const std::string& data_folder, const std::string& domain) {
@@ -80,31 +61,50 @@ void EnsureDomainDirectory(const std::string& data_folder, const std::string& do
 }
 
 void RunTrain(Session& session, const TrainOptions& options) {
-  const MailboxAddress mailbox = ParseMailboxAddress(options.mailbox);
-  if (options.spam == options.ham) throw UsageError("give exactly one of --spam and --ham");
-  const std::vector<std::string> files = CollectFiles(options.paths);
+  if (options.spam.empty() && options.ham.empty()) throw UsageError("give --spam or --ham (or both) with mail to learn");
+  const size_t standard_inputs = std::count(options.spam.begin(), options.spam.end(), kStandardInputName) +
+                                 std::count(options.ham.begin(), options.ham.end(), kStandardInputName);
+  if (standard_inputs > 1) throw UsageError("'-' (standard input) can be given only once");
+  const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
   const std::string data_folder = RequireDataFolder(session);
+
+  const bool progress = !options.quiet && isatty(STDERR_FILENO) == 1;
+  size_t skipped = 0;
+  auto skip = [&](const std::string& name, const std::string& reason) {
+    std::cerr << (progress ? "\r" : "") << "varnolt: skipped " << name << ": " << reason << '\n';
+    ++skipped;
+  };
+  // Both checked before anything is learned.
+  MailSource spam(options.spam, options.recursive, skip);
+  MailSource ham(options.ham, options.recursive, skip);
   EnsureDomainDirectory(data_folder, mailbox.domain);
   const std::string dat_path = UserDatPath(data_folder, mailbox.domain, mailbox.user);
 
   BuiltinSpamEngine& engine = session.Engine();
-  const bool progress = !options.quiet && isatty(STDERR_FILENO) == 1;
-  size_t learned = 0;
-  for (size_t i = 0; i < files.size(); ++i) {
-    const std::string bytes = ReadFileBytes(files[i]);
-    if (bytes.empty()) {
-      std::cerr << (progress ? "\n" : "") << "varnolt: skipped " << files[i] << ": empty message\n";
-    } else {
-      const EngineInput input = EngineInputOf(bytes);
-      engine.Learn(dat_path, input.header, input.body, options.spam);
-      ++learned;
+  size_t learned[2] = {0, 0};
+  size_t known = 0;
+  // The classes taken in turns: the model does not depend on the order, but a
+  // run cut short then leaves a model of both.
+  MailMessage message;
+  for (bool more_spam = true, more_ham = true; more_spam || more_ham;) {
+    for (const bool is_spam : {true, false}) {
+      bool& more = is_spam ? more_spam : more_ham;
+      if (!more || !(more = (is_spam ? spam : ham).Next(&message))) continue;
+      const EngineInput input = EngineInputOf(message.bytes);
+      if (engine.LearnMessage(dat_path, input.header, input.body, is_spam) ==
+          BuiltinSpamEngine::LearnResult::kAlreadyKnown) {
+        ++known;
+      } else {
+        ++learned[is_spam];
+      }
+      if (progress) std::cerr << "\rlearned " << learned[0] + learned[1] << ", already known " << known << std::flush;
     }
-    if (progress) std::cerr << "\rlearning " << i + 1 << "/" << files.size() << std::flush;
   }
-  if (progress && !files.empty()) std::cerr << '\n';
+  if (progress) std::cerr << "\r\033[K";
   const SpamCounts counts = engine.GetCounts(dat_path);
-  std::cout << "learned " << learned << " messages as " << (options.spam ? "SPAM" : "HAM") << " for "
-            << mailbox.Text() << " (now " << counts.ham << " HAM, " << counts.spam << " SPAM)\n";
+  std::cout << "learned " << learned[0] + learned[1] << " (" << learned[0] << " HAM, " << learned[1] << " SPAM), "
+            << known << " already known, " << skipped << " skipped for " << mailbox.Text() << " (now "
+            << counts.ham << " HAM, " << counts.spam << " SPAM)\n";
 }
 
 std::string ScoreText(double score) {
@@ -114,16 +114,16 @@ std::string ScoreText(double score) {
 }
 
 void RunCheck(Session& session, const CheckOptions& options) {
-  const MailboxAddress mailbox = ParseMailboxAddress(options.mailbox);
-  if (std::count(options.files.begin(), options.files.end(), "-") > 1) {
+  if (std::count(options.files.begin(), options.files.end(), kStandardInputName) > 1) {
     throw UsageError("'-' (standard input) can be given only once");
   }
+  const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
   const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
   bool any_spam = false;
   for (const std::string& file : options.files) {
-    const EngineInput input = EngineInputOf(file == "-" ? ReadStandardInput() : ReadFileBytes(file));
+    const EngineInput input = EngineInputOf(file == kStandardInputName ? ReadStandardInput() : ReadFileBytes(file));
     const SpamScore score = engine.Peek(dat_path, input.header, input.body);
     const char* verdict = score.is_spam ? "SPAM" : "HAM";
     any_spam = any_spam || score.is_spam;
@@ -150,7 +150,7 @@ int64_t WhitelistSize(const std::string& path) {
 }
 
 void RunStats(Session& session, const std::string& text, bool json) {
-  const MailboxAddress mailbox = ParseMailboxAddress(text);
+  const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
   const int64_t whitelist = WhitelistSize(dat_path + ".wlt");
@@ -166,12 +166,13 @@ void RunStats(Session& session, const std::string& text, bool json) {
 void AddEngineCommands(CLI::App& app, Session& session) {
   auto train_options = std::make_shared<TrainOptions>();
   CLI::App* train = app.add_subcommand(
-      "train", "Teach the user's spam database from existing mail (files, or every file below a directory)");
-  train->add_option("USER@DOMAIN", train_options->mailbox, "The user")->required();
-  train->add_option("FILE_OR_DIR", train_options->paths, "Messages to learn from")->required();
-  CLI::Option* spam = train->add_flag("--spam", train_options->spam, "Learn them as SPAM");
-  CLI::Option* ham = train->add_flag("--ham", train_options->ham, "Learn them as HAM");
-  spam->excludes(ham);
+      "train", "Teach the user's spam database from existing mail: message files, folders, Maildir folders, "
+               "mbox files, or '-' for stdin; both classes in one call are learned in turns");
+  train->add_option("USER@DOMAIN", train_options->mailbox, "The user (an existing mailbox)")->required();
+  train->add_option("--spam", train_options->spam, "Mail to learn as SPAM")->expected(1, -1);
+  train->add_option("--ham", train_options->ham, "Mail to learn as HAM")->expected(1, -1);
+  train->add_flag("--recursive,-r", train_options->recursive,
+                  "Also the subfolders of the folders given (a Maildir's .Junk and the like)");
   train->add_flag("--quiet,-q", train_options->quiet, "No progress counter on the terminal");
   train->callback([&session, train_options] { RunTrain(session, *train_options); });
 

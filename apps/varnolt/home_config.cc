@@ -83,6 +83,11 @@ HomeConfig LoadHomeConfig(const std::string& home) {
   if (config.engine_name != kBuiltinEngine) {
     throw CommandError(path + ": unknown spam engine '" + config.engine_name + "' (this build has 'builtin')");
   }
+  const std::string auto_learn = ValueOr(values, "engine.autolearn", "off");
+  if (auto_learn != "on" && auto_learn != "off") {
+    throw CommandError(path + ": [engine] autolearn must be 'on' or 'off', not '" + auto_learn + "'");
+  }
+  config.engine_auto_learn = auto_learn == "on";
   return config;
 }
 
@@ -92,7 +97,10 @@ std::string DefaultConfigText() {
          "[registry]\npath = " + kDefaultRegistryFile + "\n\n" +
          "; \"syslog\", or \"file:<path>\" for one line per entry in a file\n" +
          "[eventlog]\ntarget = " + kDefaultEventLogTarget + "\n\n" +
-         "[engine]\nname = " + kBuiltinEngine + "\n";
+         "[engine]\nname = " + kBuiltinEngine + "\n" +
+         "; \"on\": the engine also learns from its own confident verdicts (HAM only when the\n"
+         "; header and the body each look like HAM); a user's correction still moves a message\n"
+         "autolearn = off\n";
 }
 
 }  // namespace varnolt::cli

@@ -1,30 +1,19 @@
 #include "varnolt/message_input.h"
 
 #include "platform/mailstore/message_properties.h"
-#include "platform/mailstore/store_names.h"
-#include "store/property_names.h"
 
 namespace varnolt::cli {
-namespace {
-
-std::string Key(const char* tag) { return mailstore::LowerKey(MapiField(tag)); }
-
-}  // namespace
 
 EngineInput EngineInputOf(const std::string& message) {
-  const std::string header_key = Key("x007D001E");
-  const std::string html_key = Key("x1013001E");
-  const std::string plain_key = Key("x1000001E");
+  mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(message);
   EngineInput input;
-  std::string html;
-  std::string plain;
-  for (const auto& [name, value] : mailstore::DeriveMessageProperties(message, /*outside=*/true)) {
-    const std::string key = mailstore::LowerKey(name);
-    if (key == header_key) input.header = value.ToText();
-    if (key == html_key) html = value.ToText();
-    if (key == plain_key) plain = value.ToText();
+  input.header = std::move(texts.header_block);
+  // As the filter reads the body: the HTML one unless it is missing or empty.
+  if (texts.html_body && !texts.html_body->empty()) {
+    input.body = std::move(*texts.html_body);
+  } else if (texts.plain_body) {
+    input.body = std::move(*texts.plain_body);
   }
-  input.body = html.empty() ? plain : html;
   return input;
 }
 

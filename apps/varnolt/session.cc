@@ -24,7 +24,8 @@ Platform& Session::GetPlatform() {
     RealPlatformOptions options;
     options.registry_hive_path = Config().registry_path;
     options.event_log_target = Config().event_log_target;
-    options.engine_factory = [] { return std::make_unique<BuiltinSpamEngine>(); };
+    const EngineOptions engine_options = EngineOptionsOf(Config());
+    options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
     try {
       platform_ = std::make_unique<RealPlatform>(std::move(options));
     } catch (const ComError& error) {
@@ -59,7 +60,7 @@ MailStore& Session::StoreWithFilter() {
 
 BuiltinSpamEngine& Session::Engine() {
   Config();  // refuses an engine this build does not have
-  if (!engine_) engine_ = std::make_unique<BuiltinSpamEngine>();
+  if (!engine_) engine_ = std::make_unique<BuiltinSpamEngine>(EngineOptionsOf(Config()));
   return *engine_;
 }
 
@@ -80,6 +81,12 @@ void Session::WarnAboutDataFolder(const std::string& folder) {
   std::string path = ToFileSystemPath(folder);
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (const auto problem = DataFolderProblem(Home(), path)) std::cerr << "varnolt: warning: " << *problem << '\n';
+}
+
+EngineOptions EngineOptionsOf(const HomeConfig& config) {
+  EngineOptions options;
+  options.auto_learn.enabled = config.engine_auto_learn;
+  return options;
 }
 
 std::string DataFolderOf(const std::string& constructor_string) {

@@ -62,6 +62,9 @@ class Session {
   std::unique_ptr<MailStore> store_;
 };
 
+// The engine's options as the home's [engine] section sets them.
+EngineOptions EngineOptionsOf(const HomeConfig& config);
+
 // The data folder of the filter for a constructor string: the first
 // ";"-separated field without blanks around it, ending in "\"; "" for an empty string.
 std::string DataFolderOf(const std::string& constructor_string);

@@ -13,6 +13,7 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
+#include "varnolt/known_mailbox.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"
 
@@ -56,14 +57,14 @@ void CheckAddress(const std::string& address) {
 }
 
 void RunWhitelistList(Session& session, const std::string& text) {
-  const MailboxAddress mailbox = ParseMailboxAddress(text);
+  const MailboxAddress mailbox = KnownMailbox(session, text);
   for (const std::string& line : WhitelistLines(UserWhitelistPath(DatPathOf(session, mailbox)))) {
     std::cout << line << '\n';
   }
 }
 
 void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
-  const MailboxAddress mailbox = ParseMailboxAddress(arguments.mailbox);
+  const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
   CheckAddress(arguments.address);
   const std::string dat_path = DatPathOf(session, mailbox);
   const std::string path = UserWhitelistPath(dat_path);
@@ -80,7 +81,7 @@ void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
 }
 
 void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
-  const MailboxAddress mailbox = ParseMailboxAddress(arguments.mailbox);
+  const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
   const std::string path = UserWhitelistPath(DatPathOf(session, mailbox));
   std::string kept;
   bool found = false;
@@ -101,7 +102,7 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
 // Replaces the model by an empty one in one rename, so that a reader never
 // meets a missing file (which would also make the filter take the user for new).
 void RunModelReset(Session& session, const std::string& text) {
-  const MailboxAddress mailbox = ParseMailboxAddress(text);
+  const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = DatPathOf(session, mailbox);
   if (!FileExists(dat_path)) {
     std::cout << mailbox.Text() << " has no model yet; nothing to reset\n";

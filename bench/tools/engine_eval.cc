@@ -2,7 +2,11 @@
 // messages in the same seeded order: each message is scored first, then (in
 // train-everything mode always, in train-on-error mode only when the verdict
 // was wrong, and in error-unsure mode also when the answer was uncertain)
-// trained with its true label. Run through bench/engine-eval.
+// trained with its true label. In filter mode the first messages are taught
+// as an administrator's pre-training, and after that each classifier runs as
+// a deployed filter: it may learn from its own verdicts, and a wrong verdict
+// is corrected (the message moved to its true class). Run through
+// bench/engine-eval.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -32,12 +36,13 @@ using Clock = std::chrono::steady_clock;
 struct Args {
   std::string corpus;
   std::string groups = "dev";
-  std::string modes = "everything,error,error-unsure";
+  std::string modes = "everything,error,error-unsure,filter";
   std::string work;
   uint64_t seed = 1;
   size_t limit = 0;
   bool bogofilter = true;
   bool list_errors = false;
+  size_t pretrain = 200;
   EngineOptions options;
 };
 
@@ -76,6 +81,12 @@ class Contender {
   }
   virtual ~Contender() = default;
 
+  // Filter mode's pre-training: learned, not scored.
+  void Pretrain(const CorpusMessage& message) {
+    Learn(message);
+    ++result_.trained;
+  }
+
   void Take(const CorpusMessage& message, bool list_errors) {
     const auto start = Clock::now();
     const Verdict verdict = Classify(message);
@@ -86,8 +97,18 @@ class Contender {
       std::printf("%s %s %s %.3f #%zu %s\n", result_.classifier.c_str(), result_.mode.c_str(),
                   message.is_spam ? "FN" : "FP", verdict.spamminess, result_.scores.size(), message.file.c_str());
     }
+    if (verdict.learned) ++result_.auto_learned;
+    const bool wrong = verdict.is_spam != message.is_spam;
+    if (result_.mode == "filter") {
+      if (wrong) {
+        Correct(message, verdict);
+        result_.learn_seconds += Seconds(Clock::now() - scored);
+        ++result_.trained;
+      }
+      return;
+    }
     const bool trains_unsure = result_.mode == "error-unsure" && verdict.unsure;
-    if (result_.mode == "everything" || verdict.is_spam != message.is_spam || trains_unsure) {
+    if (result_.mode == "everything" || wrong || trains_unsure) {
       Learn(message);
       result_.learn_seconds += Seconds(Clock::now() - scored);
       ++result_.trained;
@@ -104,9 +125,13 @@ class Contender {
     double spamminess;
     bool is_spam;
     bool unsure;  // an uncertain answer (bogofilter's third one, counted as HAM); error-unsure mode trains it too
+    bool learned = false;  // the classifier registered its own verdict (filter mode)
   };
+  const std::string& mode() const { return result_.mode; }
   virtual Verdict Classify(const CorpusMessage& message) = 0;
   virtual void Learn(const CorpusMessage& message) = 0;
+  // Filter mode: the user moves a message the classifier got wrong.
+  virtual void Correct(const CorpusMessage& message, const Verdict& verdict) = 0;
   virtual uint64_t DatabaseBytes() = 0;
 
  private:
@@ -116,19 +141,27 @@ class Contender {
 class OurEngine : public Contender {
  public:
   OurEngine(const std::string& mode, const Args& args)
-      : Contender("varnolt", mode), engine_(args.options) {
+      : Contender("varnolt", mode), engine_(OptionsFor(mode, args.options)) {
     const fs::path folder = fs::path(args.work) / ("varnolt-" + mode);
     fs::create_directories(folder);
     dat_ = (folder / "user.dat").string();
   }
 
  private:
+  // Learning from its own verdicts belongs to the filter's regime only.
+  static EngineOptions OptionsFor(const std::string& mode, EngineOptions options) {
+    if (mode != "filter") options.auto_learn.enabled = false;
+    return options;
+  }
   Verdict Classify(const CorpusMessage& message) override {
     const SpamScore score = engine_.Score(dat_, message.header, message.body);
-    return {score.spamminess, score.is_spam, IsUnsure(score.spamminess)};
+    return {score.spamminess, score.is_spam, IsUnsure(score.spamminess), score.learned};
   }
   void Learn(const CorpusMessage& message) override {
     engine_.Learn(dat_, message.header, message.body, message.is_spam);
+  }
+  void Correct(const CorpusMessage& message, const Verdict&) override {
+    engine_.Relearn(dat_, message.header, message.body, message.is_spam);
   }
   uint64_t DatabaseBytes() override { return FileBytes(dat_); }
 
@@ -172,14 +205,25 @@ class Bogofilter : public Contender {
  private:
   Verdict Classify(const CorpusMessage& message) override {
     int status = 0;
-    const std::string out = Run({"bogofilter", "-d", folder_, "-T", "-I", message.file}, &status);
+    // In filter mode it registers its own SPAM and HAM verdicts (-u), as its
+    // documentation recommends for a deployed filter; unsure ones it leaves.
+    std::vector<std::string> argv{"bogofilter", "-d", folder_, "-T", "-I", message.file};
+    if (mode() == "filter") argv.insert(argv.begin() + 1, "-u");
+    const std::string out = Run(argv, &status);
     // Before the first registration there is no word list: unsure, 0.5.
     if (out.size() < 3) return {0.5, false, true};
-    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U'};
+    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U', mode() == "filter" && out[0] != 'U'};
   }
   void Learn(const CorpusMessage& message) override {
     int status = 0;
     Run({"bogofilter", "-d", folder_, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
+  }
+  void Correct(const CorpusMessage& message, const Verdict& verdict) override {
+    int status = 0;
+    // A registered verdict is moved (-Sn: unregister SPAM, register HAM; -Ns
+    // the other way); an unsure one was never registered.
+    const char* flags = !verdict.learned ? (message.is_spam ? "-s" : "-n") : (message.is_spam ? "-Ns" : "-Sn");
+    Run({"bogofilter", "-d", folder_, flags, "-I", message.file}, &status);
   }
   uint64_t DatabaseBytes() override { return FileBytes(fs::path(folder_) / "wordlist.db"); }
 
@@ -187,24 +231,25 @@ class Bogofilter : public Contender {
 };
 
 void PrintTable(const std::vector<RunResult>& results) {
-  std::printf("%-11s %-11s %5s %7s %5s %7s %10s %12s %10s %8s %8s\n", "mode", "classifier", "FP", "FP%", "FN", "FN%",
-              "(1-ROCA)%", "classify ms", "learn ms", "trained", "db MB");
+  std::printf("%-11s %-11s %5s %7s %5s %7s %10s %12s %10s %8s %8s %8s\n", "mode", "classifier", "FP", "FP%", "FN", "FN%",
+              "(1-ROCA)%", "classify ms", "learn ms", "trained", "own", "db MB");
   for (const RunResult& r : results) {
     const double n = r.ham + r.spam;
-    std::printf("%-11s %-11s %5d %7.3f %5d %7.3f %10.4f %12.3f %10.3f %8d %8.2f\n", r.mode.c_str(),
+    std::printf("%-11s %-11s %5d %7.3f %5d %7.3f %10.4f %12.3f %10.3f %8d %8d %8.2f\n", r.mode.c_str(),
                 r.classifier.c_str(), r.false_positives, 100.0 * r.false_positives / std::max(r.ham, 1),
                 r.false_negatives, 100.0 * r.false_negatives / std::max(r.spam, 1), OneMinusRocaPercent(r.scores),
                 1000 * r.classify_seconds / n, r.trained ? 1000 * r.learn_seconds / r.trained : 0.0, r.trained,
-                r.database_bytes / 1048576.0);
+                r.auto_learned, r.database_bytes / 1048576.0);
   }
 }
 
 int Usage() {
-  std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2] [--modes everything,error,error-unsure]\n"
+  std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2]\n"
+               "                   [--modes everything,error,error-unsure,filter] [--pretrain N]\n"
                "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
-               "                   [--learning-rate X] [--margin X] [--max-steps N] [--threshold P]\n"
-               "                   [--length-exponent X] [--max-body BYTES] [--chi-share X] [--strength X]\n"
-               "                   [--unknown-prob X] [--min-deviation X] [--max-clues N]\n";
+               "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
+               "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
+               "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--max-tokens N]\n";
   return 2;
 }
 
@@ -224,16 +269,17 @@ int Main(int argc, char** argv) {
     else if (flag == "--work") args.work = value;
     else if (flag == "--seed") args.seed = std::stoull(value);
     else if (flag == "--limit") args.limit = std::stoul(value);
-    else if (flag == "--learning-rate") args.options.model.learning_rate = std::stod(value);
-    else if (flag == "--margin") args.options.model.margin = std::stod(value);
-    else if (flag == "--max-steps") args.options.model.max_steps = std::stoi(value);
+    else if (flag == "--pretrain") args.pretrain = std::stoul(value);
     else if (flag == "--threshold") args.options.threshold = std::stod(value);
-    else if (flag == "--chi-share") args.options.chi_square_share = std::stod(value);
+    else if (flag == "--auto-learn") args.options.auto_learn.enabled = value == "on";
+    else if (flag == "--auto-ham") args.options.auto_learn.ham_below = std::stod(value);
+    else if (flag == "--auto-part") args.options.auto_learn.part_ham_below = std::stod(value);
+    else if (flag == "--auto-spam") args.options.auto_learn.spam_above = std::stod(value);
     else if (flag == "--strength") args.options.chi_square.strength = std::stod(value);
     else if (flag == "--unknown-prob") args.options.chi_square.unknown_prob = std::stod(value);
     else if (flag == "--min-deviation") args.options.chi_square.min_deviation = std::stod(value);
     else if (flag == "--max-clues") args.options.chi_square.max_clues = std::stoul(value);
-    else if (flag == "--length-exponent") args.options.model.length_exponent = std::stod(value);
+    else if (flag == "--max-tokens") args.options.tokenizer.max_tokens = std::stoul(value);
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);
     else return Usage();
   }
@@ -255,12 +301,19 @@ int Main(int argc, char** argv) {
   std::vector<RunResult> results;
   std::istringstream modes(args.modes);
   for (std::string mode; std::getline(modes, mode, ',');) {
-    if (mode != "everything" && mode != "error" && mode != "error-unsure") return Usage();
+    if (mode != "everything" && mode != "error" && mode != "error-unsure" && mode != "filter") return Usage();
     std::vector<std::unique_ptr<Contender>> contenders;
     contenders.push_back(std::make_unique<OurEngine>(mode, args));
     if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));
-    for (const CorpusMessage& message : messages) {
-      for (auto& contender : contenders) contender->Take(message, args.list_errors);
+    const size_t pretrain = mode == "filter" ? std::min(args.pretrain, messages.size()) : 0;
+    for (size_t i = 0; i < messages.size(); ++i) {
+      for (auto& contender : contenders) {
+        if (i < pretrain) {
+          contender->Pretrain(messages[i]);
+        } else {
+          contender->Take(messages[i], args.list_errors);
+        }
+      }
     }
     for (auto& contender : contenders) results.push_back(contender->Finish());
   }

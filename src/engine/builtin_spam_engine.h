@@ -2,56 +2,69 @@
 // file per user at the path the filter gives (model_store.h describes the
 // file).
 //
-// Two well-known methods judge each message from the same tokens, and the
-// spamminess is their weighted mean: online logistic regression
-// (linear_model.h), which ranks messages well once it has learned, and
-// Robinson-Fisher chi-square (chi_square.h), which stays near 0.5 on thin or
-// mixed evidence. A message is SPAM when the spamminess is above
-// kSpamThreshold: high enough that both must lean to SPAM, so that HAM is
-// rarely lost; an empty model says HAM.
+// The model is counts: for each token, how many HAM and how many SPAM
+// messages held it. Robinson's token probabilities joined by Fisher's
+// chi-square method (chi_square.h) judge a message from them. So what the
+// model holds, and every score, depends only on which messages it learned as
+// what: an administrator may teach all SPAM first and then all HAM, and
+// corrections may come in any order. A message is SPAM when its spamminess is
+// above the threshold; an empty model says HAM (0.5).
 //
-// Every operation opens the user's file, works in one transaction and closes
-// it again, so one instance may serve many users and several processes may
-// share a user. Failures throw ComError (engine_errors.h). A message holding
-// the GTUBE test string is SPAM whatever the model says.
+// It may also learn from its own confident verdicts (AutoLearnOptions), as a
+// correction then moves the message exactly. Learning a message as HAM that
+// way needs the header and the body each to look like HAM on their own, so
+// that a spammer cannot teach it HAM by padding a message with HAM words.
+//
+// Every call works in one transaction on the user's file, kept open between
+// calls by a process-wide cache (model_cache.h), so one instance may serve
+// many users and several processes may share a user. Failures throw ComError
+// (engine_errors.h). A message holding the GTUBE test string is SPAM whatever
+// the model says.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "engine/chi_square.h"
-#include "engine/linear_model.h"
+#include "engine/model_cache.h"
 #include "engine/tokenizer.h"
 #include "triage/spam_engine.h"
 
 namespace varnolt {
-namespace engine {
-class ModelStore;
-}  // namespace engine
 
-constexpr double kSpamThreshold = 0.75;
+constexpr double kSpamThreshold = 0.9;
 
 // Spamminess in [kUnsureLow, kUnsureHigh) is an uncertain answer, whichever
 // side of the threshold it falls: the model has not seen enough mail like it.
 // A mail system that asks its users about such mail and trains the answers
 // teaches the model where it is weakest (an empty model's 0.5 is uncertain).
 constexpr double kUnsureLow = 0.3;
-constexpr double kUnsureHigh = 0.85;
+constexpr double kUnsureHigh = 0.95;
 inline bool IsUnsure(double spamminess) { return spamminess >= kUnsureLow && spamminess < kUnsureHigh; }
+
+struct AutoLearnOptions {
+  bool enabled = false;
+  double ham_below = 0.02;     // a verdict this sure of HAM is learned as HAM...
+  double part_ham_below = 0.2;  // ...when the header and the body alone each score below this
+  double spam_above = 0.995;    // a verdict this sure of SPAM is learned as SPAM
+  int min_learned = 10;         // of each class, before the model trusts itself
+};
 
 struct EngineOptions {
   engine::TokenizerOptions tokenizer;
-  engine::ModelParams model;
   engine::ChiSquareParams chi_square;
-  double chi_square_share = 0.3;  // of the spamminess; the rest is the regression's
   double threshold = kSpamThreshold;
+  AutoLearnOptions auto_learn;
+  // Where open model files are kept between calls; the process's own cache when null.
+  std::shared_ptr<engine::ModelCache> cache;
 };
 
 // A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
-// is spamminess > the threshold (kSpamThreshold unless the options say
-// otherwise), or the GTUBE string was found.
+// is spamminess > the threshold, or the GTUBE string was found.
 struct SpamScore {
   double spamminess = 0.5;
   bool is_spam = false;
+  bool learned = false;  // Score learned the message from its own verdict
 };
 
 class BuiltinSpamEngine : public SpamEngine {
@@ -64,8 +77,8 @@ class BuiltinSpamEngine : public SpamEngine {
 
   // Learn and Relearn both remember what each message was learned as: a
   // message learned again as the same class changes nothing, and one learned
-  // before as the other class first has that learning undone (its count and
-  // its weights) and is then learned as the given class.
+  // before as the other class is moved: its counts leave that class and join
+  // the given one.
   void Learn(const std::string& dat_path, const std::string& header, const std::string& body,
              bool is_spam) override;
   void Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
@@ -73,15 +86,30 @@ class BuiltinSpamEngine : public SpamEngine {
 
   SpamCounts GetCounts(const std::string& dat_path) override;
 
-  // Classify with its spamminess; creates the file like Classify.
+  // Classify with its spamminess; creates the file like Classify, and learns
+  // from a confident verdict when the options say so.
   SpamScore Score(const std::string& dat_path, const std::string& header, const std::string& body);
 
   // Scores without creating or changing anything: a missing or empty file
   // answers from an empty model. A foreign or corrupt file still throws.
   SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body);
 
+  // What Learn returns about the message: whether it changed the model.
+  enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
+  LearnResult LearnMessage(const std::string& dat_path, const std::string& header, const std::string& body,
+                           bool is_spam);
+
  private:
-  SpamScore ScoreWith(engine::ModelStore* store, const std::string& header, const std::string& body);
+  struct Judgement {
+    double spamminess = 0.5;
+    double header_only = 0.5;
+    double body_only = 0.5;
+    SpamCounts learned;
+  };
+  Judgement Judge(engine::ModelStore* store, const engine::MessageFeatures& features);
+  bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
+  LearnResult LearnWith(engine::ModelStore* store, const engine::MessageFeatures& features,
+                        const engine::MessageDigest& digest, bool is_spam, bool automatic);
 
   EngineOptions options_;
 };

@@ -18,9 +18,9 @@
 namespace varnolt::engine {
 
 struct ChiSquareParams {
-  double strength = 0.45;        // s: how many messages' worth the prior counts
+  double strength = 0.1;         // s: how many messages' worth the prior counts
   double unknown_prob = 0.5;     // x: the probability of a token never seen
-  double min_deviation = 0.3;    // clues nearer to 0.5 than this are ignored
+  double min_deviation = 0.4;    // clues nearer to 0.5 than this are ignored
   size_t max_clues = 150;
 };
 

@@ -17,6 +17,9 @@ constexpr int32_t kErrorForeignDatabase = static_cast<int32_t>(0x80047601);
 constexpr int32_t kErrorCorruptDatabase = static_cast<int32_t>(0x80047602);
 // Written by a newer version of the engine, in a format this one does not know.
 constexpr int32_t kErrorNewerFormat = static_cast<int32_t>(0x80047603);
+// Written by the earlier engine, whose model depended on the order of the
+// mail; it is refused rather than mixed with counts. It is left untouched.
+constexpr int32_t kErrorEarlierFormat = static_cast<int32_t>(0x80047606);
 // Another process held the database for longer than the busy timeout.
 constexpr int32_t kErrorDatabaseBusy = static_cast<int32_t>(0x80047604);
 // Any other failure of the database (disk full, I/O error, ...).

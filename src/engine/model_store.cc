@@ -1,9 +1,10 @@
 #include "engine/model_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <filesystem>
 
 #include "engine/engine_errors.h"
@@ -12,16 +13,17 @@
 namespace varnolt::engine {
 namespace {
 
-constexpr int kApplicationId = 0x564E4C54;  // "VNLT" in the file header
-constexpr int kFormatVersion = 2;
-constexpr int kWeightsOnlyVersion = 1;  // before tokens had counts
 constexpr int kBusyTimeoutMs = 10000;
+// Owner and group: the mail system's group may share a user's model; nobody else reads it.
+constexpr mode_t kNewFileMode = 0660;
+// Larger pages hold a whole bucket each, so that a lookup reads it in place
+// instead of gathering it from overflow pages.
+constexpr int kPageSize = 16384;
+constexpr int kMaxDepth = 32;
 
 // The buckets' pages are read through a memory map rather than one read call
-// each: a message touches most of a small model's pages, and the calls were
-// most of a Classify. The map covers the file only, never past its end. Set
-// up at the first look at the buckets: opening and reading the counts alone
-// touches too few pages to pay for the map.
+// each: a message touches most of a small model's pages. The map covers the
+// file only, never past its end.
 constexpr const char* kMapPages = "PRAGMA mmap_size = 268435456";
 
 // Needed buckets at most this far apart are read by one range query: stepping
@@ -40,16 +42,6 @@ enum StatementIndex {
   kCount
 };
 
-// The distinct keys of sorted ids, sorted.
-std::vector<uint32_t> KeysOf(const std::vector<uint64_t>& ids) {
-  std::vector<uint32_t> keys;
-  keys.reserve(ids.size());
-  for (uint64_t id : ids) {
-    if (keys.empty() || keys.back() != KeyOf(id)) keys.push_back(KeyOf(id));
-  }
-  return keys;
-}
-
 // Calls visit(bucket, first key, key count) for each run of keys in one bucket.
 template <typename Visit>
 void ForEachBucket(const std::vector<uint32_t>& keys, int depth, Visit visit) {
@@ -62,8 +54,19 @@ void ForEachBucket(const std::vector<uint32_t>& keys, int depth, Visit visit) {
   }
 }
 
+// The distinct keys of sorted ids, sorted.
+std::vector<uint32_t> KeysOf(const std::vector<uint64_t>& ids) {
+  std::vector<uint32_t> keys;
+  keys.reserve(ids.size());
+  for (uint64_t id : ids) {
+    if (keys.empty() || keys.back() != KeyOf(id)) keys.push_back(KeyOf(id));
+  }
+  return keys;
+}
+
 }  // namespace
 
+// A prepared statement whose every call is checked.
 class ModelStore::Statement {
  public:
   Statement(ModelStore* store, const char* sql) : store_(store) {
@@ -72,40 +75,57 @@ class ModelStore::Statement {
   }
   ~Statement() { sqlite3_finalize(stmt_); }
 
-  Statement& Bind(int index, int64_t value) {
-    sqlite3_bind_int64(stmt_, index, value);
-    return *this;
-  }
-  Statement& Bind(int index, double value) {
-    sqlite3_bind_double(stmt_, index, value);
-    return *this;
-  }
+  Statement& Bind(int index, int64_t value) { return Check(sqlite3_bind_int64(stmt_, index, value)); }
   Statement& Bind(int index, const void* blob, int size) {
-    sqlite3_bind_blob(stmt_, index, blob, size, SQLITE_STATIC);
-    return *this;
+    return Check(sqlite3_bind_blob(stmt_, index, blob, size, SQLITE_STATIC));
   }
-  Statement& Bind(int index, const char* text) {
-    sqlite3_bind_text(stmt_, index, text, -1, SQLITE_STATIC);
-    return *this;
-  }
-  // True while a row is there; resets the statement at the end.
-  bool Step() {
+  Statement& Bind(int index, const char* text) { return Check(sqlite3_bind_text(stmt_, index, text, -1, SQLITE_STATIC)); }
+
+  // Runs a statement that returns no rows.
+  void Run() {
     const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    sqlite3_reset(stmt_);
-    if (rc != SQLITE_DONE) store_->Fail(rc, "reading or writing the model");
-    return false;
+    sqlite3_reset(stmt_);  // its code repeats the step's, judged here
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) store_->Fail(rc, "writing the model");
   }
-  void Done() { sqlite3_reset(stmt_); }
-  int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
-  double Real(int column) { return sqlite3_column_double(stmt_, column); }
-  const char* Text(int column) { return reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column)); }
-  const void* Blob(int column) { return sqlite3_column_blob(stmt_, column); }
-  size_t BlobSize(int column) { return static_cast<size_t>(sqlite3_column_bytes(stmt_, column)); }
 
  private:
+  friend class Rows;
+  Statement& Check(int rc) {
+    if (rc != SQLITE_OK) store_->Fail(rc, "binding a value");
+    return *this;
+  }
+
   ModelStore* store_;
   sqlite3_stmt* stmt_ = nullptr;
+};
+
+// The rows of one run of a statement. The run ends (and the statement is
+// ready for the next) when the rows are done or the object goes, whichever
+// comes first, so that a partial read never keeps a statement busy.
+class ModelStore::Rows {
+ public:
+  explicit Rows(Statement& statement) : statement_(statement) {}
+  ~Rows() { sqlite3_reset(statement_.stmt_); }
+  Rows(const Rows&) = delete;
+  Rows& operator=(const Rows&) = delete;
+
+  bool Next() {
+    if (done_) return false;
+    const int rc = sqlite3_step(statement_.stmt_);
+    if (rc == SQLITE_ROW) return true;
+    done_ = true;
+    sqlite3_reset(statement_.stmt_);  // its code repeats the step's, judged here
+    if (rc != SQLITE_DONE) statement_.store_->Fail(rc, "reading the model");
+    return false;
+  }
+  int64_t Int(int column) { return sqlite3_column_int64(statement_.stmt_, column); }
+  const char* Text(int column) { return reinterpret_cast<const char*>(sqlite3_column_text(statement_.stmt_, column)); }
+  const void* Blob(int column) { return sqlite3_column_blob(statement_.stmt_, column); }
+  size_t BlobSize(int column) { return static_cast<size_t>(sqlite3_column_bytes(statement_.stmt_, column)); }
+
+ private:
+  Statement& statement_;
+  bool done_ = false;
 };
 
 std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode) {
@@ -125,25 +145,33 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
     if (parent.empty()) parent = ".";
     // The directory belongs to the caller's layout: never create it here.
     if (!fs::is_directory(parent, ec)) throw RuntimeError(kPathNotFound);
+    // Created here rather than by SQLite, which would make it readable by everyone.
+    const int fd = open(fs_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) {
+      close(fd);
+    } else if (errno == EACCES || errno == EPERM) {
+      throw RuntimeError(kPermissionDenied);
+    } else if (errno != EEXIST) {
+      throw RuntimeError(kPathNotFound);
+    }
   } else if (status.type() == fs::file_type::directory) {
     throw EngineError(kErrorForeignDatabase, path, "is a directory, not a spam database");
   }
 
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (mode == Mode::kCreate ? SQLITE_OPEN_CREATE : 0);
-  const int rc = sqlite3_open_v2(fs_path.c_str(), &db, flags, nullptr);
+  const int rc = sqlite3_open_v2(fs_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // One read transaction from the first look on: each new transaction costs
-  // a lock and a check of the file header.
+  const int timeout_rc = sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  if (timeout_rc != SQLITE_OK) store->Fail(timeout_rc, "opening");
   store->BeginRead();
   if (!store->IsInitialized()) {
     if (mode == Mode::kExistingOnly) return nullptr;
     store->Commit();
     store->Initialize();
-    store->BeginRead();
+    return store;
   }
+  store->Commit();
   return store;
 }
 
@@ -178,8 +206,8 @@ void ModelStore::Fail(int rc, const std::string& doing) {
   throw EngineError(kErrorDatabaseFailed, path_, "failed while " + doing + " (" + message + ")");
 }
 
-void ModelStore::Exec(const char* sql, const char* doing) {
-  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+void ModelStore::Exec(const std::string& sql, const char* doing) {
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) Fail(rc, doing);
 }
 
@@ -191,21 +219,28 @@ ModelStore::Statement& ModelStore::Prepared(int index, const char* sql) {
 
 int64_t ModelStore::QueryInt(const char* sql) {
   Statement query(this, sql);
-  if (!query.Step()) return 0;
-  const int64_t value = query.Int(0);
-  query.Done();
-  return value;
+  Rows rows(query);
+  return rows.Next() ? rows.Int(0) : 0;
 }
 
 bool ModelStore::IsInitialized() {
-  if (QueryInt("PRAGMA application_id") == kApplicationId) {
+  const int64_t application_id = QueryInt("PRAGMA application_id");
+  if (application_id == kModelApplicationId) {
     const int64_t version = QueryInt("PRAGMA user_version");
-    if (version > kFormatVersion) {
+    if (version > kModelFormatVersion) {
       throw EngineError(kErrorNewerFormat, path_,
                         "was written by a newer engine (format " + std::to_string(version) + ")");
     }
-    if (in_transaction_) version_ = static_cast<int>(version);
+    if (version < kModelFormatVersion) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (format version)");
     return true;
+  }
+  if (application_id == kEarlierApplicationId) {
+    if (QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'weights'") != 0) {
+      throw EngineError(kErrorEarlierFormat, path_,
+                        "was written by an earlier version of the spam engine, whose learning depended on the "
+                        "order of the mail; move it away and teach the user again with 'varnolt train'");
+    }
+    throw EngineError(kErrorForeignDatabase, path_, "is a VarnoltFilter mail store, not a spam database");
   }
   // Only an empty file (one a creator left behind before its first commit)
   // is ours to fill; any other database belongs to someone else.
@@ -214,32 +249,25 @@ bool ModelStore::IsInitialized() {
 }
 
 void ModelStore::Initialize() {
-  // Larger pages hold a whole bucket each, so that a lookup reads it in place
-  // instead of gathering it from overflow pages. The size only takes effect
-  // outside a transaction, and only while the file is still empty.
-  Exec("PRAGMA page_size = 16384", "creating");
+  // The page size only takes effect outside a transaction, and only while the file is still empty.
+  Exec("PRAGMA page_size = " + std::to_string(kPageSize), "creating");
   BeginWrite();
   // Another process may have initialized the file since we looked (until it
   // commits, the file stays empty for everyone else). Inside a write
   // transaction an empty file already counts one page, so test the schema.
-  if (QueryInt("PRAGMA application_id") == kApplicationId) {
+  if (QueryInt("SELECT count(*) FROM sqlite_master") != 0 || QueryInt("PRAGMA application_id") != 0) {
+    IsInitialized();  // throws unless the other process made it ours
     Commit();
-    IsInitialized();  // checks the format version
     return;
   }
-  if (QueryInt("SELECT count(*) FROM sqlite_master") != 0) {
-    throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database");
-  }
-  Exec(
-      "PRAGMA application_id = 1447971924;"  // kApplicationId
-      "PRAGMA user_version = 2;"              // kFormatVersion
-      "CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-      "CREATE TABLE weights(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
-      "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, step REAL NOT NULL,"
-      " counted INTEGER NOT NULL DEFAULT 0) WITHOUT ROWID;"
-      "INSERT INTO meta VALUES('format', 'VarnoltFilter spam engine'), ('ham', 0), ('spam', 0),"
-      " ('depth', 0), ('entries', 0), ('counted_ham', 0), ('counted_spam', 0);",
-      "creating");
+  Exec("PRAGMA application_id = " + std::to_string(kModelApplicationId) + ";" +
+           "PRAGMA user_version = " + std::to_string(kModelFormatVersion) + ";" +
+           "CREATE TABLE meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
+           "CREATE TABLE tokens(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
+           "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL)"
+           " WITHOUT ROWID;"
+           "INSERT INTO meta VALUES('ham', 0), ('spam', 0), ('depth', 0), ('entries', 0);",
+       "creating");
   Commit();
 }
 
@@ -252,27 +280,22 @@ void ModelStore::BeginWrite() {
   if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   in_transaction_ = true;
-  if (FormatVersion() == kWeightsOnlyVersion) UpgradeFromWeightsOnly();
 }
 
 void ModelStore::Commit() {
   Exec("COMMIT", "committing");
   in_transaction_ = false;
-  // Another process may change the counts, split the buckets or upgrade the
-  // file before our next transaction.
+  // Another process may change the counts or split the buckets before our next transaction.
   Forget();
 }
 
 void ModelStore::Forget() {
   depth_ = -1;
-  version_ = -1;
   meta_.clear();
 }
 
 SpamCounts ModelStore::Counts() {
-  const int64_t* ham = FindMeta("ham");
-  const int64_t* spam = FindMeta("spam");
-  return {ham != nullptr ? static_cast<int32_t>(*ham) : 0, spam != nullptr ? static_cast<int32_t>(*spam) : 0};
+  return {static_cast<int32_t>(Meta("ham")), static_cast<int32_t>(Meta("spam"))};
 }
 
 void ModelStore::SetCounts(const SpamCounts& counts) {
@@ -280,24 +303,14 @@ void ModelStore::SetCounts(const SpamCounts& counts) {
   SetMeta("spam", counts.spam);
 }
 
-TokenCounts ModelStore::CountedMessages() {
-  if (FormatVersion() == kWeightsOnlyVersion) return {};
-  return {static_cast<uint32_t>(Meta("counted_ham")), static_cast<uint32_t>(Meta("counted_spam"))};
-}
-
-void ModelStore::SetCountedMessages(const TokenCounts& counts) {
-  SetMeta("counted_ham", counts.ham);
-  SetMeta("counted_spam", counts.spam);
-}
-
 const int64_t* ModelStore::FindMeta(std::string_view key) {
   // The table holds a handful of rows: one query reads them all for the
   // whole transaction.
   if (meta_.empty()) {
-    Statement& select = Prepared(kSelectAllMeta, "SELECT key, value FROM meta");
-    while (select.Step()) {
-      const char* name = select.Text(0);
-      meta_.emplace_back(name != nullptr ? name : "", select.Int(1));
+    Rows rows(Prepared(kSelectAllMeta, "SELECT key, value FROM meta"));
+    while (rows.Next()) {
+      const char* name = rows.Text(0);
+      meta_.emplace_back(name != nullptr ? name : "", rows.Int(1));
     }
     if (meta_.empty()) meta_.emplace_back("", 0);  // read, and found empty
   }
@@ -314,7 +327,7 @@ int64_t ModelStore::Meta(const char* key) {
 }
 
 void ModelStore::SetMeta(const char* key, int64_t value) {
-  Prepared(kSetMeta, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Step();
+  Prepared(kSetMeta, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Run();
   for (auto& [name, known] : meta_) {
     if (name == key) known = value;
   }
@@ -323,41 +336,10 @@ void ModelStore::SetMeta(const char* key, int64_t value) {
 int ModelStore::Depth() {
   if (depth_ < 0) {
     const int64_t depth = Meta("depth");
-    if (depth < 0 || depth > 32) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (bucket depth)");
+    if (depth < 0 || depth > kMaxDepth) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (bucket depth)");
     depth_ = static_cast<int>(depth);
   }
   return depth_;
-}
-
-int ModelStore::FormatVersion() {
-  if (version_ < 0) version_ = static_cast<int>(QueryInt("PRAGMA user_version"));
-  return version_;
-}
-
-EntryLayout ModelStore::Layout() {
-  return FormatVersion() == kWeightsOnlyVersion ? EntryLayout::kWeightsOnly : EntryLayout::kWithCounts;
-}
-
-void ModelStore::UpgradeFromWeightsOnly() {
-  {
-    Statement scan(this, "SELECT bucket, entries FROM weights");
-    Statement put(this, "UPDATE weights SET entries = ?2 WHERE bucket = ?1");
-    std::vector<std::pair<int64_t, std::string>> buckets;
-    while (scan.Step()) {
-      buckets.emplace_back(scan.Int(0),
-                           EncodeBucket(DecodeBucket(scan.Blob(1), scan.BlobSize(1), EntryLayout::kWeightsOnly)));
-    }
-    for (const auto& [bucket, bytes] : buckets) {
-      put.Bind(1, bucket).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
-    }
-  }
-  Exec(
-      "ALTER TABLE messages ADD COLUMN counted INTEGER NOT NULL DEFAULT 0;"
-      "INSERT INTO meta VALUES('counted_ham', 0), ('counted_spam', 0);"
-      "PRAGMA user_version = 2;",  // kFormatVersion
-      "upgrading the file format");
-  version_ = kFormatVersion;
-  meta_.clear();
 }
 
 void ModelStore::MapPages() {
@@ -366,20 +348,13 @@ void ModelStore::MapPages() {
   mapped_ = true;
 }
 
-TokenEvidence ModelStore::Lookup(const std::vector<uint64_t>& ids) {
+std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   MapPages();
   Statement& select =
-      Prepared(kSelectBucketRange, "SELECT bucket, entries FROM weights WHERE bucket BETWEEN ?1 AND ?2");
-  const EntryLayout layout = Layout();
+      Prepared(kSelectBucketRange, "SELECT bucket, entries FROM tokens WHERE bucket BETWEEN ?1 AND ?2");
   const std::vector<uint32_t> keys = KeysOf(ids);
+  std::vector<TokenCounts> by_key(keys.size());
   const int depth = Depth();
-  TokenEvidence evidence;
-  evidence.counts.reserve(keys.size());
-  int64_t sum = 0;
-  auto found = [&](const TokenEntry& entry) {
-    sum += entry.weight;
-    if (entry.ham != 0 || entry.spam != 0) evidence.counts.push_back({entry.ham, entry.spam});
-  };
   // Rows come in bucket order, as do the keys: walk both together, one query
   // per stretch of nearby buckets.
   for (size_t i = 0; i < keys.size();) {
@@ -388,66 +363,78 @@ TokenEvidence ModelStore::Lookup(const std::vector<uint64_t>& ids) {
     uint32_t last = first;
     while (end < keys.size() && BucketOf(keys[end], depth) - last <= kMaxBucketGap) last = BucketOf(keys[end++], depth);
     select.Bind(1, int64_t{first}).Bind(2, int64_t{last});
-    while (i < end && select.Step()) {
-      const auto bucket = static_cast<uint32_t>(select.Int(0));
+    Rows rows(select);
+    while (i < end && rows.Next()) {
+      const auto bucket = static_cast<uint32_t>(rows.Int(0));
       while (i < end && BucketOf(keys[i], depth) < bucket) ++i;
       size_t j = i;
       while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
-      if (j > i) FindInBucket(select.Blob(1), select.BlobSize(1), layout, keys.data() + i, j - i, found);
+      if (j > i) {
+        FindInBucket(rows.Blob(1), rows.BlobSize(1), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
+          by_key[i + k] = {entry.ham, entry.spam};
+        });
+      }
       i = j;
     }
-    if (i >= end) select.Done();
     i = end;
   }
-  evidence.weight_sum = static_cast<double>(sum) / kWeightScale;
-  return evidence;
+  std::vector<TokenCounts> counts;
+  counts.reserve(ids.size());
+  size_t k = 0;
+  for (uint64_t id : ids) {
+    while (keys[k] != KeyOf(id)) ++k;
+    counts.push_back(by_key[k]);
+  }
+  return counts;
 }
 
 void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) {
-  if (delta.weight == 0 && delta.ham == 0 && delta.spam == 0) return;
+  if (delta.ham == 0 && delta.spam == 0) return;
   MapPages();
-  Statement& select = Prepared(kSelectBucket, "SELECT entries FROM weights WHERE bucket = ?1");
-  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO weights(bucket, entries) VALUES(?1, ?2)");
-  Statement& remove = Prepared(kDeleteBucket, "DELETE FROM weights WHERE bucket = ?1");
+  Statement& select = Prepared(kSelectBucket, "SELECT entries FROM tokens WHERE bucket = ?1");
+  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)");
+  Statement& remove = Prepared(kDeleteBucket, "DELETE FROM tokens WHERE bucket = ?1");
   int64_t change = 0;
   ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
     std::vector<TokenEntry> entries;
-    if (select.Bind(1, int64_t{bucket}).Step()) {
-      entries = DecodeBucket(select.Blob(0), select.BlobSize(0), Layout());
-      select.Done();
+    {
+      select.Bind(1, int64_t{bucket});
+      Rows rows(select);
+      if (rows.Next()) entries = DecodeBucket(rows.Blob(0), rows.BlobSize(0));
     }
     change += AddToBucket(entries, keys, count, delta);
     if (entries.empty()) {
-      remove.Bind(1, int64_t{bucket}).Step();
+      remove.Bind(1, int64_t{bucket}).Run();
     } else {
       const std::string bytes = EncodeBucket(entries);
-      put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
+      put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Run();
     }
   });
   const int64_t total = Meta("entries") + change;
   SetMeta("entries", total);
-  while (total > (kBucketSplitAverage << Depth())) SplitBuckets();
+  while (Depth() < kMaxDepth && total > (kBucketSplitAverage << Depth())) SplitBuckets();
 }
 
 void ModelStore::SplitBuckets() {
   // Buckets in order hold all entries in key order.
   std::vector<TokenEntry> all;
   {
-    Statement scan(this, "SELECT entries FROM weights ORDER BY bucket");
-    while (scan.Step()) {
-      const std::vector<TokenEntry> entries = DecodeBucket(scan.Blob(0), scan.BlobSize(0), Layout());
+    Statement scan(this, "SELECT entries FROM tokens ORDER BY bucket");
+    Rows rows(scan);
+    while (rows.Next()) {
+      const std::vector<TokenEntry> entries = DecodeBucket(rows.Blob(0), rows.BlobSize(0));
       all.insert(all.end(), entries.begin(), entries.end());
     }
   }
-  Exec("DELETE FROM weights", "splitting buckets");
+  Exec("DELETE FROM tokens", "splitting buckets");
   const int depth = Depth() + 1;
-  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO weights(bucket, entries) VALUES(?1, ?2)");
+  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)");
   for (size_t i = 0; i < all.size();) {
     const uint32_t bucket = BucketOf(all[i].key, depth);
     size_t j = i;
     while (j < all.size() && BucketOf(all[j].key, depth) == bucket) ++j;
     const std::string bytes = EncodeBucket(std::vector<TokenEntry>(all.begin() + i, all.begin() + j));
-    put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Step();
+    put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Run();
     i = j;
   }
   SetMeta("depth", depth);
@@ -455,22 +442,19 @@ void ModelStore::SplitBuckets() {
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
-  Statement& select = Prepared(kSelectMessage, "SELECT spam, step, counted FROM messages WHERE digest = ?1");
+  Statement& select = Prepared(kSelectMessage, "SELECT spam, automatic FROM messages WHERE digest = ?1");
   select.Bind(1, digest.data(), static_cast<int>(digest.size()));
-  if (!select.Step()) return std::nullopt;
-  LearnedMessage message{select.Int(0) != 0, select.Real(1), select.Int(2) != 0};
-  select.Done();
-  return message;
+  Rows rows(select);
+  if (!rows.Next()) return std::nullopt;
+  return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
 }
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
-  Statement& put = Prepared(
-      kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, step, counted) VALUES(?1, ?2, ?3, ?4)");
-  put.Bind(1, digest.data(), static_cast<int>(digest.size()))
+  Prepared(kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
+      .Bind(1, digest.data(), static_cast<int>(digest.size()))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
-      .Bind(3, message.step)
-      .Bind(4, int64_t{message.counted ? 1 : 0})
-      .Step();
+      .Bind(3, int64_t{message.automatic ? 1 : 0})
+      .Run();
 }
 
 }  // namespace varnolt::engine

@@ -1,19 +1,19 @@
-// One user's model in its SQLite file: each token's weight and counts, the
-// learned counts, and what each learned message was learned as (so that a
-// correction can undo it).
+// One user's model in its SQLite file: for each token the number of HAM and
+// SPAM messages that held it, the numbers of messages learned, and what each
+// learned message was learned as (so that a correction moves it exactly and
+// learning it again changes nothing). All of it is a function of the set of
+// messages learned and their classes, whatever the order they came in.
 //
-// Files of the first format (weights without counts) are still read; the
-// first write upgrades them in place, keeping every weight. Their tokens'
-// counts start from that upgrade, which is why the messages whose tokens were
-// counted are counted apart from the messages learned.
+// The file carries its own application id (kModelApplicationId) and format
+// version. Files of the earlier engine (whose weights depended on the order
+// of the mail) share their id with the mail store; both are refused with a
+// message that says what the file is, and are never changed.
 //
 // Several processes may use one file at once: each waits for a busy peer up
 // to a timeout, and every change runs in a write transaction taken up front.
 // The file keeps SQLite's rollback journal rather than a write-ahead log: a
 // reader then opens the file alone, without setting up the log's shared
-// memory file each time, which is most of the cost of a Classify. Readers
-// and a writer still overlap until the writer commits. A file that is not
-// ours is only ever read.
+// memory file each time. A file that is not ours is only ever read.
 #pragma once
 
 #include <cstdint>
@@ -30,20 +30,18 @@
 #include "triage/spam_engine.h"
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace varnolt::engine {
 
+// "VNSP" in the file header: a spam model of this engine.
+constexpr int32_t kModelApplicationId = 0x564E5350;
+constexpr int32_t kModelFormatVersion = 1;
+// "VNLT": the mail store's files, and the earlier engine's order-dependent models.
+constexpr int32_t kEarlierApplicationId = 0x564E4C54;
+
 struct LearnedMessage {
   bool is_spam = false;
-  double step = 0;       // what learning it added to each of its weights, times the feature value
-  bool counted = false;  // whether its tokens' counts include it
-};
-
-// What the model knows of a message's tokens.
-struct TokenEvidence {
-  double weight_sum = 0;
-  std::vector<TokenCounts> counts;  // of the tokens with an entry
+  bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
 };
 
 class ModelStore {
@@ -53,31 +51,32 @@ class ModelStore {
     kExistingOnly,  // a missing or never-initialized file, or an empty path, yields no store
   };
 
-  // Opens the model at path (the filter's composed text; "\" separators),
-  // leaving a read transaction open (BeginWrite or Commit ends it).
+  // Opens the model at path (the filter's composed text; "\" separators) and
+  // checks that it is one; no transaction is left open. A new file is
+  // readable by its owner and group only.
   // Throws ComError: 76 when the directory is missing, 70 when access is
-  // denied, kErrorForeignDatabase for a file that is not ours, kErrorCorrupt...
-  // for a damaged one. Returns nullptr only in kExistingOnly mode.
+  // denied, kErrorForeignDatabase for a file that is not ours (a mail store
+  // named as such), kErrorEarlierFormat for the earlier engine's files,
+  // kErrorNewerFormat, kErrorCorruptDatabase for a damaged one. Returns
+  // nullptr only in kExistingOnly mode.
   static std::unique_ptr<ModelStore> Open(const std::string& path, Mode mode);
   ~ModelStore();
   ModelStore(const ModelStore&) = delete;
   ModelStore& operator=(const ModelStore&) = delete;
 
-  // A read snapshot, or the write lock taken at once (ending any read
-  // transaction first); Commit ends either. Destroying the store inside a
-  // transaction rolls it back.
+  // A read snapshot, or the write lock taken at once; Commit ends either.
+  // Destroying the store inside a transaction rolls it back.
   void BeginRead();
   void BeginWrite();
   void Commit();
+  bool in_transaction() const { return in_transaction_; }
 
-  // The messages learned, and those of them whose tokens were counted.
+  // The numbers of messages learned. Call inside a transaction.
   SpamCounts Counts();
   void SetCounts(const SpamCounts& counts);
-  TokenCounts CountedMessages();
-  void SetCountedMessages(const TokenCounts& counts);
-  // The weights and counts of the given sorted ids (ids never learned add
-  // nothing). Call inside a transaction.
-  TokenEvidence Lookup(const std::vector<uint64_t>& ids);
+  // The counts of each of the sorted ids, in their order ({0, 0} for ids never
+  // learned). Call inside a transaction.
+  std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids);
   // Applies delta to every one of the sorted ids. Call inside a write
   // transaction.
   void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta);
@@ -86,20 +85,19 @@ class ModelStore {
 
  private:
   class Statement;
+  class Rows;
   ModelStore(sqlite3* db, std::string path);
-  void Initialize();  // creates the schema in a file that has none
+  void CheckFormat(Mode mode);  // throws for a file that is not ours; initializes an empty one in kCreate
   bool IsInitialized();
+  void Initialize();
   int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
-  void Exec(const char* sql, const char* doing = "opening");
+  void Exec(const std::string& sql, const char* doing);
   Statement& Prepared(int index, const char* sql);
   const int64_t* FindMeta(std::string_view key);  // nullptr when the file has no such row
   int64_t Meta(const char* key);
   void SetMeta(const char* key, int64_t value);
   int Depth();
-  int FormatVersion();  // read once per transaction
-  void Forget();        // what was read in a transaction that ended
-  EntryLayout Layout();
-  void UpgradeFromWeightsOnly();
+  void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
   void SplitBuckets();
   [[noreturn]] void Fail(int rc, const std::string& doing);
@@ -108,8 +106,7 @@ class ModelStore {
   std::string path_;  // as the caller gave it, for messages
   bool in_transaction_ = false;
   bool mapped_ = false;
-  int depth_ = -1;    // of the token buckets; read once per transaction
-  int version_ = -1;  // of the file format; read once per transaction
+  int depth_ = -1;  // of the token buckets; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   std::vector<std::unique_ptr<Statement>> statements_;
 };

@@ -16,19 +16,18 @@ uint32_t ClampCount(int64_t count) {
 
 }  // namespace
 
-std::vector<TokenEntry> DecodeBucket(const void* data, size_t size, EntryLayout layout) {
+std::vector<TokenEntry> DecodeBucket(const void* data, size_t size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
-  std::vector<TokenEntry> entries(size / static_cast<size_t>(layout));
-  for (size_t i = 0; i < entries.size(); ++i) entries[i] = bucket_detail::EntryAt(bytes, i, layout);
+  std::vector<TokenEntry> entries(size / kEntryBytes);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i] = bucket_detail::EntryAt(bytes, i);
   return entries;
 }
 
 std::string EncodeBucket(const std::vector<TokenEntry>& entries) {
   std::string out;
-  out.reserve(entries.size() * static_cast<size_t>(EntryLayout::kWithCounts));
+  out.reserve(entries.size() * kEntryBytes);
   for (const TokenEntry& e : entries) {
     Store32(e.key, out);
-    Store32(static_cast<uint32_t>(e.weight), out);
     Store32(e.ham, out);
     Store32(e.spam, out);
   }
@@ -43,12 +42,9 @@ int64_t AddToBucket(std::vector<TokenEntry>& entries, const uint32_t* keys, size
     while (e < entries.size() && entries[e].key < keys[k]) merged.push_back(entries[e++]);
     TokenEntry entry{keys[k]};
     if (e < entries.size() && entries[e].key == keys[k]) entry = entries[e++];
-    entry.weight = static_cast<int32_t>(std::clamp<int64_t>(entry.weight + delta.weight,
-                                                            std::numeric_limits<int32_t>::min(),
-                                                            std::numeric_limits<int32_t>::max()));
     entry.ham = ClampCount(entry.ham + delta.ham);
     entry.spam = ClampCount(entry.spam + delta.spam);
-    if (entry.weight != 0 || entry.ham != 0 || entry.spam != 0) merged.push_back(entry);
+    if (entry.ham != 0 || entry.spam != 0) merged.push_back(entry);
   }
   merged.insert(merged.end(), entries.begin() + static_cast<std::ptrdiff_t>(e), entries.end());
   const auto change = static_cast<int64_t>(merged.size()) - static_cast<int64_t>(entries.size());

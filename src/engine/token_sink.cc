@@ -36,7 +36,7 @@ void TokenSink::Insert(std::string_view prefix, std::string_view token, bool fol
   } else {
     hasher.Update(token);
   }
-  uint64_t id = hasher.Finish();
+  const uint64_t id = hasher.Finish();
   const uint64_t key = id == 0 ? 1 : id;  // 0 marks a free slot
   const size_t mask = slots_.size() - 1;
   for (size_t i = key & mask;; i = (i + 1) & mask) {
@@ -49,6 +49,12 @@ void TokenSink::Insert(std::string_view prefix, std::string_view token, bool fol
   ids_.push_back(id);
   if (2 * ids_.size() > slots_.size()) Grow();  // keep the table at most half full
   if (keep_texts_) texts_.push_back(std::string(prefix) + (fold ? FoldCase(token) : std::string(token)));
+}
+
+std::vector<uint64_t> TokenSink::TakeIds(std::vector<uint64_t>* header_ids) {
+  header_ids->assign(ids_.begin(), ids_.begin() + static_cast<std::ptrdiff_t>(header_tokens_));
+  std::sort(header_ids->begin(), header_ids->end());
+  return TakeIds();
 }
 
 std::vector<uint64_t> TokenSink::TakeIds() {

@@ -22,8 +22,13 @@ class TokenSink {
   void AddFolded(std::string_view prefix, std::string_view token) { Insert(prefix, token, true); }
   bool full() const { return ids_.size() >= max_tokens_; }
 
+  // Marks the tokens added so far as the header's.
+  void EndHeader() { header_tokens_ = ids_.size(); }
+
   // The distinct ids, sorted.
   std::vector<uint64_t> TakeIds();
+  // The same, and apart from them the sorted ids of the header's tokens.
+  std::vector<uint64_t> TakeIds(std::vector<uint64_t>* header_ids);
   // The distinct texts in the order first added (empty unless kept).
   std::vector<std::string> TakeTexts() { return std::move(texts_); }
 
@@ -35,6 +40,7 @@ class TokenSink {
   bool keep_texts_;
   std::vector<uint64_t> slots_;  // open addressing; 0 marks a free slot
   std::vector<uint64_t> ids_;
+  size_t header_tokens_ = 0;
   std::vector<std::string> texts_;
 };
 

@@ -27,6 +27,7 @@ std::string_view SizeBucket(size_t size) {
 void TokenizeInto(std::string_view header, std::string_view body, const TokenizerOptions& options,
                   TokenSink& sink) {
   AddHeaderTokens(Prefix(header, options.max_header_bytes), options.words, sink);
+  sink.EndHeader();
   sink.Add("body:size:", SizeBucket(body.size()));
   const std::string_view text = Prefix(body, options.max_body_bytes);
   if (LooksLikeHtml(text)) {
@@ -52,6 +53,14 @@ std::vector<uint64_t> FeatureIds(std::string_view header, std::string_view body,
   TokenSink sink(options.max_tokens, false);
   TokenizeInto(header, body, options, sink);
   return sink.TakeIds();
+}
+
+MessageFeatures Features(std::string_view header, std::string_view body, const TokenizerOptions& options) {
+  TokenSink sink(options.max_tokens, false);
+  TokenizeInto(header, body, options, sink);
+  MessageFeatures features;
+  features.ids = sink.TakeIds(&features.header_ids);
+  return features;
 }
 
 }  // namespace varnolt::engine

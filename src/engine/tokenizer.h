@@ -26,4 +26,11 @@ std::vector<std::string> Tokenize(std::string_view header, std::string_view body
 // The token ids of a message, sorted and distinct.
 std::vector<uint64_t> FeatureIds(std::string_view header, std::string_view body, const TokenizerOptions& options);
 
+// The same, with the ids of the header's tokens apart (a subset, sorted).
+struct MessageFeatures {
+  std::vector<uint64_t> ids;
+  std::vector<uint64_t> header_ids;
+};
+MessageFeatures Features(std::string_view header, std::string_view body, const TokenizerOptions& options);
+
 }  // namespace varnolt::engine

@@ -203,8 +203,13 @@ TEST_F(AdminCommandsTest, CheckTellsScriptsThroughItsExitStatus) {
     EXPECT_EQ(c.status, Run(args).status);
   }
   EXPECT_EQ(0, Run({"check", kAlice, spam}).status) << "without --exit-status a verdict is no failure";
-  EXPECT_EQ(0.75, Json::parse(Ok({"check", kAlice, spam, "--json"}))[0]["threshold"]);
-  EXPECT_TRUE(Contains(Ok({"check", "--help"}), "above 0.75"));
+  // The threshold the JSON reports is the one the help states.
+  const double threshold = Json::parse(Ok({"check", kAlice, spam, "--json"}))[0]["threshold"];
+  EXPECT_GT(threshold, 0.5);
+  EXPECT_LT(threshold, 1.0);
+  char shown[16];
+  std::snprintf(shown, sizeof shown, "above %.2f", threshold);
+  EXPECT_TRUE(Contains(Ok({"check", "--help"}), shown));
   EXPECT_TRUE(Contains(Ok({"check", "--help"}), "Exit with 10"));
   EXPECT_EQ("varnolt 1.0", Ok({"--version"}));
   EXPECT_EQ((Json{{"ham", 0}, {"spam", 0}, {"whitelist", 0}}), Json::parse(Ok({"stats", kAlice, "--json"})));
@@ -326,10 +331,11 @@ TEST_F(AdminCommandsTest, WhitelistModelAndMailboxRemovalChangeOnlyWhatTheySay) 
       {{"whitelist", "remove", kAlice, "carol@example.net"}, 1, "is not on the whitelist"},
       {{"whitelist", "remove", kAlice, "bob@example.net"}, 0, ""},
       {{"stats", kAlice}, 0, "whitelist 1"},
-      {{"train", kAlice, "--spam", "-q", spam_dir}, 0, "now 0 HAM, 10 SPAM"},
+      {{"train", "-q", kAlice, "--spam", spam_dir}, 0, "now 0 HAM, 10 SPAM"},
       {{"model", "reset", kAlice}, 0, "it had learned 0 HAM and 10 SPAM messages"},
       {{"stats", kAlice}, 0, "ham 0\nspam 0\nwhitelist 1"},
-      {{"model", "reset", "nobody@example.com"}, 0, "has no model yet"},
+      {{"model", "reset", "nobody@example.com"}, 1, "no mailbox nobody@example.com"},
+      {{"whitelist", "add", "nobody@example.com", "bob@example.net"}, 1, "no mailbox nobody@example.com"},
       {{"deliver", kAlice, MessageFile("m.eml", MakeMessage("B <b@x.net>", "Mail", "Hello"))}, 0, kUrlPrefix},
       // One item: a reset model still makes the user known, so no second user manual comes.
       {{"mailbox", "remove", kAlice}, 1, "holds 1 item(s); give --delete-mail"},
@@ -364,7 +370,7 @@ TEST_F(AdminCommandsTest, HelpHasExamplesAndParserComplaintsArePlainSentences) {
     EXPECT_TRUE(Contains(help.out, "Example")) << help.out;
     EXPECT_TRUE(Contains(help.out, "varnolt " + args[0])) << help.out;
   }
-  EXPECT_TRUE(Contains(Ok({"train", "--help"}), "One of --spam and --ham is required"));
+  EXPECT_TRUE(Contains(Ok({"train", "--help"}), "At least one of --spam and --ham is required"));
 
   struct Case {
     std::vector<std::string> args;
@@ -373,7 +379,7 @@ TEST_F(AdminCommandsTest, HelpHasExamplesAndParserComplaintsArePlainSentences) {
   const Case cases[] = {
       {{"deliver", kAlice, "--folder", "Inbox", "--folder", "Drafts"},
        "--folder can be given only once (see 'varnolt deliver --help')"},
-      {{"train", kAlice, "--spam", "--ham", "x"}, "--spam and --ham cannot be given together"},
+      {{"train", kAlice, "--spam"}, "--spam needs a value"},
       {{"config", "set", "A", "1", "--type", "word"}, "--type must be one of sz, dword (not 'word') (see 'varnolt config set --help')"},
       {{"log", "-n", "many"}, "'many' is not a valid value for --lines"},
       {{"whitelist"}, "say what to do: list, add, remove"},

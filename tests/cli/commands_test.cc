@@ -178,7 +178,7 @@ TEST_F(CommandsTest, TrainCheckAndStatsWorkOnTheUsersDatabase) {
   EXPECT_EQ("ham 0\nspam 0\nwhitelist 0", Ok({"stats", kAlice}));
 
   const std::string samples = std::string(VARNOLT_SOURCE_DIR) + "/samples/train";
-  EXPECT_EQ("learned 10 messages as SPAM for alice@example.com (now 0 HAM, 10 SPAM)",
+  EXPECT_EQ("learned 10 (0 HAM, 10 SPAM), 0 already known, 0 skipped for alice@example.com (now 0 HAM, 10 SPAM)",
             Ok({"train", kAlice, "--spam", samples + "/spam"}));
   Ok({"train", kAlice, "--ham", samples + "/ham/ham-01.eml", samples + "/ham/ham-02.eml"});
   EXPECT_EQ("ham 2\nspam 10\nwhitelist 0", Ok({"stats", kAlice}));
@@ -192,6 +192,7 @@ TEST_F(CommandsTest, TrainCheckAndStatsWorkOnTheUsersDatabase) {
   EXPECT_EQ("ham 2\nspam 10\nwhitelist 0", Ok({"stats", kAlice}));
 
   EXPECT_EQ(2, Run({"train", kAlice, samples + "/spam"}).status) << "--spam or --ham is required";
+  EXPECT_EQ(2, Run({"train", kAlice}).status);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ TEST(ChiSquareTest, SurvivalFunction) {
 }
 
 TEST(ChiSquareTest, TokenProbabilities) {
-  const ChiSquareParams params;
+  ChiSquareParams params;
+  params.strength = 0.45;  // a prior strong enough to see its pull in the ranges below
   struct Case {
     TokenCounts token, messages;
     double low, high;

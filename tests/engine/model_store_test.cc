@@ -18,12 +18,12 @@ constexpr uint32_t kLearnedKeys = 40000;  // enough for a few hundred buckets
 
 // Learned keys are 1, 1 + stride, 1 + 2 * stride, ... spread over the whole key
 // range, except for a hole wide enough to leave a bucket empty; every one has
-// weight 1 and one HAM, every third 2 more weight units.
+// one HAM, every third also 2 SPAM.
 constexpr uint32_t kStride = 0xFFFFFFFFu / kLearnedKeys;
 constexpr uint32_t kHoleBegin = 10000, kHoleEnd = 10500;
 uint32_t LearnedKey(uint32_t n) { return 1 + n * kStride; }
 bool IsLearned(uint32_t n) { return n < kHoleBegin || n >= kHoleEnd; }
-int64_t WeightOf(uint32_t n) { return n % 3 == 0 ? 3 : 1; }
+uint32_t SpamOf(uint32_t n) { return n % 3 == 0 ? 2 : 0; }
 uint64_t IdOf(uint32_t key) { return uint64_t{key} << 32 | 0x5A5A; }
 
 class ModelStoreTest : public ::testing::Test {
@@ -38,8 +38,9 @@ class ModelStoreTest : public ::testing::Test {
       if (n % 3 == 0) thirds.push_back(IdOf(LearnedKey(n)));
     }
     store->BeginWrite();
-    store->Update(all, {1, 1, 0});
-    store->Update(thirds, {2, 0, 0});
+    store->Update(all, {1, 0});
+    store->Update(thirds, {0, 1});
+    store->Update(thirds, {0, 1});
     store->Commit();
   }
 
@@ -77,20 +78,20 @@ TEST_F(ModelStoreTest, LookupFindsEveryLearnedKeyWhateverTheSpacingOfBuckets) {
   ASSERT_NE(nullptr, store);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // (id, expected counts), sorted by id.
+    std::vector<std::pair<uint64_t, TokenCounts>> expected;
+    for (uint32_t n : c.learned) expected.push_back({IdOf(LearnedKey(n)), {1, SpamOf(n)}});
+    for (uint32_t key : c.unknown) expected.push_back({IdOf(key), {0, 0}});
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<uint64_t> ids;
-    int64_t expected = 0;
-    for (uint32_t n : c.learned) {
-      ids.push_back(IdOf(LearnedKey(n)));
-      expected += WeightOf(n);
-    }
-    for (uint32_t key : c.unknown) ids.push_back(IdOf(key));
-    std::sort(ids.begin(), ids.end());
-    const TokenEvidence evidence = store->Lookup(ids);
-    EXPECT_EQ(static_cast<double>(expected) / kWeightScale, evidence.weight_sum);
-    ASSERT_EQ(c.learned.size(), evidence.counts.size());
-    for (const TokenCounts& counts : evidence.counts) {
-      EXPECT_EQ(1u, counts.ham);
-      EXPECT_EQ(0u, counts.spam);
+    for (const auto& [id, counts] : expected) ids.push_back(id);
+    store->BeginRead();
+    const std::vector<TokenCounts> found = store->Lookup(ids);
+    store->Commit();
+    ASSERT_EQ(ids.size(), found.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+      EXPECT_EQ(expected[i].second.ham, found[i].ham) << i;
+      EXPECT_EQ(expected[i].second.spam, found[i].spam) << i;
     }
   }
 }
@@ -98,23 +99,22 @@ TEST_F(ModelStoreTest, LookupFindsEveryLearnedKeyWhateverTheSpacingOfBuckets) {
 TEST_F(ModelStoreTest, ANewTransactionSeesWhatAnotherConnectionCommitted) {
   auto reader = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
   ASSERT_NE(nullptr, reader);
+  reader->BeginRead();
   EXPECT_EQ(0, reader->Counts().ham);
   const std::vector<uint64_t> first{IdOf(LearnedKey(0))};
-  EXPECT_EQ(WeightOf(0) / kWeightScale, reader->Lookup(first).weight_sum);
+  EXPECT_EQ(1u, reader->Lookup(first)[0].ham);
   reader->Commit();
 
   auto writer = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
   writer->BeginWrite();
   writer->SetCounts({7, 9});
-  writer->SetCountedMessages({5, 6});
-  writer->Update(first, {10, 0, 0});
+  writer->Update(first, {10, 0});
   writer->Commit();
 
   reader->BeginRead();
   EXPECT_EQ(7, reader->Counts().ham);
   EXPECT_EQ(9, reader->Counts().spam);
-  EXPECT_EQ(5u, reader->CountedMessages().ham);
-  EXPECT_EQ((WeightOf(0) + 10) / kWeightScale, reader->Lookup(first).weight_sum);
+  EXPECT_EQ(11u, reader->Lookup(first)[0].ham);
   reader->Commit();
 }
 
@@ -122,11 +122,8 @@ TEST_F(ModelStoreTest, CountsWrittenInATransactionReadBackInIt) {
   auto store = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
   store->BeginWrite();
   EXPECT_EQ(0, store->Counts().spam);  // read before the change
-  EXPECT_EQ(0u, store->CountedMessages().spam);
   store->SetCounts({3, 4});
-  store->SetCountedMessages({1, 2});
   EXPECT_EQ(4, store->Counts().spam);
-  EXPECT_EQ(2u, store->CountedMessages().spam);
   store->Commit();
 }
 

@@ -115,6 +115,17 @@ Bodies ParseBodies(std::string_view content) {
 
 }  // namespace
 
+MessageTexts DeriveMessageTexts(std::string_view content) {
+  InitGMime();
+  MessageTexts texts;
+  texts.header_block = std::string(content.substr(0, HeaderBlockLength(content)));
+  Bodies bodies = ParseBodies(content);
+  texts.plain_body = std::move(bodies.plain);
+  texts.html_body = std::move(bodies.html);
+  texts.has_attachment = bodies.has_attachment;
+  return texts;
+}
+
 PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   InitGMime();
   PropertyList properties;
@@ -131,13 +142,13 @@ PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   }
 
   properties.emplace_back(MapiField("x001A001E"), Variant::Text("IPM.Note"));
-  const Bodies bodies = ParseBodies(content);
-  if (bodies.plain) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*bodies.plain));
-  if (bodies.html) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*bodies.html));
+  const MessageTexts texts = DeriveMessageTexts(content);
+  if (texts.plain_body) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*texts.plain_body));
+  if (texts.html_body) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*texts.html_body));
   properties.emplace_back(MapiField("x0E070003"),
-                          Variant::Int32(bodies.has_attachment ? kMessageFlagHasAttachment : 0));
+                          Variant::Int32(texts.has_attachment ? kMessageFlagHasAttachment : 0));
   properties.emplace_back(MapiField("x0C1E001E"), Variant::Text(outside ? "SMTP" : "EX"));
-  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(std::string(block)));
+  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(texts.header_block));
   return properties;
 }
 

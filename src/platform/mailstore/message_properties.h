@@ -18,6 +18,18 @@ using PropertyList = std::vector<std::pair<std::string, Variant>>;
 inline constexpr const char* kMailHeaderPrefix = "urn:schemas:mailheader:";
 inline constexpr const char* kSubjectProperty = "urn:schemas:httpmail:subject";
 
+// The texts of a message that its item's properties carry and that the
+// filter hands the spam engine: the header block as received (the transport
+// headers of mail from outside), and the first plain and HTML bodies that
+// are no attachment, decoded to UTF-8 (absent when there is none).
+struct MessageTexts {
+  std::string header_block;
+  std::optional<std::string> plain_body;
+  std::optional<std::string> html_body;
+  bool has_attachment = false;
+};
+MessageTexts DeriveMessageTexts(std::string_view content);
+
 // DAV:contentclass; urn:schemas:mailheader:<name> for the first occurrence of
 // each top-level header (name in lower case, value unfolded and RFC 2047
 // decoded to UTF-8); the subject; message class x001A001E "IPM.Note"; plain
