@@ -80,7 +80,9 @@ void AddHelpExamples(CLI::App& app) {
     } catch (const CLI::OptionNotFound&) {
       throw std::logic_error("help examples for a command that does not exist: " + examples.command);
     }
-    std::string footer = examples.note.empty() ? "" : examples.note + "\n\n";
+    // After what the command itself says there (an exit status table).
+    std::string footer = command->get_footer().empty() ? "" : command->get_footer() + "\n\n";
+    footer += examples.note.empty() ? "" : examples.note + "\n\n";
     footer += examples.lines.size() == 1 ? "Example:" : "Examples:";
     for (const std::string& line : examples.lines) footer += "\n  " + line;
     command->footer(footer);

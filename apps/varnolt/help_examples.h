@@ -6,7 +6,7 @@
 
 namespace varnolt::cli {
 
-// Sets the footer of each command and subcommand the table names; call
+// Adds examples to the footer of each command and subcommand the table names; call
 // after every command was added. Throws std::logic_error for a table entry
 // that names no command (a renamed command must take its examples along).
 void AddHelpExamples(CLI::App& app);
