@@ -6,6 +6,7 @@
 #include "platform/registry/key_path.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
+#include "varnolt/known_settings.h"
 #include "varnolt/registry_values.h"
 #include "varnolt/settings_listing.h"
 
@@ -16,6 +17,7 @@ struct SetOptions {
   std::string name;
   std::string value;
   std::string type;
+  bool force = false;
 };
 
 // The number a dword VALUE stands for: a decimal integer that fits 32 bits,
@@ -30,10 +32,12 @@ std::optional<uint32_t> ParseDword(const std::string& text) {
 
 // Every value under the settings key, by the name as stored.
 std::vector<NamedValue> StoredSettings(Session& session) {
+  RequireHiveFile(session.Config().registry_path);
   HiveDocument hive;
   const HiveFile file(session.Config().registry_path);
   if (const int32_t status = file.Read(&hive); status != ERROR_SUCCESS) {
-    throw CommandError("cannot read the registry " + file.path() + " (status " + std::to_string(status) + ")");
+    throw CommandError("cannot read the registry " + file.path() + " (status " + std::to_string(status) + ")" +
+                       StatusMeaning(status));
   }
   std::vector<NamedValue> values;
   const std::string key = CanonicalKeyPath(std::string(kMachineRoot) + "\\" + kSettingsKey);
@@ -46,14 +50,26 @@ void RunList(Session& session, bool json) {
 }
 
 void RunGet(Session& session, const std::string& name) {
+  RequireHiveFile(session.Config().registry_path);
   const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name);
   if (!value) throw CommandError("no setting '" + name + "'");
   std::cout << DisplayText(*value) << '\n';
 }
 
+// A value the filter cannot convert would stop every later event, and a
+// misspelt name would change nothing: both are refused before anything is written.
 void RunSet(Session& session, const SetOptions& options) {
+  const KnownSetting* known = FindKnownSetting(options.name);
+  if (!known && !options.force) {
+    const auto nearest = NearestKnownSetting(options.name);
+    throw UsageError("'" + options.name + "' is not a setting the filter reads" +
+                     (nearest ? " (did you mean '" + *nearest + "'?)" : "") +
+                     "; give --force to write it anyway");
+  }
   const auto number = ParseDword(options.value);
-  const std::string type = options.type.empty() ? (number ? "dword" : "sz") : options.type;
+  // A text setting stays text even when it looks like a number (a folder named "2024").
+  const bool text_setting = known && !known->is_number;
+  const std::string type = !options.type.empty() ? options.type : (number && !text_setting ? "dword" : "sz");
   RegValue value;
   if (type == "dword") {
     if (!number) throw UsageError("'" + options.value + "' is not a 32-bit integer for a dword setting");
@@ -61,10 +77,16 @@ void RunSet(Session& session, const SetOptions& options) {
   } else {
     value = StringValue(options.value);
   }
-  SetValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, options.name, value);
+  if (known) {
+    const std::string reason = UnusableValueReason(*known, value);
+    if (!reason.empty()) throw UsageError(reason + "; nothing was written");
+  }
+  RequireHiveFile(session.Config().registry_path);
+  SetValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, known ? known->name : options.name, value);
 }
 
 void RunUnset(Session& session, const std::string& name) {
+  RequireHiveFile(session.Config().registry_path);
   if (!DeleteValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name)) {
     throw CommandError("no setting '" + name + "'");
   }
@@ -101,8 +123,13 @@ void AddConfigCommand(CLI::App& app, Session& session) {
   CLI::App* set = config->add_subcommand("set", "Write one setting");
   set->add_option("NAME", set_options->name, "The setting")->required();
   set->add_option("VALUE", set_options->value, "Its value")->required();
-  set->add_option("--type", set_options->type, "sz or dword (default: dword for an integer VALUE, else sz)")
+  set->add_option("--type", set_options->type,
+                  "sz or dword (default: dword for an integer VALUE, else sz; always sz for UseJunkMailFolder)")
       ->check(CLI::IsMember({"sz", "dword"}));
+  set->add_flag("--force", set_options->force, "Write a NAME that is none of the filter's six settings");
+  set->footer("The settings: DebugLevel, HideSpam, ProviderMode, UseWhiteList, AutoWhiteList (numbers: a "
+              "32-bit integer, or text that reads as one) and UseJunkMailFolder (text). A value the filter "
+              "could not read is refused.");
   set->callback([&session, set_options] { RunSet(session, *set_options); });
 
   auto unset_name = std::make_shared<std::string>();
@@ -115,6 +142,7 @@ void AddConfigCommand(CLI::App& app, Session& session) {
       "constructor-string", "Print the constructor string, or set it to VALUE exactly as given (may be empty)");
   CLI::Option* ctor_option = ctor->add_option("VALUE", *ctor_value, "The new constructor string");
   ctor->callback([&session, ctor_value, ctor_option] {
+    RequireHiveFile(session.Config().registry_path);
     Registry& registry = session.GetPlatform().Reg();
     if (ctor_option->count() > 0) {
       SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(*ctor_value));

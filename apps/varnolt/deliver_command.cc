@@ -1,5 +1,6 @@
 // `deliver`: messages stored as delivered mail, each raising the delivery event.
 #include <sys/stat.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,9 +8,11 @@
 #include <iostream>
 
 #include "varnolt/cli_errors.h"
+#include "platform/mailstore/store_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/deliver_report.h"
 #include "varnolt/file_io.h"
+#include "varnolt/filter_library.h"
 #include "varnolt/store_lookup.h"
 
 namespace varnolt::cli {
@@ -39,19 +42,44 @@ void CheckInputs(const std::vector<std::string>& files) {
     }
     struct stat info {};
     if (stat(file.c_str(), &info) != 0 || access(file.c_str(), R_OK) != 0) {
-      throw CommandError("cannot read " + file + ": " + std::strerror(errno) + "; nothing was delivered");
+      throw ExitStatusError(EX_NOINPUT, "cannot read " + file + ": " + std::strerror(errno) + "; nothing was delivered");
     }
-    if (S_ISDIR(info.st_mode)) throw CommandError(file + " is a directory; nothing was delivered");
+    if (S_ISDIR(info.st_mode)) throw ExitStatusError(EX_NOINPUT, file + " is a directory; nothing was delivered");
     if (S_ISREG(info.st_mode) && info.st_size == 0) {
-      throw CommandError(file + " is an empty message; nothing was delivered");
+      throw ExitStatusError(EX_DATAERR, file + " is an empty message; nothing was delivered");
     }
   }
 }
 
-void RunDeliver(Session& session, DeliverOptions options) {
-  const MailboxAddress mailbox = ParseMailboxAddress(options.mailbox);
+// The status a transfer agent acts on for a store failure: a message that is
+// no message, a bad item name, or (anything else) try again later.
+int ExitStatusOf(const ComError& error) {
+  switch (error.number()) {
+    case kStoreEmptyMessage:
+      return EX_DATAERR;
+    case kStoreInvalidName:
+      return EX_USAGE;
+    default:
+      return EX_TEMPFAIL;  // busy, full, unreadable: the agent keeps the message and retries
+  }
+}
+
+void DeliverAll(Session& session, DeliverOptions options) {
+  MailboxAddress typed;
+  try {
+    typed = ParseMailboxAddress(options.mailbox);
+  } catch (const UsageError& error) {
+    throw ExitStatusError(EX_NOUSER, error.what());
+  }
   if (options.files.empty()) options.files.push_back(kStandardInput);
-  const std::string folder = FolderOfMailbox(session.Store(), mailbox, options.folder, /*must_exist=*/true);
+  MailStore& plain_store = session.Store();
+  MailboxAddress mailbox;
+  try {
+    mailbox = RequireMailbox(plain_store, typed);
+  } catch (const CommandError& error) {
+    throw ExitStatusError(EX_NOUSER, error.what());
+  }
+  const std::string folder = FolderOfMailbox(plain_store, mailbox, options.folder, /*must_exist=*/true);
   CheckInputs(options.files);
 
   MailStore& store = session.StoreWithFilter();
@@ -67,13 +95,53 @@ void RunDeliver(Session& session, DeliverOptions options) {
     const bool from_stdin = file == kStandardInput;
     const std::string bytes = from_stdin ? ReadStandardInput() : ReadFileBytes(file);
     if (bytes.empty()) {
-      throw CommandError((from_stdin ? std::string("standard input") : file) +
-                         " is an empty message; it was not delivered");
+      throw ExitStatusError(EX_DATAERR, (from_stdin ? std::string("standard input") : file) +
+                                            " is an empty message; it was not delivered");
     }
-    report.Deliver(from_stdin ? "-" : file, bytes, [&] { return store.Deliver(folder, bytes, delivery); });
+    report.Deliver(from_stdin ? "-" : file, bytes, [&] {
+      try {
+        return store.Deliver(folder, bytes, delivery);
+      } catch (const ComError& error) {
+        throw ExitStatusError(ExitStatusOf(error), (from_stdin ? std::string("standard input") : file) +
+                                                       " was not delivered: " + ComErrorText(error));
+      }
+    });
   }
   report.Finish();
 }
+
+// Every failure that is not the message's, the recipient's or the command
+// line's own is temporary for the transfer agent (a missing home, registry or
+// folder is the administrator's to fix), so no mail bounces for it.
+void RunDeliver(Session& session, const DeliverOptions& options) {
+  try {
+    DeliverAll(session, options);
+  } catch (const ExitStatusError&) {
+    throw;
+  } catch (const UsageError& error) {
+    throw ExitStatusError(EX_USAGE, error.what());
+  } catch (const ComError& error) {
+    throw ExitStatusError(ExitStatusOf(error), ComErrorText(error));
+  } catch (const std::exception& error) {
+    throw ExitStatusError(EX_TEMPFAIL, error.what());
+  }
+}
+
+constexpr const char* kExitStatusHelp =
+    "Exit status (sysexits.h), for use as a mail transfer agent's delivery program:\n"
+    "  0   (EX_OK)        every message was delivered\n"
+    "  64  (EX_USAGE)     the command line is wrong (an unknown option, a bad --name)\n"
+    "  65  (EX_DATAERR)   a message is empty, or nothing is left of it once its envelope\n"
+    "                     \"From \" line and X-Varnolt lines are removed\n"
+    "  66  (EX_NOINPUT)   a message file is missing, unreadable or a directory\n"
+    "  67  (EX_NOUSER)    no such mailbox (or no valid USER@DOMAIN)\n"
+    "  75  (EX_TEMPFAIL)  try again later: the store is busy or the disk full, or the home,\n"
+    "                     its registry, the filter's registration or the folder is missing\n"
+    "                     or broken (see the message; 'varnolt init --repair' mends the\n"
+    "                     registration); any other failure\n"
+    "Messages before a failed one stay delivered (their URLs are printed). A leading\n"
+    "envelope \"From \" line, as agents add when piping, is removed. Example for Postfix:\n"
+    "  mailbox_command = /usr/bin/varnolt --home /var/lib/varnolt deliver \"$USER@$DOMAIN\"";
 
 }  // namespace
 
@@ -93,6 +161,7 @@ void AddDeliverCommand(CLI::App& app, Session& session) {
                     "One line per message: HAM|SPAM|UNJUDGED, the engine's score and the URL "
                     "(the default on a terminal)");
   deliver->add_flag("--json", options->json, "A JSON array of {file, url, marker, score} (null when none)");
+  deliver->footer(kExitStatusHelp);
   deliver->callback([&session, options] { RunDeliver(session, *options); });
 }
 

@@ -60,9 +60,15 @@ std::optional<double> DeliveryReport::EngineScore(const std::string& bytes) {
   }
 }
 
-std::optional<int32_t> DeliveryReport::MarkerOf(const std::string& url) {
+std::optional<int32_t> DeliveryReport::MarkerOf(const std::string& url, bool* read) {
   if (url.empty()) return std::nullopt;
-  const std::optional<Variant> marker = session_.Store().StoredProperty(url, kMarkerProperty);
+  std::optional<Variant> marker;
+  try {
+    marker = session_.Store().StoredProperty(url, kMarkerProperty);
+  } catch (const std::exception&) {
+    *read = false;
+    return std::nullopt;
+  }
   if (!marker) return std::nullopt;
   try {
     return marker->ToInt32();
@@ -99,7 +105,10 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
   const std::optional<double> score = EngineScore(bytes);
   const int64_t log_before = LogSize();
   const std::string url = deliver();
-  const std::optional<int32_t> marker = MarkerOf(url);
+  // Nothing after the delivery may fail the command: a transfer agent would
+  // deliver the message again.
+  bool marker_read = true;
+  const std::optional<int32_t> marker = MarkerOf(url, &marker_read);
   switch (output_) {
     case DeliverOutput::kUrls:
       // An empty line when the filter removed the item keeps one line per message.
@@ -122,17 +131,22 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
                           {"score", score ? Json(*score) : Json(nullptr)}});
       break;
   }
-  if (!marker && !url.empty()) {
+  if (marker_read && !marker && !url.empty()) {
     std::cout.flush();  // the message's own line first
-    std::string added;
-    if (LogSize() > log_before) {
-      std::ifstream log(log_path_, std::ios::binary);
-      log.seekg(log_before);
-      std::ostringstream text;
-      text << log.rdbuf();
-      added = text.str();
+    try {
+      std::string added;
+      if (LogSize() > log_before) {
+        std::ifstream log(log_path_, std::ios::binary);
+        log.seekg(log_before);
+        std::ostringstream text;
+        text << log.rdbuf();
+        added = text.str();
+      }
+      ExplainMissingVerdict(file, added);
+    } catch (const std::exception& error) {
+      std::cerr << "varnolt: " << file << ": the filter left the message without a verdict (" << error.what()
+                << ")\n";
     }
-    ExplainMissingVerdict(file, added);
   }
 }
 

@@ -37,7 +37,8 @@ class DeliveryReport {
 
  private:
   std::optional<double> EngineScore(const std::string& bytes);
-  std::optional<int32_t> MarkerOf(const std::string& url);
+  // The item's marker; *read is set false when it could not be read.
+  std::optional<int32_t> MarkerOf(const std::string& url, bool* read);
   void ExplainMissingVerdict(const std::string& file, const std::string& new_log_text);
   int64_t LogSize();
 

@@ -38,8 +38,8 @@ class ConstructionString final : public RefCounted<IObjectConstructString> {
 std::string ClassesDefault(Registry& registry, const std::string& subkey) {
   const auto value = QueryValue(registry, HKEY_CLASSES_ROOT, subkey, "");
   if (!value || value->type != REG_SZ || DisplayText(*value).empty()) {
-    throw CommandError(std::string("the filter is not registered: HKEY_CLASSES_ROOT\\") + subkey +
-                       " has no value (run 'varnolt init')");
+    throw CommandError(std::string("the filter is not registered: HKEY_CLASSES_ROOT\\") + subkey + " has no value (" +
+                       kRepairAdvice + ")");
   }
   return DisplayText(*value);
 }

@@ -80,4 +80,11 @@ std::string LocateFilterLibrary() {
                      kFilterLibraryVariable + " to its path)");
 }
 
+std::string ComErrorText(const ComError& error) {
+  // Store and engine numbers are HRESULT-style (negative), runtime numbers small.
+  const std::string number =
+      error.number() < 0 ? StatusText(error.number()) : "error " + std::to_string(error.number());
+  return error.description() + " (" + number + ")";
+}
+
 }  // namespace varnolt::cli

@@ -7,6 +7,7 @@
 
 #include "host/dll_entry.h"
 #include "platform/com/class_factory.h"
+#include "platform/com/com_error.h"
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
 #include "platform/platform.h"
@@ -51,5 +52,9 @@ std::string LocateFilterLibrary();
 
 // "0x80004005".
 std::string StatusText(HRESULT hr);
+
+// The error as the command reports it: its description and its number
+// (store and engine numbers HRESULT-style, runtime numbers as "error 13").
+std::string ComErrorText(const ComError& error);
 
 }  // namespace varnolt::cli

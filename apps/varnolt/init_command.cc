@@ -1,10 +1,14 @@
-// `init`: a new home with its config, registry, empty store and data folder.
+// `init`: a new home with its config, registry, empty store and data folder;
+// `init --repair`: the registration and settings of an existing home made
+// whole again without touching its mail.
 #include <filesystem>
 #include <iostream>
 
+#include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
+#include "varnolt/known_settings.h"
 #include "varnolt/registry_values.h"
 #include "varnolt/user_manual_text.h"
 
@@ -15,20 +19,36 @@ namespace fs = std::filesystem;
 
 struct InitOptions {
   std::string data_folder;
-  bool force = false;
+  bool repair = false;
+  bool delete_mail = false;
+  bool force = false;  // no longer accepted: it used to delete all mail
 };
 
-// The settings a new home starts with.
-void WriteDefaultSettings(Registry& registry) {
-  SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, "DebugLevel", DwordValue(1));
-  SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, "HideSpam", DwordValue(0));
-  SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, "ProviderMode", DwordValue(0));
-  SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, "UseJunkMailFolder", StringValue("Junk E-Mail"));
-  SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, "UseWhiteList", DwordValue(1));
-  SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, "AutoWhiteList", DwordValue(1));
+// The constructor string is the data folder's path, and the filter reads the
+// folder back as its first ";"-separated field without blanks around it, with
+// "\" as separator: a path that reading would change is refused.
+void CheckDataFolder(const std::string& path) {
+  std::string problem;
+  if (path.find(';') != std::string::npos) problem = "holds a ';'";
+  if (path.find('\\') != std::string::npos) problem = "holds a '\\'";
+  if (!path.empty() && (path.front() == ' ' || path.back() == ' ')) problem = "begins or ends with a blank";
+  for (const unsigned char c : path) {
+    if (c < 0x20 || c == 0x7F) problem = "holds a control character";
+  }
+  if (!problem.empty()) {
+    throw UsageError("the data folder '" + path + "' " + problem +
+                     ", which the filter cannot take from its constructor string; choose another folder");
+  }
 }
 
-// Removes the files of an earlier home that --force replaces.
+std::string DataFolderPath(const std::string& home, const std::string& option) {
+  const std::string path = option.empty() ? (fs::path(home) / kDefaultDataFolder).string()
+                                          : AbsoluteAgainst(fs::current_path().string(), option);
+  CheckDataFolder(path);
+  return path;
+}
+
+// Removes the files of an earlier home that --force-delete-mail replaces.
 void RemoveOldHome(const std::string& home) {
   for (const char* name : {kConfigFileName, kDefaultRegistryFile, kDefaultStoreFile}) {
     const fs::path path = fs::path(home) / name;
@@ -40,34 +60,108 @@ void RemoveOldHome(const std::string& home) {
   }
 }
 
-void RunInit(Session& session, const InitOptions& options) {
+// An administrator's own manual is worth more than ours: only a missing one is written.
+void EnsureDataFolder(const std::string& data_folder) {
+  fs::create_directories(data_folder);
+  const fs::path manual = fs::path(data_folder) / kUserManualFile;
+  if (!fs::exists(manual)) ReplaceFile(manual.string(), DefaultUserManual());
+}
+
+void RunCreate(Session& session, const InitOptions& options) {
   const std::string home = session.Home();
-  if (HomeExists(home) && !options.force) {
-    throw CommandError("a varnolt home already exists at " + home + " (use --force to replace it)");
-  }
   // Found first, so that a build without the component leaves nothing behind.
   const std::string library = LocateFilterLibrary();
-  const std::string data_folder =
-      options.data_folder.empty() ? (fs::path(home) / kDefaultDataFolder).string()
-                                  : AbsoluteAgainst(fs::current_path().string(), options.data_folder);
+  const std::string data_folder = DataFolderPath(home, options.data_folder);
 
   fs::create_directories(home);
-  if (options.force) RemoveOldHome(home);
+  if (options.delete_mail) RemoveOldHome(home);
   fs::create_directories(data_folder);
   ReplaceFile((fs::path(home) / kConfigFileName).string(), DefaultConfigText());
 
   const HomeConfig& config = session.Config();
   MailStore::Open(config.store_path, /*create_if_missing=*/true);
   Registry& registry = session.GetPlatform().Reg();
-  WriteDefaultSettings(registry);
+  for (const KnownSetting& setting : KnownSettings()) {
+    SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name, setting.default_value);
+  }
   SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(data_folder));
   RegisterFilter(session.GetPlatform(), library);
-
-  // An administrator's own manual is worth more than ours: only a missing one is written.
-  const fs::path manual = fs::path(data_folder) / kUserManualFile;
-  if (!fs::exists(manual)) ReplaceFile(manual.string(), DefaultUserManual());
+  EnsureDataFolder(data_folder);
 
   std::cout << "created varnolt home " << home << " (data folder " << data_folder << ")\n";
+}
+
+// A hive that cannot be read is kept beside, never overwritten: "<hive>.damaged", "-2"...
+std::string SetDamagedHiveAside(const std::string& path) {
+  std::string aside = path + ".damaged";
+  for (int n = 2; fs::exists(aside); ++n) aside = path + ".damaged-" + std::to_string(n);
+  fs::rename(path, aside);
+  return aside;
+}
+
+bool HiveReadable(Registry& registry) {
+  HKEY key = 0;
+  const int32_t status = registry.RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, &key);
+  if (status == ERROR_SUCCESS) registry.RegCloseKey(key);
+  return status != ERROR_BADDB;
+}
+
+// Keeps the config, the store (whatever it holds), the data folder and its
+// logs; writes the registration, the missing or unreadable settings and, when
+// there is none or one is given, the constructor string.
+void RunRepair(Session& session, const InitOptions& options) {
+  const std::string home = session.Home();
+  const std::string library = LocateFilterLibrary();
+  const std::string config_path = (fs::path(home) / kConfigFileName).string();
+  if (!fs::exists(config_path)) {
+    ReplaceFile(config_path, DefaultConfigText());
+    std::cout << "wrote a default " << config_path << '\n';
+  }
+  const HomeConfig& config = session.Config();
+  // Opened (or made when missing) before any change: a damaged store stops the repair here.
+  const size_t mailboxes = MailStore::Open(config.store_path, /*create_if_missing=*/true)->ListMailboxes().size();
+
+  Registry& registry = session.GetPlatform().Reg();
+  if (!HiveReadable(registry)) {
+    std::cout << "set the unreadable registry aside as " << SetDamagedHiveAside(config.registry_path) << '\n';
+  }
+  std::string restored;
+  for (const KnownSetting& setting : KnownSettings()) {
+    const auto value = QueryValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name);
+    if (value && UnusableValueReason(setting, *value).empty()) continue;
+    SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name, setting.default_value);
+    restored += std::string(restored.empty() ? "" : ", ") + setting.name;
+  }
+  const auto stored = QueryValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
+  std::string data_folder;
+  if (stored && !DisplayText(*stored).empty() && options.data_folder.empty()) {
+    data_folder = session.DataFolder();
+    data_folder.pop_back();  // the filter's form ends in "\"
+  } else {
+    data_folder = DataFolderPath(home, options.data_folder);
+    SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(data_folder));
+  }
+  RegisterFilter(session.GetPlatform(), library);
+  EnsureDataFolder(ToFileSystemPath(data_folder));
+
+  std::cout << "repaired varnolt home " << home << ": filter registered, "
+            << (restored.empty() ? std::string("no setting needed restoring") : "default settings restored for " + restored)
+            << ", data folder " << data_folder << ", store with " << mailboxes << " mailbox(es) kept\n";
+}
+
+void RunInit(Session& session, const InitOptions& options) {
+  if (options.force) {
+    throw UsageError("--force is no longer accepted, as it deleted all mail: " + std::string(kRepairAdvice) +
+                     "; 'varnolt init --force-delete-mail' deletes the store and the settings and starts empty");
+  }
+  if (options.repair && options.delete_mail) throw UsageError("give --repair or --force-delete-mail, not both");
+  if (options.repair) return RunRepair(session, options);
+  const std::string home = session.Home();
+  if (HomeExists(home) && !options.delete_mail) {
+    throw CommandError("a varnolt home already exists at " + home + " (" + kRepairAdvice +
+                       "; 'varnolt init --force-delete-mail' deletes all of its mail and starts empty)");
+  }
+  RunCreate(session, options);
 }
 
 }  // namespace
@@ -77,9 +171,16 @@ void AddInitCommand(CLI::App& app, Session& session) {
   CLI::App* init = app.add_subcommand("init", "Create the home: config, registry with the default settings, "
                                               "an empty store, the data folder and its user manual");
   init->add_option("--data-folder", options->data_folder,
-                   "The filter's data folder, relative to the current folder (default: <home>/data); "
-                   "its absolute path becomes the constructor string");
-  init->add_flag("--force", options->force, "Replace an existing home (its store and registry start empty)");
+                   "The filter's data folder, relative to the current folder (default: <home>/data, or with "
+                   "--repair the one the registry names); its absolute path becomes the constructor string");
+  init->add_flag("--repair", options->repair,
+                 "Of an existing home, keep the config, the store, the data folder and its logs: register the "
+                 "filter again, restore settings that are missing or unreadable to their defaults, and set the "
+                 "constructor string when there is none (an unreadable registry is set aside, not deleted)");
+  init->add_flag("--force-delete-mail", options->delete_mail,
+                 "Replace an existing home: DELETES ALL MAIL in its store, and its settings, and starts empty");
+  init->add_flag("--force", options->force, "Refused: see --repair and --force-delete-mail")
+      ->group("");  // kept out of the help, so that nobody learns to type it
   init->callback([&session, options] { RunInit(session, *options); });
 }
 

@@ -14,6 +14,7 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
+#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {
@@ -109,8 +110,13 @@ void Follow(const std::string& path, size_t lines) {
 
 void RunLog(Session& session, const LogOptions& options) {
   if (options.lines < -1) throw UsageError("-n takes a number of lines, 0 or more");
+  // Without a registry or a constructor string there is no data folder to look in.
+  RequireHiveFile(session.Config().registry_path);
   const std::string data_folder = session.DataFolder();
-  if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  if (data_folder.empty()) {
+    throw CommandError("the constructor string is empty, so the filter has no data folder and writes no log (" +
+                       std::string(kRepairAdvice) + ")");
+  }
   const std::string path = ToFileSystemPath(FilterLogPath(data_folder));
   if (options.follow) {
     Follow(path, options.lines < 0 ? kFollowDefaultLines : static_cast<size_t>(options.lines));

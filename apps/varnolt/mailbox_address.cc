@@ -15,6 +15,11 @@ MailboxAddress ParseMailboxAddress(const std::string& text) {
   if (!mailstore::IsValidName(address.user) || !mailstore::IsValidName(address.domain)) {
     throw UsageError("'" + text + "' is not a valid mailbox name (USER@DOMAIN, no '/', '\\', '.' or '..' parts)");
   }
+  if (address.user.size() > mailstore::kMaxUserBytes || address.domain.size() > mailstore::kMaxDomainBytes) {
+    throw UsageError("'" + text + "' is too long for a mailbox name (at most " +
+                     std::to_string(mailstore::kMaxUserBytes) + " bytes before the '@' and " +
+                     std::to_string(mailstore::kMaxDomainBytes) + " after it)");
+  }
   return address;
 }
 

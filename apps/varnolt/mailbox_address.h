@@ -14,7 +14,8 @@ struct MailboxAddress {
 };
 
 // Splits USER@DOMAIN at its last "@". Throws UsageError unless both parts are
-// names the store accepts (so they are also safe as file names below the data folder).
+// names the store accepts (so they are also safe as file names below the data
+// folder), the user at most 64 bytes and the domain 255.
 MailboxAddress ParseMailboxAddress(const std::string& text);
 
 // The mailbox an item or folder URL lies in. Throws UsageError for a URL

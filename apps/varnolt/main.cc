@@ -1,6 +1,8 @@
 // varnolt: the command-line host of the filter. It owns a mailbox store,
 // delivers mail into it, performs users' moves, raises the store's events on
 // the filter it loads, and administers settings, mailboxes and the filter's data.
+#include <sysexits.h>
+
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
@@ -72,16 +74,16 @@ int Run(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    return Fail(kExitUsage, PlainParseMessage(error, InnermostCommand(app)));
+    // deliver speaks sysexits.h to a transfer agent, usage errors included.
+    return Fail(word == "deliver" ? EX_USAGE : kExitUsage, PlainParseMessage(error, InnermostCommand(app)));
+  } catch (const ExitStatusError& error) {
+    return Fail(error.status(), error.what());
   } catch (const UsageError& error) {
     return Fail(kExitUsage, error.what());
   } catch (const CommandError& error) {
     return Fail(kExitFailure, error.what());
   } catch (const ComError& error) {
-    // Store and engine numbers are HRESULT-style (negative), runtime numbers small.
-    const std::string number =
-        error.number() < 0 ? StatusText(error.number()) : "error " + std::to_string(error.number());
-    return Fail(kExitFailure, error.description() + " (" + number + ")");
+    return Fail(kExitFailure, ComErrorText(error));
   } catch (const std::exception& error) {
     return Fail(kExitFailure, error.what());
   }

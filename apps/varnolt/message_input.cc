@@ -1,11 +1,13 @@
 #include "varnolt/message_input.h"
 
 #include "platform/mailstore/message_properties.h"
+#include "platform/mailstore/raw_headers.h"
 
 namespace varnolt::cli {
 
 EngineInput EngineInputOf(const std::string& message) {
-  mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(message);
+  // As delivery keeps it: no envelope line, no X-Varnolt line of the sender's.
+  mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(mailstore::DeliveredContent(message));
   EngineInput input;
   input.header = std::move(texts.header_block);
   // As the filter reads the body: the HTML one unless it is missing or empty.

@@ -1,6 +1,7 @@
 #include "varnolt/registry_values.h"
 
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "varnolt/cli_errors.h"
@@ -12,9 +13,26 @@ std::string RootName(HKEY root) {
   return root == HKEY_CLASSES_ROOT ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
 }
 
+}  // namespace
+
+std::string StatusMeaning(int32_t status) {
+  switch (status) {
+    case ERROR_ACCESS_DENIED:
+      return ": access denied";
+    case ERROR_BADDB:
+      return ": the hive file is not a .reg file (" + std::string(kRepairAdvice) + ", and sets the damaged file aside)";
+    case ERROR_REGISTRY_IO_FAILED:
+      return ": the hive file cannot be read or written";
+    default:
+      return "";
+  }
+}
+
+namespace {
+
 [[noreturn]] void Fail(const std::string& doing, HKEY root, const std::string& subkey, int32_t status) {
   throw CommandError("registry: cannot " + doing + " " + RootName(root) + "\\" + subkey + " (status " +
-                     std::to_string(status) + ")");
+                     std::to_string(status) + ")" + StatusMeaning(status));
 }
 
 // Closes a key handle when the scope ends.
@@ -32,6 +50,13 @@ class OpenedKey {
 };
 
 }  // namespace
+
+void RequireHiveFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    throw CommandError("the registry " + path + " does not exist (" + kRepairAdvice + ")");
+  }
+}
 
 std::optional<RegValue> QueryValue(Registry& registry, HKEY root, const std::string& subkey,
                                    const std::string& name) {

@@ -17,6 +17,18 @@ inline constexpr const char* kSettingsKey = "Software\\Varnolt";
 inline constexpr const char* kHostKey = "Software\\VarnoltHost\\VarnoltFilter";
 inline constexpr const char* kConstructorStringValue = "ConstructorString";
 
+// What `varnolt init --repair` does, for messages that send an administrator there.
+inline constexpr const char* kRepairAdvice =
+    "'varnolt init --repair' registers the filter again and restores missing settings, keeping all mail";
+
+// What a failure status of the registry means for the administrator, as
+// ": access denied" (with the way out where there is one); "" for others.
+std::string StatusMeaning(int32_t status);
+
+// Throws CommandError unless the hive file exists: only `init` may start one,
+// any other command would make a hive without the filter's registration.
+void RequireHiveFile(const std::string& path);
+
 // The value, or nullopt when the key or the value does not exist. Throws
 // CommandError when the hive cannot be read.
 std::optional<RegValue> QueryValue(Registry& registry, HKEY root, const std::string& subkey,

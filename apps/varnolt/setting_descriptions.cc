@@ -6,7 +6,7 @@ namespace varnolt::cli {
 
 const std::vector<SettingDescription>& SettingDescriptions() {
   static const std::vector<SettingDescription> kSettings = {
-      {"DebugLevel", "dword", "1", "0, 1, 2-3, 4 or more",
+      {"DebugLevel", "0, 1, 2-3, 4 or more",
        "How much the filter writes to its log (Varnolt.log in the data folder)",
        "Error lines (\"Err: ...\") are written at every level.\n"
        "0: nothing else.\n"
@@ -19,20 +19,20 @@ const std::vector<SettingDescription>& SettingDescriptions() {
        "for every sender added to a whitelist.\n"
        "4 and more: also the message's transport headers and body in the trace; the log then holds mail "
        "content and grows fast."},
-      {"HideSpam", "dword", "0", "0 (off) or any other number (on)",
+      {"HideSpam", "0 (off) or any other number (on)",
        "Also hide mail judged SPAM from the user's mail client",
        "On: a message judged SPAM is also marked hidden (MAPI property x67aa000b) besides being moved to the "
        "junk folder; `varnolt ls --all` still shows it. Nothing is hidden when no junk folder or Spambox can "
        "be used for the message.\n"
        "Off: SPAM is moved but stays visible."},
-      {"ProviderMode", "dword", "0", "0 (off) or any other number (on)",
+      {"ProviderMode", "0 (off) or any other number (on)",
        "Filter only users who have a spam database or were announced",
        "Off: every mailbox is filtered; a user's spam database (<data folder>/<domain>/<user>.dat) is made "
        "on the user's first message.\n"
        "On: only users who already have a database, or who were announced by an empty file "
        "<domain>/<user>.dat.create in the data folder, are filtered (the filter deletes the .create file on "
        "the user's first message); mail of other users is stored untouched, without a marker."},
-      {"UseJunkMailFolder", "sz", "Junk E-Mail", "folder names separated by \";\", or empty",
+      {"UseJunkMailFolder", "folder names separated by \";\", or empty",
        "Where SPAM goes: the first of these folders that exists, else \"Spambox\"",
        "The names are top-level folders of the user's mailbox (blanks around each name are ignored), tried "
        "in order; SPAM is moved into the first that exists. When none exists (or the value is empty or unset) "
@@ -40,14 +40,14 @@ const std::vector<SettingDescription>& SettingDescriptions() {
        "used from the next message on).\n"
        "A user's move of a message into that folder is taken as the user's verdict SPAM; a move out of it as "
        "HAM. Both are taught to the spam engine."},
-      {"UseWhiteList", "dword", "1", "0 (off) or any other number (on)",
+      {"UseWhiteList", "0 (off) or any other number (on)",
        "Trust senders listed in the user's whitelist",
        "On: a new message whose sender address is a line of the user's whitelist (<domain>/<user>.dat.wlt in "
        "the data folder; `varnolt whitelist list`) is HAM without asking the spam engine, and is learned as "
        "HAM. Addresses match exactly, letter case included.\n"
        "Off: the whitelist is neither read nor extended (AutoWhiteList has no effect). Mail submitted inside "
        "the organisation is trusted either way."},
-      {"AutoWhiteList", "dword", "1", "0 (off) or any other number (on)",
+      {"AutoWhiteList", "0 (off) or any other number (on)",
        "Whitelist the sender of a message the user rescues from the junk folder",
        "On (and UseWhiteList on): when the user moves a message marked SPAM out of the junk folder (not into "
        "Deleted Items), the filter relearns it as HAM and adds its sender to the user's whitelist, unless the "

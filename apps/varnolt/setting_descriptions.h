@@ -7,10 +7,9 @@
 
 namespace varnolt::cli {
 
+// Type and default come with the setting itself (known_settings.h).
 struct SettingDescription {
   const char* name;     // as the filter reads it
-  const char* type;     // "dword" or "sz", as `init` writes it
-  const char* default_text;  // the value a new home gets
   const char* allowed;  // the values that mean something, in a few words
   const char* summary;  // one line
   const char* details;  // paragraphs, "\n" separated

@@ -5,6 +5,7 @@
 #include "platform/registry/registry.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/json_output.h"
+#include "varnolt/known_settings.h"
 #include "varnolt/registry_values.h"
 #include "varnolt/setting_descriptions.h"
 #include "varnolt/text_table.h"
@@ -36,17 +37,18 @@ Json JsonOfValue(const RegValue& value) {
   return DisplayText(value);
 }
 
+// The type and the value a new home gets, as `init` writes them.
+const RegValue& DefaultOf(const SettingDescription& setting) { return FindKnownSetting(setting.name)->default_value; }
+std::string DefaultShown(const SettingDescription& setting) { return ShownValue(DefaultOf(setting)); }
+std::string DefaultType(const SettingDescription& setting) { return TypeName(DefaultOf(setting).type); }
+
 Json JsonRow(const std::string& name, const NamedValue* stored, const SettingDescription* setting) {
   return {{"name", name},
           {"type", stored ? Json(TypeName(stored->value.type)) : Json(nullptr)},
           {"value", stored ? JsonOfValue(stored->value) : Json(nullptr)},
-          {"default", setting ? Json(setting->default_text) : Json(nullptr)},
+          {"default", setting ? JsonOfValue(DefaultOf(*setting)) : Json(nullptr)},
           {"allowed", setting ? Json(setting->allowed) : Json(nullptr)},
           {"meaning", setting ? Json(setting->summary) : Json("not a setting of the filter; it ignores it")}};
-}
-
-std::string DefaultShown(const SettingDescription& setting) {
-  return std::string(setting.type) == "sz" ? std::string("\"") + setting.default_text + "\"" : setting.default_text;
 }
 
 }  // namespace
@@ -74,10 +76,12 @@ std::string SettingExplanation(const std::string& name, const std::optional<RegV
   if (!setting) {
     std::string names;
     for (const SettingDescription& known : SettingDescriptions()) names += std::string(names.empty() ? "" : ", ") + known.name;
-    throw CommandError("'" + name + "' is not a setting of the filter (its settings: " + names + ")");
+    const auto nearest = NearestKnownSetting(name);
+    throw CommandError("'" + name + "' is not a setting of the filter" +
+                       (nearest ? " (did you mean " + *nearest + "?)" : " (its settings: " + names + ")"));
   }
   std::string text = std::string(setting->name) + ": " + setting->summary + ".\n\n";
-  text += "  type     " + std::string(setting->type) + "\n";
+  text += "  type     " + DefaultType(*setting) + "\n";
   text += "  value    " + (value ? ShownValue(*value) : std::string(kUnset) + " (read as 0 or empty)") + "\n";
   text += "  default  " + DefaultShown(*setting) + "\n";
   text += "  allowed  " + std::string(setting->allowed) + "\n\n";

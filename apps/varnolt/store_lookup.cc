@@ -18,15 +18,18 @@ std::optional<RecordView> Find(MailStore& store, const std::string& url) {
 
 }  // namespace
 
-void RequireMailbox(MailStore& store, const MailboxAddress& mailbox) {
-  if (!Find(store, MailStore::MailboxUrl(mailbox.domain, mailbox.user))) {
-    throw CommandError("no mailbox " + mailbox.Text() + " (create it with 'varnolt mailbox add')");
-  }
+MailboxAddress RequireMailbox(MailStore& store, const MailboxAddress& mailbox) {
+  const auto root = Find(store, MailStore::MailboxUrl(mailbox.domain, mailbox.user));
+  if (!root) throw CommandError("no mailbox " + mailbox.Text() + " (create it with 'varnolt mailbox add')");
+  return MailboxOfUrl(root->url);
 }
 
-std::string FolderOfMailbox(MailStore& store, const MailboxAddress& mailbox, const std::string& path,
+std::string FolderOfMailbox(MailStore& store, const MailboxAddress& typed, const std::string& path,
                             bool must_exist) {
-  RequireMailbox(store, mailbox);
+  if (path.find_first_not_of('/') == std::string::npos) {
+    throw UsageError("'" + path + "' names no folder: the mailbox root holds folders only (give one like Inbox)");
+  }
+  const MailboxAddress mailbox = RequireMailbox(store, typed);
   const std::string url = MailStore::FolderUrl(mailbox.domain, mailbox.user, path);
   if (must_exist) {
     const auto found = Find(store, url);

@@ -9,11 +9,14 @@
 
 namespace varnolt::cli {
 
+// The mailbox spelt as it is stored (the store finds it ignoring letter case),
+// so that one mailbox has one spelling and one data folder whatever was typed.
 // Throws CommandError "no mailbox USER@DOMAIN" unless it exists.
-void RequireMailbox(MailStore& store, const MailboxAddress& mailbox);
+MailboxAddress RequireMailbox(MailStore& store, const MailboxAddress& mailbox);
 
-// The URL of a folder of an existing mailbox. With must_exist, throws
-// CommandError unless a folder is there.
+// The URL of a folder of an existing mailbox, spelt as stored. Throws
+// UsageError for a path that names no folder ("", "/": the mailbox root holds
+// no items). With must_exist, throws CommandError unless a folder is there.
 std::string FolderOfMailbox(MailStore& store, const MailboxAddress& mailbox, const std::string& path,
                             bool must_exist);
 

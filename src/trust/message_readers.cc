@@ -31,6 +31,13 @@ std::string Piece(const std::string& text, char separator, size_t index) {
 
 }  // namespace
 
+bool HasControlCharacter(const std::string& text) {
+  for (const unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 std::string SourceText(Record& record) {
   try {
     return record.Source();
@@ -43,7 +50,11 @@ std::string GetSenderAddress(IExchangeFilter& filter, Record& record) {
   try {
     const std::string from = record.GetFields().Item(kFromField)->Value().ToText();
     if (from.empty()) return "";
-    return Piece(Piece(from, '<', 1), '>', 0);
+    const std::string address = Piece(Piece(from, '<', 1), '>', 0);
+    // A line break decoded from an encoded word would turn one rescued sender
+    // into several whitelist lines: such a text is no address.
+    if (HasControlCharacter(address)) throw RuntimeError(kInvalidProcedureCall);
+    return address;
   } catch (const ComError& e) {
     filter.Log_Err("GetSenderAddress failed: " + e.description(), e.number(), SourceText(record));
     return "";

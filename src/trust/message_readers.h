@@ -14,10 +14,13 @@ namespace varnolt {
 // report never turns into a second failure.
 std::string SourceText(Record& record);
 
+// True when the text holds a control character (below 0x20, or 0x7F).
+bool HasControlCharacter(const std::string& text);
+
 // The address inside the first "<...>" of the From header. Empty text without a
 // report when the header is empty (or the brackets are); empty text with one
-// "GetSenderAddress failed: " report when the header is missing or has no
-// usable "<".
+// "GetSenderAddress failed: " report when the header is missing, has no
+// usable "<", or the text found holds a control character (error 5).
 std::string GetSenderAddress(IExchangeFilter& filter, Record& record);
 
 // The sender's address type (x0C1E001E), e.g. "EX" or "SMTP"; silent.

@@ -9,6 +9,8 @@ std::string WhiteListPath(const std::string& dat_path) { return dat_path + ".wlt
 
 bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
                  const std::string& sender) {
+  // A line never holds a line break, and no entry holds another control character.
+  if (HasControlCharacter(sender)) return false;
   std::unique_ptr<TextReader> reader;
   try {
     reader = files.OpenForReading(WhiteListPath(dat_path));
@@ -30,6 +32,8 @@ bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, cons
 bool AddToWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
                     const std::string& sender) {
   try {
+    // One entry is one line: a sender with a line break in it would add others.
+    if (HasControlCharacter(sender)) throw RuntimeError(kInvalidProcedureCall);
     files.AppendLine(WhiteListPath(dat_path), sender);
     return true;
   } catch (const ComError& e) {

@@ -17,13 +17,15 @@ std::string WhiteListPath(const std::string& dat_path);
 // True when some line equals the sender exactly (case-sensitive, untrimmed);
 // stops at the first match. A file that cannot be opened (a missing one
 // included) is reported as "InWhiteList() failed: " with the record's URL and
-// answers false; reaching the end without a match is silent.
+// answers false; reaching the end without a match is silent. A sender holding
+// a control character is never listed: false without opening the file.
 bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
                  const std::string& sender);
 
 // Appends the sender as one line, creating the file (not its folder) when
-// missing. False after a "AddToWhiteList() failed: " report. Checks nothing:
-// callers keep empty and duplicate entries out.
+// missing. False after a "AddToWhiteList() failed: " report, which is also the
+// answer for a sender holding a control character (error 5; nothing is
+// written). Callers keep empty and duplicate entries out.
 bool AddToWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
                     const std::string& sender);
 

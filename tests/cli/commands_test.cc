@@ -26,13 +26,13 @@ TEST_F(CommandsTest, UsageAndFailuresHaveTheirExitStatusAndAMessage) {
       {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
       {{"ls", kAlice, "--bogus"}, 2, "--bogus"},
       {{"ls"}, 2, "USER@DOMAIN"},
-      {{"deliver", "alice", good}, 2, "'alice' is not of the form USER@DOMAIN"},
-      {{"deliver", "../x@example.com", good}, 2, "not a valid mailbox name"},
+      {{"deliver", "alice", good}, 67, "'alice' is not of the form USER@DOMAIN"},
+      {{"deliver", "../x@example.com", good}, 67, "not a valid mailbox name"},
       {{"event", "0x1zz", std::string(kUrlPrefix) + "example.com/MBX/alice/Inbox"}, 2, "not a 32-bit flags value"},
       {{"config", "set", "DebugLevel", "high", "--type", "dword"}, 2, "not a 32-bit integer"},
-      {{"deliver", "nobody@example.com", good}, 1, "no mailbox nobody@example.com"},
-      {{"deliver", kAlice, "--folder", "Archive", good}, 1, "no folder 'Archive' in mailbox alice@example.com"},
-      {{"deliver", kAlice, dir_ + "/missing.eml"}, 1, "cannot read " + dir_ + "/missing.eml"},
+      {{"deliver", "nobody@example.com", good}, 67, "no mailbox nobody@example.com"},
+      {{"deliver", kAlice, "--folder", "Archive", good}, 75, "no folder 'Archive' in mailbox alice@example.com"},
+      {{"deliver", kAlice, dir_ + "/missing.eml"}, 66, "cannot read " + dir_ + "/missing.eml"},
       {{"ls", "nobody@example.com"}, 1, "no mailbox nobody@example.com"},
       {{"mailbox", "add", kAlice}, 1, "mailbox alice@example.com already exists"},
       {{"folder", "add", kAlice, "Missing/Sub"}, 1, "parent of folder Missing/Sub does not exist"},
@@ -66,12 +66,12 @@ TEST_F(CommandsTest, EmptyMessageIsRefusedAndNothingIsStored) {
   const std::string empty = MessageFile("empty.eml", "");
 
   const RunResult batch = Run({"deliver", kAlice, good, empty});
-  EXPECT_EQ(1, batch.status);
+  EXPECT_EQ(65, batch.status);
   EXPECT_NE(std::string::npos, batch.err.find(empty + " is an empty message; nothing was delivered"));
 
   // Empty standard input: the fixture passes /dev/null.
   const RunResult from_stdin = Run({"deliver", kAlice, "-"});
-  EXPECT_EQ(1, from_stdin.status);
+  EXPECT_EQ(65, from_stdin.status);
   EXPECT_NE(std::string::npos, from_stdin.err.find("standard input is an empty message"));
   EXPECT_TRUE(Items(kAlice, "Inbox").empty());
 }
@@ -106,15 +106,19 @@ TEST_F(CommandsTest, MalformedMailIsStoredByteForByteAndJudged) {
   }
 }
 
-TEST_F(CommandsTest, InitRefusesAnExistingHomeUnlessForced) {
+TEST_F(CommandsTest, InitRefusesAnExistingHomeAndDeletesMailOnlyWhenToldSo) {
   Deliver(kAlice, MakeMessage("B <b@example.net>", "Kept", "Hello"));
   const RunResult again = Run({"init"});
   EXPECT_EQ(1, again.status);
-  EXPECT_NE(std::string::npos, again.err.find("already exists"));
+  EXPECT_NE(std::string::npos, again.err.find("already exists")) << again.err;
+  EXPECT_NE(std::string::npos, again.err.find("'varnolt init --repair'")) << again.err;
+  const RunResult forced = Run({"init", "--force"});
+  EXPECT_EQ(2, forced.status);
+  EXPECT_NE(std::string::npos, forced.err.find("--force-delete-mail")) << forced.err;
   EXPECT_EQ(kAlice, Ok({"mailbox", "list"}));
 
   Ok({"config", "set", "DebugLevel", "3"});
-  Ok({"init", "--force"});
+  Ok({"init", "--force-delete-mail"});
   EXPECT_EQ("", Ok({"mailbox", "list"}));
   EXPECT_EQ("1", Ok({"config", "get", "DebugLevel"}));
   EXPECT_EQ(home_ + "/data", Ok({"config", "constructor-string"}));

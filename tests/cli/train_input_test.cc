@@ -136,7 +136,9 @@ TEST_F(TrainInputTest, TheEnginesAutolearnSettingIsOnOrOff) {
     WriteAll(home_ + "/varnolt.conf", changed);
     const RunResult result = Run({"stats", kAlice});
     EXPECT_EQ(value == std::string("maybe") ? 1 : 0, result.status);
-    if (result.status != 0) EXPECT_NE(std::string::npos, result.err.find("autolearn must be 'on' or 'off'")) << result.err;
+    if (result.status != 0) {
+      EXPECT_NE(std::string::npos, result.err.find("autolearn must be 'on' or 'off'")) << result.err;
+    }
   }
 }
 

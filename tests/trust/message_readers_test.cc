@@ -62,6 +62,19 @@ TEST_F(MessageReadersTest, FromHeaderWithoutUsableBracketIsReported) {
                           "Err: GetSenderAddress failed: Subscript out of range 0x9 Source: " + url_));
 }
 
+TEST_F(MessageReadersTest, AddressHoldingAControlCharacterIsNoAddress) {
+  const char* rows[] = {"Promo <promo@spam1.example\r\nceo@bank.example> <promo@spam1.example>",
+                        "<a@example.org\nb@example.org>", "<a@example.org\x01>", "<a@example.org\x7F>",
+                        "<a@example.org\tb>"};
+  ExpectErr("GetSenderAddress failed: ");
+  for (const char* from : rows) {
+    SCOPED_TRACE(from);
+    EXPECT_EQ("", GetSenderAddress(*filter_, *ItemWith(kFromField, Variant::Text(from))));
+  }
+  EXPECT_EQ(std::size(rows), ErrorLines().size());
+  EXPECT_EQ("Err: GetSenderAddress failed: Invalid procedure call or argument 0x5 Source: " + url_, ErrorLines()[0]);
+}
+
 TEST_F(MessageReadersTest, ReadersOfMissingPropertiesAreSilent) {
   std::unique_ptr<Record> folder = OpenRecord(FolderUrl("Inbox"));
   EXPECT_EQ("", GetSenderAddrType(*folder));

@@ -68,6 +68,18 @@ TEST_F(WhiteListTest, AddCreatesTheFileAndOnlyAppends) {
   EXPECT_THAT(names, ElementsAre("alice.dat.wlt"));
 }
 
+TEST_F(WhiteListTest, SenderWithAControlCharacterIsNeitherAddedNorListed) {
+  WriteDataFile(UserFile(".dat.wlt"), "a@example.org\r\nceo@bank.example\r\n");
+  ExpectErr("AddToWhiteList() failed: ");
+  for (const char* sender : {"a@example.org\r\nceo@bank.example", "ceo@bank.example\r", "x\ny", "x\x01"}) {
+    SCOPED_TRACE(sender);
+    EXPECT_FALSE(Add(sender));
+    EXPECT_FALSE(Listed(sender));
+  }
+  EXPECT_EQ("a@example.org\r\nceo@bank.example\r\n", ReadDataFile(UserFile(".dat.wlt")));
+  EXPECT_EQ(4u, ErrorLines().size());
+}
+
 TEST_F(WhiteListTest, AddWithoutTheDomainDirectoryIsReported) {
   std::filesystem::remove_all(DataFile(kDomain));
   ExpectErr("AddToWhiteList() failed: ");

@@ -1,6 +1,8 @@
 #include "platform/mailstore/database.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/mailstore/store_errors.h"
 
@@ -9,6 +11,7 @@ namespace {
 
 // Long enough for another process to finish classifying inside its event.
 constexpr int kBusyTimeoutMs = 60000;
+constexpr mode_t kNewFileMode = 0660;
 
 }  // namespace
 
@@ -99,6 +102,12 @@ std::unique_ptr<Database> Database::Open(const std::string& path, bool create_if
   const bool memory = path == ":memory:";
   struct stat st {};
   if (!memory && !create_if_missing && ::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
+  if (!memory && create_if_missing) {
+    // Mail is private: the file is made here, as SQLite would make it world-readable;
+    // its journal files take its mode. An existing file keeps the mode it has.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) ::close(fd);
+  }
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
   if (create_if_missing) flags |= SQLITE_OPEN_CREATE;
@@ -126,12 +135,14 @@ void Database::Exec(const char* sql) {
   sqlite3_free(message);
   if ((rc & 0xFF) == SQLITE_BUSY) throw StoreError(kStoreBusy);
   if ((rc & 0xFF) == SQLITE_NOTADB) throw StoreError(kStoreNotAStore);
+  if ((rc & 0xFF) == SQLITE_FULL) throw StoreError(kStoreFull);
   throw StoreDatabaseError(detail);
 }
 
 void Database::Fail(int code) {
   if ((code & 0xFF) == SQLITE_BUSY) throw StoreError(kStoreBusy);
   if ((code & 0xFF) == SQLITE_NOTADB) throw StoreError(kStoreNotAStore);
+  if ((code & 0xFF) == SQLITE_FULL) throw StoreError(kStoreFull);
   throw StoreDatabaseError(sqlite3_errmsg(db_));
 }
 

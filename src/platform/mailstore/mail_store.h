@@ -95,10 +95,13 @@ using EventWrapper = std::function<EventParts(EventParts)>;
 class MailStore {
  public:
   // Opens the store in the database file at path, creating the schema in a new
-  // or empty file; ":memory:" gives a private in-memory store. Fails with
+  // or empty file; ":memory:" gives a private in-memory store. A new file is
+  // created readable and writable by its owner and group only (mode 0660 less
+  // the umask), and so are the database's journal files. Fails with
   // kStoreNotFound when create_if_missing is false and the file does not
   // exist, kStoreNotAStore for a file that is not a store of a version this
-  // code reads, kStoreDatabaseError when the file cannot be opened.
+  // code reads (left exactly as it was), kStoreDatabaseError when the file
+  // cannot be opened.
   static std::unique_ptr<MailStore> Open(const std::string& path, bool create_if_missing = true);
   ~MailStore();
   MailStore(const MailStore&) = delete;
@@ -114,10 +117,12 @@ class MailStore {
 
   // Creates the mailbox root (content class folder, and the
   // urn:schemas:httpmail: deleteditems, inbox, sentitems, drafts URLs of its
-  // folders) with the standard folders. Returns the root's URL. Fails with
-  // kStoreAlreadyExists when the mailbox exists, kStoreInvalidName for an
-  // empty domain or user, or one holding "/", "\", a control character, or
-  // being "." or "..".
+  // folders) with the standard folders. A domain that other mailboxes have
+  // already (letter case ignored) is spelt as they spell it. Returns the
+  // root's URL. Fails with kStoreAlreadyExists when the mailbox exists,
+  // kStoreInvalidName for an empty domain or user, one holding "/", "\", a
+  // control character, or being "." or "..", a user of more than 64 bytes
+  // or a domain of more than 255.
   std::string AddMailbox(const std::string& domain, const std::string& user);
 
   // Every mailbox, ordered by domain then user (letter case ignored).
@@ -151,26 +156,29 @@ class MailStore {
   // as it was before the operation. Must not be called from inside a sink.
 
   // Stores the message as delivered mail in the folder and raises the event
-  // with kEventFlagsDelivery. Header lines "X-Varnolt" of the message's own
-  // header block are removed; every other byte is stored as given. Returns
-  // the URL of the item after the event (where the filter left it, e.g. in a
-  // junk folder), or "" when the filter removed it. Fails with
-  // kStoreNotFound / kStoreNotAFolder for the folder, kStoreInvalidName for
-  // a bad options.item_name.
+  // with kEventFlagsDelivery. A leading envelope line ("From " ...) and the
+  // header lines "X-Varnolt" of the message's own header block are removed;
+  // every other byte is stored as given. Returns the URL of the item after
+  // the event (where the filter left it, e.g. in a junk folder), or "" when
+  // the filter removed it. Fails with kStoreEmptyMessage when nothing is left
+  // to store, kStoreNotFound / kStoreNotAFolder for the folder,
+  // kStoreRootHoldsNoItems for a mailbox root, kStoreInvalidName for a bad
+  // options.item_name.
   std::string Deliver(const std::string& folder_url, const std::string& bytes, const DeliveryOptions& options = {});
 
   // A user's move of an item into another folder, under the same name or,
   // when that is taken, the next free "-2", "-3"... name; raises the event
   // with kEventFlagsUserMove. Returns the item's URL after the event. Fails
   // with kStoreNotFound (item or folder), kStoreNotAnItem, kStoreNotAFolder,
-  // kStoreSameFolder.
+  // kStoreSameFolder, kStoreRootHoldsNoItems.
   std::string MoveItem(const std::string& item_url, const std::string& folder_url);
 
   // A client creating an item in a folder with the given name (free name
   // chosen as for delivery) and content, stored as given (a client's own
   // X-Varnolt lines stay: they model a copy of a judged message) and saved as
   // mail submitted inside the organisation; raises the event with
-  // kEventFlagsClientCreate. Returns the item's URL after the event.
+  // kEventFlagsClientCreate. Returns the item's URL after the event. Fails
+  // with kStoreRootHoldsNoItems for a mailbox root.
   std::string CreateItem(const std::string& folder_url, const std::string& name, const std::string& bytes);
 
   // Raises a save event with exactly these flags on an existing item or

@@ -71,8 +71,8 @@ std::string MailStore::Impl::SaveNewMessage(const std::string& folder_url, const
 
 std::string MailStore::Deliver(const std::string& folder_url, const std::string& bytes,
                                const DeliveryOptions& options) {
-  // The marker is only ever what the filter wrote: drop any the sender put in.
-  const std::string content = mailstore::RemoveHeaderLines(bytes, "X-Varnolt");
+  const std::string content = mailstore::DeliveredContent(bytes);
+  if (content.empty()) throw StoreError(kStoreEmptyMessage);
   const bool outside = !options.internal;
   // Parsing happens before the write lock is taken.
   const auto derived = mailstore::DeriveMessageProperties(content, outside);

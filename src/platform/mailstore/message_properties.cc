@@ -2,6 +2,7 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -29,6 +30,7 @@ std::string Adopt(char* text) {
 }
 
 std::optional<std::string> Convert(std::string_view bytes, const char* from) {
+  if (bytes.empty()) return std::string();  // an empty part may come without any buffer at all
   gsize written = 0;
   char* out = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", from, nullptr, &written, nullptr);
   if (!out) return std::nullopt;
@@ -48,10 +50,17 @@ std::string ToUtf8(std::string_view bytes, const char* charset) {
   return Convert(bytes, "ISO-8859-1").value_or("");
 }
 
+// An unfolded header value is one line: control characters other than the tab,
+// those an encoded word smuggled in (CR LF) included, become blanks, so that no
+// reader of a header property (the sender's address in a whitelist line) meets
+// a line break.
 std::string DecodeHeaderValue(const std::string& raw) {
   const std::string unfolded = UnfoldValue(raw);
-  const std::string decoded = Adopt(g_mime_utils_header_decode_text(nullptr, unfolded.c_str()));
-  return ToUtf8(decoded, nullptr);
+  std::string decoded = ToUtf8(Adopt(g_mime_utils_header_decode_text(nullptr, unfolded.c_str())), nullptr);
+  for (char& c : decoded) {
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) c = ' ';
+  }
+  return decoded;
 }
 
 struct Bodies {
@@ -119,7 +128,13 @@ MessageTexts DeriveMessageTexts(std::string_view content) {
   InitGMime();
   MessageTexts texts;
   texts.header_block = std::string(content.substr(0, HeaderBlockLength(content)));
-  Bodies bodies = ParseBodies(content);
+  // The MIME parser knows no lone-CR line ends; it reads a copy with LFs.
+  std::string lf_copy;
+  if (HasCrLineEnds(content)) {
+    lf_copy.assign(content);
+    std::replace(lf_copy.begin(), lf_copy.end(), '\r', '\n');
+  }
+  Bodies bodies = ParseBodies(lf_copy.empty() ? content : std::string_view(lf_copy));
   texts.plain_body = std::move(bodies.plain);
   texts.html_body = std::move(bodies.html);
   texts.has_attachment = bodies.has_attachment;

@@ -7,10 +7,16 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The line starting at pos, with its ending.
-std::string_view LineAt(std::string_view text, size_t pos) {
-  const size_t lf = text.find('\n', pos);
-  return text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos + 1);
+// Whether lines of the text end in a lone CR: it holds CRs but no LF at all. A
+// stray CR inside a line of ordinary mail ends nothing.
+bool EndsLinesWithCr(std::string_view text) {
+  return text.find('\n') == std::string_view::npos && text.find('\r') != std::string_view::npos;
+}
+
+// The line starting at pos, with its ending: LF, or (cr_only) a lone CR.
+std::string_view LineAt(std::string_view text, size_t pos, bool cr_only) {
+  const size_t end = text.find(cr_only ? '\r' : '\n', pos);
+  return text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos + 1);
 }
 
 bool IsEmptyLine(std::string_view line) { return line == "\n" || line == "\r\n" || line == "\r"; }
@@ -30,14 +36,15 @@ size_t FieldNameLength(std::string_view line) {
 // each header of the block; returns the block length.
 template <typename Visit>
 size_t WalkHeaders(std::string_view message, Visit visit) {
+  const bool cr_only = EndsLinesWithCr(message);
   size_t pos = 0;
   while (pos < message.size()) {
-    const std::string_view line = LineAt(message, pos);
+    const std::string_view line = LineAt(message, pos, cr_only);
     if (IsEmptyLine(line)) break;
     const size_t name_length = FieldNameLength(line);
     if (name_length == 0) break;
     size_t end = pos + line.size();
-    while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end).size();
+    while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end, cr_only).size();
     visit(message.substr(pos, name_length), message.substr(pos, end - pos), pos);
     pos = end;
   }
@@ -45,6 +52,13 @@ size_t WalkHeaders(std::string_view message, Visit visit) {
 }
 
 }  // namespace
+
+bool HasCrLineEnds(std::string_view message) { return EndsLinesWithCr(message); }
+
+std::string_view WithoutEnvelopeLine(std::string_view message) {
+  if (message.substr(0, 5) != "From ") return message;
+  return message.substr(LineAt(message, 0, EndsLinesWithCr(message)).size());
+}
 
 size_t HeaderBlockLength(std::string_view message) {
   return WalkHeaders(message, [](std::string_view, std::string_view, size_t) {});
@@ -79,6 +93,10 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
   });
   out.append(message.substr(block));
   return out;
+}
+
+std::string DeliveredContent(std::string_view message) {
+  return RemoveHeaderLines(WithoutEnvelopeLine(message), "X-Varnolt");
 }
 
 }  // namespace varnolt::mailstore

@@ -13,9 +13,19 @@ struct RawHeader {
   std::string value;  // after the ":", continuation lines and their endings included
 };
 
+// Whether the message ends its lines in a lone CR (old Macintosh style): it
+// holds CRs and no LF at all. Such lines are read like any others.
+bool HasCrLineEnds(std::string_view message);
+
+// The message without a leading envelope line ("From " + sender and date, as
+// mail transfer agents put in front of a message they pipe to a delivery
+// program); any other message as it is.
+std::string_view WithoutEnvelopeLine(std::string_view message);
+
 // The length of the header block at the start of the message: the header
-// lines with their continuation lines and line endings (CR LF or LF), up to
-// the blank line, the first line that is no header line, or the end.
+// lines with their continuation lines and line endings (CR LF or LF; a lone CR
+// when the message has no LF at all), up to the blank line, the first line
+// that is no header line, or the end.
 size_t HeaderBlockLength(std::string_view message);
 
 // The header lines of a block, in order.
@@ -23,6 +33,11 @@ std::vector<RawHeader> ParseHeaderBlock(std::string_view block);
 
 // Joins continuation lines and drops blanks around the value.
 std::string UnfoldValue(std::string_view value);
+
+// What delivery keeps of a message as received: no leading envelope line, and
+// none of the sender's own "X-Varnolt" header lines (the marker is only ever
+// what the filter wrote); every other byte as it came.
+std::string DeliveredContent(std::string_view message);
 
 // The message without the header lines (and their continuations) of that
 // name (letter case ignored) in its header block; the rest byte for byte.

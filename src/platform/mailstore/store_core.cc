@@ -93,31 +93,40 @@ std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_
   return core;
 }
 
-void StoreCore::PrepareSchema() {
-  db_->Exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL");
-  {
-    Statement wal(*db_, "PRAGMA journal_mode = WAL");
-    wal.Run();
-  }
-  WriteTransaction transaction(*db_);
+StoreCore::FileKind StoreCore::JudgeFile() {
   Statement app(*db_, "PRAGMA application_id");
   app.Step();
   const int64_t application_id = app.Int(0);
   Statement version(*db_, "PRAGMA user_version");
   version.Step();
   const int64_t schema_version = version.Int(0);
-  if (application_id == 0 && schema_version == 0) {
-    Statement tables(*db_, "SELECT count(*) FROM sqlite_master");
-    tables.Step();
-    if (tables.Int(0) != 0) throw StoreError(kStoreNotAStore);
+  if (application_id == kApplicationId && schema_version == kSchemaVersion) return FileKind::kStore;
+  if (application_id != 0 || schema_version != 0) return FileKind::kForeign;
+  Statement tables(*db_, "SELECT count(*) FROM sqlite_master");
+  tables.Step();
+  return tables.Int(0) == 0 ? FileKind::kEmpty : FileKind::kForeign;
+}
+
+void StoreCore::PrepareSchema() {
+  db_->Exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL");
+  // Judged before anything changes the file: someone else's database is
+  // refused as it was found, not first switched to another journal mode.
+  if (JudgeFile() == FileKind::kForeign) throw StoreError(kStoreNotAStore);
+  {
+    Statement wal(*db_, "PRAGMA journal_mode = WAL");
+    wal.Run();
+  }
+  WriteTransaction transaction(*db_);
+  // Again inside the lock: another process may have created the schema meanwhile.
+  const FileKind kind = JudgeFile();
+  if (kind == FileKind::kForeign) throw StoreError(kStoreNotAStore);
+  if (kind == FileKind::kEmpty) {
     db_->Exec(kSchema);
     db_->Exec(("PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
                std::to_string(kSchemaVersion))
                   .c_str());
     Statement insert(*db_, "INSERT INTO store_info(key, value) VALUES('guid', ?)");
     insert.Bind(1, NewGuidText()).Run();
-  } else if (application_id != kApplicationId || schema_version != kSchemaVersion) {
-    throw StoreError(kStoreNotAStore);
   }
   Statement guid(*db_, "SELECT value FROM store_info WHERE key = 'guid'");
   if (!guid.Step()) throw StoreError(kStoreNotAStore);
@@ -163,9 +172,15 @@ Node StoreCore::InsertNode(int64_t parent_id, const std::string& url, const std:
   return Node{db_->LastInsertId(), parent_id, url, name, is_folder, outside};
 }
 
-Node StoreCore::CreateMailboxRoot(const std::string& domain, const std::string& user) {
-  CheckName(domain);
+Node StoreCore::CreateMailboxRoot(const std::string& typed_domain, const std::string& user) {
+  CheckName(typed_domain);
   CheckName(user);
+  // The limits of the mail standards; the filter also makes files of these names.
+  if (user.size() > kMaxUserBytes || typed_domain.size() > kMaxDomainBytes) throw StoreError(kStoreInvalidName);
+  // One domain, one spelling: URLs, and the filter's folder of the domain, follow the first mailbox's.
+  Statement same(*db_, "SELECT domain FROM mailboxes WHERE lower(domain) = ? LIMIT 1");
+  same.Bind(1, LowerKey(typed_domain));
+  const std::string domain = same.Step() ? same.Text(0) : typed_domain;
   const std::string url = std::string(kUrlPrefix) + domain + "/MBX/" + user;
   Node root = InsertNode(0, url, user, true, false);
   Statement insert(*db_, "INSERT INTO mailboxes(domain, user, root_id) VALUES(?, ?, ?)");
@@ -201,6 +216,8 @@ Node StoreCore::CreateFolder(const std::string& url) {
 
 Node StoreCore::CreateItem(const Node& folder, const std::string& name, bool outside) {
   CheckName(name);
+  // No client lists a mailbox root's items: one put there would be lost to sight.
+  if (folder.parent_id == 0) throw StoreError(kStoreRootHoldsNoItems);
   return InsertNode(folder.id, folder.url + "/" + name, name, false, outside);
 }
 
@@ -230,6 +247,7 @@ Node StoreCore::MoveItem(const Node& item, const std::string& destination_url) {
   if (item.is_folder) throw StoreError(kStoreNotAnItem);
   std::string name;
   const Node parent = ParentFolderOf(destination_url, &name);
+  if (parent.parent_id == 0) throw StoreError(kStoreRootHoldsNoItems);
   const std::string url = parent.url + "/" + name;
   if (Find(url)) throw StoreError(kStoreAlreadyExists);
   Statement update(*db_, "UPDATE nodes SET parent_id = ?, url = ?, url_key = ?, name = ? WHERE id = ?");

@@ -52,15 +52,16 @@ class StoreCore {
   // A new folder at the URL, without properties. Throws kStoreInvalidUrl,
   // kStoreInvalidName, kStoreParentNotFound, kStoreNotAFolder, kStoreAlreadyExists.
   Node CreateFolder(const std::string& url);
-  // A new empty item named exactly name in the folder; kStoreAlreadyExists when taken.
+  // A new empty item named exactly name in the folder; kStoreAlreadyExists
+  // when taken, kStoreRootHoldsNoItems when the folder is a mailbox root.
   Node CreateItem(const Node& folder, const std::string& name, bool outside);
   // A new empty item at the URL, replacing an item (not a folder) there.
   Node CreateOrReplaceItem(const std::string& url);
   // name, or the first free of its "-2", "-3"... forms, in the folder.
   std::string FreeName(const Node& folder, const std::string& name);
 
-  // Moves an item to the URL (parent folder + name); never overwrites.
-  // Returns the moved node.
+  // Moves an item to the URL (parent folder + name); never overwrites, never
+  // into a mailbox root (kStoreRootHoldsNoItems). Returns the moved node.
   Node MoveItem(const Node& item, const std::string& destination_url);
 
   // Stores the content and replaces the properties derived from the previous
@@ -81,6 +82,9 @@ class StoreCore {
 
  private:
   explicit StoreCore(std::unique_ptr<Database> db) : db_(std::move(db)) {}
+  // What the open database file is: one of our stores, an empty file, or anything else.
+  enum class FileKind { kStore, kEmpty, kForeign };
+  FileKind JudgeFile();
   void PrepareSchema();
   // The existing folder that would hold a node at the URL; *name gets the
   // URL's last segment. Throws kStoreInvalidUrl, kStoreInvalidName,

@@ -27,6 +27,9 @@ std::string StoreErrorDescription(int32_t number) {
     case kStoreNotAStore: return "The file is not a mailbox store this program can read";
     case kStoreDatabaseError: return "The store's database failed";
     case kStoreForeignObject: return "The connection belongs to another store";
+    case kStoreEmptyMessage: return "The message is empty: there is nothing to store";
+    case kStoreFull: return "The disk or the store is full";
+    case kStoreRootHoldsNoItems: return "A mailbox root holds folders only, no items";
     default: return "";
   }
 }

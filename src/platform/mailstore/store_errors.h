@@ -25,6 +25,9 @@
 //   0x80047015   kStoreNotAStore       "The file is not a mailbox store this program can read"
 //   0x80047016   kStoreDatabaseError   "The store's database failed" (+ ": " and the database's message)
 //   0x80047017   kStoreForeignObject   "The connection belongs to another store"
+//   0x80047018   kStoreEmptyMessage    "The message is empty: there is nothing to store"
+//   0x80047019   kStoreFull            "The disk or the store is full"
+//   0x8004701A   kStoreRootHoldsNoItems"A mailbox root holds folders only, no items"
 #pragma once
 
 #include <cstdint>
@@ -58,6 +61,9 @@ enum StoreErrorNumber : int32_t {
   kStoreNotAStore = static_cast<int32_t>(0x80047015u),
   kStoreDatabaseError = static_cast<int32_t>(0x80047016u),
   kStoreForeignObject = static_cast<int32_t>(0x80047017u),
+  kStoreEmptyMessage = static_cast<int32_t>(0x80047018u),
+  kStoreFull = static_cast<int32_t>(0x80047019u),
+  kStoreRootHoldsNoItems = static_cast<int32_t>(0x8004701Au),
 };
 
 // The fixed description of a store error number ("" for other numbers).

@@ -9,6 +9,10 @@ namespace varnolt::mailstore {
 
 inline constexpr const char* kUrlPrefix = "file://./backofficestorage/";
 
+// The longest user and domain parts of a mailbox name, in bytes.
+inline constexpr size_t kMaxUserBytes = 64;
+inline constexpr size_t kMaxDomainBytes = 255;
+
 // The lookup key of a URL or property name: ASCII letters lower-cased.
 std::string LowerKey(std::string_view text);
 

@@ -17,6 +17,7 @@ constexpr int32_t ERROR_ACCESS_DENIED = 5;
 constexpr int32_t ERROR_INVALID_HANDLE = 6;
 constexpr int32_t ERROR_INVALID_PARAMETER = 87;
 constexpr int32_t ERROR_MORE_DATA = 234;
+constexpr int32_t ERROR_BADDB = 1009;  // the hive file is no .reg file (nor its UTF-16 form)
 constexpr int32_t ERROR_REGISTRY_IO_FAILED = 1016;  // the hive file could not be read or replaced
 
 constexpr uint32_t KEY_QUERY_VALUE = 0x0001;

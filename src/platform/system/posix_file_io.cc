@@ -23,8 +23,11 @@ bool LastLineIsOpen(int fd) {
 
 int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending) {
   constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC;
-  int fd = ::open(fs_path.c_str(), O_RDWR | kFlags, 0666);
-  if (fd < 0 && errno == EACCES) fd = ::open(fs_path.c_str(), O_WRONLY | kFlags, 0666);
+  // The log holds whole messages at its highest level, a whitelist whom a user
+  // trusts: neither is for other users of the machine.
+  constexpr mode_t kNewFileMode = 0660;
+  int fd = ::open(fs_path.c_str(), O_RDWR | kFlags, kNewFileMode);
+  if (fd < 0 && errno == EACCES) fd = ::open(fs_path.c_str(), O_WRONLY | kFlags, kNewFileMode);
   if (fd < 0) return errno;
   // Appenders of ours take turns, so the last-byte test never sees another
   // writer's line half-way (the file size grows page by page during a write).

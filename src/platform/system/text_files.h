@@ -33,7 +33,8 @@ class TextFiles {
   virtual ~TextFiles() = default;
 
   // Appends text + CR LF as one write, creating the file (never its directory)
-  // when missing. A last line without ending is ended first.
+  // when missing, for its owner and group only. A last line without ending is
+  // ended first.
   virtual void AppendLine(const std::string& path, const std::string& text) = 0;
 
   // Opens an existing file for reading; throws 53 when it is missing.

@@ -84,6 +84,68 @@ TEST_F(DeliveryTest, IncomingMarkerHeadersAreDroppedEverythingElseIsKept) {
   EXPECT_FALSE(HasProp(url, kMailMarkerField));
 }
 
+TEST_F(DeliveryTest, ALeadingEnvelopeLineIsRemovedBeforeParsing) {
+  struct Case {
+    const char* what;
+    std::string message;
+    std::string stored;
+    const char* subject;  // nullptr: the header block ends before one
+  };
+  const std::string rest = "From: Bob <bob@example.org>\nSubject: Piped\n\nFrom me, with love\n";
+  const Case cases[] = {
+      {"LF", "From bob@example.org  Mon Dec  7 10:00:00 2026\nX-Varnolt: 1\n" + rest, rest, "Piped"},
+      {"CR LF", "From bob@example.org Mon Dec  7 10:00:00 2026\r\nSubject: Piped\r\n\r\nx\r\n",
+       "Subject: Piped\r\n\r\nx\r\n", "Piped"},
+      {"a From header stays", rest, rest, "Piped"},
+      {"only the first line goes", "From a@b.example\nFrom b@c.example\nSubject: Piped\n\n",
+       "From b@c.example\nSubject: Piped\n\n", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string url = Deliver(c.message);
+    EXPECT_EQ(c.stored, store_->ReadContent(url));
+    if (c.subject) {
+      EXPECT_EQ(Variant::Text(c.subject), Prop(url, "urn:schemas:httpmail:subject"));
+    }
+    EXPECT_FALSE(HasProp(url, kMailMarkerField));
+  }
+  const std::string first = Url("Inbox/Piped.EML");
+  EXPECT_EQ(Variant::Text("Bob <bob@example.org>"), Prop(first, kFromField));
+  EXPECT_EQ(Variant::Text("From: Bob <bob@example.org>\nSubject: Piped\n"), Prop(first, MapiField("x007D001E")));
+}
+
+TEST_F(DeliveryTest, LinesEndingInALoneCrAreHeaderLinesToo) {
+  const std::string url = Deliver("X-Varnolt: 1\rFrom: Bob <bob@example.org>\rSubject: Old Mac\r\rBody line\r");
+  EXPECT_EQ("From: Bob <bob@example.org>\rSubject: Old Mac\r\rBody line\r", store_->ReadContent(url));
+  EXPECT_EQ(Url("Inbox/Old Mac.EML"), url);
+  EXPECT_EQ(Variant::Text("Bob <bob@example.org>"), Prop(url, kFromField));
+  EXPECT_EQ(Variant::Text("Body line\n"), Prop(url, MapiField("x1000001E")));
+  EXPECT_FALSE(HasProp(url, kMailMarkerField));
+}
+
+TEST_F(DeliveryTest, NothingLeftToStoreIsRefused) {
+  const char* messages[] = {"", "X-Varnolt: 1\r\n", "X-Varnolt: 2", "From a@b.example Mon Dec  7 10:00:00 2026\n",
+                            "From a@b.example\rX-Varnolt: 1\r"};
+  for (const char* message : messages) {
+    SCOPED_TRACE(message);
+    EXPECT_EQ(kStoreEmptyMessage, ErrorNumberOf([&] { Deliver(message); }));
+  }
+  EXPECT_THAT(ItemNames("Inbox"), ElementsAre());
+}
+
+TEST_F(DeliveryTest, AMailboxRootHoldsNoItems) {
+  const std::string item = Deliver(MessageBuilder().Build());
+  EXPECT_EQ(kStoreRootHoldsNoItems, ErrorNumberOf([&] { Deliver(MessageBuilder().Build(), ""); }));
+  EXPECT_EQ(kStoreRootHoldsNoItems, ErrorNumberOf([&] { store_->MoveItem(item, Url("")); }));
+  EXPECT_EQ(kStoreRootHoldsNoItems, ErrorNumberOf([&] { store_->CreateItem(Url(""), "Note.eml", "x"); }));
+  auto record = connection_->CreateRecord();
+  EXPECT_EQ(kStoreRootHoldsNoItems, ErrorNumberOf([&] {
+              record->Open(Url("Loose.eml"), *connection_, ConnectMode::kReadWrite,
+                           RecordCreateOptions::kCreateOverwrite, RecordOpenOptions::kUnspecified);
+            }));
+  EXPECT_THAT(ItemNames("Inbox"), ElementsAre("Hello.EML"));
+}
+
 TEST_F(DeliveryTest, ContentIsStoredByteForByte) {
   std::string message = MessageBuilder().Build();
   message += std::string("\0\xff\r\r\n\n", 6);

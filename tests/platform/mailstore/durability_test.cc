@@ -1,5 +1,6 @@
 // The store in a file: several processes at once, processes that die inside
 // an event, and files that are not stores.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,12 +200,38 @@ TEST_F(DurabilityTest, OnlyStoresOfThisVersionAreOpened) {
   }
   EXPECT_EQ(kStoreNotAStore, error_of(other, true));
   {
+    // Refused as it was found: still in its own journal mode, nothing beside it.
+    sqlite3* db = nullptr;
+    sqlite3_open(other.c_str(), &db);
+    sqlite3_stmt* mode = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &mode, nullptr);
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(mode));
+    EXPECT_STREQ("delete", reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)));
+    sqlite3_finalize(mode);
+    sqlite3_close(db);
+    EXPECT_FALSE(std::filesystem::exists(other + "-wal"));
+  }
+  {
     sqlite3* db = nullptr;
     sqlite3_open(path_.c_str(), &db);
     sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
   EXPECT_EQ(kStoreNotAStore, error_of(path_, true));
+}
+
+TEST_F(DurabilityTest, ANewStoreIsForItsOwnerAndGroupOnly) {
+  const mode_t old_mask = ::umask(022);
+  const std::string path = (dir_ / "new.db").string();
+  auto store = MailStore::Open(path);
+  ::umask(old_mask);
+  store->AddMailbox(kDomain, "bob");
+  for (const std::string& file : {path, path + "-wal", path + "-shm"}) {  // the journal files while it is open
+    SCOPED_TRACE(file);
+    struct stat info {};
+    ASSERT_EQ(0, ::stat(file.c_str(), &info));
+    EXPECT_EQ(0640u, info.st_mode & 0777);
+  }
 }
 
 }  // namespace

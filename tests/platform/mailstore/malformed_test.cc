@@ -24,7 +24,6 @@ TEST_F(MalformedMailTest, IsStoredWithWhatCanBeDerived) {
   const Case cases[] = {
       {"no separator", "Subject: Only headers\r\nFrom: a@example.org", "Only headers", ""},
       {"body without separator", "Subject: Glued\r\nthis line is no header\r\nmore", "Glued", nullptr},
-      {"empty message", "", nullptr, nullptr},
       {"empty body", "Subject: Nothing inside\r\n\r\n", "Nothing inside", ""},
       {"LF endings", "Subject: Unix\n\nbody\n", "Unix", "body\n"},
       {"8-bit header", "Subject: Caf\xE9 cr\xE8me\r\nFrom: \xFF\xFE <x@example.org>\r\n\r\nbody\r\n", "Café crème",

@@ -1,5 +1,6 @@
 // What a delivered message's content gives its item.
 #include <gmock/gmock.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -89,6 +90,30 @@ TEST_F(MessagePropertiesTest, HeadersAreUnfoldedDecodedFirstOccurrence) {
   EXPECT_EQ(Variant::Text("first part\tsecond part"), Prop(url, "urn:schemas:mailheader:x-long"));
   EXPECT_EQ(Variant::Text("from a.example by b.example"), Prop(url, "urn:schemas:mailheader:received"));
   EXPECT_EQ(Url("Inbox/Äpfel and Birnen für dich.EML"), url);
+}
+
+TEST_F(MessagePropertiesTest, DecodedHeaderValuesHoldNoLineBreaks) {
+  const std::string url = Deliver(
+      MessageBuilder()
+          .From("=?utf-8?q?Promo_=3Cpromo=40spam1.example=0D=0Aceo=40bank.example=3E?= <promo@spam1.example>")
+          .Subject("=?utf-8?b?YQ1iCmN/ZAFl?=")  // a CR b LF c DEL d SOH e
+          .Header("X-Tab", "=?utf-8?q?one=09two?=")
+          .Build());
+  EXPECT_EQ(Variant::Text("Promo <promo@spam1.example  ceo@bank.example> <promo@spam1.example>"),
+            Prop(url, "urn:schemas:mailheader:from"));
+  EXPECT_EQ(Variant::Text("a b c d e"), Prop(url, "urn:schemas:httpmail:subject"));
+  EXPECT_EQ(Variant::Text("one\ttwo"), Prop(url, "urn:schemas:mailheader:x-tab"));
+}
+
+TEST_F(MessagePropertiesTest, EmptyTextPartWithACharsetIsAnEmptyBodyWithoutAGlibComplaint) {
+  int criticals = 0;
+  const guint handler = g_log_set_handler(
+      "GLib", static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+      [](const gchar*, GLogLevelFlags, const gchar*, gpointer count) { ++*static_cast<int*>(count); }, &criticals);
+  const std::string url = Deliver("Subject: Empty\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n");
+  g_log_remove_handler("GLib", handler);
+  EXPECT_EQ(Variant::Text(""), Prop(url, kPlain));
+  EXPECT_EQ(0, criticals);
 }
 
 TEST_F(MessagePropertiesTest, OutsideMailKeepsItsHeaderBlockInsideMailHasNone) {

@@ -147,6 +147,65 @@ TEST_F(HiveRegistryTest, MissingHiveIsEmptyAndTheFirstWriteCreatesIt) {
       Hive());
 }
 
+// text as regedit exports it: UTF-16LE with a byte-order mark.
+std::string Utf16Le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+TEST_F(HiveRegistryTest, ReadsUtf16AndByteOrderMarkedHivesAndWritesThemBackAlike) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Varnolt]\r\n"
+      "\"DebugLevel\"=dword:00000004\r\n\"UseJunkMailFolder\"=\"Junk\"\r\n\r\n";
+  for (const std::string& file : {Utf16Le(text), "\xEF\xBB\xBF" + text}) {
+    SCOPED_TRACE(file.substr(0, 2) == "\xFF\xFE" ? "UTF-16LE" : "UTF-8 with mark");
+    platform_.WriteFile(platform_.hive_path(), file);
+    uint32_t type = 0;
+    std::string data;
+    ASSERT_EQ(ERROR_SUCCESS, Query("Software\\Varnolt", "DebugLevel", &type, &data));
+    EXPECT_EQ(std::string("\x04\0\0\0", 4), data);
+    ASSERT_EQ(ERROR_SUCCESS, Query("Software\\Varnolt", "UseJunkMailFolder", &type, &data));
+    EXPECT_EQ(std::string("Junk\0", 5), data);
+  }
+  platform_.WriteFile(platform_.hive_path(), Utf16Le(text));
+  const HKEY key = Create("Software\\Varnolt");
+  SetDword(key, "HideSpam", 1);
+  registry_.RegCloseKey(key);
+  const std::string expected =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Varnolt]\r\n"
+      "\"DebugLevel\"=dword:00000004\r\n\"UseJunkMailFolder\"=\"Junk\"\r\n\"HideSpam\"=dword:00000001\r\n\r\n";
+  EXPECT_EQ(Utf16Le(expected), Hive());
+}
+
+TEST_F(HiveRegistryTest, AFileThatIsNoHiveIsAnErrorAndNeverOverwritten) {
+  const std::string cases[] = {"garbage\n[HKEY_LOCAL_MACHINE\\Software\\Varnolt]\n\"DebugLevel\"=dword:1\n",
+                               std::string("\x89PNG\r\n\x1a\n\0\0", 10),
+                               std::string("\xFF\xFE\x00\xD8", 4)};  // half a UTF-16 character
+  for (const std::string& file : cases) {
+    SCOPED_TRACE(file);
+    platform_.WriteFile(platform_.hive_path(), file);
+    HKEY key = 0;
+    EXPECT_EQ(ERROR_BADDB, registry_.RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Varnolt", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_BADDB, registry_.RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\Varnolt", KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(file, Hive());
+  }
+}
+
+TEST_F(HiveRegistryTest, TemporaryFilesOfAKilledWriterGoWithTheNextWrite) {
+  const std::string stale[] = {".tmp.4242.1", ".tmp.99999.17"};
+  for (const std::string& suffix : stale) platform_.WriteFile(platform_.hive_path() + suffix, "half a hive");
+  platform_.WriteFile(platform_.hive_path() + ".tmp.notes", "someone else's");
+  const HKEY key = Create("Software\\Varnolt");
+  SetDword(key, "HideSpam", 1);
+  registry_.RegCloseKey(key);
+  for (const std::string& suffix : stale) EXPECT_FALSE(platform_.Exists(platform_.hive_path() + suffix)) << suffix;
+  EXPECT_TRUE(platform_.Exists(platform_.hive_path() + ".tmp.notes"));
+}
+
 TEST_F(HiveRegistryTest, StatusCodesOfTheApi) {
   const HKEY writable = Create("Software\\Varnolt");
   SetText(writable, "Name", "abc");

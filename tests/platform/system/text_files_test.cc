@@ -55,6 +55,20 @@ TEST_F(TextFilesTest, AppendsCrLfLinesAndEndsAnOpenLastLineFirst) {
   EXPECT_EQ("hand edited\r\nnext\r\n", platform_.ReadFile(path));
 }
 
+TEST_F(TextFilesTest, ANewFileIsForItsOwnerAndGroupOnlyAnOldOneKeepsItsMode) {
+  const mode_t old_mask = ::umask(022);
+  files_.AppendLine(dir_ + "Varnolt.log", "a whole message at level 4");
+  platform_.WriteFile(dir_ + "shared.txt", "");
+  ::chmod((dir_ + "shared.txt").c_str(), 0644);
+  files_.AppendLine(dir_ + "shared.txt", "line");
+  ::umask(old_mask);
+  struct stat info {};
+  ASSERT_EQ(0, ::stat((dir_ + "Varnolt.log").c_str(), &info));
+  EXPECT_EQ(0640u, info.st_mode & 0777);
+  ASSERT_EQ(0, ::stat((dir_ + "shared.txt").c_str(), &info));
+  EXPECT_EQ(0644u, info.st_mode & 0777);
+}
+
 TEST_F(TextFilesTest, ComposedBackslashPathsReachTheFileSystemWithSlashes) {
   ASSERT_TRUE(files_.CreateDirectory(dir_ + "example.com").created);
   files_.AppendLine(dir_ + "example.com\\user.dat.wlt", "a@b.c");
