@@ -18,7 +18,8 @@ struct Examples {
 
 std::vector<Examples> ExampleTable() {
   return {
-      {"init", "", {"varnolt --home /var/lib/varnolt init", "varnolt init --data-folder /srv/varnolt-data"}},
+      {"init", "", {"varnolt --home /var/lib/varnolt init", "varnolt init --data-folder /srv/varnolt-data",
+                    "varnolt --home /var/lib/varnolt init --repair"}},
       {"config", "Settings are explained by 'varnolt config list' and 'varnolt config describe NAME'.",
        {"varnolt config list", "varnolt config describe ProviderMode", "varnolt config set HideSpam 1"}},
       {"config list", "", {"varnolt config list", "varnolt config list --json"}},
