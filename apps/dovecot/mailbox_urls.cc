@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/mailstore/mail_store.h"
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/store_names.h"
 
 namespace varnolt::dovecot {
@@ -24,7 +24,7 @@ MailboxUrls::MailboxUrls(std::string domain, std::string user, char separator)
     : domain_(std::move(domain)),
       user_(std::move(user)),
       separator_(separator),
-      root_(MailStore::MailboxUrl(domain_, user_)) {}
+      root_(MailboxUrl(domain_, user_)) {}
 
 std::string MailboxUrls::FolderUrl(const std::string& mailbox) const {
   std::string path = mailbox;

@@ -11,35 +11,10 @@
 #include "dovecot/plugin_host.h"
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/mail_store.h"
+#include "store/store_events.h"
 
 namespace varnolt::dovecot {
 namespace {
-
-// The event information handed to the filter with a save event.
-class PluginEventInfo final : public RefCounted<IExStoreDispEventInfo> {
- public:
-  PluginEventInfo(std::shared_ptr<Record> record, std::shared_ptr<Connection> connection)
-      : record_(std::move(record)), connection_(std::move(connection)) {}
-
-  HRESULT QueryInterface(const IID& iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IExStoreDispEventInfo) {
-      AddRef();
-      *out = static_cast<IExStoreDispEventInfo*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  std::shared_ptr<Record> EventRecord() override { return record_; }
-  std::shared_ptr<Connection> EventConnection() override { return connection_; }
-
- private:
-  ~PluginEventInfo() override = default;
-  std::shared_ptr<Record> record_;
-  std::shared_ptr<Connection> connection_;
-};
 
 MailboxUrls UrlsOf(mail_user* user, MailAccess& access) {
   std::string name, domain;
@@ -49,7 +24,7 @@ MailboxUrls UrlsOf(mail_user* user, MailAccess& access) {
 
 void RaiseSave(PluginHost& host, const std::shared_ptr<PluginRecord>& record,
                const std::shared_ptr<PluginConnection>& connection, int32_t flags) {
-  ComPtr<IExStoreDispEventInfo> info = ComPtr<IExStoreDispEventInfo>::Attach(new PluginEventInfo(record, connection));
+  ComPtr<IExStoreDispEventInfo> info = ComPtr<IExStoreDispEventInfo>::Attach(new EventInfo(connection, record));
   host.SyncEvents().OnSyncSave(info.get(), record->Source(), flags);
 }
 

@@ -81,8 +81,8 @@ void ReportToHomeLogs(const std::string& home, const std::string& text, const st
   }
   const std::string message = "Dovecot plugin: " + text;
   try {
-    const auto stored = cli::QueryValue(platform->Reg(), HKEY_LOCAL_MACHINE, cli::kHostKey,
-                                        cli::kConstructorStringValue);
+    const auto stored = cli::QueryValue(platform->Reg(), HKEY_LOCAL_MACHINE, kHostKey,
+                                        kConstructorStringValue);
     const std::string data_folder = cli::DataFolderOf(stored ? cli::DisplayText(*stored) : "");
     if (!data_folder.empty()) AppendLogLine(*platform, data_folder, ErrorLogMessage(message, E_FAIL, source));
   } catch (...) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/com/com_error.h"
+#include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
@@ -37,8 +38,8 @@ DeliveryReport::DeliveryReport(Session& session, const std::string& folder_url, 
   const MailboxAddress mailbox = MailboxOfUrl(folder_url_);
   const std::string data_folder = session.DataFolder();
   if (!data_folder.empty()) {
-    dat_path_ = UserDatPath(data_folder, mailbox.domain, mailbox.user);
-    log_path_ = ToFileSystemPath(FilterLogPath(data_folder));
+    dat_path_ = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
+    log_path_ = ToFileSystemPath(LogFilePath(data_folder));
   }
 }
 

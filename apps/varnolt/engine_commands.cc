@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/check_exit_status.h"
@@ -53,9 +54,10 @@ void EnsureDomainDirectory(const std::string& data_folder, const std::string& do
   const std::string folder = ToFileSystemPath(data_folder);
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw CommandError("the data folder " + folder + " does not exist");
-  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(data_folder + domain);
+  const std::string domain_dir = DomainDirectory(data_folder, domain);
+  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(domain_dir);
   if (!made.created && !made.already_exists) {
-    throw CommandError("cannot create " + ToFileSystemPath(data_folder + domain) + ": " +
+    throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " +
                        std::strerror(made.error_code));
   }
 }
@@ -78,7 +80,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   MailSource spam(options.spam, options.recursive, skip);
   MailSource ham(options.ham, options.recursive, skip);
   EnsureDomainDirectory(data_folder, mailbox.domain);
-  const std::string dat_path = UserDatPath(data_folder, mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 
   BuiltinSpamEngine& engine = session.Engine();
   size_t learned[2] = {0, 0};
@@ -118,7 +120,7 @@ void RunCheck(Session& session, const CheckOptions& options) {
     throw UsageError("'-' (standard input) can be given only once");
   }
   const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
-  const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
   bool any_spam = false;
@@ -151,9 +153,9 @@ int64_t WhitelistSize(const std::string& path) {
 
 void RunStats(Session& session, const std::string& text, bool json) {
   const MailboxAddress mailbox = KnownMailbox(session, text);
-  const std::string dat_path = UserDatPath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+  const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
-  const int64_t whitelist = WhitelistSize(dat_path + ".wlt");
+  const int64_t whitelist = WhitelistSize(WhiteListPath(dat_path));
   if (json) {
     std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}, {"whitelist", whitelist}});
     return;

@@ -63,7 +63,7 @@ void RemoveOldHome(const std::string& home) {
 // An administrator's own manual is worth more than ours: only a missing one is written.
 void EnsureDataFolder(const std::string& data_folder) {
   fs::create_directories(data_folder);
-  const fs::path manual = fs::path(data_folder) / kUserManualFile;
+  const fs::path manual = fs::path(data_folder) / kUserManualSourceFile;
   if (!fs::exists(manual)) ReplaceFile(manual.string(), DefaultUserManual());
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 
@@ -18,7 +19,7 @@ MailboxAddress KnownMailbox(Session& session, const std::string& text) {
   const std::string data_folder = session.DataFolder();
   std::error_code ignored;
   if (!data_folder.empty() && std::filesystem::is_regular_file(
-                                  ToFileSystemPath(UserDatPath(data_folder, given.domain, given.user)), ignored)) {
+                                  ToFileSystemPath(UserDatabasePath(data_folder, given.domain, given.user)), ignored)) {
     return given;
   }
   throw CommandError("no mailbox " + given.Text() + " (create it with 'varnolt mailbox add')");

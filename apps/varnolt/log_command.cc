@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -117,7 +118,7 @@ void RunLog(Session& session, const LogOptions& options) {
     throw CommandError("the constructor string is empty, so the filter has no data folder and writes no log (" +
                        std::string(kRepairAdvice) + ")");
   }
-  const std::string path = ToFileSystemPath(FilterLogPath(data_folder));
+  const std::string path = ToFileSystemPath(LogFilePath(data_folder));
   if (options.follow) {
     Follow(path, options.lines < 0 ? kFollowDefaultLines : static_cast<size_t>(options.lines));
     return;

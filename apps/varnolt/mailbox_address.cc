@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/store_names.h"
 #include "varnolt/cli_errors.h"
 
@@ -24,16 +25,17 @@ MailboxAddress ParseMailboxAddress(const std::string& text) {
 }
 
 MailboxAddress MailboxOfUrl(const std::string& url) {
-  // file://./backofficestorage/<domain>/MBX/<user>[/...]; the store ignores letter case.
-  const std::string prefix = mailstore::kUrlPrefix;
+  // The shared URL form (data_layout.h) with any trailing path; the store ignores letter case.
+  const std::string prefix = kMailboxUrlPrefix;
+  const std::string infix = mailstore::LowerKey(kMailboxUrlInfix);
   const std::string key = mailstore::LowerKey(url);
   auto fail = [&]() -> MailboxAddress {
-    throw UsageError("'" + url + "' is not a mailbox URL (" + prefix + "<domain>/MBX/<user>/...)");
+    throw UsageError("'" + url + "' is not a mailbox URL (" + MailboxUrl("<domain>", "<user>") + "/...)");
   };
   if (key.rfind(prefix, 0) != 0) return fail();
   const size_t domain_end = key.find('/', prefix.size());
-  if (domain_end == std::string::npos || key.compare(domain_end, 5, "/mbx/") != 0) return fail();
-  const size_t user_start = domain_end + 5;
+  if (domain_end == std::string::npos || key.compare(domain_end, infix.size(), infix) != 0) return fail();
+  const size_t user_start = domain_end + infix.size();
   const size_t user_end = key.find('/', user_start);
   MailboxAddress address{url.substr(user_start, user_end == std::string::npos ? std::string::npos
                                                                                : user_end - user_start),

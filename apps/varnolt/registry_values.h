@@ -6,16 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/names/data_layout.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/value_text.h"
 
 namespace varnolt::cli {
-
-// The filter's settings, under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kSettingsKey = "Software\\Varnolt";
-// Where the host keeps the component's constructor string, under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kHostKey = "Software\\VarnoltHost\\VarnoltFilter";
-inline constexpr const char* kConstructorStringValue = "ConstructorString";
 
 // What `varnolt init --repair` does, for messages that send an administrator there.
 inline constexpr const char* kRepairAdvice =

@@ -90,20 +90,8 @@ EngineOptions EngineOptionsOf(const HomeConfig& config) {
 }
 
 std::string DataFolderOf(const std::string& constructor_string) {
-  if (constructor_string.empty()) return "";
-  std::string folder = constructor_string.substr(0, constructor_string.find(';'));
-  const size_t first = folder.find_first_not_of(' ');
-  folder = first == std::string::npos ? "" : folder.substr(first, folder.find_last_not_of(' ') - first + 1);
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return folder;
+  // The filter logs the empty string as a failed construction; a host finds no folder in it.
+  return constructor_string.empty() ? "" : DataFolderFromConstructorString(constructor_string);
 }
-
-std::string UserDatPath(const std::string& data_folder, const std::string& domain, const std::string& user) {
-  return data_folder + domain + "\\" + user + ".dat";
-}
-
-std::string UserWhitelistPath(const std::string& dat_path) { return dat_path + ".wlt"; }
-
-std::string FilterLogPath(const std::string& data_folder) { return data_folder + "Varnolt.log"; }
 
 }  // namespace varnolt::cli

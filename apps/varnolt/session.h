@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/mail_store.h"
 #include "platform/real_platform.h"
 #include "varnolt/filter_host.h"
@@ -43,8 +44,8 @@ class Session {
   void SetExitStatus(int status) { exit_status_ = status; }
   int exit_status() const { return exit_status_; }
 
-  // The data folder the filter derives from the constructor string, as the
-  // filter composes it ("\"-terminated, or "" when the string is empty).
+  // The data folder the filter derives from the constructor string
+  // (DataFolderFromConstructorString: "\"-terminated), or "" when the string is empty.
   std::string DataFolder();
 
  private:
@@ -65,17 +66,8 @@ class Session {
 // The engine's options as the home's [engine] section sets them.
 EngineOptions EngineOptionsOf(const HomeConfig& config);
 
-// The data folder of the filter for a constructor string: the first
-// ";"-separated field without blanks around it, ending in "\"; "" for an empty string.
+// The filter's data folder for a constructor string (DataFolderFromConstructorString),
+// or "" for an empty string.
 std::string DataFolderOf(const std::string& constructor_string);
-
-// The user's spam database as the filter composes it: data folder + domain + "\" + user + ".dat".
-std::string UserDatPath(const std::string& data_folder, const std::string& domain, const std::string& user);
-
-// The user's whitelist for a database path, as the filter composes it: dat path + ".wlt".
-std::string UserWhitelistPath(const std::string& dat_path);
-
-// The filter's text log in a data folder ("\"-terminated), as the filter composes it.
-std::string FilterLogPath(const std::string& data_folder);
 
 }  // namespace varnolt::cli

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"

@@ -9,6 +9,7 @@
 #include "engine/engine_errors.h"
 #include "engine/model_store.h"
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -31,7 +32,7 @@ struct UserArguments {
 std::string DatPathOf(Session& session, const MailboxAddress& mailbox) {
   const std::string data_folder = session.DataFolder();
   if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
-  return UserDatPath(data_folder, mailbox.domain, mailbox.user);
+  return UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 }
 
 bool FileExists(const std::string& composed_path) {
@@ -58,7 +59,7 @@ void CheckAddress(const std::string& address) {
 
 void RunWhitelistList(Session& session, const std::string& text) {
   const MailboxAddress mailbox = KnownMailbox(session, text);
-  for (const std::string& line : WhitelistLines(UserWhitelistPath(DatPathOf(session, mailbox)))) {
+  for (const std::string& line : WhitelistLines(WhiteListPath(DatPathOf(session, mailbox)))) {
     std::cout << line << '\n';
   }
 }
@@ -67,7 +68,7 @@ void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
   const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
   CheckAddress(arguments.address);
   const std::string dat_path = DatPathOf(session, mailbox);
-  const std::string path = UserWhitelistPath(dat_path);
+  const std::string path = WhiteListPath(dat_path);
   for (const std::string& line : WhitelistLines(path)) {
     if (line == arguments.address) throw CommandError(arguments.address + " is already listed");
   }
@@ -82,7 +83,7 @@ void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
 
 void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
   const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
-  const std::string path = UserWhitelistPath(DatPathOf(session, mailbox));
+  const std::string path = WhiteListPath(DatPathOf(session, mailbox));
   std::string kept;
   bool found = false;
   for (const std::string& line : WhitelistLines(path)) {

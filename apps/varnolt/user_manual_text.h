@@ -6,8 +6,6 @@
 
 namespace varnolt::cli {
 
-inline constexpr const char* kUserManualFile = "vnusrmnl.sys";
-
 // A complete message (header lines, a blank line, the body), lines ended by CR LF.
 std::string DefaultUserManual();
 

@@ -5,11 +5,10 @@
 #include <string>
 
 #include "platform/com/variant.h"
+#include "platform/names/data_layout.h"
 #include "platform/registry/registry.h"
 
 namespace varnolt {
-
-inline constexpr const char* kSettingsKey = "Software\\Varnolt";
 
 // The value of that name under the settings key, or the empty value when the
 // key cannot be opened or the value cannot be read. Logs nothing.

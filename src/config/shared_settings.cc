@@ -16,7 +16,7 @@ bool IsEmptyLike(const Variant& value) {
   return false;
 }
 
-void LoadSetting(IExchangeFilter& self, Platform& platform, int32_t debug_level, const std::string& name,
+void LoadSetting(Reporter& reporter, Platform& platform, int32_t debug_level, const std::string& name,
                  Variant* result) {
   auto manager = platform.Services().CreateSharedPropertyGroupManager();
   int32_t isolation = LockSetGet;
@@ -32,7 +32,7 @@ void LoadSetting(IExchangeFilter& self, Platform& platform, int32_t debug_level,
   // No lock spans the load: a second caller meanwhile sees the property
   // unassigned and reads the empty value.
   const Variant value = ReadRegistrySetting(platform.Reg(), name);
-  if (debug_level != 0) ThrowIfFailed(self.Log("Loading " + name + "(" + value.ToText() + ") from registry."));
+  if (debug_level != 0) reporter.LogLine("Loading " + name + "(" + value.ToText() + ") from registry.");
   if (!IsEmptyLike(value)) {
     property->SetValue(value);
     *result = value;
@@ -41,14 +41,14 @@ void LoadSetting(IExchangeFilter& self, Platform& platform, int32_t debug_level,
 
 }  // namespace
 
-Variant GetSharedSetting(IExchangeFilter& self, Platform& platform, int32_t debug_level, const std::string& name) {
+Variant GetSharedSetting(Reporter& reporter, Platform& platform, int32_t debug_level, const std::string& name) {
   Variant result = Variant::Int16(0);
   try {
-    LoadSetting(self, platform, debug_level, name, &result);
+    LoadSetting(reporter, platform, debug_level, name, &result);
   } catch (const ComError& e) {
-    self.Log_Err("Get Settings for " + name + " failed: " + e.description(), e.number(), "");
+    reporter.LogError("Get Settings for " + name + " failed: " + e.description(), e.number(), "");
   } catch (const std::exception& e) {
-    self.Log_Err("Get Settings for " + name + " failed: " + e.what(), E_FAIL, "");
+    reporter.LogError("Get Settings for " + name + " failed: " + e.what(), E_FAIL, "");
   }
   return result;
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
 #include "platform/platform.h"
 
 namespace varnolt {
@@ -14,12 +14,12 @@ namespace varnolt {
 inline constexpr const char* kSettingsGroup = "SPGVarnolt";
 
 // The body of GetSharedProp. The first call for a setting reads it from the
-// registry (logging "Loading <name>(<value>) from registry." through self when
+// registry (logging "Loading <name>(<value>) from registry." through the reporter when
 // debug_level is not 0) and stores it unless it is missing, 0 or empty text;
 // it answers the value, or the 16-bit number 0 for one not stored. Later calls
 // answer the stored value, or the empty value when nothing was stored. Any
-// failure is reported through self.Log_Err ("Get Settings for <name> failed: ")
+// failure is reported through the reporter ("Get Settings for <name> failed: ")
 // and the result as it stood is answered. Never throws.
-Variant GetSharedSetting(IExchangeFilter& self, Platform& platform, int32_t debug_level, const std::string& name);
+Variant GetSharedSetting(Reporter& reporter, Platform& platform, int32_t debug_level, const std::string& name);
 
 }  // namespace varnolt

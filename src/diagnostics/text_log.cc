@@ -7,7 +7,7 @@ namespace varnolt {
 void AppendLogLine(Platform& platform, const std::string& data_folder, const std::string& message) {
   const std::string date_time = platform.LocalClock().LocalDateTimeText();
   const auto ticks = static_cast<int32_t>(platform.Ticks().GetTickCount());  // prints negative after ~24.8 days
-  platform.Files().AppendLine(data_folder + kLogFileName, date_time + " " + std::to_string(ticks) + " " + message);
+  platform.Files().AppendLine(LogFilePath(data_folder), date_time + " " + std::to_string(ticks) + " " + message);
 }
 
 std::string ErrorLogMessage(const std::string& sErr, int32_t nErr, const std::string& source) {

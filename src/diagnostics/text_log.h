@@ -5,11 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/names/data_layout.h"
 #include "platform/platform.h"
 
 namespace varnolt {
-
-inline constexpr const char* kLogFileName = "Varnolt.log";
 
 // Appends one line to data_folder + "Varnolt.log" (no separator is added: the
 // data folder ends in "\", or is empty for the current directory). The date

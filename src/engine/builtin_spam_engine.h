@@ -28,7 +28,7 @@
 #include "engine/chi_square.h"
 #include "engine/model_cache.h"
 #include "engine/tokenizer.h"
-#include "triage/spam_engine.h"
+#include "platform/spam_engine.h"
 
 namespace varnolt {
 

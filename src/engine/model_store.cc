@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "engine/engine_errors.h"
+#include "platform/names/file_ids.h"
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
@@ -233,6 +234,9 @@ bool ModelStore::IsInitialized() {
     }
     if (version < kModelFormatVersion) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (format version)");
     return true;
+  }
+  if (application_id == kMailStoreApplicationId) {
+    throw EngineError(kErrorForeignDatabase, path_, "is a VarnoltFilter mail store, not a spam database");
   }
   if (application_id == kEarlierApplicationId) {
     if (QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'weights'") != 0) {

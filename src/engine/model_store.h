@@ -27,7 +27,7 @@
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
 #include "engine/token_buckets.h"
-#include "triage/spam_engine.h"
+#include "platform/spam_engine.h"
 
 struct sqlite3;
 

@@ -6,7 +6,7 @@
 #include "host/exchange_filter.h"
 #include "host/registration.h"
 #include "platform/com/class_factory.h"
-#include "platform/system/loaded_library.h"
+#include "platform/module/loaded_library.h"
 
 namespace {
 

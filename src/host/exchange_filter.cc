@@ -2,9 +2,9 @@
 
 #include "config/shared_settings.h"
 #include "diagnostics/text_log.h"
-#include "host/constructor_string.h"
-#include "host/error_status.h"
+#include "platform/names/data_layout.h"
 #include "triage/save_event_driver.h"
+#include "triage/triage_environment.h"
 
 namespace varnolt {
 namespace {
@@ -72,6 +72,12 @@ HRESULT ExchangeFilter::Log_Err(const std::string& sErr, int32_t nErr, const std
   return S_OK;
 }
 
+void ExchangeFilter::LogLine(const std::string& line) { ThrowIfFailed(Log(line)); }
+
+void ExchangeFilter::LogError(const std::string& sErr, int32_t nErr, const std::string& source) {
+  Log_Err(sErr, nErr, source);
+}
+
 HRESULT ExchangeFilter::GetSharedProp(const std::string& SP_Varnolt, Variant* result) {
   if (!result) return E_POINTER;
   *result = GetSharedSetting(*this, platform_, debug_level_, SP_Varnolt);
@@ -81,7 +87,9 @@ HRESULT ExchangeFilter::GetSharedProp(const std::string& SP_Varnolt, Variant* re
 HRESULT ExchangeFilter::IExStoreSyncEvents_OnSyncSave(IUnknown* pEventInfo, const std::string& bstrURLItem,
                                                       int32_t lFlags) {
   try {
-    RunSaveEvent(*this, pEventInfo, bstrURLItem, lFlags);
+    TriageEnvironment env{platform_, *this, data_folder_, debug_level_};
+    RunSaveEvent(env, pEventInfo, bstrURLItem, lFlags);
+    debug_level_ = env.debug_level;
   } catch (...) {
     // The last net: the store is always told the save succeeded.
   }

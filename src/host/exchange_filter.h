@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "diagnostics/reporter.h"
 #include "host/interfaces.h"
 #include "platform/platform.h"
 
@@ -13,7 +14,8 @@ namespace varnolt {
 class ExchangeFilter final : public IExchangeFilter,
                              public IExStoreSyncEvents,
                              public IExStoreSystemEvents,
-                             public IObjectConstruct {
+                             public IObjectConstruct,
+                             public Reporter {
  public:
   // The platform must outlive the object. The object starts with one reference.
   explicit ExchangeFilter(Platform& platform);
@@ -61,6 +63,11 @@ class ExchangeFilter final : public IExchangeFilter,
   void SetDebugLevel(int32_t level) { debug_level_ = level; }
 
   Platform& platform() { return platform_; }
+
+  // Reporter, for the subsystems: this object's Log (a failed status thrown
+  // as its ComError) and Log_Err.
+  void LogLine(const std::string& line) override;
+  void LogError(const std::string& sErr, int32_t nErr, const std::string& source) override;
 
  private:
   ~ExchangeFilter();

@@ -5,13 +5,13 @@
 
 namespace varnolt {
 
-void CreateUserManual(IExchangeFilter& filter, Connection& connection, const std::string& data_folder,
+void CreateUserManual(Reporter& reporter, Connection& connection, const std::string& data_folder,
                       const std::string& folder_url) {
   try {
     std::unique_ptr<Record> record = connection.CreateRecord();
     record->Open(folder_url + "/" + kUserManualItemName, connection, ConnectMode::kReadWrite,
                  RecordCreateOptions::kCreateOverwrite, RecordOpenOptions::kUnspecified);
-    const std::string source_file = data_folder + kUserManualSourceFile;
+    const std::string source_file = UserManualSourcePath(data_folder);
     Fields& fields = record->GetFields();
     {
       std::shared_ptr<Stream> stream = fields.Item(kDefaultStream)->StreamValue();
@@ -26,7 +26,7 @@ void CreateUserManual(IExchangeFilter& filter, Connection& connection, const std
     fields.Update();
     record->Close();
   } catch (const ComError& e) {
-    filter.Log_Err("Creation of user manual failed: " + e.description(), e.number(), folder_url);
+    reporter.LogError("Creation of user manual failed: " + e.description(), e.number(), folder_url);
   }
 }
 

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
+#include "platform/names/data_layout.h"
 #include "store/record.h"
 
 namespace varnolt {
 
-inline constexpr const char* kUserManualSourceFile = "vnusrmnl.sys";
 inline constexpr const char* kUserManualItemName = "Varnolt_Manual.eml";
 
 // Creates folder_url + "/Varnolt_Manual.eml" (replacing an item of that name)
@@ -17,7 +17,7 @@ inline constexpr const char* kUserManualItemName = "Varnolt_Manual.eml";
 // message flags 2. A failure stops at its step (an item created before it
 // stays) and is reported as "Creation of user manual failed: " with the
 // folder URL as source; nothing is raised.
-void CreateUserManual(IExchangeFilter& filter, Connection& connection, const std::string& data_folder,
+void CreateUserManual(Reporter& reporter, Connection& connection, const std::string& data_folder,
                       const std::string& folder_url);
 
 }  // namespace varnolt

@@ -2,7 +2,7 @@
 
 #include "platform/com/com_error.h"
 #include "platform/eventlog/file_event_log.h"
-#include "triage/spam_engine.h"
+#include "platform/spam_engine.h"
 
 namespace varnolt {
 

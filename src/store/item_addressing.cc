@@ -35,14 +35,14 @@ void SplitItemUrl(const std::string& url, std::string* domain, std::string* user
   *mail_file = segments.back();
 }
 
-std::string GetInbox(IExchangeFilter& filter, const std::string& url) {
+std::string GetInbox(Reporter& reporter, const std::string& url) {
   try {
     const size_t slash = url.rfind('/');
     // Taking the text before a "/" that is not there is an invalid call.
     if (slash == std::string::npos) throw RuntimeError(kInvalidProcedureCall);
     return url.substr(0, slash);
   } catch (const ComError& error) {
-    filter.Log_Err("GetInbox failed: " + error.description(), error.number(), url);
+    reporter.LogError("GetInbox failed: " + error.description(), error.number(), url);
     return "";
   }
 }

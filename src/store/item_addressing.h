@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
 #include "platform/com/variant.h"
 
 namespace varnolt {
@@ -17,7 +17,7 @@ void SplitItemUrl(const std::string& url, std::string* domain, std::string* user
 
 // The URL without its last "/" and what follows; "" with a "GetInbox failed: "
 // report when the URL holds no "/".
-std::string GetInbox(IExchangeFilter& filter, const std::string& url);
+std::string GetInbox(Reporter& reporter, const std::string& url);
 
 // The text unchanged, as a general value.
 Variant AsVariant(const std::string& text);

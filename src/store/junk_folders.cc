@@ -4,7 +4,6 @@
 
 #include "platform/com/com_error.h"
 #include "store/property_names.h"
-#include "store/record_source.h"
 
 namespace varnolt {
 namespace {
@@ -49,7 +48,7 @@ std::string DropLastCharacters(const std::string& text, int n) {
 
 bool OpenJunkMailFolder(Connection& connection, const std::string& url) { return Exists(connection, url); }
 
-bool OpenSpambox(IExchangeFilter& filter, Connection& connection, const std::string& url) {
+bool OpenSpambox(Reporter& reporter, Connection& connection, const std::string& url) {
   if (Exists(connection, url)) return true;
   try {
     std::unique_ptr<Record> record = connection.CreateRecord();
@@ -71,12 +70,12 @@ bool OpenSpambox(IExchangeFilter& filter, Connection& connection, const std::str
     if (failure) throw *failure;
     record->Close();
   } catch (const ComError& error) {
-    filter.Log_Err("Open Spambox failed: " + error.description(), error.number(), url);
+    reporter.LogError("Open Spambox failed: " + error.description(), error.number(), url);
   }
   return false;
 }
 
-bool MoveSpamToFolder(IExchangeFilter& filter, TickSource& ticks, Record& record, const std::string& folder_url,
+bool MoveSpamToFolder(Reporter& reporter, TickSource& ticks, Record& record, const std::string& folder_url,
                       const std::string& mail_file) {
   std::optional<ComError> failure;
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
@@ -94,7 +93,7 @@ bool MoveSpamToFolder(IExchangeFilter& filter, TickSource& ticks, Record& record
       failure = error;
     }
   }
-  filter.Log_Err("Cannot move Spam to " + folder_url + ": " + failure->description(), failure->number(),
+  reporter.LogError("Cannot move Spam to " + folder_url + ": " + failure->description(), failure->number(),
                  SourceForReport(record));
   return false;
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
 #include "platform/system/ticks.h"
 #include "store/record.h"
 
@@ -15,13 +15,13 @@ bool OpenJunkMailFolder(Connection& connection, const std::string& url);
 // True only when the Spambox already existed; false when this call created it
 // (with its content class and folder class), and false after a failure, which
 // is reported as "Open Spambox failed: ".
-bool OpenSpambox(IExchangeFilter& filter, Connection& connection, const std::string& url);
+bool OpenSpambox(Reporter& reporter, Connection& connection, const std::string& url);
 
 // Moves the item to folder_url + "/" + mail_file; when the name is taken,
 // retries (99 times at most) with the mail file less its last four characters
 // + the tick count + ".eml". False after the last failure, reported once as
 // "Cannot move Spam to <folder>: ".
-bool MoveSpamToFolder(IExchangeFilter& filter, TickSource& ticks, Record& record, const std::string& folder_url,
+bool MoveSpamToFolder(Reporter& reporter, TickSource& ticks, Record& record, const std::string& folder_url,
                       const std::string& mail_file);
 
 }  // namespace varnolt

@@ -3,22 +3,22 @@
 
 #include <cstdint>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
+#include "store/property_names.h"
 #include "store/record.h"
 
 namespace varnolt {
 
-inline constexpr const char* kMailMarkerField = "urn:schemas:mailheader:X-Varnolt";
 constexpr int32_t kMarkerNone = 0;
 constexpr int32_t kMarkerHam = 1;
 constexpr int32_t kMarkerSpam = 2;
 
 // The marker; 0 when the item has none. A failure (such as a text that is no
 // number) is reported as "MailMarker (Get) failed: " and reads as 0.
-int32_t GetMailMarker(IExchangeFilter& filter, Record& record);
+int32_t GetMailMarker(Reporter& reporter, Record& record);
 
 // Writes the marker as a 32-bit integer and commits every staged field of the
 // record. A failure is reported as "MailMarker (Set) failed: " and not raised.
-void SetMailMarker(IExchangeFilter& filter, Record& record, int32_t value);
+void SetMailMarker(Reporter& reporter, Record& record, int32_t value);
 
 }  // namespace varnolt

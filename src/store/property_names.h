@@ -17,6 +17,8 @@ inline constexpr const char* kContentClassField = "DAV:contentclass";
 inline constexpr const char* kParentNameField = "DAV:parentname";
 inline constexpr const char* kDeletedItemsField = "urn:schemas:httpmail:deleteditems";
 inline constexpr const char* kFromField = "urn:schemas:mailheader:from";
+// The verdict the filter stamps on a message (store/mail_marker.h).
+inline constexpr const char* kMailMarkerField = "urn:schemas:mailheader:X-Varnolt";
 inline constexpr const char* kMessageContentClass = "urn:content-classes:message";
 inline constexpr const char* kFolderContentClass = "urn:content-classes:folder";
 

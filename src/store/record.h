@@ -5,8 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/com/guid.h"
-#include "platform/com/unknown.h"
+#include "platform/com/com_error.h"
 #include "store/fields.h"
 #include "store/store_options.h"
 
@@ -45,15 +44,13 @@ class Connection {
   virtual std::unique_ptr<Record> CreateRecord() = 0;
 };
 
-inline const IID IID_IExStoreDispEventInfo = Guid::FromLiteral("{9DA0E110-86CE-11D1-8699-00C04FB98036}");
-
-// The event information the store passes with each save event.
-class IExStoreDispEventInfo : public IUnknown {
- public:
-  // The record of the item being saved.
-  virtual std::shared_ptr<Record> EventRecord() = 0;
-  // The connection of the event; changes made through it raise no further events.
-  virtual std::shared_ptr<Connection> EventConnection() = 0;
-};
+// record.Source(), or "" when even that fails: an error report must not fail itself.
+inline std::string SourceForReport(Record& record) {
+  try {
+    return record.Source();
+  } catch (const ComError&) {
+    return "";
+  }
+}
 
 }  // namespace varnolt

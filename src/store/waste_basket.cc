@@ -1,22 +1,23 @@
 #include "store/waste_basket.h"
 
 #include "platform/com/com_error.h"
+#include "platform/names/data_layout.h"
 #include "store/property_names.h"
 
 namespace varnolt {
 
-std::string DetectWasteBasket(IExchangeFilter& filter, Connection& connection, const std::string& domain,
+std::string DetectWasteBasket(Reporter& reporter, Connection& connection, const std::string& domain,
                               const std::string& user) {
   std::string result;
   try {
-    const std::string root = "file://./backofficestorage/" + domain + "/MBX/" + user;
+    const std::string root = MailboxUrl(domain, user);
     std::unique_ptr<Record> record = connection.CreateRecord();
     record->Open(root, connection, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
                  RecordOpenOptions::kDelayFetchAll);
     result = record->GetFields().Item(kDeletedItemsField)->Value().ToText();
     record->Close();
   } catch (const ComError& error) {
-    filter.Log_Err("Detection of WasteBasket failed: " + error.description(), error.number(), domain + "/" + user);
+    reporter.LogError("Detection of WasteBasket failed: " + error.description(), error.number(), domain + "/" + user);
   }
   return result;
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
 #include "store/record.h"
 
 namespace varnolt {
@@ -11,7 +11,7 @@ namespace varnolt {
 // The URL of the user's Deleted Items folder as the mailbox root names it;
 // "" with a "Detection of WasteBasket failed: " report (source "domain/user")
 // when it cannot be read. Never creates anything.
-std::string DetectWasteBasket(IExchangeFilter& filter, Connection& connection, const std::string& domain,
+std::string DetectWasteBasket(Reporter& reporter, Connection& connection, const std::string& domain,
                               const std::string& user);
 
 }  // namespace varnolt

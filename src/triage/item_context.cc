@@ -1,10 +1,17 @@
 #include "triage/item_context.h"
 
-#include "host/exchange_filter.h"
+#include "config/shared_settings.h"
 #include "platform/com/com_error.h"
-#include "platform/platform.h"
+#include "triage/triage_environment.h"
 
 namespace varnolt {
+namespace {
+
+Variant ReadSetting(TriageEnvironment& env, const char* name) {
+  return GetSharedSetting(env.reporter, env.platform, env.debug_level, name);
+}
+
+}  // namespace
 
 std::optional<SaveEventKind> SaveEventKindFromFlags(int32_t lFlags) {
   // Whole-value comparison: a known value with one more bit set is not known.
@@ -44,17 +51,23 @@ SpamEngine& ItemContext::Engine(Platform& platform) {
   return *engine;
 }
 
-void AppendTrace(const ExchangeFilter& filter, ItemContext& ctx, const std::string& text) {
-  if (filter.DebugLevel() != 0) ctx.trace_line += text;
+void AppendTrace(const TriageEnvironment& env, ItemContext& ctx, const std::string& text) {
+  if (env.debug_level != 0) ctx.trace_line += text;
 }
 
-void LogLine(ExchangeFilter& filter, const std::string& text) {
-  IExchangeFilter& self = filter;
-  ThrowIfFailed(self.Log(text));
+void LogLine(TriageEnvironment& env, const std::string& text) { env.reporter.LogLine(text); }
+
+void LogInfo(TriageEnvironment& env, const std::string& text) {
+  if (env.debug_level != 0) LogLine(env, text);
 }
 
-void LogInfo(ExchangeFilter& filter, const std::string& text) {
-  if (filter.DebugLevel() != 0) LogLine(filter, text);
+void ReadSettingsSnapshot(TriageEnvironment& env, ItemContext& ctx) {
+  env.debug_level = ReadSetting(env, "DebugLevel").ToInt32();
+  ctx.hide_spam = ReadSetting(env, "HideSpam").ToInt32();
+  ctx.provider_mode = ReadSetting(env, "ProviderMode").ToInt32();
+  ctx.use_junk_mail_folder = ReadSetting(env, "UseJunkMailFolder").ToText();
+  ctx.use_white_list = ReadSetting(env, "UseWhiteList").ToInt32();
+  ctx.auto_white_list = ReadSetting(env, "AutoWhiteList").ToInt32();
 }
 
 }  // namespace varnolt

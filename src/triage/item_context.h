@@ -9,12 +9,12 @@
 #include <string>
 
 #include "platform/com/unknown.h"
-#include "store/record.h"
-#include "triage/spam_engine.h"
+#include "platform/spam_engine.h"
+#include "store/store_events.h"
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 class Platform;
 
 enum class SaveEventKind {
@@ -36,7 +36,7 @@ struct ItemContext {
   uint32_t start_ticks = 0;
   std::string trace_line;
 
-  // Settings snapshot (DebugLevel lives on the filter object).
+  // Settings snapshot (DebugLevel lives in the environment).
   int32_t hide_spam = 0;
   int32_t provider_mode = 0;
   std::string use_junk_mail_folder;
@@ -67,13 +67,19 @@ struct ItemContext {
   SpamEngine& Engine(Platform& platform);
 };
 
-// Appends to the trace line when the filter's DebugLevel is not 0.
-void AppendTrace(const ExchangeFilter& filter, ItemContext& ctx, const std::string& text);
+// Reads DebugLevel, HideSpam, ProviderMode, UseJunkMailFolder, UseWhiteList and
+// AutoWhiteList in this order from the settings cache. DebugLevel is stored in
+// the environment before the next read, so the later reads (and what they
+// log) already run under the new level. A text that is no number throws ComError.
+void ReadSettingsSnapshot(TriageEnvironment& env, ItemContext& ctx);
 
-// One line through the filter's Log; a failed status becomes a ComError.
-void LogLine(ExchangeFilter& filter, const std::string& text);
+// Appends to the trace line when the DebugLevel is not 0.
+void AppendTrace(const TriageEnvironment& env, ItemContext& ctx, const std::string& text);
 
-// LogLine when the filter's DebugLevel is not 0.
-void LogInfo(ExchangeFilter& filter, const std::string& text);
+// One line through the reporter; a failure throws its ComError.
+void LogLine(TriageEnvironment& env, const std::string& text);
+
+// LogLine when the DebugLevel is not 0.
+void LogInfo(TriageEnvironment& env, const std::string& text);
 
 }  // namespace varnolt

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "host/exchange_filter.h"
+#include "platform/names/data_layout.h"
 #include "store/junk_folders.h"
 #include "triage/item_context.h"
 
@@ -29,20 +29,16 @@ std::string TrimBlanks(const std::string& text) {
 
 }  // namespace
 
-std::string MailboxRootUrl(const std::string& domain, const std::string& user) {
-  return "file://./backofficestorage/" + domain + "/MBX/" + user;
-}
-
-void ResolveJunkFolder(ExchangeFilter& filter, ItemContext& ctx) {
+void ResolveJunkFolder(TriageEnvironment& env, ItemContext& ctx) {
   if (ctx.use_junk_mail_folder.empty()) return;
-  const std::string root = MailboxRootUrl(ctx.domain, ctx.user);
+  const std::string root = MailboxUrl(ctx.domain, ctx.user);
   for (const std::string& raw : SplitAt(ctx.use_junk_mail_folder, ';')) {
     const std::string piece = TrimBlanks(raw);
     ctx.junk_folder_url = root + "/" + piece;
     // The open comes first: an empty piece is tried but never accepted.
     const bool opened = OpenJunkMailFolder(*ctx.EventConnection(), ctx.junk_folder_url);
     if (!piece.empty() && opened) {
-      LogInfo(filter, "Found JunkMail folder '" + ctx.junk_folder_url + "'");
+      LogInfo(env, "Found JunkMail folder '" + ctx.junk_folder_url + "'");
       ctx.junk_folder_found = true;
       return;
     }

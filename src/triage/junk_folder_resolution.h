@@ -5,17 +5,14 @@
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 struct ItemContext;
-
-// "file://./backofficestorage/<domain>/MBX/<user>"
-std::string MailboxRootUrl(const std::string& domain, const std::string& user);
 
 // Tries the ";"-separated names of UseJunkMailFolder in order (each trimmed of
 // spaces, taken as a folder path below the mailbox root) and stops at the
 // first non-empty one that opens: junk_folder_found is set and, at a DebugLevel
 // other than 0, "Found JunkMail folder '<url>'" is logged. junk_folder_url is
 // left at the last URL tried; with an empty setting nothing is tried.
-void ResolveJunkFolder(ExchangeFilter& filter, ItemContext& ctx);
+void ResolveJunkFolder(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

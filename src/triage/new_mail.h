@@ -4,7 +4,7 @@
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 struct ItemContext;
 
 // Trusted mail (an internal sender, or a whitelisted one) is taught to the
@@ -12,6 +12,6 @@ struct ItemContext;
 // SPAM is hidden (HideSpam) and moved into the junk folder or an existing
 // Spambox. Errors of the engine or of hiding propagate; the marker and moves
 // report their own failures.
-void HandleNewMail(ExchangeFilter& filter, ItemContext& ctx);
+void HandleNewMail(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

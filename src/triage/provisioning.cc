@@ -1,9 +1,10 @@
 #include "triage/provisioning.h"
 
 #include "diagnostics/event_log_writer.h"
-#include "host/exchange_filter.h"
 #include "manual/user_manual.h"
 #include "platform/com/com_error.h"
+#include "platform/names/data_layout.h"
+#include "triage/triage_environment.h"
 #include "store/item_addressing.h"
 #include "triage/item_context.h"
 
@@ -31,41 +32,41 @@ void CheckDataPathNames(const std::string& domain, const std::string& user) {
   CheckDataPathName("User", user);
 }
 
-void BuildDataPaths(const ExchangeFilter& filter, ItemContext& ctx) {
-  ctx.domain_dir = filter.DataFolder() + ctx.domain;
-  ctx.dat_path = ctx.domain_dir + "\\" + ctx.user + ".dat";
+void BuildDataPaths(const TriageEnvironment& env, ItemContext& ctx) {
+  ctx.domain_dir = DomainDirectory(env.data_folder, ctx.domain);
+  ctx.dat_path = UserDatabasePath(env.data_folder, ctx.domain, ctx.user);
 }
 
-void EnsureDomainDirectory(ExchangeFilter& filter, ItemContext& ctx) {
-  const CreateDirectoryResult result = filter.platform().Files().CreateDirectory(ctx.domain_dir);
+void EnsureDomainDirectory(TriageEnvironment& env, ItemContext& ctx) {
+  const CreateDirectoryResult result = env.platform.Files().CreateDirectory(ctx.domain_dir);
   if (result.created) {
-    AppendTrace(filter, ctx, " (Create User/Domain)");
-    ReportToEventLog(filter.platform().Events(),
+    AppendTrace(env, ctx, " (Create User/Domain)");
+    ReportToEventLog(env.platform.Events(),
                      "Database for Exchange Domain " + ctx.domain + " successfully created.",
                      EVENTLOG_INFORMATION_TYPE, 0);
     return;
   }
   if (result.already_exists) return;  // every event after a domain's first
-  LogInfo(filter, "ERROR while checking " + ctx.domain_dir + " ,LastDllErr Code: " + std::to_string(result.error_code));
+  LogInfo(env, "ERROR while checking " + ctx.domain_dir + " ,LastDllErr Code: " + std::to_string(result.error_code));
 }
 
-bool PassesProviderGate(ExchangeFilter& filter, ItemContext& ctx) {
+bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx) {
   if (ctx.provider_mode == 0) return true;
-  TextFiles& files = filter.platform().Files();
+  TextFiles& files = env.platform.Files();
   if (Exists(files, ctx.dat_path)) return true;
   const std::string marker = ctx.dat_path + ".create";
   if (!Exists(files, marker)) return false;
-  LogInfo(filter, "New user found, initialize database " + ctx.dat_path);
+  LogInfo(env, "New user found, initialize database " + ctx.dat_path);
   const int code = files.DeleteFile(marker);
-  if (code != 0) LogInfo(filter, "Cannot delete " + marker + " ,LastDllErr Code: " + std::to_string(code));
+  if (code != 0) LogInfo(env, "Cannot delete " + marker + " ,LastDllErr Code: " + std::to_string(code));
   return true;
 }
 
-void DeliverManualToNewUser(ExchangeFilter& filter, ItemContext& ctx) {
-  if (Exists(filter.platform().Files(), ctx.dat_path)) return;
-  LogInfo(filter, "dat file does not exist, create the manual for the user.");
-  const std::string inbox = GetInbox(filter, ctx.item_url);
-  CreateUserManual(filter, *ctx.EventConnection(), filter.DataFolder(), inbox);
+void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
+  if (Exists(env.platform.Files(), ctx.dat_path)) return;
+  LogInfo(env, "dat file does not exist, create the manual for the user.");
+  const std::string inbox = GetInbox(env.reporter, ctx.item_url);
+  CreateUserManual(env.reporter, *ctx.EventConnection(), env.data_folder, inbox);
 }
 
 }  // namespace varnolt

@@ -6,7 +6,7 @@
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 struct ItemContext;
 
 // Throws ComError when a domain or user name from the item URL would not stay
@@ -15,21 +15,21 @@ struct ItemContext;
 void CheckDataPathNames(const std::string& domain, const std::string& user);
 
 // Sets domain_dir and dat_path from the filter's data folder, the domain and the user.
-void BuildDataPaths(const ExchangeFilter& filter, ItemContext& ctx);
+void BuildDataPaths(const TriageEnvironment& env, ItemContext& ctx);
 
 // Creates the domain directory when missing: a new one adds " (Create
 // User/Domain)" to the trace and an information entry to the event log; an
 // existing one is silent; another failure is logged (DebugLevel not 0) with
 // the platform's error code, and the event goes on.
-void EnsureDomainDirectory(ExchangeFilter& filter, ItemContext& ctx);
+void EnsureDomainDirectory(TriageEnvironment& env, ItemContext& ctx);
 
 // False when ProviderMode is on and the user has neither a database nor a
 // ".create" marker: the event is to end silently. A marker announces a new
 // user once: it is deleted (a failed deletion is logged) and the event goes on.
-bool PassesProviderGate(ExchangeFilter& filter, ItemContext& ctx);
+bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx);
 
 // Delivers the user manual into the folder of the new mail while the user has
 // no database file; repeated on every new mail until the engine made one.
-void DeliverManualToNewUser(ExchangeFilter& filter, ItemContext& ctx);
+void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

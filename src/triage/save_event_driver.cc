@@ -2,15 +2,15 @@
 
 #include <exception>
 
-#include "host/exchange_filter.h"
 #include "platform/com/com_error.h"
+#include "platform/names/data_layout.h"
 #include "store/item_addressing.h"
 #include "store/property_names.h"
 #include "triage/item_context.h"
+#include "triage/triage_environment.h"
 #include "triage/junk_folder_resolution.h"
 #include "triage/new_mail.h"
 #include "triage/provisioning.h"
-#include "triage/settings_snapshot.h"
 #include "triage/trace_report.h"
 #include "triage/user_move.h"
 
@@ -31,35 +31,35 @@ bool IsMessage(Record& record) {
 }
 
 // Everything after the flags; returns early where the event ends silently.
-void Triage(ExchangeFilter& filter, IUnknown* pEventInfo, ItemContext& ctx) {
+void Triage(TriageEnvironment& env, IUnknown* pEventInfo, ItemContext& ctx) {
   ctx.trace_line = SaveEventLabel(ctx.kind);
-  ReadSettingsSnapshot(filter, ctx);
+  ReadSettingsSnapshot(env, ctx);
   ctx.junk_folder_url = ctx.use_junk_mail_folder;
   ctx.event_info = QueryEventInfo(pEventInfo);
   ctx.item_record = ctx.event_info->EventRecord();
   Record& record = ctx.ItemRecord();
   if (!IsMessage(record)) {
-    filter.Log_Err("Item is not a message - check registration!", 0, record.Source());
-    WriteTraceReport(filter, ctx);
+    env.reporter.LogError("Item is not a message - check registration!", 0, record.Source());
+    WriteTraceReport(env, ctx);
     return;
   }
   SplitItemUrl(ctx.item_url, &ctx.domain, &ctx.user, &ctx.mail_file);
   // The names become file paths below: refuse them before anything else is done.
   CheckDataPathNames(ctx.domain, ctx.user);
-  ctx.spambox_url = MailboxRootUrl(ctx.domain, ctx.user) + "/Spambox";
-  ResolveJunkFolder(filter, ctx);
-  BuildDataPaths(filter, ctx);
-  EnsureDomainDirectory(filter, ctx);
-  if (!PassesProviderGate(filter, ctx)) return;
+  ctx.spambox_url = MailboxUrl(ctx.domain, ctx.user) + "/Spambox";
+  ResolveJunkFolder(env, ctx);
+  BuildDataPaths(env, ctx);
+  EnsureDomainDirectory(env, ctx);
+  if (!PassesProviderGate(env, ctx)) return;
   if (ctx.kind == SaveEventKind::NewMail) {
-    HandleNewMail(filter, ctx);
+    HandleNewMail(env, ctx);
   } else {
-    HandleUserMove(filter, ctx);
+    HandleUserMove(env, ctx);
   }
-  WriteTraceReport(filter, ctx);
+  WriteTraceReport(env, ctx);
 }
 
-void ReportFailure(ExchangeFilter& filter, ItemContext& ctx, const std::string& description, int32_t number) {
+void ReportFailure(TriageEnvironment& env, ItemContext& ctx, const std::string& description, int32_t number) {
   try {
     std::string source;
     if (ctx.item_record) {
@@ -69,7 +69,7 @@ void ReportFailure(ExchangeFilter& filter, ItemContext& ctx, const std::string& 
         source = ctx.item_url;  // the store cannot even name the record: the event's URL is the next best
       }
     }
-    filter.Log_Err("Varnolt Extension failed: " + description, number, source);
+    env.reporter.LogError("Varnolt Extension failed: " + description, number, source);
   } catch (...) {
     // The store is never told of a failure, not even of a lost report.
   }
@@ -77,22 +77,22 @@ void ReportFailure(ExchangeFilter& filter, ItemContext& ctx, const std::string& 
 
 }  // namespace
 
-void RunSaveEvent(ExchangeFilter& filter, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags) {
+void RunSaveEvent(TriageEnvironment& env, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags) {
   ItemContext ctx;
   try {
-    ctx.start_ticks = filter.platform().Ticks().GetTickCount();
+    ctx.start_ticks = env.platform.Ticks().GetTickCount();
     const std::optional<SaveEventKind> kind = SaveEventKindFromFlags(lFlags);
     if (!kind) return;
     ctx.kind = *kind;
     ctx.flags = lFlags;
     ctx.item_url = bstrURLItem;
-    Triage(filter, pEventInfo, ctx);
+    Triage(env, pEventInfo, ctx);
   } catch (const ComError& e) {
-    ReportFailure(filter, ctx, e.description(), e.number());
+    ReportFailure(env, ctx, e.description(), e.number());
   } catch (const std::exception& e) {
-    ReportFailure(filter, ctx, std::string("Unexpected error: ") + e.what(), E_FAIL);
+    ReportFailure(env, ctx, std::string("Unexpected error: ") + e.what(), E_FAIL);
   } catch (...) {
-    ReportFailure(filter, ctx, "Unexpected error of an unknown kind", E_FAIL);
+    ReportFailure(env, ctx, "Unexpected error of an unknown kind", E_FAIL);
   }
 }
 

@@ -7,13 +7,13 @@
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 class IUnknown;
 
 // Flags other than the five handled values cost one tick-count read and
 // nothing else. Every failure that no called operation handled ends the
 // event with one "Varnolt Extension failed: " report (source: the item's URL,
 // empty before the item record was taken); what was written before stays.
-void RunSaveEvent(ExchangeFilter& filter, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags);
+void RunSaveEvent(TriageEnvironment& env, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags);
 
 }  // namespace varnolt

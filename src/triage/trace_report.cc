@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "host/exchange_filter.h"
 #include "triage/item_context.h"
+#include "triage/triage_environment.h"
 #include "trust/message_readers.h"
 #include "trust/whitelist.h"
 
@@ -32,7 +32,7 @@ std::string WhiteListRow(const ItemContext& ctx) {
   return ctx.auto_white_list != 0 ? "enabled (auto)" : "enabled";
 }
 
-std::string DetailsBlock(ExchangeFilter& filter, ItemContext& ctx) {
+std::string DetailsBlock(TriageEnvironment& env, ItemContext& ctx) {
   const auto row = [](const std::string& text) { return kRowBreak + text; };
   std::string block = row("___Details___");
   block += row("Domain    : " + ctx.domain);
@@ -44,13 +44,13 @@ std::string DetailsBlock(ExchangeFilter& filter, ItemContext& ctx) {
   // "WhileList" is the label administrators' log parsers know; keep it.
   block += row("WhileList : " + WhiteListPath(ctx.dat_path));
   block += row("Body Len  : " + std::to_string(CharacterCount(GetBodyText(ctx.ItemRecord()))));
-  block += row("DebugLevel: " + std::to_string(filter.DebugLevel()));
+  block += row("DebugLevel: " + std::to_string(env.debug_level));
   block += row(std::string("UseJunkFld: ") + (ctx.junk_folder_found ? "yes" : "no"));
   block += row("JunkFolder: " + ctx.junk_folder_url);
   block += row("WhiteList : " + WhiteListRow(ctx));
   block += row("ProvMode  : " + std::to_string(ctx.provider_mode));
   if (ctx.hide_spam != 0) block += row("Hide Spam : yes");
-  const SpamCounts counts = ctx.Engine(filter.platform()).GetCounts(ctx.dat_path);
+  const SpamCounts counts = ctx.Engine(env.platform).GetCounts(ctx.dat_path);
   block += row("HAM/SPAM  : " + std::to_string(counts.ham) + "/" + std::to_string(counts.spam));
   return block;
 }
@@ -64,15 +64,15 @@ std::string HeaderAndBodyBlock(ItemContext& ctx) {
 
 }  // namespace
 
-void WriteTraceReport(ExchangeFilter& filter, ItemContext& ctx) {
-  const int32_t level = filter.DebugLevel();
+void WriteTraceReport(TriageEnvironment& env, ItemContext& ctx) {
+  const int32_t level = env.debug_level;
   if (level == 0) return;
   // Unsigned subtraction: the true elapsed time across a wrap of the counter.
-  const uint32_t elapsed = filter.platform().Ticks().GetTickCount() - ctx.start_ticks;
+  const uint32_t elapsed = env.platform.Ticks().GetTickCount() - ctx.start_ticks;
   std::string report = ctx.trace_line + " : " + std::to_string(elapsed) + "ms";
-  if (level > 1) report += DetailsBlock(filter, ctx);
+  if (level > 1) report += DetailsBlock(env, ctx);
   if (level > 3) report += HeaderAndBodyBlock(ctx);
-  LogLine(filter, report);
+  LogLine(env, report);
 }
 
 }  // namespace varnolt

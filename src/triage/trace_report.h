@@ -3,7 +3,7 @@
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 struct ItemContext;
 
 // Nothing at DebugLevel 0. Otherwise one Log call with CR LF between rows:
@@ -11,6 +11,6 @@ struct ItemContext;
 // count still gives the true time); above 1 the details block (body length,
 // settings, the engine's counts); above 3 the headers and the body. A failure
 // while composing throws and nothing of the report is written.
-void WriteTraceReport(ExchangeFilter& filter, ItemContext& ctx);
+void WriteTraceReport(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

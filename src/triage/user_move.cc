@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "host/exchange_filter.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
 #include "store/waste_basket.h"
 #include "triage/item_context.h"
+#include "triage/triage_environment.h"
 #include "trust/message_readers.h"
 #include "trust/whitelist.h"
 
@@ -19,9 +19,9 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool MovedToDeletedItems(ExchangeFilter& filter, ItemContext& ctx) {
+bool MovedToDeletedItems(TriageEnvironment& env, ItemContext& ctx) {
   const std::string parent = Lower(ctx.ItemRecord().GetFields().Item(kParentNameField)->Value().ToText());
-  const std::string waste = Lower(DetectWasteBasket(filter, *ctx.EventConnection(), ctx.domain, ctx.user));
+  const std::string waste = Lower(DetectWasteBasket(env.reporter, *ctx.EventConnection(), ctx.domain, ctx.user));
   // A Deleted Items folder that could not be found matches nothing.
   return !waste.empty() && parent == waste;
 }
@@ -32,49 +32,49 @@ bool MovedIntoJunk(ItemContext& ctx) {
 }
 
 // Relearns the message with the user's verdict, then writes the new marker.
-void Swap(ExchangeFilter& filter, ItemContext& ctx, bool to_spam) {
+void Swap(TriageEnvironment& env, ItemContext& ctx, bool to_spam) {
   Record& record = ctx.ItemRecord();
   const std::string headers = GetTransportHeaders(record);
   const std::string body = GetBodyText(record);
-  ctx.Engine(filter.platform()).Relearn(ctx.dat_path, headers, body, to_spam);
-  SetMailMarker(filter, record, to_spam ? kMarkerSpam : kMarkerHam);
+  ctx.Engine(env.platform).Relearn(ctx.dat_path, headers, body, to_spam);
+  SetMailMarker(env.reporter, record, to_spam ? kMarkerSpam : kMarkerHam);
 }
 
-void AutoWhiteList(ExchangeFilter& filter, ItemContext& ctx) {
+void AutoWhiteList(TriageEnvironment& env, ItemContext& ctx) {
   if (ctx.use_white_list == 0 || ctx.auto_white_list == 0) return;
   Record& record = ctx.ItemRecord();
-  TextFiles& files = filter.platform().Files();
-  ctx.sender_address = GetSenderAddress(filter, record);
-  const bool listed = InWhiteList(filter, files, record, ctx.dat_path, ctx.sender_address);
+  TextFiles& files = env.platform.Files();
+  ctx.sender_address = GetSenderAddress(env.reporter, record);
+  const bool listed = InWhiteList(env.reporter, files, record, ctx.dat_path, ctx.sender_address);
   if (ctx.sender_address.empty() || listed) return;
-  if (AddToWhiteList(filter, files, record, ctx.dat_path, ctx.sender_address) && filter.DebugLevel() > 1) {
-    LogLine(filter, "Sender Address " + ctx.sender_address + " added to WhiteList.");
+  if (AddToWhiteList(env.reporter, files, record, ctx.dat_path, ctx.sender_address) && env.debug_level > 1) {
+    LogLine(env, "Sender Address " + ctx.sender_address + " added to WhiteList.");
   }
 }
 
 }  // namespace
 
-void HandleUserMove(ExchangeFilter& filter, ItemContext& ctx) {
-  if (MovedToDeletedItems(filter, ctx)) {
-    AppendTrace(filter, ctx, " to Deleted Items - leave untouched");
+void HandleUserMove(TriageEnvironment& env, ItemContext& ctx) {
+  if (MovedToDeletedItems(env, ctx)) {
+    AppendTrace(env, ctx, " to Deleted Items - leave untouched");
     return;
   }
-  const int32_t marker = GetMailMarker(filter, ctx.ItemRecord());
+  const int32_t marker = GetMailMarker(env.reporter, ctx.ItemRecord());
   if (MovedIntoJunk(ctx)) {
     if (marker == kMarkerHam) {
-      Swap(filter, ctx, true);
-      AppendTrace(filter, ctx, " was swapped to SPAM");
+      Swap(env, ctx, true);
+      AppendTrace(env, ctx, " was swapped to SPAM");
     } else {
-      AppendTrace(filter, ctx, marker == kMarkerSpam ? " already parsed as SPAM" : " has no MM - leave");
+      AppendTrace(env, ctx, marker == kMarkerSpam ? " already parsed as SPAM" : " has no MM - leave");
     }
     return;
   }
   if (marker == kMarkerSpam) {
-    Swap(filter, ctx, false);
-    AppendTrace(filter, ctx, " was swapped to HAM (FP?)");
-    AutoWhiteList(filter, ctx);
+    Swap(env, ctx, false);
+    AppendTrace(env, ctx, " was swapped to HAM (FP?)");
+    AutoWhiteList(env, ctx);
   } else {
-    AppendTrace(filter, ctx, marker == kMarkerHam ? " already parsed as HAM" : " has no MM - leave");
+    AppendTrace(env, ctx, marker == kMarkerHam ? " already parsed as HAM" : " has no MM - leave");
   }
 }
 

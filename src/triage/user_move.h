@@ -3,7 +3,7 @@
 
 namespace varnolt {
 
-class ExchangeFilter;
+struct TriageEnvironment;
 struct ItemContext;
 
 // Into Deleted Items: left alone. Into the junk folder or the Spambox: a HAM
@@ -11,6 +11,6 @@ struct ItemContext;
 // relearned and marked HAM, and its sender may join the whitelist
 // (UseWhiteList and AutoWhiteList). A message without a marker is left alone.
 // Errors of field reads and of the engine propagate.
-void HandleUserMove(ExchangeFilter& filter, ItemContext& ctx);
+void HandleUserMove(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

@@ -38,15 +38,7 @@ bool HasControlCharacter(const std::string& text) {
   return false;
 }
 
-std::string SourceText(Record& record) {
-  try {
-    return record.Source();
-  } catch (const ComError&) {
-    return "";
-  }
-}
-
-std::string GetSenderAddress(IExchangeFilter& filter, Record& record) {
+std::string GetSenderAddress(Reporter& reporter, Record& record) {
   try {
     const std::string from = record.GetFields().Item(kFromField)->Value().ToText();
     if (from.empty()) return "";
@@ -56,7 +48,7 @@ std::string GetSenderAddress(IExchangeFilter& filter, Record& record) {
     if (HasControlCharacter(address)) throw RuntimeError(kInvalidProcedureCall);
     return address;
   } catch (const ComError& e) {
-    filter.Log_Err("GetSenderAddress failed: " + e.description(), e.number(), SourceText(record));
+    reporter.LogError("GetSenderAddress failed: " + e.description(), e.number(), SourceForReport(record));
     return "";
   }
 }

@@ -5,14 +5,10 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
 #include "store/record.h"
 
 namespace varnolt {
-
-// The record's URL for an error report; empty text when even that fails, so a
-// report never turns into a second failure.
-std::string SourceText(Record& record);
 
 // True when the text holds a control character (below 0x20, or 0x7F).
 bool HasControlCharacter(const std::string& text);
@@ -21,7 +17,7 @@ bool HasControlCharacter(const std::string& text);
 // report when the header is empty (or the brackets are); empty text with one
 // "GetSenderAddress failed: " report when the header is missing, has no
 // usable "<", or the text found holds a control character (error 5).
-std::string GetSenderAddress(IExchangeFilter& filter, Record& record);
+std::string GetSenderAddress(Reporter& reporter, Record& record);
 
 // The sender's address type (x0C1E001E), e.g. "EX" or "SMTP"; silent.
 std::string GetSenderAddrType(Record& record);

@@ -1,13 +1,12 @@
 #include "trust/whitelist.h"
 
 #include "platform/com/com_error.h"
+#include "platform/names/data_layout.h"
 #include "trust/message_readers.h"
 
 namespace varnolt {
 
-std::string WhiteListPath(const std::string& dat_path) { return dat_path + ".wlt"; }
-
-bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
+bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
                  const std::string& sender) {
   // A line never holds a line break, and no entry holds another control character.
   if (HasControlCharacter(sender)) return false;
@@ -15,7 +14,7 @@ bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, cons
   try {
     reader = files.OpenForReading(WhiteListPath(dat_path));
   } catch (const ComError& e) {
-    filter.Log_Err("InWhiteList() failed: " + e.description(), e.number(), SourceText(record));
+    reporter.LogError("InWhiteList() failed: " + e.description(), e.number(), SourceForReport(record));
     return false;
   }
   std::string line;
@@ -29,7 +28,7 @@ bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, cons
   return false;
 }
 
-bool AddToWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
+bool AddToWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
                     const std::string& sender) {
   try {
     // One entry is one line: a sender with a line break in it would add others.
@@ -37,7 +36,7 @@ bool AddToWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, c
     files.AppendLine(WhiteListPath(dat_path), sender);
     return true;
   } catch (const ComError& e) {
-    filter.Log_Err("AddToWhiteList() failed: " + e.description(), e.number(), SourceText(record));
+    reporter.LogError("AddToWhiteList() failed: " + e.description(), e.number(), SourceForReport(record));
     return false;
   }
 }

@@ -5,28 +5,26 @@
 
 #include <string>
 
-#include "host/interfaces.h"
+#include "diagnostics/reporter.h"
+#include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "store/record.h"
 
 namespace varnolt {
-
-// The whitelist's path for a user's database path.
-std::string WhiteListPath(const std::string& dat_path);
 
 // True when some line equals the sender exactly (case-sensitive, untrimmed);
 // stops at the first match. A file that cannot be opened (a missing one
 // included) is reported as "InWhiteList() failed: " with the record's URL and
 // answers false; reaching the end without a match is silent. A sender holding
 // a control character is never listed: false without opening the file.
-bool InWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
+bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
                  const std::string& sender);
 
 // Appends the sender as one line, creating the file (not its folder) when
 // missing. False after a "AddToWhiteList() failed: " report, which is also the
 // answer for a sender holding a control character (error 5; nothing is
 // written). Callers keep empty and duplicate entries out.
-bool AddToWhiteList(IExchangeFilter& filter, TextFiles& files, Record& record, const std::string& dat_path,
+bool AddToWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
                     const std::string& sender);
 
 }  // namespace varnolt

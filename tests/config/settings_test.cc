@@ -13,22 +13,16 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-// The filter's public methods as the settings cache calls them, recorded.
-class RecordingFilter final : public IExchangeFilter {
+// What the settings cache reports, recorded.
+class RecordingFilter final : public Reporter {
  public:
-  HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
-  uint32_t AddRef() override { return 1; }
-  uint32_t Release() override { return 1; }
-  HRESULT Log(const std::string& sLog) override {
-    if (log_fails) return ReturnError(RuntimeError(kPathNotFound));
-    logs.push_back(sLog);
-    return S_OK;
+  void LogLine(const std::string& line) override {
+    if (log_fails) throw RuntimeError(kPathNotFound);
+    logs.push_back(line);
   }
-  HRESULT Log_Err(const std::string& sErr, int32_t nErr, const std::string& source) override {
+  void LogError(const std::string& sErr, int32_t nErr, const std::string& source) override {
     errors.push_back(sErr + " | " + std::to_string(nErr) + " | " + source);
-    return S_OK;
   }
-  HRESULT GetSharedProp(const std::string&, Variant*) override { return E_NOTIMPL; }
 
   bool log_fails = false;
   std::vector<std::string> logs;

@@ -145,5 +145,45 @@ TEST_F(DllEntryTest, SharedLibraryExportsTheEntryPoints) {
   ::dlclose(library);
 }
 
+// The per-thread error information is one slot per process: an error the
+// loaded library records reaches the host's ThrowIfFailed with its number and
+// description, and the host's ClearErrorInfo clears what the library recorded.
+TEST_F(DllEntryTest, AnErrorInsideTheLibraryReachesTheHostWhole) {
+  const std::string path = std::string(VARNOLT_BINARY_DIR) + "/libvarnoltfilter.so";
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(nullptr, library) << ::dlerror();
+  auto attach = reinterpret_cast<VarnoltAttachPlatformFunction>(::dlsym(library, "VarnoltAttachPlatform"));
+  auto get_class = reinterpret_cast<DllGetClassObjectFunction>(::dlsym(library, "DllGetClassObject"));
+  ASSERT_TRUE(attach && get_class);
+  ASSERT_EQ(S_OK, attach(&platform_));
+  {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, get_class(&CLSID_ExchangeFilter, &IID_IClassFactory, factory.OutVoid()));
+    ComPtr<IObjectConstruct> construct;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IObjectConstruct, construct.OutVoid()));
+
+    const HRESULT hr = construct->Construct(nullptr);
+    EXPECT_EQ(E_POINTER, hr);
+    try {
+      ThrowIfFailed(hr);
+      ADD_FAILURE() << "a failed status was not thrown";
+    } catch (const ComError& e) {
+      EXPECT_EQ(E_POINTER, e.number());
+      EXPECT_EQ("No construction object was given", e.description());
+    }
+
+    EXPECT_EQ(E_POINTER, construct->Construct(nullptr));
+    ClearErrorInfo();
+    try {
+      ThrowIfFailed(E_POINTER);
+      ADD_FAILURE() << "a failed status was not thrown";
+    } catch (const ComError& e) {
+      EXPECT_EQ("Automation error", e.description());
+    }
+  }
+  attach(nullptr);
+  ::dlclose(library);
+}
+
 }  // namespace
 }  // namespace varnolt

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/mailstore/faulty_connection.h"
+#include "support/faulty_connection.h"
 #include "platform/mailstore/store_errors.h"
 #include "store/property_names.h"
 #include "support/message_builder.h"
@@ -15,6 +15,9 @@ namespace {
 using ::testing::ElementsAre;
 using testing::MessageBuilder;
 using testing::StoreTest;
+using testing::FaultyConnection;
+using testing::StoreFaults;
+using testing::StoreCall;
 
 class JunkFoldersTest : public StoreTest {
  protected:

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/mailstore/faulty_connection.h"
+#include "support/faulty_connection.h"
 #include "support/message_builder.h"
 #include "support/store_fixture.h"
 
@@ -12,6 +12,9 @@ namespace {
 
 using testing::MessageBuilder;
 using testing::StoreTest;
+using testing::FaultyConnection;
+using testing::StoreFaults;
+using testing::StoreCall;
 
 class MailMarkerTest : public StoreTest {
  protected:

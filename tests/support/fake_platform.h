@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "triage/spam_engine.h"
+#include "platform/spam_engine.h"
 
 namespace varnolt::testing {
 

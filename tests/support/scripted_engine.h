@@ -10,7 +10,7 @@
 
 #include "platform/com/com_error.h"
 #include "platform/system/text_files.h"
-#include "triage/spam_engine.h"
+#include "platform/spam_engine.h"
 
 namespace varnolt::testing {
 

@@ -48,16 +48,6 @@ std::string MessageSpec::Bytes() const {
   return builder.Multipart("alternative").AddPart(plain_part).AddPart(html_part).Build();
 }
 
-HRESULT TestEventInfo::QueryInterface(const IID& iid, void** out) {
-  if (iid == IID_IUnknown || iid == IID_IExStoreDispEventInfo) {
-    AddRef();
-    *out = static_cast<IExStoreDispEventInfo*>(this);
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
 TriageTest::TriageTest() {
   std::filesystem::create_directories(platform_.dir() + "data");
   data_folder_ = platform_.dir() + "data\\";
@@ -141,7 +131,7 @@ std::unique_ptr<Record> TriageTest::OpenRecord(const std::string& url) {
 
 HRESULT TriageTest::RaiseDirect(const std::string& record_url, const std::string& event_url, int32_t flags) {
   std::shared_ptr<Record> record = OpenRecord(record_url);
-  ComPtr<TestEventInfo> info = ComPtr<TestEventInfo>::Attach(new TestEventInfo(connection_, record));
+  ComPtr<EventInfo> info = ComPtr<EventInfo>::Attach(new EventInfo(connection_, record));
   return filter_->OnSyncSave(info.get(), event_url, flags);
 }
 

@@ -31,21 +31,6 @@ struct MessageSpec {
   std::string Bytes() const;
 };
 
-// Event information of our own making, for events raised outside a store
-// operation (an item URL that differs from the record's, or wrapped parts).
-class TestEventInfo final : public RefCounted<IExStoreDispEventInfo> {
- public:
-  TestEventInfo(std::shared_ptr<Connection> connection, std::shared_ptr<Record> record)
-      : connection_(std::move(connection)), record_(std::move(record)) {}
-  HRESULT QueryInterface(const IID& iid, void** out) override;
-  std::shared_ptr<Record> EventRecord() override { return record_; }
-  std::shared_ptr<Connection> EventConnection() override { return connection_; }
-
- private:
-  std::shared_ptr<Connection> connection_;
-  std::shared_ptr<Record> record_;
-};
-
 class TriageTest : public ::testing::Test {
  protected:
   static constexpr const char* kDomain = "example.com";

@@ -2,7 +2,7 @@
 // costs, and that nothing ever reaches the store as a failure.
 #include <gmock/gmock.h>
 
-#include "platform/mailstore/faulty_connection.h"
+#include "support/faulty_connection.h"
 #include "platform/mailstore/store_errors.h"
 #include "store/property_names.h"
 #include "support/triage_fixture.h"

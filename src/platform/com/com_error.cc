@@ -1,13 +1,13 @@
 #include "platform/com/com_error.h"
 
-#include <optional>
+#include <exception>
+
+#include "platform/errorinfo/error_info.h"
 
 namespace varnolt {
 namespace {
 
 constexpr uint32_t kRuntimeFacility = 0x800A0000u;
-
-thread_local std::optional<ComError> t_error_info;
 
 }  // namespace
 
@@ -42,19 +42,35 @@ int32_t ErrorNumberFromHResult(HRESULT hr) {
   return hr;
 }
 
-void SetErrorInfo(const ComError& error) { t_error_info = error; }
+void SetErrorInfo(const ComError& error) { StoreErrorInfo(error.number(), error.description()); }
 
-void ClearErrorInfo() { t_error_info.reset(); }
+void ClearErrorInfo() { ResetErrorInfo(); }
 
 void ThrowIfFailed(HRESULT hr) {
   if (Succeeded(hr)) return;
-  std::optional<ComError> recorded;
-  recorded.swap(t_error_info);
-  if (recorded && HResultFromErrorNumber(recorded->number()) == hr) throw *recorded;
+  int32_t recorded = 0;
+  std::string description;
+  if (TakeErrorInfo(&recorded, &description) && HResultFromErrorNumber(recorded) == hr) {
+    throw ComError(recorded, std::move(description));
+  }
   const int32_t number = ErrorNumberFromHResult(hr);
   if (number != hr) throw RuntimeError(number);
   throw ComError(hr, "Automation error");
 }
+
+ComError CurrentError() {
+  try {
+    throw;
+  } catch (const ComError& e) {
+    return e;
+  } catch (const std::exception& e) {
+    return ComError(E_FAIL, e.what());
+  } catch (...) {
+    return ComError(E_FAIL, "Unexpected error of an unknown kind");
+  }
+}
+
+HRESULT StatusOfCurrentError() { return ReturnError(CurrentError()); }
 
 HRESULT ReturnError(const ComError& error) {
   SetErrorInfo(error);

@@ -51,13 +51,22 @@ int32_t ErrorNumberFromHResult(HRESULT hr);
 
 // Per-thread error information: a method that fails with a ComError records it
 // here before returning the failure status, and the caller turns the status back
-// into the same ComError. This is how the description survives a status return.
+// into the same ComError. This is how the description survives a status return,
+// also from the filter component to its host: both use the one slot of the
+// process (platform/errorinfo).
 void SetErrorInfo(const ComError& error);
 void ClearErrorInfo();
 
 // Throws the ComError behind a failed status (the recorded one when it matches,
 // else one made from the status); does nothing for a success status.
 void ThrowIfFailed(HRESULT hr);
+
+// Call inside a catch block: the ComError in flight, or one made from another
+// exception (E_FAIL with its text).
+ComError CurrentError();
+
+// Call inside a catch block: records the error in flight and returns its status.
+HRESULT StatusOfCurrentError();
 
 // Records the error and returns its status: the tail of a method's handler.
 HRESULT ReturnError(const ComError& error);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/names/data_layout.h"
 #include "platform/mailstore/mail_store_impl.h"
 #include "platform/mailstore/store_connection.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
-#include "store/mail_marker.h"
 #include "store/property_names.h"
 
 namespace varnolt {
@@ -46,13 +46,11 @@ std::unique_ptr<MailStore> MailStore::Open(const std::string& path, bool create_
 }
 
 std::string MailStore::MailboxUrl(const std::string& domain, const std::string& user) {
-  return std::string(mailstore::kUrlPrefix) + domain + "/MBX/" + user;
+  return ::varnolt::MailboxUrl(domain, user);
 }
 
 std::string MailStore::FolderUrl(const std::string& domain, const std::string& user, const std::string& path) {
-  const size_t begin = path.find_first_not_of('/');
-  if (begin == std::string::npos) return MailboxUrl(domain, user);
-  return MailboxUrl(domain, user) + "/" + path.substr(begin, path.find_last_not_of('/') - begin + 1);
+  return ::varnolt::FolderUrl(domain, user, path);
 }
 
 std::string MailStore::AddMailbox(const std::string& domain, const std::string& user) {
@@ -98,7 +96,7 @@ void MailStore::RaiseShutdown() {
 }
 
 void MailStore::RaiseTimer() {
-  if (impl_->system_sink) ThrowIfFailed(impl_->system_sink->OnTimer(mailstore::kUrlPrefix, 0));
+  if (impl_->system_sink) ThrowIfFailed(impl_->system_sink->OnTimer(kMailboxUrlPrefix, 0));
 }
 
 std::vector<ItemSummary> MailStore::ListItems(const std::string& folder_url) {

@@ -20,17 +20,12 @@
 #include <utility>
 #include <vector>
 
-#include "host/interfaces.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
 #include "store/record.h"
+#include "store/store_events.h"
 
 namespace varnolt {
-
-// Save-event flags the store raises.
-constexpr int32_t kEventFlagsDelivery = 0x01000008;
-constexpr int32_t kEventFlagsUserMove = 0x01000100;
-constexpr int32_t kEventFlagsClientCreate = 0x01000041;
 
 // Names of the folders every new mailbox gets, in creation order.
 inline constexpr const char* kStandardFolders[] = {"Inbox", "Sent Items", "Deleted Items", "Drafts", "Junk E-Mail"};
@@ -85,7 +80,7 @@ struct RecordView {
 };
 
 // What the sink of a save event receives, before the store hands it over: a
-// test may wrap both (fault injection, see faulty_connection.h).
+// test may wrap both (fault injection: tests/support/faulty_connection.h).
 struct EventParts {
   std::shared_ptr<Connection> connection;
   std::shared_ptr<Record> record;
@@ -107,7 +102,8 @@ class MailStore {
   MailStore(const MailStore&) = delete;
   MailStore& operator=(const MailStore&) = delete;
 
-  // "file://./backofficestorage/" + domain + "/MBX/" + user. Pure text.
+  // The shared URL forms of platform/names/data_layout.h, here for callers
+  // that hold a store: "file://./backofficestorage/" + domain + "/MBX/" + user.
   static std::string MailboxUrl(const std::string& domain, const std::string& user);
   // The mailbox URL + "/" + path ("Inbox/Sub"; "/" separated, no leading or
   // trailing "/" needed). Pure text; nothing is looked up.

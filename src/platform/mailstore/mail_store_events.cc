@@ -1,5 +1,4 @@
 // The host operations of the MailStore that raise save events.
-#include "platform/mailstore/event_info.h"
 #include "platform/mailstore/mail_store.h"
 #include "platform/mailstore/mail_store_impl.h"
 #include "platform/mailstore/raw_headers.h"
@@ -36,7 +35,7 @@ std::string MailStore::Impl::RunSaveEvent(const std::function<Node()>& change, i
     record->Attach(*connection, node.id, true);
     EventParts parts{connection, record};
     if (event_wrapper) parts = event_wrapper(std::move(parts));
-    auto info = ComPtr<mailstore::EventInfo>::Attach(new mailstore::EventInfo(std::move(parts)));
+    auto info = ComPtr<EventInfo>::Attach(new EventInfo(std::move(parts.connection), std::move(parts.record)));
     HRESULT hr = E_FAIL;
     try {
       hr = sync_sink->OnSyncSave(info.get(), node.url, flags);

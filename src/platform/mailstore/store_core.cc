@@ -1,9 +1,15 @@
 #include "platform/mailstore/store_core.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <random>
 
 #include "platform/com/guid.h"
+#include "platform/names/data_layout.h"
+#include "platform/names/file_ids.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
 #include "store/property_names.h"
@@ -11,8 +17,18 @@
 namespace varnolt::mailstore {
 namespace {
 
-constexpr int64_t kApplicationId = 0x564E4C54;  // "VNLT": marks the file as a mailbox store
+// Long enough for another process to finish classifying inside its event.
+constexpr int kBusyTimeoutMs = 60000;
+constexpr mode_t kNewFileMode = 0660;
+
+// The file header's application id marks a mailbox store. Stores of the first
+// releases carry the id the spam engine's models carried too; such a store is
+// re-marked when it is opened.
+constexpr int64_t kApplicationId = kMailStoreApplicationId;
+constexpr int64_t kSharedApplicationId = kEarlierSharedApplicationId;
 constexpr int64_t kSchemaVersion = 1;
+// The tables of schema version 1, all of which a store re-marked in place must have.
+constexpr const char* kStoreTables[] = {"store_info", "nodes", "mailboxes", "contents", "properties"};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE store_info(key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -87,51 +103,89 @@ std::string ParentUrlOf(const std::string& url) {
   return slash == std::string::npos ? "" : url.substr(0, slash);
 }
 
+namespace {
+
+// SQLite's failures as the store's numbers.
+[[noreturn]] void ThrowStoreFailure(int code, const std::string& message) {
+  if ((code & 0xFF) == SQLITE_BUSY) throw StoreError(kStoreBusy);
+  if ((code & 0xFF) == SQLITE_NOTADB) throw StoreError(kStoreNotAStore);
+  if ((code & 0xFF) == SQLITE_FULL) throw StoreError(kStoreFull);
+  throw StoreDatabaseError(message);
+}
+
+}  // namespace
+
 std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_if_missing) {
-  std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, create_if_missing)));
+  struct stat st {};
+  const bool memory = path == ":memory:";
+  if (!memory && !create_if_missing && ::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
+  if (!memory && create_if_missing) {
+    // Mail is private: the file is made here, as SQLite would make it world-readable;
+    // its journal files take its mode. An existing file keeps the mode it has.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) ::close(fd);
+  }
+  sqlite::OpenOptions options;
+  options.create_if_missing = create_if_missing;
+  options.busy_timeout_ms = kBusyTimeoutMs;
+  std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, options, ThrowStoreFailure)));
   core->PrepareSchema();
   return core;
 }
 
-StoreCore::FileKind StoreCore::JudgeFile() {
-  Statement app(*db_, "PRAGMA application_id");
-  app.Step();
-  const int64_t application_id = app.Int(0);
-  Statement version(*db_, "PRAGMA user_version");
-  version.Step();
-  const int64_t schema_version = version.Int(0);
-  if (application_id == kApplicationId && schema_version == kSchemaVersion) return FileKind::kStore;
-  if (application_id != 0 || schema_version != 0) return FileKind::kForeign;
-  Statement tables(*db_, "SELECT count(*) FROM sqlite_master");
-  tables.Step();
-  return tables.Int(0) == 0 ? FileKind::kEmpty : FileKind::kForeign;
+StoreCore::FileKind StoreCore::ClassifyFile() {
+  const int64_t application_id = db_->QueryInt("PRAGMA application_id");
+  const int64_t schema_version = db_->QueryInt("PRAGMA user_version");
+  if (application_id == 0 && schema_version == 0) {
+    return db_->QueryInt("SELECT count(*) FROM sqlite_master") == 0 ? FileKind::kEmpty : FileKind::kOther;
+  }
+  if (schema_version != kSchemaVersion) return FileKind::kOther;
+  if (application_id == kApplicationId) return FileKind::kStore;
+  if (application_id == kSharedApplicationId && HasStoreTables()) return FileKind::kEarlierStore;
+  return FileKind::kOther;
 }
 
 void StoreCore::PrepareSchema() {
   db_->Exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL");
-  // Judged before anything changes the file: someone else's database is
-  // refused as it was found, not first switched to another journal mode.
-  if (JudgeFile() == FileKind::kForeign) throw StoreError(kStoreNotAStore);
+  // A file of another kind is refused before anything is written to it, the journal mode included.
+  if (ClassifyFile() == FileKind::kOther) throw StoreError(kStoreNotAStore);
   {
     Statement wal(*db_, "PRAGMA journal_mode = WAL");
     wal.Run();
   }
   WriteTransaction transaction(*db_);
-  // Again inside the lock: another process may have created the schema meanwhile.
-  const FileKind kind = JudgeFile();
-  if (kind == FileKind::kForeign) throw StoreError(kStoreNotAStore);
-  if (kind == FileKind::kEmpty) {
-    db_->Exec(kSchema);
-    db_->Exec(("PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
-               std::to_string(kSchemaVersion))
-                  .c_str());
-    Statement insert(*db_, "INSERT INTO store_info(key, value) VALUES('guid', ?)");
-    insert.Bind(1, NewGuidText()).Run();
+  // Again inside the transaction: another process may have created the store meanwhile.
+  switch (ClassifyFile()) {
+    case FileKind::kEmpty: {
+      db_->Exec(kSchema);
+      db_->Exec("PRAGMA application_id = " + std::to_string(kApplicationId) +
+                "; PRAGMA user_version = " + std::to_string(kSchemaVersion));
+      Statement insert(*db_, "INSERT INTO store_info(key, value) VALUES('guid', ?)");
+      insert.Bind(1, NewGuidText()).Run();
+      break;
+    }
+    case FileKind::kEarlierStore:
+      // Committed with the rest of this transaction, or not at all.
+      db_->Exec("PRAGMA application_id = " + std::to_string(kApplicationId));
+      break;
+    case FileKind::kStore:
+      break;
+    case FileKind::kOther:
+      throw StoreError(kStoreNotAStore);
   }
   Statement guid(*db_, "SELECT value FROM store_info WHERE key = 'guid'");
   if (!guid.Step()) throw StoreError(kStoreNotAStore);
   guid_ = guid.Text(0);
   transaction.Commit();
+}
+
+bool StoreCore::HasStoreTables() {
+  for (const char* table : kStoreTables) {
+    Statement found(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+    found.Bind(1, std::string_view(table));
+    if (!found.Step() || found.Int(0) != 1) return false;
+  }
+  return true;
 }
 
 std::optional<Node> StoreCore::Find(const std::string& url) {
@@ -181,7 +235,7 @@ Node StoreCore::CreateMailboxRoot(const std::string& typed_domain, const std::st
   Statement same(*db_, "SELECT domain FROM mailboxes WHERE lower(domain) = ? LIMIT 1");
   same.Bind(1, LowerKey(typed_domain));
   const std::string domain = same.Step() ? same.Text(0) : typed_domain;
-  const std::string url = std::string(kUrlPrefix) + domain + "/MBX/" + user;
+  const std::string url = MailboxUrl(domain, user);
   Node root = InsertNode(0, url, user, true, false);
   Statement insert(*db_, "INSERT INTO mailboxes(domain, user, root_id) VALUES(?, ?, ?)");
   insert.Bind(1, domain).Bind(2, user).Bind(3, root.id).Run();

@@ -11,10 +11,14 @@
 #include <vector>
 
 #include "platform/com/variant.h"
-#include "platform/mailstore/database.h"
 #include "platform/mailstore/message_properties.h"
+#include "platform/sqlite/database.h"
 
 namespace varnolt::mailstore {
+
+using sqlite::Database;
+using sqlite::Statement;
+using sqlite::WriteTransaction;
 
 struct Node {
   int64_t id = 0;
@@ -81,10 +85,12 @@ class StoreCore {
   std::vector<Node> Children(int64_t folder_id, bool folders);
 
  private:
+  enum class FileKind { kEmpty, kStore, kEarlierStore, kOther };
+  // What the open file holds, by its signature (application id and schema version).
+  FileKind ClassifyFile();
+  // Whether every table of the store's schema is there.
+  bool HasStoreTables();
   explicit StoreCore(std::unique_ptr<Database> db) : db_(std::move(db)) {}
-  // What the open database file is: one of our stores, an empty file, or anything else.
-  enum class FileKind { kStore, kEmpty, kForeign };
-  FileKind JudgeFile();
   void PrepareSchema();
   // The existing folder that would hold a node at the URL; *name gets the
   // URL's last segment. Throws kStoreInvalidUrl, kStoreInvalidName,

@@ -7,8 +7,6 @@
 
 namespace varnolt::mailstore {
 
-inline constexpr const char* kUrlPrefix = "file://./backofficestorage/";
-
 // The longest user and domain parts of a mailbox name, in bytes.
 inline constexpr size_t kMaxUserBytes = 64;
 inline constexpr size_t kMaxDomainBytes = 255;

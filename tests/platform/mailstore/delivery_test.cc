@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/com_error.h"
-#include "platform/mailstore/faulty_connection.h"
+#include "support/faulty_connection.h"
 #include "platform/mailstore/store_errors.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
@@ -17,6 +17,8 @@ namespace {
 using ::testing::ElementsAre;
 using testing::MessageBuilder;
 using testing::StoreTest;
+using testing::StoreFaults;
+using testing::FaultyEvents;
 
 int32_t ErrorNumberOf(const std::function<void()>& operation) {
   try {

@@ -1,4 +1,4 @@
-#include "platform/system/loaded_library.h"
+#include "platform/module/loaded_library.h"
 
 #include <dlfcn.h>
 #include <limits.h>

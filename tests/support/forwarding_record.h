@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/mailstore/forwarding_connection.h"
+#include "support/forwarding_connection.h"
 
-namespace varnolt::mailstore {
+namespace varnolt::testing {
 
 // What the wrappers of one record share: the observer and the record's URL.
 struct ForwardingContext {
@@ -62,7 +62,10 @@ class ForwardingFields final : public Fields {
 
 class ForwardingRecord final : public Record {
  public:
-  ForwardingRecord(std::shared_ptr<Record> inner, std::shared_ptr<StoreCallObserver> observer);
+  // inner_connection: what the inner record is opened through, whatever
+  // connection the caller names (the forwarding one that made this record).
+  ForwardingRecord(std::shared_ptr<Record> inner, std::shared_ptr<Connection> inner_connection,
+                   std::shared_ptr<StoreCallObserver> observer);
 
   void Open(const std::string& source, Connection& connection, ConnectMode mode, RecordCreateOptions create_options,
             RecordOpenOptions open_options, const std::string& user_name, const std::string& password) override;
@@ -78,8 +81,9 @@ class ForwardingRecord final : public Record {
 
  private:
   std::shared_ptr<Record> inner_;
+  std::shared_ptr<Connection> inner_connection_;
   std::shared_ptr<ForwardingContext> context_;
   ForwardingFields fields_;
 };
 
-}  // namespace varnolt::mailstore
+}  // namespace varnolt::testing

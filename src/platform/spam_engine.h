@@ -1,6 +1,7 @@
 // The spam engine: gives the HAM/SPAM verdict and learns, with one database per
 // user at the given path. Paths are the filter's composed texts ("\" separators).
-// Every operation reports a failure by throwing ComError.
+// Every operation reports a failure by throwing ComError. The platform makes
+// instances (Platform::CreateSpamEngine); the filter only uses them.
 #pragma once
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 
 #include "store/record.h"
 
-namespace varnolt {
+namespace varnolt::testing {
 
 // The calls of the store access interface, as an observer sees them.
 enum class StoreCall {
@@ -50,13 +50,9 @@ class ForwardingConnection : public Connection {
   // Wraps a record that is already open (such as the item record of a save event).
   std::shared_ptr<Record> Adopt(std::shared_ptr<Record> inner_record);
 
-  Connection& inner() { return *inner_; }
-  // The innermost connection below any forwarding connections.
-  static Connection& Unwrap(Connection& connection);
-
  private:
   std::shared_ptr<Connection> inner_;
   std::shared_ptr<StoreCallObserver> observer_;
 };
 
-}  // namespace varnolt
+}  // namespace varnolt::testing

@@ -1,8 +1,8 @@
-#include "platform/mailstore/faulty_connection.h"
+#include "support/faulty_connection.h"
 
 #include "platform/mailstore/store_names.h"
 
-namespace varnolt {
+namespace varnolt::testing {
 
 using mailstore::LowerKey;
 
@@ -41,4 +41,4 @@ EventWrapper FaultyEvents(std::shared_ptr<StoreFaults> faults) {
   };
 }
 
-}  // namespace varnolt
+}  // namespace varnolt::testing

@@ -1,15 +1,10 @@
-// The identifiers registrations and event bindings refer to: never change them.
-#include "host/interfaces.h"
+#include "platform/names/component_ids.h"
 
 namespace varnolt {
 
 const Guid LIBID_VarnoltFilter = Guid::FromLiteral("{62D8754B-E0AB-4CF5-BD32-6FAB0C944375}");
 const CLSID CLSID_ExchangeFilter = Guid::FromLiteral("{315CB529-FD59-4E93-B342-4959EF4B20B8}");
 const IID IID_ExchangeFilterDefault = Guid::FromLiteral("{DA12D50C-321F-4BDD-B944-24387309E40B}");
-
-// The store's event interfaces and the construction interfaces as this host knows them.
-const IID IID_IExStoreSyncEvents = Guid::FromLiteral("{9DA0E10E-86CE-11D1-8699-00C04FB98036}");
-const IID IID_IExStoreSystemEvents = Guid::FromLiteral("{9DA0E111-86CE-11D1-8699-00C04FB98036}");
 const IID IID_IObjectConstruct = Guid::FromLiteral("{41C4F8B3-7439-11D2-98CB-00C04F8EE1C4}");
 const IID IID_IObjectConstructString = Guid::FromLiteral("{41C4F8B2-7439-11D2-98CB-00C04F8EE1C4}");
 

@@ -1,4 +1,4 @@
-#include "platform/system/loaded_library.h"
+#include "platform/module/loaded_library.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ TEST(LoadedLibraryTest, NamesTheFileOfTheCallingProgram) {
   const std::string path = LoadedLibraryPath(&kSomethingInThisProgram);
   ASSERT_FALSE(path.empty());
   EXPECT_EQ('/', path.front());
-  EXPECT_NE(std::string::npos, path.find("test_platform_system"));
+  EXPECT_NE(std::string::npos, path.find("test_platform_module"));
 }
 
 }  // namespace

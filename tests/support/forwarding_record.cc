@@ -1,8 +1,10 @@
-#include "platform/mailstore/forwarding_record.h"
+#include "support/forwarding_record.h"
 
 #include "platform/mailstore/store_names.h"
 
-namespace varnolt::mailstore {
+namespace varnolt::testing {
+
+using mailstore::LowerKey;
 
 void ForwardingStream::SetCharset(const std::string& charset) {
   context_->Notify(StoreCall::kStreamSetCharset);
@@ -59,18 +61,19 @@ void ForwardingFields::Update() {
   inner_->Update();
 }
 
-ForwardingRecord::ForwardingRecord(std::shared_ptr<Record> inner, std::shared_ptr<StoreCallObserver> observer)
+ForwardingRecord::ForwardingRecord(std::shared_ptr<Record> inner, std::shared_ptr<Connection> inner_connection,
+                                   std::shared_ptr<StoreCallObserver> observer)
     : inner_(std::move(inner)),
+      inner_connection_(std::move(inner_connection)),
       context_(std::make_shared<ForwardingContext>(ForwardingContext{std::move(observer), ""})),
       fields_(context_) {}
 
-void ForwardingRecord::Open(const std::string& source, Connection& connection, ConnectMode mode,
+void ForwardingRecord::Open(const std::string& source, Connection&, ConnectMode mode,
                             RecordCreateOptions create_options, RecordOpenOptions open_options,
                             const std::string& user_name, const std::string& password) {
   context_->url = source;
   context_->Notify(StoreCall::kOpen);
-  inner_->Open(source, ForwardingConnection::Unwrap(connection), mode, create_options, open_options, user_name,
-               password);
+  inner_->Open(source, *inner_connection_, mode, create_options, open_options, user_name, password);
 }
 
 Fields& ForwardingRecord::GetFields() {
@@ -102,4 +105,4 @@ void ForwardingRecord::Close() {
   inner_->Close();
 }
 
-}  // namespace varnolt::mailstore
+}  // namespace varnolt::testing

@@ -1,4 +1,4 @@
-// A store that fails chosen calls, for tests: a forwarding connection whose
+// A store that fails chosen calls: a forwarding connection whose
 // observer throws a chosen ComError for a chosen call on a chosen URL.
 #pragma once
 
@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "platform/com/com_error.h"
-#include "platform/mailstore/forwarding_connection.h"
 #include "platform/mailstore/mail_store.h"
+#include "support/forwarding_connection.h"
 
-namespace varnolt {
+namespace varnolt::testing {
 
 class StoreFaults final : public StoreCallObserver {
  public:
@@ -57,4 +57,4 @@ class FaultyConnection final : public ForwardingConnection {
 // faulty connection and item record sharing these faults.
 EventWrapper FaultyEvents(std::shared_ptr<StoreFaults> faults);
 
-}  // namespace varnolt
+}  // namespace varnolt::testing

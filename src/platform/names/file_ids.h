@@ -1,0 +1,14 @@
+// The application ids in the headers of this system's SQLite files, so that
+// each kind of file recognises the others and refuses them by name.
+#pragma once
+
+#include <cstdint>
+
+namespace varnolt {
+
+// "VNMB": a mailbox store (platform/mailstore).
+inline constexpr int32_t kMailStoreApplicationId = 0x564E4D42;
+// "VNLT": files of earlier releases, mailbox stores and spam models alike.
+inline constexpr int32_t kEarlierSharedApplicationId = 0x564E4C54;
+
+}  // namespace varnolt
