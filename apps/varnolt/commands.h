@@ -14,7 +14,11 @@ void AddMailboxCommands(CLI::App& app, Session& session);   // mailbox, folder
 void AddDeliverCommand(CLI::App& app, Session& session);
 void AddEventCommands(CLI::App& app, Session& session);     // move, event, system
 void AddListCommand(CLI::App& app, Session& session);       // ls
-void AddShowCommands(CLI::App& app, Session& session);      // show, cat, log
+void AddShowCommands(CLI::App& app, Session& session);      // show, cat
+void AddLogCommand(CLI::App& app, Session& session);        // log
+void AddBackupCommand(CLI::App& app, Session& session);     // backup
+// whitelist, model, mailbox remove (after AddMailboxCommands)
+void AddUserDataCommands(CLI::App& app, Session& session);
 void AddEngineCommands(CLI::App& app, Session& session);    // train, check, stats
 
 }  // namespace varnolt::cli

@@ -8,6 +8,7 @@
 #include "varnolt/commands.h"
 #include "varnolt/known_settings.h"
 #include "varnolt/registry_values.h"
+#include "varnolt/settings_listing.h"
 
 namespace varnolt::cli {
 namespace {
@@ -29,7 +30,8 @@ std::optional<uint32_t> ParseDword(const std::string& text) {
   return static_cast<uint32_t>(number);
 }
 
-void RunList(Session& session) {
+// Every value under the settings key, by the name as stored.
+std::vector<NamedValue> StoredSettings(Session& session) {
   RequireHiveFile(session.Config().registry_path);
   HiveDocument hive;
   const HiveFile file(session.Config().registry_path);
@@ -37,10 +39,14 @@ void RunList(Session& session) {
     throw CommandError("cannot read the registry " + file.path() + " (status " + std::to_string(status) + ")" +
                        StatusMeaning(status));
   }
+  std::vector<NamedValue> values;
   const std::string key = CanonicalKeyPath(std::string(kMachineRoot) + "\\" + kSettingsKey);
-  for (const auto& [folded, named] : hive.Values(key)) {
-    std::cout << named.name << '\t' << TypeName(named.value.type) << '\t' << DisplayText(named.value) << '\n';
-  }
+  for (const auto& [folded, named] : hive.Values(key)) values.push_back(named);
+  return values;
+}
+
+void RunList(Session& session, bool json) {
+  std::cout << SettingsListing(StoredSettings(session), json);
 }
 
 void RunGet(Session& session, const std::string& name) {
@@ -94,8 +100,18 @@ void AddConfigCommand(CLI::App& app, Session& session) {
                 "and the constructor string");
   config->require_subcommand(1);
 
-  config->add_subcommand("list", "Every setting: name, type and value, tab-separated")->callback([&session] {
-    RunList(session);
+  auto list_json = std::make_shared<bool>(false);
+  CLI::App* list = config->add_subcommand(
+      "list", "Every setting with its value, default, allowed values and meaning (unset ones too)");
+  list->add_flag("--json", *list_json, "A JSON array of {name, type, value, default, allowed, meaning}");
+  list->callback([&session, list_json] { RunList(session, *list_json); });
+
+  auto describe_name = std::make_shared<std::string>();
+  CLI::App* describe = config->add_subcommand("describe", "What one setting does, in full, and its current value");
+  describe->add_option("NAME", *describe_name, "The setting, like ProviderMode")->required();
+  describe->callback([&session, describe_name] {
+    const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, *describe_name);
+    std::cout << SettingExplanation(*describe_name, value);
   });
 
   auto get_name = std::make_shared<std::string>();

@@ -10,6 +10,7 @@
 #include "varnolt/cli_errors.h"
 #include "platform/mailstore/store_errors.h"
 #include "varnolt/commands.h"
+#include "varnolt/deliver_report.h"
 #include "varnolt/file_io.h"
 #include "varnolt/filter_library.h"
 #include "varnolt/store_lookup.h"
@@ -25,6 +26,8 @@ struct DeliverOptions {
   bool internal = false;
   std::string name;
   std::vector<std::string> files;
+  bool verbose = false;
+  bool json = false;
 };
 
 // Refuses the whole batch before anything is stored when an input is missing,
@@ -80,6 +83,11 @@ void DeliverAll(Session& session, DeliverOptions options) {
   CheckInputs(options.files);
 
   MailStore& store = session.StoreWithFilter();
+  // Scripts read the URL lines; people at a terminal want the verdicts.
+  const DeliverOutput output = options.json                                    ? DeliverOutput::kJson
+                               : options.verbose || isatty(STDOUT_FILENO) == 1 ? DeliverOutput::kVerdicts
+                                                                               : DeliverOutput::kUrls;
+  DeliveryReport report(session, folder, options.internal, output);
   DeliveryOptions delivery;
   delivery.internal = options.internal;
   delivery.item_name = options.name;
@@ -90,14 +98,16 @@ void DeliverAll(Session& session, DeliverOptions options) {
       throw ExitStatusError(EX_DATAERR, (from_stdin ? std::string("standard input") : file) +
                                             " is an empty message; it was not delivered");
     }
-    try {
-      // An empty line when the filter removed the item keeps one line per message.
-      std::cout << store.Deliver(folder, bytes, delivery) << '\n';
-    } catch (const ComError& error) {
-      throw ExitStatusError(ExitStatusOf(error), (from_stdin ? std::string("standard input") : file) +
-                                                     " was not delivered: " + ComErrorText(error));
-    }
+    report.Deliver(from_stdin ? "-" : file, bytes, [&] {
+      try {
+        return store.Deliver(folder, bytes, delivery);
+      } catch (const ComError& error) {
+        throw ExitStatusError(ExitStatusOf(error), (from_stdin ? std::string("standard input") : file) +
+                                                       " was not delivered: " + ComErrorText(error));
+      }
+    });
   }
+  report.Finish();
 }
 
 // Every failure that is not the message's, the recipient's or the command
@@ -147,6 +157,10 @@ void AddDeliverCommand(CLI::App& app, Session& session) {
                     "Submitted inside the organisation (address type EX, no transport headers)");
   deliver->add_option("--name", options->name,
                       "The item name in full (e.g. Hello.EML); default: the subject + \".EML\"");
+  deliver->add_flag("--verbose,-v", options->verbose,
+                    "One line per message: HAM|SPAM|UNJUDGED, the engine's score and the URL "
+                    "(the default on a terminal)");
+  deliver->add_flag("--json", options->json, "A JSON array of {file, url, marker, score} (null when none)");
   deliver->footer(kExitStatusHelp);
   deliver->callback([&session, options] { RunDeliver(session, *options); });
 }

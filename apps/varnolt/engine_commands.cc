@@ -12,9 +12,11 @@
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
+#include "varnolt/check_exit_status.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
 #include "varnolt/json_output.h"
+#include "varnolt/known_mailbox.h"
 #include "varnolt/mail_sources.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
@@ -29,12 +31,14 @@ struct TrainOptions {
   std::vector<std::string> spam;
   std::vector<std::string> ham;
   bool recursive = false;
+  bool quiet = false;
 };
 
 struct CheckOptions {
   std::string mailbox;
   std::vector<std::string> files;
   bool json = false;
+  bool exit_status = false;
 };
 
 // The filter's data folder; a user's files are only meaningful below one.
@@ -42,27 +46,6 @@ std::string RequireDataFolder(Session& session) {
   const std::string folder = session.DataFolder();
   if (folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
   return folder;
-}
-
-// The mailbox as the store holds it: the store compares names without
-// regard to letter case, and the filter names the user's files after the
-// stored names. A mailbox of another mail system that the filter serves (a
-// Dovecot user) is known by the model the filter made for it, and is taken
-// as given. Throws CommandError for any other name.
-MailboxAddress KnownMailbox(Session& session, const std::string& text) {
-  const MailboxAddress given = ParseMailboxAddress(text);
-  try {
-    return MailboxOfUrl(session.Store().Describe(MailStore::MailboxUrl(given.domain, given.user)).url);
-  } catch (const ComError& error) {
-    if (error.number() != kStoreNotFound && error.number() != kStoreInvalidUrl) throw;
-  }
-  const std::string data_folder = session.DataFolder();
-  std::error_code ignored;
-  if (!data_folder.empty() &&
-      fs::is_regular_file(ToFileSystemPath(UserDatabasePath(data_folder, given.domain, given.user)), ignored)) {
-    return given;
-  }
-  throw CommandError("no mailbox " + given.Text() + " (create it with 'varnolt mailbox add')");
 }
 
 // The domain's directory below the data folder; the filter makes the same one
@@ -87,7 +70,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
   const std::string data_folder = RequireDataFolder(session);
 
-  const bool progress = isatty(STDERR_FILENO) == 1;
+  const bool progress = !options.quiet && isatty(STDERR_FILENO) == 1;
   size_t skipped = 0;
   auto skip = [&](const std::string& name, const std::string& reason) {
     std::cerr << (progress ? "\r" : "") << "varnolt: skipped " << name << ": " << reason << '\n';
@@ -140,17 +123,21 @@ void RunCheck(Session& session, const CheckOptions& options) {
   const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
+  bool any_spam = false;
   for (const std::string& file : options.files) {
     const EngineInput input = EngineInputOf(file == kStandardInputName ? ReadStandardInput() : ReadFileBytes(file));
     const SpamScore score = engine.Peek(dat_path, input.header, input.body);
     const char* verdict = score.is_spam ? "SPAM" : "HAM";
+    any_spam = any_spam || score.is_spam;
     if (options.json) {
-      results.push_back({{"file", file}, {"verdict", verdict}, {"score", score.spamminess}});
+      results.push_back(
+          {{"file", file}, {"verdict", verdict}, {"score", score.spamminess}, {"threshold", kSpamThreshold}});
     } else {
       std::cout << verdict << ' ' << ScoreText(score.spamminess) << ' ' << file << '\n';
     }
   }
   if (options.json) std::cout << JsonText(results);
+  if (options.exit_status && any_spam) session.SetExitStatus(kExitSpamFound);
 }
 
 // Every line of the whitelist counts as an entry, as the filter reads it.
@@ -164,12 +151,16 @@ int64_t WhitelistSize(const std::string& path) {
   return lines;
 }
 
-void RunStats(Session& session, const std::string& text) {
+void RunStats(Session& session, const std::string& text, bool json) {
   const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
-  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist "
-            << WhitelistSize(WhiteListPath(dat_path)) << '\n';
+  const int64_t whitelist = WhitelistSize(WhiteListPath(dat_path));
+  if (json) {
+    std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}, {"whitelist", whitelist}});
+    return;
+  }
+  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwhitelist " << whitelist << '\n';
 }
 
 }  // namespace
@@ -184,6 +175,7 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   train->add_option("--ham", train_options->ham, "Mail to learn as HAM")->expected(1, -1);
   train->add_flag("--recursive,-r", train_options->recursive,
                   "Also the subfolders of the folders given (a Maildir's .Junk and the like)");
+  train->add_flag("--quiet,-q", train_options->quiet, "No progress counter on the terminal");
   train->callback([&session, train_options] { RunTrain(session, *train_options); });
 
   auto check_options = std::make_shared<CheckOptions>();
@@ -192,13 +184,16 @@ void AddEngineCommands(CLI::App& app, Session& session) {
                "one line each, SPAM|HAM <score 0..1> <file>");
   check->add_option("USER@DOMAIN", check_options->mailbox, "The user")->required();
   check->add_option("FILE", check_options->files, "Message files, or '-' for stdin")->required();
-  check->add_flag("--json", check_options->json, "A JSON array of {file, verdict, score}");
+  check->add_flag("--json", check_options->json, "A JSON array of {file, verdict, score, threshold}");
+  check->add_flag("--exit-status", check_options->exit_status, CheckExitStatusHelp());
   check->callback([&session, check_options] { RunCheck(session, *check_options); });
 
   auto stats_mailbox = std::make_shared<std::string>();
+  auto stats_json = std::make_shared<bool>(false);
   CLI::App* stats = app.add_subcommand("stats", "The user's HAM and SPAM counts and whitelist size");
   stats->add_option("USER@DOMAIN", *stats_mailbox, "The user")->required();
-  stats->callback([&session, stats_mailbox] { RunStats(session, *stats_mailbox); });
+  stats->add_flag("--json", *stats_json, "{ham, spam, whitelist}");
+  stats->callback([&session, stats_mailbox, stats_json] { RunStats(session, *stats_mailbox, *stats_json); });
 }
 
 }  // namespace varnolt::cli

@@ -4,13 +4,15 @@
 #include "platform/mailstore/store_errors.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
+#include "varnolt/item_reference.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"
 
 namespace varnolt::cli {
 namespace {
 
-void RunMove(Session& session, const std::string& item_url, const std::string& folder_path) {
+void RunMove(Session& session, const std::string& reference, const std::string& folder_path) {
+  const std::string item_url = ResolveItemReference(session.Store(), reference);
   const MailboxAddress mailbox = MailboxOfUrl(item_url);
   const RecordView item = DescribeExisting(session.Store(), item_url);
   if (item.is_folder) throw CommandError(item_url + " is a folder; only items can be moved");
@@ -23,8 +25,9 @@ void RunMove(Session& session, const std::string& item_url, const std::string& f
   }
 }
 
-void RunEvent(Session& session, const std::string& flags_text, const std::string& url) {
+void RunEvent(Session& session, const std::string& flags_text, const std::string& reference) {
   const int32_t flags = ParseEventFlags(flags_text);
+  const std::string url = ResolveItemReference(session.Store(), reference);
   DescribeExisting(session.Store(), url);
   std::cout << session.StoreWithFilter().RaiseSaveEvent(url, flags) << '\n';
 }
@@ -48,7 +51,7 @@ void AddEventCommands(CLI::App& app, Session& session) {
   CLI::App* move = app.add_subcommand(
       "move", "A user's move of an item into another folder of its mailbox (a free name is chosen when taken); "
               "raises the move event and prints the new URL");
-  move->add_option("ITEM_URL", *move_url, "The item")->required();
+  move->add_option("ITEM", *move_url, kItemReferenceHelp)->required();
   move->add_option("FOLDER_PATH", *move_folder, "The target folder, like \"Junk E-Mail\" or Inbox/Sub")
       ->required();
   move->callback([&session, move_url, move_folder] { RunMove(session, *move_url, *move_folder); });
@@ -60,7 +63,7 @@ void AddEventCommands(CLI::App& app, Session& session) {
                "prints its URL after the event");
   event->add_option("FLAGS", *event_flags, "The event flags: hexadecimal with 0x (0x01000008), or decimal")
       ->required();
-  event->add_option("ITEM_URL", *event_url, "The item or folder")->required();
+  event->add_option("ITEM", *event_url, std::string(kItemReferenceHelp) + "; or a folder's URL")->required();
   event->callback([&session, event_flags, event_url] { RunEvent(session, *event_flags, *event_url); });
 
   auto which = std::make_shared<std::string>();

@@ -1,4 +1,6 @@
 // `ls`: the items of a folder with their markers, or a mailbox's folder tree.
+#include <cstdio>
+#include <ctime>
 #include <iostream>
 
 #include "varnolt/cli_errors.h"
@@ -25,6 +27,29 @@ std::string MarkerText(const std::optional<int32_t>& marker) {
   return std::to_string(*marker);
 }
 
+// Local time to the minute; "-" for a message without a readable Date header.
+std::string DateText(const std::optional<int64_t>& seconds) {
+  if (!seconds) return "-";
+  const time_t time = static_cast<time_t>(*seconds);
+  struct tm local {};
+  char text[32];
+  if (!localtime_r(&time, &local) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "-";
+  return text;
+}
+
+// Bytes below 10 kB, then kB and MB with one decimal.
+std::string SizeText(int64_t bytes) {
+  if (bytes < 10 * 1024) return std::to_string(bytes);
+  char text[32];
+  const double kilo = static_cast<double>(bytes) / 1024;
+  if (kilo < 1024) {
+    std::snprintf(text, sizeof text, "%.1fK", kilo);
+  } else {
+    std::snprintf(text, sizeof text, "%.1fM", kilo / 1024);
+  }
+  return text;
+}
+
 void ListItems(MailStore& store, const std::string& folder_url, const ListOptions& options) {
   std::vector<ItemSummary> items = store.ListItems(folder_url);
   if (!options.all) std::erase_if(items, [](const ItemSummary& item) { return item.hidden; });
@@ -42,9 +67,10 @@ void ListItems(MailStore& store, const std::string& folder_url, const ListOption
     return;
   }
   if (items.empty()) return;
-  std::vector<std::vector<std::string>> rows{{"NAME", "MARKER", "HIDDEN", "SUBJECT", "FROM"}};
+  // The number names the item in move, show, cat and event.
+  std::vector<std::vector<std::string>> rows{{"#", "DATE", "SIZE", "NAME", "MARKER", "HIDDEN", "SUBJECT", "FROM"}};
   for (const ItemSummary& item : items) {
-    rows.push_back({OneLine(item.name), MarkerText(item.marker), item.hidden ? "yes" : "no", OneLine(item.subject),
+    rows.push_back({std::to_string(item.id), DateText(item.date), SizeText(item.size), OneLine(item.name), MarkerText(item.marker), item.hidden ? "yes" : "no", OneLine(item.subject),
                     OneLine(item.from)});
   }
   std::cout << AlignColumns(rows);
@@ -86,7 +112,8 @@ void RunList(Session& session, const ListOptions& options) {
 void AddListCommand(CLI::App& app, Session& session) {
   auto options = std::make_shared<ListOptions>();
   CLI::App* ls = app.add_subcommand(
-      "ls", "The items of a folder (default Inbox): name, marker, hidden, subject, sender; or the folder tree");
+      "ls", "The items of a folder (default Inbox): number, date, size, name, marker, hidden, subject, sender; "
+      "or the folder tree. The number names the item in move, show, cat and event");
   ls->add_option("USER@DOMAIN", options->mailbox, "The mailbox")->required();
   ls->add_option("FOLDER_PATH", options->folder, "The folder, like \"Junk E-Mail\" or Inbox/Sub");
   ls->add_flag("--all", options->all, "Include hidden items");

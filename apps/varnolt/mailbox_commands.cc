@@ -4,6 +4,7 @@
 #include "platform/mailstore/store_errors.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
+#include "varnolt/json_output.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"
 
@@ -46,10 +47,22 @@ void AddMailboxCommands(CLI::App& app, Session& session) {
   add->add_option("USER@DOMAIN", *add_name, "The new mailbox")->required();
   add->callback([&session, add_name] { RunMailboxAdd(session, *add_name); });
 
-  mailbox->add_subcommand("list", "Every mailbox, one USER@DOMAIN a line")->callback([&session] {
+  auto list_json = std::make_shared<bool>(false);
+  CLI::App* list = mailbox->add_subcommand("list", "Every mailbox, one USER@DOMAIN a line");
+  list->add_flag("--json", *list_json, "A JSON array of {address, user, domain, items}");
+  list->callback([&session, list_json] {
+    Json array = Json::array();
     for (const MailboxName& name : session.Store().ListMailboxes()) {
-      std::cout << name.user << '@' << name.domain << '\n';
+      if (!*list_json) {
+        std::cout << name.user << '@' << name.domain << '\n';
+        continue;
+      }
+      array.push_back({{"address", name.user + "@" + name.domain},
+                       {"user", name.user},
+                       {"domain", name.domain},
+                       {"items", session.Store().CountMailboxItems(name.domain, name.user)}});
     }
+    if (*list_json) std::cout << JsonText(array);
   });
 
   CLI::App* folder = app.add_subcommand("folder", "Create folders");

@@ -11,6 +11,8 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/filter_library.h"
+#include "varnolt/help_examples.h"
+#include "varnolt/parse_errors.h"
 #include "varnolt/session.h"
 
 namespace varnolt::cli {
@@ -42,6 +44,7 @@ int Run(int argc, char** argv) {
   CLI::App app{"Host of the VarnoltFilter mail filter: a mailbox store, its events and the filter's data.",
                "varnolt"};
   app.add_option("--home", session.home_option(), "The home folder (default: $VARNOLT_HOME, else ./varnolt-home)");
+  app.set_version_flag("--version", std::string("varnolt ") + VARNOLT_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   AddInitCommand(app, session);
@@ -51,7 +54,11 @@ int Run(int argc, char** argv) {
   AddEventCommands(app, session);
   AddListCommand(app, session);
   AddShowCommands(app, session);
+  AddLogCommand(app, session);
+  AddBackupCommand(app, session);
+  AddUserDataCommands(app, session);
   AddEngineCommands(app, session);
+  AddHelpExamples(app);
 
   const std::string word = CommandWord(argc, argv);
   const auto known = app.get_subcommands([&word](const CLI::App* sub) { return sub->get_name() == word; });
@@ -64,9 +71,11 @@ int Run(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    return Fail(word == "deliver" ? EX_USAGE : kExitUsage,
-                std::string(error.what()) + " (see 'varnolt " + (word.empty() ? "" : word + " ") + "--help')");
+    // deliver speaks sysexits.h to a transfer agent, usage errors included.
+    return Fail(word == "deliver" ? EX_USAGE : kExitUsage, PlainParseMessage(error, InnermostCommand(app)));
   } catch (const ExitStatusError& error) {
     return Fail(error.status(), error.what());
   } catch (const UsageError& error) {
@@ -80,7 +89,7 @@ int Run(int argc, char** argv) {
   }
   std::cout.flush();
   if (!std::cout) return Fail(kExitFailure, "cannot write standard output");
-  return kExitSuccess;
+  return session.exit_status();
 }
 
 }  // namespace

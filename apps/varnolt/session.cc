@@ -1,7 +1,11 @@
 #include "varnolt/session.h"
 
+#include <iostream>
+
 #include "platform/mailstore/store_errors.h"
+#include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
+#include "varnolt/home_check.h"
 #include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
@@ -46,6 +50,7 @@ MailStore& Session::Store() {
 MailStore& Session::StoreWithFilter() {
   MailStore& store = Store();
   if (!filter_.sync_events) {
+    WarnAboutDataFolder(DataFolderOf(ConstructorString()));
     filter_ = CreateRegisteredFilter(GetPlatform());
     store.RegisterSyncSink(filter_.sync_events);
     store.RegisterSystemSink(filter_.system_events);
@@ -64,7 +69,19 @@ std::string Session::ConstructorString() {
   return value ? DisplayText(*value) : "";
 }
 
-std::string Session::DataFolder() { return DataFolderOf(ConstructorString()); }
+std::string Session::DataFolder() {
+  const std::string folder = DataFolderOf(ConstructorString());
+  WarnAboutDataFolder(folder);
+  return folder;
+}
+
+void Session::WarnAboutDataFolder(const std::string& folder) {
+  if (data_folder_checked_) return;
+  data_folder_checked_ = true;
+  std::string path = ToFileSystemPath(folder);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (const auto problem = DataFolderProblem(Home(), path)) std::cerr << "varnolt: warning: " << *problem << '\n';
+}
 
 EngineOptions EngineOptionsOf(const HomeConfig& config) {
   EngineOptions options;

@@ -39,12 +39,22 @@ class Session {
 
   // The constructor string as stored ("" when none).
   std::string ConstructorString();
+  // The exit status of a command that succeeded but has something to tell a
+  // script (0 unless set).
+  void SetExitStatus(int status) { exit_status_ = status; }
+  int exit_status() const { return exit_status_; }
+
   // The data folder the filter derives from the constructor string
   // (DataFolderFromConstructorString: "\"-terminated), or "" when the string is empty.
   std::string DataFolder();
 
  private:
+  // Says once on stderr when the data folder is another home's or missing.
+  void WarnAboutDataFolder(const std::string& folder);
+
   std::string home_option_;
+  bool data_folder_checked_ = false;
+  int exit_status_ = 0;
   std::unique_ptr<HomeConfig> config_;
   std::unique_ptr<RealPlatform> platform_;
   std::unique_ptr<BuiltinSpamEngine> engine_;

@@ -1,4 +1,4 @@
-// `show`, `cat` and `log`: one record's properties, an item's content, the filter's text log.
+// `show` and `cat`: one record's properties, an item's content.
 #include <filesystem>
 #include <iostream>
 
@@ -8,8 +8,8 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
+#include "varnolt/item_reference.h"
 #include "varnolt/json_output.h"
-#include "varnolt/registry_values.h"
 #include "varnolt/store_lookup.h"
 #include "varnolt/text_table.h"
 
@@ -29,7 +29,8 @@ std::string PlainValue(const Variant& value) {
   }
 }
 
-void RunShow(Session& session, const std::string& url, bool json) {
+void RunShow(Session& session, const std::string& reference, bool json) {
+  const std::string url = ResolveItemReference(session.Store(), reference);
   const RecordView record = DescribeExisting(session.Store(), url);
   if (json) {
     Json properties = Json::object();
@@ -43,7 +44,8 @@ void RunShow(Session& session, const std::string& url, bool json) {
   for (const auto& [name, value] : record.properties) std::cout << "  " << name << " = " << PlainValue(value) << '\n';
 }
 
-void RunCat(Session& session, const std::string& url) {
+void RunCat(Session& session, const std::string& reference) {
+  const std::string url = ResolveItemReference(session.Store(), reference);
   try {
     WriteStandardOutput(session.Store().ReadContent(url));
   } catch (const ComError& error) {
@@ -55,40 +57,20 @@ void RunCat(Session& session, const std::string& url) {
   }
 }
 
-// The log lives in the data folder the constructor string names; before the
-// filter wrote anything there is no file, and nothing to show. Without a
-// registry or a constructor string there is no data folder to look in.
-void RunLog(Session& session) {
-  RequireHiveFile(session.Config().registry_path);
-  const std::string data_folder = session.DataFolder();
-  if (data_folder.empty()) {
-    throw CommandError("the constructor string is empty, so the filter has no data folder and writes no log (" +
-                       std::string(kRepairAdvice) + ")");
-  }
-  const std::string path = ToFileSystemPath(LogFilePath(data_folder));
-  std::error_code ignored;
-  if (!std::filesystem::exists(path, ignored)) return;
-  WriteStandardOutput(ReadFileBytes(path));
-}
-
 }  // namespace
 
 void AddShowCommands(CLI::App& app, Session& session) {
   auto show_url = std::make_shared<std::string>();
   auto show_json = std::make_shared<bool>(false);
   CLI::App* show = app.add_subcommand("show", "One item or folder with every stored and derived property");
-  show->add_option("URL", *show_url, "The item or folder")->required();
+  show->add_option("ITEM", *show_url, std::string(kItemReferenceHelp) + "; or a folder's URL")->required();
   show->add_flag("--json", *show_json, "{url, parent, is_folder, properties: {name: value}}");
   show->callback([&session, show_url, show_json] { RunShow(session, *show_url, *show_json); });
 
   auto cat_url = std::make_shared<std::string>();
   CLI::App* cat = app.add_subcommand("cat", "An item's content, byte for byte");
-  cat->add_option("ITEM_URL", *cat_url, "The item")->required();
+  cat->add_option("ITEM", *cat_url, kItemReferenceHelp)->required();
   cat->callback([&session, cat_url] { RunCat(session, *cat_url); });
-
-  app.add_subcommand("log", "The filter's text log (Varnolt.log in the data folder)")->callback([&session] {
-    RunLog(session);
-  });
 }
 
 }  // namespace varnolt::cli

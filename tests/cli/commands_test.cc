@@ -129,13 +129,17 @@ TEST_F(CommandsTest, ConfigKeepsValuesAndTheConstructorStringExactly) {
   Ok({"config", "set", "HideSpam", "12", "--type", "sz"});
   Ok({"config", "set", "DebugLevel", "-1"});
   Ok({"config", "unset", "AutoWhiteList"});
-  EXPECT_EQ(
-      "DebugLevel\tdword\t-1\n"
-      "HideSpam\tsz\t12\n"
-      "ProviderMode\tdword\t0\n"
-      "UseJunkMailFolder\tsz\t Junk ; Spam \n"
-      "UseWhiteList\tdword\t1",
-      Ok({"config", "list"}));
+  std::vector<std::tuple<Json, Json, Json>> listed;
+  for (const Json& setting : Json::parse(Ok({"config", "list", "--json"}))) {
+    listed.emplace_back(setting["name"], setting["type"], setting["value"]);
+  }
+  EXPECT_EQ((std::vector<std::tuple<Json, Json, Json>>{{"DebugLevel", "dword", -1},
+                                                       {"HideSpam", "sz", "12"},
+                                                       {"ProviderMode", "dword", 0},
+                                                       {"UseJunkMailFolder", "sz", " Junk ; Spam "},
+                                                       {"UseWhiteList", "dword", 1},
+                                                       {"AutoWhiteList", nullptr, nullptr}}),
+            listed);
 
   for (const std::string& value : {std::string("  /srv/data ; second field"), std::string("")}) {
     Ok({"config", "constructor-string", value});

@@ -16,6 +16,22 @@ class HardeningTest : public CliTest {
     CliTest::SetUp();
     Ok({"mailbox", "add", kAlice});
   }
+
+  // The stored settings as "name<TAB>type<TAB>value" lines sorted by name,
+  // read from `config list --json` (its text is a table for people).
+  std::string StoredSettings() {
+    std::vector<std::string> lines;
+    for (const Json& setting : Json::parse(Ok({"config", "list", "--json"}))) {
+      if (setting["value"].is_null()) continue;
+      const Json& value = setting["value"];
+      lines.push_back(setting["name"].get<std::string>() + "\t" + setting["type"].get<std::string>() + "\t" +
+                      (value.is_string() ? value.get<std::string>() : value.dump()));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    return text;
+  }
 };
 
 TEST_F(HardeningTest, EncodedLineBreakInFromNeverReachesTheWhitelist) {
@@ -59,7 +75,7 @@ TEST_F(HardeningTest, ALostRegistryIsRepairedKeepingMailDataAndLog) {
   EXPECT_EQ(
       "AutoWhiteList\tdword\t1\nDebugLevel\tdword\t1\nHideSpam\tdword\t0\nProviderMode\tdword\t0\n"
       "UseJunkMailFolder\tsz\tJunk E-Mail\nUseWhiteList\tdword\t1",
-      Ok({"config", "list"}));
+      StoredSettings());
   const std::string url = Deliver(kAlice, SpamFrom("S <s@spam.example>", "Filtered again"));
   EXPECT_NE(std::string::npos, url.find("/Junk E-Mail/"));
 }
@@ -96,7 +112,7 @@ TEST_F(HardeningTest, ARegistryOfRegeditInUtf16IsRead) {
   std::string utf16 = "\xFF\xFE";
   for (char c : text) utf16 += std::string{c, '\0'};
   WriteAll(home_ + "/registry.reg", utf16);
-  EXPECT_EQ("DebugLevel\tdword\t3", Ok({"config", "list"}));
+  EXPECT_EQ("DebugLevel\tdword\t3", StoredSettings());
 }
 
 TEST_F(HardeningTest, ConfigSetRefusesWhatTheFilterCouldNotRead) {
@@ -129,7 +145,7 @@ TEST_F(HardeningTest, ConfigSetRefusesWhatTheFilterCouldNotRead) {
   EXPECT_EQ(
       "AutoWhiteList\tdword\t1\nColour\tsz\tblue\nDebugLevel\tdword\t-1\nHideSpam\tsz\t 2 \n"
       "ProviderMode\tdword\t0\nUseJunkMailFolder\tsz\t2024\nUseWhiteList\tdword\t1",
-      Ok({"config", "list"}));
+      StoredSettings());
 }
 
 TEST_F(HardeningTest, InitRefusesADataFolderTheConstructorStringWouldChange) {

@@ -118,6 +118,12 @@ std::vector<ItemSummary> MailStore::ListItems(const std::string& folder_url) {
     }
     auto hidden = core.StoredProperty(item.id, kHiddenProperty);
     summary.hidden = hidden && hidden->kind() == Variant::Kind::kBool && hidden->AsBool();
+    summary.id = item.id;
+    mailstore::Statement size(core.db(), "SELECT length(bytes) FROM contents WHERE node_id = ?");
+    summary.size = size.Bind(1, item.id).Step() ? size.Int(0) : 0;
+    if (auto date = core.StoredProperty(item.id, "urn:schemas:mailheader:date")) {
+      summary.date = mailstore::MailDateSeconds(date->ToText());
+    }
     items.push_back(std::move(summary));
   }
   return items;

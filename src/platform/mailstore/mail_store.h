@@ -54,6 +54,12 @@ struct ItemSummary {
   // The X-Varnolt marker as a number; nullopt when the item has none or it is no number.
   std::optional<int32_t> marker;
   bool hidden = false;  // property x67aa000b is true
+  // The store's number for the item: unique in the store and kept for the
+  // item's life (a move keeps it); ItemUrlById finds the item by it.
+  int64_t id = 0;
+  int64_t size = 0;  // bytes of content
+  // The Date header as seconds since 1970 (UTC); nullopt when missing or unreadable.
+  std::optional<int64_t> date;
 };
 
 // One folder of a mailbox, for the folder tree.
@@ -202,6 +208,30 @@ class MailStore {
 
   // The store's identifier (a GUID text in braces).
   std::string StoreGuid();
+
+  // ---- Administration (mail_store_admin.cc; raise no events) ----
+
+  // The URL of the item with the number ItemSummary::id gave; nullopt when
+  // no item (folders never) has it.
+  std::optional<std::string> ItemUrlById(int64_t id);
+
+  // The URLs of the items whose Message-ID header is message_id, compared
+  // without the angle brackets and blanks around it, letter case kept; in
+  // the order the items came into the store.
+  std::vector<std::string> FindItemsByMessageId(const std::string& message_id);
+
+  // One stored property of an item or folder (name case ignored); nullopt
+  // when it has none. kStoreNotFound when nothing is at the URL. Cheaper than
+  // Describe, which computes every property.
+  std::optional<Variant> StoredProperty(const std::string& url, const std::string& name);
+
+  // The number of items in all folders of the mailbox; kStoreNotFound when
+  // there is no such mailbox.
+  int64_t CountMailboxItems(const std::string& domain, const std::string& user);
+
+  // Deletes the mailbox with every folder and item in it, in one transaction.
+  // Fails with kStoreNotFound when there is no such mailbox.
+  void RemoveMailbox(const std::string& domain, const std::string& user);
 
  private:
   struct Impl;

@@ -167,4 +167,13 @@ PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   return properties;
 }
 
+std::optional<int64_t> MailDateSeconds(const std::string& value) {
+  InitGMime();
+  GDateTime* date = g_mime_utils_header_decode_date(value.c_str());
+  if (!date) return std::nullopt;
+  const int64_t seconds = g_date_time_to_unix(date);
+  g_date_time_unref(date);
+  return seconds;
+}
+
 }  // namespace varnolt::mailstore

@@ -2,6 +2,7 @@
 // content is saved. Never fails on malformed mail: it yields what can be read.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,5 +40,8 @@ MessageTexts DeriveMessageTexts(std::string_view content);
 // transport headers x007D001E = the header block as received; inside mail
 // gets "EX" and no transport headers.
 PropertyList DeriveMessageProperties(std::string_view content, bool outside);
+
+// A Date header's value as seconds since 1970 (UTC); nullopt when it is no date.
+std::optional<int64_t> MailDateSeconds(const std::string& value);
 
 }  // namespace varnolt::mailstore

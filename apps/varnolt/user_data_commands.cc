@@ -1,0 +1,190 @@
+// `whitelist list|add|remove`, `model reset` and `mailbox remove`: a user's
+// files in the data folder and a mailbox in the store, as an administrator
+// changes them.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "engine/engine_errors.h"
+#include "engine/model_store.h"
+#include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
+#include "platform/system/posix_text_files.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/commands.h"
+#include "varnolt/file_io.h"
+#include "varnolt/known_mailbox.h"
+#include "varnolt/mailbox_address.h"
+#include "varnolt/store_lookup.h"
+
+namespace varnolt::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct UserArguments {
+  std::string mailbox;
+  std::string address;
+};
+
+// The user's database path as the filter composes it; throws without a data folder.
+std::string DatPathOf(Session& session, const MailboxAddress& mailbox) {
+  const std::string data_folder = session.DataFolder();
+  if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  return UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
+}
+
+bool FileExists(const std::string& composed_path) {
+  std::error_code ignored;
+  return fs::exists(ToFileSystemPath(composed_path), ignored);
+}
+
+// Every line, as the filter reads the whitelist (each line is an entry).
+std::vector<std::string> WhitelistLines(const std::string& path) {
+  std::vector<std::string> lines;
+  if (!FileExists(path)) return lines;
+  auto reader = PosixTextFiles().OpenForReading(path);
+  for (std::string line; reader->ReadLine(&line);) lines.push_back(line);
+  return lines;
+}
+
+void CheckAddress(const std::string& address) {
+  if (address.empty()) throw UsageError("the address is empty");
+  for (unsigned char c : address) {
+    if (c < 0x20 || c == 0x7F) throw UsageError("the address holds a control character");
+  }
+  if (address.find('@') == std::string::npos) throw UsageError("'" + address + "' is not a mail address");
+}
+
+void RunWhitelistList(Session& session, const std::string& text) {
+  const MailboxAddress mailbox = KnownMailbox(session, text);
+  for (const std::string& line : WhitelistLines(WhiteListPath(DatPathOf(session, mailbox)))) {
+    std::cout << line << '\n';
+  }
+}
+
+void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
+  const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
+  CheckAddress(arguments.address);
+  const std::string dat_path = DatPathOf(session, mailbox);
+  const std::string path = WhiteListPath(dat_path);
+  for (const std::string& line : WhitelistLines(path)) {
+    if (line == arguments.address) throw CommandError(arguments.address + " is already listed");
+  }
+  // The filter makes the same directory on its first event for the domain.
+  const std::string domain_dir = session.DataFolder() + mailbox.domain;
+  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(domain_dir);
+  if (!made.created && !made.already_exists) {
+    throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " + std::strerror(made.error_code));
+  }
+  PosixTextFiles().AppendLine(path, arguments.address);
+}
+
+void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
+  const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
+  const std::string path = WhiteListPath(DatPathOf(session, mailbox));
+  std::string kept;
+  bool found = false;
+  for (const std::string& line : WhitelistLines(path)) {
+    if (line == arguments.address) {
+      found = true;
+    } else {
+      kept += line + "\r\n";
+    }
+  }
+  if (!found) {
+    throw CommandError(arguments.address + " is not on the whitelist of " + mailbox.Text() +
+                       " (addresses match exactly, letter case included)");
+  }
+  ReplaceFile(ToFileSystemPath(path), kept);
+}
+
+// Replaces the model by an empty one in one rename, so that a reader never
+// meets a missing file (which would also make the filter take the user for new).
+void RunModelReset(Session& session, const std::string& text) {
+  const MailboxAddress mailbox = KnownMailbox(session, text);
+  const std::string dat_path = DatPathOf(session, mailbox);
+  if (!FileExists(dat_path)) {
+    std::cout << mailbox.Text() << " has no model yet; nothing to reset\n";
+    return;
+  }
+  SpamCounts before;
+  try {
+    before = session.Engine().GetCounts(dat_path);
+  } catch (const ComError& error) {
+    if (error.number() == engine::kErrorForeignDatabase) {
+      throw CommandError(ToFileSystemPath(dat_path) + " is not a model of this spam engine; it was left alone");
+    }
+    // A damaged model is what a reset is for.
+  }
+  const std::string fresh = dat_path + ".reset";
+  std::remove(ToFileSystemPath(fresh).c_str());
+  engine::ModelStore::Open(fresh, engine::ModelStore::Mode::kCreate).reset();
+  if (std::rename(ToFileSystemPath(fresh).c_str(), ToFileSystemPath(dat_path).c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(ToFileSystemPath(fresh).c_str());
+    throw CommandError("cannot replace " + ToFileSystemPath(dat_path) + ": " + reason);
+  }
+  std::cout << "reset the model of " << mailbox.Text() << " (it had learned " << before.ham << " HAM and "
+            << before.spam << " SPAM messages); the whitelist is kept\n";
+}
+
+void RunMailboxRemove(Session& session, const std::string& text, bool delete_mail) {
+  const MailboxAddress mailbox = ParseMailboxAddress(text);
+  MailStore& store = session.Store();
+  RequireMailbox(store, mailbox);
+  const int64_t items = store.CountMailboxItems(mailbox.domain, mailbox.user);
+  if (items > 0 && !delete_mail) {
+    throw CommandError("mailbox " + mailbox.Text() + " holds " + std::to_string(items) +
+                       " item(s); give --delete-mail to remove it with its mail");
+  }
+  store.RemoveMailbox(mailbox.domain, mailbox.user);
+  std::cout << "removed mailbox " << mailbox.Text() << " and " << items
+            << " item(s); the user's model and whitelist in the data folder are kept\n";
+}
+
+}  // namespace
+
+void AddUserDataCommands(CLI::App& app, Session& session) {
+  CLI::App* whitelist = app.add_subcommand(
+      "whitelist", "A user's whitelist: senders whose mail is HAM without asking the engine (UseWhiteList)");
+  whitelist->require_subcommand(1);
+
+  auto list_mailbox = std::make_shared<std::string>();
+  CLI::App* list = whitelist->add_subcommand("list", "Every entry, one a line, as the filter reads them");
+  list->add_option("USER@DOMAIN", *list_mailbox, "The user")->required();
+  list->callback([&session, list_mailbox] { RunWhitelistList(session, *list_mailbox); });
+
+  auto add_arguments = std::make_shared<UserArguments>();
+  CLI::App* add = whitelist->add_subcommand("add", "Add a sender address (matched exactly, letter case included)");
+  add->add_option("USER@DOMAIN", add_arguments->mailbox, "The user")->required();
+  add->add_option("ADDRESS", add_arguments->address, "The sender's address, like bob@example.net")->required();
+  add->callback([&session, add_arguments] { RunWhitelistAdd(session, *add_arguments); });
+
+  auto remove_arguments = std::make_shared<UserArguments>();
+  CLI::App* remove = whitelist->add_subcommand("remove", "Remove every entry equal to the address");
+  remove->add_option("USER@DOMAIN", remove_arguments->mailbox, "The user")->required();
+  remove->add_option("ADDRESS", remove_arguments->address, "The address as listed")->required();
+  remove->callback([&session, remove_arguments] { RunWhitelistRemove(session, *remove_arguments); });
+
+  CLI::App* model = app.add_subcommand("model", "A user's spam model");
+  model->require_subcommand(1);
+  auto reset_mailbox = std::make_shared<std::string>();
+  CLI::App* reset = model->add_subcommand(
+      "reset", "Make the user's model forget everything it learned (it is replaced by an empty one)");
+  reset->add_option("USER@DOMAIN", *reset_mailbox, "The user")->required();
+  reset->callback([&session, reset_mailbox] { RunModelReset(session, *reset_mailbox); });
+
+  CLI::App* mailbox = app.get_subcommand("mailbox");
+  auto remove_mailbox = std::make_shared<std::string>();
+  auto delete_mail = std::make_shared<bool>(false);
+  CLI::App* mailbox_remove = mailbox->add_subcommand(
+      "remove", "Delete a mailbox from the store; refused while it holds mail unless --delete-mail is given");
+  mailbox_remove->add_option("USER@DOMAIN", *remove_mailbox, "The mailbox")->required();
+  mailbox_remove->add_flag("--delete-mail", *delete_mail, "Remove it with every item in it");
+  mailbox_remove->callback(
+      [&session, remove_mailbox, delete_mail] { RunMailboxRemove(session, *remove_mailbox, *delete_mail); });
+}
+
+}  // namespace varnolt::cli
