@@ -27,17 +27,18 @@
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
 #include "engine/token_buckets.h"
+#include "platform/names/file_ids.h"
 #include "platform/spam_engine.h"
 
 struct sqlite3;
 
 namespace varnolt::engine {
 
-// "VNSP" in the file header: a spam model of this engine.
-constexpr int32_t kModelApplicationId = 0x564E5350;
+// The ids themselves live with the other files' ids, so each kind recognises the others.
+constexpr int32_t kModelApplicationId = kSpamModelApplicationId;
 constexpr int32_t kModelFormatVersion = 2;
-// "VNLT": the mail store's files, and the earlier engine's order-dependent models.
-constexpr int32_t kEarlierApplicationId = 0x564E4C54;
+// Mail stores and the earlier engine's order-dependent models alike.
+constexpr int32_t kEarlierApplicationId = kEarlierSharedApplicationId;
 
 struct LearnedMessage {
   bool is_spam = false;
