@@ -19,7 +19,9 @@ std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config) {
   RealPlatformOptions options;
   options.registry_hive_path = config.registry_path;
   options.event_log_target = config.event_log_target;
-  options.engine_factory = [] { return std::make_unique<BuiltinSpamEngine>(); };
+  // The home's [engine] settings hold for deliveries through Dovecot too.
+  const EngineOptions engine_options = cli::EngineOptionsOf(config);
+  options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
   return std::make_unique<RealPlatform>(std::move(options));
 }
 

@@ -83,7 +83,7 @@ HomeConfig LoadHomeConfig(const std::string& home) {
   if (config.engine_name != kBuiltinEngine) {
     throw CommandError(path + ": unknown spam engine '" + config.engine_name + "' (this build has 'builtin')");
   }
-  const std::string auto_learn = ValueOr(values, "engine.autolearn", "off");
+  const std::string auto_learn = ValueOr(values, "engine.autolearn", "on");
   if (auto_learn != "on" && auto_learn != "off") {
     throw CommandError(path + ": [engine] autolearn must be 'on' or 'off', not '" + auto_learn + "'");
   }
@@ -98,10 +98,11 @@ std::string DefaultConfigText() {
          "; \"syslog\", or \"file:<path>\" for one line per entry in a file\n" +
          "[eventlog]\ntarget = " + kDefaultEventLogTarget + "\n\n" +
          "[engine]\nname = " + kBuiltinEngine + "\n" +
-         "; \"on\": the engine also learns from its own confident verdicts (HAM only when the\n"
-         "; header and the body each look like HAM, and while it holds fewer than two HAM per\n"
-         "; SPAM); a user's correction still moves a message\n"
-         "autolearn = off\n";
+         "; \"on\": the engine also learns from its own clear verdicts, as a mail filter that\n"
+         "; registers what it decides (HAM only when the header and the body each look like\n"
+         "; HAM, and while it holds fewer than two HAM per SPAM); a user's correction still\n"
+         "; moves a message. \"off\": it learns only what it is taught.\n"
+         "autolearn = on\n";
 }
 
 }  // namespace varnolt::cli

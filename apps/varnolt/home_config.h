@@ -19,8 +19,8 @@ struct HomeConfig {
   std::string registry_path;     // absolute
   std::string event_log_target;  // "syslog" or "file:" + an absolute path
   std::string engine_name;
-  // [engine] autolearn: the engine also learns from its own confident verdicts.
-  bool engine_auto_learn = false;
+  // [engine] autolearn: the engine also learns from its own clear verdicts.
+  bool engine_auto_learn = true;
 };
 
 // The home directory, absolute: the --home option when given, else

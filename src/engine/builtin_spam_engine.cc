@@ -66,7 +66,8 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
   if (!auto_learn.enabled || std::min(judgement.learned.ham, judgement.learned.spam) < auto_learn.min_learned) {
     return false;
   }
-  if (judgement.spamminess > auto_learn.spam_above) {
+  // A verdict is only ever learned as what it said.
+  if (judgement.spamminess > std::max(auto_learn.spam_above, Threshold())) {
     *as_spam = true;
     return true;
   }
@@ -74,8 +75,8 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
       judgement.learned.ham >= auto_learn.max_ham_per_spam * judgement.learned.spam) {
     return false;
   }
-  if (judgement.spamminess < auto_learn.ham_below && judgement.header_only < auto_learn.part_ham_below &&
-      judgement.body_only < auto_learn.part_ham_below) {
+  if (judgement.spamminess < std::min(auto_learn.ham_below, Threshold()) &&
+      judgement.header_only < auto_learn.part_ham_below && judgement.body_only < auto_learn.part_ham_below) {
     *as_spam = false;
     return true;
   }

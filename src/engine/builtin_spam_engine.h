@@ -44,18 +44,19 @@ inline bool IsUnsure(double spamminess) { return spamminess >= kUnsureLow && spa
 
 struct AutoLearnOptions {
   bool enabled = false;
-  double ham_below = 0.02;     // a verdict this sure of HAM is learned as HAM...
-  double part_ham_below = 0.2;  // ...when the header and the body alone each score below this
+  // The regime of a filter that registers its own verdicts: every clear verdict
+  // is learned, so that the model soon knows the user's everyday HAM (an
+  // unknown newsletter is what a model taught only its mistakes calls SPAM).
+  double ham_below = 0.45;      // a verdict this sure of HAM is learned as HAM...
+  double part_ham_below = 0.5;  // ...when the header and the body alone each lean to HAM
   double spam_above = 0.995;    // a verdict this sure of SPAM is learned as SPAM
   int min_learned = 10;         // of each class, before the model trusts itself
   // HAM is learned only while the model holds fewer than this many HAM per SPAM
   // message (0: no limit). Most mail is HAM: unbounded, the engine's own HAM
-  // verdicts drown the few SPAM it was taught and every new spam looks unknown.
+  // verdicts drown the SPAM it knows, and new spam finds fewer clues.
   double max_ham_per_spam = 2;
-  // The SPAM verdict's threshold while it learns from itself: its HAM side is
-  // then well known, and a lower threshold finds more spam without more false
-  // positives (measured on the development groups).
-  double threshold = 0.85;
+  // The SPAM verdict's threshold while it learns from itself.
+  double threshold = 0.995;
 };
 
 struct EngineOptions {

@@ -128,11 +128,11 @@ TEST_F(TrainInputTest, MailboxNamesAreFoldedAndUnknownMailboxesRefused) {
 
 TEST_F(TrainInputTest, TheEnginesAutolearnSettingIsOnOrOff) {
   const std::string config = ReadAll(home_ + "/varnolt.conf");
-  ASSERT_NE(std::string::npos, config.find("autolearn = off")) << "a new home spells out the default";
+  ASSERT_NE(std::string::npos, config.find("autolearn = on")) << "a new home spells out the default";
   for (const char* value : {"on", "off", "maybe"}) {
     SCOPED_TRACE(value);
     std::string changed = config;
-    changed.replace(changed.find("autolearn = off"), 15, std::string("autolearn = ") + value);
+    changed.replace(changed.find("autolearn = on"), 14, std::string("autolearn = ") + value);
     WriteAll(home_ + "/varnolt.conf", changed);
     const RunResult result = Run({"stats", kAlice});
     EXPECT_EQ(value == std::string("maybe") ? 1 : 0, result.status);

@@ -265,6 +265,44 @@ TEST_F(EngineTest, TheVerdictsThresholdIsTheAutoLearnersWhileItLearns) {
   }
 }
 
+TEST_F(EngineTest, AVerdictIsOnlyLearnedAsWhatItSaid) {
+  // Learning bounds that overlap the verdict's threshold must not teach the
+  // model the opposite of what the user was shown.
+  for (int i = 0; i < 6; ++i) Learn(true, i), Learn(false, i);
+  const std::string header = "Subject: zqxv wobbleflange\n", body = "grintlewhorp snoffbuckle quarvendish";
+  ASSERT_EQ(0.5, engine_.Peek(DatPath(), header, body).spamminess);
+  struct Case {
+    const char* name;
+    double threshold, spam_above, ham_below;
+    bool is_spam;
+  };
+  const Case cases[] = {
+      {"called HAM, above the SPAM bound", 0.6, 0.4, 0.0, false},
+      {"called SPAM, below the HAM bound", 0.4, 1.0, 0.7, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = DatPath(std::string(c.name) + ".dat");
+    for (int i = 0; i < 6; ++i) {
+      engine_.Learn(path, mail_.Header(true, i), mail_.Body(true, i), true);
+      engine_.Learn(path, mail_.Header(false, i), mail_.Body(false, i), false);
+    }
+    EngineOptions options;
+    options.auto_learn.enabled = true;
+    options.auto_learn.min_learned = 5;
+    options.auto_learn.threshold = c.threshold;
+    options.auto_learn.spam_above = c.spam_above;
+    options.auto_learn.ham_below = c.ham_below;
+    options.auto_learn.part_ham_below = 1.0;
+    const SpamScore score = BuiltinSpamEngine(options).Score(path, header, body);
+    EXPECT_EQ(c.is_spam, score.is_spam);
+    EXPECT_FALSE(score.learned);
+    const SpamCounts counts = engine_.GetCounts(path);
+    EXPECT_EQ(6, counts.ham);
+    EXPECT_EQ(6, counts.spam);
+  }
+}
+
 TEST_F(EngineTest, LearnsFromErrorsWithoutAnyHam) {
   // The filter's regime: only corrections at first, here all of them SPAM.
   for (int i = 0; i < 12; ++i) {
