@@ -14,5 +14,7 @@ constexpr int kExitSpamFound = 10;
 std::string CheckExitStatusHelp();
 // The threshold sentence of `check --help`.
 std::string CheckThresholdHelp();
+// A threshold as the help and the reports print it (0.995, 0.95).
+std::string ThresholdText(double threshold);
 
 }  // namespace varnolt::cli

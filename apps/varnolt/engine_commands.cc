@@ -131,7 +131,7 @@ void RunCheck(Session& session, const CheckOptions& options) {
     any_spam = any_spam || score.is_spam;
     if (options.json) {
       results.push_back(
-          {{"file", file}, {"verdict", verdict}, {"score", score.spamminess}, {"threshold", kSpamThreshold}});
+          {{"file", file}, {"verdict", verdict}, {"score", score.spamminess}, {"threshold", engine.Threshold()}});
     } else {
       std::cout << verdict << ' ' << ScoreText(score.spamminess) << ' ' << file << '\n';
     }

@@ -105,6 +105,9 @@ class BuiltinSpamEngine : public SpamEngine {
 
   // What Learn returns about the message: whether it changed the model.
   enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
+
+  // The SPAM verdict's threshold: a different one while the engine learns from itself.
+  double Threshold() const;
   LearnResult LearnMessage(const std::string& dat_path, const std::string& header, const std::string& body,
                            bool is_spam);
 
@@ -117,8 +120,6 @@ class BuiltinSpamEngine : public SpamEngine {
   };
   Judgement Judge(engine::ModelStore* store, const engine::MessageFeatures& features);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
-  // The SPAM verdict's threshold: a different one while the engine learns from itself.
-  double Threshold() const;
   LearnResult LearnWith(engine::ModelStore* store, const engine::MessageFeatures& features,
                         const engine::MessageDigest& digest, bool is_spam, bool automatic);
 

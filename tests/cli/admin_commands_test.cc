@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/cli_fixture.h"
+#include "engine/builtin_spam_engine.h"
 
 namespace varnolt {
 namespace {
@@ -203,12 +204,15 @@ TEST_F(AdminCommandsTest, CheckTellsScriptsThroughItsExitStatus) {
     EXPECT_EQ(c.status, Run(args).status);
   }
   EXPECT_EQ(0, Run({"check", kAlice, spam}).status) << "without --exit-status a verdict is no failure";
-  // The threshold the JSON reports is the one the help states.
-  const double threshold = Json::parse(Ok({"check", kAlice, spam, "--json"}))[0]["threshold"];
-  EXPECT_GT(threshold, 0.5);
-  EXPECT_LT(threshold, 1.0);
-  char shown[16];
-  std::snprintf(shown, sizeof shown, "above %.2f", threshold);
+  // The threshold the JSON reports is the one the engine applies, as the help states it.
+  const Json checked = Json::parse(Ok({"check", kAlice, spam, ham, "--json"}));
+  const double threshold = checked[0]["threshold"];
+  EXPECT_EQ(AutoLearnOptions{}.threshold, threshold) << "a new home learns from its own verdicts";
+  for (const Json& result : checked) {
+    EXPECT_EQ(result["score"].get<double>() > threshold ? "SPAM" : "HAM", result["verdict"]) << result.dump();
+  }
+  char shown[32];
+  std::snprintf(shown, sizeof shown, "above %g while", threshold);
   EXPECT_TRUE(Contains(Ok({"check", "--help"}), shown));
   EXPECT_TRUE(Contains(Ok({"check", "--help"}), "Exit with 10"));
   EXPECT_EQ("varnolt 1.0", Ok({"--version"}));
