@@ -7,8 +7,9 @@
 namespace varnolt::cli {
 
 // Adds examples to the footer of each command and subcommand the table names; call
-// after every command was added. Throws std::logic_error for a table entry
-// that names no command (a renamed command must take its examples along).
-void AddHelpExamples(CLI::App& app);
+// after the commands were added. With every_command, throws std::logic_error
+// for a table entry that names no command (a renamed command must take its
+// examples along); else the entries of commands not added are passed over.
+void AddHelpExamples(CLI::App& app, bool every_command);
 
 }  // namespace varnolt::cli

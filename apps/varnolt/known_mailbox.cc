@@ -12,7 +12,7 @@ namespace varnolt::cli {
 MailboxAddress KnownMailbox(Session& session, const std::string& text) {
   const MailboxAddress given = ParseMailboxAddress(text);
   try {
-    return MailboxOfUrl(session.Store().Describe(MailStore::MailboxUrl(given.domain, given.user)).url);
+    return MailboxOfUrl(session.LookupStore().Describe(MailStore::MailboxUrl(given.domain, given.user)).url);
   } catch (const ComError& error) {
     if (error.number() != kStoreNotFound && error.number() != kStoreInvalidUrl) throw;
   }

@@ -9,7 +9,7 @@
 
 #include "platform/com/com_error.h"
 #include "varnolt/cli_errors.h"
-#include "varnolt/commands.h"
+#include "varnolt/command_groups.h"
 #include "varnolt/filter_library.h"
 #include "varnolt/help_examples.h"
 #include "varnolt/parse_errors.h"
@@ -47,20 +47,10 @@ int Run(int argc, char** argv) {
   app.set_version_flag("--version", std::string("varnolt ") + VARNOLT_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
-  AddInitCommand(app, session);
-  AddConfigCommand(app, session);
-  AddMailboxCommands(app, session);
-  AddDeliverCommand(app, session);
-  AddEventCommands(app, session);
-  AddListCommand(app, session);
-  AddShowCommands(app, session);
-  AddLogCommand(app, session);
-  AddBackupCommand(app, session);
-  AddUserDataCommands(app, session);
-  AddEngineCommands(app, session);
-  AddHelpExamples(app);
-
   const std::string word = CommandWord(argc, argv);
+  const bool every_command = AddCommands(app, session, word);
+  AddHelpExamples(app, every_command);
+
   const auto known = app.get_subcommands([&word](const CLI::App* sub) { return sub->get_name() == word; });
   if (!word.empty() && known.empty()) {
     return Fail(kExitUsage, "unknown command '" + word + "' (see 'varnolt --help')");

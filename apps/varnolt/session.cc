@@ -35,16 +35,32 @@ Platform& Session::GetPlatform() {
   return *platform_;
 }
 
-MailStore& Session::Store() {
-  if (!store_) {
-    try {
-      store_ = MailStore::Open(Config().store_path, /*create_if_missing=*/false);
-    } catch (const ComError& error) {
-      if (error.number() == kStoreNotFound) throw CommandError("no store at " + Config().store_path);
-      throw;
-    }
+namespace {
+
+// The home's store, opened by open; a missing one is the user's error.
+std::unique_ptr<MailStore> OpenHomeStore(const HomeConfig& config,
+                                         std::unique_ptr<MailStore> (*open)(const std::string&)) {
+  try {
+    return open(config.store_path);
+  } catch (const ComError& error) {
+    if (error.number() == kStoreNotFound) throw CommandError("no store at " + config.store_path);
+    throw;
   }
+}
+
+std::unique_ptr<MailStore> OpenExisting(const std::string& path) { return MailStore::Open(path, false); }
+
+}  // namespace
+
+MailStore& Session::Store() {
+  if (!store_) store_ = OpenHomeStore(Config(), OpenExisting);
   return *store_;
+}
+
+MailStore& Session::LookupStore() {
+  if (store_) return *store_;
+  if (!lookup_store_) lookup_store_ = OpenHomeStore(Config(), MailStore::OpenForReading);
+  return *lookup_store_;
 }
 
 MailStore& Session::StoreWithFilter() {

@@ -32,6 +32,9 @@ class Session {
   Platform& GetPlatform();
   // The home's existing store.
   MailStore& Store();
+  // The home's existing store for lookups only (the open store when there is
+  // one): opening it writes nothing.
+  MailStore& LookupStore();
   // The store with the filter registered as its sink: for commands that raise events.
   MailStore& StoreWithFilter();
   // The configured spam engine, for commands that drive it directly.
@@ -59,6 +62,7 @@ class Session {
   std::unique_ptr<RealPlatform> platform_;
   std::unique_ptr<BuiltinSpamEngine> engine_;
   LoadedFilter filter_;
+  std::unique_ptr<MailStore> lookup_store_;
   // Declared last: destroyed first, so the store drops its sinks before the filter goes.
   std::unique_ptr<MailStore> store_;
 };

@@ -45,6 +45,13 @@ std::unique_ptr<MailStore> MailStore::Open(const std::string& path, bool create_
   return std::unique_ptr<MailStore>(new MailStore(std::move(impl)));
 }
 
+std::unique_ptr<MailStore> MailStore::OpenForReading(const std::string& path) {
+  auto impl = std::make_unique<Impl>();
+  impl->core = mailstore::StoreCore::OpenReadOnly(path);
+  if (!impl->core) return Open(path, /*create_if_missing=*/false);
+  return std::unique_ptr<MailStore>(new MailStore(std::move(impl)));
+}
+
 std::string MailStore::MailboxUrl(const std::string& domain, const std::string& user) {
   return ::varnolt::MailboxUrl(domain, user);
 }

@@ -98,6 +98,12 @@ class MailStore {
   // code reads (left exactly as it was), kStoreDatabaseError when the file
   // cannot be opened.
   static std::unique_ptr<MailStore> Open(const std::string& path, bool create_if_missing = true);
+  // Opens an existing store for lookups: the file is only read, so that a
+  // command that only looks something up costs no write (nor the creation and
+  // removal of the journal files). A change through it fails. A file that must
+  // be written before it can be read (an empty file, a store of an earlier
+  // release) is opened as Open(path, false) opens it. Fails as Open does.
+  static std::unique_ptr<MailStore> OpenForReading(const std::string& path);
   ~MailStore();
   MailStore(const MailStore&) = delete;
   MailStore& operator=(const MailStore&) = delete;

@@ -133,6 +133,31 @@ std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_
   return core;
 }
 
+std::shared_ptr<StoreCore> StoreCore::OpenReadOnly(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
+  sqlite::OpenOptions options;
+  options.create_if_missing = false;
+  options.read_only = true;
+  options.busy_timeout_ms = kBusyTimeoutMs;
+  std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, options, ThrowStoreFailure)));
+  return core->ReadIdentity() ? core : nullptr;
+}
+
+bool StoreCore::ReadIdentity() {
+  // One read transaction for the signature and the identifier.
+  db_->Exec("BEGIN");
+  const FileKind kind = ClassifyFile();
+  if (kind == FileKind::kOther) throw StoreError(kStoreNotAStore);
+  if (kind == FileKind::kStore) {
+    Statement guid(*db_, "SELECT value FROM store_info WHERE key = 'guid'");
+    if (!guid.Step()) throw StoreError(kStoreNotAStore);
+    guid_ = guid.Text(0);
+  }
+  db_->Exec("COMMIT");
+  return kind == FileKind::kStore;
+}
+
 StoreCore::FileKind StoreCore::ClassifyFile() {
   const int64_t application_id = db_->QueryInt("PRAGMA application_id");
   const int64_t schema_version = db_->QueryInt("PRAGMA user_version");

@@ -33,6 +33,11 @@ class StoreCore {
  public:
   // Opens the database and creates or checks the schema.
   static std::shared_ptr<StoreCore> Open(const std::string& path, bool create_if_missing);
+  // Opens an existing store for reading only: nothing is written to the file,
+  // its journal mode included. nullptr when the file must be written before it
+  // can be read (an empty file, a store of an earlier release): Open does that.
+  // Throws kStoreNotFound, kStoreNotAStore.
+  static std::shared_ptr<StoreCore> OpenReadOnly(const std::string& path);
 
   Database& db() { return *db_; }
   const std::string& guid() const { return guid_; }
@@ -92,6 +97,8 @@ class StoreCore {
   bool HasStoreTables();
   explicit StoreCore(std::unique_ptr<Database> db) : db_(std::move(db)) {}
   void PrepareSchema();
+  // Reads the store's identifier; false when the file is not yet a store of this version.
+  bool ReadIdentity();
   // The existing folder that would hold a node at the URL; *name gets the
   // URL's last segment. Throws kStoreInvalidUrl, kStoreInvalidName,
   // kStoreParentNotFound, kStoreNotAFolder.
