@@ -142,5 +142,32 @@ TEST_F(TrainInputTest, TheEnginesAutolearnSettingIsOnOrOff) {
   }
 }
 
+TEST_F(TrainInputTest, ADeliveryTeachesTheEngineItsClearVerdictOnlyWithAutolearnOn) {
+  const std::string samples = std::string(VARNOLT_SOURCE_DIR) + "/samples";
+  const std::string ham = ReadAll(samples + "/incoming/01-ham.eml");
+  const std::string config = ReadAll(home_ + "/varnolt.conf");
+  struct Case {
+    const char* setting;
+    const char* mailbox;
+    const char* stats_after;
+  };
+  const Case cases[] = {
+      {"autolearn = on", "on@example.com", "ham 11\nspam 10\nwhitelist 0"},
+      {"autolearn = off", "off@example.com", "ham 10\nspam 10\nwhitelist 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting);
+    std::string changed = config;
+    changed.replace(changed.find("autolearn = on"), 14, c.setting);
+    WriteAll(home_ + "/varnolt.conf", changed);
+    Ok({"mailbox", "add", c.mailbox});
+    Ok({"train", c.mailbox, "--spam", samples + "/train/spam", "--ham", samples + "/train/ham"});
+    Deliver(c.mailbox, ham);
+    EXPECT_EQ(c.stats_after, Ok({"stats", c.mailbox}));
+    Deliver(c.mailbox, ham);
+    EXPECT_EQ(c.stats_after, Ok({"stats", c.mailbox})) << "the same message again is already known";
+  }
+}
+
 }  // namespace
 }  // namespace varnolt

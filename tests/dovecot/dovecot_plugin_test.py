@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import private_dovecot as pd  # noqa: E402
 
 BUILD_DIR = None
+SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples")
 SKIP = 77
 GTUBE = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X"
 JUNK = "Junk E-Mail"
@@ -59,7 +60,12 @@ class PluginTestCase(unittest.TestCase):
                  ("alice", "bob", "carol", "dave", "erin", "frank", "grace", "heidi", "ivan", "judy")]
         cls.server = pd.PrivateDovecot(BUILD_DIR, users, junk_folder=cls.junk_folder)
         cls.server.make_home(**cls.home_settings)
+        cls.prepare_home()
         cls.server.start()
+
+    @classmethod
+    def prepare_home(cls):
+        """What a test class changes in the new home before the server starts."""
 
     @classmethod
     def tearDownClass(cls):
@@ -146,6 +152,35 @@ class DeliveryTest(PluginTestCase):
         uid, flags, header = self.only("frank@example.com", JUNK, "Through LDA")
         self.assertEqual("2", pd.header(header, "X-Varnolt"))
         self.assertIn("$Junk", flags)
+
+
+class AutolearnTest(PluginTestCase):
+    """The home's [engine] autolearn holds for deliveries through Dovecot."""
+
+    autolearn = "on"
+
+    @classmethod
+    def prepare_home(cls):
+        path = os.path.join(cls.server.varnolt_home, "varnolt.conf")
+        with open(path) as f:
+            text = f.read()
+        with open(path, "w") as f:
+            f.write(text.replace("autolearn = on", "autolearn = " + cls.autolearn))
+
+    def test_a_clear_ham_verdict_is_learned_only_when_the_home_says_so(self):
+        user = "alice@example.com"
+        self.deliver(user, ham("colleague@example.net"))  # the user's first mail makes the model
+        self.server.varnolt("train", "-q", user, "--spam", os.path.join(SAMPLES, "train", "spam"),
+                            "--ham", os.path.join(SAMPLES, "train", "ham"))
+        before = stats(self.server, user)
+        with open(os.path.join(SAMPLES, "incoming", "01-ham.eml")) as f:
+            self.deliver(user, f.read())
+        learned = 1 if self.autolearn == "on" else 0
+        self.assertEqual(before["ham"] + learned, stats(self.server, user)["ham"])
+
+
+class AutolearnOffTest(AutolearnTest):
+    autolearn = "off"
 
 
 class UserMoveTest(PluginTestCase):
