@@ -1,0 +1,266 @@
+"""Replays the engine evaluation on the engine's own tokens (bench/tools/token_dump),
+fast enough to compare scoring methods that the engine does not have yet.
+
+The message streams are engine_eval's (same groups, same seeded order), and
+the counting model with its chi-square and its learning from its own verdicts
+is the engine's, so that with the engine's settings it reports engine_eval's
+figures. A linear model (L2-regularised logistic regression over the
+messages' keys, refitted from the whole learned set) can be scored alone or
+mixed with the counting model.
+
+Usage: see bench/replay-engine --help.
+"""
+
+import argparse
+import json
+import math
+import sys
+from collections import defaultdict
+
+MASK64 = (1 << 64) - 1
+GROUPS = {"dev": {"easy-ham-1", "hard-ham-1", "spam-1"}, "acceptance": {"easy-ham-2", "spam-2"}}
+
+
+def load(path):
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f]
+
+
+def stream(messages, groups, seed):
+    """engine_eval's order: the index order of the chosen groups, shuffled by splitmix64."""
+    chosen = [m for m in messages if m["group"] in groups]
+    state = (seed * 0x9E3779B97F4A7C15 + 1) & MASK64
+
+    def next_random():
+        nonlocal state
+        state = (state + 0x9E3779B97F4A7C15) & MASK64
+        z = state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK64
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK64
+        return z ^ (z >> 31)
+
+    for i in range(len(chosen), 1, -1):
+        j = next_random() % i
+        chosen[i - 1], chosen[j] = chosen[j], chosen[i - 1]
+    return chosen
+
+
+def one_minus_roca_percent(scores):
+    """Area above the ROC curve in percent, ties counted half (as engine_eval)."""
+    scores = sorted(scores)
+    ham_below = wins = spam = 0.0
+    i = 0
+    while i < len(scores):
+        j = i
+        ham_here = spam_here = 0
+        while j < len(scores) and scores[j][0] == scores[i][0]:
+            if scores[j][1]:
+                spam_here += 1
+            else:
+                ham_here += 1
+            j += 1
+        wins += spam_here * (ham_below + ham_here / 2)
+        ham_below += ham_here
+        spam += spam_here
+        i = j
+    if ham_below == 0 or spam == 0:
+        return 0.0
+    return 100.0 * (1.0 - wins / (ham_below * spam))
+
+
+def chi2_survival(chi2, freedom):
+    m = chi2 / 2.0
+    term = total = math.exp(-m)
+    for i in range(1, freedom // 2):
+        term *= m / i
+        total += term
+    return min(total, 1.0)
+
+
+class CountModel:
+    """The engine's model: per-key HAM/SPAM message counts, Robinson-Fisher chi-square."""
+
+    def __init__(self, strength=0.1, unknown=0.5, min_deviation=0.4, max_clues=150):
+        self.ham = defaultdict(int)
+        self.spam = defaultdict(int)
+        self.messages = [0, 0]  # HAM, SPAM
+        self.strength, self.unknown = strength, unknown
+        self.min_deviation, self.max_clues = min_deviation, max_clues
+
+    def add(self, keys, is_spam, sign):
+        counts = self.spam if is_spam else self.ham
+        for key in set(keys):
+            counts[key] += sign
+        self.messages[1 if is_spam else 0] += sign
+
+    def score(self, keys):
+        n_ham, n_spam = self.messages
+        clues = []
+        for key in keys:
+            h, s = self.ham.get(key, 0), self.spam.get(key, 0)
+            ham_ratio = h / n_ham if n_ham else 0.0
+            spam_ratio = s / n_spam if n_spam else 0.0
+            p = self.unknown if ham_ratio + spam_ratio == 0 else spam_ratio / (ham_ratio + spam_ratio)
+            f = (self.strength * self.unknown + (h + s) * p) / (self.strength + h + s)
+            if abs(f - 0.5) >= self.min_deviation:
+                clues.append(f)
+        if not clues:
+            return 0.5
+        if len(clues) > self.max_clues:
+            clues.sort(key=lambda f: -abs(f - 0.5))
+            clues = clues[: self.max_clues]
+        log_ham = sum(math.log(f) for f in clues)
+        log_spam = sum(math.log1p(-f) for f in clues)
+        freedom = 2 * len(clues)
+        s = 1.0 - chi2_survival(-2.0 * log_spam, freedom)
+        h = 1.0 - chi2_survival(-2.0 * log_ham, freedom)
+        return (1.0 + s - h) / 2.0
+
+
+class LinearModel:
+    """Logistic regression over each message's keys (1/sqrt(n) each), refitted from the learned set."""
+
+    def __init__(self, c, refit_every):
+        self.c, self.refit_every = c, refit_every
+        self.examples = {}  # digest -> (keys, is_spam)
+        self.changes = 0
+        self.weights, self.bias = None, 0.0
+
+    def put(self, digest, keys, is_spam):
+        self.examples[digest] = (keys, is_spam)
+        self.changes += 1
+
+    def fit(self):
+        import numpy as np
+        from scipy.sparse import csr_matrix
+        from sklearn.linear_model import LogisticRegression
+
+        self.changes = 0
+        labels = [is_spam for _, is_spam in self.examples.values()]
+        if all(labels) or not any(labels):
+            self.weights = None
+            return
+        columns = {}
+        rows, cols, values = [], [], []
+        for row, digest in enumerate(sorted(self.examples)):  # a fixed order: the fit is a function of the set
+            keys, _ = self.examples[digest]
+            keys = set(keys)
+            for key in keys:
+                rows.append(row)
+                cols.append(columns.setdefault(key, len(columns)))
+                values.append(1.0 / math.sqrt(len(keys)))
+        x = csr_matrix((values, (rows, cols)), shape=(len(self.examples), len(columns)))
+        y = np.array([1 if self.examples[d][1] else 0 for d in sorted(self.examples)])
+        model = LogisticRegression(C=self.c, solver="liblinear").fit(x, y)
+        self.weights = {key: model.coef_[0][col] for key, col in columns.items()}
+        self.bias = model.intercept_[0]
+
+    def score(self, keys):
+        if self.changes >= self.refit_every or (self.weights is None and self.changes):
+            self.fit()
+        if self.weights is None:
+            return 0.5
+        keys = set(keys)
+        z = self.bias + sum(self.weights.get(k, 0.0) for k in keys) / math.sqrt(len(keys))
+        return 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
+
+
+class Engine:
+    """What the engine does with a message: judge it, learn it, learn from its own clear verdicts."""
+
+    def __init__(self, args):
+        self.args = args
+        self.counts = CountModel()
+        self.linear = LinearModel(args.linear_c, args.refit_every) if args.linear_weight > 0 else None
+        self.learned = {}  # digest -> is_spam
+
+    def score(self, message):
+        keys = message["keys"]
+        score = self.counts.score(keys)
+        if self.linear is not None:
+            w = self.args.linear_weight
+            score = (1 - w) * score + w * self.linear.score(keys)
+        return score
+
+    def learn(self, message, is_spam):
+        digest = message["digest"]
+        before = self.learned.get(digest)
+        if before == is_spam:
+            return
+        if before is not None:
+            self.counts.add(message["keys"], before, -1)
+        self.counts.add(message["keys"], is_spam, +1)
+        self.learned[digest] = is_spam
+        if self.linear is not None:
+            self.linear.put(digest, message["keys"], is_spam)
+
+    def learn_own_verdict(self, message, score):
+        a = self.args
+        n_ham, n_spam = self.counts.messages
+        if a.auto_learn != "on" or min(n_ham, n_spam) < 10 or message["digest"] in self.learned:
+            return
+        if score > max(a.auto_spam, a.threshold):
+            self.learn(message, True)
+            return
+        if a.auto_ratio > 0 and n_ham >= a.auto_ratio * n_spam:
+            return
+        if score < min(a.auto_ham, a.threshold):
+            header, body = message["keys"][: message["header_keys"]], message["keys"][message["header_keys"]:]
+            if self.counts.score(header) < a.auto_part and self.counts.score(body) < a.auto_part:
+                self.learn(message, False)
+
+
+def run(messages, args, seed):
+    engine = Engine(args)
+    false_positives = false_negatives = 0
+    scores = []
+    for n, message in enumerate(stream(messages, GROUPS.get(args.groups, set(args.groups.split(","))), seed)):
+        is_spam = message["spam"]
+        if args.mode == "filter" and n < args.pretrain:
+            engine.learn(message, is_spam)
+            continue
+        score = engine.score(message)
+        said_spam = score > args.threshold
+        scores.append((score, is_spam))
+        if said_spam != is_spam:
+            false_positives += not is_spam
+            false_negatives += is_spam
+        if args.mode == "everything" or said_spam != is_spam:
+            engine.learn(message, is_spam)
+        elif args.mode == "filter":
+            engine.learn_own_verdict(message, score)
+    return false_positives, false_negatives, one_minus_roca_percent(scores)
+
+
+def main():
+    p = argparse.ArgumentParser(prog="bench/replay-engine")
+    p.add_argument("tokens")
+    p.add_argument("--groups", default="dev")
+    p.add_argument("--seeds", default="1,2,3,4,5")
+    p.add_argument("--mode", choices=["filter", "everything"], default="filter")
+    p.add_argument("--pretrain", type=int, default=200)
+    p.add_argument("--threshold", type=float, default=0.995)
+    p.add_argument("--auto-learn", choices=["on", "off"], default="on")
+    p.add_argument("--auto-ham", type=float, default=0.45)
+    p.add_argument("--auto-part", type=float, default=0.5)
+    p.add_argument("--auto-spam", type=float, default=0.995)
+    p.add_argument("--auto-ratio", type=float, default=2.0)
+    p.add_argument("--linear-weight", type=float, default=0.0, help="share of the linear model's score (0: counts only)")
+    p.add_argument("--linear-c", type=float, default=100.0)
+    p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
+    args = p.parse_args()
+    messages = load(args.tokens)
+    total_fp = total_fn = 0
+    rocas = []
+    print("seed     FP     FN  (1-ROCA)%")
+    for seed in [int(s) for s in args.seeds.split(",")]:
+        fp, fn, roca = run(messages, args, seed)
+        total_fp, total_fn = total_fp + fp, total_fn + fn
+        rocas.append(roca)
+        print("%4d %6d %6d %10.4f" % (seed, fp, fn, roca), flush=True)
+    print("sum  %6d %6d %10.4f (mean)" % (total_fp, total_fn, sum(rocas) / len(rocas)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,94 @@
+// Writes the engine's view of each corpus message as one JSON line, for
+// replaying the evaluation outside the engine (bench/replay): its group and
+// class, its file, the message digest by which the model recognises it, how
+// many of its tokens come from the header, and its distinct token keys (the
+// 32-bit keys the model file stores), header tokens first.
+//
+// Usage: token_dump CORPUS_DIR GROUP[,GROUP...] > tokens.jsonl
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "engine/feature_hash.h"
+#include "engine/token_buckets.h"
+#include "engine/tokenizer.h"
+#include "eval_corpus.h"
+
+namespace varnolt::eval {
+namespace {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Hex(const engine::MessageDigest& digest) {
+  std::string out;
+  char byte[3];
+  for (const uint8_t b : digest) {
+    std::snprintf(byte, sizeof byte, "%02x", b);
+    out += byte;
+  }
+  return out;
+}
+
+int Main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: token_dump CORPUS_DIR GROUP[,GROUP...]\n";
+    return 2;
+  }
+  std::set<std::string> groups;
+  std::istringstream list(argv[2]);
+  for (std::string group; std::getline(list, group, ',');) groups.insert(group);
+  const engine::TokenizerOptions options;
+  for (const CorpusMessage& message : LoadCorpus(argv[1], groups)) {
+    const engine::MessageFeatures features = engine::Features(message.header, message.body, options);
+    // Header keys first, then the rest, each sorted: the engine splits them the same way.
+    std::vector<uint32_t> header_keys, body_keys;
+    size_t h = 0;
+    for (const uint64_t id : features.ids) {
+      const bool in_header = h < features.header_ids.size() && features.header_ids[h] == id;
+      if (in_header) ++h;
+      std::vector<uint32_t>& keys = in_header ? header_keys : body_keys;
+      if (keys.empty() || keys.back() != engine::KeyOf(id)) keys.push_back(engine::KeyOf(id));
+    }
+    std::string line = "{\"group\":" + JsonString(message.group) + ",\"spam\":" + (message.is_spam ? "true" : "false") +
+                       ",\"file\":" + JsonString(message.file) + ",\"digest\":\"" +
+                       Hex(engine::DigestMessage(message.header, message.body)) +
+                       "\",\"header_keys\":" + std::to_string(header_keys.size()) + ",\"keys\":[";
+    bool first = true;
+    for (const auto* keys : {&header_keys, &body_keys}) {
+      for (const uint32_t key : *keys) {
+        line += (first ? "" : ",") + std::to_string(key);
+        first = false;
+      }
+    }
+    line += "]}\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace varnolt::eval
+
+int main(int argc, char** argv) {
+  try {
+    return varnolt::eval::Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "token_dump: " << e.what() << "\n";
+    return 1;
+  }
+}
