@@ -118,19 +118,47 @@ class CountModel:
 
 
 class LinearModel:
-    """Logistic regression over each message's keys (1/sqrt(n) each), refitted from the learned set."""
+    """Logistic regression over each message's keys (1/sqrt(n) each), refitted from the learned set.
 
-    def __init__(self, c, refit_every):
+    The fit is liblinear's (converged, L2 with cost c) or a deterministic
+    stochastic-gradient one (`passes` passes in digest order at `rate`, no
+    regularisation): the kind an engine could run itself. `bits` < 32 hashes the
+    keys to fewer bits, as a compact file would store them."""
+
+    def __init__(self, c, refit_every, solver="liblinear", passes=10, rate=2.0, bits=32):
         self.c, self.refit_every = c, refit_every
+        self.solver, self.passes, self.rate, self.shift = solver, passes, rate, 32 - bits
         self.examples = {}  # digest -> (keys, is_spam)
         self.changes = 0
         self.weights, self.bias = None, 0.0
 
     def put(self, digest, keys, is_spam):
-        self.examples[digest] = (keys, is_spam)
+        self.examples[digest] = (sorted({k >> self.shift for k in keys}), is_spam)
         self.changes += 1
 
     def fit(self):
+        if self.solver == "sgd":
+            self.fit_sgd()
+        else:
+            self.fit_liblinear()
+
+    def fit_sgd(self):
+        self.changes = 0
+        weights = defaultdict(float)
+        bias = 0.0
+        for _ in range(self.passes):
+            for digest in sorted(self.examples):
+                keys, is_spam = self.examples[digest]
+                x = 1.0 / math.sqrt(len(keys))
+                z = bias + x * sum(weights[k] for k in keys)
+                p = 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
+                g = self.rate * ((1.0 if is_spam else 0.0) - p)
+                for k in keys:
+                    weights[k] += g * x
+                bias += g
+        self.weights, self.bias = dict(weights), bias
+
+    def fit_liblinear(self):
         import numpy as np
         from scipy.sparse import csr_matrix
         from sklearn.linear_model import LogisticRegression
@@ -144,7 +172,6 @@ class LinearModel:
         rows, cols, values = [], [], []
         for row, digest in enumerate(sorted(self.examples)):  # a fixed order: the fit is a function of the set
             keys, _ = self.examples[digest]
-            keys = set(keys)
             for key in keys:
                 rows.append(row)
                 cols.append(columns.setdefault(key, len(columns)))
@@ -160,7 +187,7 @@ class LinearModel:
             self.fit()
         if self.weights is None:
             return 0.5
-        keys = set(keys)
+        keys = {k >> self.shift for k in keys}
         z = self.bias + sum(self.weights.get(k, 0.0) for k in keys) / math.sqrt(len(keys))
         return 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
 
@@ -171,7 +198,10 @@ class Engine:
     def __init__(self, args):
         self.args = args
         self.counts = CountModel()
-        self.linear = LinearModel(args.linear_c, args.refit_every) if args.linear_weight > 0 else None
+        self.linear = None
+        if args.linear_weight > 0:
+            self.linear = LinearModel(args.linear_c, args.refit_every, args.linear_solver, args.linear_passes,
+                                      args.linear_rate, args.linear_bits)
         self.learned = {}  # digest -> is_spam
 
     def score(self, message):
@@ -247,6 +277,10 @@ def main():
     p.add_argument("--auto-ratio", type=float, default=2.0)
     p.add_argument("--linear-weight", type=float, default=0.0, help="share of the linear model's score (0: counts only)")
     p.add_argument("--linear-c", type=float, default=100.0)
+    p.add_argument("--linear-solver", choices=["liblinear", "sgd"], default="liblinear")
+    p.add_argument("--linear-passes", type=int, default=10)
+    p.add_argument("--linear-rate", type=float, default=2.0)
+    p.add_argument("--linear-bits", type=int, default=32, help="hash the keys to this many bits")
     p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
     args = p.parse_args()
     messages = load(args.tokens)
