@@ -10,11 +10,11 @@ bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std
                  const std::string& sender) {
   // A line never holds a line break, and no entry holds another control character.
   if (HasControlCharacter(sender)) return false;
-  std::unique_ptr<TextReader> reader;
-  try {
-    reader = files.OpenForReading(WhiteListPath(dat_path));
-  } catch (const ComError& e) {
-    reporter.LogError("InWhiteList() failed: " + e.description(), e.number(), SourceForReport(record));
+  // Most users have no whitelist: its absence is the common case, not an exception.
+  std::optional<ComError> error;
+  const std::unique_ptr<TextReader> reader = files.TryOpenForReading(WhiteListPath(dat_path), &error);
+  if (!reader) {
+    reporter.LogError("InWhiteList() failed: " + error->description(), error->number(), SourceForReport(record));
     return false;
   }
   std::string line;

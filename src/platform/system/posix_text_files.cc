@@ -34,13 +34,6 @@ class BufferReader final : public TextReader {
   size_t pos_ = 0;
 };
 
-std::string ReadAll(const std::string& fs_path) {
-  std::string content;
-  const int err = ReadWholeFile(fs_path, &content);
-  if (err != 0) throw FileError(err, FileAccess::kRead, fs_path);
-  return content;
-}
-
 }  // namespace
 
 void PosixTextFiles::AppendLine(const std::string& path, const std::string& text) {
@@ -50,7 +43,22 @@ void PosixTextFiles::AppendLine(const std::string& path, const std::string& text
 }
 
 std::unique_ptr<TextReader> PosixTextFiles::OpenForReading(const std::string& path) {
-  return std::make_unique<BufferReader>(ReadAll(ToFileSystemPath(path)));
+  std::optional<ComError> error;
+  std::unique_ptr<TextReader> reader = TryOpenForReading(path, &error);
+  if (!reader) throw *error;
+  return reader;
+}
+
+std::unique_ptr<TextReader> PosixTextFiles::TryOpenForReading(const std::string& path,
+                                                              std::optional<ComError>* error) {
+  const std::string fs_path = ToFileSystemPath(path);
+  std::string content;
+  const int err = ReadWholeFile(fs_path, &content);
+  if (err != 0) {
+    error->emplace(FileError(err, FileAccess::kRead, fs_path));
+    return nullptr;
+  }
+  return std::make_unique<BufferReader>(std::move(content));
 }
 
 CreateDirectoryResult PosixTextFiles::CreateDirectory(const std::string& path) {

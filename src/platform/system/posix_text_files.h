@@ -16,6 +16,7 @@ class PosixTextFiles final : public TextFiles {
   void AppendLine(const std::string& path, const std::string& text) override;
   // Reads the whole file at once and closes it; the reader serves its lines.
   std::unique_ptr<TextReader> OpenForReading(const std::string& path) override;
+  std::unique_ptr<TextReader> TryOpenForReading(const std::string& path, std::optional<ComError>* error) override;
   CreateDirectoryResult CreateDirectory(const std::string& path) override;
   int32_t GetFileAttributes(const std::string& path) override;
   int DeleteFile(const std::string& path) override;

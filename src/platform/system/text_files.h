@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/com/com_error.h"
 
 namespace varnolt {
 
@@ -39,6 +42,13 @@ class TextFiles {
 
   // Opens an existing file for reading; throws 53 when it is missing.
   virtual std::unique_ptr<TextReader> OpenForReading(const std::string& path) = 0;
+
+  // The same for a file that may well be missing: nullptr, and in *error what
+  // OpenForReading would throw. The filter looks for the user's whitelist on
+  // every message, and an exception costs far more than the lookup (in a mail
+  // server whose unwinder masks signals at every frame, hundreds of system calls).
+  virtual std::unique_ptr<TextReader> TryOpenForReading(const std::string& path,
+                                                        std::optional<ComError>* error) = 0;
 
   // Creates one directory (not its parents).
   virtual CreateDirectoryResult CreateDirectory(const std::string& path) = 0;

@@ -89,6 +89,22 @@ TEST_F(TextFilesTest, FailuresCarryTheFixedNumbers) {
   EXPECT_FALSE(platform_.Exists(dir_ + "missing"));
   EXPECT_EQ(kFileNotFound, ErrorNumberOf([&] { files_.OpenForReading(dir_ + "absent.txt"); }));
   EXPECT_EQ(kPathNotFound, ErrorNumberOf([&] { files_.OpenForReading(dir_ + "missing\\absent.txt"); }));
+  // Without an exception: the same error, or the same lines.
+  for (const std::string name : {"absent.txt", "missing\\absent.txt"}) {
+    SCOPED_TRACE(name);
+    std::optional<ComError> error;
+    EXPECT_EQ(nullptr, files_.TryOpenForReading(dir_ + name, &error));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(ErrorNumberOf([&] { files_.OpenForReading(dir_ + name); }), error->number());
+  }
+  platform_.WriteFile(dir_ + "present.txt", "one\r\ntwo");
+  std::optional<ComError> none;
+  const std::unique_ptr<TextReader> reader = files_.TryOpenForReading(dir_ + "present.txt", &none);
+  ASSERT_NE(nullptr, reader);
+  EXPECT_FALSE(none.has_value());
+  std::string line;
+  ASSERT_TRUE(reader->ReadLine(&line));
+  EXPECT_EQ("one", line);
   EXPECT_EQ(kPathFileAccessError, ErrorNumberOf([&] { files_.AppendLine(dir_, "a folder is no file"); }));
 
   const struct {
