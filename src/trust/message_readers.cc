@@ -56,7 +56,16 @@ std::string GetSenderAddress(Reporter& reporter, Record& record) {
 std::string GetSenderAddrType(Record& record) { return ReadMapiText(record, "x0C1E001E"); }
 std::string GetTransportHeaders(Record& record) { return ReadMapiText(record, "x007D001E"); }
 std::string GetPlainBody(Record& record) { return ReadMapiText(record, "x1000001E"); }
-std::string GetHtmlBody(Record& record) { return ReadMapiText(record, "x1013001E"); }
+std::string GetHtmlBody(Record& record) {
+  // Most mail has no HTML body: asking first spares the exception a missing
+  // property throws, which in a mail server's process is costly.
+  try {
+    const std::shared_ptr<Field> field = record.GetFields().Item(MapiField("x1013001E"));
+    return field->Status() == kFieldOK ? field->Value().ToText() : "";
+  } catch (const ComError&) {
+    return "";
+  }
+}
 
 std::string GetBodyText(Record& record) {
   std::string body = GetHtmlBody(record);
