@@ -61,15 +61,6 @@ uint64_t FileBytes(const fs::path& path) {
   return ec ? 0 : size;
 }
 
-std::set<std::string> GroupsOf(const std::string& selection) {
-  if (selection == "dev") return {"easy-ham-1", "hard-ham-1", "spam-1"};
-  if (selection == "acceptance") return {"easy-ham-2", "spam-2"};
-  std::set<std::string> groups;
-  std::istringstream list(selection);
-  for (std::string group; std::getline(list, group, ',');) groups.insert(group);
-  return groups;
-}
-
 void Record(RunResult& result, const CorpusMessage& message, double spamminess, bool said_spam) {
   (message.is_spam ? result.spam : result.ham) += 1;
   if (said_spam && !message.is_spam) ++result.false_positives;

@@ -32,6 +32,17 @@ inline std::string ReadFile(const std::string& path) {
   return data.str();
 }
 
+// The groups a selection names: "dev" (easy-ham-1, hard-ham-1, spam-1),
+// "acceptance" (easy-ham-2, spam-2), or a comma-separated list.
+inline std::set<std::string> GroupsOf(const std::string& selection) {
+  if (selection == "dev") return {"easy-ham-1", "hard-ham-1", "spam-1"};
+  if (selection == "acceptance") return {"easy-ham-2", "spam-2"};
+  std::set<std::string> groups;
+  std::istringstream list(selection);
+  for (std::string group; std::getline(list, group, ',');) groups.insert(group);
+  return groups;
+}
+
 // Reads the messages of the given groups from the corpus folder.
 inline std::vector<CorpusMessage> LoadCorpus(const std::string& folder, const std::set<std::string>& groups) {
   std::ifstream index(folder + "/index.tsv");

@@ -4,10 +4,9 @@
 // many of its tokens come from the header, and its distinct token keys (the
 // 32-bit keys the model file stores), header tokens first.
 //
-// Usage: token_dump CORPUS_DIR GROUP[,GROUP...] > tokens.jsonl
+// Usage: token_dump CORPUS_DIR dev|acceptance|GROUP[,GROUP...] > tokens.jsonl
 #include <cstdio>
 #include <iostream>
-#include <sstream>
 
 #include "engine/feature_hash.h"
 #include "engine/token_buckets.h"
@@ -46,14 +45,11 @@ std::string Hex(const engine::MessageDigest& digest) {
 
 int Main(int argc, char** argv) {
   if (argc != 3) {
-    std::cerr << "usage: token_dump CORPUS_DIR GROUP[,GROUP...]\n";
+    std::cerr << "usage: token_dump CORPUS_DIR dev|acceptance|GROUP[,GROUP...]\n";
     return 2;
   }
-  std::set<std::string> groups;
-  std::istringstream list(argv[2]);
-  for (std::string group; std::getline(list, group, ',');) groups.insert(group);
   const engine::TokenizerOptions options;
-  for (const CorpusMessage& message : LoadCorpus(argv[1], groups)) {
+  for (const CorpusMessage& message : LoadCorpus(argv[1], GroupsOf(argv[2]))) {
     const engine::MessageFeatures features = engine::Features(message.header, message.body, options);
     // Header keys first, then the rest, each sorted: the engine splits them the same way.
     std::vector<uint32_t> header_keys, body_keys;
