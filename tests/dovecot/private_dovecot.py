@@ -25,6 +25,7 @@ PASSWORD = "secret"
 PLUGIN_FILE = "lib95_varnolt_plugin.so"
 DEFAULT_JUNK = "Junk E-Mail"
 FILTER_LIBRARY = "libvarnoltfilter.so"
+ERROR_INFO_LIBRARY = "libvarnolt_error_info.so"
 
 
 class Unavailable(Exception):
@@ -161,10 +162,12 @@ class PrivateDovecot:
         self.config_path = os.path.join(self.root, "dovecot.conf")
         self.running = False
         self.home_given = False
-        # The plugin and the filter library in a folder the mail user can read.
+        # The plugin, the filter library and the error slot they share in a
+        # folder the mail user can read (both find the slot beside them).
         os.makedirs(self.plugin_dir())
         shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_FILE), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, FILTER_LIBRARY), self.plugin_dir())
+        shutil.copy(os.path.join(build_dir, ERROR_INFO_LIBRARY), self.plugin_dir())
 
     # ---- varnolt -------------------------------------------------------
 
