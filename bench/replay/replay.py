@@ -203,10 +203,15 @@ class Engine:
             self.linear = LinearModel(args.linear_c, args.refit_every, args.linear_solver, args.linear_passes,
                                       args.linear_rate, args.linear_bits)
         self.learned = {}  # digest -> is_spam
+        self.last_counts = 0.5  # the counting model's own score of the last message scored
+
+    def says_spam(self, score):
+        """SPAM above the threshold, and with --counts-agree only when the counting model leans that way too."""
+        return score > self.args.threshold and self.last_counts > self.args.counts_agree
 
     def score(self, message):
         keys = message["keys"]
-        score = self.counts.score(keys)
+        score = self.last_counts = self.counts.score(keys)
         if self.linear is not None:
             w = self.args.linear_weight
             score = (1 - w) * score + w * self.linear.score(keys)
@@ -229,7 +234,7 @@ class Engine:
         n_ham, n_spam = self.counts.messages
         if a.auto_learn != "on" or min(n_ham, n_spam) < 10 or message["digest"] in self.learned:
             return
-        if score > max(a.auto_spam, a.threshold):
+        if score > max(a.auto_spam, a.threshold) and self.says_spam(score):
             self.learn(message, True)
             return
         if a.auto_ratio > 0 and n_ham >= a.auto_ratio * n_spam:
@@ -250,7 +255,7 @@ def run(messages, args, seed):
             engine.learn(message, is_spam)
             continue
         score = engine.score(message)
-        said_spam = score > args.threshold
+        said_spam = engine.says_spam(score)
         scores.append((score, is_spam))
         if said_spam != is_spam:
             false_positives += not is_spam
@@ -281,6 +286,8 @@ def main():
     p.add_argument("--linear-passes", type=int, default=10)
     p.add_argument("--linear-rate", type=float, default=2.0)
     p.add_argument("--linear-bits", type=int, default=32, help="hash the keys to this many bits")
+    p.add_argument("--counts-agree", type=float, default=0.0,
+                   help="a SPAM verdict also needs the counting model's own score above this (0: no such guard)")
     p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
     args = p.parse_args()
     messages = load(args.tokens)
