@@ -1,7 +1,6 @@
 #include "platform/system/posix_file_io.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +18,23 @@ bool LastLineIsOpen(int fd) {
   return ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
 }
 
+// Waits for a write lock on the whole file, released when fd is closed.
+void LockWholeFile(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however far it grows
+  int command = F_OFD_SETLKW;
+  while (::fcntl(fd, command, &lock) != 0) {
+    if (errno == EINTR) continue;
+    // A kernel without OFD locks: a process-owned lock, which still excludes other processes and servers.
+    if (errno == EINVAL && command == F_OFD_SETLKW) {
+      command = F_SETLKW;
+      continue;
+    }
+    return;
+  }
+}
+
 }  // namespace
 
 int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending) {
@@ -29,11 +45,20 @@ int AppendWholeLine(const std::string& fs_path, const std::string& text, const s
   int fd = ::open(fs_path.c_str(), O_RDWR | kFlags, kNewFileMode);
   if (fd < 0 && errno == EACCES) fd = ::open(fs_path.c_str(), O_WRONLY | kFlags, kNewFileMode);
   if (fd < 0) return errno;
-  // Appenders of ours take turns, so the last-byte test never sees another
-  // writer's line half-way (the file size grows page by page during a write).
-  // Without the lock (ENOLCK) the single write still keeps lines whole.
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  // The log and the whitelists may sit in a data folder that several mail
+  // servers share over NFS, where O_APPEND is not atomic: each client appends
+  // at the end of the file as its own cache knows it, so two servers can
+  // write over each other's lines. Appenders therefore take turns under a
+  // write lock on the whole file, an fcntl byte-range lock because NFS
+  // forwards those to the server's lock manager (flock may stay local to one
+  // client). Taking the lock makes the NFS client fetch the file's current
+  // size, and it sends our bytes to the server before another client gets
+  // the lock, so every line lands whole after the last one. The lock belongs
+  // to this open file (an OFD lock), so threads of one process take turns too
+  // and another descriptor's close never drops it. Without a lock manager
+  // (ENOLCK, an NFS mount with "nolock") the single write still keeps lines
+  // whole on a local disk.
+  LockWholeFile(fd);
 
   std::string buffer;
   buffer.reserve(text.size() + 2 * ending.size());

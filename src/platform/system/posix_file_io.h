@@ -10,8 +10,9 @@ namespace varnolt {
 // text + ending with a single write(). When the file's last byte is not LF (a
 // hand-edited last line without ending), `ending` is written first in the same
 // write, so two entries never end up on one line. Appenders using this
-// function take turns through an flock on the file. Returns 0, or the errno
-// of the step that failed.
+// function, in any thread, process or server sharing the file over NFS, take
+// turns through an fcntl write lock on the whole file. Returns 0, or the
+// errno of the step that failed.
 int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending);
 
 // Reads the whole file into *content. Returns 0, or the errno of the step that failed.

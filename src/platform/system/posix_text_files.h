@@ -11,8 +11,9 @@ namespace varnolt {
 class PosixTextFiles final : public TextFiles {
  public:
   // One open with O_APPEND and one write() per line (a missing line ending of
-  // the file's last line goes into the same write), so lines appended at the
-  // same moment by several threads or processes never interleave.
+  // the file's last line goes into the same write) under an fcntl lock on the
+  // file, so lines appended at the same moment by several threads, processes
+  // or servers sharing the file over NFS never interleave.
   void AppendLine(const std::string& path, const std::string& text) override;
   // Reads the whole file at once and closes it; the reader serves its lines.
   std::unique_ptr<TextReader> OpenForReading(const std::string& path) override;

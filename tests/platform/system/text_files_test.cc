@@ -2,11 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <thread>
 
@@ -147,9 +149,10 @@ TEST_F(TextFilesTest, ConcurrentAppendsStayWholeLines) {
   const std::string path = dir_ + "Varnolt.log";
   constexpr int kWriters = 4;
   constexpr int kLines = 300;
-  const std::string padding(200, 'x');
+  // Lines short and long, many across a page boundary of the file.
+  auto padding = [](int i) { return std::string(100 + i * 37 % 6000, 'x'); };
   auto write_lines = [&](const std::string& who) {
-    for (int i = 0; i < kLines; ++i) files_.AppendLine(path, who + " " + std::to_string(i) + " " + padding);
+    for (int i = 0; i < kLines; ++i) files_.AppendLine(path, who + " " + std::to_string(i) + " " + padding(i));
   };
 
   std::vector<pid_t> children;
@@ -177,11 +180,46 @@ TEST_F(TextFilesTest, ConcurrentAppendsStayWholeLines) {
     const size_t blank = line.find(' ');
     ASSERT_NE(std::string::npos, blank) << line;
     const std::string who = line.substr(0, blank);
-    ASSERT_EQ(who + " " + std::to_string(next_of[who]) + " " + padding, line);
+    ASSERT_EQ(who + " " + std::to_string(next_of[who]) + " " + padding(next_of[who]), line);
     ++next_of[who];
     ++total;
   }
   EXPECT_EQ((kWriters + 2) * kLines, total);
+}
+
+// Servers sharing the log over NFS take turns through a byte-range lock that
+// the lock manager sees: an append waits while another holder keeps the file.
+TEST_F(TextFilesTest, AnAppendWaitsWhileAnotherProcessHoldsTheFilesLock) {
+  const std::string path = dir_ + "Varnolt.log";
+  platform_.WriteFile(path, "");
+  int locked[2], release[2];
+  ASSERT_EQ(0, ::pipe(locked));
+  ASSERT_EQ(0, ::pipe(release));
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const int fd = ::open(path.c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    char byte = ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+    if (::write(locked[1], &byte, 1) != 1 || ::read(release[0], &byte, 1) != 1) ::_exit(1);
+    ::_exit(0);  // the lock goes with the process
+  }
+  char answer = 0;
+  ASSERT_EQ(1, ::read(locked[0], &answer, 1));
+  ASSERT_EQ('y', answer);
+
+  std::thread appender([&] { files_.AppendLine(path, "after the other server"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ("", platform_.ReadFile(path));
+  ASSERT_EQ(1, ::write(release[1], "x", 1));
+  appender.join();
+  int status = 0;
+  ASSERT_EQ(holder, ::waitpid(holder, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ("after the other server\r\n", platform_.ReadFile(path));
+  for (int fd : {locked[0], locked[1], release[0], release[1]}) ::close(fd);
 }
 
 }  // namespace
