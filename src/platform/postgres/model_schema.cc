@@ -1,0 +1,95 @@
+#include "platform/postgres/model_schema.h"
+
+#include <string>
+
+#include "platform/postgres/pg_errors.h"
+
+namespace varnolt::postgres {
+namespace {
+
+// Any number of our own, the same in every process that migrates.
+constexpr int64_t kMigrationLockKey = 0x56614e6f6c74;  // "VaNolt"
+
+const char* const kVersion1 = R"sql(
+CREATE TABLE varnolt_models (
+  id integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  kind smallint NOT NULL CHECK (kind IN (1, 2)),
+  name text NOT NULL,
+  ham integer NOT NULL DEFAULT 0 CHECK (ham >= 0),
+  spam integer NOT NULL DEFAULT 0 CHECK (spam >= 0),
+  UNIQUE (kind, name)
+);
+-- Room on each page for the new version of an updated row: counts change in place (HOT updates).
+CREATE TABLE varnolt_tokens (
+  model integer NOT NULL,
+  token bigint NOT NULL,
+  ham integer NOT NULL CHECK (ham >= 0),
+  spam integer NOT NULL CHECK (spam >= 0),
+  PRIMARY KEY (model, token)
+) WITH (fillfactor = 90);
+CREATE TABLE varnolt_messages (
+  model integer NOT NULL,
+  digest bytea NOT NULL,
+  spam boolean NOT NULL,
+  automatic boolean NOT NULL,
+  PRIMARY KEY (model, digest)
+);
+)sql";
+
+const char* const kVersionTable =
+    "CREATE TABLE IF NOT EXISTS varnolt_schema (one boolean PRIMARY KEY DEFAULT true CHECK (one), "
+    "version integer NOT NULL)";
+
+}  // namespace
+
+const std::vector<SchemaStep>& ModelSchemaSteps() {
+  static const std::vector<SchemaStep> steps = {{1, kVersion1}};
+  return steps;
+}
+
+int SchemaVersion(Connection& db) {
+  Result table = db.Query("SELECT to_regclass('varnolt_schema') IS NOT NULL");
+  if (!table.Bool(0, 0)) return 0;
+  Result version = db.Query("SELECT version FROM varnolt_schema");
+  return version.rows() == 0 ? 0 : static_cast<int>(version.Int(0, 0));
+}
+
+int MigrateSchema(Connection& db, const std::vector<SchemaStep>& steps) {
+  const int newest = steps.empty() ? 0 : steps.back().version;
+  Transaction transaction(db);
+  db.Query("SELECT pg_advisory_xact_lock($1)", {Param(kMigrationLockKey)});
+  db.Exec(kVersionTable);
+  const int before = SchemaVersion(db);
+  if (before > newest) {
+    throw PgError(kPgSchemaNewer, "database holds model schema version " + std::to_string(before) +
+                                      ", newer than this program's " + std::to_string(newest));
+  }
+  for (const SchemaStep& step : steps) {
+    if (step.version > before) db.Exec(step.sql);
+  }
+  if (before == 0) {
+    db.Query("INSERT INTO varnolt_schema(version) VALUES ($1)", {Param(int32_t{newest})});
+  } else {
+    db.Query("UPDATE varnolt_schema SET version = $1", {Param(int32_t{newest})});
+  }
+  transaction.Commit();
+  return before;
+}
+
+void CheckModelSchema(Connection& db) {
+  constexpr const char* kFact = "model schema checked";
+  if (db.Knows(kFact)) return;
+  const int version = SchemaVersion(db);
+  if (version > kModelSchemaVersion) {
+    throw PgError(kPgSchemaNewer, "database holds model schema version " + std::to_string(version) +
+                                      ", newer than this program's " + std::to_string(kModelSchemaVersion));
+  }
+  if (version < kModelSchemaVersion) {
+    throw PgError(kPgSchemaMissing, version == 0 ? "database holds no VarnoltFilter model schema; create it first"
+                                                 : "database holds model schema version " + std::to_string(version) +
+                                                       "; upgrade it first");
+  }
+  db.Remember(kFact);
+}
+
+}  // namespace varnolt::postgres

@@ -1,0 +1,189 @@
+#include "platform/postgres/postgres_model_store.h"
+
+#include <algorithm>
+
+#include "platform/postgres/model_schema.h"
+#include "platform/postgres/pg_errors.h"
+
+namespace varnolt::postgres {
+namespace {
+
+// The distinct ids of a sorted list, as the bigints the table holds.
+std::vector<int64_t> DistinctIds(const std::vector<uint64_t>& ids) {
+  std::vector<int64_t> out;
+  out.reserve(ids.size());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (i == 0 || ids[i] != ids[i - 1]) out.push_back(static_cast<int64_t>(ids[i]));
+  }
+  return out;
+}
+
+// The model's row, which a statement should have found, is not there: removed under us.
+[[noreturn]] void ModelGone(int32_t id) {
+  throw PgError(kPgQueryFailed, "model " + std::to_string(id) + " is gone (removed by another server?)");
+}
+
+// A count the server holds as integer >= 0, read back as the unsigned tally.
+uint32_t Tally(const Result& rows, int row, int column) { return static_cast<uint32_t>(rows.Int(row, column)); }
+
+}  // namespace
+
+std::unique_ptr<PostgresModelStore> PostgresModelStore::Open(Connection& db, ModelKind kind, const std::string& name,
+                                                             bool create) {
+  CheckModelSchema(db);
+  const Param kind_param(static_cast<int16_t>(kind));
+  Result found = db.Query("SELECT id FROM varnolt_models WHERE kind = $1 AND name = $2", {kind_param, Param(name)});
+  if (found.rows() == 0 && create) {
+    // Another server may create it at the same moment: both end up with the one row.
+    db.Query("INSERT INTO varnolt_models(kind, name) VALUES ($1, $2) ON CONFLICT (kind, name) DO NOTHING",
+             {kind_param, Param(name)});
+    found = db.Query("SELECT id FROM varnolt_models WHERE kind = $1 AND name = $2", {kind_param, Param(name)});
+  }
+  if (found.rows() == 0) return nullptr;
+  return std::unique_ptr<PostgresModelStore>(new PostgresModelStore(db, static_cast<int32_t>(found.Int(0, 0))));
+}
+
+PostgresModelStore::~PostgresModelStore() = default;  // the transaction rolls back
+
+template <typename Body>
+auto PostgresModelStore::Writing(Body body) {
+  try {
+    return body();
+  } catch (...) {
+    transaction_.reset();
+    throw;
+  }
+}
+
+void PostgresModelStore::RequireWrite(const char* what) const {
+  if (!transaction_) throw PgError(kPgQueryFailed, std::string("model store: ") + what + " outside a write");
+}
+
+ModelTotals PostgresModelStore::Counts() {
+  Result row = db_.Query("SELECT ham, spam FROM varnolt_models WHERE id = $1", {Param(id_)});
+  if (row.rows() != 1) ModelGone(id_);
+  return {static_cast<int32_t>(row.Int(0, 0)), static_cast<int32_t>(row.Int(0, 1))};
+}
+
+ModelTotals PostgresModelStore::Lookup(const std::vector<uint64_t>& ids, std::vector<TokenTally>* tallies) {
+  // The model's row (token NULL) and the tokens' rows from one statement: one
+  // snapshot for both, and one round trip.
+  Result rows = db_.Query(
+      "SELECT NULL::bigint, ham, spam FROM varnolt_models WHERE id = $1 "
+      "UNION ALL SELECT token, ham, spam FROM varnolt_tokens WHERE model = $1 AND token = ANY($2)",
+      {Param(id_), Param::BigintArray(DistinctIds(ids))});
+  tallies->assign(ids.size(), TokenTally{});
+  ModelTotals totals;
+  bool model_found = false;
+  for (int r = 0; r < rows.rows(); ++r) {
+    if (rows.IsNull(r, 0)) {
+      totals = {static_cast<int32_t>(rows.Int(r, 1)), static_cast<int32_t>(rows.Int(r, 2))};
+      model_found = true;
+      continue;
+    }
+    const auto id = static_cast<uint64_t>(rows.Int(r, 0));
+    const auto [first, last] = std::equal_range(ids.begin(), ids.end(), id);
+    for (auto it = first; it != last; ++it) {
+      (*tallies)[static_cast<size_t>(it - ids.begin())] = {Tally(rows, r, 1), Tally(rows, r, 2)};
+    }
+  }
+  if (!model_found) ModelGone(id_);
+  return totals;
+}
+
+ModelTotals PostgresModelStore::BeginWrite() {
+  if (transaction_) throw PgError(kPgQueryFailed, "model store: a write is already open");
+  transaction_ = std::make_unique<Transaction>(db_);
+  return Writing([&] {
+    // The row lock makes writers of this model take turns until Commit.
+    Result row = db_.Query("SELECT ham, spam FROM varnolt_models WHERE id = $1 FOR UPDATE", {Param(id_)});
+    if (row.rows() != 1) ModelGone(id_);
+    return ModelTotals{static_cast<int32_t>(row.Int(0, 0)), static_cast<int32_t>(row.Int(0, 1))};
+  });
+}
+
+std::optional<LearnedClass> PostgresModelStore::FindMessage(std::string_view digest) {
+  RequireWrite("FindMessage");
+  return Writing([&]() -> std::optional<LearnedClass> {
+    Result row = db_.Query("SELECT spam, automatic FROM varnolt_messages WHERE model = $1 AND digest = $2",
+                           {Param(id_), Param::Bytes(digest)});
+    if (row.rows() == 0) return std::nullopt;
+    return LearnedClass{row.Bool(0, 0), row.Bool(0, 1)};
+  });
+}
+
+void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass& learned) {
+  RequireWrite("PutMessage");
+  Writing([&] {
+    db_.Query(
+        "INSERT INTO varnolt_messages(model, digest, spam, automatic) VALUES ($1, $2, $3, $4) "
+        "ON CONFLICT (model, digest) DO UPDATE SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic",
+        {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic)});
+  });
+}
+
+void PostgresModelStore::Update(const std::vector<uint64_t>& ids, const TallyDelta& delta) {
+  RequireWrite("Update");
+  if ((delta.ham == 0 && delta.spam == 0) || ids.empty()) return;
+  const std::vector<Param> params = {Param(id_), Param::BigintArray(DistinctIds(ids)), Param(delta.ham),
+                                     Param(delta.spam)};
+  Writing([&] {
+    if (delta.ham >= 0 && delta.spam >= 0) {
+      // Learning: new tokens get rows, known ones count up.
+      db_.Query(
+          "INSERT INTO varnolt_tokens AS t(model, token, ham, spam) "
+          "SELECT $1, token, $3, $4 FROM unnest($2::bigint[]) AS token "
+          "ON CONFLICT (model, token) DO UPDATE SET ham = t.ham + EXCLUDED.ham, spam = t.spam + EXCLUDED.spam",
+          params);
+    } else if (delta.ham <= 0 && delta.spam <= 0) {
+      // Unlearning: rows that reach zero go, the others count down (never below 0).
+      // Both parts see the same rows, and touch different ones.
+      db_.Query(
+          "WITH gone AS (DELETE FROM varnolt_tokens WHERE model = $1 AND token = ANY($2) "
+          "AND ham + $3 <= 0 AND spam + $4 <= 0) "
+          "UPDATE varnolt_tokens SET ham = GREATEST(ham + $3, 0), spam = GREATEST(spam + $4, 0) "
+          "WHERE model = $1 AND token = ANY($2) AND NOT (ham + $3 <= 0 AND spam + $4 <= 0)",
+          params);
+    } else {
+      // One class up, the other down: rows for new tokens, then away with those at zero.
+      db_.Query(
+          "INSERT INTO varnolt_tokens AS t(model, token, ham, spam) "
+          "SELECT $1, token, GREATEST($3, 0), GREATEST($4, 0) FROM unnest($2::bigint[]) AS token "
+          "ON CONFLICT (model, token) DO UPDATE "
+          "SET ham = GREATEST(t.ham + $3, 0), spam = GREATEST(t.spam + $4, 0)",
+          params);
+      db_.Query("DELETE FROM varnolt_tokens WHERE model = $1 AND token = ANY($2) AND ham = 0 AND spam = 0",
+                {params[0], params[1]});
+    }
+  });
+}
+
+void PostgresModelStore::SetCounts(const ModelTotals& totals) {
+  RequireWrite("SetCounts");
+  Writing([&] {
+    const Result updated = db_.Query("UPDATE varnolt_models SET ham = $2, spam = $3 WHERE id = $1",
+                                     {Param(id_), Param(totals.ham), Param(totals.spam)});
+    if (updated.affected_rows() != 1) ModelGone(id_);
+  });
+}
+
+void PostgresModelStore::Commit() {
+  RequireWrite("Commit");
+  std::unique_ptr<Transaction> transaction = std::move(transaction_);
+  transaction->Commit();
+}
+
+void PostgresModelStore::Rollback() { transaction_.reset(); }
+
+void PostgresModelStore::Reset() {
+  if (transaction_) throw PgError(kPgQueryFailed, "model store: Reset inside a write");
+  BeginWrite();
+  Writing([&] {
+    db_.Query("DELETE FROM varnolt_tokens WHERE model = $1", {Param(id_)});
+    db_.Query("DELETE FROM varnolt_messages WHERE model = $1", {Param(id_)});
+    db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0 WHERE id = $1", {Param(id_)});
+  });
+  Commit();
+}
+
+}  // namespace varnolt::postgres

@@ -1,0 +1,130 @@
+// One spam model (a user's or a domain's) in PostgreSQL, in the tables of
+// model_schema.h: the numbers of HAM and SPAM messages learned, per token the
+// numbers of HAM and SPAM messages that held it, and per learned message its
+// digest and class. It offers what the file model of the built-in engine
+// offers, so that the engine can keep its models on a server that several
+// mail servers share.
+//
+// Tokens are 64-bit ids, stored as given (a bigint holds the bits of the
+// unsigned id). Counts stay at 0 or above; a token whose counts both reach 0
+// loses its row.
+//
+// Errors: every failure throws ComError with a number of pg_errors.h:
+// kPgUnavailable when the server cannot be reached or the connection broke
+// (nothing of an unfinished write is kept: the server rolls it back),
+// kPgConflict when a lock wait or statement timed out or the server broke a
+// deadlock (repeat the whole write), kPgSchemaMissing / kPgSchemaNewer from
+// Open for a database without the schema or of another version,
+// kPgQueryFailed for anything else the server refuses. After a failure inside
+// a write, the write is over: the store rolls it back, and the next call
+// starts afresh.
+//
+// Threads: a store uses its connection, and both serve one thread at a time.
+// Any number of stores on other connections, in this and other processes and
+// on other machines, may use the same model at once.
+//
+// Atomicity: BeginWrite ... Commit is one transaction, the unit for one
+// learned message. BeginWrite takes the model's row lock at once, so writers
+// of one model take turns (others wait, the way a second writer waits for a
+// file's lock) and the totals it returns stay true until Commit: set them
+// from those. Reads outside a write (Counts, Lookup) are single statements
+// and each sees one committed state; Lookup returns the totals and the
+// tokens of the same state. Reset is one transaction of its own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/postgres/connection.h"
+
+namespace varnolt::postgres {
+
+enum class ModelKind : int16_t { kUser = 1, kDomain = 2 };
+
+// Numbers of messages learned.
+struct ModelTotals {
+  int32_t ham = 0;
+  int32_t spam = 0;
+  bool operator==(const ModelTotals&) const = default;
+};
+
+// How many learned HAM and SPAM messages held a token.
+struct TokenTally {
+  uint32_t ham = 0;
+  uint32_t spam = 0;
+  bool operator==(const TokenTally&) const = default;
+};
+
+// What learning (+1) or unlearning (-1) one message changes in each of its tokens.
+struct TallyDelta {
+  int32_t ham = 0;
+  int32_t spam = 0;
+};
+
+struct LearnedClass {
+  bool is_spam = false;
+  bool automatic = false;  // learned from the engine's own verdict
+  bool operator==(const LearnedClass&) const = default;
+};
+
+class PostgresModelStore {
+ public:
+  // The model of that kind and name on db (whose schema is checked once per
+  // connection). With create, a missing model is made, empty (two servers
+  // creating it at once get the same one); without, a missing model yields
+  // nullptr and nothing is written. The store keeps a reference to db.
+  static std::unique_ptr<PostgresModelStore> Open(Connection& db, ModelKind kind, const std::string& name,
+                                                  bool create);
+  // Rolls back a write left open.
+  ~PostgresModelStore();
+  PostgresModelStore(const PostgresModelStore&) = delete;
+  PostgresModelStore& operator=(const PostgresModelStore&) = delete;
+
+  int32_t id() const { return id_; }
+
+  // The numbers of messages learned.
+  ModelTotals Counts();
+  // The totals, and in *tallies the tallies of the given ids (sorted, repeats
+  // allowed) in their order, {0, 0} for ids never learned: one statement,
+  // one round trip, one committed state.
+  ModelTotals Lookup(const std::vector<uint64_t>& ids, std::vector<TokenTally>* tallies);
+
+  // Starts the write of one learned message: a transaction holding the
+  // model's lock. Returns the totals as they stand.
+  ModelTotals BeginWrite();
+  // Within a write: the class a message was learned as; nullopt when it was not.
+  std::optional<LearnedClass> FindMessage(std::string_view digest);
+  // Within a write: records (or changes) what a message was learned as.
+  void PutMessage(std::string_view digest, const LearnedClass& learned);
+  // Within a write: adds delta to the tallies of the given ids (sorted,
+  // repeats count once), in one statement.
+  void Update(const std::vector<uint64_t>& ids, const TallyDelta& delta);
+  // Within a write: the numbers of messages learned, as they are after this message.
+  void SetCounts(const ModelTotals& totals);
+  // Ends the write, keeping all of it; throws (keeping nothing) when the
+  // server cannot commit it.
+  void Commit();
+  // Ends the write, keeping none of it.
+  void Rollback();
+  bool in_write() const { return transaction_ != nullptr; }
+
+  // Forgets everything learned (the model stays, empty), in one transaction
+  // that waits for a write of the model in progress.
+  void Reset();
+
+ private:
+  PostgresModelStore(Connection& db, int32_t id) : db_(db), id_(id) {}
+  void RequireWrite(const char* what) const;
+  template <typename Body>
+  auto Writing(Body body);  // runs body; a failure ends the write
+
+  Connection& db_;
+  int32_t id_;
+  std::unique_ptr<Transaction> transaction_;
+};
+
+}  // namespace varnolt::postgres
