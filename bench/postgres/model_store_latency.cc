@@ -2,13 +2,16 @@
 // message (one transaction, as the engine learns) and a warm classify-size
 // look-up (the totals and every token's counts in one round trip).
 //
-//   model_store_latency [--learn N] [--lookups N] [--tokens N] [--vocabulary N] [--fast] [--tcp]
+//   model_store_latency [--learn N] [--lookups N] [--tokens N] [--vocabulary N] [--fast] [--unflushed] [--tcp]
 //
 // Messages are synthetic: N distinct token ids each, drawn with a Zipf-like
 // skew from a fixed vocabulary, so that common tokens recur as in real mail.
 // --tokens 0 takes the mean of the engine's own token count over samples/.
-// --fast runs the server without flushing commits to disk; --tcp connects
-// over loopback TCP instead of the Unix socket.
+// --fast runs the server without flushing anything to disk (fsync off);
+// --unflushed learns with CommitWait::kUnflushed on a durable server; --tcp
+// connects over loopback TCP instead of the Unix socket. CPU times per
+// operation (ours and the server process's) are printed too: on a loaded
+// machine they say what the work costs where the wall clock cannot.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -20,6 +23,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "engine/tokenizer.h"
 #include "platform/com/com_error.h"
@@ -41,9 +46,37 @@ struct Options {
   int vocabulary = 200000;
   bool fast = false;
   bool tcp = false;
+  bool unflushed = false;
 };
 
 double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// CPU milliseconds a process has used (user + system), from /proc: the cost of
+// the work itself, which a loaded machine stretches less than the wall clock.
+double CpuMillis(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::stod(field);
+  }
+  return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Our own CPU milliseconds and the server process's, over one phase.
+struct CpuMeter {
+  explicit CpuMeter(int server) : server_(server), ours_(CpuMillis(getpid())), theirs_(CpuMillis(server)) {}
+  void Print(const char* what, int operations) const {
+    std::printf("%-34s CPU per operation: client %.3f ms, server %.3f ms\n", what,
+                (CpuMillis(getpid()) - ours_) / operations, (CpuMillis(server_) - theirs_) / operations);
+  }
+  int server_;
+  double ours_, theirs_;
+};
 
 double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
@@ -111,8 +144,9 @@ class Messages {
   std::mt19937_64 random_{7};
 };
 
-void LearnOne(PostgresModelStore& store, const std::string& digest, const std::vector<uint64_t>& ids, bool is_spam) {
-  ModelTotals totals = store.BeginWrite();
+void LearnOne(PostgresModelStore& store, const std::string& digest, const std::vector<uint64_t>& ids, bool is_spam,
+              PostgresModelStore::CommitWait wait) {
+  ModelTotals totals = store.BeginWrite(wait);
   const std::optional<LearnedClass> before = store.FindMessage(digest);
   if (!before || before->is_spam != is_spam) {
     if (before) {
@@ -138,22 +172,31 @@ int Run(const Options& options) {
   auto db = Connection::Open(options.tcp ? server->TcpConnectionString() : server->ConnectionString());
   MigrateModelSchema(*db);
   auto store = PostgresModelStore::Open(*db, ModelKind::kUser, "bench@example.com", true);
+  const auto wait = options.unflushed ? PostgresModelStore::CommitWait::kUnflushed
+                                     : PostgresModelStore::CommitWait::kFlushed;
   std::printf("server: commits %s; connection over %s; %d token ids per message, vocabulary %d\n",
-              options.fast ? "not flushed" : "flushed to disk", options.tcp ? "loopback TCP" : "the Unix socket",
+              options.fast ? "never flushed (fsync off)"
+                           : (options.unflushed ? "learned without waiting for the flush" : "flushed to disk"),
+              options.tcp ? "loopback TCP" : "the Unix socket",
               tokens, options.vocabulary);
 
   Messages messages(options.vocabulary, tokens);
   std::vector<std::vector<uint64_t>> learned;
   std::vector<double> learn_ms, relearn_ms, lookup_ms;
+  const int server_pid = db->ServerProcessId();
+  std::vector<std::vector<uint64_t>> all;
+  for (int i = 0; i < options.learn; ++i) all.push_back(messages.Next());
+  const CpuMeter learn_cpu(server_pid);
   for (int i = 0; i < options.learn; ++i) {
-    learned.push_back(messages.Next());
+    learned.push_back(all[static_cast<size_t>(i)]);
     const Clock::time_point start = Clock::now();
-    LearnOne(*store, "message " + std::to_string(i), learned.back(), i % 3 == 0);
+    LearnOne(*store, "message " + std::to_string(i), learned.back(), i % 3 == 0, wait);
     learn_ms.push_back(Millis(Clock::now() - start));
   }
+  learn_cpu.Print("learn", options.learn);
   for (int i = 0; i < std::min(options.learn, 100); ++i) {
     const Clock::time_point start = Clock::now();
-    LearnOne(*store, "message " + std::to_string(i), learned[static_cast<size_t>(i)], i % 3 != 0);
+    LearnOne(*store, "message " + std::to_string(i), learned[static_cast<size_t>(i)], i % 3 != 0, wait);
     relearn_ms.push_back(Millis(Clock::now() - start));
   }
   std::vector<std::vector<uint64_t>> incoming;
@@ -161,6 +204,7 @@ int Run(const Options& options) {
   std::vector<TokenTally> tallies;
   for (const auto& ids : incoming) store->Lookup(ids, &tallies);  // warm: the server's cache and our statements
   size_t known = 0;
+  const CpuMeter lookup_cpu(server_pid);
   for (int i = 0; i < options.lookups; ++i) {
     const auto& ids = incoming[static_cast<size_t>(i) % incoming.size()];
     const Clock::time_point start = Clock::now();
@@ -168,6 +212,7 @@ int Run(const Options& options) {
     lookup_ms.push_back(Millis(Clock::now() - start));
     for (const TokenTally& t : tallies) known += (t.ham + t.spam) > 0;
   }
+  lookup_cpu.Print("look-up", options.lookups);
   Report("learn (one transaction)", learn_ms);
   Report("relearn as the other class", relearn_ms);
   Report("look-up, warm", lookup_ms);
@@ -194,11 +239,13 @@ int main(int argc, char** argv) {
       options.vocabulary = value();
     } else if (arg == "--fast") {
       options.fast = true;
+    } else if (arg == "--unflushed") {
+      options.unflushed = true;
     } else if (arg == "--tcp") {
       options.tcp = true;
     } else {
       std::fprintf(stderr, "usage: model_store_latency [--learn N] [--lookups N] [--tokens N] [--vocabulary N] "
-                           "[--fast] [--tcp]\n");
+                           "[--fast] [--unflushed] [--tcp]\n");
       return 2;
     }
   }

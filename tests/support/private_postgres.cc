@@ -153,7 +153,7 @@ bool PrivatePostgres::RunAsOwner(const std::string& program, const std::vector<s
 
 bool PrivatePostgres::StartServer(std::string* why) {
   std::string settings = "-k " + folder_ + " -p " + std::to_string(port_) + " -c listen_addresses=127.0.0.1";
-  if (!durable_) settings += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+  if (!durable_) settings += " -c fsync=off -c full_page_writes=off";
   running_ = RunAsOwner("pg_ctl", {"-D", folder_ + "/data", "-l", folder_ + "/server.log", "-o", settings, "-w", "-t",
                                    "60", "start"},
                         why);

@@ -91,10 +91,11 @@ ModelTotals PostgresModelStore::Lookup(const std::vector<uint64_t>& ids, std::ve
   return totals;
 }
 
-ModelTotals PostgresModelStore::BeginWrite() {
+ModelTotals PostgresModelStore::BeginWrite(CommitWait wait) {
   if (transaction_) throw PgError(kPgQueryFailed, "model store: a write is already open");
   transaction_ = std::make_unique<Transaction>(db_);
   return Writing([&] {
+    if (wait == CommitWait::kUnflushed) db_.Exec("SET LOCAL synchronous_commit = off");
     // The row lock makes writers of this model take turns until Commit.
     Result row = db_.Query("SELECT ham, spam FROM varnolt_models WHERE id = $1 FOR UPDATE", {Param(id_)});
     if (row.rows() != 1) ModelGone(id_);

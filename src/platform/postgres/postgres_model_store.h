@@ -93,9 +93,16 @@ class PostgresModelStore {
   // one round trip, one committed state.
   ModelTotals Lookup(const std::vector<uint64_t>& ids, std::vector<TokenTally>* tallies);
 
+  // Whether Commit waits until the server has flushed the write to disk.
+  // kUnflushed commits in a fraction of the time (no disk flush on the way);
+  // a crash of the database server (not of ours) may then lose the writes of
+  // its last moments, whole, never part of one: fit for what the engine
+  // learns from its own verdicts, not for a user's correction.
+  enum class CommitWait { kFlushed, kUnflushed };
+
   // Starts the write of one learned message: a transaction holding the
   // model's lock. Returns the totals as they stand.
-  ModelTotals BeginWrite();
+  ModelTotals BeginWrite(CommitWait wait = CommitWait::kFlushed);
   // Within a write: the class a message was learned as; nullopt when it was not.
   std::optional<LearnedClass> FindMessage(std::string_view digest);
   // Within a write: records (or changes) what a message was learned as.

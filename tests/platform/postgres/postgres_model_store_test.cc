@@ -111,6 +111,16 @@ TEST_F(PostgresModelStoreTest, LearningRelearningAndLookingUp) {
   store_->Commit();
 }
 
+TEST_F(PostgresModelStoreTest, AnUnflushedWriteCommitsAndTheSettingEndsWithIt) {
+  store_->BeginWrite(PostgresModelStore::CommitWait::kUnflushed);
+  EXPECT_EQ("off", db_->Query("SHOW synchronous_commit").Text(0, 0));
+  store_->SetCounts({2, 3});
+  store_->Commit();
+  EXPECT_EQ("on", db_->Query("SHOW synchronous_commit").Text(0, 0));
+  EXPECT_EQ((ModelTotals{2, 3}), PostgresModelStore::Open(*Connect(), ModelKind::kUser, "alice@example.com", false)
+                                     ->Counts());
+}
+
 TEST_F(PostgresModelStoreTest, ResetEmptiesOneModelAndLeavesTheOthers) {
   auto bob = PostgresModelStore::Open(*db_, ModelKind::kUser, "bob@example.com", true);
   Learn(*store_, "a", {1, 2}, true);
