@@ -174,7 +174,14 @@ std::string Result::Bytes(int row, int column) const {
 }
 
 std::unique_ptr<Connection> Connection::Open(const std::string& conninfo) {
-  PGconn* conn = PQconnectdb(conninfo.c_str());
+  // Defaults for what the connection string leaves unsaid (its own settings
+  // come later and win): a server that does not answer, or a lock that
+  // another server keeps, must not hold a delivery for minutes.
+  const char* const keywords[] = {"connect_timeout", "options", "dbname", nullptr};
+  const std::string options = "-c lock_timeout=" + std::to_string(kDefaultLockTimeoutMs);
+  const std::string connect_timeout = std::to_string(kDefaultConnectTimeoutSeconds);
+  const char* const values[] = {connect_timeout.c_str(), options.c_str(), conninfo.c_str(), nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (conn == nullptr) throw PgError(kPgUnavailable, "cannot be reached (out of memory)");
   if (PQstatus(conn) != CONNECTION_OK) {
     const std::string message = Trimmed(PQerrorMessage(conn));
@@ -222,17 +229,25 @@ void Connection::Fail(PGresult* result, const char* doing) {
 }
 
 const std::string& Connection::PreparedName(std::string_view sql, const std::vector<Param>& params) {
-  const auto found = prepared_.find(std::string(sql));
-  if (found != prepared_.end()) return found->second;
+  // Keyed by the parameters' types too: binary values are read as the types
+  // the statement was prepared with.
   std::vector<Oid> types;
   types.reserve(params.size());
-  for (const Param& p : params) types.push_back(p.type());
+  std::string key;
+  for (const Param& p : params) {
+    types.push_back(p.type());
+    key += std::to_string(p.type()) + ",";
+  }
+  key += ";";
+  key += sql;
+  const auto found = prepared_.find(key);
+  if (found != prepared_.end()) return found->second;
   std::string name = "varnolt_" + std::to_string(prepared_.size() + 1);
   PGresult* result = PQprepare(conn_, name.c_str(), std::string(sql).c_str(), static_cast<int>(params.size()),
                                types.data());
   if (result == nullptr || PQresultStatus(result) != PGRES_COMMAND_OK) Fail(result, "preparing a statement");
   PQclear(result);
-  return prepared_.emplace(std::string(sql), std::move(name)).first->second;
+  return prepared_.emplace(std::move(key), std::move(name)).first->second;
 }
 
 Result Connection::Query(std::string_view sql, const std::vector<Param>& params, ResultFormat format) {

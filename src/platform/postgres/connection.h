@@ -80,18 +80,25 @@ class Result {
   pg_result* result_;
 };
 
+// What a connection string that says nothing else gets: how long connecting
+// may take, and how long a statement waits for a lock another session holds
+// (the file model's busy timeout) before failing with kPgConflict.
+constexpr int kDefaultConnectTimeoutSeconds = 10;
+constexpr int kDefaultLockTimeoutMs = 10000;
+
 class Connection {
  public:
   // Connects with a libpq connection string ("host=/run/postgresql dbname=mail",
-  // or a postgresql:// URI). Throws kPgUnavailable with libpq's message.
+  // or a postgresql:// URI); its connect_timeout and options replace the
+  // defaults above. Throws kPgUnavailable with libpq's message.
   static std::unique_ptr<Connection> Open(const std::string& conninfo);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Runs one statement with $1... parameters. The SQL text names a statement
-  // prepared on this connection at its first use, with the parameter types
-  // of that use, and kept. Throws the number PgErrorNumberFor gives.
+  // Runs one statement with $1... parameters. The SQL text and the
+  // parameters' types name a statement prepared on this connection at its
+  // first use, and kept. Throws the number PgErrorNumberFor gives.
   Result Query(std::string_view sql, const std::vector<Param>& params = {},
                ResultFormat format = ResultFormat::kBinary);
   // Runs SQL text without parameters, possibly several statements (schema
@@ -123,7 +130,7 @@ class Connection {
   const std::string& PreparedName(std::string_view sql, const std::vector<Param>& params);
 
   pg_conn* conn_;
-  std::unordered_map<std::string, std::string> prepared_;  // SQL text -> statement name
+  std::unordered_map<std::string, std::string> prepared_;  // parameter types and SQL text -> statement name
   std::set<std::string> facts_;
 };
 

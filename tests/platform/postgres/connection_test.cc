@@ -86,6 +86,17 @@ TEST_F(ConnectionTest, FailuresCarryTheServersMessageAndTheirKind) {
   EXPECT_THAT(text, ::testing::Not(HasSubstr("secret")));
 }
 
+TEST_F(ConnectionTest, OneStatementWithParametersOfOtherTypesAndTheSessionsDefaults) {
+  // The same text, prepared once per parameter types: each value read as what it is.
+  EXPECT_EQ(5000000000, db_->Query("SELECT $1::bigint", {Param(int64_t{5000000000})}).Int(0, 0));
+  EXPECT_EQ(7, db_->Query("SELECT $1::bigint", {Param(int32_t{7})}).Int(0, 0));
+  EXPECT_EQ(3, db_->Query("SELECT $1::bigint", {Param("3")}).Int(0, 0));
+
+  EXPECT_EQ("10s", db_->Query("SHOW lock_timeout").Text(0, 0));
+  auto own = Connection::Open(conninfo() + " options='-c lock_timeout=50ms'");
+  EXPECT_EQ("50ms", own->Query("SHOW lock_timeout").Text(0, 0));
+}
+
 TEST_F(ConnectionTest, TransactionsRollBackUnlessCommittedAndNeverCommitAfterAFailure) {
   db_->Exec("CREATE TABLE t (k integer PRIMARY KEY)");
   auto count = [&] { return db_->Query("SELECT count(*) FROM t").Int(0, 0); };
