@@ -27,6 +27,15 @@ constexpr int kMaxDepth = 32;
 // file only, never past its end.
 constexpr const char* kMapPages = "PRAGMA mmap_size = 268435456";
 
+// The model is derived data: it must never be corrupted, but the last lessons
+// before a power cut may be lost. So a write-ahead log, synced only when it is
+// checkpointed into the file, and readers never wait for a writer. The log is
+// folded back every few hundred pages, and truncated then, so that it stays
+// small in processes that keep the file open for long.
+constexpr const char* kWriteAheadLog = "PRAGMA journal_mode = WAL";
+constexpr const char* kConnectionSettings =
+    "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 256; PRAGMA journal_size_limit = 4194304";
+
 // Needed buckets at most this far apart are read by one range query: stepping
 // over a few rows costs less than starting a query again.
 constexpr uint32_t kMaxBucketGap = 8;
@@ -40,6 +49,7 @@ enum StatementIndex {
   kSetMeta,
   kSelectMessage,
   kPutMessage,
+  kDeleteMessage,
   kCount
 };
 
@@ -170,10 +180,30 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
     if (mode == Mode::kExistingOnly) return nullptr;
     store->Commit();
     store->Initialize();
-    return store;
+  } else {
+    store->Commit();
   }
-  store->Commit();
+  // Only a file known to be ours gets the log (a model of the rollback
+  // journal days switches over once); a file that is not ours was refused above.
+  store->UseWriteAheadLog();
   return store;
+}
+
+void ModelStore::UseWriteAheadLog() {
+  Statement mode(this, kWriteAheadLog);
+  Rows rows(mode);
+  const char* now = rows.Next() ? rows.Text(0) : nullptr;
+  if (now == nullptr || std::string_view(now) != "wal") {
+    throw EngineError(kErrorDatabaseFailed, path_, "cannot use a write-ahead log (journal mode " +
+                                                       std::string(now ? now : "unknown") + ")");
+  }
+  Exec(kConnectionSettings, "opening");
+}
+
+void ModelStore::Clear() {
+  BeginWrite();
+  Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0", "resetting the model");
+  Commit();
 }
 
 ModelStore::ModelStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -453,15 +483,26 @@ void ModelStore::SplitBuckets() {
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
   Statement& select = Prepared(kSelectMessage, "SELECT spam, automatic FROM messages WHERE digest = ?1");
-  select.Bind(1, digest.data(), static_cast<int>(digest.size()));
-  Rows rows(select);
-  if (!rows.Next()) return std::nullopt;
-  return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
+  auto find = [&](const DigestBytes& key) -> std::optional<LearnedMessage> {
+    select.Bind(1, key.data(), static_cast<int>(key.size()));
+    Rows rows(select);
+    if (!rows.Next()) return std::nullopt;
+    return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
+  };
+  if (auto found = find(digest.key)) return found;
+  // Learned by an earlier engine, under the key of the text as it came then.
+  for (const DigestBytes& key : digest.earlier) {
+    if (auto found = find(key)) return found;
+  }
+  return std::nullopt;
 }
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
+  // The message now lives under its key alone: an earlier key of it goes.
+  Statement& remove = Prepared(kDeleteMessage, "DELETE FROM messages WHERE digest = ?1");
+  for (const DigestBytes& key : digest.earlier) remove.Bind(1, key.data(), static_cast<int>(key.size())).Run();
   Prepared(kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
-      .Bind(1, digest.data(), static_cast<int>(digest.size()))
+      .Bind(1, digest.key.data(), static_cast<int>(digest.key.size()))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
       .Bind(3, int64_t{message.automatic ? 1 : 0})
       .Run();
