@@ -60,10 +60,6 @@ int vd_mailbox_create(struct mail_user *user, const char *vname);
 /* The first mailbox with the \Trash special use: 1 found (name passed to the
    callback), 0 none, -1 failure. */
 int vd_trash_mailbox(struct mail_user *user, vd_bytes_callback *callback, void *context);
-/* The UID the next saved message will get. The mailbox stays open until
-   vd_release_mailboxes, for the delivery that is about to save into it. */
-int vd_mailbox_uidnext(struct mail_user *user, const char *vname, uint32_t *uidnext_r);
-void vd_release_mailboxes(void);
 
 /* The stored message: its bytes go to content, each keyword to keyword.
    1 found, 0 no such message, -1 failure. */

@@ -185,48 +185,6 @@ int vd_trash_mailbox(struct mail_user *user, vd_bytes_callback *callback, void *
 	return ret;
 }
 
-/* Mailboxes a delivery looked at, kept open until it is saved: Dovecot's
-   save then finds their indexes open instead of reading them again. */
-#define HELD_MAILBOXES_MAX 4
-static struct mailbox *held_mailboxes[HELD_MAILBOXES_MAX];
-static unsigned int held_count;
-
-static struct mailbox *held_mailbox(struct mail_user *user, const char *vname)
-{
-	for (unsigned int i = 0; i < held_count; i++) {
-		struct mailbox *box = held_mailboxes[i];
-		if (mailbox_get_namespace(box)->user == user && strcmp(mailbox_get_vname(box), vname) == 0)
-			return box;
-	}
-	struct mailbox *box = box_alloc(user, vname);
-	if (held_count == HELD_MAILBOXES_MAX) {
-		mailbox_free(&held_mailboxes[0]);
-		memmove(held_mailboxes, held_mailboxes + 1, sizeof(held_mailboxes[0]) * (HELD_MAILBOXES_MAX - 1));
-		held_count--;
-	}
-	held_mailboxes[held_count++] = box;
-	return box;
-}
-
-void vd_release_mailboxes(void)
-{
-	while (held_count > 0)
-		mailbox_free(&held_mailboxes[--held_count]);
-}
-
-int vd_mailbox_uidnext(struct mail_user *user, const char *vname, uint32_t *uidnext_r)
-{
-	struct mailbox *box = held_mailbox(user, vname);
-	struct mailbox_status status;
-
-	if (mailbox_get_status(box, STATUS_UIDNEXT, &status) < 0) {
-		set_box_error(vname, box);
-		return -1;
-	}
-	*uidnext_r = status.uidnext;
-	return 0;
-}
-
 /* An open, synced mailbox with a transaction and the message of that UID
    selected; 1 found, 0 not there, -1 failure. The caller ends it with
    message_close. */

@@ -69,12 +69,6 @@ std::optional<std::string> DovecotMailAccess::TrashMailbox() {
   return name;
 }
 
-uint32_t DovecotMailAccess::UidNext(const std::string& mailbox) {
-  uint32_t uid = 0;
-  if (vd_mailbox_uidnext(user_, mailbox.c_str(), &uid) < 0) ThrowLastError();
-  return uid;
-}
-
 std::optional<StoredMessage> DovecotMailAccess::ReadMessage(const std::string& mailbox, uint32_t uid) {
   StoredMessage message;
   auto add_keyword = [](void* context, const char* data, size_t size) {

@@ -141,7 +141,6 @@ static int varnolt_deliver_mail(struct mail_deliver_context *ctx, struct mail_st
 	vuser->marker = verdict.marker;
 	vuser->keywords = verdict.keywords;
 	int ret = save_judged(ctx, &verdict, storage_r);
-	vd_release_mailboxes();
 	vuser->delivering = FALSE;
 	vuser->keywords = NULL;
 	return ret;
@@ -281,6 +280,12 @@ static void raise_events(struct mailbox *box, struct varnolt_transaction *vt,
 						   mailbox_get_vname(box), seq_range_count(&changes->saved_uids), count));
 		return;
 	}
+	const int *kinds = array_front(&vt->saves);
+	bool any_event = FALSE;
+	for (unsigned int n = 0; n < count; n++)
+		any_event = any_event || kinds[n] != VARNOLT_SAVE_COPY;
+	if (!any_event)
+		return; /* plain copies: the filter need not even be loaded */
 	const char *error;
 	const struct varnolt_host *host = varnolt_host_load(&error);
 	if (host == NULL) {
@@ -290,14 +295,12 @@ static void raise_events(struct mailbox *box, struct varnolt_transaction *vt,
 	}
 	struct seq_range_iter iter;
 	seq_range_array_iter_init(&iter, &changes->saved_uids);
-	const int *kinds = array_front(&vt->saves);
 	uint32_t uid;
 	vuser->filter_depth++;
 	for (unsigned int n = 0; seq_range_array_iter_nth(&iter, n, &uid); n++) {
 		if (kinds[n] != VARNOLT_SAVE_COPY)
 			host->user_saved(user, vuser->home, mailbox_get_vname(box), uid, kinds[n]);
 	}
-	vd_release_mailboxes();
 	vuser->filter_depth--;
 }
 

@@ -183,21 +183,31 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   } else {
     store->Commit();
   }
-  // Only a file known to be ours gets the log (a model of the rollback
-  // journal days switches over once); a file that is not ours was refused above.
-  store->UseWriteAheadLog();
+  store->ApplyJournalSettings();
   return store;
 }
 
-void ModelStore::UseWriteAheadLog() {
-  Statement mode(this, kWriteAheadLog);
-  Rows rows(mode);
-  const char* now = rows.Next() ? rows.Text(0) : nullptr;
-  if (now == nullptr || std::string_view(now) != "wal") {
-    throw EngineError(kErrorDatabaseFailed, path_, "cannot use a write-ahead log (journal mode " +
-                                                       std::string(now ? now : "unknown") + ")");
+void ModelStore::ApplyJournalSettings() {
+  Statement mode(this, "PRAGMA journal_mode");
+  {
+    Rows rows(mode);
+    const char* now = rows.Next() ? rows.Text(0) : nullptr;
+    logged_ = now != nullptr && std::string_view(now) == "wal";
   }
   Exec(kConnectionSettings, "opening");
+}
+
+void ModelStore::TryWriteAheadLog() {
+  // Switching takes the file for itself: a peer that reads it now is not
+  // waited for, the next write tries again.
+  sqlite3_busy_timeout(db_, 0);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, kWriteAheadLog, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+    const auto* now = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    logged_ = now != nullptr && std::string_view(now) == "wal";
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
 void ModelStore::Clear() {
@@ -320,11 +330,16 @@ void ModelStore::BeginWrite() {
   if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   in_transaction_ = true;
+  writing_ = true;
 }
 
 void ModelStore::Commit() {
   Exec("COMMIT", "committing");
   in_transaction_ = false;
+  // A model of the rollback journal days takes the log once a write to it
+  // succeeded: a damaged or foreign file never gets that far, and stays as it was.
+  if (writing_ && !logged_) TryWriteAheadLog();
+  writing_ = false;
   // Another process may change the counts or split the buckets before our next transaction.
   Forget();
 }

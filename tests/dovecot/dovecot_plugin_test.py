@@ -521,6 +521,25 @@ class SessionCostTest(PluginTestCase):
             client.uid("FETCH", "1:*", "(FLAGS)")
             client.logout()
         self.assertEqual(log, self.filter_log())
+        # The filter is loaded into an IMAP process by its first event, not before.
+        client = self.server.imap(user)
+        try:
+            client.select("INBOX")
+            pid = re.findall(r"Login: user=<%s>.*?mpid=(\d+)" % re.escape(user), self.server.log())[-1]
+
+            def loaded():
+                with open("/proc/%s/maps" % pid) as maps:
+                    return pd.PLUGIN_HOST_FILE in maps.read()
+
+            self.assertFalse(loaded())
+            typ, data = client.uid("MOVE", "1:*", pd.quote(JUNK))
+            self.assertEqual("OK", typ, data)
+            self.assertTrue(loaded())
+            client.select(pd.quote(JUNK))
+            client.uid("MOVE", "1:*", "INBOX")
+        finally:
+            client.logout()
+        log = self.filter_log()
         # Moves in fresh IMAP processes: their own lines only.
         self.deliver(user, ham("colleague@partner.example", "Move me"))
         self.move(user, "INBOX", "Move me", JUNK)
