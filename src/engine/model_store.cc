@@ -30,11 +30,28 @@ constexpr const char* kMapPages = "PRAGMA mmap_size = 268435456";
 // The model is derived data: it must never be corrupted, but the last lessons
 // before a power cut may be lost. So a write-ahead log, synced only when it is
 // checkpointed into the file, and readers never wait for a writer. The log is
-// folded back every few hundred pages, and truncated then, so that it stays
+// folded back every thousand pages, and truncated then, so that it stays
 // small in processes that keep the file open for long.
 constexpr const char* kWriteAheadLog = "PRAGMA journal_mode = WAL";
 constexpr const char* kConnectionSettings =
-    "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 256; PRAGMA journal_size_limit = 4194304";
+    "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 1000; PRAGMA journal_size_limit = 16777216";
+
+// A peer holds the write lock for the few milliseconds of one lesson: it is
+// polled finely (SQLite's own waits grow to 100 ms steps, far longer than the
+// lock is held), then coarsely, up to kBusyTimeoutMs in all.
+int WaitForPeer(void*, int count) {
+  constexpr int kFineSteps = 2000;  // of 0.5 ms: the first second
+  constexpr int kCoarseSteps = (kBusyTimeoutMs - 1000) / 10;
+  if (count < kFineSteps) {
+    usleep(500);
+    return 1;
+  }
+  if (count < kFineSteps + kCoarseSteps) {
+    usleep(10000);
+    return 1;
+  }
+  return 0;
+}
 
 // Needed buckets at most this far apart are read by one range query: stepping
 // over a few rows costs less than starting a query again.
@@ -173,7 +190,7 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   const int rc = sqlite3_open_v2(fs_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
-  const int timeout_rc = sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  const int timeout_rc = sqlite3_busy_handler(db, WaitForPeer, nullptr);
   if (timeout_rc != SQLITE_OK) store->Fail(timeout_rc, "opening");
   store->BeginRead();
   if (!store->IsInitialized()) {
@@ -200,14 +217,14 @@ void ModelStore::ApplyJournalSettings() {
 void ModelStore::TryWriteAheadLog() {
   // Switching takes the file for itself: a peer that reads it now is not
   // waited for, the next write tries again.
-  sqlite3_busy_timeout(db_, 0);
+  sqlite3_busy_handler(db_, nullptr, nullptr);
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db_, kWriteAheadLog, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
     const auto* now = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
     logged_ = now != nullptr && std::string_view(now) == "wal";
   }
   sqlite3_finalize(stmt);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  sqlite3_busy_handler(db_, WaitForPeer, nullptr);
 }
 
 void ModelStore::Clear() {
