@@ -7,7 +7,9 @@
    caller owns.
 
    Calls into C++ (varnolt_*): never throw and never fail the caller's work;
-   they report their own failures. */
+   they report their own failures. They live in a library of their own,
+   loaded when first needed (host_loader.h), which finds the vd_* functions
+   in the plugin Dovecot loaded. */
 #ifndef VARNOLT_DOVECOT_BRIDGE_H
 #define VARNOLT_DOVECOT_BRIDGE_H
 
@@ -27,12 +29,27 @@ typedef void vd_bytes_callback(void *context, const char *data, size_t size);
 
 const char *vd_last_error(void);
 
+/* What kind of failure the last one was, as Dovecot classed it. */
+enum vd_error_kind {
+  VD_ERROR_OTHER = 0,
+  VD_ERROR_NOT_FOUND = 1,
+  VD_ERROR_EXISTS = 2,
+  VD_ERROR_PERMISSION = 3,
+  VD_ERROR_QUOTA = 4,
+  VD_ERROR_IN_USE = 5,
+};
+enum vd_error_kind vd_last_error_kind(void);
+
 /* The user's name as Dovecot knows it ("user@domain" or "user"). */
 const char *vd_user_name(struct mail_user *user);
 /* The domain for a user name without "@": the host's domain. */
 const char *vd_default_domain(void);
 /* The hierarchy separator of the user's INBOX namespace. */
 char vd_separator(struct mail_user *user);
+/* What names this run of the Dovecot server: its base folder, and the
+   master process's pid file (pid, inode, time), which a restart rewrites.
+   Only the base folder when no server runs (dovecot-lda alone). */
+const char *vd_instance(struct mail_user *user);
 /* The plugin setting of that name, or NULL. */
 const char *vd_setting(struct mail_user *user, const char *name);
 
@@ -43,10 +60,6 @@ int vd_mailbox_create(struct mail_user *user, const char *vname);
 /* The first mailbox with the \Trash special use: 1 found (name passed to the
    callback), 0 none, -1 failure. */
 int vd_trash_mailbox(struct mail_user *user, vd_bytes_callback *callback, void *context);
-/* The UID the next saved message will get. The mailbox stays open until
-   vd_release_mailboxes, for the delivery that is about to save into it. */
-int vd_mailbox_uidnext(struct mail_user *user, const char *vname, uint32_t *uidnext_r);
-void vd_release_mailboxes(void);
 
 /* The stored message: its bytes go to content, each keyword to keyword.
    1 found, 0 no such message, -1 failure. */
@@ -83,11 +96,15 @@ struct varnolt_verdict {
    goes unfiltered (the reason is logged). */
 int varnolt_judge_delivery(struct mail_user *user, const char *home, const char *content, size_t size,
                            const char *default_mailbox, struct varnolt_verdict *verdict);
+typedef int varnolt_judge_delivery_func(struct mail_user *user, const char *home, const char *content, size_t size,
+                                        const char *default_mailbox, struct varnolt_verdict *verdict);
 
 /* The message as it is stored: incoming X-Varnolt lines removed and, when
    marker is not 0, the filter's own X-Varnolt line added to its header. */
 void varnolt_stamp_message(const char *content, size_t size, int32_t marker, vd_bytes_callback *output,
                            void *context);
+typedef void varnolt_stamp_message_func(const char *content, size_t size, int32_t marker, vd_bytes_callback *output,
+                                        void *context);
 
 /* What a user's save was: 0 raises nothing (a plain copy). */
 enum varnolt_save_kind {
@@ -100,6 +117,8 @@ enum varnolt_save_kind {
    mailbox/uid (its commit is done). */
 void varnolt_user_saved(struct mail_user *user, const char *home, const char *mailbox, uint32_t uid,
                         int kind);
+typedef void varnolt_user_saved_func(struct mail_user *user, const char *home, const char *mailbox, uint32_t uid,
+                                     int kind);
 
 #ifdef __cplusplus
 }

@@ -13,22 +13,54 @@
 #include "mailbox-list-iter.h"
 #include "dovecot_bridge.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 static char last_error[512];
+static enum vd_error_kind last_error_kind;
 
 static void set_error(const char *what, const char *detail)
 {
 	i_snprintf(last_error, sizeof(last_error), "%s: %s", what, detail);
+	last_error_kind = VD_ERROR_OTHER;
 }
 
+static enum vd_error_kind kind_of(enum mail_error error)
+{
+	switch (error) {
+	case MAIL_ERROR_NOTFOUND:
+		return VD_ERROR_NOT_FOUND;
+	case MAIL_ERROR_EXISTS:
+		return VD_ERROR_EXISTS;
+	case MAIL_ERROR_PERM:
+		return VD_ERROR_PERMISSION;
+	case MAIL_ERROR_NOQUOTA:
+		return VD_ERROR_QUOTA;
+	case MAIL_ERROR_INUSE:
+		return VD_ERROR_IN_USE;
+	default:
+		return VD_ERROR_OTHER;
+	}
+}
+
+/* Dovecot's own text of the failure, and its kind: a full mailbox or a
+   denied access reaches the filter as what it is. */
 static void set_box_error(const char *what, struct mailbox *box)
 {
 	enum mail_error error;
 	set_error(what, mailbox_get_last_internal_error(box, &error));
+	last_error_kind = kind_of(error);
 }
 
 const char *vd_last_error(void)
 {
 	return last_error;
+}
+
+enum vd_error_kind vd_last_error_kind(void)
+{
+	return last_error_kind;
 }
 
 const char *vd_user_name(struct mail_user *user)
@@ -45,6 +77,28 @@ char vd_separator(struct mail_user *user)
 {
 	struct mail_namespace *ns = mail_namespace_find_inbox(user->namespaces);
 	return ns == NULL ? '/' : mail_namespace_get_sep(ns);
+}
+
+const char *vd_instance(struct mail_user *user)
+{
+	static char instance[1024];
+	const char *base_dir = user->set->base_dir;
+	const char *pid_path = t_strconcat(base_dir, "/master.pid", NULL);
+	char pid[32] = "";
+	struct stat st;
+	int fd = open(pid_path, O_RDONLY);
+	if (fd < 0 || fstat(fd, &st) < 0) {
+		i_snprintf(instance, sizeof(instance), "%s", base_dir);
+	} else {
+		ssize_t n = read(fd, pid, sizeof(pid) - 1);
+		pid[n > 0 ? n : 0] = '\0';
+		pid[strcspn(pid, "\r\n")] = '\0';
+		i_snprintf(instance, sizeof(instance), "%s pid %s inode %llu time %lld.%09ld", base_dir, pid,
+			   (unsigned long long)st.st_ino, (long long)st.st_mtim.tv_sec, (long)st.st_mtim.tv_nsec);
+	}
+	if (fd >= 0)
+		i_close_fd(&fd);
+	return instance;
 }
 
 const char *vd_setting(struct mail_user *user, const char *name)
@@ -129,48 +183,6 @@ int vd_trash_mailbox(struct mail_user *user, vd_bytes_callback *callback, void *
 		ret = -1;
 	}
 	return ret;
-}
-
-/* Mailboxes a delivery looked at, kept open until it is saved: Dovecot's
-   save then finds their indexes open instead of reading them again. */
-#define HELD_MAILBOXES_MAX 4
-static struct mailbox *held_mailboxes[HELD_MAILBOXES_MAX];
-static unsigned int held_count;
-
-static struct mailbox *held_mailbox(struct mail_user *user, const char *vname)
-{
-	for (unsigned int i = 0; i < held_count; i++) {
-		struct mailbox *box = held_mailboxes[i];
-		if (mailbox_get_namespace(box)->user == user && strcmp(mailbox_get_vname(box), vname) == 0)
-			return box;
-	}
-	struct mailbox *box = box_alloc(user, vname);
-	if (held_count == HELD_MAILBOXES_MAX) {
-		mailbox_free(&held_mailboxes[0]);
-		memmove(held_mailboxes, held_mailboxes + 1, sizeof(held_mailboxes[0]) * (HELD_MAILBOXES_MAX - 1));
-		held_count--;
-	}
-	held_mailboxes[held_count++] = box;
-	return box;
-}
-
-void vd_release_mailboxes(void)
-{
-	while (held_count > 0)
-		mailbox_free(&held_mailboxes[--held_count]);
-}
-
-int vd_mailbox_uidnext(struct mail_user *user, const char *vname, uint32_t *uidnext_r)
-{
-	struct mailbox *box = held_mailbox(user, vname);
-	struct mailbox_status status;
-
-	if (mailbox_get_status(box, STATUS_UIDNEXT, &status) < 0) {
-		set_box_error(vname, box);
-		return -1;
-	}
-	*uidnext_r = status.uidnext;
-	return 0;
 }
 
 /* An open, synced mailbox with a transaction and the message of that UID

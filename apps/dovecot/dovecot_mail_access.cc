@@ -3,12 +3,37 @@
 #include "dovecot/dovecot_bridge.h"
 #include "platform/com/com_error.h"
 #include "platform/com/hresult.h"
+#include "platform/mailstore/store_errors.h"
 
 namespace varnolt::dovecot {
 namespace {
 
-// Dovecot's own text of the last failure, as the store's error.
-[[noreturn]] void ThrowLastError() { throw ComError(E_FAIL, std::string("Dovecot: ") + vd_last_error()); }
+// The store's number for a kind of Dovecot failure; E_FAIL for the rest.
+int32_t NumberOf(vd_error_kind kind) {
+  switch (kind) {
+    case VD_ERROR_NOT_FOUND:
+      return kStoreNotFound;
+    case VD_ERROR_EXISTS:
+      return kStoreAlreadyExists;
+    case VD_ERROR_PERMISSION:
+      return kPermissionDenied;
+    case VD_ERROR_QUOTA:
+      return kStoreFull;
+    case VD_ERROR_IN_USE:
+      return kStoreBusy;
+    case VD_ERROR_OTHER:
+      break;
+  }
+  return E_FAIL;
+}
+
+// The last failure as the store's error of its kind, with Dovecot's own text.
+[[noreturn]] void ThrowLastError() {
+  const int32_t number = NumberOf(vd_last_error_kind());
+  std::string kind = number == kPermissionDenied ? RuntimeErrorDescription(number) : StoreErrorDescription(number);
+  const std::string text = std::string("Dovecot: ") + vd_last_error();
+  throw ComError(number, kind.empty() ? text : kind + " (" + text + ")");
+}
 
 void AppendTo(void* context, const char* data, size_t size) { static_cast<std::string*>(context)->append(data, size); }
 
@@ -42,12 +67,6 @@ std::optional<std::string> DovecotMailAccess::TrashMailbox() {
   if (found < 0) ThrowLastError();
   if (found == 0) return std::nullopt;
   return name;
-}
-
-uint32_t DovecotMailAccess::UidNext(const std::string& mailbox) {
-  uint32_t uid = 0;
-  if (vd_mailbox_uidnext(user_, mailbox.c_str(), &uid) < 0) ThrowLastError();
-  return uid;
 }
 
 std::optional<StoredMessage> DovecotMailAccess::ReadMessage(const std::string& mailbox, uint32_t uid) {

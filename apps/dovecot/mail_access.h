@@ -28,8 +28,6 @@ class MailAccess {
   virtual bool CreateMailbox(const std::string& mailbox) = 0;
   // The mailbox with the \Trash special use, if any.
   virtual std::optional<std::string> TrashMailbox() = 0;
-  // The UID the next message saved into the mailbox will get.
-  virtual uint32_t UidNext(const std::string& mailbox) = 0;
   // nullopt when the mailbox holds no message of that UID.
   virtual std::optional<StoredMessage> ReadMessage(const std::string& mailbox, uint32_t uid) = 0;
   virtual void UpdateKeywords(const std::string& mailbox, uint32_t uid, const std::vector<std::string>& add,
@@ -50,7 +48,6 @@ class DovecotMailAccess final : public MailAccess {
   bool MailboxExists(const std::string& mailbox) override;
   bool CreateMailbox(const std::string& mailbox) override;
   std::optional<std::string> TrashMailbox() override;
-  uint32_t UidNext(const std::string& mailbox) override;
   std::optional<StoredMessage> ReadMessage(const std::string& mailbox, uint32_t uid) override;
   void UpdateKeywords(const std::string& mailbox, uint32_t uid, const std::vector<std::string>& add,
                       const std::vector<std::string>& remove) override;

@@ -72,11 +72,14 @@ std::string Describe(const std::exception_ptr& failure) {
 using namespace varnolt;
 using namespace varnolt::dovecot;
 
-extern "C" int varnolt_judge_delivery(mail_user* user, const char* home, const char* content, size_t size,
+// The plugin finds these by name when it loads this library.
+#define VARNOLT_PLUGIN_ENTRY extern "C" __attribute__((visibility("default")))
+
+VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* home, const char* content, size_t size,
                                       const char* default_mailbox, varnolt_verdict* verdict) {
   PluginHost* host = nullptr;
   try {
-    host = &PluginHost::ForHome(home);
+    host = &PluginHost::ForHome(home, vd_instance(user));
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     // The filter sees the message as it will be stored: without anyone else's marker.
@@ -102,7 +105,7 @@ extern "C" int varnolt_judge_delivery(mail_user* user, const char* home, const c
   }
 }
 
-extern "C" void varnolt_stamp_message(const char* content, size_t size, int32_t marker, vd_bytes_callback* output,
+VARNOLT_PLUGIN_ENTRY void varnolt_stamp_message(const char* content, size_t size, int32_t marker, vd_bytes_callback* output,
                                       void* context) {
   try {
     const std::string stamped = StampMessage(std::string_view(content, size), marker);
@@ -113,10 +116,10 @@ extern "C" void varnolt_stamp_message(const char* content, size_t size, int32_t 
   }
 }
 
-extern "C" void varnolt_user_saved(mail_user* user, const char* home, const char* mailbox, uint32_t uid, int kind) {
+VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, const char* mailbox, uint32_t uid, int kind) {
   PluginHost* host = nullptr;
   try {
-    host = &PluginHost::ForHome(home);
+    host = &PluginHost::ForHome(home, vd_instance(user));
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     const bool moved = kind == VARNOLT_SAVE_MOVE;

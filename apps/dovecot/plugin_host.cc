@@ -1,11 +1,14 @@
 #include "dovecot/plugin_host.h"
 
+#include <sys/stat.h>
+
 #include <stdexcept>
 #include <vector>
 
 #include "diagnostics/text_log.h"
 #include "engine/builtin_spam_engine.h"
 #include "platform/com/com_error.h"
+#include "platform/complus/file_shared_properties.h"
 #include "platform/eventlog/event_log.h"
 #include "varnolt/registry_values.h"
 #include "varnolt/session.h"
@@ -15,8 +18,20 @@ namespace {
 
 constexpr const char* kEventSource = "VarnoltFilter";
 
-std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config) {
+// The hive as it is now: a writer replaces it (a new inode) or rewrites it.
+std::string HiveIdentity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "missing";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const std::string& instance = "") {
   RealPlatformOptions options;
+  if (!instance.empty()) {
+    options.services = std::make_shared<FileComponentServices>(
+        config.home + "/" + kDovecotSettingsCache, instance + " hive " + HiveIdentity(config.registry_path));
+  }
   options.registry_hive_path = config.registry_path;
   options.event_log_target = config.event_log_target;
   // The home's [engine] settings hold for deliveries through Dovecot too.
@@ -39,7 +54,7 @@ std::vector<std::unique_ptr<RealPlatform>>& Abandoned() {
 
 }  // namespace
 
-PluginHost& PluginHost::ForHome(const std::string& home) {
+PluginHost& PluginHost::ForHome(const std::string& home, const std::string& instance) {
   std::unique_ptr<PluginHost>& host = ProcessHost();
   if (host) {
     if (host->config_.home != cli::ResolveHome(home)) {
@@ -51,7 +66,7 @@ PluginHost& PluginHost::ForHome(const std::string& home) {
   std::unique_ptr<PluginHost> fresh(new PluginHost());
   fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
   try {
-    fresh->platform_ = MakePlatform(fresh->config_);
+    fresh->platform_ = MakePlatform(fresh->config_, instance);
   } catch (const ComError& error) {
     throw std::runtime_error("[eventlog] target '" + fresh->config_.event_log_target + "': " + error.description());
   }

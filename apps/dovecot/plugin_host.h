@@ -19,7 +19,10 @@ class PluginHost {
   // std::exception saying why the filter cannot run: no home, a broken one,
   // a filter that cannot be created, or a process that already serves
   // another home. A failed load is tried again on the next call.
-  static PluginHost& ForHome(const std::string& home);
+  // instance names the run of the Dovecot server (vd_instance): the filter's
+  // settings are loaded once per run, for all of its processes, and again
+  // when the home's registry hive changes.
+  static PluginHost& ForHome(const std::string& home, const std::string& instance);
 
   IExStoreSyncEvents& SyncEvents() { return *filter_.sync_events; }
   // Writes the failure into the filter's text log; never throws.
@@ -32,6 +35,10 @@ class PluginHost {
   std::unique_ptr<RealPlatform> platform_;
   cli::LoadedFilter filter_;
 };
+
+// The file in the home that keeps the filter's settings for the processes of
+// one Dovecot run.
+inline constexpr const char* kDovecotSettingsCache = "dovecot-settings.cache";
 
 // Writes the failure into the filter's text log (an "Err:" line with the
 // source) and the event log of the home, as far as the home can be read;

@@ -9,6 +9,7 @@
 #include "platform/mailstore/raw_headers.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
+#include "platform/names/unsaved_item.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
 
@@ -67,7 +68,6 @@ std::shared_ptr<PluginRecord> PluginRecord::ForDelivery(PluginConnection& connec
   auto record = std::make_shared<PluginRecord>(connection);
   record->kind_ = Kind::kDelivery;
   record->mailbox_ = mailbox;
-  record->uid_ = connection.access().UidNext(mailbox);
   record->LoadMessage(content, {}, /*outside=*/true);
   return record;
 }
@@ -211,8 +211,9 @@ std::string PluginRecord::Source() {
     case Kind::kFolder:
       return urls.FolderUrl(mailbox_);
     case Kind::kMessage:
-    case Kind::kDelivery:
       return urls.ItemUrl(mailbox_, uid_);
+    case Kind::kDelivery:
+      return urls.FolderUrl(mailbox_) + "/" + kUnsavedItemName;
     case Kind::kNewMessage:
       return urls.FolderUrl(mailbox_) + "/" + item_name_;
     case Kind::kClosed:
@@ -313,12 +314,9 @@ std::string PluginRecord::MoveRecord(const std::string& source, const std::strin
   MailAccess& access = connection_.access();
   if (!access.MailboxExists(target)) throw StoreError(kStoreParentNotFound);
   if (target == mailbox_) throw StoreError(kStoreSameFolder);
-  // The item's name is its UID: whatever name was asked for, Dovecot picks a free one.
-  if (kind_ == Kind::kDelivery) {
-    uid_ = access.UidNext(target);
-  } else {
-    uid_ = access.MoveMessage(mailbox_, uid_, target);
-  }
+  // The item's name is its UID: whatever name was asked for, Dovecot picks a
+  // free one. A delivery only changes where it will be saved.
+  if (kind_ == Kind::kMessage) uid_ = access.MoveMessage(mailbox_, uid_, target);
   mailbox_ = target;
   return Source();
 }

@@ -34,9 +34,9 @@ class PluginRecord final : public Record {
  public:
   explicit PluginRecord(PluginConnection& connection);
 
-  // The message of a delivery into mailbox, before Dovecot stores it; its
-  // URL names the UID it is expected to get. Moves and markers only change
-  // where and how it will be saved.
+  // The message of a delivery into mailbox, before Dovecot stores it; its URL
+  // names no UID (kUnsavedItemName), as the UID is only given by the save.
+  // Moves and markers only change where and how it will be saved.
   static std::shared_ptr<PluginRecord> ForDelivery(PluginConnection& connection, const std::string& mailbox,
                                                    const std::string& content);
   // A stored message. outside: it came from outside the organisation (it
@@ -78,7 +78,7 @@ class PluginRecord final : public Record {
   PluginConnection& connection_;
   Kind kind_ = Kind::kClosed;
   std::string mailbox_;    // folder: itself; message: where it is
-  uint32_t uid_ = 0;       // stored message; the expected one of a delivery
+  uint32_t uid_ = 0;       // of a stored message
   std::string item_name_;  // a new message before it is saved
   std::string content_;    // a new message's content
   bool has_content_ = false;

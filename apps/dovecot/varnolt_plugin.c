@@ -14,6 +14,7 @@
 #include "mail-copy.h"
 #include "mail-deliver.h"
 #include "dovecot_bridge.h"
+#include "host_loader.h"
 
 #include <dlfcn.h>
 
@@ -120,13 +121,17 @@ static int varnolt_deliver_mail(struct mail_deliver_context *ctx, struct mail_st
 	struct varnolt_verdict verdict;
 	i_zero(&verdict);
 	struct istream *input;
+	const char *error;
+	const struct varnolt_host *host = varnolt_host_load(&error);
 	buffer_t *content = buffer_create_dynamic(default_pool, 64 * 1024);
-	if (mail_get_stream(ctx->src_mail, NULL, NULL, &input) < 0 || read_all(input, content) < 0) {
+	if (host == NULL) {
+		vd_log_error(ctx->rcpt_user, t_strconcat("the message is delivered unfiltered: ", error, NULL));
+	} else if (mail_get_stream(ctx->src_mail, NULL, NULL, &input) < 0 || read_all(input, content) < 0) {
 		vd_log_error(ctx->rcpt_user, "cannot read the delivered message: it is delivered unfiltered");
 	} else {
 		vuser->filter_depth++;
-		if (varnolt_judge_delivery(ctx->rcpt_user, vuser->home, (const char *)content->data, content->used,
-					   ctx->rcpt_default_mailbox, &verdict) < 0)
+		if (host->judge_delivery(ctx->rcpt_user, vuser->home, (const char *)content->data, content->used,
+					 ctx->rcpt_default_mailbox, &verdict) < 0)
 			i_zero(&verdict);
 		vuser->filter_depth--;
 	}
@@ -136,7 +141,6 @@ static int varnolt_deliver_mail(struct mail_deliver_context *ctx, struct mail_st
 	vuser->marker = verdict.marker;
 	vuser->keywords = verdict.keywords;
 	int ret = save_judged(ctx, &verdict, storage_r);
-	vd_release_mailboxes();
 	vuser->delivering = FALSE;
 	vuser->keywords = NULL;
 	return ret;
@@ -176,7 +180,12 @@ static int varnolt_save_begin(struct mail_save_context *ctx, struct istream *inp
 	struct mailbox *box = ctx->transaction->box;
 	struct varnolt_mailbox *vbox = VARNOLT_CONTEXT(box);
 	struct varnolt_user *vuser = user_of_box(box);
-	if (!vuser->delivering || (ctx->transaction->flags & MAILBOX_TRANSACTION_FLAG_EXTERNAL) == 0)
+	const char *error;
+	const struct varnolt_host *host = NULL;
+	if (vuser->delivering && (ctx->transaction->flags & MAILBOX_TRANSACTION_FLAG_EXTERNAL) != 0)
+		host = varnolt_host_load(&error);
+	/* Without the filter's library (its failure is logged already) the message is stored as it came. */
+	if (host == NULL)
 		return vbox->module_ctx.super.save_begin(ctx, input);
 
 	buffer_t *raw = buffer_create_dynamic(default_pool, 64 * 1024);
@@ -187,7 +196,7 @@ static int varnolt_save_begin(struct mail_save_context *ctx, struct istream *inp
 		return -1;
 	}
 	buffer_t *stamped = buffer_create_dynamic(default_pool, raw->used + 64);
-	varnolt_stamp_message((const char *)raw->data, raw->used, vuser->marker, append_bytes, stamped);
+	host->stamp_message((const char *)raw->data, raw->used, vuser->marker, append_bytes, stamped);
 	buffer_free(&raw);
 	add_keywords(ctx, vuser->keywords);
 
@@ -271,16 +280,27 @@ static void raise_events(struct mailbox *box, struct varnolt_transaction *vt,
 						   mailbox_get_vname(box), seq_range_count(&changes->saved_uids), count));
 		return;
 	}
+	const int *kinds = array_front(&vt->saves);
+	bool any_event = FALSE;
+	for (unsigned int n = 0; n < count; n++)
+		any_event = any_event || kinds[n] != VARNOLT_SAVE_COPY;
+	if (!any_event)
+		return; /* plain copies: the filter need not even be loaded */
+	const char *error;
+	const struct varnolt_host *host = varnolt_host_load(&error);
+	if (host == NULL) {
+		vd_log_error(user, t_strdup_printf("the filter was not told of the saves in %s: %s",
+						   mailbox_get_vname(box), error));
+		return;
+	}
 	struct seq_range_iter iter;
 	seq_range_array_iter_init(&iter, &changes->saved_uids);
-	const int *kinds = array_front(&vt->saves);
 	uint32_t uid;
 	vuser->filter_depth++;
 	for (unsigned int n = 0; seq_range_array_iter_nth(&iter, n, &uid); n++) {
 		if (kinds[n] != VARNOLT_SAVE_COPY)
-			varnolt_user_saved(user, vuser->home, mailbox_get_vname(box), uid, kinds[n]);
+			host->user_saved(user, vuser->home, mailbox_get_vname(box), uid, kinds[n]);
 	}
-	vd_release_mailboxes();
 	vuser->filter_depth--;
 }
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/names/unsaved_item.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {
@@ -28,6 +29,10 @@ std::string ByMessageId(MailStore& store, const std::string& message_id) {
 }  // namespace
 
 std::string ResolveItemReference(MailStore& store, const std::string& reference) {
+  if (IsUnsavedItemUrl(reference)) {
+    throw CommandError(reference + " names a message the filter judged before it was saved (a Dovecot delivery); "
+                       "it has no URL of its own: find it by its Message-ID in the mailbox");
+  }
   if (reference.rfind(kMessageIdPrefix, 0) == 0) return ByMessageId(store, reference.substr(kMessageIdPrefix.size()));
   int64_t number = 0;
   const char* end = reference.data() + reference.size();

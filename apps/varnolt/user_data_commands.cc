@@ -100,8 +100,9 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
   ReplaceFile(ToFileSystemPath(path), kept);
 }
 
-// Replaces the model by an empty one in one rename, so that a reader never
-// meets a missing file (which would also make the filter take the user for new).
+// Empties the model, so that a reader never meets a missing file (which would
+// also make the filter take the user for new): a damaged one is replaced by an
+// empty one in one rename.
 void RunModelReset(Session& session, const std::string& text) {
   const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = DatPathOf(session, mailbox);
@@ -112,11 +113,20 @@ void RunModelReset(Session& session, const std::string& text) {
   SpamCounts before;
   try {
     before = session.Engine().GetCounts(dat_path);
+    // A sound model is cleared in place: mail servers may hold it open, with
+    // its write-ahead log found by the file's name.
+    auto model = engine::ModelStore::Open(dat_path, engine::ModelStore::Mode::kExistingOnly);
+    if (model) {
+      model->Clear();
+      std::cout << "reset the model of " << mailbox.Text() << " (it had learned " << before.ham << " HAM and "
+                << before.spam << " SPAM messages); the whitelist is kept\n";
+      return;
+    }
   } catch (const ComError& error) {
     if (error.number() == engine::kErrorForeignDatabase) {
       throw CommandError(ToFileSystemPath(dat_path) + " is not a model of this spam engine; it was left alone");
     }
-    // A damaged model is what a reset is for.
+    // A damaged model is what a reset is for: it is replaced.
   }
   const std::string fresh = dat_path + ".reset";
   std::remove(ToFileSystemPath(fresh).c_str());

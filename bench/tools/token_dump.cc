@@ -33,7 +33,7 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string Hex(const engine::MessageDigest& digest) {
+std::string Hex(const engine::DigestBytes& digest) {
   std::string out;
   char byte[3];
   for (const uint8_t b : digest) {
@@ -62,7 +62,7 @@ int Main(int argc, char** argv) {
     }
     std::string line = "{\"group\":" + JsonString(message.group) + ",\"spam\":" + (message.is_spam ? "true" : "false") +
                        ",\"file\":" + JsonString(message.file) + ",\"digest\":\"" +
-                       Hex(engine::DigestMessage(message.header, message.body)) +
+                       Hex(engine::DigestMessage(message.header, message.body).key) +
                        "\",\"header_keys\":" + std::to_string(header_keys.size()) + ",\"keys\":[";
     bool first = true;
     for (const auto* keys : {&header_keys, &body_keys}) {

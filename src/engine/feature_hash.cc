@@ -1,5 +1,7 @@
 #include "engine/feature_hash.h"
 
+#include <string>
+
 namespace varnolt::engine {
 namespace {
 
@@ -53,15 +55,59 @@ void TokenHasher::UpdateFolded(std::string_view text) {
 
 uint64_t TokenHasher::Finish() const { return Mix(state_); }
 
-MessageDigest DigestMessage(std::string_view header, std::string_view body) {
+namespace {
+
+DigestBytes DigestOf(std::string_view header, std::string_view body) {
   // Two independent 64-bit lanes; the lengths keep "ab"+"c" apart from "a"+"bc".
   uint64_t a = Fnv1a(body, Fnv1a(header, kFnvOffset) ^ header.size());
   uint64_t b = Fnv1a(body, Fnv1a(header, Mix(kFnvOffset), kOtherPrime) ^ Mix(header.size()), kOtherPrime);
   a = Mix(a ^ body.size());
   b = Mix(b + kOtherPrime * (body.size() + 1));
-  MessageDigest digest{};
+  DigestBytes digest{};
   PutLittleEndian(a, digest.data());
   PutLittleEndian(b, digest.data() + 8);
+  return digest;
+}
+
+std::string WithLfEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string WithCrLfEnds(std::string_view lf_text) {
+  std::string out;
+  out.reserve(lf_text.size() + lf_text.size() / 32);
+  for (char c : lf_text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+void AddEarlier(MessageDigest& digest, const DigestBytes& key) {
+  if (key == digest.key) return;
+  for (const DigestBytes& known : digest.earlier) {
+    if (known == key) return;
+  }
+  digest.earlier.push_back(key);
+}
+
+}  // namespace
+
+MessageDigest DigestMessage(std::string_view header, std::string_view body) {
+  const std::string lf_header = WithLfEnds(header);
+  const std::string lf_body = WithLfEnds(body);
+  MessageDigest digest;
+  // The LF form hashes exactly as the earlier engine hashed LF mail, so keys
+  // it stored for such mail are found as they are.
+  digest.key = DigestOf(lf_header, lf_body);
+  AddEarlier(digest, DigestOf(WithCrLfEnds(lf_header), WithCrLfEnds(lf_body)));
+  AddEarlier(digest, DigestOf(header, body));
   return digest;
 }
 

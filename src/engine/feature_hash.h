@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace varnolt::engine {
 
@@ -28,7 +29,19 @@ class TokenHasher {
 // 128-bit digest of a message: how the database recognizes a message it has
 // learned before. Not cryptographic; collisions are only a concern between
 // messages of one user's mailbox.
-using MessageDigest = std::array<uint8_t, 16>;
+using DigestBytes = std::array<uint8_t, 16>;
+
+struct MessageDigest {
+  // Of the message with every CR LF read as LF: a message stored with LF
+  // line ends (a maildir) and the same message as it was delivered (CR LF)
+  // have one key.
+  DigestBytes key{};
+  // The keys an earlier engine may have stored for the same message, which
+  // hashed the text as given: its CR LF form, and the text itself when its
+  // line ends were mixed. Never key itself; at most two.
+  std::vector<DigestBytes> earlier;
+};
+
 MessageDigest DigestMessage(std::string_view header, std::string_view body);
 
 }  // namespace varnolt::engine

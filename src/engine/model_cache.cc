@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
@@ -67,7 +69,14 @@ void ModelCache::Return(Lease& lease) {
   std::lock_guard<std::mutex> lock(mutex_);
   ForgetAfterFork();
   // Stores of files replaced since go now rather than wait for their turn.
-  std::erase_if(idle_, [&](const Idle& idle) { return idle.path == lease.path_; });
+  // One of a file that is no longer at the path is let go without closing:
+  // closing would remove the side files of its write-ahead log by their
+  // names, which are now the new file's.
+  std::erase_if(idle_, [&](Idle& idle) {
+    if (idle.path != lease.path_) return false;
+    if (idle.device != lease.device_ || idle.inode != lease.inode_) (void)idle.store.release();
+    return true;
+  });
   idle_.push_back({lease.path_, lease.device_, lease.inode_, std::move(lease.store_)});
   if (idle_.size() > capacity_) idle_.erase(idle_.begin());
 }
@@ -87,8 +96,21 @@ void ModelCache::ForgetAfterFork() {
   owner_ = getpid();
 }
 
+void ModelCache::CloseIdle() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ForgetAfterFork();
+  idle_.clear();
+}
+
 const std::shared_ptr<ModelCache>& ModelCache::Shared() {
-  static const auto* cache = new std::shared_ptr<ModelCache>(std::make_shared<ModelCache>());
+  static const std::shared_ptr<ModelCache>* cache = [] {
+    auto* made = new std::shared_ptr<ModelCache>(std::make_shared<ModelCache>());
+    // The process closes its models as it ends: the last connection to a
+    // file folds its write-ahead log back in, so that the file alone holds
+    // everything while no one uses it.
+    std::atexit([] { (*cache)->CloseIdle(); });
+    return made;
+  }();
   return *cache;
 }
 

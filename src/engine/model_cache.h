@@ -72,6 +72,7 @@ class ModelCache {
   };
   void Return(Lease& lease);
   void ForgetAfterFork();  // under mutex_
+  void CloseIdle();        // this process's idle stores; a forked child's are let go
 
   size_t capacity_;
   std::mutex mutex_;

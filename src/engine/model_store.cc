@@ -27,6 +27,32 @@ constexpr int kMaxDepth = 32;
 // file only, never past its end.
 constexpr const char* kMapPages = "PRAGMA mmap_size = 268435456";
 
+// The model is derived data: it must never be corrupted, but the last lessons
+// before a power cut may be lost. So a write-ahead log, synced only when it is
+// checkpointed into the file, and readers never wait for a writer. The log is
+// folded back every thousand pages, and truncated then, so that it stays
+// small in processes that keep the file open for long.
+constexpr const char* kWriteAheadLog = "PRAGMA journal_mode = WAL";
+constexpr const char* kConnectionSettings =
+    "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 1000; PRAGMA journal_size_limit = 16777216";
+
+// A peer holds the write lock for the few milliseconds of one lesson: it is
+// polled finely (SQLite's own waits grow to 100 ms steps, far longer than the
+// lock is held), then coarsely, up to kBusyTimeoutMs in all.
+int WaitForPeer(void*, int count) {
+  constexpr int kFineSteps = 2000;  // of 0.5 ms: the first second
+  constexpr int kCoarseSteps = (kBusyTimeoutMs - 1000) / 10;
+  if (count < kFineSteps) {
+    usleep(500);
+    return 1;
+  }
+  if (count < kFineSteps + kCoarseSteps) {
+    usleep(10000);
+    return 1;
+  }
+  return 0;
+}
+
 // Needed buckets at most this far apart are read by one range query: stepping
 // over a few rows costs less than starting a query again.
 constexpr uint32_t kMaxBucketGap = 8;
@@ -40,6 +66,7 @@ enum StatementIndex {
   kSetMeta,
   kSelectMessage,
   kPutMessage,
+  kDeleteMessage,
   kCount
 };
 
@@ -163,17 +190,47 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   const int rc = sqlite3_open_v2(fs_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<ModelStore> store(new ModelStore(db, path));
   if (rc != SQLITE_OK) store->Fail(rc, "opening");
-  const int timeout_rc = sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  const int timeout_rc = sqlite3_busy_handler(db, WaitForPeer, nullptr);
   if (timeout_rc != SQLITE_OK) store->Fail(timeout_rc, "opening");
   store->BeginRead();
   if (!store->IsInitialized()) {
     if (mode == Mode::kExistingOnly) return nullptr;
     store->Commit();
     store->Initialize();
-    return store;
+  } else {
+    store->Commit();
   }
-  store->Commit();
+  store->ApplyJournalSettings();
   return store;
+}
+
+void ModelStore::ApplyJournalSettings() {
+  Statement mode(this, "PRAGMA journal_mode");
+  {
+    Rows rows(mode);
+    const char* now = rows.Next() ? rows.Text(0) : nullptr;
+    logged_ = now != nullptr && std::string_view(now) == "wal";
+  }
+  Exec(kConnectionSettings, "opening");
+}
+
+void ModelStore::TryWriteAheadLog() {
+  // Switching takes the file for itself: a peer that reads it now is not
+  // waited for, the next write tries again.
+  sqlite3_busy_handler(db_, nullptr, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, kWriteAheadLog, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+    const auto* now = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    logged_ = now != nullptr && std::string_view(now) == "wal";
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_busy_handler(db_, WaitForPeer, nullptr);
+}
+
+void ModelStore::Clear() {
+  BeginWrite();
+  Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0", "resetting the model");
+  Commit();
 }
 
 ModelStore::ModelStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -290,11 +347,16 @@ void ModelStore::BeginWrite() {
   if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   in_transaction_ = true;
+  writing_ = true;
 }
 
 void ModelStore::Commit() {
   Exec("COMMIT", "committing");
   in_transaction_ = false;
+  // A model of the rollback journal days takes the log once a write to it
+  // succeeded: a damaged or foreign file never gets that far, and stays as it was.
+  if (writing_ && !logged_) TryWriteAheadLog();
+  writing_ = false;
   // Another process may change the counts or split the buckets before our next transaction.
   Forget();
 }
@@ -453,15 +515,26 @@ void ModelStore::SplitBuckets() {
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
   Statement& select = Prepared(kSelectMessage, "SELECT spam, automatic FROM messages WHERE digest = ?1");
-  select.Bind(1, digest.data(), static_cast<int>(digest.size()));
-  Rows rows(select);
-  if (!rows.Next()) return std::nullopt;
-  return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
+  auto find = [&](const DigestBytes& key) -> std::optional<LearnedMessage> {
+    select.Bind(1, key.data(), static_cast<int>(key.size()));
+    Rows rows(select);
+    if (!rows.Next()) return std::nullopt;
+    return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
+  };
+  if (auto found = find(digest.key)) return found;
+  // Learned by an earlier engine, under the key of the text as it came then.
+  for (const DigestBytes& key : digest.earlier) {
+    if (auto found = find(key)) return found;
+  }
+  return std::nullopt;
 }
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
+  // The message now lives under its key alone: an earlier key of it goes.
+  Statement& remove = Prepared(kDeleteMessage, "DELETE FROM messages WHERE digest = ?1");
+  for (const DigestBytes& key : digest.earlier) remove.Bind(1, key.data(), static_cast<int>(key.size())).Run();
   Prepared(kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
-      .Bind(1, digest.data(), static_cast<int>(digest.size()))
+      .Bind(1, digest.key.data(), static_cast<int>(digest.key.size()))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
       .Bind(3, int64_t{message.automatic ? 1 : 0})
       .Run();

@@ -11,9 +11,13 @@
 //
 // Several processes may use one file at once: each waits for a busy peer up
 // to a timeout, and every change runs in a write transaction taken up front.
-// The file keeps SQLite's rollback journal rather than a write-ahead log: a
-// reader then opens the file alone, without setting up the log's shared
-// memory file each time. A file that is not ours is only ever read.
+// The file uses a write-ahead log, so that readers never wait for a writer,
+// synced only at checkpoints: a power cut may lose the last lessons, never
+// the file. A model written before the log switches over after its first
+// successful write. Its side files (-wal, -shm) share the file's owner and mode, even
+// when root writes them. Never replace a model file by a rename while it may
+// be open: its log is found by name; clear it in place instead. A file that
+// is not ours is only ever read.
 #pragma once
 
 #include <cstdint>
@@ -81,7 +85,13 @@ class ModelStore {
   // Applies delta to every one of the sorted ids. Call inside a write
   // transaction.
   void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta);
+  // What the message was learned as, found under its key or, for a model
+  // an earlier engine wrote, one of its earlier keys.
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest);
+  // Forgets everything learned, in one write transaction: readers see the
+  // model before or after, never a missing file.
+  void Clear();
+  // Records the message under its key; a row under an earlier key goes.
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message);
 
  private:
@@ -91,6 +101,8 @@ class ModelStore {
   void CheckFormat(Mode mode);  // throws for a file that is not ours; initializes an empty one in kCreate
   bool IsInitialized();
   void Initialize();
+  void ApplyJournalSettings();  // this connection's; notes whether the file has its log
+  void TryWriteAheadLog();      // switches the file to the log unless a peer holds it
   int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
   void Exec(const std::string& sql, const char* doing);
   Statement& Prepared(int index, const char* sql);
@@ -106,6 +118,8 @@ class ModelStore {
   sqlite3* db_;
   std::string path_;  // as the caller gave it, for messages
   bool in_transaction_ = false;
+  bool writing_ = false;  // the open transaction is a write
+  bool logged_ = false;   // the file uses the write-ahead log
   bool mapped_ = false;
   int depth_ = -1;  // of the token buckets; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction

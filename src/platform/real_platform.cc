@@ -9,7 +9,8 @@ namespace varnolt {
 RealPlatform::RealPlatform(RealPlatformOptions options)
     : registry_(std::move(options.registry_hive_path)),
       events_(MakeEventLog(options.event_log_target)),
-      engine_factory_(std::move(options.engine_factory)) {}
+      engine_factory_(std::move(options.engine_factory)),
+      services_(std::move(options.services)) {}
 
 RealPlatform::~RealPlatform() = default;
 

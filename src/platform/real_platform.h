@@ -20,6 +20,8 @@ struct RealPlatformOptions {
   std::string event_log_target = "syslog";  // "syslog" or "file:<path>"
   // Makes one spam engine; unset: CreateSpamEngine throws.
   std::function<std::unique_ptr<SpamEngine>()> engine_factory;
+  // The shared property manager's services; unset: this process's own.
+  std::shared_ptr<ComponentServices> services;
 };
 
 class RealPlatform final : public Platform {
@@ -32,8 +34,9 @@ class RealPlatform final : public Platform {
   Clock& LocalClock() override { return clock_; }
   TextFiles& Files() override { return files_; }
   Registry& Reg() override { return registry_; }
-  // The process-wide services; the host marks the process inside the application.
-  ComponentServices& Services() override { return ProcessComponentServices(); }
+  // The services given, else the process-wide ones (the host marks the
+  // process inside the application).
+  ComponentServices& Services() override { return services_ ? *services_ : ProcessComponentServices(); }
   EventLog& Events() override { return *events_; }
   // Throws ComError when no engine factory was given or the factory fails.
   std::unique_ptr<SpamEngine> CreateSpamEngine() override;
@@ -45,6 +48,7 @@ class RealPlatform final : public Platform {
   HiveRegistry registry_;
   std::unique_ptr<EventLog> events_;
   std::function<std::unique_ptr<SpamEngine>()> engine_factory_;
+  std::shared_ptr<ComponentServices> services_;
 };
 
 }  // namespace varnolt

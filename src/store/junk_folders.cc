@@ -44,7 +44,23 @@ std::string DropLastCharacters(const std::string& text, int n) {
   return text.substr(0, end);
 }
 
+std::string Folded(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  return text;
+}
+
 }  // namespace
+
+bool IsInFolder(Record& record, const std::string& folder_url) {
+  try {
+    return Folded(record.ParentURL()) == Folded(folder_url);
+  } catch (const ComError&) {
+    return false;
+  }
+}
 
 bool OpenJunkMailFolder(Connection& connection, const std::string& url) { return Exists(connection, url); }
 

@@ -17,6 +17,10 @@ bool OpenJunkMailFolder(Connection& connection, const std::string& url);
 // is reported as "Open Spambox failed: ".
 bool OpenSpambox(Reporter& reporter, Connection& connection, const std::string& url);
 
+// Whether the item already lies in the folder at folder_url (letter case
+// ignored, as the store ignores it). False when the store cannot say.
+bool IsInFolder(Record& record, const std::string& folder_url);
+
 // Moves the item to folder_url + "/" + mail_file; when the name is taken,
 // retries (99 times at most) with the mail file less its last four characters
 // + the tick count + ".eml". False after the last failure, reported once as

@@ -52,6 +52,9 @@ struct ItemContext {
   bool spambox_unusable = false;
   std::string domain_dir;
   std::string dat_path;
+  // The file this event created to be the one that welcomes a new user;
+  // removed when the event ends ("" when none).
+  std::string welcome_claim;
   std::string sender_address;
 
   ComPtr<IExStoreDispEventInfo> event_info;

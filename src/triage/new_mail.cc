@@ -54,12 +54,14 @@ void HandleSpam(TriageEnvironment& env, ItemContext& ctx) {
   SetMailMarker(env.reporter, record, kMarkerSpam);
   AppendTrace(env, ctx, " recognized as SPAM");
   if (ctx.hide_spam != 0 && !ctx.spambox_unusable) Hide(record);
-  TickSource& ticks = env.platform.Ticks();
-  if (ctx.junk_folder_found) {
-    MoveSpamToFolder(env.reporter, ticks, record, ctx.junk_folder_url, ctx.mail_file);
-  } else if (!ctx.spambox_unusable) {
-    MoveSpamToFolder(env.reporter, ticks, record, ctx.spambox_url, ctx.mail_file);
+  if (!ctx.junk_folder_found && ctx.spambox_unusable) return;
+  const std::string& folder = ctx.junk_folder_found ? ctx.junk_folder_url : ctx.spambox_url;
+  // Delivered straight into it (an address extension, a server-side rule): where it belongs.
+  if (IsInFolder(record, folder)) {
+    AppendTrace(env, ctx, " (already in the junk folder)");
+    return;
   }
+  MoveSpamToFolder(env.reporter, env.platform.Ticks(), record, folder, ctx.mail_file);
 }
 
 }  // namespace

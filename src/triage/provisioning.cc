@@ -11,6 +11,9 @@
 namespace varnolt {
 namespace {
 
+// Beside the user's database while one event welcomes the new user.
+constexpr const char* kWelcomeClaimSuffix = ".welcome";
+
 void CheckDataPathName(const char* what, const std::string& name) {
   const bool unsafe = name.empty() || name == "." || name == ".." ||
                       name.find_first_of(std::string("\\/\0", 3)) != std::string::npos;
@@ -63,10 +66,33 @@ bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx) {
 }
 
 void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
-  if (Exists(env.platform.Files(), ctx.dat_path)) return;
+  TextFiles& files = env.platform.Files();
+  if (Exists(files, ctx.dat_path)) return;
+  // Several deliveries to a new user may run at once, in several processes:
+  // the one that creates the claim welcomes the user, the others leave it.
+  const std::string claim = ctx.dat_path + kWelcomeClaimSuffix;
+  const CreateDirectoryResult result = files.CreateNewFile(claim);
+  if (result.already_exists) return;
+  if (result.created) {
+    ctx.welcome_claim = claim;
+    // The claim of an event that had finished once the database existed was
+    // removed just now: that user is no longer new.
+    if (Exists(files, ctx.dat_path)) return;
+  } else {
+    LogInfo(env, "Cannot create " + claim + " ,LastDllErr Code: " + std::to_string(result.error_code));
+  }
   LogInfo(env, "dat file does not exist, create the manual for the user.");
   const std::string inbox = GetInbox(env.reporter, ctx.item_url);
   CreateUserManual(env.reporter, *ctx.EventConnection(), env.data_folder, inbox);
+}
+
+void ReleaseWelcomeClaim(TriageEnvironment& env, ItemContext& ctx) {
+  if (ctx.welcome_claim.empty()) return;
+  // Removed only now, when this event's engine has made the user's database:
+  // a delivery that still finds the database missing meets the claim.
+  const int code = env.platform.Files().DeleteFile(ctx.welcome_claim);
+  if (code != 0) LogInfo(env, "Cannot delete " + ctx.welcome_claim + " ,LastDllErr Code: " + std::to_string(code));
+  ctx.welcome_claim.clear();
 }
 
 }  // namespace varnolt

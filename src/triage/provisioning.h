@@ -30,6 +30,13 @@ bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx);
 
 // Delivers the user manual into the folder of the new mail while the user has
 // no database file; repeated on every new mail until the engine made one.
+// Exactly one of the events that run at once for a new user delivers it, in
+// whatever processes they run: the one that creates the claim file
+// (dat_path + ".welcome"), which it keeps until ReleaseWelcomeClaim.
 void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx);
+
+// Removes the event's welcome claim, if it made one; a failure is logged
+// (DebugLevel not 0). Call when the event ends, however it ends.
+void ReleaseWelcomeClaim(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

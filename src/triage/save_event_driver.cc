@@ -94,6 +94,11 @@ void RunSaveEvent(TriageEnvironment& env, IUnknown* pEventInfo, const std::strin
   } catch (...) {
     ReportFailure(env, ctx, "Unexpected error of an unknown kind", E_FAIL);
   }
+  try {
+    ReleaseWelcomeClaim(env, ctx);
+  } catch (...) {
+    // A claim left behind only keeps the manual from being delivered twice.
+  }
 }
 
 }  // namespace varnolt

@@ -96,6 +96,7 @@ TEST_F(AdminCommandsTest, ItemsAreNamedByTheirNumberOrMessageId) {
     std::string output;  // stdout on success, a part of stderr on failure
   };
   const std::string moved = std::string(kUrlPrefix) + "example.com/MBX/alice/Drafts/One.EML";
+  const std::string unsaved = std::string(kUrlPrefix) + "example.com/MBX/alice/Inbox/\\unsaved.EML";
   const Case cases[] = {
       {{"show", number, "--json"}, 0, "\"url\": \"" + first + "\""},
       {{"show", "id:<one@example.net>", "--json"}, 0, "\"url\": \"" + first + "\""},
@@ -108,6 +109,9 @@ TEST_F(AdminCommandsTest, ItemsAreNamedByTheirNumberOrMessageId) {
       {{"cat", "id:<none@example.net>"}, 1, "no item has the Message-ID <none@example.net>"},
       {{"show", "id:two@example.net"}, 1, "2 items have the Message-ID two@example.net"},
       {{"move", "http://elsewhere/item", "Inbox"}, 2, "not a mailbox URL"},
+      // The URL of a Dovecot delivery the filter judged before it was saved.
+      {{"show", unsaved}, 1, "judged before it was saved"},
+      {{"move", unsaved, "Drafts"}, 1, "judged before it was saved"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -7,7 +7,10 @@ skip for ctest) when no Dovecot can run here.
 
 import os
 import re
+import smtplib
+import sqlite3
 import sys
+import threading
 import time
 import unittest
 
@@ -53,12 +56,17 @@ class PluginTestCase(unittest.TestCase):
 
     home_settings = {}
     junk_folder = JUNK
+    detail_mailbox = False
+    extra_plugins = ""
+    extra_plugin_settings = ""
 
     @classmethod
     def setUpClass(cls):
         users = ["%s@example.com" % name for name in
                  ("alice", "bob", "carol", "dave", "erin", "frank", "grace", "heidi", "ivan", "judy")]
-        cls.server = pd.PrivateDovecot(BUILD_DIR, users, junk_folder=cls.junk_folder)
+        cls.server = pd.PrivateDovecot(BUILD_DIR, users, junk_folder=cls.junk_folder,
+                                       detail_mailbox=cls.detail_mailbox, extra_plugins=cls.extra_plugins,
+                                       extra_plugin_settings=cls.extra_plugin_settings)
         cls.server.make_home(**cls.home_settings)
         cls.prepare_home()
         cls.server.start()
@@ -369,6 +377,245 @@ class BrokenHomeTest(unittest.TestCase):
                 self.assertIn("Dovecot plugin: the message is delivered unfiltered", f.read())
             self.assertRegex(server.varnolt("log"), r"Err: Dovecot plugin: the message is delivered unfiltered: "
                                                     r"cannot load the filter library .* Source: alice@example.com")
+
+def crlf(text):
+    """The message with every line ended by CR LF."""
+    return text.replace("\r\n", "\n").replace("\n", "\r\n")
+
+
+def read_sample(*parts):
+    with open(os.path.join(SAMPLES, *parts)) as f:
+        return f.read()
+
+
+class ForgedMarkerTest(PluginTestCase):
+    """Dovecot reads the header on to the blank line: a sender's X-Varnolt behind
+    a line that is no well-formed header is still a header to it, and goes."""
+
+    KINDS = [
+        ("no colon", "this line is no header\r\n"),
+        ("blank in the name", "Bad Name: value\r\n"),
+        ("8-bit name", "N\xe4me: value\r\n"),
+        ("envelope line", None),
+    ]
+
+    def test_every_forged_marker_dovecot_would_show_is_removed(self):
+        user = "alice@example.com"
+        for kind, line in self.KINDS:
+            body = "This message tests the filter.\r\n\r\n" + GTUBE + "\r\n"
+            rest = "X-Varnolt: 1\r\nFrom: <spammer@example.net>\r\nSubject: Forged %s\r\n\r\n%s" % (kind, body)
+            text = ("From spammer@example.net  Mon Dec 21 09:00:00 2026\r\n" if line is None else line) + rest
+            self.deliver(user, text.encode("latin-1"))
+        client = self.server.imap(user)
+        try:
+            for mailbox in ("INBOX", JUNK):
+                client.select(pd.quote(mailbox))
+                typ, data = client.uid("SEARCH", "HEADER", "X-Varnolt", "1")
+                self.assertEqual([b""], data, "a forged marker in %s" % mailbox)
+            client.select(pd.quote(JUNK))
+            typ, data = client.uid("SEARCH", "HEADER", "X-Varnolt", "2")
+            self.assertEqual(len(self.KINDS), len(data[0].split()))
+        finally:
+            client.logout()
+
+
+class RelearnAfterDeliveryTest(PluginTestCase):
+    """A message delivered (CR LF) and learned from its own verdict is moved by a
+    correction read back from the maildir (LF), not learned a second time."""
+
+    def train(self, user):
+        self.deliver(user, ham("colleague@example.net", "First mail"))  # makes the user
+        self.server.varnolt("train", "-q", user, "--spam", os.path.join(SAMPLES, "train", "spam"),
+                            "--ham", os.path.join(SAMPLES, "train", "ham"))
+        self.assertEqual((10, 10), self.counts(user))
+
+    def counts(self, user):
+        got = stats(self.server, user)
+        return got["ham"], got["spam"]
+
+    def check_moves(self, user, subject):
+        self.assertEqual((11, 10), self.counts(user))
+        self.move(user, "INBOX", subject, JUNK)
+        self.assertEqual((10, 11), self.counts(user))
+        self.move(user, JUNK, subject, "INBOX")
+        self.assertEqual((11, 10), self.counts(user))
+
+    def test_lmtp_delivery_then_moves(self):
+        user = "alice@example.com"
+        self.train(user)
+        message = crlf(read_sample("incoming", "01-ham.eml"))
+        self.deliver(user, message)
+        self.check_moves(user, pd.header(message, "Subject"))
+
+    def test_lda_delivery_then_moves(self):
+        user = "bob@example.com"
+        self.train(user)
+        message = crlf(read_sample("incoming", "01-ham.eml"))
+        self.server.deliver_lda(user, message)
+        self.check_moves(user, pd.header(message, "Subject"))
+
+
+class ConcurrentWelcomeTest(PluginTestCase):
+    """New users who receive several messages at the same moment, over several
+    LMTP connections (a process each), are welcomed once."""
+
+    def test_one_welcome_per_user(self):
+        users = ["carol@example.com", "dave@example.com", "erin@example.com", "frank@example.com",
+                 "grace@example.com"]
+        failures = []
+
+        def client(n):
+            try:
+                with self.server.lmtp() as lmtp:
+                    for user in users:
+                        lmtp.sendmail("sender@example.net", [user],
+                                      ham("colleague@example.net", "Parallel %d" % n).encode())
+            except Exception as error:  # reported below, in the test's own thread
+                failures.append(error)
+
+        threads = [threading.Thread(target=client, args=(n,)) for n in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual([], failures)
+        for user in users:
+            subjects = self.subjects(user, "INBOX")
+            with self.subTest(user=user):
+                self.assertEqual(1, sum(1 for s in subjects if s and s.startswith(WELCOME_SUBJECT)), subjects)
+                self.assertEqual(4, sum(1 for s in subjects if s and s.startswith("Parallel")), subjects)
+
+
+class DetailMailboxTest(PluginTestCase):
+    """user+Spam@domain delivers straight into the junk folder: SPAM is where it belongs."""
+
+    junk_folder = "Spam"
+    home_settings = {"UseJunkMailFolder": "Spam"}
+    detail_mailbox = True
+
+    def test_spam_delivered_into_the_junk_folder_stays_there_without_an_error(self):
+        user = "alice@example.com"
+        self.deliver("alice+Spam@example.com", spam("spammer@example.net", "Straight in"))
+        uid, flags, header = self.only(user, "Spam", "Straight in")
+        self.assertEqual("2", pd.header(header, "X-Varnolt"))
+        self.assertIn("$Junk", flags)
+        log = self.filter_log()
+        self.assertNotIn("Cannot move", log)
+        self.assertIn("recognized as SPAM (already in the junk folder)", log)
+
+
+class SessionCostTest(PluginTestCase):
+    """IMAP sessions that need no filter cost it nothing; the settings are
+    loaded once for the running Dovecot, not once per process."""
+
+    home_settings = {"DebugLevel": 1}
+
+    def test_logins_write_nothing_and_settings_load_once(self):
+        user = "alice@example.com"
+        self.deliver(user, ham("colleague@partner.example", "Settle"))
+        log = self.filter_log()
+        self.assertIn("Loading ", log)
+        for _ in range(3):
+            client = self.server.imap(user)
+            client.select("INBOX")
+            client.uid("FETCH", "1:*", "(FLAGS)")
+            client.logout()
+        self.assertEqual(log, self.filter_log())
+        # The filter is loaded into an IMAP process by its first event, not before.
+        client = self.server.imap(user)
+        try:
+            client.select("INBOX")
+            pid = re.findall(r"Login: user=<%s>.*?mpid=(\d+)" % re.escape(user), self.server.log())[-1]
+
+            def loaded():
+                with open("/proc/%s/maps" % pid) as maps:
+                    return pd.PLUGIN_HOST_FILE in maps.read()
+
+            self.assertFalse(loaded())
+            typ, data = client.uid("MOVE", "1:*", pd.quote(JUNK))
+            self.assertEqual("OK", typ, data)
+            self.assertTrue(loaded())
+            client.select(pd.quote(JUNK))
+            client.uid("MOVE", "1:*", "INBOX")
+        finally:
+            client.logout()
+        log = self.filter_log()
+        # Moves in fresh IMAP processes: their own lines only.
+        self.deliver(user, ham("colleague@partner.example", "Move me"))
+        self.move(user, "INBOX", "Move me", JUNK)
+        self.move(user, JUNK, "Move me", "INBOX")
+        new_lines = self.filter_log()[len(log):].splitlines()
+        self.assertEqual([], [line for line in new_lines if "Loading " in line], new_lines)
+        self.assertEqual(2, sum(1 for line in new_lines if "Mail moved by User" in line), new_lines)
+
+
+class ParallelDeliveryTest(PluginTestCase):
+    """Four LMTP clients deliver to one trained user at once with autolearn:
+    every message arrives once and the model stays sound."""
+
+    def test_every_message_once_and_a_sound_model(self):
+        user = "alice@example.com"
+        self.deliver(user, ham("colleague@example.net", "First mail"))
+        self.server.varnolt("train", "-q", user, "--spam", os.path.join(SAMPLES, "train", "spam"),
+                            "--ham", os.path.join(SAMPLES, "train", "ham"))
+        samples = sorted(os.listdir(os.path.join(SAMPLES, "incoming")))
+        failures = []
+
+        def client(n):
+            try:
+                with self.server.lmtp() as lmtp:
+                    for i in range(10):
+                        text = read_sample("incoming", samples[(n + i) % len(samples)])
+                        text = text.replace("Subject: ", "Subject: [%d.%d] " % (n, i), 1)
+                        lmtp.sendmail("sender@example.net", [user], text.encode())
+            except Exception as error:
+                failures.append(error)
+
+        threads = [threading.Thread(target=client, args=(n,)) for n in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual([], failures)
+        tagged = [s for box in ("INBOX", JUNK) for s in self.subjects(user, box) if s and s.startswith("[")]
+        self.assertEqual(40, len(tagged))
+        self.assertEqual(40, len(set(tagged)))
+        model = os.path.join(self.server.varnolt("config", "constructor-string").strip().split(";")[0].strip(),
+                             "example.com", "alice.dat")
+        db = sqlite3.connect(model)
+        try:
+            self.assertEqual("ok", db.execute("PRAGMA integrity_check").fetchone()[0])
+            self.assertEqual("wal", db.execute("PRAGMA journal_mode").fetchone()[0])
+        finally:
+            db.close()
+        counts = stats(self.server, user)
+        self.assertGreaterEqual(counts["ham"] + counts["spam"], 20)
+
+
+class QuotaTest(PluginTestCase):
+    """A full mailbox reaches the filter as the store's own error."""
+
+    extra_plugins = "quota"
+    extra_plugin_settings = "  quota = count:User quota\n  quota_rule = *:messages=1\n  quota_vsizes = yes"
+
+    def test_a_full_mailbox_is_reported_as_full(self):
+        user = "alice@example.com"
+        # The user's own message fills the quota before the filter knows the user.
+        client = self.server.imap(user)
+        try:
+            typ, data = client.append("INBOX", None, None, ham("me@example.com", "Mine").encode())
+            self.assertEqual("OK", typ, data)
+        finally:
+            client.logout()
+        data_folder = self.server.varnolt("config", "constructor-string").strip().split(";")[0].strip()
+        for name in ("alice.dat", "alice.dat.welcome"):
+            path = os.path.join(data_folder, "example.com", name)
+            if os.path.exists(path):
+                os.remove(path)
+        with self.assertRaises(Exception):  # the delivery itself is over the quota too
+            self.deliver(user, ham("colleague@example.net", "Over quota"))
+        self.assertRegex(self.filter_log(), r"Err: Creation of user manual failed: The disk or the store is full "
+                                            r"\(Dovecot: .*[Qq]uota.*\) 0x80047019")
 
 
 def main():

@@ -25,7 +25,6 @@ class FakeMailAccess final : public MailAccess {
   bool MailboxExists(const std::string& mailbox) override { return mailboxes.count(mailbox) > 0; }
   bool CreateMailbox(const std::string& mailbox) override { return mailboxes.emplace(mailbox, Mailbox{}).second; }
   std::optional<std::string> TrashMailbox() override { return trash; }
-  uint32_t UidNext(const std::string& mailbox) override { return Require(mailbox).next_uid; }
   std::optional<StoredMessage> ReadMessage(const std::string& mailbox, uint32_t uid) override {
     Mailbox& box = Require(mailbox);
     auto it = box.messages.find(uid);

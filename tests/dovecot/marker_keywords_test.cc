@@ -46,6 +46,11 @@ TEST(StampMessageTest, TheFiltersLineReplacesAnySendersLines) {
       {"no line end", "Subject: s", 2, "Subject: s\nX-Varnolt: 2\n"},
       {"no header", "\r\nbody\r\n", 2, "X-Varnolt: 2\r\n\r\nbody\r\n"},
       {"unjudged", "X-Varnolt: 2\r\nFrom: a\r\n\r\nbody\r\n", 0, "From: a\r\n\r\nbody\r\n"},
+      // Dovecot reads on to the blank line: what it would show as a header goes.
+      {"behind a malformed line", "From: a\r\nno colon\r\nX-Varnolt: 1\r\n\r\nbody\r\n", 2,
+       "From: a\r\nX-Varnolt: 2\r\nno colon\r\n\r\nbody\r\n"},
+      {"behind an envelope line", "From a@b Mon Dec  7 10:00:00 2026\nX-Varnolt: 1\nSubject: s\n\nbody\n", 0,
+       "From a@b Mon Dec  7 10:00:00 2026\nSubject: s\n\nbody\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -11,6 +11,7 @@
 #include "dovecot/fake_mail_access.h"
 #include "manual/user_manual.h"
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/unsaved_item.h"
 #include "store/junk_folders.h"
 #include "store/mail_marker.h"
 #include "store/waste_basket.h"
@@ -121,13 +122,16 @@ TEST_F(PluginRecordsTest, HidingIsAKeywordThatComesAndGoes) {
 }
 
 TEST_F(PluginRecordsTest, ADeliveryIsMovedOnlyInWhereItWillBeSaved) {
+  // A message already in the mailbox has UID 1: the delivery's URL must not name it.
+  Store("INBOX");
   auto record = PluginRecord::ForDelivery(connection_, "INBOX", kMessage);
-  EXPECT_EQ(std::string(kRoot) + "/INBOX/1.EML", record->Source());
+  EXPECT_EQ(std::string(kRoot) + "/INBOX/\\unsaved.EML", record->Source());
+  EXPECT_TRUE(IsUnsavedItemUrl(record->Source()));
   SetMailMarker(filter_, *record, kMarkerSpam);
   varnolt::testing::FakeTicks ticks;
-  EXPECT_TRUE(MoveSpamToFolder(filter_, ticks, *record, std::string(kRoot) + "/Junk E-Mail", "1.EML"));
+  EXPECT_TRUE(MoveSpamToFolder(filter_, ticks, *record, std::string(kRoot) + "/Junk E-Mail", "\\unsaved.EML"));
   EXPECT_EQ("Junk E-Mail", record->mailbox());
-  EXPECT_EQ(std::string(kRoot) + "/Junk E-Mail/1.EML", record->Source());
+  EXPECT_EQ(std::string(kRoot) + "/Junk E-Mail/\\unsaved.EML", record->Source());
   EXPECT_THAT(record->StateKeywords(), ElementsAre("$VarnoltMarker2", "$Junk"));
   EXPECT_TRUE(access_.mailboxes.at("Junk E-Mail").messages.empty());  // Dovecot saves it afterwards
   EXPECT_THAT(filter_.ErrorLines(), IsEmpty());
@@ -136,11 +140,11 @@ TEST_F(PluginRecordsTest, ADeliveryIsMovedOnlyInWhereItWillBeSaved) {
 TEST_F(PluginRecordsTest, AMoveIntoAMissingFolderFailsAndKeepsThePlace) {
   auto record = PluginRecord::ForDelivery(connection_, "INBOX", kMessage);
   varnolt::testing::FakeTicks ticks;
-  EXPECT_FALSE(MoveSpamToFolder(filter_, ticks, *record, std::string(kRoot) + "/Nowhere", "1.EML"));
+  EXPECT_FALSE(MoveSpamToFolder(filter_, ticks, *record, std::string(kRoot) + "/Nowhere", "\\unsaved.EML"));
   EXPECT_EQ("INBOX", record->mailbox());
-  EXPECT_THAT(filter_.ErrorLines(),
-              ElementsAre("Err: Cannot move Spam to " + std::string(kRoot) +
-                          "/Nowhere: The parent folder does not exist 0x80047003 Source: " + kRoot + "/INBOX/1.EML"));
+  EXPECT_THAT(filter_.ErrorLines(), ElementsAre("Err: Cannot move Spam to " + std::string(kRoot) +
+                                                "/Nowhere: The parent folder does not exist 0x80047003 Source: " +
+                                                kRoot + "/INBOX/\\unsaved.EML"));
 }
 
 TEST_F(PluginRecordsTest, TheSpamboxIsCreatedOnce) {

@@ -7,6 +7,7 @@ ports. Optionally with the varnolt plugin and a varnolt home made by the
 varnolt command.
 """
 
+import glob
 import imaplib
 import os
 import pwd
@@ -20,9 +21,12 @@ import tempfile
 import time
 
 DOVECOT = shutil.which("dovecot") or "/usr/sbin/dovecot"
+DOVECOT_MODULES = "/usr/lib/dovecot/modules"
 MAIL_USER = "vmail"
 PASSWORD = "secret"
 PLUGIN_FILE = "lib95_varnolt_plugin.so"
+# The filter's side of the plugin, which the plugin loads beside itself when first needed.
+PLUGIN_HOST_FILE = "libvarnolt_dovecot_host.so"
 DEFAULT_JUNK = "Junk E-Mail"
 FILTER_LIBRARY = "libvarnoltfilter.so"
 ERROR_INFO_LIBRARY = "libvarnolt_error_info.so"
@@ -83,7 +87,7 @@ mail_gid = {gid}
 mail_location = maildir:{root}/mail/%d/%n
 mail_plugin_dir = {plugin_dir}
 mail_plugins = {plugins}
-lmtp_save_to_detail_mailbox = no
+lmtp_save_to_detail_mailbox = {detail_mailbox}
 
 passdb {{
   driver = passwd-file
@@ -145,13 +149,17 @@ class PrivateDovecot:
     """One private server. users: the "user@domain" names that may log in."""
 
     def __init__(self, build_dir, users, varnolt_home=None, plugin=True, extra_plugin_settings="",
-                 junk_folder=DEFAULT_JUNK):
+                 junk_folder=DEFAULT_JUNK, detail_mailbox=False, extra_plugins=""):
         check_available(build_dir)
         self.build_dir = build_dir
         self.users = list(users)
         self.varnolt_home = varnolt_home
         self.plugin = plugin
         self.extra_plugin_settings = extra_plugin_settings
+        # "user+Box@domain" delivers into Box (lmtp_save_to_detail_mailbox).
+        self.detail_mailbox = detail_mailbox
+        # Dovecot's own plugins to load before ours (e.g. "quota").
+        self.extra_plugins = extra_plugins
         # Made for every user at login, as an administrator would have it.
         self.junk_folder = junk_folder
         self.account = ensure_mail_user()
@@ -162,12 +170,21 @@ class PrivateDovecot:
         self.config_path = os.path.join(self.root, "dovecot.conf")
         self.running = False
         self.home_given = False
-        # The plugin, the filter library and the error slot they share in a
-        # folder the mail user can read (both find the slot beside them).
+        # The plugin, its filter side, the filter library and the error slot
+        # they share in a folder the mail user can read (all find the slot
+        # beside them).
         os.makedirs(self.plugin_dir())
         shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_FILE), self.plugin_dir())
+        shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_HOST_FILE), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, FILTER_LIBRARY), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, ERROR_INFO_LIBRARY), self.plugin_dir())
+        # Dovecot's own plugins asked for, beside ours (the folder replaces Dovecot's).
+        for name in extra_plugins.split():
+            found = [path for path in glob.glob(os.path.join(DOVECOT_MODULES, "lib*_%s_plugin.so" % name))
+                     if re.fullmatch(r"lib\d+_%s_plugin\.so" % re.escape(name), os.path.basename(path))]
+            if not found:
+                raise Unavailable("Dovecot's %s plugin is not installed" % name)
+            shutil.copy(found[0], self.plugin_dir())
 
     # ---- varnolt -------------------------------------------------------
 
@@ -218,7 +235,9 @@ class PrivateDovecot:
         with open(self.config_path, "w") as f:
             f.write(CONFIG.format(root=self.root, uid=self.account.pw_uid, gid=self.account.pw_gid,
                                   plugin_dir=self.plugin_dir(),
-                                  plugins="$mail_plugins varnolt" if self.plugin else "$mail_plugins",
+                                  plugins=" ".join(p for p in ("$mail_plugins", self.extra_plugins,
+                                                               "varnolt" if self.plugin else "") if p),
+                                  detail_mailbox="yes" if self.detail_mailbox else "no",
                                   imap_port=self.imap_port, lmtp_port=self.lmtp_port,
                                   plugin_settings="\n".join(settings),
                                   mailboxes=self.mailbox_config()))

@@ -60,8 +60,14 @@ TEST_F(ModelCacheTest, AStoreIsReusedWhileItsFileStaysTheSame) {
 }
 
 TEST_F(ModelCacheTest, ReplacedAndRemovedFilesAreNoticed) {
-  for (int i = 0; i < 3; ++i) Learn(DatPath(), true, i);
-  Learn(DatPath("other.dat"), false, 7);
+  {
+    // Written by another process that has ended: each file holds all it learned.
+    EngineOptions options;
+    options.cache = std::make_shared<ModelCache>();
+    BuiltinSpamEngine writer(options);
+    for (int i = 0; i < 3; ++i) writer.Learn(DatPath(), mail_.Header(true, i), mail_.Body(true, i), true);
+    writer.Learn(DatPath("other.dat"), mail_.Header(false, 7), mail_.Body(false, 7), false);
+  }
   EXPECT_EQ(3, engine_.GetCounts(DatPath()).spam);
 
   // Renamed over the cached file: the path now names the other model.

@@ -124,6 +124,33 @@ INSTANTIATE_TEST_SUITE_P(Rows, SpamDestinationTest,
                                            SpamRow{"SpamboxCreatedNow", "Nowhere", false, 1, "Inbox", false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Delivered straight into the junk folder: SPAM is where it belongs, and no
+// move is tried (any "Err:" line would fail the test).
+struct AlreadyThereRow {
+  const char* name;
+  const char* setting;
+  const char* folder;
+};
+
+class AlreadyInJunkTest : public NewMailTest, public ::testing::WithParamInterface<AlreadyThereRow> {};
+
+TEST_P(AlreadyInJunkTest, SpamStaysWhereItWasDelivered) {
+  const AlreadyThereRow& row = GetParam();
+  SetText("UseJunkMailFolder", row.setting);
+  if (!FolderExists(row.folder)) AddFolder(row.folder);
+  engine_->verdict = true;
+  const std::string url = Deliver({}, row.folder);
+  EXPECT_EQ(FolderUrl(row.folder) + "/Hello.EML", url);
+  EXPECT_EQ(2, Marker(url));
+  EXPECT_EQ("New Mail recognized as SPAM (already in the junk folder) : 0ms", Trace());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AlreadyInJunkTest,
+                         ::testing::Values(AlreadyThereRow{"JunkFolder", "Junk E-Mail", "Junk E-Mail"},
+                                           AlreadyThereRow{"OtherLetterCase", "junk e-mail", "Junk E-Mail"},
+                                           AlreadyThereRow{"Spambox", "Nowhere", "Spambox"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(NewMailTest, SpamAfterTheSpamboxWasCreatedGoesIntoIt) {
   SetText("UseJunkMailFolder", "Nowhere");
   SetDword("HideSpam", 1);

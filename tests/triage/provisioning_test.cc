@@ -12,6 +12,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
+using ::testing::UnorderedElementsAre;
 
 class ProvisioningTest : public TriageTest {};
 
@@ -101,6 +102,41 @@ INSTANTIATE_TEST_SUITE_P(Rows, ProviderGateTest,
                                            GateRow{"KnownMail", 0x01000008, true, false, true, false},
                                            GateRow{"KnownMove", 0x01000100, true, false, true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+bool HasManual(const std::vector<std::string>& items) {
+  return std::find(items.begin(), items.end(), "Varnolt_Manual.eml") != items.end();
+}
+
+TEST_F(ProvisioningTest, ANewUserIsWelcomedOnceAndTheClaimGoesWithTheEvent) {
+  Deliver();
+  EXPECT_TRUE(HasManual(Items("Inbox")));
+  EXPECT_FALSE(DataFileExists(UserFile(".dat.welcome")));
+  MessageSpec second;
+  second.subject = "Second";
+  Deliver(second);
+  EXPECT_THAT(Items("Inbox"), UnorderedElementsAre("Hello.EML", "Second.EML", "Varnolt_Manual.eml"));
+}
+
+// Another delivery, in another process, is welcoming the user at this moment.
+TEST_F(ProvisioningTest, AUserBeingWelcomedElsewhereGetsNoSecondManual) {
+  MakeDomainDir();
+  WriteDataFile(UserFile(".dat.welcome"), "");
+  Deliver();
+  EXPECT_THAT(Items("Inbox"), ElementsAre("Hello.EML"));
+  EXPECT_TRUE(DataFileExists(UserFile(".dat.welcome")));  // the other event's, left to it
+}
+
+TEST_F(ProvisioningTest, WithoutADatabaseMadeTheNextMailWelcomesAgain) {
+  engine_->files = nullptr;  // an engine that stores nothing
+  Deliver();
+  MessageSpec second;
+  second.subject = "Second";
+  Deliver(second);
+  EXPECT_THAT(Items("Inbox"), UnorderedElementsAre("Hello.EML", "Second.EML", "Varnolt_Manual.eml"));
+  const std::vector<std::string> messages = TriageMessages();
+  EXPECT_EQ(2, std::count(messages.begin(), messages.end(), "dat file does not exist, create the manual for the user."));
+  EXPECT_FALSE(DataFileExists(UserFile(".dat.welcome")));
+}
 
 TEST_F(ProvisioningTest, DirectoryNamedLikeTheDatabaseCountsAsKnown) {
   SetDword("ProviderMode", 1);

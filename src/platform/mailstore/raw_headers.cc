@@ -51,6 +51,37 @@ size_t WalkHeaders(std::string_view message, Visit visit) {
   return pos;
 }
 
+// The name a mail server gives the field starting with this line: the bytes
+// before its first ":" less blanks before it, or the whole line (without its
+// ending) when it has no colon. Any byte may be part of it.
+std::string_view SectionFieldName(std::string_view line) {
+  size_t end = line.find(':');
+  if (end == std::string_view::npos) {
+    end = line.size();
+    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+  }
+  while (end > 0 && IsBlank(line[end - 1])) --end;
+  return line.substr(0, end);
+}
+
+// Like WalkHeaders, but over the whole header section as a mail server reads
+// it: every line up to the blank line (or the end) is a field, with the lines
+// after it that start with a blank, whether or not it is a well-formed header.
+template <typename Visit>
+size_t WalkSection(std::string_view message, Visit visit) {
+  const bool cr_only = EndsLinesWithCr(message);
+  size_t pos = 0;
+  while (pos < message.size()) {
+    const std::string_view line = LineAt(message, pos, cr_only);
+    if (IsEmptyLine(line)) break;
+    size_t end = pos + line.size();
+    while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end, cr_only).size();
+    visit(SectionFieldName(line), message.substr(pos, end - pos));
+    pos = end;
+  }
+  return pos;
+}
+
 }  // namespace
 
 bool HasCrLineEnds(std::string_view message) { return EndsLinesWithCr(message); }
@@ -88,10 +119,10 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
   const std::string key = LowerKey(name);
   std::string out;
   out.reserve(message.size());
-  const size_t block = WalkHeaders(message, [&](std::string_view field, std::string_view whole, size_t) {
+  const size_t section = WalkSection(message, [&](std::string_view field, std::string_view whole) {
     if (LowerKey(field) != key) out.append(whole);
   });
-  out.append(message.substr(block));
+  out.append(message.substr(section));
   return out;
 }
 

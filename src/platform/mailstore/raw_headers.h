@@ -39,8 +39,12 @@ std::string UnfoldValue(std::string_view value);
 // what the filter wrote); every other byte as it came.
 std::string DeliveredContent(std::string_view message);
 
-// The message without the header lines (and their continuations) of that
-// name (letter case ignored) in its header block; the rest byte for byte.
+// The message without the fields (lines and their continuations) of that
+// name (letter case ignored) anywhere in its header section, read as a mail
+// server reads it: up to the first blank line, past lines that are no header
+// line (no colon, a name with blanks or 8-bit bytes), a line without a colon
+// being a field named by the whole line. So nothing a mail server would show
+// as such a header is left. The rest byte for byte.
 std::string RemoveHeaderLines(std::string_view message, std::string_view name);
 
 }  // namespace varnolt::mailstore

@@ -1,5 +1,6 @@
 #include "platform/system/posix_text_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +65,19 @@ std::unique_ptr<TextReader> PosixTextFiles::TryOpenForReading(const std::string&
 CreateDirectoryResult PosixTextFiles::CreateDirectory(const std::string& path) {
   CreateDirectoryResult result;
   if (::mkdir(ToFileSystemPath(path).c_str(), 0777) == 0) {
+    result.created = true;
+    return result;
+  }
+  result.error_code = errno;
+  result.already_exists = errno == EEXIST;
+  return result;
+}
+
+CreateDirectoryResult PosixTextFiles::CreateNewFile(const std::string& path) {
+  CreateDirectoryResult result;
+  const int fd = ::open(ToFileSystemPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+  if (fd >= 0) {
+    ::close(fd);
     result.created = true;
     return result;
   }

@@ -24,7 +24,7 @@ class TextReader {
   virtual bool ReadLine(std::string* line) = 0;
 };
 
-// Result of creating one directory.
+// Result of creating one directory or one new file.
 struct CreateDirectoryResult {
   bool created = false;         // a new directory was made
   bool already_exists = false;  // something of that name was already there
@@ -56,6 +56,11 @@ class TextFiles {
   // -1 (all bits set) when nothing can be found at the path, else attribute bits
   // (0x10 directory, 0x80 normal file).
   virtual int32_t GetFileAttributes(const std::string& path) = 0;
+
+  // Creates an empty file for its owner and group only, unless something of
+  // that name exists: of several processes trying at once, exactly one
+  // creates it (already_exists for the others).
+  virtual CreateDirectoryResult CreateNewFile(const std::string& path) = 0;
 
   // Deletes a file; returns 0 on success, else errno.
   virtual int DeleteFile(const std::string& path) = 0;

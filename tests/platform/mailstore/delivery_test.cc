@@ -86,6 +86,36 @@ TEST_F(DeliveryTest, IncomingMarkerHeadersAreDroppedEverythingElseIsKept) {
   EXPECT_FALSE(HasProp(url, kMailMarkerField));
 }
 
+// A mail server reads the header on to the blank line: a forged marker behind
+// a line that is no well-formed header is still a header to it.
+TEST_F(DeliveryTest, ForgedMarkersBehindMalformedHeaderLinesAreDroppedToo) {
+  struct Case {
+    const char* what;
+    std::string message;
+    std::string stored;
+  };
+  const std::string end = "Subject: Hi\r\n\r\nX-Varnolt: 1 stays in the body\r\n";
+  const Case cases[] = {
+      {"a line without a colon", "From: a@example.org\r\nno colon here\r\nX-Varnolt: 1\r\n" + end,
+       "From: a@example.org\r\nno colon here\r\n" + end},
+      {"a name with a blank", "Bad Name: x\r\nX-Varnolt: 1\r\n" + end, "Bad Name: x\r\n" + end},
+      {"a name with an 8-bit byte", "N\xe4me: x\r\nx-varnolt : 1\r\n\tfolded\r\n" + end, "N\xe4me: x\r\n" + end},
+      {"a second envelope line", "From a@b.example Mon Dec  7 10:00:00 2026\r\nFrom b@c.example\r\nX-Varnolt: 1\r\n" + end,
+       "From b@c.example\r\n" + end},
+      {"a marker without a colon", "From: a@example.org\r\nbad line\r\nX-Varnolt\r\n" + end,
+       "From: a@example.org\r\nbad line\r\n" + end},
+      {"LF line ends", "bad line\nX-Varnolt: 1\nSubject: Hi\n\nbody\n", "bad line\nSubject: Hi\n\nbody\n"},
+      {"a look-alike stays", "bad line\r\nX-Varnolt-Not: 1\r\nX Varnolt: 1\r\n" + end,
+       "bad line\r\nX-Varnolt-Not: 1\r\nX Varnolt: 1\r\n" + end},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string url = Deliver(c.message);
+    EXPECT_EQ(c.stored, store_->ReadContent(url));
+    EXPECT_FALSE(HasProp(url, kMailMarkerField));
+  }
+}
+
 TEST_F(DeliveryTest, ALeadingEnvelopeLineIsRemovedBeforeParsing) {
   struct Case {
     const char* what;
