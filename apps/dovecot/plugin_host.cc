@@ -15,13 +15,20 @@ namespace {
 
 constexpr const char* kEventSource = "VarnoltFilter";
 
-std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config) {
+std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config,
+                                           std::shared_ptr<cli::EventObservation> observation = nullptr) {
   RealPlatformOptions options;
   options.registry_hive_path = config.registry_path;
   options.event_log_target = config.event_log_target;
   // The home's [engine] settings hold for deliveries through Dovecot too.
   const EngineOptions engine_options = cli::EngineOptionsOf(config);
-  options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
+  if (observation) {
+    options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
+      return std::make_unique<cli::ObservingSpamEngine>(engine_options, observation);
+    };
+  } else {
+    options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
+  }
   return std::make_unique<RealPlatform>(std::move(options));
 }
 
@@ -51,7 +58,7 @@ PluginHost& PluginHost::ForHome(const std::string& home) {
   std::unique_ptr<PluginHost> fresh(new PluginHost());
   fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
   try {
-    fresh->platform_ = MakePlatform(fresh->config_);
+    fresh->platform_ = MakePlatform(fresh->config_, fresh->observation_);
   } catch (const ComError& error) {
     throw std::runtime_error("[eventlog] target '" + fresh->config_.event_log_target + "': " + error.description());
   }
@@ -61,6 +68,9 @@ PluginHost& PluginHost::ForHome(const std::string& home) {
     Abandoned().push_back(std::move(fresh->platform_));
     throw;
   }
+  PluginHost* created = fresh.get();
+  fresh->journal_ = std::make_unique<cli::JournalWriter>(
+      fresh->config_, "dovecot", [created](const std::string& line) { created->LogFailure(line, "journal"); });
   host = std::move(fresh);
   return *host;
 }
