@@ -19,10 +19,14 @@ CREATE TABLE IF NOT EXISTS verdicts(
 CREATE INDEX IF NOT EXISTS verdicts_at ON verdicts(at);
 CREATE INDEX IF NOT EXISTS verdicts_message ON verdicts(mailbox, message_id);
 CREATE TABLE IF NOT EXISTS hourly(
-  hour INTEGER NOT NULL, mailbox TEXT NOT NULL, ham INTEGER NOT NULL DEFAULT 0,
+  hour INTEGER PRIMARY KEY, ham INTEGER NOT NULL DEFAULT 0, spam INTEGER NOT NULL DEFAULT 0,
+  none INTEGER NOT NULL DEFAULT 0, to_junk INTEGER NOT NULL DEFAULT 0, from_junk INTEGER NOT NULL DEFAULT 0,
+  errors INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS daily(
+  day INTEGER NOT NULL, mailbox TEXT NOT NULL, ham INTEGER NOT NULL DEFAULT 0,
   spam INTEGER NOT NULL DEFAULT 0, none INTEGER NOT NULL DEFAULT 0, to_junk INTEGER NOT NULL DEFAULT 0,
   from_junk INTEGER NOT NULL DEFAULT 0, errors INTEGER NOT NULL DEFAULT 0,
-  PRIMARY KEY(hour, mailbox)) WITHOUT ROWID;
+  PRIMARY KEY(day, mailbox)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value REAL NOT NULL) WITHOUT ROWID;
 )sql";
 
@@ -78,6 +82,7 @@ const char* VerdictColumn(const std::string& verdict) {
 }
 
 int64_t HourOf(int64_t time) { return time >= 0 ? time / 3600 : (time - 3599) / 3600; }
+int64_t DayOf(int64_t time) { return time >= 0 ? time / 86400 : (time - 86399) / 86400; }
 
 }  // namespace
 
@@ -115,11 +120,18 @@ std::unique_ptr<VerdictJournal> VerdictJournal::Open(const std::string& path, co
   return std::unique_ptr<VerdictJournal>(new VerdictJournal(std::move(db)));
 }
 
+// Counted twice: by hour for the whole home (the plots, the totals) and by
+// day for each mailbox (the mailbox table), so that neither needs to group
+// more than a few thousand rows.
 void VerdictJournal::CountHour(int64_t time, const std::string& mailbox, const char* column) {
   const std::string name(column);
-  sqlite::Statement(*db_, "INSERT INTO hourly(hour, mailbox, " + name + ") VALUES(?1, ?2, 1) " +
-                              "ON CONFLICT(hour, mailbox) DO UPDATE SET " + name + " = " + name + " + 1")
+  sqlite::Statement(*db_, "INSERT INTO hourly(hour, " + name + ") VALUES(?1, 1) " +
+                              "ON CONFLICT(hour) DO UPDATE SET " + name + " = " + name + " + 1")
       .Bind(1, HourOf(time))
+      .Run();
+  sqlite::Statement(*db_, "INSERT INTO daily(day, mailbox, " + name + ") VALUES(?1, ?2, 1) " +
+                              "ON CONFLICT(day, mailbox) DO UPDATE SET " + name + " = " + name + " + 1")
+      .Bind(1, DayOf(time))
       .Bind(2, mailbox)
       .Run();
 }
@@ -156,6 +168,7 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
   CountHour(record.time, record.mailbox, verdict);
   if (record.error) CountHour(record.time, record.mailbox, "errors");
   AddCounter(std::string("verdicts_") + verdict, 1);
+  AddCounter("records", 1);
   if (record.error) AddCounter("errors", 1);
   const double seconds = static_cast<double>(record.elapsed_us) / 1e6;
   size_t bucket = 0;
@@ -164,6 +177,12 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
   AddCounter("time_sum", seconds);
   write.Commit();
   return id;
+}
+
+void VerdictJournal::AddAll(const std::vector<VerdictRecord>& records) {
+  sqlite::WriteTransaction write(*db_);
+  for (const VerdictRecord& record : records) Add(record);
+  write.Commit();
 }
 
 bool VerdictJournal::Correct(const std::string& mailbox, const std::string& message_id, Correction correction,
@@ -202,6 +221,8 @@ int64_t VerdictJournal::Prune(int64_t before_time) {
   sqlite::Statement(*db_, "DELETE FROM verdicts WHERE at < ?1").Bind(1, before_time).Run();
   const int64_t removed = db_->Changes();
   sqlite::Statement(*db_, "DELETE FROM hourly WHERE hour < ?1").Bind(1, HourOf(before_time)).Run();
+  sqlite::Statement(*db_, "DELETE FROM daily WHERE day < ?1").Bind(1, DayOf(before_time)).Run();
+  if (removed > 0) AddCounter("records", -static_cast<double>(removed));
   write.Commit();
   return removed;
 }
@@ -223,8 +244,8 @@ std::vector<HourFigures> VerdictJournal::HoursSince(int64_t time) {
 
 std::vector<MailboxFigures> VerdictJournal::MailboxesSince(int64_t time) {
   sqlite::Statement row(*db_, std::string("SELECT mailbox, ") + kTotalsColumns +
-                                  " FROM hourly WHERE hour >= ?1 GROUP BY mailbox ORDER BY mailbox");
-  row.Bind(1, HourOf(time));
+                                  " FROM daily WHERE day >= ?1 GROUP BY mailbox ORDER BY mailbox");
+  row.Bind(1, DayOf(time));
   std::vector<MailboxFigures> mailboxes;
   while (row.Step()) mailboxes.push_back({row.Text(0), ReadTotals(row, 1)});
   return mailboxes;
@@ -265,6 +286,9 @@ Counters VerdictJournal::AllTime() {
   return counters;
 }
 
-int64_t VerdictJournal::RecordCount() { return db_->QueryInt("SELECT COUNT(*) FROM verdicts"); }
+int64_t VerdictJournal::RecordCount() {
+  sqlite::Statement row(*db_, "SELECT value FROM counters WHERE name = 'records'");
+  return row.Step() ? static_cast<int64_t>(row.Real(0)) : 0;
+}
 
 }  // namespace varnolt::journal

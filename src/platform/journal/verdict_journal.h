@@ -3,8 +3,8 @@
 // Message-ID. One SQLite file in the home (WAL: readers such as the dashboard
 // never hold up a writer, and a reader's crash cannot damage it).
 //
-// Besides the records, each write keeps hourly figures per mailbox and
-// all-time counters in the same transaction, so that the dashboard and the
+// Besides the records, each write keeps hourly figures, daily figures per
+// mailbox and all-time counters in the same transaction, so that the dashboard and the
 // metrics answer from a few thousand rows however long the journal is.
 // Pruning removes records and hourly figures past their age; the all-time
 // counters (what a metrics scraper expects never to go down) stay.
@@ -100,6 +100,8 @@ class VerdictJournal {
 
   // Adds the record (its id is ignored) and returns the id it got.
   int64_t Add(const VerdictRecord& record);
+  // Adds the records in one transaction (an import, a benchmark's fill).
+  void AddAll(const std::vector<VerdictRecord>& records);
   // Marks the newest record of the mailbox with this Message-ID as corrected.
   // False when no record matches (nothing is written then); a record already
   // corrected the same way is not counted twice.
@@ -110,6 +112,7 @@ class VerdictJournal {
   Totals TotalsSince(int64_t time);
   // Hours from the time's hour on that hold figures, oldest first.
   std::vector<HourFigures> HoursSince(int64_t time);
+  // Each mailbox's figures from the time's day (UTC) on.
   std::vector<MailboxFigures> MailboxesSince(int64_t time);
   // The newest records, newest first.
   std::vector<VerdictRecord> Latest(int limit);
