@@ -9,8 +9,7 @@ namespace varnolt::cli {
 namespace {
 
 constexpr int64_t kDay = 24 * 3600;
-// A journal that could not be opened is not tried again for this long, so
-// that a broken one costs a long-lived process one wait a minute at most.
+// A journal that failed is not tried again for this long.
 constexpr int64_t kRetryOpenSeconds = 60;
 
 std::string Lower(std::string text) {
@@ -40,9 +39,14 @@ JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine
 
 JournalWriter::~JournalWriter() = default;
 
+// After a failure the journal rests for a while: a journal that cannot be
+// written (a full disk, a file of another owner) costs a long-lived process
+// one log line and one wait a minute, not one per message.
 void JournalWriter::Fail(const std::string& what) noexcept {
+  journal_.reset();
+  retry_open_after_ = NowSeconds() + kRetryOpenSeconds;
   try {
-    log_("verdict journal " + path_ + ": " + what);
+    log_("verdict journal " + path_ + ": " + what + " (the journal is tried again in a minute)");
   } catch (...) {
   }
 }

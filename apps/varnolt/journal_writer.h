@@ -3,7 +3,9 @@
 // a user's correction is joined to the record of the same Message-ID. A
 // journal that cannot be written never fails or holds up the host: each call
 // waits at most the busy timeout, and a failure is one line through the
-// host's log. Records past [journal] keep_days are pruned by the writers.
+// host's log, after which the journal is left alone for a minute (what
+// happens meanwhile is not journaled). Records past [journal] keep_days are
+// pruned by the writers.
 #pragma once
 
 #include <cstdint>

@@ -118,8 +118,10 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenNeverFailsTheDelivery) {
     SCOPED_TRACE(c.config);
     AddConfig(c.config);
     if (c.broken) fs::create_directories(JournalPath());
+    // Two messages, one line: a failed journal is left alone for a while.
     const RunResult result =
-        Run({"deliver", kMailbox, MessageFile("m.eml", MakeMessage("Bob <bob@example.net>", "Hi", "Hello"))});
+        Run({"deliver", kMailbox, MessageFile("m1.eml", MakeMessage("Bob <bob@example.net>", "Hi", "Hello")),
+             MessageFile("m2.eml", MakeMessage("Bob <bob@example.net>", "Hi again", "Hello"))});
     EXPECT_EQ(0, result.status) << result.err;
     EXPECT_EQ(c.warned ? 1 : 0, std::count(result.err.begin(), result.err.end(), '\n')) << result.err;
     if (c.warned) {
