@@ -78,6 +78,12 @@ TEST_F(JournalTest, DeliveriesLeaveOneRecordEachAndMovesJoinTheirCorrections) {
   EXPECT_EQ("from_junk", records[1].correction);
   EXPECT_EQ("", records[2].correction);
   EXPECT_EQ(3u, records.size());
+
+  // A backup takes the journal along.
+  Ok({"backup", "-q", dir_ + "/copy"});
+  VerdictJournal::Options read_only;
+  read_only.read_only = true;
+  EXPECT_EQ(3, VerdictJournal::Open(dir_ + "/copy/journal.db", read_only)->RecordCount());
 }
 
 TEST_F(JournalTest, SubjectsAreKeptOnlyWhenTheHomeSaysSo) {
