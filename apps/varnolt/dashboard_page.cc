@@ -188,19 +188,20 @@ std::string ExplanationHtml(const journal::VerdictRecord& record, const std::opt
   if (e.decided_by == "whitelist") decided = "the whitelist (" + e.sender + " is on it)";
   body += "<h2>Now</h2><p id=\"decided-by\">Decided by " + HtmlEscape(decided) + ". The engine says " +
           Score(e.score.spamminess) + " (" + (e.score.is_spam ? "SPAM" : "HAM") + ", SPAM above " +
-          Score(e.score.threshold) + ") from " + HtmlEscape(e.mailbox) + "'s own model (" +
-          std::to_string(e.score.learned.ham) + " HAM, " + std::to_string(e.score.learned.spam) +
-          " SPAM learned); no domain model is consulted. " + std::to_string(e.score.clue_count) + " clues among " +
-          std::to_string(e.score.tokens) + " tokens.</p>";
+          Score(e.score.threshold) + "). " + HtmlEscape(ModelsText(e)) + "." +
+          (e.score.thin ? " The models hold too little of one class: the engine answers a middle score." : "") +
+          " " + std::to_string(e.score.clue_count) + " clues among " + std::to_string(e.score.tokens) +
+          " tokens.</p>";
   body += "<table id=\"clues\"><thead><tr><th>token</th><th>direction</th><th>weight</th><th>probability</th>"
-          "<th>HAM</th><th>SPAM</th><th>model</th></tr></thead><tbody>";
+          "<th>HAM</th><th>SPAM</th><th>domain HAM</th><th>domain SPAM</th><th>model</th></tr></thead><tbody>";
   for (const engine::Clue& clue : e.score.clues) {
     char weight[32], probability[32];
     std::snprintf(weight, sizeof weight, "%.3f", clue.Weight());
     std::snprintf(probability, sizeof probability, "%.4f", clue.probability);
     body += "<tr><td>" + HtmlEscape(clue.token) + "</td><td class=\"" + (clue.ToSpam() ? "spam\">SPAM" : "ham\">HAM") +
             "</td><td class=\"n\">" + weight + "</td><td class=\"n\">" + probability + "</td>" + Cell(clue.ham) +
-            Cell(clue.spam) + "<td>" + HtmlEscape(clue.model) + "</td></tr>";
+            Cell(clue.spam) + Cell(clue.domain_ham) + Cell(clue.domain_spam) + "<td>" + HtmlEscape(clue.model) +
+            "</td></tr>";
   }
   body += "</tbody></table>";
   return Page("Why: record " + std::to_string(record.id), body);

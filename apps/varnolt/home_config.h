@@ -21,6 +21,9 @@ struct HomeConfig {
   std::string engine_name;
   // [engine] autolearn: the engine also learns from its own clear verdicts.
   bool engine_auto_learn = true;
+  // [engine] domain_learning: users' corrections and trusted mail teach the
+  // domain's shared model too.
+  bool engine_domain_learning = true;
   // [journal]: the verdict journal's file (absolute), how many days its
   // records are kept (0: no journal), and whether it keeps subjects.
   std::string journal_path;

@@ -62,6 +62,18 @@ std::string Fixed(double value, int digits) {
 
 }  // namespace
 
+std::string ModelsText(const ItemExplanation& explanation) {
+  const engine::ScoreExplanation& score = explanation.score;
+  std::string text = "models: " + explanation.mailbox + "'s own (" + std::to_string(score.learned.ham) + " HAM, " +
+                     std::to_string(score.learned.spam) + " SPAM learned)";
+  const size_t at = explanation.mailbox.rfind('@');
+  const std::string domain = at == std::string::npos ? "" : explanation.mailbox.substr(at + 1);
+  if (!score.domain_model) return text + "; " + domain + " has no shared model";
+  return text + " and " + domain + "'s shared model (" + std::to_string(score.domain_learned.ham) + " HAM, " +
+         std::to_string(score.domain_learned.spam) + " SPAM), the user's counts weighted " +
+         std::to_string(score.user_weight) + " times";
+}
+
 ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max_clues) {
   ItemExplanation explanation;
   explanation.url = session.LookupStore().Describe(url).url;
@@ -87,7 +99,7 @@ ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max
     explanation.decided_by = "engine";
   }
   explanation.score = engine::ExplainScore(EngineOptionsOf(session.Config()), dat_path, headers, body, max_clues);
-  explanation.models = "user";
+  explanation.models = explanation.score.domain_model ? "user+domain" : "user";
   return explanation;
 }
 
@@ -100,6 +112,8 @@ Json ExplanationJson(const ItemExplanation& explanation) {
                      {"weight", clue.Weight()},
                      {"ham", clue.ham},
                      {"spam", clue.spam},
+                     {"domain_ham", clue.domain_ham},
+                     {"domain_spam", clue.domain_spam},
                      {"model", clue.model}});
   }
   return {{"url", explanation.url},
@@ -112,6 +126,12 @@ Json ExplanationJson(const ItemExplanation& explanation) {
           {"threshold", explanation.score.threshold},
           {"gtube", explanation.score.gtube},
           {"learned", {{"ham", explanation.score.learned.ham}, {"spam", explanation.score.learned.spam}}},
+          {"domain_learned", explanation.score.domain_model
+                                 ? Json{{"ham", explanation.score.domain_learned.ham},
+                                        {"spam", explanation.score.domain_learned.spam}}
+                                 : Json(nullptr)},
+          {"user_weight", explanation.score.user_weight},
+          {"thin", explanation.score.thin},
           {"tokens", explanation.score.tokens},
           {"clue_count", explanation.score.clue_count},
           {"models", explanation.models},
@@ -135,19 +155,20 @@ std::string ExplanationText(const ItemExplanation& explanation) {
   out << (explanation.decided_by == "engine" ? "score: " : "the engine would say: ") << Fixed(score.spamminess, 4)
       << " (" << (score.is_spam ? "SPAM" : "HAM") << ", SPAM above " << Fixed(score.threshold, 3) << ")\n";
   if (score.gtube) out << "the message holds the GTUBE test string: SPAM whatever the model says\n";
-  out << "model: " << explanation.mailbox << "'s own (" << score.learned.ham << " HAM, " << score.learned.spam
-      << " SPAM learned); no domain model is consulted\n";
+  out << ModelsText(explanation) << '\n';
+  if (score.thin) out << "the models hold too little of one class: the engine answers a middle score\n";
   out << score.tokens << " distinct tokens, " << score.clue_count << " clues";
   if (score.clues.empty()) {
     out << '\n';
     return out.str();
   }
   out << "; the strongest:\n";
-  out << "  direction  weight  prob    ham  spam  model  token\n";
+  out << "  direction  weight  prob    ham  spam  domain ham/spam  model        token\n";
   for (const engine::Clue& clue : score.clues) {
-    char line[96];
-    std::snprintf(line, sizeof line, "  %-9s  %.3f   %.4f %4u %5u  %-5s  ", clue.ToSpam() ? "SPAM" : "HAM",
-                  clue.Weight(), clue.probability, clue.ham, clue.spam, clue.model.c_str());
+    char line[128];
+    std::snprintf(line, sizeof line, "  %-9s  %.3f   %.4f %4u %5u  %6u/%-8u  %-11s  ", clue.ToSpam() ? "SPAM" : "HAM",
+                  clue.Weight(), clue.probability, clue.ham, clue.spam, clue.domain_ham, clue.domain_spam,
+                  clue.model.c_str());
     out << line << clue.token << '\n';
   }
   return out.str();

@@ -27,6 +27,8 @@ struct ItemExplanation {
 ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max_clues);
 
 Json ExplanationJson(const ItemExplanation& explanation);
+// "models: ..." : the models the engine consulted, with their sizes.
+std::string ModelsText(const ItemExplanation& explanation);
 std::string ExplanationText(const ItemExplanation& explanation);
 
 }  // namespace varnolt::cli

@@ -113,6 +113,7 @@ void Session::WarnAboutDataFolder(const std::string& folder) {
 EngineOptions EngineOptionsOf(const HomeConfig& config) {
   EngineOptions options;
   options.auto_learn.enabled = config.engine_auto_learn;
+  options.domain_learning = config.engine_domain_learning;
   return options;
 }
 

@@ -1,6 +1,7 @@
 // The verdict journal as `varnolt deliver` and `varnolt move` write it, and
 // `varnolt explain` on messages decided by each rule and by the engine.
 #include <chrono>
+#include <set>
 
 #include "cli/cli_fixture.h"
 #include "platform/journal/verdict_journal.h"
@@ -138,7 +139,10 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenNeverFailsTheDelivery) {
 
 TEST_F(JournalTest, ExplainNamesTheRuleOrTheEngineThatDecided) {
   Ok({"whitelist", "add", kMailbox, "friend@example.org"});
-  Ok({"train", kMailbox, "--spam", MessageFile("t1.eml", SpamFrom("x <x@spam.example>", "cheap pills offer")), "--ham",
+  // The domain's shared model knows the sample mail; the user's own, one message.
+  const std::string samples = std::string(VARNOLT_SOURCE_DIR) + "/samples/train";
+  Ok({"train", "--domain", "example.com", "--spam", samples + "/spam", "--ham", samples + "/ham", "-q"});
+  Ok({"train", kMailbox, "--ham",
       MessageFile("t2.eml", MakeMessage("Bob <bob@example.net>", "meeting agenda", "project meeting agenda")), "-q"});
   struct Case {
     const char* name;
@@ -168,9 +172,15 @@ TEST_F(JournalTest, ExplainNamesTheRuleOrTheEngineThatDecided) {
       ASSERT_FALSE(explained["clues"].empty());
       const Json& clue = explained["clues"][0];
       EXPECT_EQ("ham", clue["direction"]);  // taught as HAM just before
-      EXPECT_EQ("user", clue["model"]);
       EXPECT_GE(clue["weight"].get<double>(), explained["clues"].back()["weight"].get<double>());
       EXPECT_LT(explained["score"].get<double>(), 0.5);
+      EXPECT_EQ("user+domain", explained["models"]);
+      EXPECT_GE(explained["learned"]["ham"].get<int>(), 1);  // with the trusted mail before
+      EXPECT_GE(explained["domain_learned"]["spam"].get<int>(), 10);
+      std::set<std::string> models;
+      for (const Json& each : explained["clues"]) models.insert(each["model"].get<std::string>());
+      EXPECT_TRUE(models.count("user") + models.count("user+domain") > 0) << explained.dump();
+      EXPECT_NE(std::string::npos, Ok({"explain", url}).find("example.com's shared model"));
     }
   }
   EXPECT_EQ(1, Run({"explain", "file://./backofficestorage/example.com/MBX/alice/Inbox"}).status);
