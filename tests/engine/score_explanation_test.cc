@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "engine/feature_hash.h"
 #include "engine/tokenizer.h"
+#include "platform/names/data_layout.h"
 #include "test_messages.h"
 
 namespace varnolt::engine {
@@ -59,6 +61,40 @@ TEST_F(ScoreExplanationTest, ExplainsThePeekedScoreWithItsStrongestCluesFirst) {
       }
     }
   }
+}
+
+TEST_F(ScoreExplanationTest, EachClueNamesTheModelsItsCountsComeFrom) {
+  const std::string domain = DomainModelPathBeside(DatPath());
+  for (int seed = 0; seed < 12; ++seed) {
+    engine_.Learn(domain, mail_.Header(true, seed), mail_.Body(true, seed), true);
+    engine_.Learn(domain, mail_.Header(false, seed), mail_.Body(false, seed), false);
+  }
+  engine_.Learn(DatPath(), mail_.Header(true, 50), mail_.Body(true, 50), true);
+  const std::string header = mail_.Header(true, 50), body = mail_.Body(true, 50);
+  const ScoreExplanation explanation = ExplainScore({}, DatPath(), header, body, 1000);
+  EXPECT_DOUBLE_EQ(engine_.Peek(DatPath(), header, body).spamminess, explanation.spamminess);
+  EXPECT_TRUE(explanation.domain_model);
+  EXPECT_EQ(12, explanation.domain_learned.spam);
+  EXPECT_EQ(1, explanation.learned.spam);
+  EXPECT_EQ(EngineOptions{}.user_weight, explanation.user_weight);
+  std::set<std::string> models;
+  for (const Clue& clue : explanation.clues) {
+    models.insert(clue.model);
+    const bool in_user = clue.ham + clue.spam > 0, in_domain = clue.domain_ham + clue.domain_spam > 0;
+    EXPECT_EQ(in_user && in_domain ? "user+domain" : in_domain ? "domain" : "user", clue.model) << clue.token;
+  }
+  EXPECT_EQ((std::set<std::string>{"user", "user+domain"}), models);  // this message taught the user alone
+
+  // A message the domain learned: clues of its own.
+  std::set<std::string> others;
+  for (const Clue& clue : ExplainScore({}, DatPath(), mail_.Header(true, 7), mail_.Body(true, 7), 1000).clues) {
+    others.insert(clue.model);
+  }
+  EXPECT_EQ(1u, others.count("domain"));
+
+  EngineOptions alone;
+  alone.consult_domain = false;
+  EXPECT_FALSE(ExplainScore(alone, DatPath(), header, body, 10).domain_model);
 }
 
 TEST_F(ScoreExplanationTest, AMissingModelExplainsNothingAndCreatesNothing) {
