@@ -1,6 +1,7 @@
 // The filter's events raised from Dovecot's hooks (dovecot_bridge.h). No
 // failure leaves these functions: Dovecot's delivery and IMAP commands go on
 // whatever the filter does.
+#include <chrono>
 #include <exception>
 #include <string>
 #include <vector>
@@ -54,6 +55,30 @@ void ReportFailure(mail_user* user, const std::string& home, PluginHost* host, c
   }
 }
 
+std::string MailboxOf(mail_user* user) {
+  std::string name, domain;
+  SplitUserName(vd_user_name(user), vd_default_domain(), &name, &domain);
+  return name + "@" + domain;
+}
+
+int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The delivery's record in the verdict journal, from what the filter decided.
+void JournalDelivery(PluginHost& host, mail_user* user, const PluginRecord& record, const std::string& message,
+                     const char* default_mailbox, int64_t elapsed_us) {
+  cli::JournalWriter& journal = host.Journal();
+  if (!journal.enabled()) return;
+  cli::JudgedMessage judged;
+  judged.mailbox = MailboxOf(user);
+  judged.content = message;
+  if (record.marker() != 0) judged.marker = record.marker();
+  judged.action = record.hidden() ? "hidden" : record.mailbox() == default_mailbox ? "left" : "filed";
+  judged.elapsed_us = elapsed_us;
+  journal.RecordDelivery(judged, host.Observation());
+}
+
 std::string Describe(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
@@ -85,7 +110,10 @@ VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* hom
     // The filter sees the message as it will be stored: without anyone else's marker.
     const std::string message = StampMessage(std::string_view(content, size), 0);
     auto record = PluginRecord::ForDelivery(*connection, default_mailbox, message);
+    host->Observation().Clear();
+    const auto started = std::chrono::steady_clock::now();
     RaiseSave(*host, record, connection, kEventFlagsDelivery);
+    JournalDelivery(*host, user, *record, message, default_mailbox, MicrosecondsSince(started));
 
     VerdictStorage& storage = LastVerdict();
     storage.mailbox = record->mailbox();
@@ -125,7 +153,13 @@ VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, 
     const bool moved = kind == VARNOLT_SAVE_MOVE;
     // A mail client's new message is the client's own, not mail from outside.
     auto record = PluginRecord::ForMessage(*connection, mailbox, uid, /*outside=*/moved);
+    host->Observation().Clear();
     RaiseSave(*host, record, connection, moved ? kEventFlagsUserMove : kEventFlagsClientCreate);
+    if (moved && host->Observation().relearned_as_spam && host->Journal().enabled()) {
+      // The filter relearned the message: the user corrected its verdict.
+      const std::optional<StoredMessage> stored = access.ReadMessage(mailbox, uid);
+      if (stored) host->Journal().RecordMove(MailboxOf(user), stored->content, host->Observation());
+    }
   } catch (...) {
     ReportFailure(user, home, host,
                   std::string("the filter was not told of the ") + (kind == VARNOLT_SAVE_MOVE ? "move" : "new message") +

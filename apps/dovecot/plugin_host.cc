@@ -26,7 +26,8 @@ std::string HiveIdentity(const std::string& path) {
          std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
-std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const std::string& instance = "") {
+std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const std::string& instance = "",
+                                           std::shared_ptr<cli::EventObservation> observation = nullptr) {
   RealPlatformOptions options;
   if (!instance.empty()) {
     options.services = std::make_shared<FileComponentServices>(
@@ -36,7 +37,13 @@ std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const 
   options.event_log_target = config.event_log_target;
   // The home's [engine] settings hold for deliveries through Dovecot too.
   const EngineOptions engine_options = cli::EngineOptionsOf(config);
-  options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
+  if (observation) {
+    options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
+      return std::make_unique<cli::ObservingSpamEngine>(engine_options, observation);
+    };
+  } else {
+    options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
+  }
   return std::make_unique<RealPlatform>(std::move(options));
 }
 
@@ -66,7 +73,7 @@ PluginHost& PluginHost::ForHome(const std::string& home, const std::string& inst
   std::unique_ptr<PluginHost> fresh(new PluginHost());
   fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
   try {
-    fresh->platform_ = MakePlatform(fresh->config_, instance);
+    fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->observation_);
   } catch (const ComError& error) {
     throw std::runtime_error("[eventlog] target '" + fresh->config_.event_log_target + "': " + error.description());
   }
@@ -76,6 +83,9 @@ PluginHost& PluginHost::ForHome(const std::string& home, const std::string& inst
     Abandoned().push_back(std::move(fresh->platform_));
     throw;
   }
+  PluginHost* created = fresh.get();
+  fresh->journal_ = std::make_unique<cli::JournalWriter>(
+      fresh->config_, "dovecot", [created](const std::string& line) { created->LogFailure(line, "journal"); });
   host = std::move(fresh);
   return *host;
 }

@@ -8,8 +8,10 @@
 
 #include "host/interfaces.h"
 #include "platform/real_platform.h"
+#include "varnolt/event_observer.h"
 #include "varnolt/filter_host.h"
 #include "varnolt/home_config.h"
+#include "varnolt/journal_writer.h"
 
 namespace varnolt::dovecot {
 
@@ -27,6 +29,10 @@ class PluginHost {
   IExStoreSyncEvents& SyncEvents() { return *filter_.sync_events; }
   // Writes the failure into the filter's text log; never throws.
   void LogFailure(const std::string& text, const std::string& source);
+  // What the engine saw of the current event (cleared by the caller before it).
+  cli::EventObservation& Observation() { return *observation_; }
+  // The home's verdict journal.
+  cli::JournalWriter& Journal() { return *journal_; }
 
  private:
   PluginHost() = default;
@@ -34,6 +40,8 @@ class PluginHost {
   cli::HomeConfig config_;
   std::unique_ptr<RealPlatform> platform_;
   cli::LoadedFilter filter_;
+  std::shared_ptr<cli::EventObservation> observation_ = std::make_shared<cli::EventObservation>();
+  std::unique_ptr<cli::JournalWriter> journal_;
 };
 
 // The file in the home that keeps the filter's settings for the processes of

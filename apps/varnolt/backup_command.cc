@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/journal/verdict_journal.h"
 #include "platform/mailstore/online_backup.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
@@ -111,6 +112,11 @@ void CopyHome(const HomeConfig& config, const std::string& constructor_string,
   WriteConfig(config, destination);
   CopyDatabaseOnline(config.store_path, (destination / kDefaultStoreFile).string());
   ReplaceFile((destination / kDefaultRegistryFile).string(), ReadFileBytes(config.registry_path));
+  // The verdict journal in its usual place (the copied varnolt.conf names it there).
+  if (config.journal_path == (fs::path(config.home) / journal::kDefaultJournalFile).string() &&
+      fs::exists(config.journal_path, ignored)) {
+    CopyDatabaseOnline(config.journal_path, (destination / journal::kDefaultJournalFile).string());
+  }
   const std::string file_prefix = "file:";
   if (config.event_log_target.rfind(file_prefix, 0) == 0 &&
       fs::exists(config.event_log_target.substr(file_prefix.size()), ignored)) {

@@ -29,6 +29,8 @@ constexpr CommandGroup kGroups[] = {
     {{"backup"}, AddBackupCommand},
     {{"whitelist", "model", "mailbox"}, AddUserDataCommands},
     {{"train", "check", "stats"}, AddEngineCommands},
+    {{"explain"}, AddExplainCommand},
+    {{"serve"}, AddServeCommand},
 };
 
 bool Needs(const CommandGroup& group, const std::string& word) {

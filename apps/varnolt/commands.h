@@ -20,5 +20,7 @@ void AddBackupCommand(CLI::App& app, Session& session);     // backup
 // whitelist, model, mailbox remove (after AddMailboxCommands)
 void AddUserDataCommands(CLI::App& app, Session& session);
 void AddEngineCommands(CLI::App& app, Session& session);    // train, check, stats
+void AddExplainCommand(CLI::App& app, Session& session);    // explain
+void AddServeCommand(CLI::App& app, Session& session);      // serve
 
 }  // namespace varnolt::cli

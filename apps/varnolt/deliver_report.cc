@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -19,6 +20,7 @@ namespace varnolt::cli {
 namespace {
 
 constexpr const char* kMarkerProperty = "urn:schemas:mailheader:X-Varnolt";
+constexpr const char* kHiddenProperty = "urn:schemas:mapi:proptag:x67aa000b";
 
 std::string VerdictText(const std::optional<int32_t>& marker) {
   if (!marker) return "UNJUDGED";
@@ -36,6 +38,7 @@ DeliveryReport::DeliveryReport(Session& session, const std::string& folder_url, 
   // The spelling the store created, which the filter's paths are built from.
   folder_url_ = session.Store().Describe(folder_url).url;
   const MailboxAddress mailbox = MailboxOfUrl(folder_url_);
+  mailbox_ = mailbox.Text();
   const std::string data_folder = session.DataFolder();
   if (!data_folder.empty()) {
     dat_path_ = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
@@ -105,11 +108,15 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
                              const std::function<std::string()>& deliver) {
   const std::optional<double> score = EngineScore(bytes);
   const int64_t log_before = LogSize();
+  session_.Observation().Clear();
+  const auto started = std::chrono::steady_clock::now();
   const std::string url = deliver();
+  const auto elapsed = std::chrono::steady_clock::now() - started;
   // Nothing after the delivery may fail the command: a transfer agent would
   // deliver the message again.
   bool marker_read = true;
   const std::optional<int32_t> marker = MarkerOf(url, &marker_read);
+  Journal(url, bytes, marker, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
   switch (output_) {
     case DeliverOutput::kUrls:
       // An empty line when the filter removed the item keeps one line per message.
@@ -148,6 +155,40 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
       std::cerr << "varnolt: " << file << ": the filter left the message without a verdict (" << error.what()
                 << ")\n";
     }
+  }
+}
+
+void DeliveryReport::Journal(const std::string& url, const std::string& bytes,
+                             const std::optional<int32_t>& marker, int64_t elapsed_us) noexcept {
+  try {
+    JournalWriter& journal = session_.Journal();
+    if (!journal.enabled()) return;
+    JudgedMessage message;
+    message.mailbox = mailbox_;
+    message.content = bytes;
+    message.marker = marker;
+    message.internal = internal_;
+    message.elapsed_us = elapsed_us;
+    if (url.empty()) {
+      message.action = "removed";
+    } else if (IsHidden(url)) {
+      message.action = "hidden";
+    } else {
+      message.action = strcasecmp(ParentOf(url).c_str(), folder_url_.c_str()) == 0 ? "left" : "filed";
+    }
+    journal.RecordDelivery(message, session_.Observation());
+  } catch (const std::exception& error) {
+    std::cerr << "varnolt: warning: verdict journal: " << error.what() << '\n';
+  }
+}
+
+bool DeliveryReport::IsHidden(const std::string& url) {
+  try {
+    const std::optional<Variant> hidden = session_.Store().StoredProperty(url, kHiddenProperty);
+    if (!hidden) return false;
+    return hidden->kind() == Variant::Kind::kBool ? hidden->AsBool() : hidden->ToText() == "True";
+  } catch (const std::exception&) {
+    return false;
   }
 }
 

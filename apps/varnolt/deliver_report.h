@@ -41,9 +41,14 @@ class DeliveryReport {
   std::optional<int32_t> MarkerOf(const std::string& url, bool* read);
   void ExplainMissingVerdict(const std::string& file, const std::string& new_log_text);
   int64_t LogSize();
+  // The delivery's record in the verdict journal; never fails the delivery.
+  void Journal(const std::string& url, const std::string& bytes, const std::optional<int32_t>& marker,
+               int64_t elapsed_us) noexcept;
+  bool IsHidden(const std::string& url);
 
   Session& session_;
   std::string folder_url_;
+  std::string mailbox_;  // user@domain
   bool internal_;
   DeliverOutput output_;
   std::string dat_path_;

@@ -11,6 +11,19 @@
 namespace varnolt::cli {
 namespace {
 
+// A move the filter took as the user's correction joins the message's record
+// in the verdict journal. Never fails the move.
+void JournalCorrection(Session& session, const MailboxAddress& mailbox, const std::string& url) {
+  if (!session.Observation().relearned_as_spam) return;
+  try {
+    JournalWriter& journal = session.Journal();
+    if (!journal.enabled()) return;
+    journal.RecordMove(mailbox.Text(), session.Store().ReadContent(url), session.Observation());
+  } catch (const std::exception& error) {
+    std::cerr << "varnolt: warning: verdict journal: " << error.what() << '\n';
+  }
+}
+
 void RunMove(Session& session, const std::string& reference, const std::string& folder_path) {
   const std::string item_url = ResolveItemReference(session.Store(), reference);
   const MailboxAddress mailbox = MailboxOfUrl(item_url);
@@ -18,7 +31,11 @@ void RunMove(Session& session, const std::string& reference, const std::string& 
   if (item.is_folder) throw CommandError(item_url + " is a folder; only items can be moved");
   const std::string folder = FolderOfMailbox(session.Store(), mailbox, folder_path, /*must_exist=*/true);
   try {
-    std::cout << session.StoreWithFilter().MoveItem(item_url, folder) << '\n';
+    MailStore& store = session.StoreWithFilter();
+    session.Observation().Clear();
+    const std::string moved = store.MoveItem(item_url, folder);
+    std::cout << moved << '\n';
+    JournalCorrection(session, mailbox, moved);
   } catch (const ComError& error) {
     if (error.number() == kStoreSameFolder) throw CommandError(item_url + " is already in " + folder_path);
     throw;

@@ -34,6 +34,30 @@ std::string ResolveEventLogTarget(const std::string& home, const std::string& ta
   return std::string(kFilePrefix) + AbsoluteAgainst(home, target.substr(kFilePrefix.size()));
 }
 
+bool OnOff(const std::string& path, const IniValues& values, const std::string& key, const char* fallback) {
+  const std::string value = ValueOr(values, key, fallback);
+  if (value != "on" && value != "off") {
+    const size_t dot = key.find('.');
+    throw CommandError(path + ": [" + key.substr(0, dot) + "] " + key.substr(dot + 1) + " must be 'on' or 'off', not '" +
+                       value + "'");
+  }
+  return value == "on";
+}
+
+void LoadJournalAndServe(const std::string& path, const IniValues& values, HomeConfig* config) {
+  config->journal_path = AbsoluteAgainst(config->home, ValueOr(values, "journal.path", "journal.db"));
+  const std::string keep_days = ValueOr(values, "journal.keep_days", "90");
+  char* end = nullptr;
+  const long days = std::strtol(keep_days.c_str(), &end, 10);
+  if (end == keep_days.c_str() || *end != '\0' || days < 0 || days > 36500) {
+    throw CommandError(path + ": [journal] keep_days must be a number of days from 0 to 36500, not '" + keep_days +
+                       "'");
+  }
+  config->journal_keep_days = static_cast<int>(days);
+  config->journal_subjects = OnOff(path, values, "journal.subjects", "off");
+  config->serve_password = ValueOr(values, "serve.password", "");
+}
+
 }  // namespace
 
 std::string AbsoluteAgainst(const std::string& base, const std::string& path) {
@@ -93,6 +117,7 @@ HomeConfig LoadHomeConfig(const std::string& home) {
     throw CommandError(path + ": [engine] domain_learning must be 'on' or 'off', not '" + domain_learning + "'");
   }
   config.engine_domain_learning = domain_learning == "on";
+  LoadJournalAndServe(path, values, &config);
   return config;
 }
 
@@ -111,7 +136,13 @@ std::string DefaultConfigText() {
          "; \"on\": every user's corrections and mail from trusted senders also teach the\n"
          "; domain's shared model (each message once), which every mailbox of the domain\n"
          "; consults beside its own. \"off\": only 'varnolt train --domain' teaches it.\n"
-         "domain_learning = on\n";
+         "domain_learning = on\n\n" +
+         "; One record per judged message (varnolt serve shows them), kept for keep_days\n"
+         "; (0: no journal); subjects are kept only with subjects = on.\n"
+         "[journal]\npath = journal.db\nkeep_days = 90\nsubjects = off\n\n"
+         "; The dashboard (varnolt serve) listens on loopback only; on any other address it\n"
+         "; asks for this password (HTTP basic authentication, any user name).\n"
+         "[serve]\npassword =\n";
 }
 
 }  // namespace varnolt::cli

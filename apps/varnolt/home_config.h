@@ -24,6 +24,13 @@ struct HomeConfig {
   // [engine] domain_learning: users' corrections and trusted mail teach the
   // domain's shared model too.
   bool engine_domain_learning = true;
+  // [journal]: the verdict journal's file (absolute), how many days its
+  // records are kept (0: no journal), and whether it keeps subjects.
+  std::string journal_path;
+  int journal_keep_days = 90;
+  bool journal_subjects = false;
+  // [serve] password: needed before the dashboard listens beyond loopback.
+  std::string serve_password;
 };
 
 // The home directory, absolute: the --home option when given, else

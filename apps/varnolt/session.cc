@@ -25,7 +25,9 @@ Platform& Session::GetPlatform() {
     options.registry_hive_path = Config().registry_path;
     options.event_log_target = Config().event_log_target;
     const EngineOptions engine_options = EngineOptionsOf(Config());
-    options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
+    options.engine_factory = [engine_options, observation = observation_] {
+      return std::make_unique<ObservingSpamEngine>(engine_options, observation);
+    };
     try {
       platform_ = std::make_unique<RealPlatform>(std::move(options));
     } catch (const ComError& error) {
@@ -78,6 +80,15 @@ BuiltinSpamEngine& Session::Engine() {
   Config();  // refuses an engine this build does not have
   if (!engine_) engine_ = std::make_unique<BuiltinSpamEngine>(EngineOptionsOf(Config()));
   return *engine_;
+}
+
+JournalWriter& Session::Journal() {
+  if (!journal_) {
+    journal_ = std::make_unique<JournalWriter>(Config(), "varnolt", [](const std::string& line) {
+      std::cerr << "varnolt: warning: " << line << '\n';
+    });
+  }
+  return *journal_;
 }
 
 std::string Session::ConstructorString() {

@@ -9,8 +9,10 @@
 #include "platform/names/data_layout.h"
 #include "platform/mailstore/mail_store.h"
 #include "platform/real_platform.h"
+#include "varnolt/event_observer.h"
 #include "varnolt/filter_host.h"
 #include "varnolt/home_config.h"
+#include "varnolt/journal_writer.h"
 
 namespace varnolt::cli {
 
@@ -39,6 +41,10 @@ class Session {
   MailStore& StoreWithFilter();
   // The configured spam engine, for commands that drive it directly.
   BuiltinSpamEngine& Engine();
+  // What the engine the filter uses saw of the current event (cleared by the caller before it).
+  EventObservation& Observation() { return *observation_; }
+  // The home's verdict journal, for the commands that raise events.
+  JournalWriter& Journal();
 
   // The constructor string as stored ("" when none).
   std::string ConstructorString();
@@ -61,6 +67,8 @@ class Session {
   std::unique_ptr<HomeConfig> config_;
   std::unique_ptr<RealPlatform> platform_;
   std::unique_ptr<BuiltinSpamEngine> engine_;
+  std::shared_ptr<EventObservation> observation_ = std::make_shared<EventObservation>();
+  std::unique_ptr<JournalWriter> journal_;
   LoadedFilter filter_;
   std::unique_ptr<MailStore> lookup_store_;
   // Declared last: destroyed first, so the store drops its sinks before the filter goes.

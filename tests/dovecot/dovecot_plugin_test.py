@@ -280,6 +280,41 @@ class UserMoveTest(PluginTestCase):
         self.assertIsNone(pd.header(header, "X-Varnolt"))
 
 
+class JournalTest(PluginTestCase):
+    """The verdict journal as the plugin writes it in the home."""
+
+    def records(self):
+        import sqlite3
+        with sqlite3.connect(os.path.join(self.server.varnolt_home, "journal.db")) as db:
+            db.row_factory = sqlite3.Row
+            return {r["message_id"]: dict(r) for r in db.execute("SELECT * FROM verdicts ORDER BY id")}
+
+    def test_deliveries_are_journaled_and_a_move_joins_its_correction(self):
+        user = "grace@example.com"
+        self.deliver(user, ham("friend@partner.example", "Journal ham").replace(
+            "Subject:", "Message-ID: <jham@partner.example>\r\nSubject:"))
+        self.deliver(user, spam("x@spam.example", "Journal spam", "Message-ID: <jspam@spam.example>\r\n"))
+        records = self.records()
+        self.assertEqual({"jham@partner.example", "jspam@spam.example"}, set(records))
+        ham_record, spam_record = records["jham@partner.example"], records["jspam@spam.example"]
+        for record in (ham_record, spam_record):
+            self.assertEqual("dovecot", record["host"])
+            self.assertEqual(user, record["mailbox"])
+            self.assertEqual("engine", record["decided_by"])
+            self.assertGreater(record["elapsed_us"], 0)
+            self.assertEqual("", record["subject"])
+        self.assertEqual(("ham", "left", "partner.example"),
+                         (ham_record["verdict"], ham_record["action"], ham_record["sender_domain"]))
+        self.assertEqual(("spam", "filed", 1.0), (spam_record["verdict"], spam_record["action"], spam_record["score"]))
+
+        self.move(user, "INBOX", "Journal ham", JUNK)
+        self.move(user, JUNK, "Journal spam", "INBOX")
+        records = self.records()
+        self.assertEqual("to_junk", records["jham@partner.example"]["correction"])
+        self.assertEqual("from_junk", records["jspam@spam.example"]["correction"])
+        self.assertEqual(2, len(records))
+
+
 class DomainModelTest(PluginTestCase):
 
     @classmethod

@@ -1,0 +1,156 @@
+#include "varnolt/dashboard_data.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "platform/names/data_layout.h"
+#include "platform/system/posix_text_files.h"
+#include "varnolt/known_settings.h"
+#include "varnolt/registry_values.h"
+#include "varnolt/setting_descriptions.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr int64_t kHour = 3600;
+constexpr int64_t kDay = 24 * kHour;
+
+void Add(journal::Totals& sum, const journal::Totals& more) {
+  sum.ham += more.ham;
+  sum.spam += more.spam;
+  sum.none += more.none;
+  sum.to_junk += more.to_junk;
+  sum.from_junk += more.from_junk;
+  sum.errors += more.errors;
+}
+
+int64_t WhitelistEntries(const std::string& dat_path) {
+  std::optional<ComError> missing;
+  auto reader = PosixTextFiles().TryOpenForReading(WhiteListPath(dat_path), &missing);
+  if (!reader) return 0;
+  int64_t lines = 0;
+  for (std::string line; reader->ReadLine(&line);) ++lines;
+  return lines;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return text;
+}
+
+}  // namespace
+
+double ErrorRate(const journal::Totals& totals) {
+  return totals.Verdicts() == 0 ? 0.0
+                                : static_cast<double>(totals.Corrections()) / static_cast<double>(totals.Verdicts());
+}
+
+journal::VerdictJournal* DashboardSource::Journal() {
+  if (!journal_) {
+    const std::string& path = session_.Config().journal_path;
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) return nullptr;
+    journal::VerdictJournal::Options options;
+    options.read_only = true;
+    options.busy_timeout_ms = 2000;
+    journal_ = journal::VerdictJournal::Open(path, options);
+  }
+  return journal_.get();
+}
+
+std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now) {
+  std::map<std::string, MailboxRow> rows;
+  try {
+    for (const MailboxName& name : session_.LookupStore().ListMailboxes()) {
+      const std::string mailbox = Lower(name.user + "@" + name.domain);
+      rows[mailbox].mailbox = mailbox;
+    }
+  } catch (const std::exception&) {
+    // Without a readable store the journal still names the mailboxes it served.
+  }
+  if (journal::VerdictJournal* journal = Journal()) {
+    for (const journal::MailboxFigures& figures : journal->MailboxesSince(now - 30 * kDay)) {
+      MailboxRow& row = rows[figures.mailbox];
+      row.mailbox = figures.mailbox;
+      row.totals = figures.totals;
+    }
+  }
+  const std::string data_folder = session_.DataFolder();
+  std::vector<MailboxRow> result;
+  for (auto& [name, row] : rows) {
+    const size_t at = name.rfind('@');
+    if (!data_folder.empty() && at != std::string::npos) {
+      try {
+        const std::string dat_path = UserDatabasePath(data_folder, name.substr(at + 1), name.substr(0, at));
+        row.model = session_.Engine().GetCounts(dat_path);
+        row.whitelist = WhitelistEntries(dat_path);
+      } catch (const std::exception&) {
+        // A model the engine cannot read shows as empty; the log of the filter says why.
+      }
+    }
+    result.push_back(std::move(row));
+  }
+  return result;
+}
+
+journal::Counters DashboardSource::Counters() {
+  journal::VerdictJournal* journal = Journal();
+  return journal ? journal->AllTime() : journal::Counters{};
+}
+
+std::optional<journal::VerdictRecord> DashboardSource::Find(int64_t id) {
+  journal::VerdictJournal* journal = Journal();
+  return journal ? journal->Find(id) : std::nullopt;
+}
+
+DashboardData DashboardSource::Collect(int64_t now, int latest) {
+  DashboardData data;
+  data.now = now;
+  const int64_t this_hour = now / kHour;
+  const int64_t today = now / kDay;
+  for (int64_t h = this_hour - 47; h <= this_hour; ++h) data.hours.push_back({h, {}});
+  for (int64_t d = today - 29; d <= today; ++d) data.days.push_back({d, {}});
+  if (journal::VerdictJournal* journal = Journal()) {
+    data.journal_found = true;
+    data.records = journal->RecordCount();
+    for (const journal::HourFigures& hour : journal->HoursSince((today - 29) * kDay)) {
+      const int64_t day = hour.hour / 24;
+      if (day >= today - 29 && day <= today) Add(data.days[static_cast<size_t>(day - (today - 29))].totals, hour.totals);
+      if (day == today) Add(data.today, hour.totals);
+      if (day > today - 7) Add(data.week, hour.totals);
+      Add(data.month, hour.totals);
+      if (hour.hour >= this_hour - 47 && hour.hour <= this_hour) {
+        data.hours[static_cast<size_t>(hour.hour - (this_hour - 47))].totals = hour.totals;
+      }
+    }
+    data.latest = journal->Latest(latest);
+  }
+  data.mailboxes = Mailboxes(now);
+  for (const SettingDescription& description : SettingDescriptions()) {
+    SettingRow row{description.name, "", description.allowed, description.summary};
+    try {
+      const auto value = QueryValue(session_.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, description.name);
+      if (value) {
+        row.value = DisplayText(*value);
+      } else {
+        for (const KnownSetting& known : KnownSettings()) {
+          if (std::string(known.name) == description.name) row.value = "(unset: " + DisplayText(known.default_value) + ")";
+        }
+      }
+    } catch (const std::exception& error) {
+      row.value = std::string("(unreadable: ") + error.what() + ")";
+    }
+    data.settings.push_back(std::move(row));
+  }
+  const HomeConfig& config = session_.Config();
+  data.settings.push_back({"[journal] keep_days", std::to_string(config.journal_keep_days), "days; 0: no journal",
+                           "How long the verdict journal keeps its records (varnolt.conf)"});
+  data.settings.push_back({"[journal] subjects", config.journal_subjects ? "on" : "off", "on or off",
+                           "Whether the journal keeps the subjects of the messages (varnolt.conf)"});
+  data.settings.push_back({"[engine] autolearn", config.engine_auto_learn ? "on" : "off", "on or off",
+                           "Whether the engine also learns from its own clear verdicts (varnolt.conf)"});
+  return data;
+}
+
+}  // namespace varnolt::cli

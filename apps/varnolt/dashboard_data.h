@@ -1,0 +1,69 @@
+// The figures `varnolt serve` shows, read from the home: the verdict journal
+// (opened read-only, so a crash of the server cannot harm it), the store's
+// mailboxes, each user's model size and whitelist, and the settings.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/journal/verdict_journal.h"
+#include "platform/spam_engine.h"
+#include "varnolt/session.h"
+
+namespace varnolt::cli {
+
+struct MailboxRow {
+  std::string mailbox;  // user@domain
+  SpamCounts model;     // messages the user's model learned
+  int64_t whitelist = 0;
+  journal::Totals totals;  // of the last 30 days
+};
+
+struct DayFigures {
+  int64_t day = 0;  // days since the epoch (UTC)
+  journal::Totals totals;
+};
+
+struct SettingRow {
+  std::string name;
+  std::string value;    // as stored, or "(unset: default ...)"
+  std::string allowed;
+  std::string meaning;
+};
+
+struct DashboardData {
+  int64_t now = 0;
+  bool journal_found = false;
+  int64_t records = 0;
+  journal::Totals today, week, month;  // today: since midnight UTC
+  std::vector<journal::HourFigures> hours;  // the last 48 hours, every hour
+  std::vector<DayFigures> days;             // the last 30 days, every day
+  std::vector<MailboxRow> mailboxes;
+  std::vector<journal::VerdictRecord> latest;
+  std::vector<SettingRow> settings;
+};
+
+// Error rate: corrections per verdict, 0 without verdicts.
+double ErrorRate(const journal::Totals& totals);
+
+class DashboardSource {
+ public:
+  explicit DashboardSource(Session& session) : session_(session) {}
+
+  DashboardData Collect(int64_t now, int latest);
+  std::vector<MailboxRow> Mailboxes(int64_t now);
+  // All-time counters; zeros without a journal.
+  journal::Counters Counters();
+  std::optional<journal::VerdictRecord> Find(int64_t id);
+  // The journal, opened read-only on first use; null while there is none.
+  journal::VerdictJournal* Journal();
+
+ private:
+  Session& session_;
+  std::unique_ptr<journal::VerdictJournal> journal_;
+};
+
+}  // namespace varnolt::cli

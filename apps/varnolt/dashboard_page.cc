@@ -1,0 +1,210 @@
+#include "varnolt/dashboard_page.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "varnolt/svg_plot.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr const char* kHamColor = "#3b8f4f";
+constexpr const char* kSpamColor = "#c0392b";
+constexpr const char* kNoneColor = "#999999";
+constexpr const char* kToJunkColor = "#d35400";
+constexpr const char* kFromJunkColor = "#2c6fbb";
+constexpr const char* kRateColor = "#6c3483";
+
+constexpr const char* kStyle =
+    "body{font-family:sans-serif;margin:1.5em;color:#222}h1{font-size:1.4em}h2{font-size:1.1em;margin-top:1.6em}"
+    "table{border-collapse:collapse;font-size:.9em}td,th{border:1px solid #ccc;padding:3px 7px;text-align:left}"
+    "th{background:#f2f2f2}td.n{text-align:right}table.sortable th{cursor:pointer}.muted{color:#777}"
+    ".spam{color:#c0392b}.ham{color:#3b8f4f}";
+
+// Sorts the mailbox table by the clicked column: numbers as numbers.
+constexpr const char* kSortScript =
+    "document.querySelectorAll('table.sortable').forEach(function(t){"
+    "t.querySelectorAll('th').forEach(function(th,i){th.addEventListener('click',function(){"
+    "var asc=th.dataset.dir!=='asc';th.dataset.dir=asc?'asc':'desc';var b=t.tBodies[0];"
+    "var rows=Array.prototype.slice.call(b.rows);rows.sort(function(x,y){"
+    "var a=x.cells[i].dataset.v||x.cells[i].textContent,c=y.cells[i].dataset.v||y.cells[i].textContent;"
+    "var na=parseFloat(a),nc=parseFloat(c);var r=(!isNaN(na)&&!isNaN(nc))?na-nc:a.localeCompare(c);"
+    "return asc?r:-r;});rows.forEach(function(r){b.appendChild(r);});});});});";
+
+std::string Percent(double rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f%%", rate * 100);
+  return text;
+}
+
+std::string Score(const std::optional<double>& score) {
+  if (!score) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4f", *score);
+  return text;
+}
+
+std::string Cell(int64_t value) { return "<td class=\"n\">" + std::to_string(value) + "</td>"; }
+
+std::string TotalsRow(const std::string& span, const journal::Totals& totals) {
+  return "<tr><th>" + span + "</th>" + Cell(totals.Verdicts()) + Cell(totals.ham) + Cell(totals.spam) +
+         Cell(totals.none) + Cell(totals.to_junk) + Cell(totals.from_junk) + "<td class=\"n\">" +
+         Percent(ErrorRate(totals)) + "</td>" + Cell(totals.errors) + "</tr>";
+}
+
+std::string HourLabel(int64_t hour) {
+  const std::time_t t = static_cast<std::time_t>(hour * 3600);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%d %H:00", &tm);
+  return text;
+}
+
+std::string Page(const std::string& title, const std::string& body, const std::string& script_nonce = "") {
+  std::string html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + HtmlEscape(title) +
+                     "</title><style>" + kStyle + "</style></head><body>" + body;
+  if (!script_nonce.empty()) html += "<script nonce=\"" + script_nonce + "\">" + kSortScript + "</script>";
+  return html + "</body></html>";
+}
+
+}  // namespace
+
+std::string UtcText(int64_t seconds, bool with_time) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, with_time ? "%Y-%m-%d %H:%M" : "%Y-%m-%d", &tm);
+  return text;
+}
+
+std::string DashboardHtml(const DashboardData& data, const std::string& home, const std::string& nonce) {
+  std::string body = "<h1>VarnoltFilter</h1><p class=\"muted\">Home " + HtmlEscape(home) + "; " +
+                     UtcText(data.now) + " UTC; " + std::to_string(data.records) + " journal records" +
+                     (data.journal_found ? "" : " (no journal yet: nothing has been judged)") +
+                     ". Read-only: nothing here changes mail or settings.</p>";
+
+  body += "<h2>Totals</h2><table id=\"totals\"><thead><tr><th></th><th>verdicts</th><th>HAM</th><th>SPAM</th>"
+          "<th>none</th><th>moved to junk (missed spam)</th><th>moved out of junk (rescued)</th>"
+          "<th>error rate</th><th>engine errors</th></tr></thead><tbody>" +
+          TotalsRow("today (UTC)", data.today) + TotalsRow("last 7 days", data.week) +
+          TotalsRow("last 30 days", data.month) + "</tbody></table>";
+
+  std::vector<std::string> hour_labels;
+  PlotSeries ham{"HAM", kHamColor, {}}, spam{"SPAM", kSpamColor, {}}, none{"none", kNoneColor, {}};
+  for (const journal::HourFigures& hour : data.hours) {
+    hour_labels.push_back(HourLabel(hour.hour));
+    ham.values.push_back(static_cast<double>(hour.totals.ham));
+    spam.values.push_back(static_cast<double>(hour.totals.spam));
+    none.values.push_back(static_cast<double>(hour.totals.none));
+  }
+  body += "<h2>Messages per hour by verdict (last 48 hours, UTC)</h2>" +
+          SvgStackedBars(hour_labels, {ham, spam, none}, std::nullopt,
+                         {"plot-hourly", "Messages per hour by verdict", 760, 220, 6});
+
+  std::vector<std::string> day_labels;
+  PlotSeries to_junk{"missed spam (moved to junk)", kToJunkColor, {}};
+  PlotSeries from_junk{"rescued (moved out of junk)", kFromJunkColor, {}};
+  PlotSeries rate{"error rate", kRateColor, {}};
+  for (const DayFigures& day : data.days) {
+    day_labels.push_back(UtcText(day.day * 86400, false).substr(5));
+    to_junk.values.push_back(static_cast<double>(day.totals.to_junk));
+    from_junk.values.push_back(static_cast<double>(day.totals.from_junk));
+    rate.values.push_back(ErrorRate(day.totals));
+  }
+  body += "<h2>Corrections per day (last 30 days) and error rate</h2>" +
+          SvgStackedBars(day_labels, {to_junk, from_junk}, rate,
+                         {"plot-corrections", "Corrections per day and error rate", 760, 220, 5});
+
+  body += "<h2>Mailboxes (last 30 days; click a heading to sort)</h2><table id=\"mailboxes\" class=\"sortable\">"
+          "<thead><tr><th>mailbox</th><th>model HAM</th><th>model SPAM</th><th>whitelist</th><th>HAM</th>"
+          "<th>SPAM</th><th>none</th><th>to junk</th><th>out of junk</th><th>error rate</th></tr></thead><tbody>";
+  for (const MailboxRow& row : data.mailboxes) {
+    const double error_rate = ErrorRate(row.totals);
+    char rate_value[32];
+    std::snprintf(rate_value, sizeof rate_value, "%.6f", error_rate);
+    body += "<tr><td>" + HtmlEscape(row.mailbox) + "</td>" + Cell(row.model.ham) + Cell(row.model.spam) +
+            Cell(row.whitelist) + Cell(row.totals.ham) + Cell(row.totals.spam) + Cell(row.totals.none) +
+            Cell(row.totals.to_junk) + Cell(row.totals.from_junk) + "<td class=\"n\" data-v=\"" + rate_value +
+            "\">" + Percent(error_rate) + "</td></tr>";
+  }
+  body += "</tbody></table>";
+
+  body += "<h2>Latest verdicts</h2><table id=\"latest\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
+          "<th>sender's domain</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
+          "<th>decided by</th><th>host</th><th>correction</th><th></th></tr></thead><tbody>";
+  for (const journal::VerdictRecord& record : data.latest) {
+    const std::string id = std::to_string(record.id);
+    body += "<tr><td>" + UtcText(record.time) + "</td><td>" + HtmlEscape(record.mailbox) + "</td><td>" +
+            HtmlEscape(record.sender_domain) + "</td><td>" + HtmlEscape(record.subject) + "</td>" +
+            Cell(record.size) + "<td class=\"n\">" + Score(record.score) + "</td><td class=\"" +
+            HtmlEscape(record.verdict) + "\">" + HtmlEscape(record.verdict) + "</td><td>" +
+            HtmlEscape(record.action) + (record.learned ? ", learned" : "") + "</td><td>" +
+            HtmlEscape(record.decided_by) + "</td><td>" + HtmlEscape(record.host) + "</td><td>" +
+            HtmlEscape(record.correction) + "</td><td><a href=\"/explain?id=" + id + "\">why?</a></td></tr>";
+  }
+  body += "</tbody></table>";
+
+  body += "<h2>Settings</h2><table id=\"settings\"><thead><tr><th>setting</th><th>value</th><th>allowed</th>"
+          "<th>meaning</th></tr></thead><tbody>";
+  for (const SettingRow& row : data.settings) {
+    body += "<tr><td>" + HtmlEscape(row.name) + "</td><td>" + HtmlEscape(row.value) + "</td><td>" +
+            HtmlEscape(row.allowed) + "</td><td>" + HtmlEscape(row.meaning) + "</td></tr>";
+  }
+  body += "</tbody></table><p class=\"muted\">Figures also at <a href=\"/metrics\">/metrics</a> (Prometheus) and "
+          "<a href=\"/api/summary\">/api/summary</a>, <a href=\"/api/mailboxes\">/api/mailboxes</a>, "
+          "<a href=\"/api/verdicts\">/api/verdicts</a>, <a href=\"/api/settings\">/api/settings</a>.</p>";
+  return Page("VarnoltFilter dashboard", body, nonce);
+}
+
+std::string ExplanationHtml(const journal::VerdictRecord& record, const std::optional<ItemExplanation>& explanation,
+                            const std::string& missing_reason) {
+  std::string body = "<p><a href=\"/\">&larr; dashboard</a></p><h1>Why: record " + std::to_string(record.id) +
+                     "</h1><table id=\"record\"><tbody>";
+  auto row = [&body](const std::string& name, const std::string& value) {
+    body += "<tr><th>" + name + "</th><td>" + HtmlEscape(value) + "</td></tr>";
+  };
+  row("time (UTC)", UtcText(record.time));
+  row("mailbox", record.mailbox);
+  row("Message-ID", record.message_id);
+  row("sender's domain", record.sender_domain);
+  row("subject", record.subject);
+  row("size", std::to_string(record.size));
+  row("score at delivery", Score(record.score));
+  row("verdict", record.verdict);
+  row("action", record.action + (record.learned ? ", learned from its own verdict" : ""));
+  row("decided by", record.decided_by);
+  row("host", record.host);
+  row("correction", record.correction.empty() ? "none" : record.correction + " at " + UtcText(record.corrected_at));
+  body += "</tbody></table>";
+  if (!explanation) {
+    body += "<p id=\"no-explanation\">" + HtmlEscape(missing_reason) + "</p>";
+    return Page("Why: record " + std::to_string(record.id), body);
+  }
+  const ItemExplanation& e = *explanation;
+  std::string decided = "the engine";
+  if (e.decided_by == "internal") decided = "the internal-sender rule (mail submitted inside the organisation)";
+  if (e.decided_by == "whitelist") decided = "the whitelist (" + e.sender + " is on it)";
+  body += "<h2>Now</h2><p id=\"decided-by\">Decided by " + HtmlEscape(decided) + ". The engine says " +
+          Score(e.score.spamminess) + " (" + (e.score.is_spam ? "SPAM" : "HAM") + ", SPAM above " +
+          Score(e.score.threshold) + "). " + HtmlEscape(ModelsText(e)) + "." +
+          (e.score.thin ? " The models hold too little of one class: the engine answers a middle score." : "") +
+          " " + std::to_string(e.score.clue_count) + " clues among " + std::to_string(e.score.tokens) +
+          " tokens.</p>";
+  body += "<table id=\"clues\"><thead><tr><th>token</th><th>direction</th><th>weight</th><th>probability</th>"
+          "<th>HAM</th><th>SPAM</th><th>domain HAM</th><th>domain SPAM</th><th>model</th></tr></thead><tbody>";
+  for (const engine::Clue& clue : e.score.clues) {
+    char weight[32], probability[32];
+    std::snprintf(weight, sizeof weight, "%.3f", clue.Weight());
+    std::snprintf(probability, sizeof probability, "%.4f", clue.probability);
+    body += "<tr><td>" + HtmlEscape(clue.token) + "</td><td class=\"" + (clue.ToSpam() ? "spam\">SPAM" : "ham\">HAM") +
+            "</td><td class=\"n\">" + weight + "</td><td class=\"n\">" + probability + "</td>" + Cell(clue.ham) +
+            Cell(clue.spam) + Cell(clue.domain_ham) + Cell(clue.domain_spam) + "<td>" + HtmlEscape(clue.model) +
+            "</td></tr>";
+  }
+  body += "</tbody></table>";
+  return Page("Why: record " + std::to_string(record.id), body);
+}
+
+}  // namespace varnolt::cli

@@ -1,0 +1,263 @@
+#include "varnolt/dashboard_server.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <random>
+
+#include "varnolt/dashboard_page.h"
+#include "varnolt/item_reference.h"
+#include "varnolt/json_output.h"
+#include "varnolt/metrics_text.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr int kLatestOnPage = 50;
+
+std::string Base64Decode(const std::string& text) {
+  std::string out;
+  int bits = 0;
+  uint32_t buffer = 0;
+  for (unsigned char c : text) {
+    int value;
+    if (c >= 'A' && c <= 'Z') {
+      value = c - 'A';
+    } else if (c >= 'a' && c <= 'z') {
+      value = c - 'a' + 26;
+    } else if (c >= '0' && c <= '9') {
+      value = c - '0' + 52;
+    } else if (c == '+') {
+      value = 62;
+    } else if (c == '/') {
+      value = 63;
+    } else if (c == '=') {
+      break;
+    } else {
+      return "";
+    }
+    buffer = (buffer << 6) | static_cast<uint32_t>(value);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((buffer >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
+std::string Nonce() {
+  std::random_device random;
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x%08x%08x", random(), random(), random());
+  return text;
+}
+
+HttpResponse Html(std::string body, const std::string& nonce = "") {
+  HttpResponse response{200, "text/html; charset=utf-8", std::move(body), {}};
+  response.headers.push_back(
+      {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src 'self' data:" +
+                                      (nonce.empty() ? std::string() : "; script-src 'nonce-" + nonce + "'")});
+  return response;
+}
+
+HttpResponse JsonResponse(const Json& document) {
+  return {200, "application/json", document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", {}};
+}
+
+HttpResponse NotFound(const std::string& what) { return {404, "text/plain; charset=utf-8", what + "\n", {}}; }
+
+Json TotalsJson(const journal::Totals& totals) {
+  return {{"verdicts", totals.Verdicts()}, {"ham", totals.ham},         {"spam", totals.spam},
+          {"none", totals.none},           {"to_junk", totals.to_junk}, {"from_junk", totals.from_junk},
+          {"errors", totals.errors},       {"error_rate", ErrorRate(totals)}};
+}
+
+Json RecordJson(const journal::VerdictRecord& record) {
+  return {{"id", record.id},
+          {"time", record.time},
+          {"mailbox", record.mailbox},
+          {"message_id", record.message_id},
+          {"sender_domain", record.sender_domain},
+          {"subject", record.subject},
+          {"size", record.size},
+          {"score", record.score ? Json(*record.score) : Json(nullptr)},
+          {"verdict", record.verdict},
+          {"action", record.action},
+          {"learned", record.learned},
+          {"decided_by", record.decided_by},
+          {"host", record.host},
+          {"elapsed_us", record.elapsed_us},
+          {"error", record.error},
+          {"correction", record.correction.empty() ? Json(nullptr) : Json(record.correction)},
+          {"corrected_at", record.correction.empty() ? Json(nullptr) : Json(record.corrected_at)}};
+}
+
+Json MailboxesJson(const std::vector<MailboxRow>& rows) {
+  Json out = Json::array();
+  for (const MailboxRow& row : rows) {
+    Json entry = {{"mailbox", row.mailbox},
+                  {"model", {{"ham", row.model.ham}, {"spam", row.model.spam}}},
+                  {"whitelist", row.whitelist}};
+    entry.update(TotalsJson(row.totals));
+    out.push_back(entry);
+  }
+  return out;
+}
+
+std::optional<int64_t> IdOf(const HttpRequest& request) {
+  const auto found = request.query.find("id");
+  if (found == request.query.end() || found->second.empty() || found->second.size() > 18) return std::nullopt;
+  for (char c : found->second) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  return std::stoll(found->second);
+}
+
+}  // namespace
+
+bool ConstantTimeEquals(const std::string& given, const std::string& expected) {
+  unsigned char difference = given.size() == expected.size() ? 0 : 1;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const char other = i < given.size() ? given[i] : 0;
+    difference |= static_cast<unsigned char>(other ^ expected[i]);
+  }
+  return difference == 0;
+}
+
+bool BasicAuthMatches(const std::string& authorization, const std::string& password) {
+  constexpr std::string_view kScheme = "Basic ";
+  if (authorization.size() <= kScheme.size()) return false;
+  for (size_t i = 0; i < kScheme.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(authorization[i])) !=
+        std::tolower(static_cast<unsigned char>(kScheme[i]))) {
+      return false;
+    }
+  }
+  const std::string credentials = Base64Decode(authorization.substr(kScheme.size()));
+  const size_t colon = credentials.find(':');
+  if (colon == std::string::npos) return false;
+  return ConstantTimeEquals(credentials.substr(colon + 1), password);
+}
+
+DashboardHandler::DashboardHandler(Session& session, std::string password, std::string address)
+    : session_(session), source_(session), password_(std::move(password)), address_(std::move(address)) {}
+
+void DashboardHandler::Listening(int port) {
+  std::cout << "varnolt: serving the dashboard at http://" << address_ << ":" << port << "/ (read-only"
+            << (password_.empty() ? "" : ", password required") << "); Ctrl-C stops it" << std::endl;
+}
+
+HttpResponse DashboardHandler::Handle(const HttpRequest& request) {
+  HttpResponse response;
+  if (!password_.empty() && !BasicAuthMatches(request.authorization, password_)) {
+    response = {401, "text/plain; charset=utf-8", "authentication required\n", {}};
+    response.headers.push_back({"WWW-Authenticate", "Basic realm=\"varnolt\", charset=\"UTF-8\""});
+  } else {
+    try {
+      response = Route(request);
+    } catch (const ComError& error) {
+      response = {503, "text/plain; charset=utf-8", "the home cannot be read: " + error.description() + "\n", {}};
+    } catch (const std::exception& error) {
+      response = {503, "text/plain; charset=utf-8", std::string("the home cannot be read: ") + error.what() + "\n",
+                  {}};
+    }
+  }
+  response.headers.push_back({"X-Content-Type-Options", "nosniff"});
+  response.headers.push_back({"X-Frame-Options", "DENY"});
+  response.headers.push_back({"Referrer-Policy", "no-referrer"});
+  response.headers.push_back({"Cache-Control", "no-store"});
+  return response;
+}
+
+HttpResponse DashboardHandler::Route(const HttpRequest& request) {
+  const int64_t now = NowSeconds();
+  const std::string& path = request.path;
+  if (path == "/" || path == "/index.html") {
+    const std::string nonce = Nonce();
+    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage), session_.Home(), nonce), nonce);
+  }
+  if (path == "/explain") return Explain(request, false);
+  if (path == "/api/explain") return Explain(request, true);
+  if (path == "/metrics") {
+    journal::VerdictJournal* journal = source_.Journal();
+    return {200, "text/plain; version=0.0.4; charset=utf-8",
+            MetricsText(source_.Counters(), journal ? journal->RecordCount() : 0, source_.Mailboxes(now)),
+            {}};
+  }
+  if (path == "/api/summary") {
+    const DashboardData data = source_.Collect(now, 0);
+    Json hours = Json::array(), days = Json::array();
+    for (const journal::HourFigures& hour : data.hours) {
+      Json entry = {{"start", hour.hour * 3600}};
+      entry.update(TotalsJson(hour.totals));
+      hours.push_back(entry);
+    }
+    for (const DayFigures& day : data.days) {
+      Json entry = {{"date", UtcText(day.day * 86400, false)}};
+      entry.update(TotalsJson(day.totals));
+      days.push_back(entry);
+    }
+    return JsonResponse({{"now", now},
+                         {"records", data.records},
+                         {"today", TotalsJson(data.today)},
+                         {"last_7_days", TotalsJson(data.week)},
+                         {"last_30_days", TotalsJson(data.month)},
+                         {"hours", hours},
+                         {"days", days}});
+  }
+  if (path == "/api/mailboxes") return JsonResponse(MailboxesJson(source_.Mailboxes(now)));
+  if (path == "/api/verdicts") {
+    int limit = kLatestOnPage;
+    if (const auto found = request.query.find("limit"); found != request.query.end()) {
+      limit = std::clamp(std::atoi(found->second.c_str()), 1, 1000);
+    }
+    Json out = Json::array();
+    if (journal::VerdictJournal* journal = source_.Journal()) {
+      for (const journal::VerdictRecord& record : journal->Latest(limit)) out.push_back(RecordJson(record));
+    }
+    return JsonResponse(out);
+  }
+  if (path == "/api/settings") {
+    Json out = Json::array();
+    for (const SettingRow& row : source_.Collect(now, 0).settings) {
+      out.push_back({{"name", row.name}, {"value", row.value}, {"allowed", row.allowed}, {"meaning", row.meaning}});
+    }
+    return JsonResponse(out);
+  }
+  return NotFound("no such page: " + path);
+}
+
+HttpResponse DashboardHandler::Explain(const HttpRequest& request, bool json) {
+  const std::optional<int64_t> id = IdOf(request);
+  if (!id) return {400, "text/plain; charset=utf-8", "give the record's number: ?id=N\n", {}};
+  const std::optional<journal::VerdictRecord> record = source_.Find(*id);
+  if (!record) return NotFound("no journal record " + std::to_string(*id));
+  std::optional<ItemExplanation> explanation;
+  std::string reason;
+  if (record->message_id.empty()) {
+    reason = "The message has no Message-ID, so it cannot be found again.";
+  } else {
+    try {
+      const std::string url = ResolveItemReference(session_.LookupStore(), "id:" + record->message_id);
+      explanation = ExplainItem(session_, url, 15);
+      if (strcasecmp(explanation->mailbox.c_str(), record->mailbox.c_str()) != 0) {
+        explanation.reset();
+        reason = "The message is no longer in " + record->mailbox + ".";
+      }
+    } catch (const std::exception& error) {
+      reason = std::string("The message cannot be explained now: ") + error.what() +
+               (record->host == "dovecot" ? " (it was delivered through Dovecot, whose mail this store does not hold)"
+                                          : "");
+    }
+  }
+  if (!json) return Html(ExplanationHtml(*record, explanation, reason));
+  return JsonResponse({{"record", RecordJson(*record)},
+                       {"explanation", explanation ? ExplanationJson(*explanation) : Json(nullptr)},
+                       {"reason", reason.empty() ? Json(nullptr) : Json(reason)}});
+}
+
+}  // namespace varnolt::cli

@@ -1,0 +1,43 @@
+// The seam between `varnolt serve` and the HTTP server, which lives in a
+// module of its own (libvarnolt_http.so, over cpp-httplib): the command loads
+// it with dlopen only when it serves, so that the deliveries, one process per
+// message, never load the HTTP, TLS and compression libraries.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varnolt::cli {
+
+struct HttpRequest {
+  std::string method;  // "GET", "HEAD", ...
+  std::string path;    // without the query
+  std::map<std::string, std::string> query;
+  std::string authorization;  // the Authorization header, "" when none
+};
+
+struct HttpResponse {
+  int status = 200;
+  std::string content_type = "text/plain; charset=utf-8";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Answers requests; called from the server's threads one at a time.
+class HttpHandler {
+ public:
+  virtual ~HttpHandler() = default;
+  virtual HttpResponse Handle(const HttpRequest& request) = 0;
+  // Called once the server listens, with the port it got (port 0 asks for any free one).
+  virtual void Listening(int port) = 0;
+};
+
+// The module's entry point: serves until SIGINT or SIGTERM. Returns 0 after a
+// clean stop, else 1 with *error saying why (the address cannot be bound...).
+using VarnoltHttpServeFunction = int (*)(const char* host, int port, HttpHandler* handler, std::string* error);
+inline constexpr const char* kHttpServeSymbol = "VarnoltHttpServe";
+inline constexpr const char* kHttpModuleName = "libvarnolt_http.so";
+
+}  // namespace varnolt::cli

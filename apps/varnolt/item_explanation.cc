@@ -1,0 +1,177 @@
+#include "varnolt/item_explanation.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "platform/names/data_layout.h"
+#include "platform/system/posix_text_files.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/mailbox_address.h"
+#include "varnolt/registry_values.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr const char* kPropertyPrefix = "urn:schemas:mapi:proptag:";
+
+std::string Property(Session& session, const std::string& url, const std::string& name) {
+  const std::optional<Variant> value = session.LookupStore().StoredProperty(url, name);
+  return value ? value->ToText() : "";
+}
+
+// The sender's address as the filter reads it: between '<' and '>' of From, or none.
+std::string SenderAddress(const std::string& from) {
+  const size_t open = from.find('<');
+  if (open == std::string::npos) return "";
+  const size_t close = from.find('>', open);
+  return from.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+}
+
+// A setting as the filter reads it: a missing or unreadable one takes its default.
+long Setting(Session& session, const char* name, long fallback) {
+  try {
+    const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name);
+    return value ? Variant::Text(DisplayText(*value)).ToInt32() : fallback;
+  } catch (const std::exception&) {
+    return fallback;
+  }
+}
+
+bool Whitelisted(const std::string& dat_path, const std::string& sender) {
+  if (sender.empty()) return false;
+  for (unsigned char c : sender) {
+    if (c < 0x20 || c == 0x7F) return false;  // never listed, as the filter reads it
+  }
+  std::unique_ptr<TextReader> reader;
+  try {
+    reader = PosixTextFiles().OpenForReading(WhiteListPath(dat_path));
+  } catch (const std::exception&) {
+    return false;  // no whitelist
+  }
+  for (std::string line; reader->ReadLine(&line);) {
+    if (line == sender) return true;
+  }
+  return false;
+}
+
+std::string Fixed(double value, int digits) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", digits, value);
+  return text;
+}
+
+}  // namespace
+
+std::string ModelsText(const ItemExplanation& explanation) {
+  const engine::ScoreExplanation& score = explanation.score;
+  std::string text = "models: " + explanation.mailbox + "'s own (" + std::to_string(score.learned.ham) + " HAM, " +
+                     std::to_string(score.learned.spam) + " SPAM learned)";
+  const size_t at = explanation.mailbox.rfind('@');
+  const std::string domain = at == std::string::npos ? "" : explanation.mailbox.substr(at + 1);
+  if (!score.domain_model) return text + "; " + domain + " has no shared model";
+  return text + " and " + domain + "'s shared model (" + std::to_string(score.domain_learned.ham) + " HAM, " +
+         std::to_string(score.domain_learned.spam) + " SPAM), the user's counts weighted " +
+         std::to_string(score.user_weight) + " times";
+}
+
+ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max_clues) {
+  ItemExplanation explanation;
+  explanation.url = session.LookupStore().Describe(url).url;
+  const MailboxAddress mailbox = MailboxOfUrl(explanation.url);
+  explanation.mailbox = mailbox.Text();
+  const std::string data_folder = session.DataFolder();
+  if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
+
+  const std::string marker = Property(session, explanation.url, "urn:schemas:mailheader:X-Varnolt");
+  explanation.marker = marker == "1" ? "HAM" : marker == "2" ? "SPAM" : "";
+  const std::string address_type = Property(session, explanation.url, std::string(kPropertyPrefix) + "x0C1E001E");
+  const std::string headers = Property(session, explanation.url, std::string(kPropertyPrefix) + "x007D001E");
+  std::string body = Property(session, explanation.url, std::string(kPropertyPrefix) + "x1013001E");
+  if (body.empty()) body = Property(session, explanation.url, std::string(kPropertyPrefix) + "x1000001E");
+  explanation.sender = SenderAddress(Property(session, explanation.url, "urn:schemas:mailheader:from"));
+
+  if (address_type == "EX" && headers.empty()) {
+    explanation.decided_by = "internal";
+  } else if (Setting(session, "UseWhiteList", 1) != 0 && Whitelisted(dat_path, explanation.sender)) {
+    explanation.decided_by = "whitelist";
+  } else {
+    explanation.decided_by = "engine";
+  }
+  explanation.score = engine::ExplainScore(EngineOptionsOf(session.Config()), dat_path, headers, body, max_clues);
+  explanation.models = explanation.score.domain_model ? "user+domain" : "user";
+  return explanation;
+}
+
+Json ExplanationJson(const ItemExplanation& explanation) {
+  Json clues = Json::array();
+  for (const engine::Clue& clue : explanation.score.clues) {
+    clues.push_back({{"token", clue.token},
+                     {"direction", clue.ToSpam() ? "spam" : "ham"},
+                     {"probability", clue.probability},
+                     {"weight", clue.Weight()},
+                     {"ham", clue.ham},
+                     {"spam", clue.spam},
+                     {"domain_ham", clue.domain_ham},
+                     {"domain_spam", clue.domain_spam},
+                     {"model", clue.model}});
+  }
+  return {{"url", explanation.url},
+          {"mailbox", explanation.mailbox},
+          {"marker", explanation.marker.empty() ? Json(nullptr) : Json(explanation.marker)},
+          {"decided_by", explanation.decided_by},
+          {"sender", explanation.sender},
+          {"score", explanation.score.spamminess},
+          {"verdict", explanation.score.is_spam ? "SPAM" : "HAM"},
+          {"threshold", explanation.score.threshold},
+          {"gtube", explanation.score.gtube},
+          {"learned", {{"ham", explanation.score.learned.ham}, {"spam", explanation.score.learned.spam}}},
+          {"domain_learned", explanation.score.domain_model
+                                 ? Json{{"ham", explanation.score.domain_learned.ham},
+                                        {"spam", explanation.score.domain_learned.spam}}
+                                 : Json(nullptr)},
+          {"user_weight", explanation.score.user_weight},
+          {"thin", explanation.score.thin},
+          {"tokens", explanation.score.tokens},
+          {"clue_count", explanation.score.clue_count},
+          {"models", explanation.models},
+          {"clues", clues}};
+}
+
+std::string ExplanationText(const ItemExplanation& explanation) {
+  std::ostringstream out;
+  const engine::ScoreExplanation& score = explanation.score;
+  out << explanation.url << '\n';
+  out << "marker now: " << (explanation.marker.empty() ? "none" : explanation.marker) << '\n';
+  if (explanation.decided_by == "internal") {
+    out << "decided by: the internal-sender rule (submitted inside the organisation: address type EX, no "
+           "transport headers); HAM without asking the engine\n";
+  } else if (explanation.decided_by == "whitelist") {
+    out << "decided by: the whitelist (" << explanation.sender << " is on " << explanation.mailbox
+        << "'s whitelist); HAM without asking the engine\n";
+  } else {
+    out << "decided by: the engine\n";
+  }
+  out << (explanation.decided_by == "engine" ? "score: " : "the engine would say: ") << Fixed(score.spamminess, 4)
+      << " (" << (score.is_spam ? "SPAM" : "HAM") << ", SPAM above " << Fixed(score.threshold, 3) << ")\n";
+  if (score.gtube) out << "the message holds the GTUBE test string: SPAM whatever the model says\n";
+  out << ModelsText(explanation) << '\n';
+  if (score.thin) out << "the models hold too little of one class: the engine answers a middle score\n";
+  out << score.tokens << " distinct tokens, " << score.clue_count << " clues";
+  if (score.clues.empty()) {
+    out << '\n';
+    return out.str();
+  }
+  out << "; the strongest:\n";
+  out << "  direction  weight  prob    ham  spam  domain ham/spam  model        token\n";
+  for (const engine::Clue& clue : score.clues) {
+    char line[128];
+    std::snprintf(line, sizeof line, "  %-9s  %.3f   %.4f %4u %5u  %6u/%-8u  %-11s  ", clue.ToSpam() ? "SPAM" : "HAM",
+                  clue.Weight(), clue.probability, clue.ham, clue.spam, clue.domain_ham, clue.domain_spam,
+                  clue.model.c_str());
+    out << line << clue.token << '\n';
+  }
+  return out.str();
+}
+
+}  // namespace varnolt::cli

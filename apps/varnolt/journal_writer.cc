@@ -1,0 +1,123 @@
+#include "varnolt/journal_writer.h"
+
+#include <chrono>
+
+#include "platform/com/com_error.h"
+#include "varnolt/message_summary.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr int64_t kDay = 24 * 3600;
+// A journal that failed is not tried again for this long.
+constexpr int64_t kRetryOpenSeconds = 60;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return text;
+}
+
+}  // namespace
+
+int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+const char* VerdictOfMarker(const std::optional<int32_t>& marker) {
+  if (marker == 1) return "ham";
+  if (marker == 2) return "spam";
+  return "none";
+}
+
+JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log)
+    : path_(config.journal_path),
+      keep_days_(config.journal_keep_days),
+      subjects_(config.journal_subjects),
+      host_(std::move(host)),
+      log_(std::move(log)) {}
+
+JournalWriter::~JournalWriter() = default;
+
+// After a failure the journal rests for a while: a journal that cannot be
+// written (a full disk, a file of another owner) costs a long-lived process
+// one log line and one wait a minute, not one per message.
+void JournalWriter::Fail(const std::string& what) noexcept {
+  journal_.reset();
+  retry_open_after_ = NowSeconds() + kRetryOpenSeconds;
+  try {
+    log_("verdict journal " + path_ + ": " + what + " (the journal is tried again in a minute)");
+  } catch (...) {
+  }
+}
+
+journal::VerdictJournal* JournalWriter::Journal() {
+  const int64_t now = NowSeconds();
+  if (!journal_) {
+    if (now < retry_open_after_) return nullptr;
+    retry_open_after_ = now + kRetryOpenSeconds;
+    journal_ = journal::VerdictJournal::Open(path_, {});
+  }
+  // Once a process, and once a day in a long-lived one.
+  if (now - last_prune_ >= kDay) {
+    last_prune_ = now;
+    journal_->Prune(now - keep_days_ * kDay);
+  }
+  return journal_.get();
+}
+
+void JournalWriter::RecordDelivery(const JudgedMessage& message, const EventObservation& seen) noexcept {
+  if (!enabled()) return;
+  try {
+    journal::VerdictJournal* journal = Journal();
+    if (!journal) return;
+    const MessageSummary summary = SummarizeMessage(message.content, subjects_);
+    journal::VerdictRecord record;
+    record.time = NowSeconds();
+    record.mailbox = Lower(message.mailbox);
+    record.message_id = summary.message_id;
+    record.sender_domain = summary.sender_domain;
+    record.size = static_cast<int64_t>(message.content.size());
+    record.verdict = VerdictOfMarker(message.marker);
+    record.action = message.action;
+    if (seen.score) {
+      record.score = seen.score->spamminess;
+      record.learned = seen.score->learned;
+      record.decided_by = "engine";
+    } else if (seen.taught_ham) {
+      record.decided_by = message.internal ? "internal" : "whitelist";
+    }
+    record.host = host_;
+    if (subjects_) record.subject = summary.subject;
+    record.elapsed_us = message.elapsed_us;
+    record.error = seen.engine_failed;
+    journal->Add(record);
+  } catch (const ComError& error) {
+    Fail(error.description());
+  } catch (const std::exception& error) {
+    Fail(error.what());
+  } catch (...) {
+    Fail("an unknown failure");
+  }
+}
+
+void JournalWriter::RecordMove(const std::string& mailbox, std::string_view content,
+                               const EventObservation& seen) noexcept {
+  if (!enabled() || !seen.relearned_as_spam) return;
+  try {
+    journal::VerdictJournal* journal = Journal();
+    if (!journal) return;
+    const MessageSummary summary = SummarizeMessage(content, false);
+    journal->Correct(Lower(mailbox), summary.message_id,
+                     *seen.relearned_as_spam ? journal::Correction::kToJunk : journal::Correction::kFromJunk,
+                     NowSeconds());
+  } catch (const ComError& error) {
+    Fail(error.description());
+  } catch (const std::exception& error) {
+    Fail(error.what());
+  } catch (...) {
+    Fail("an unknown failure");
+  }
+}
+
+}  // namespace varnolt::cli

@@ -1,0 +1,68 @@
+// How a host writes the verdict journal after an event: what it saw of the
+// event (the item's marker and place, the engine's notes) becomes one record,
+// a user's correction is joined to the record of the same Message-ID. A
+// journal that cannot be written never fails or holds up the host: each call
+// waits at most the busy timeout, and a failure is one line through the
+// host's log, after which the journal is left alone for a minute (what
+// happens meanwhile is not journaled). Records past [journal] keep_days are
+// pruned by the writers.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/journal/verdict_journal.h"
+#include "varnolt/event_observer.h"
+#include "varnolt/home_config.h"
+
+namespace varnolt::cli {
+
+// What the host knows of a message after the filter's event on it.
+struct JudgedMessage {
+  std::string mailbox;              // user@domain
+  std::string_view content;         // the message as delivered
+  std::optional<int32_t> marker;    // the marker after the event
+  std::string action;               // "filed", "hidden", "left" or "removed"
+  bool internal = false;            // submitted inside the organisation
+  int64_t elapsed_us = 0;           // the filter's event
+};
+
+class JournalWriter {
+ public:
+  using LogLine = std::function<void(const std::string&)>;
+  // host: "varnolt" or "dovecot". The journal is opened on first use.
+  JournalWriter(const HomeConfig& config, std::string host, LogLine log);
+  ~JournalWriter();
+
+  bool enabled() const { return keep_days_ > 0; }
+  // Never throws.
+  void RecordDelivery(const JudgedMessage& message, const EventObservation& seen) noexcept;
+  // A move the filter took as the user's correction (it relearned the
+  // message); nothing for other moves. Never throws.
+  void RecordMove(const std::string& mailbox, std::string_view content, const EventObservation& seen) noexcept;
+
+ private:
+  journal::VerdictJournal* Journal();
+  void Fail(const std::string& what) noexcept;
+
+  std::string path_;
+  int keep_days_;
+  bool subjects_;
+  std::string host_;
+  LogLine log_;
+  std::unique_ptr<journal::VerdictJournal> journal_;
+  int64_t last_prune_ = 0;
+  int64_t retry_open_after_ = 0;
+};
+
+// The verdict the journal records for a marker: "ham", "spam" or "none".
+const char* VerdictOfMarker(const std::optional<int32_t>& marker);
+
+// Seconds since the epoch.
+int64_t NowSeconds();
+
+}  // namespace varnolt::cli

@@ -1,0 +1,19 @@
+// What the journal keeps of a message besides the filter's verdict, read from
+// its header block: the Message-ID, the sender's domain and the subject.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnolt::cli {
+
+struct MessageSummary {
+  std::string message_id;     // without angle brackets
+  std::string sender_domain;  // lower case; "" when From has no address
+  std::string subject;        // encoded words decoded
+};
+
+// The subject is decoded only when asked for (the journal keeps it only when told to).
+MessageSummary SummarizeMessage(std::string_view message, bool with_subject);
+
+}  // namespace varnolt::cli

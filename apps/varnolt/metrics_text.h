@@ -1,0 +1,18 @@
+// /metrics in Prometheus' text exposition format: the journal's all-time
+// counters (which never go down, pruning or not), the histogram of the
+// filter's time per event, and each mailbox's model and whitelist sizes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "varnolt/dashboard_data.h"
+
+namespace varnolt::cli {
+
+std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes);
+
+// A label value escaped as the format wants: backslash, double quote, line feed.
+std::string LabelValue(const std::string& text);
+
+}  // namespace varnolt::cli

@@ -1,0 +1,298 @@
+#include "platform/journal/verdict_journal.h"
+
+#include "platform/com/com_error.h"
+#include "platform/sqlite/database.h"
+
+namespace varnolt::journal {
+namespace {
+
+constexpr int64_t kApplicationId = 0x564E4A4C;  // "VNJL"
+constexpr int64_t kFormat = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS verdicts(
+  id INTEGER PRIMARY KEY, at INTEGER NOT NULL, mailbox TEXT NOT NULL, message_id TEXT NOT NULL,
+  sender_domain TEXT NOT NULL, size INTEGER NOT NULL, score REAL, verdict TEXT NOT NULL,
+  action TEXT NOT NULL, learned INTEGER NOT NULL, decided_by TEXT NOT NULL, host TEXT NOT NULL,
+  subject TEXT NOT NULL, elapsed_us INTEGER NOT NULL, error INTEGER NOT NULL,
+  correction TEXT NOT NULL DEFAULT '', corrected_at INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS verdicts_at ON verdicts(at);
+CREATE INDEX IF NOT EXISTS verdicts_message ON verdicts(mailbox, message_id);
+CREATE TABLE IF NOT EXISTS hourly(
+  hour INTEGER PRIMARY KEY, ham INTEGER NOT NULL DEFAULT 0, spam INTEGER NOT NULL DEFAULT 0,
+  none INTEGER NOT NULL DEFAULT 0, to_junk INTEGER NOT NULL DEFAULT 0, from_junk INTEGER NOT NULL DEFAULT 0,
+  errors INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS daily(
+  day INTEGER NOT NULL, mailbox TEXT NOT NULL, ham INTEGER NOT NULL DEFAULT 0,
+  spam INTEGER NOT NULL DEFAULT 0, none INTEGER NOT NULL DEFAULT 0, to_junk INTEGER NOT NULL DEFAULT 0,
+  from_junk INTEGER NOT NULL DEFAULT 0, errors INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(day, mailbox)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value REAL NOT NULL) WITHOUT ROWID;
+)sql";
+
+constexpr const char* kRecordColumns =
+    "id, at, mailbox, message_id, sender_domain, size, score, verdict, action, learned, decided_by, host, "
+    "subject, elapsed_us, error, correction, corrected_at";
+
+constexpr const char* kTotalsColumns =
+    "COALESCE(SUM(ham),0), COALESCE(SUM(spam),0), COALESCE(SUM(none),0), COALESCE(SUM(to_junk),0), "
+    "COALESCE(SUM(from_junk),0), COALESCE(SUM(errors),0)";
+
+[[noreturn]] void Throw(int code, const std::string& message) {
+  throw ComError(E_FAIL, "verdict journal: " + message + " (SQLite " + std::to_string(code) + ")");
+}
+
+VerdictRecord ReadRecord(sqlite::Statement& row) {
+  VerdictRecord record;
+  record.id = row.Int(0);
+  record.time = row.Int(1);
+  record.mailbox = row.Text(2);
+  record.message_id = row.Text(3);
+  record.sender_domain = row.Text(4);
+  record.size = row.Int(5);
+  if (!row.IsNull(6)) record.score = row.Real(6);
+  record.verdict = row.Text(7);
+  record.action = row.Text(8);
+  record.learned = row.Int(9) != 0;
+  record.decided_by = row.Text(10);
+  record.host = row.Text(11);
+  record.subject = row.Text(12);
+  record.elapsed_us = row.Int(13);
+  record.error = row.Int(14) != 0;
+  record.correction = row.Text(15);
+  record.corrected_at = row.Int(16);
+  return record;
+}
+
+Totals ReadTotals(sqlite::Statement& row, int first) {
+  Totals totals;
+  totals.ham = row.Int(first);
+  totals.spam = row.Int(first + 1);
+  totals.none = row.Int(first + 2);
+  totals.to_junk = row.Int(first + 3);
+  totals.from_junk = row.Int(first + 4);
+  totals.errors = row.Int(first + 5);
+  return totals;
+}
+
+const char* VerdictColumn(const std::string& verdict) {
+  if (verdict == "ham") return "ham";
+  if (verdict == "spam") return "spam";
+  return "none";
+}
+
+int64_t HourOf(int64_t time) { return time >= 0 ? time / 3600 : (time - 3599) / 3600; }
+int64_t DayOf(int64_t time) { return time >= 0 ? time / 86400 : (time - 86399) / 86400; }
+
+}  // namespace
+
+const char* CorrectionName(Correction correction) {
+  return correction == Correction::kToJunk ? "to_junk" : "from_junk";
+}
+
+VerdictJournal::VerdictJournal(std::unique_ptr<sqlite::Database> db) : db_(std::move(db)) {}
+VerdictJournal::~VerdictJournal() = default;
+
+std::unique_ptr<VerdictJournal> VerdictJournal::Open(const std::string& path, const Options& options) {
+  sqlite::OpenOptions open;
+  open.read_only = options.read_only;
+  open.create_if_missing = !options.read_only;
+  open.busy_timeout_ms = options.busy_timeout_ms;
+  std::unique_ptr<sqlite::Database> db = sqlite::Database::Open(path, open, Throw);
+  if (!options.read_only && db->QueryInt("PRAGMA user_version") != kFormat) {
+    // WAL: the dashboard reads while deliveries write. NORMAL: a commit is
+    // not synced, yet a crash of any process loses nothing committed.
+    db->Exec("PRAGMA journal_mode=WAL");
+    sqlite::WriteTransaction write(*db);
+    const int64_t format = db->QueryInt("PRAGMA user_version");
+    if (format > kFormat) Throw(0, path + " was written by a newer version");
+    const int64_t application = db->QueryInt("PRAGMA application_id");
+    if (application != 0 && application != kApplicationId) Throw(0, path + " is not a verdict journal");
+    db->Exec(kSchema);
+    db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
+    db->Exec("PRAGMA user_version=" + std::to_string(kFormat));
+    write.Commit();
+  }
+  db->Exec("PRAGMA synchronous=NORMAL");
+  if (options.read_only && db->QueryInt("PRAGMA application_id") != kApplicationId) {
+    Throw(0, path + " is not a verdict journal");
+  }
+  return std::unique_ptr<VerdictJournal>(new VerdictJournal(std::move(db)));
+}
+
+// Counted twice: by hour for the whole home (the plots, the totals) and by
+// day for each mailbox (the mailbox table), so that neither needs to group
+// more than a few thousand rows.
+void VerdictJournal::CountHour(int64_t time, const std::string& mailbox, const char* column) {
+  const std::string name(column);
+  sqlite::Statement(*db_, "INSERT INTO hourly(hour, " + name + ") VALUES(?1, 1) " +
+                              "ON CONFLICT(hour) DO UPDATE SET " + name + " = " + name + " + 1")
+      .Bind(1, HourOf(time))
+      .Run();
+  sqlite::Statement(*db_, "INSERT INTO daily(day, mailbox, " + name + ") VALUES(?1, ?2, 1) " +
+                              "ON CONFLICT(day, mailbox) DO UPDATE SET " + name + " = " + name + " + 1")
+      .Bind(1, DayOf(time))
+      .Bind(2, mailbox)
+      .Run();
+}
+
+void VerdictJournal::AddCounter(const std::string& name, double amount) {
+  sqlite::Statement(*db_,
+                    "INSERT INTO counters(name, value) VALUES(?1, ?2) "
+                    "ON CONFLICT(name) DO UPDATE SET value = value + ?2")
+      .Bind(1, name)
+      .Bind(2, amount)
+      .Run();
+}
+
+int64_t VerdictJournal::Add(const VerdictRecord& record) {
+  sqlite::WriteTransaction write(*db_);
+  sqlite::Statement insert(*db_,
+                           "INSERT INTO verdicts(at, mailbox, message_id, sender_domain, size, score, verdict, "
+                           "action, learned, decided_by, host, subject, elapsed_us, error) "
+                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+  insert.Bind(1, record.time).Bind(2, record.mailbox).Bind(3, record.message_id).Bind(4, record.sender_domain);
+  insert.Bind(5, record.size);
+  if (record.score) {
+    insert.Bind(6, *record.score);
+  } else {
+    insert.BindNull(6);
+  }
+  const char* verdict = VerdictColumn(record.verdict);
+  insert.Bind(7, std::string_view(verdict)).Bind(8, record.action).Bind(9, int64_t{record.learned});
+  insert.Bind(10, record.decided_by).Bind(11, record.host).Bind(12, record.subject);
+  insert.Bind(13, record.elapsed_us).Bind(14, int64_t{record.error});
+  insert.Run();
+  const int64_t id = db_->LastInsertId();
+
+  CountHour(record.time, record.mailbox, verdict);
+  if (record.error) CountHour(record.time, record.mailbox, "errors");
+  if (record.error) AddCounter("errors", 1);
+  const double seconds = static_cast<double>(record.elapsed_us) / 1e6;
+  size_t bucket = 0;
+  while (bucket < kTimeBuckets.size() && seconds > kTimeBuckets[bucket]) ++bucket;
+  // The counters of every record in one statement: each costs a delivery.
+  sqlite::Statement(*db_,
+                    "INSERT INTO counters(name, value) VALUES(?1, 1), ('records', 1), (?2, 1), ('time_sum', ?3) "
+                    "ON CONFLICT(name) DO UPDATE SET value = value + excluded.value")
+      .Bind(1, std::string("verdicts_") + verdict)
+      .Bind(2, "time_bucket_" + std::to_string(bucket))
+      .Bind(3, seconds)
+      .Run();
+  write.Commit();
+  return id;
+}
+
+void VerdictJournal::AddAll(const std::vector<VerdictRecord>& records) {
+  sqlite::WriteTransaction write(*db_);
+  for (const VerdictRecord& record : records) Add(record);
+  write.Commit();
+}
+
+bool VerdictJournal::Correct(const std::string& mailbox, const std::string& message_id, Correction correction,
+                             int64_t time) {
+  if (message_id.empty()) return false;
+  sqlite::WriteTransaction write(*db_);
+  int64_t id = 0;
+  std::string before;
+  {
+    sqlite::Statement find(*db_,
+                           "SELECT id, correction FROM verdicts WHERE mailbox = ?1 AND message_id = ?2 "
+                           "ORDER BY id DESC LIMIT 1");
+    find.Bind(1, mailbox).Bind(2, message_id);
+    if (!find.Step()) return false;
+    id = find.Int(0);
+    before = find.Text(1);
+  }
+  const char* name = CorrectionName(correction);
+  if (before == name) {
+    write.Commit();
+    return true;
+  }
+  sqlite::Statement(*db_, "UPDATE verdicts SET correction = ?1, corrected_at = ?2 WHERE id = ?3")
+      .Bind(1, std::string_view(name))
+      .Bind(2, time)
+      .Bind(3, id)
+      .Run();
+  CountHour(time, mailbox, name);
+  AddCounter(std::string("corrections_") + name, 1);
+  write.Commit();
+  return true;
+}
+
+int64_t VerdictJournal::Prune(int64_t before_time) {
+  sqlite::WriteTransaction write(*db_);
+  sqlite::Statement(*db_, "DELETE FROM verdicts WHERE at < ?1").Bind(1, before_time).Run();
+  const int64_t removed = db_->Changes();
+  sqlite::Statement(*db_, "DELETE FROM hourly WHERE hour < ?1").Bind(1, HourOf(before_time)).Run();
+  sqlite::Statement(*db_, "DELETE FROM daily WHERE day < ?1").Bind(1, DayOf(before_time)).Run();
+  if (removed > 0) AddCounter("records", -static_cast<double>(removed));
+  write.Commit();
+  return removed;
+}
+
+Totals VerdictJournal::TotalsSince(int64_t time) {
+  sqlite::Statement row(*db_, std::string("SELECT ") + kTotalsColumns + " FROM hourly WHERE hour >= ?1");
+  row.Bind(1, HourOf(time));
+  return row.Step() ? ReadTotals(row, 0) : Totals{};
+}
+
+std::vector<HourFigures> VerdictJournal::HoursSince(int64_t time) {
+  sqlite::Statement row(*db_, std::string("SELECT hour, ") + kTotalsColumns +
+                                  " FROM hourly WHERE hour >= ?1 GROUP BY hour ORDER BY hour");
+  row.Bind(1, HourOf(time));
+  std::vector<HourFigures> hours;
+  while (row.Step()) hours.push_back({row.Int(0), ReadTotals(row, 1)});
+  return hours;
+}
+
+std::vector<MailboxFigures> VerdictJournal::MailboxesSince(int64_t time) {
+  sqlite::Statement row(*db_, std::string("SELECT mailbox, ") + kTotalsColumns +
+                                  " FROM daily WHERE day >= ?1 GROUP BY mailbox ORDER BY mailbox");
+  row.Bind(1, DayOf(time));
+  std::vector<MailboxFigures> mailboxes;
+  while (row.Step()) mailboxes.push_back({row.Text(0), ReadTotals(row, 1)});
+  return mailboxes;
+}
+
+std::vector<VerdictRecord> VerdictJournal::Latest(int limit) {
+  sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns + " FROM verdicts ORDER BY id DESC LIMIT ?1");
+  row.Bind(1, int64_t{limit});
+  std::vector<VerdictRecord> records;
+  while (row.Step()) records.push_back(ReadRecord(row));
+  return records;
+}
+
+std::optional<VerdictRecord> VerdictJournal::Find(int64_t id) {
+  sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns + " FROM verdicts WHERE id = ?1");
+  row.Bind(1, id);
+  if (!row.Step()) return std::nullopt;
+  return ReadRecord(row);
+}
+
+Counters VerdictJournal::AllTime() {
+  std::map<std::string, double> values;
+  sqlite::Statement row(*db_, "SELECT name, value FROM counters");
+  while (row.Step()) values[row.Text(0)] = row.Real(1);
+  auto count = [&values](const std::string& name) { return static_cast<int64_t>(values[name]); };
+  Counters counters;
+  counters.totals.ham = count("verdicts_ham");
+  counters.totals.spam = count("verdicts_spam");
+  counters.totals.none = count("verdicts_none");
+  counters.totals.to_junk = count("corrections_to_junk");
+  counters.totals.from_junk = count("corrections_from_junk");
+  counters.totals.errors = count("errors");
+  for (size_t i = 0; i < counters.time_buckets.size(); ++i) {
+    counters.time_buckets[i] = count("time_bucket_" + std::to_string(i));
+    counters.time_count += counters.time_buckets[i];
+  }
+  counters.time_sum_seconds = values["time_sum"];
+  return counters;
+}
+
+int64_t VerdictJournal::RecordCount() {
+  sqlite::Statement row(*db_, "SELECT value FROM counters WHERE name = 'records'");
+  return row.Step() ? static_cast<int64_t>(row.Real(0)) : 0;
+}
+
+}  // namespace varnolt::journal

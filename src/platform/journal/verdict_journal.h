@@ -1,0 +1,134 @@
+// The verdict journal: one record per message the filter judged, written by
+// the hosts after the event, and the user's later correction joined to it by
+// Message-ID. One SQLite file in the home (WAL: readers such as the dashboard
+// never hold up a writer, and a reader's crash cannot damage it).
+//
+// Besides the records, each write keeps hourly figures, daily figures per
+// mailbox and all-time counters in the same transaction, so that the dashboard and the
+// metrics answer from a few thousand rows however long the journal is.
+// Pruning removes records and hourly figures past their age; the all-time
+// counters (what a metrics scraper expects never to go down) stay.
+//
+// Every method throws ComError on failure. Not safe for use from several
+// threads at once; several processes may share the file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnolt::sqlite {
+class Database;
+}
+
+namespace varnolt::journal {
+
+// What a correction did: the user moved the message into the junk folder
+// (missed spam) or out of it (rescued mail).
+enum class Correction { kToJunk, kFromJunk };
+const char* CorrectionName(Correction correction);  // "to_junk", "from_junk"
+
+struct VerdictRecord {
+  int64_t id = 0;            // given by the journal
+  int64_t time = 0;          // seconds since the epoch, UTC
+  std::string mailbox;       // user@domain
+  std::string message_id;    // without angle brackets; may be empty
+  std::string sender_domain;
+  int64_t size = 0;
+  std::optional<double> score;  // the engine's spamminess; none when it was not asked
+  std::string verdict;          // "ham", "spam" or "none"
+  std::string action;           // "filed", "hidden", "left" (in place) or "removed"
+  bool learned = false;         // the engine learned the message from its own verdict
+  std::string decided_by;       // "engine", "whitelist", "internal", or "" without a verdict
+  std::string host;             // "varnolt" or "dovecot"
+  std::string subject;          // only when the home keeps subjects
+  int64_t elapsed_us = 0;       // the filter's time on the event
+  bool error = false;           // the engine failed on the message
+  // Filled when read back.
+  std::string correction;       // "", "to_junk" or "from_junk"
+  int64_t corrected_at = 0;
+};
+
+// Figures of a span of time.
+struct Totals {
+  int64_t ham = 0, spam = 0, none = 0;
+  int64_t to_junk = 0, from_junk = 0;
+  int64_t errors = 0;
+  int64_t Verdicts() const { return ham + spam + none; }
+  int64_t Corrections() const { return to_junk + from_junk; }
+};
+
+struct HourFigures {
+  int64_t hour = 0;  // hours since the epoch
+  Totals totals;
+};
+
+struct MailboxFigures {
+  std::string mailbox;
+  Totals totals;
+};
+
+// Upper bounds in seconds of the filter's time per event, for the histogram.
+inline constexpr std::array<double, 11> kTimeBuckets = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
+                                                        0.1,   0.25,   0.5,   1.0,  2.5};
+
+// All-time counters, never pruned.
+struct Counters {
+  Totals totals;
+  std::array<int64_t, kTimeBuckets.size() + 1> time_buckets{};  // per bucket, not cumulative; last: +Inf
+  double time_sum_seconds = 0;
+  int64_t time_count = 0;
+};
+
+class VerdictJournal {
+ public:
+  struct Options {
+    bool read_only = false;
+    // A writer gives up after this rather than hold up a delivery.
+    int busy_timeout_ms = 200;
+  };
+  // Opens the file, creating it (and its tables) unless read-only. A missing
+  // file opened read-only fails.
+  static std::unique_ptr<VerdictJournal> Open(const std::string& path, const Options& options);
+  ~VerdictJournal();
+  VerdictJournal(const VerdictJournal&) = delete;
+  VerdictJournal& operator=(const VerdictJournal&) = delete;
+
+  // Adds the record (its id is ignored) and returns the id it got.
+  int64_t Add(const VerdictRecord& record);
+  // Adds the records in one transaction (an import, a benchmark's fill).
+  void AddAll(const std::vector<VerdictRecord>& records);
+  // Marks the newest record of the mailbox with this Message-ID as corrected.
+  // False when no record matches (nothing is written then); a record already
+  // corrected the same way is not counted twice.
+  bool Correct(const std::string& mailbox, const std::string& message_id, Correction correction, int64_t time);
+  // Removes records and hourly figures older than the time; returns the records removed.
+  int64_t Prune(int64_t before_time);
+
+  Totals TotalsSince(int64_t time);
+  // Hours from the time's hour on that hold figures, oldest first.
+  std::vector<HourFigures> HoursSince(int64_t time);
+  // Each mailbox's figures from the time's day (UTC) on.
+  std::vector<MailboxFigures> MailboxesSince(int64_t time);
+  // The newest records, newest first.
+  std::vector<VerdictRecord> Latest(int limit);
+  std::optional<VerdictRecord> Find(int64_t id);
+  Counters AllTime();
+  int64_t RecordCount();
+
+ private:
+  explicit VerdictJournal(std::unique_ptr<sqlite::Database> db);
+  void CountHour(int64_t time, const std::string& mailbox, const char* column);
+  void AddCounter(const std::string& name, double amount);
+
+  std::unique_ptr<sqlite::Database> db_;
+};
+
+// The journal's file in a home.
+inline constexpr const char* kDefaultJournalFile = "journal.db";
+
+}  // namespace varnolt::journal

@@ -1,0 +1,186 @@
+#include "platform/journal/verdict_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/com/com_error.h"
+
+namespace varnolt::journal {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kHour = 3600;
+constexpr int64_t kDay = 24 * kHour;
+constexpr int64_t kNow = 20000 * kDay + 10 * kHour;  // a fixed day, 10:00 UTC
+
+VerdictRecord Record(const std::string& mailbox, const std::string& message_id, const std::string& verdict,
+                     int64_t time = kNow, int64_t elapsed_us = 3000) {
+  VerdictRecord record;
+  record.time = time;
+  record.mailbox = mailbox;
+  record.message_id = message_id;
+  record.sender_domain = "example.net";
+  record.size = 1234;
+  record.score = verdict == "spam" ? 0.999 : 0.01;
+  record.verdict = verdict;
+  record.action = verdict == "spam" ? "filed" : "left";
+  record.decided_by = "engine";
+  record.host = "varnolt";
+  record.elapsed_us = elapsed_us;
+  return record;
+}
+
+class VerdictJournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "varnolt-journal-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+    dir_ = pattern;
+    journal_ = VerdictJournal::Open(Path(), {});
+  }
+  void TearDown() override {
+    journal_.reset();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string Path() const { return dir_ + "/journal.db"; }
+
+  std::string dir_;
+  std::unique_ptr<VerdictJournal> journal_;
+};
+
+TEST_F(VerdictJournalTest, KeepsEveryFieldOfARecord) {
+  VerdictRecord record = Record("alice@example.com", "m1@example.net", "spam");
+  record.learned = true;
+  record.subject = "Hello";
+  record.error = true;
+  const int64_t id = journal_->Add(record);
+  const std::optional<VerdictRecord> read = journal_->Find(id);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(kNow, read->time);
+  EXPECT_EQ("alice@example.com", read->mailbox);
+  EXPECT_EQ("m1@example.net", read->message_id);
+  EXPECT_EQ(1234, read->size);
+  EXPECT_DOUBLE_EQ(0.999, read->score.value());
+  EXPECT_EQ("spam", read->verdict);
+  EXPECT_EQ("filed", read->action);
+  EXPECT_TRUE(read->learned);
+  EXPECT_EQ("Hello", read->subject);
+  EXPECT_TRUE(read->error);
+  EXPECT_EQ("", read->correction);
+
+  record.score.reset();
+  EXPECT_FALSE(journal_->Find(journal_->Add(record))->score.has_value());
+  EXPECT_FALSE(journal_->Find(999).has_value());
+}
+
+TEST_F(VerdictJournalTest, FiguresCountVerdictsByHourAndMailbox) {
+  journal_->Add(Record("a@x", "1", "ham"));
+  journal_->Add(Record("a@x", "2", "spam"));
+  journal_->Add(Record("b@x", "3", "ham", kNow - 2 * kHour));
+  journal_->Add(Record("b@x", "4", "none", kNow - 3 * kDay));
+  journal_->Add(Record("b@x", "5", "something else"));  // counted as no verdict
+
+  const Totals today = journal_->TotalsSince(kNow - 10 * kHour);
+  EXPECT_EQ(2, today.ham);
+  EXPECT_EQ(1, today.spam);
+  EXPECT_EQ(1, today.none);
+  EXPECT_EQ(5, journal_->TotalsSince(0).Verdicts());
+
+  const std::vector<HourFigures> hours = journal_->HoursSince(kNow - kDay);
+  ASSERT_EQ(2u, hours.size());
+  EXPECT_EQ((kNow - 2 * kHour) / kHour, hours[0].hour);
+  EXPECT_EQ(1, hours[0].totals.ham);
+  EXPECT_EQ(kNow / kHour, hours[1].hour);
+  EXPECT_EQ(3, hours[1].totals.Verdicts());
+
+  const std::vector<MailboxFigures> mailboxes = journal_->MailboxesSince(0);
+  ASSERT_EQ(2u, mailboxes.size());
+  EXPECT_EQ("a@x", mailboxes[0].mailbox);
+  EXPECT_EQ(2, mailboxes[0].totals.Verdicts());
+  EXPECT_EQ(2, mailboxes[1].totals.none);
+
+  const std::vector<VerdictRecord> latest = journal_->Latest(2);
+  ASSERT_EQ(2u, latest.size());
+  EXPECT_EQ("5", latest[0].message_id);
+  EXPECT_EQ("4", latest[1].message_id);
+}
+
+TEST_F(VerdictJournalTest, ACorrectionJoinsTheNewestRecordOfTheMailboxOnce) {
+  journal_->Add(Record("a@x", "same", "ham", kNow - kHour));
+  const int64_t newest = journal_->Add(Record("a@x", "same", "ham"));
+  const int64_t other_mailbox = journal_->Add(Record("b@x", "same", "ham"));
+
+  EXPECT_TRUE(journal_->Correct("a@x", "same", Correction::kToJunk, kNow + kHour));
+  EXPECT_TRUE(journal_->Correct("a@x", "same", Correction::kToJunk, kNow + kHour));  // not counted again
+  EXPECT_EQ("to_junk", journal_->Find(newest)->correction);
+  EXPECT_EQ(kNow + kHour, journal_->Find(newest)->corrected_at);
+  EXPECT_EQ("", journal_->Find(newest - 1)->correction);
+  EXPECT_EQ("", journal_->Find(other_mailbox)->correction);
+  EXPECT_EQ(1, journal_->AllTime().totals.to_junk);
+  EXPECT_EQ(1, journal_->TotalsSince(kNow + kHour).to_junk);  // counted at the correction's hour
+
+  // Moved back out: a correction the other way.
+  EXPECT_TRUE(journal_->Correct("a@x", "same", Correction::kFromJunk, kNow + 2 * kHour));
+  EXPECT_EQ("from_junk", journal_->Find(newest)->correction);
+  EXPECT_EQ(1, journal_->AllTime().totals.from_junk);
+
+  EXPECT_FALSE(journal_->Correct("a@x", "unknown", Correction::kToJunk, kNow));
+  EXPECT_FALSE(journal_->Correct("a@x", "", Correction::kToJunk, kNow));
+  EXPECT_EQ(1, journal_->AllTime().totals.to_junk);
+}
+
+TEST_F(VerdictJournalTest, PruningDropsOldRecordsAndFiguresButNotTheCounters) {
+  journal_->Add(Record("a@x", "old", "spam", kNow - 100 * kDay));
+  journal_->Add(Record("a@x", "new", "ham", kNow));
+  EXPECT_EQ(1, journal_->Prune(kNow - 90 * kDay));
+  EXPECT_EQ(1, journal_->RecordCount());
+  EXPECT_EQ(0, journal_->TotalsSince(0).spam);
+  EXPECT_EQ(1, journal_->TotalsSince(0).ham);
+  const Counters counters = journal_->AllTime();
+  EXPECT_EQ(1, counters.totals.spam);  // counters never go down
+  EXPECT_EQ(1, counters.totals.ham);
+  EXPECT_EQ(0, journal_->Prune(kNow - 90 * kDay));
+}
+
+TEST_F(VerdictJournalTest, TimesFallIntoTheirHistogramBuckets) {
+  struct Case {
+    int64_t elapsed_us;
+    size_t bucket;
+  };
+  const Case cases[] = {{0, 0}, {1000, 0}, {1001, 1}, {30000, 5}, {2500000, 10}, {2500001, 11}, {60000000, 11}};
+  for (const Case& c : cases) journal_->Add(Record("a@x", "", "ham", kNow, c.elapsed_us));
+  const Counters counters = journal_->AllTime();
+  std::array<int64_t, kTimeBuckets.size() + 1> expected{};
+  for (const Case& c : cases) ++expected[c.bucket];
+  EXPECT_EQ(expected, counters.time_buckets);
+  EXPECT_EQ(7, counters.time_count);
+  EXPECT_NEAR(65.032002, counters.time_sum_seconds, 1e-9);
+}
+
+TEST_F(VerdictJournalTest, AReaderSeesWritesAndCannotWrite) {
+  VerdictJournal::Options read_only;
+  read_only.read_only = true;
+  std::unique_ptr<VerdictJournal> reader = VerdictJournal::Open(Path(), read_only);
+  journal_->Add(Record("a@x", "1", "ham"));
+  EXPECT_EQ(1, reader->RecordCount());
+  EXPECT_THROW(reader->Add(Record("a@x", "2", "ham")), ComError);
+  EXPECT_THROW(VerdictJournal::Open(dir_ + "/missing.db", read_only), ComError);
+}
+
+TEST_F(VerdictJournalTest, RefusesAFileOfAnotherProgram) {
+  journal_.reset();
+  const std::string other = dir_ + "/other.db";
+  {
+    std::unique_ptr<VerdictJournal> journal = VerdictJournal::Open(other, {});
+  }
+  // Marked as another application's database.
+  ASSERT_EQ(0, std::system(("sqlite3 '" + other + "' 'PRAGMA application_id=7; PRAGMA user_version=0'").c_str()));
+  EXPECT_THROW(VerdictJournal::Open(other, {}), ComError);
+}
+
+}  // namespace
+}  // namespace varnolt::journal
