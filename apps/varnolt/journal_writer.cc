@@ -66,9 +66,22 @@ journal::VerdictJournal* JournalWriter::Journal() {
   return journal_.get();
 }
 
+template <typename Write>
+void JournalWriter::Guarded(Write write) noexcept {
+  try {
+    write();
+  } catch (const ComError& error) {
+    Fail(error.description());
+  } catch (const std::exception& error) {
+    Fail(error.what());
+  } catch (...) {
+    Fail("an unknown failure");
+  }
+}
+
 void JournalWriter::RecordDelivery(const JudgedMessage& message, const EventObservation& seen) noexcept {
   if (!enabled()) return;
-  try {
+  Guarded([&] {
     journal::VerdictJournal* journal = Journal();
     if (!journal) return;
     const MessageSummary summary = SummarizeMessage(message.content, subjects_);
@@ -92,32 +105,20 @@ void JournalWriter::RecordDelivery(const JudgedMessage& message, const EventObse
     record.elapsed_us = message.elapsed_us;
     record.error = seen.engine_failed;
     journal->Add(record);
-  } catch (const ComError& error) {
-    Fail(error.description());
-  } catch (const std::exception& error) {
-    Fail(error.what());
-  } catch (...) {
-    Fail("an unknown failure");
-  }
+  });
 }
 
 void JournalWriter::RecordMove(const std::string& mailbox, std::string_view content,
                                const EventObservation& seen) noexcept {
   if (!enabled() || !seen.relearned_as_spam) return;
-  try {
+  Guarded([&] {
     journal::VerdictJournal* journal = Journal();
     if (!journal) return;
     const MessageSummary summary = SummarizeMessage(content, false);
     journal->Correct(Lower(mailbox), summary.message_id,
                      *seen.relearned_as_spam ? journal::Correction::kToJunk : journal::Correction::kFromJunk,
                      NowSeconds());
-  } catch (const ComError& error) {
-    Fail(error.description());
-  } catch (const std::exception& error) {
-    Fail(error.what());
-  } catch (...) {
-    Fail("an unknown failure");
-  }
+  });
 }
 
 }  // namespace varnolt::cli

@@ -48,6 +48,9 @@ class JournalWriter {
  private:
   journal::VerdictJournal* Journal();
   void Fail(const std::string& what) noexcept;
+  // Runs write with every failure turned into Fail: a journal never fails an event.
+  template <typename Write>
+  void Guarded(Write write) noexcept;
 
   std::string path_;
   int keep_days_;

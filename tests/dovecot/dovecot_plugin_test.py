@@ -442,6 +442,15 @@ def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n")
 
 
+def run_at_once(client, count):
+    """Runs client(0) ... client(count - 1) in threads at once and waits for all."""
+    threads = [threading.Thread(target=client, args=(n,)) for n in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
 def read_sample(*parts):
     with open(os.path.join(SAMPLES, *parts)) as f:
         return f.read()
@@ -532,11 +541,7 @@ class ConcurrentWelcomeTest(PluginTestCase):
             except Exception as error:  # reported below, in the test's own thread
                 failures.append(error)
 
-        threads = [threading.Thread(target=client, args=(n,)) for n in range(4)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        run_at_once(client, 4)
         self.assertEqual([], failures)
         for user in users:
             subjects = self.subjects(user, "INBOX")
@@ -630,11 +635,7 @@ class ParallelDeliveryTest(PluginTestCase):
             except Exception as error:
                 failures.append(error)
 
-        threads = [threading.Thread(target=client, args=(n,)) for n in range(4)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        run_at_once(client, 4)
         self.assertEqual([], failures)
         tagged = [s for box in ("INBOX", JUNK) for s in self.subjects(user, box) if s and s.startswith("[")]
         self.assertEqual(40, len(tagged))
