@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
@@ -104,6 +105,27 @@ std::optional<journal::VerdictRecord> DashboardSource::Find(int64_t id) {
   return journal ? journal->Find(id) : std::nullopt;
 }
 
+std::vector<DomainModelRow> DashboardSource::DomainModels(const std::vector<MailboxRow>& mailboxes) {
+  std::set<std::string> domains;
+  for (const MailboxRow& row : mailboxes) {
+    const size_t at = row.mailbox.rfind('@');
+    if (at != std::string::npos) domains.insert(row.mailbox.substr(at + 1));
+  }
+  const std::string data_folder = session_.DataFolder();
+  std::vector<DomainModelRow> result;
+  if (data_folder.empty()) return result;
+  for (const std::string& domain : domains) {
+    DomainModelRow row{domain, {}};
+    try {
+      row.model = session_.Engine().GetCounts(DomainModelPath(data_folder, domain));
+    } catch (const std::exception&) {
+      // As for a user's model: unreadable shows as empty, the filter's log says why.
+    }
+    result.push_back(std::move(row));
+  }
+  return result;
+}
+
 DashboardData DashboardSource::Collect(int64_t now, int latest) {
   DashboardData data;
   data.now = now;
@@ -150,6 +172,9 @@ DashboardData DashboardSource::Collect(int64_t now, int latest) {
                            "Whether the journal keeps the subjects of the messages (varnolt.conf)"});
   data.settings.push_back({"[engine] autolearn", config.engine_auto_learn ? "on" : "off", "on or off",
                            "Whether the engine also learns from its own clear verdicts (varnolt.conf)"});
+  data.settings.push_back({"[engine] domain_learning", config.engine_domain_learning ? "on" : "off", "on or off",
+                           "Whether users' corrections and trusted mail also teach their domain's shared model "
+                           "(varnolt.conf)"});
   return data;
 }
 

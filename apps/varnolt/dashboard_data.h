@@ -22,6 +22,11 @@ struct MailboxRow {
   journal::Totals totals;  // of the last 30 days
 };
 
+struct DomainModelRow {
+  std::string domain;
+  SpamCounts model;  // messages the domain's shared model learned
+};
+
 struct DayFigures {
   int64_t day = 0;  // days since the epoch (UTC)
   journal::Totals totals;
@@ -55,6 +60,8 @@ class DashboardSource {
 
   DashboardData Collect(int64_t now, int latest);
   std::vector<MailboxRow> Mailboxes(int64_t now);
+  // The shared model of each domain the mailboxes belong to.
+  std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);
   // All-time counters; zeros without a journal.
   journal::Counters Counters();
   std::optional<journal::VerdictRecord> Find(int64_t id);

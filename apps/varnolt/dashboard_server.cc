@@ -184,8 +184,10 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   if (path == "/api/explain") return Explain(request, true);
   if (path == "/metrics") {
     journal::VerdictJournal* journal = source_.Journal();
+    const std::vector<MailboxRow> mailboxes = source_.Mailboxes(now);
     return {200, "text/plain; version=0.0.4; charset=utf-8",
-            MetricsText(source_.Counters(), journal ? journal->RecordCount() : 0, source_.Mailboxes(now)),
+            MetricsText(source_.Counters(), journal ? journal->RecordCount() : 0, mailboxes,
+                        source_.DomainModels(mailboxes)),
             {}};
   }
   if (path == "/api/summary") {

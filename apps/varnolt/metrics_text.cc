@@ -33,7 +33,8 @@ std::string LabelValue(const std::string& text) {
   return out;
 }
 
-std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes) {
+std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes,
+                        const std::vector<DomainModelRow>& domains) {
   std::string out;
   const journal::Totals& t = counters.totals;
   Header(out, "varnolt_verdicts_total", "counter", "Messages judged, by the verdict they were left with.");
@@ -65,6 +66,14 @@ std::string MetricsText(const journal::Counters& counters, int64_t records, cons
     out += "varnolt_model_messages{mailbox=\"" + mailbox + "\",class=\"ham\"} " + std::to_string(row.model.ham) + "\n";
     out += "varnolt_model_messages{mailbox=\"" + mailbox + "\",class=\"spam\"} " + std::to_string(row.model.spam) +
            "\n";
+  }
+  Header(out, "varnolt_domain_model_messages", "gauge", "Messages each domain's shared model has learned, by class.");
+  for (const DomainModelRow& row : domains) {
+    const std::string domain = LabelValue(row.domain);
+    out += "varnolt_domain_model_messages{domain=\"" + domain + "\",class=\"ham\"} " + std::to_string(row.model.ham) +
+           "\n";
+    out += "varnolt_domain_model_messages{domain=\"" + domain + "\",class=\"spam\"} " +
+           std::to_string(row.model.spam) + "\n";
   }
   Header(out, "varnolt_whitelist_entries", "gauge", "Entries of each user's whitelist.");
   for (const MailboxRow& row : mailboxes) {

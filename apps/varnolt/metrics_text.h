@@ -10,7 +10,8 @@
 
 namespace varnolt::cli {
 
-std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes);
+std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes,
+                        const std::vector<DomainModelRow>& domains);
 
 // A label value escaped as the format wants: backslash, double quote, line feed.
 std::string LabelValue(const std::string& text);
