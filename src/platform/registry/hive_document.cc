@@ -43,9 +43,11 @@ std::vector<std::string> SplitLines(const std::string& text, std::string* line_e
     const bool ended = lf != std::string::npos;
     if (!ended) lf = text.size();
     std::string line = text.substr(start, lf - start);
-    if (ended && !line.empty() && line.back() == '\r') {
+    // A last line without its LF may still have its CR: it ends there too,
+    // or the value on it would hold the CR and no longer read as a value.
+    if (!line.empty() && line.back() == '\r') {
       line.pop_back();
-      if (!ending_seen) *line_end = "\r\n";
+      if (ended && !ending_seen) *line_end = "\r\n";
     }
     if (ended) ending_seen = true;
     lines.push_back(std::move(line));
