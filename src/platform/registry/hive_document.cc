@@ -43,10 +43,12 @@ std::vector<std::string> SplitLines(const std::string& text, std::string* line_e
     const bool ended = lf != std::string::npos;
     if (!ended) lf = text.size();
     std::string line = text.substr(start, lf - start);
-    // A last line without its LF may still have its CR: it ends there too,
-    // or the value on it would hold the CR and no longer read as a value.
+    // Every CR before the LF belongs to the line's end: CR CR LF is what CR LF
+    // text converted once more becomes. A last line without its LF may still
+    // have its CR. Otherwise the value on the line would hold a CR and no
+    // longer read as a value.
     if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
+      while (!line.empty() && line.back() == '\r') line.pop_back();
       if (ended && !ending_seen) *line_end = "\r\n";
     }
     if (ended) ending_seen = true;
