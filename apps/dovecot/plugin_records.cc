@@ -90,6 +90,7 @@ void PluginRecord::LoadMessage(const std::string& content, const std::vector<std
   // as it judged it, so that a relearn takes back exactly what was learned.
   std::optional<std::string> stamped_marker;
   std::string judged;
+  std::string_view derived_from = content;
   if (outside) {
     const std::string_view block(content.data(), mailstore::HeaderBlockLength(content));
     for (const mailstore::RawHeader& header : mailstore::ParseHeaderBlock(block)) {
@@ -98,9 +99,10 @@ void PluginRecord::LoadMessage(const std::string& content, const std::vector<std
         break;
       }
     }
-    judged = StampMessage(content, kMarkerNone);
+    // A copy without the X-Varnolt lines only when there are any: a message may be large.
+    if (stamped_marker) derived_from = judged = StampMessage(content, kMarkerNone);
   }
-  for (auto& [name, value] : mailstore::DeriveMessageProperties(outside ? judged : content, outside)) {
+  for (auto& [name, value] : mailstore::DeriveMessageProperties(derived_from, outside)) {
     properties[mailstore::LowerKey(name)] = std::move(value);
   }
   const std::string marker_key = mailstore::LowerKey(kMailMarkerField);

@@ -16,6 +16,7 @@
 #include "varnolt/commands.h"
 #include "varnolt/domain_model_target.h"
 #include "varnolt/file_io.h"
+#include "varnolt/filter_library.h"
 #include "varnolt/json_output.h"
 #include "varnolt/known_mailbox.h"
 #include "varnolt/mail_sources.h"
@@ -109,8 +110,17 @@ void RunTrain(Session& session, const TrainOptions& options) {
       bool& more = is_spam ? more_spam : more_ham;
       if (!more || !(more = (is_spam ? spam : ham).Next(&message))) continue;
       const EngineInput input = EngineInputOf(message.bytes);
-      if (engine.LearnMessage(dat_path, input.header, input.body, is_spam) ==
-          BuiltinSpamEngine::LearnResult::kAlreadyKnown) {
+      BuiltinSpamEngine::LearnResult result;
+      try {
+        result = engine.LearnMessage(dat_path, input.header, input.body, is_spam);
+      } catch (const ComError& error) {
+        // What was learned before stays learned: say how much, so that a rerun is understood.
+        if (progress) std::cerr << "\r\033[K";
+        throw CommandError(ComErrorText(error) + "\n(" + message.name + " was not learned; " +
+                           std::to_string(learned[0] + learned[1]) + " messages were learned before the failure: " +
+                           std::to_string(learned[0]) + " HAM, " + std::to_string(learned[1]) + " SPAM)");
+      }
+      if (result == BuiltinSpamEngine::LearnResult::kAlreadyKnown) {
         ++known;
       } else {
         ++learned[is_spam];

@@ -1,8 +1,10 @@
 #include "varnolt/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,17 +16,25 @@ namespace varnolt::cli {
 namespace {
 
 std::string ReadDescriptor(int fd, const std::string& name) {
+  // Read straight into the string, sized up front for a file: a message may
+  // be tens of megabytes, and growing by doubling would hold it twice.
   std::string bytes;
-  char buffer[1 << 16];
+  struct stat info {};
+  size_t capacity = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : 0;
+  size_t size = 0;
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) return bytes;
+    if (size == capacity) capacity = std::max<size_t>(capacity + capacity / 2, size + (1 << 16));
+    if (bytes.size() != capacity) bytes.resize(capacity);
+    const ssize_t n = read(fd, bytes.data() + size, capacity - size);
+    if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       throw CommandError("cannot read " + name + ": " + std::strerror(errno));
     }
-    bytes.append(buffer, static_cast<size_t>(n));
+    size += static_cast<size_t>(n);
   }
+  bytes.resize(size);
+  return bytes;
 }
 
 void WriteDescriptor(int fd, const std::string& bytes, const std::string& name) {

@@ -7,7 +7,8 @@ namespace varnolt::cli {
 
 EngineInput EngineInputOf(const std::string& message) {
   // As delivery keeps it: no envelope line, no X-Varnolt line of the sender's.
-  mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(mailstore::DeliveredContent(message));
+  std::string edited;
+  mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(mailstore::DeliveredView(message, &edited));
   EngineInput input;
   input.header = std::move(texts.header_block);
   // As the filter reads the body: the HTML one unless it is missing or empty.

@@ -4,8 +4,10 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 
 #include "engine/engine_errors.h"
 #include "platform/names/file_ids.h"
@@ -21,6 +23,12 @@ constexpr mode_t kNewFileMode = 0660;
 // instead of gathering it from overflow pages.
 constexpr int kPageSize = 16384;
 constexpr int kMaxDepth = 32;
+// A key is 32 bits: no model holds more distinct entries.
+constexpr int64_t kMaxEntries = int64_t{1} << 32;
+// How a refusal tells the administrator to get a sound model back.
+constexpr const char* kRebuildHint =
+    "; the file was left as it is: put an empty model in its place with 'varnolt model reset USER@DOMAIN' "
+    "and teach it again with 'varnolt train USER@DOMAIN'";
 
 // The buckets' pages are read through a memory map rather than one read call
 // each: a message touches most of a small model's pages. The map covers the
@@ -147,6 +155,7 @@ class ModelStore::Rows {
     return false;
   }
   int64_t Int(int column) { return sqlite3_column_int64(statement_.stmt_, column); }
+  bool IsInteger(int column) { return sqlite3_column_type(statement_.stmt_, column) == SQLITE_INTEGER; }
   const char* Text(int column) { return reinterpret_cast<const char*>(sqlite3_column_text(statement_.stmt_, column)); }
   const void* Blob(int column) { return sqlite3_column_blob(statement_.stmt_, column); }
   size_t BlobSize(int column) { return static_cast<size_t>(sqlite3_column_bytes(statement_.stmt_, column)); }
@@ -198,6 +207,7 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
     store->Commit();
     store->Initialize();
   } else {
+    store->CheckContents();
     store->Commit();
   }
   store->ApplyJournalSettings();
@@ -247,7 +257,7 @@ void ModelStore::Fail(int rc, const std::string& doing) {
     case SQLITE_NOTADB:
       throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database (" + message + ")");
     case SQLITE_CORRUPT:
-      throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (" + message + ")");
+      throw Damaged(message);
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       throw EngineError(kErrorDatabaseBusy, path_, "is busy: another process kept it locked");
@@ -295,7 +305,7 @@ bool ModelStore::IsInitialized() {
                         "was written by an earlier version of the spam engine, which read mail into other "
                         "tokens; move it away and teach the user again with 'varnolt train'");
     }
-    if (version < kModelFormatVersion) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (format version)");
+    if (version < kModelFormatVersion) throw Damaged("format version");
     return true;
   }
   if (application_id == kMailStoreApplicationId) {
@@ -367,7 +377,8 @@ void ModelStore::Forget() {
 }
 
 SpamCounts ModelStore::Counts() {
-  return {static_cast<int32_t>(Meta("ham")), static_cast<int32_t>(Meta("spam"))};
+  constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
+  return {static_cast<int32_t>(Meta("ham", kMaxCount)), static_cast<int32_t>(Meta("spam", kMaxCount))};
 }
 
 void ModelStore::SetCounts(const SpamCounts& counts) {
@@ -382,6 +393,9 @@ const int64_t* ModelStore::FindMeta(std::string_view key) {
     Rows rows(Prepared(kSelectAllMeta, "SELECT key, value FROM meta"));
     while (rows.Next()) {
       const char* name = rows.Text(0);
+      // A count that is not a whole number (text, a real, NULL) would read as
+      // some other number: never take it for one.
+      if (!rows.IsInteger(1)) throw Damaged(std::string("'") + (name != nullptr ? name : "") + "' is no number");
       meta_.emplace_back(name != nullptr ? name : "", rows.Int(1));
     }
     if (meta_.empty()) meta_.emplace_back("", 0);  // read, and found empty
@@ -392,10 +406,39 @@ const int64_t* ModelStore::FindMeta(std::string_view key) {
   return nullptr;
 }
 
-int64_t ModelStore::Meta(const char* key) {
+int64_t ModelStore::Meta(const char* key, int64_t max) {
   const int64_t* value = FindMeta(key);
-  if (value == nullptr) throw EngineError(kErrorCorruptDatabase, path_, std::string("is corrupt (no ") + key + ")");
+  if (value == nullptr) throw Damaged(std::string("no ") + key);
+  if (*value < 0 || *value > max) throw Damaged(std::string("'") + key + "' is " + std::to_string(*value));
   return *value;
+}
+
+ComError ModelStore::Damaged(const std::string& what) const {
+  return EngineError(kErrorCorruptDatabase, path_, "is corrupt (" + what + ")" + kRebuildHint);
+}
+
+void ModelStore::CheckContents() {
+  Depth();
+  Meta("entries", kMaxEntries);
+  // Each learned message counts once in the totals of its class: the rows and
+  // the totals agree unless the file was damaged. One pass over the messages'
+  // classes, once per opening.
+  int64_t learned[2] = {0, 0};
+  Statement query(this, "SELECT spam, automatic, count(*) FROM messages GROUP BY spam, automatic");
+  Rows rows(query);
+  while (rows.Next()) {
+    if (!rows.IsInteger(0) || !rows.IsInteger(1) || rows.Int(0) < 0 || rows.Int(0) > 1 || rows.Int(1) < 0 ||
+        rows.Int(1) > 1) {
+      throw Damaged("a learned message of class " + std::to_string(rows.Int(0)));
+    }
+    learned[rows.Int(0)] += rows.Int(2);
+  }
+  const SpamCounts counts = Counts();
+  if (learned[0] != counts.ham || learned[1] != counts.spam) {
+    throw Damaged(std::to_string(learned[0]) + " HAM and " + std::to_string(learned[1]) +
+                  " SPAM messages learned, but totals of " + std::to_string(counts.ham) + " and " +
+                  std::to_string(counts.spam));
+  }
 }
 
 void ModelStore::SetMeta(const char* key, int64_t value) {
@@ -407,9 +450,7 @@ void ModelStore::SetMeta(const char* key, int64_t value) {
 
 int ModelStore::Depth() {
   if (depth_ < 0) {
-    const int64_t depth = Meta("depth");
-    if (depth < 0 || depth > kMaxDepth) throw EngineError(kErrorCorruptDatabase, path_, "is corrupt (bucket depth)");
-    depth_ = static_cast<int>(depth);
+    depth_ = static_cast<int>(Meta("depth", kMaxDepth));
   }
   return depth_;
 }
@@ -427,6 +468,7 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   const std::vector<uint32_t> keys = KeysOf(ids);
   std::vector<TokenCounts> by_key(keys.size());
   const int depth = Depth();
+  const SpamCounts learned = Counts();
   // Rows come in bucket order, as do the keys: walk both together, one query
   // per stretch of nearby buckets.
   for (size_t i = 0; i < keys.size();) {
@@ -442,7 +484,11 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       size_t j = i;
       while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
       if (j > i) {
+        // Scoring reads a bucket in place: only what it reads is checked, so
+        // that the check costs no more than the lookup.
+        CheckBucket(bucket, rows.Blob(1), rows.BlobSize(1), /*whole=*/false);
         FindInBucket(rows.Blob(1), rows.BlobSize(1), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
+          CheckEntry(entry, learned);
           by_key[i + k] = {entry.ham, entry.spam};
         });
       }
@@ -467,12 +513,19 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
   Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)");
   Statement& remove = Prepared(kDeleteBucket, "DELETE FROM tokens WHERE bucket = ?1");
   int64_t change = 0;
+  const SpamCounts learned = Counts();
   ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
     std::vector<TokenEntry> entries;
     {
       select.Bind(1, int64_t{bucket});
       Rows rows(select);
-      if (rows.Next()) entries = DecodeBucket(rows.Blob(0), rows.BlobSize(0));
+      if (rows.Next()) {
+        // Learning rewrites the whole bucket: all of it is checked first, so
+        // that nothing is ever learned over damage.
+        CheckBucket(bucket, rows.Blob(0), rows.BlobSize(0), /*whole=*/true);
+        entries = DecodeBucket(rows.Blob(0), rows.BlobSize(0));
+        for (const TokenEntry& entry : entries) CheckEntry(entry, learned);
+      }
     }
     change += AddToBucket(entries, keys, count, delta);
     if (entries.empty()) {
@@ -482,7 +535,8 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
       put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Run();
     }
   });
-  const int64_t total = Meta("entries") + change;
+  const int64_t total = Meta("entries", kMaxEntries) + change;
+  if (total < 0) throw Damaged("fewer token entries than it holds");
   SetMeta("entries", total);
   while (Depth() < kMaxDepth && total > (kBucketSplitAverage << Depth())) SplitBuckets();
 }
@@ -491,10 +545,13 @@ void ModelStore::SplitBuckets() {
   // Buckets in order hold all entries in key order.
   std::vector<TokenEntry> all;
   {
-    Statement scan(this, "SELECT entries FROM tokens ORDER BY bucket");
+    Statement scan(this, "SELECT bucket, entries FROM tokens ORDER BY bucket");
     Rows rows(scan);
     while (rows.Next()) {
-      const std::vector<TokenEntry> entries = DecodeBucket(rows.Blob(0), rows.BlobSize(0));
+      const int64_t bucket = rows.Int(0);
+      if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
+      CheckBucket(static_cast<uint32_t>(bucket), rows.Blob(1), rows.BlobSize(1), /*whole=*/true);
+      const std::vector<TokenEntry> entries = DecodeBucket(rows.Blob(1), rows.BlobSize(1));
       all.insert(all.end(), entries.begin(), entries.end());
     }
   }
@@ -519,6 +576,12 @@ std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& diges
     select.Bind(1, key.data(), static_cast<int>(key.size()));
     Rows rows(select);
     if (!rows.Next()) return std::nullopt;
+    // Moving a message of no known class would take it from a total it never counted in.
+    for (int column : {0, 1}) {
+      if (!rows.IsInteger(column) || (rows.Int(column) != 0 && rows.Int(column) != 1)) {
+        throw Damaged("a learned message of class " + std::to_string(rows.Int(column)));
+      }
+    }
     return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
   };
   if (auto found = find(digest.key)) return found;
@@ -527,6 +590,31 @@ std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& diges
     if (auto found = find(key)) return found;
   }
   return std::nullopt;
+}
+
+void ModelStore::CheckBucket(uint32_t bucket, const void* data, size_t size, bool whole) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  const int depth = Depth();
+  const std::string where = "token bucket " + std::to_string(bucket);
+  if (size % kEntryBytes != 0) throw Damaged(where + " of " + std::to_string(size) + " bytes");
+  const size_t count = size / kEntryBytes;
+  if (count == 0) return;
+  // The first and last keys bound the rest when the keys are in order, which
+  // a whole check proves.
+  const size_t step = whole ? 1 : std::max<size_t>(count - 1, 1);
+  uint32_t previous = 0;
+  for (size_t i = 0; i < count; i += step) {
+    const uint32_t key = bucket_detail::Load32(bytes + i * kEntryBytes);
+    if (BucketOf(key, depth) != bucket || (i > 0 && key <= previous)) throw Damaged(where + " out of order");
+    previous = key;
+  }
+}
+
+void ModelStore::CheckEntry(const TokenEntry& entry, const SpamCounts& learned) {
+  // A token is counted at most once per learned message of its class.
+  if (entry.ham > static_cast<uint32_t>(learned.ham) || entry.spam > static_cast<uint32_t>(learned.spam)) {
+    throw Damaged("a token counted in more messages than were learned");
+  }
 }
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {

@@ -31,6 +31,7 @@
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
 #include "engine/token_buckets.h"
+#include "platform/com/com_error.h"
 #include "platform/names/file_ids.h"
 #include "platform/spam_engine.h"
 
@@ -107,7 +108,17 @@ class ModelStore {
   void Exec(const std::string& sql, const char* doing);
   Statement& Prepared(int index, const char* sql);
   const int64_t* FindMeta(std::string_view key);  // nullptr when the file has no such row
-  int64_t Meta(const char* key);
+  // The value of a meta row, which must lie in [0, max].
+  int64_t Meta(const char* key, int64_t max);
+  // kErrorCorruptDatabase naming the file, what is wrong and how to rebuild it.
+  ComError Damaged(const std::string& what) const;
+  // Throws unless the counts are in range and the learned messages' classes
+  // are known and agree with the totals. Reads every message's class once.
+  void CheckContents();
+  // Throws unless the bucket's bytes are whole entries whose keys belong to it
+  // (whole: all of them, in order; else the first and the last).
+  void CheckBucket(uint32_t bucket, const void* data, size_t size, bool whole);
+  void CheckEntry(const TokenEntry& entry, const SpamCounts& learned);
   void SetMeta(const char* key, int64_t value);
   int Depth();
   void Forget();    // what was read in a transaction that ended

@@ -1,6 +1,9 @@
 // `train` reads mail the way administrators keep it (files, folders, Maildir,
 // mbox, standard input), and `train`, `check` and `stats` work on the mailbox
 // as the store holds it.
+#include <gmock/gmock.h>
+#include <sqlite3.h>
+
 #include "cli/cli_fixture.h"
 
 namespace varnolt {
@@ -167,6 +170,40 @@ TEST_F(TrainInputTest, ADeliveryTeachesTheEngineItsClearVerdictOnlyWithAutolearn
     Deliver(c.mailbox, ham);
     EXPECT_EQ(c.stats_after, Ok({"stats", c.mailbox})) << "the same message again is already known";
   }
+}
+
+}  // namespace
+}  // namespace varnolt
+
+namespace varnolt {
+namespace {
+
+using ::testing::HasSubstr;
+
+// A model damaged inside (a count of -5) is refused by every command, named
+// with the way to rebuild it, and never written: `train` says how much it
+// learned before it stopped, `deliver` stores the mail without a verdict.
+TEST_F(TrainInputTest, ADamagedModelIsRefusedAndLeftAsItWas) {
+  Train({"--spam", Put("one.eml", Mail(1, "cheap pills"))});
+  const std::string model = DataPath("example.com/alice.dat");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(model.c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE meta SET value = -5 WHERE key = 'ham'", nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  const std::string before = ReadAll(model);
+
+  const RunResult train = Run({"train", kAlice, "--ham", Put("two.eml", Mail(2, "meeting notes"))});
+  EXPECT_EQ(1, train.status);
+  EXPECT_THAT(train.err, HasSubstr("is corrupt ('ham' is -5)"));
+  EXPECT_THAT(train.err, HasSubstr("'varnolt model reset USER@DOMAIN'"));
+  EXPECT_THAT(train.err, HasSubstr("0 messages were learned before the failure"));
+
+  const RunResult deliver = Run({"deliver", kAlice, "-v", Put("three.eml", Mail(3, "hello"))});
+  EXPECT_EQ(0, deliver.status) << deliver.err;
+  EXPECT_THAT(deliver.err, HasSubstr("without a verdict"));
+  EXPECT_THAT(deliver.err, HasSubstr("'ham' is -5"));
+  EXPECT_THAT(Ok({"ls", kAlice}), HasSubstr("Message 3"));
+  EXPECT_EQ(before, ReadAll(model));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "engine/builtin_spam_engine.h"
 #include "engine/engine_errors.h"
+#include "engine/model_cache.h"
 #include "platform/com/com_error.h"
 #include "test_messages.h"
 
@@ -131,6 +132,88 @@ TEST_F(BadFileTest, EmptyFileIsANewDatabase) {
   engine_.Learn(DatPath(), "", "hello there", true);
   EXPECT_EQ(1, engine_.GetCounts(DatPath()).spam);
 }
+
+}  // namespace
+}  // namespace varnolt
+
+namespace varnolt {
+namespace {
+
+// Damage inside a sound SQLite file: every operation that reads the damaged
+// part refuses the file, names it and says how to rebuild it, and leaves it
+// as it was (nothing is learned over it).
+enum Reads { kPasses, kFails, kMayFail };
+struct Damage {
+  const char* name;
+  const char* sql;
+  const char* what;
+  Reads counts = kFails;    // GetCounts reads no tokens
+  Reads classify = kFails;  // scoring checks only the entries it meets
+};
+
+const Damage kDamages[] = {
+    {"NegativeHam", "UPDATE meta SET value = -5 WHERE key = 'ham'", "'ham' is -5"},
+    {"HugeSpam", "UPDATE meta SET value = 4611686018427387904 WHERE key = 'spam'", "'spam' is 4611686018427387904"},
+    {"TextCount", "UPDATE meta SET value = 'many' WHERE key = 'ham'", "'ham' is no number"},
+    {"RealCount", "UPDATE meta SET value = 2.5 WHERE key = 'spam'", "'spam' is no number"},
+    {"MissingCount", "DELETE FROM meta WHERE key = 'spam'", "no spam"},
+    {"DeepBuckets", "UPDATE meta SET value = 33 WHERE key = 'depth'", "'depth' is 33"},
+    {"NegativeEntries", "UPDATE meta SET value = -1 WHERE key = 'entries'", "'entries' is -1"},
+    {"ClassSeven", "UPDATE messages SET spam = 7 WHERE digest = (SELECT min(digest) FROM messages)",
+     "learned message of class 7"},
+    {"ClassText", "UPDATE messages SET automatic = 'x' WHERE digest = (SELECT min(digest) FROM messages)",
+     "learned message of class"},
+    {"MessageMovedClass", "UPDATE messages SET spam = 1 - spam WHERE digest = (SELECT min(digest) FROM messages)",
+     "messages learned, but totals of"},
+    {"MessageLost", "DELETE FROM messages WHERE digest = (SELECT min(digest) FROM messages)",
+     "messages learned, but totals of"},
+    {"TotalsAhead", "UPDATE meta SET value = value + 1 WHERE key = 'ham'", "messages learned, but totals of"},
+    {"BlobOfOddSize", "UPDATE tokens SET entries = x'0102030405'", "of 5 bytes", kPasses},
+    {"BlobOutOfOrder", "UPDATE tokens SET entries = x'FFFFFFFF0100000000000000000000000100000000000000'",
+     "out of order", kPasses},
+    {"TokenCountsAboveTotals", "UPDATE tokens SET entries = substr(entries, 1, 4) || x'40420F00' || substr(entries, 9)",
+     "a token counted in more messages than were learned", kPasses, kMayFail},
+};
+
+class ModelDamageTest : public BadFileTest, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(ModelDamageTest, IsRefusedAndLeftAsItWas) {
+  const Damage& damage = GetParam();
+  testing::WriteBytes(FilePath(), GoodDatabase());
+  RunSql(FilePath(), damage.sql);
+  const std::string before = testing::FileBytes(FilePath());
+  // A cache of its own: the file is new, whatever inode it got.
+  EngineOptions options;
+  options.cache = std::make_shared<engine::ModelCache>();
+  BuiltinSpamEngine engine(options);
+  // A message the model learned, so that scoring meets its tokens' entries.
+  const std::string header = mail_.Header(0, 0), body = mail_.Body(0, 0);
+  const std::function<void()> operations[] = {
+      [&] { engine.Learn(DatPath(), header, body + " more", true); },
+      [&] { engine.Relearn(DatPath(), header, body, true); },
+      [&] { engine.Classify(DatPath(), header, body); },
+      [&] { engine.Peek(DatPath(), header, body); },
+      [&] { engine.GetCounts(DatPath()); },
+  };
+  for (size_t i = 0; i < std::size(operations); ++i) {
+    SCOPED_TRACE(i);
+    const Reads reads = i < 2 ? kFails : i < 4 ? damage.classify : damage.counts;
+    try {
+      operations[i]();
+      EXPECT_NE(kFails, reads) << "no error";
+    } catch (const ComError& e) {
+      EXPECT_NE(kPasses, reads) << e.description();
+      EXPECT_EQ(engine::kErrorCorruptDatabase, e.number());
+      EXPECT_THAT(e.description(), HasSubstr(DatPath()));
+      EXPECT_THAT(e.description(), HasSubstr(damage.what));
+      EXPECT_THAT(e.description(), HasSubstr("'varnolt model reset USER@DOMAIN'"));
+    }
+    EXPECT_EQ(before, testing::FileBytes(FilePath()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ModelDamageTest, ::testing::ValuesIn(kDamages),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace varnolt

@@ -81,11 +81,12 @@ class StoreTest : public ::testing::Test {
   // Registers sink_ for save and system events.
   void UseSink();
 
+  // Declared before the store, which holds references to it until it goes.
+  ScriptedSink sink_;
   std::unique_ptr<MailStore> store_;
   std::shared_ptr<Connection> connection_;
   RecordingFilter filter_;
   FakeTicks ticks_;
-  ScriptedSink sink_;
 
  private:
   std::vector<std::string> expected_errors_;

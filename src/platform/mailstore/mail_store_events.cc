@@ -55,7 +55,7 @@ std::string MailStore::Impl::RunSaveEvent(const std::function<Node()>& change, i
 }
 
 std::string MailStore::Impl::SaveNewMessage(const std::string& folder_url, const std::string& name,
-                                            const std::string& content, const mailstore::PropertyList& derived,
+                                            std::string_view content, const mailstore::PropertyList& derived,
                                             bool outside, int32_t flags) {
   mailstore::CheckName(name);
   return RunSaveEvent(
@@ -70,7 +70,10 @@ std::string MailStore::Impl::SaveNewMessage(const std::string& folder_url, const
 
 std::string MailStore::Deliver(const std::string& folder_url, const std::string& bytes,
                                const DeliveryOptions& options) {
-  const std::string content = mailstore::DeliveredContent(bytes);
+  // One copy of a large message is all delivery keeps: a second only when
+  // the sender's X-Varnolt lines must go.
+  std::string edited;
+  const std::string_view content = mailstore::DeliveredView(bytes, &edited);
   if (content.empty()) throw StoreError(kStoreEmptyMessage);
   const bool outside = !options.internal;
   // Parsing happens before the write lock is taken.

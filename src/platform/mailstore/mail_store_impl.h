@@ -23,7 +23,7 @@ struct MailStore::Impl {
 
   // Stores a new message in the folder under name or its first free
   // numbered form, with properties derived beforehand, and raises the event.
-  std::string SaveNewMessage(const std::string& folder_url, const std::string& name, const std::string& content,
+  std::string SaveNewMessage(const std::string& folder_url, const std::string& name, std::string_view content,
                              const mailstore::PropertyList& derived, bool outside, int32_t flags);
 };
 

@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -69,16 +70,69 @@ struct Bodies {
   bool has_attachment = false;
 };
 
+// The part's bytes with the transfer encoding undone, the first max of
+// them: decoding stops there, so a huge part costs no more than max.
+std::string DecodedBytes(GMimeDataWrapper* wrapper, size_t max) {
+  GMimeStream* source = g_mime_data_wrapper_get_stream(wrapper);
+  if (!source) return "";
+  GMimeFilter* decoder = nullptr;
+  switch (g_mime_data_wrapper_get_encoding(wrapper)) {
+    case GMIME_CONTENT_ENCODING_BASE64:
+    case GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE:
+    case GMIME_CONTENT_ENCODING_UUENCODE:
+      decoder = g_mime_filter_basic_new(g_mime_data_wrapper_get_encoding(wrapper), FALSE);
+      break;
+    default:
+      break;
+  }
+  std::string out;
+  g_mime_stream_reset(source);
+  char buffer[65536];
+  for (bool end = false; !end && out.size() < max;) {
+    const ssize_t n = g_mime_stream_read(source, buffer, sizeof buffer);
+    end = n <= 0;
+    char* data = buffer;
+    size_t length = n > 0 ? static_cast<size_t>(n) : 0;
+    size_t prespace = 0;
+    if (decoder != nullptr && end) {
+      g_mime_filter_complete(decoder, buffer, 0, 0, &data, &length, &prespace);
+    } else if (decoder != nullptr) {
+      g_mime_filter_filter(decoder, buffer, length, 0, &data, &length, &prespace);
+    }
+    out.append(data, std::min(length, max - out.size()));
+  }
+  if (decoder != nullptr) g_object_unref(decoder);
+  return out;
+}
+
+// At most max bytes of UTF-8 text, cut before a character that would not fit.
+void CutAtCharacter(std::string& text, size_t max) {
+  if (text.size() <= max) return;
+  size_t end = max;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+}
+
 std::string DecodedText(GMimePart* part) {
   GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
   if (!wrapper) return "";
-  GMimeStream* memory = g_mime_stream_mem_new();
-  g_mime_data_wrapper_write_to_stream(wrapper, memory);  // undoes the transfer encoding
-  GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
-  const std::string_view bytes(reinterpret_cast<const char*>(array->data), array->len);
+  // One byte more than is kept tells a text that was cut from one that fits.
+  std::string bytes = DecodedBytes(wrapper, kMaxBodyTextBytes + 1);
   const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
-  std::string text = ToUtf8(bytes, charset);
-  g_object_unref(memory);
+  std::string text;
+  if (bytes.size() <= kMaxBodyTextBytes) {
+    text = ToUtf8(bytes, charset);
+  } else {
+    // The cut may fall inside a character: the whole ones before it convert.
+    bytes.resize(kMaxBodyTextBytes);
+    std::optional<std::string> converted;
+    for (size_t cut = 0; charset && *charset && cut < 4 && !converted; ++cut) {
+      converted = Convert(std::string_view(bytes).substr(0, bytes.size() - cut), g_mime_charset_iconv_name(charset));
+    }
+    if (!converted) CutAtCharacter(bytes, bytes.size() - 1);
+    text = converted ? std::move(*converted) : ToUtf8(bytes, nullptr);
+  }
+  CutAtCharacter(text, kMaxBodyTextBytes);
   return text;
 }
 
@@ -107,9 +161,24 @@ void CollectBodies(GMimeObject* object, Bodies* bodies) {
   }
 }
 
+// A memory stream that reads the caller's bytes in place (GMime's own would
+// copy the whole message); the parser reads the parts as pieces of it. The
+// array is never the stream's own, so GMime neither frees nor grows it.
+GMimeStream* StreamOver(std::string_view content, GByteArray* array) {
+  GMimeStream* stream = g_mime_stream_mem_new();
+  array->data = reinterpret_cast<guint8*>(const_cast<char*>(content.data()));
+  array->len = static_cast<guint>(content.size());
+  g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream), array);
+  return stream;
+}
+
 Bodies ParseBodies(std::string_view content) {
   Bodies bodies;
-  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(content.data(), content.size());
+  // The store refuses contents of 4 GiB and more long before (SQLite's
+  // limit): a GByteArray's length would not hold them.
+  if (content.size() > std::numeric_limits<guint>::max()) return bodies;
+  GByteArray array{};
+  GMimeStream* stream = StreamOver(content, &array);
   GMimeParser* parser = g_mime_parser_new_with_stream(stream);
   g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
   GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
@@ -127,7 +196,7 @@ Bodies ParseBodies(std::string_view content) {
 MessageTexts DeriveMessageTexts(std::string_view content) {
   InitGMime();
   MessageTexts texts;
-  texts.header_block = std::string(content.substr(0, HeaderBlockLength(content)));
+  texts.header_block = std::string(content.substr(0, std::min(HeaderBlockLength(content), kMaxHeaderBlockBytes)));
   // The MIME parser knows no lone-CR line ends; it reads a copy with LFs.
   std::string lf_copy;
   if (HasCrLineEnds(content)) {
@@ -146,7 +215,7 @@ PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   PropertyList properties;
   properties.emplace_back(kContentClassField, Variant::Text(kMessageContentClass));
 
-  const std::string_view block = content.substr(0, HeaderBlockLength(content));
+  const std::string_view block = content.substr(0, std::min(HeaderBlockLength(content), kMaxHeaderBlockBytes));
   std::set<std::string> seen;
   for (const RawHeader& header : ParseHeaderBlock(block)) {
     const std::string key = LowerKey(header.name);
@@ -157,13 +226,13 @@ PropertyList DeriveMessageProperties(std::string_view content, bool outside) {
   }
 
   properties.emplace_back(MapiField("x001A001E"), Variant::Text("IPM.Note"));
-  const MessageTexts texts = DeriveMessageTexts(content);
-  if (texts.plain_body) properties.emplace_back(MapiField("x1000001E"), Variant::Text(*texts.plain_body));
-  if (texts.html_body) properties.emplace_back(MapiField("x1013001E"), Variant::Text(*texts.html_body));
+  MessageTexts texts = DeriveMessageTexts(content);
+  if (texts.plain_body) properties.emplace_back(MapiField("x1000001E"), Variant::Text(std::move(*texts.plain_body)));
+  if (texts.html_body) properties.emplace_back(MapiField("x1013001E"), Variant::Text(std::move(*texts.html_body)));
   properties.emplace_back(MapiField("x0E070003"),
                           Variant::Int32(texts.has_attachment ? kMessageFlagHasAttachment : 0));
   properties.emplace_back(MapiField("x0C1E001E"), Variant::Text(outside ? "SMTP" : "EX"));
-  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(texts.header_block));
+  if (outside) properties.emplace_back(MapiField("x007D001E"), Variant::Text(std::move(texts.header_block)));
   return properties;
 }
 

@@ -18,6 +18,17 @@ using PropertyList = std::vector<std::pair<std::string, Variant>>;
 inline constexpr const char* kMailHeaderPrefix = "urn:schemas:mailheader:";
 inline constexpr const char* kSubjectProperty = "urn:schemas:httpmail:subject";
 
+// Bounds on what the derivation keeps of a message, so that mail of any size
+// is stored in bounded time and memory (the content itself is kept whole).
+// The spam engine reads far less of each (a few dozen KiB), so a text cut
+// here is judged as the whole would be.
+// - a body (plain or HTML) holds at most the first kMaxBodyTextBytes of its
+//   decoded text, cut at a character; decoding stops there;
+// - the transport headers hold at most the first kMaxHeaderBlockBytes of the
+//   header block, and header properties are derived from that part only.
+inline constexpr size_t kMaxBodyTextBytes = size_t{4} << 20;
+inline constexpr size_t kMaxHeaderBlockBytes = size_t{1} << 20;
+
 // The texts of a message that its item's properties carry and that the
 // filter hands the spam engine: the header block as received (the transport
 // headers of mail from outside), and the first plain and HTML bodies that

@@ -127,7 +127,20 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
 }
 
 std::string DeliveredContent(std::string_view message) {
-  return RemoveHeaderLines(WithoutEnvelopeLine(message), "X-Varnolt");
+  std::string storage;
+  const std::string_view content = DeliveredView(message, &storage);
+  return storage.empty() ? std::string(content) : std::move(storage);
+}
+
+std::string_view DeliveredView(std::string_view message, std::string* storage) {
+  const std::string_view content = WithoutEnvelopeLine(message);
+  bool marked = false;
+  WalkHeaders(content, [&](std::string_view field, std::string_view, size_t) {
+    marked = marked || LowerKey(field) == "x-varnolt";
+  });
+  if (!marked) return content;
+  *storage = RemoveHeaderLines(content, "X-Varnolt");
+  return *storage;
 }
 
 }  // namespace varnolt::mailstore

@@ -38,6 +38,9 @@ std::string UnfoldValue(std::string_view value);
 // none of the sender's own "X-Varnolt" header lines (the marker is only ever
 // what the filter wrote); every other byte as it came.
 std::string DeliveredContent(std::string_view message);
+// The same without a copy when the message holds no X-Varnolt line: a view of
+// message, or of *storage, which then holds the edited copy.
+std::string_view DeliveredView(std::string_view message, std::string* storage);
 
 // The message without the fields (lines and their continuations) of that
 // name (letter case ignored) anywhere in its header section, read as a mail

@@ -338,12 +338,13 @@ Node StoreCore::MoveItem(const Node& item, const std::string& destination_url) {
   return moved;
 }
 
-void StoreCore::SaveContent(const Node& item, const std::string& bytes, const PropertyList* derived) {
+void StoreCore::SaveContent(const Node& item, std::string_view bytes, const PropertyList* derived) {
   if (item.is_folder) throw StoreError(kStoreNotAnItem);
   const PropertyList computed = derived ? PropertyList() : DeriveMessageProperties(bytes, item.outside);
   if (!derived) derived = &computed;
   Statement content(*db_, "INSERT OR REPLACE INTO contents(node_id, bytes) VALUES(?, ?)");
-  content.Bind(1, item.id).BindBlob(2, bytes).Run();
+  // The content may be the largest thing in the process: SQLite reads it in place.
+  content.Bind(1, item.id).BindBlobInPlace(2, bytes).Run();
   Statement forget(*db_, "DELETE FROM properties WHERE node_id = ? AND derived = 1");
   forget.Bind(1, item.id).Run();
   for (const auto& [name, value] : *derived) SetProperty(item.id, name, value, true);

@@ -76,7 +76,7 @@ class StoreCore {
   // Stores the content and replaces the properties derived from the previous
   // content with those of the new one (derived: computed beforehand, so that
   // parsing can happen outside the write lock).
-  void SaveContent(const Node& item, const std::string& bytes, const PropertyList* derived = nullptr);
+  void SaveContent(const Node& item, std::string_view bytes, const PropertyList* derived = nullptr);
   std::string Content(const Node& item);
 
   // Stored properties only; lookups ignore letter case.

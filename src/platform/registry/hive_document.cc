@@ -43,9 +43,13 @@ std::vector<std::string> SplitLines(const std::string& text, std::string* line_e
     const bool ended = lf != std::string::npos;
     if (!ended) lf = text.size();
     std::string line = text.substr(start, lf - start);
-    if (ended && !line.empty() && line.back() == '\r') {
-      line.pop_back();
-      if (!ending_seen) *line_end = "\r\n";
+    // Every CR before the LF belongs to the line's end: CR CR LF is what CR LF
+    // text converted once more becomes. A last line without its LF may still
+    // have its CR. Otherwise the value on the line would hold a CR and no
+    // longer read as a value.
+    if (!line.empty() && line.back() == '\r') {
+      while (!line.empty() && line.back() == '\r') line.pop_back();
+      if (ended && !ending_seen) *line_end = "\r\n";
     }
     if (ended) ending_seen = true;
     lines.push_back(std::move(line));

@@ -60,6 +60,13 @@ Statement& Statement::Bind(int index, double value) {
   return *this;
 }
 
+Statement& Statement::BindBlobInPlace(int index, std::string_view bytes) {
+  const int rc = bytes.empty() ? sqlite3_bind_zeroblob(stmt_, index, 0)
+                               : sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+  if (rc != SQLITE_OK) db_.Fail(rc);
+  return *this;
+}
+
 Statement& Statement::BindBlob(int index, std::string_view bytes) {
   const int rc = bytes.empty() ? sqlite3_bind_zeroblob(stmt_, index, 0)
                                : sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);

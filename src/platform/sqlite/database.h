@@ -47,6 +47,9 @@ class Statement {
   Statement& Bind(int index, double value);
   // A zero-length blob, not NULL, for empty bytes.
   Statement& BindBlob(int index, std::string_view bytes);
+  // The same without SQLite's own copy, for large values: bytes must stay in
+  // place for as long as the statement may still run.
+  Statement& BindBlobInPlace(int index, std::string_view bytes);
   Statement& BindNull(int index);
 
   // Advances to the next row; false when there is none (the statement is finished then).

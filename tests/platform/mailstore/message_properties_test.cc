@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "platform/com/com_error.h"
+#include "platform/mailstore/message_properties.h"
+#include "platform/mailstore/raw_headers.h"
 #include "store/property_names.h"
 #include "support/message_builder.h"
 #include "support/store_fixture.h"
@@ -143,6 +145,56 @@ TEST_F(MessagePropertiesTest, ComputedPropertiesAreNeverStoredButAlwaysShown) {
   // The computed parent URL has the form the mailbox root names Deleted Items in.
   const std::string moved = store_->MoveItem(url, Url("Deleted Items"));
   EXPECT_EQ(Prop(Url(""), kDeletedItemsField), Prop(moved, kParentNameField));
+}
+
+}  // namespace
+}  // namespace varnolt
+
+namespace varnolt {
+namespace {
+
+using mailstore::kMaxBodyTextBytes;
+
+// A body past the bound keeps its first kMaxBodyTextBytes, cut before a
+// character, whatever its transfer encoding and charset.
+TEST(LargeMessageTest, BodiesAreCutBeforeACharacter) {
+  // "é" straddles the bound: two bytes in UTF-8, one in Latin-1.
+  const std::string utf8 = std::string(kMaxBodyTextBytes - 1, 'a') + "\xC3\xA9" + std::string(100, 'b');
+  gchar* base64 = g_base64_encode(reinterpret_cast<const guchar*>(utf8.data()), utf8.size());
+  struct Case {
+    const char* what;
+    std::string headers;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"utf-8", "Content-Type: text/plain; charset=utf-8\r\n", utf8},
+      {"undeclared", "Content-Type: text/plain\r\n", utf8},
+      {"base64", "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n", base64},
+      {"latin-1", "Content-Type: text/plain; charset=iso-8859-1\r\n",
+       std::string(kMaxBodyTextBytes - 1, 'a') + "\xE9" + std::string(100, 'b')},
+  };
+  g_free(base64);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string message = "Subject: big\r\n" + c.headers + "\r\n" + c.body;
+    const mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(message);
+    ASSERT_TRUE(texts.plain_body);
+    EXPECT_LE(texts.plain_body->size(), kMaxBodyTextBytes);
+    EXPECT_GE(texts.plain_body->size(), kMaxBodyTextBytes - 4);
+    EXPECT_TRUE(g_utf8_validate(texts.plain_body->data(), static_cast<gssize>(texts.plain_body->size()), nullptr));
+    EXPECT_EQ(std::string(1000, 'a'), texts.plain_body->substr(0, 1000));
+  }
+}
+
+TEST(LargeMessageTest, DeliveryCopiesAMessageOnlyToRemoveItsXVarnoltLines) {
+  std::string storage;
+  const std::string plain = "From x\r\nSubject: s\r\n\r\nbody\r\n";
+  const std::string_view view = mailstore::DeliveredView(plain, &storage);
+  EXPECT_EQ(plain.data() + 8, view.data());  // the envelope line skipped, nothing copied
+  EXPECT_EQ("Subject: s\r\n\r\nbody\r\n", view);
+  const std::string marked = "Subject: s\r\nx-varnolt: 2\r\n  folded\r\n\r\nX-Varnolt: in the body\r\n";
+  EXPECT_EQ("Subject: s\r\n\r\nX-Varnolt: in the body\r\n", mailstore::DeliveredView(marked, &storage));
+  EXPECT_EQ(mailstore::DeliveredContent(marked), mailstore::DeliveredView(marked, &storage));
 }
 
 }  // namespace

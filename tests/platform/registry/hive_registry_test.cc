@@ -96,6 +96,21 @@ TEST_F(HiveRegistryTest, ReadsTheFileFormat) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Query("Software\\Nothing", "", &type, &data));
 }
 
+TEST_F(HiveRegistryTest, CarriageReturnsBeforeTheLineEndEndTheLine) {
+  const char* const endings[] = {
+      "\r",        // the LF of a CR LF file lost at its very end
+      "\r\r\n",  // CR LF text converted to CR LF once more
+  };
+  for (const char* ending : endings) {
+    platform_.WriteFile(platform_.hive_path(), std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Varnolt]\n") +
+                                                   "\"DebugLevel\"=dword:00000003" + ending);
+    uint32_t type = 0;
+    std::string data;
+    ASSERT_EQ(ERROR_SUCCESS, Query("Software\\Varnolt", "DebugLevel", &type, &data));
+    EXPECT_EQ(std::string("\x03\0\0\0", 4), data);
+  }
+}
+
 TEST_F(HiveRegistryTest, WritesKeepEverythingUntouchedByteForByte) {
   platform_.WriteFile(platform_.hive_path(), kHandWritten);
   const HKEY key = Create("Software\\Varnolt");
