@@ -135,7 +135,9 @@ std::string DeliveredContent(std::string_view message) {
 std::string_view DeliveredView(std::string_view message, std::string* storage) {
   const std::string_view content = WithoutEnvelopeLine(message);
   bool marked = false;
-  WalkHeaders(content, [&](std::string_view field, std::string_view, size_t) {
+  // Read as a mail server reads the header section, on to the blank line, so
+  // that a marker behind a malformed line is found too.
+  WalkSection(content, [&](std::string_view field, std::string_view) {
     marked = marked || LowerKey(field) == "x-varnolt";
   });
   if (!marked) return content;
