@@ -50,6 +50,8 @@ struct Args {
   bool bogofilter = true;
   bool list_errors = false;
   size_t pretrain = 200;
+  size_t stream = 1000;     // cold and site: how many messages the new mailbox receives
+  std::string lesson;       // site: the domain's lesson (default: see LessonOf)
   EngineOptions options = DeployedOptions();
 };
 
@@ -60,6 +62,12 @@ uint64_t FileBytes(const fs::path& path) {
   const auto size = fs::file_size(path, ec);
   return ec ? 0 : size;
 }
+
+// The modes in which a classifier runs as a deployed filter: it learns from its
+// own verdicts and a wrong verdict is corrected (filter: after a pre-training;
+// cold: a new mailbox taught nothing; site: a new mailbox of a domain whose
+// model was taught first).
+bool Deployed(const std::string& mode) { return mode == "filter" || mode == "cold" || mode == "site"; }
 
 void Record(RunResult& result, const CorpusMessage& message, double spamminess, bool said_spam) {
   (message.is_spam ? result.spam : result.ham) += 1;
@@ -85,6 +93,14 @@ class Contender {
     ++result_.trained;
   }
 
+  // Site mode: the administrator teaches the domain before the mailbox exists.
+  void TeachSite(const CorpusMessage& message) {
+    const auto start = Clock::now();
+    LearnForSite(message);
+    result_.site_seconds += Seconds(Clock::now() - start);
+    ++result_.site_taught;
+  }
+
   void Take(const CorpusMessage& message, bool list_errors) {
     const auto start = Clock::now();
     const Verdict verdict = Classify(message);
@@ -97,7 +113,7 @@ class Contender {
     }
     if (verdict.learned) ++result_.auto_learned;
     const bool wrong = verdict.is_spam != message.is_spam;
-    if (result_.mode == "filter") {
+    if (Deployed(result_.mode)) {
       if (wrong) {
         Correct(message, verdict);
         result_.learn_seconds += Seconds(Clock::now() - scored);
@@ -128,6 +144,8 @@ class Contender {
   const std::string& mode() const { return result_.mode; }
   virtual Verdict Classify(const CorpusMessage& message) = 0;
   virtual void Learn(const CorpusMessage& message) = 0;
+  // What the domain's lesson teaches: the site-wide model.
+  virtual void LearnForSite(const CorpusMessage& message) = 0;
   // Filter mode: the user moves a message the classifier got wrong.
   virtual void Correct(const CorpusMessage& message, const Verdict& verdict) = 0;
   virtual uint64_t DatabaseBytes() = 0;
@@ -148,7 +166,7 @@ class OurEngine : public Contender {
  private:
   // Learning from its own verdicts belongs to the filter's regime only.
   static EngineOptions OptionsFor(const std::string& mode, EngineOptions options) {
-    if (mode != "filter") options.auto_learn.enabled = false;
+    if (!Deployed(mode)) options.auto_learn.enabled = false;
     return options;
   }
   Verdict Classify(const CorpusMessage& message) override {
@@ -160,6 +178,9 @@ class OurEngine : public Contender {
   }
   void Correct(const CorpusMessage& message, const Verdict&) override {
     engine_.Relearn(dat_, message.header, message.body, message.is_spam);
+  }
+  void LearnForSite(const CorpusMessage& message) override {
+    engine_.Learn(dat_, message.header, message.body, message.is_spam);
   }
   uint64_t DatabaseBytes() override { return FileBytes(dat_); }
 
@@ -206,16 +227,18 @@ class Bogofilter : public Contender {
     // In filter mode it registers its own SPAM and HAM verdicts (-u), as its
     // documentation recommends for a deployed filter; unsure ones it leaves.
     std::vector<std::string> argv{"bogofilter", "-d", folder_, "-T", "-I", message.file};
-    if (mode() == "filter") argv.insert(argv.begin() + 1, "-u");
+    if (Deployed(mode())) argv.insert(argv.begin() + 1, "-u");
     const std::string out = Run(argv, &status);
     // Before the first registration there is no word list: unsure, 0.5.
     if (out.size() < 3) return {0.5, false, true};
-    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U', mode() == "filter" && out[0] != 'U'};
+    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U', Deployed(mode()) && out[0] != 'U'};
   }
   void Learn(const CorpusMessage& message) override {
     int status = 0;
     Run({"bogofilter", "-d", folder_, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
   }
+  // One site-wide word list, taught the lesson as any message.
+  void LearnForSite(const CorpusMessage& message) override { Learn(message); }
   void Correct(const CorpusMessage& message, const Verdict& verdict) override {
     int status = 0;
     // A registered verdict is moved (-Sn: unregister SPAM, register HAM; -Ns
@@ -239,11 +262,17 @@ void PrintTable(const std::vector<RunResult>& results) {
                 1000 * r.classify_seconds / n, r.trained ? 1000 * r.learn_seconds / r.trained : 0.0, r.trained,
                 r.auto_learned, r.database_bytes / 1048576.0);
   }
+  for (const RunResult& r : results) {
+    if (r.site_taught == 0) continue;
+    std::printf("%s %s: the domain's lesson, %d messages, %.3f ms each\n", r.mode.c_str(), r.classifier.c_str(),
+                r.site_taught, 1000 * r.site_seconds / r.site_taught);
+  }
 }
 
 int Usage() {
   std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2]\n"
-               "                   [--modes everything,error,error-unsure,filter] [--pretrain N]\n"
+               "                   [--modes everything,error,error-unsure,filter,cold,site] [--pretrain N]\n"
+               "                   [--stream N] [--lesson dev|acceptance|G1,G2]\n"
                "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
@@ -269,6 +298,8 @@ int Main(int argc, char** argv) {
     else if (flag == "--seed") args.seed = std::stoull(value);
     else if (flag == "--limit") args.limit = std::stoul(value);
     else if (flag == "--pretrain") args.pretrain = std::stoul(value);
+    else if (flag == "--stream") args.stream = std::stoul(value);
+    else if (flag == "--lesson") args.lesson = value;
     else if (flag == "--threshold") args.options.threshold = args.options.auto_learn.threshold = std::stod(value);
     else if (flag == "--auto-learn") args.options.auto_learn.enabled = value == "on";
     else if (flag == "--auto-ham") args.options.auto_learn.ham_below = std::stod(value);
@@ -298,15 +329,39 @@ int Main(int argc, char** argv) {
   for (const auto& [group, count] : per_group) std::printf(" %s=%d", group.c_str(), count);
   std::printf("  seed=%llu\n", static_cast<unsigned long long>(args.seed));
 
+  // cold and site: a new mailbox receives the first --stream messages. The
+  // domain's lesson is the development groups when the stream is the held-out
+  // ones, else the rest of the chosen groups (a split, for tuning).
+  const size_t stream = std::min(args.stream, messages.size());
+  std::vector<CorpusMessage> lesson;
+  if (args.modes.find("site") != std::string::npos) {
+    const std::string lesson_groups = !args.lesson.empty() ? args.lesson : args.groups == "acceptance" ? "dev" : "";
+    if (lesson_groups.empty()) {
+      lesson.assign(messages.begin() + static_cast<std::ptrdiff_t>(stream), messages.end());
+    } else {
+      lesson = LoadCorpus(args.corpus, GroupsOf(lesson_groups));
+    }
+    int ham = 0;
+    for (const auto& m : lesson) ham += !m.is_spam;
+    std::printf("site: the domain is taught %zu messages (%d HAM, %zu SPAM); the mailbox receives %zu\n",
+                lesson.size(), ham, lesson.size() - ham, stream);
+  }
+
   std::vector<RunResult> results;
   std::istringstream modes(args.modes);
   for (std::string mode; std::getline(modes, mode, ',');) {
-    if (mode != "everything" && mode != "error" && mode != "error-unsure" && mode != "filter") return Usage();
+    if (mode != "everything" && mode != "error" && mode != "error-unsure" && !Deployed(mode)) return Usage();
     std::vector<std::unique_ptr<Contender>> contenders;
     contenders.push_back(std::make_unique<OurEngine>(mode, args));
     if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));
+    if (mode == "site") {
+      for (const CorpusMessage& message : lesson) {
+        for (auto& contender : contenders) contender->TeachSite(message);
+      }
+    }
     const size_t pretrain = mode == "filter" ? std::min(args.pretrain, messages.size()) : 0;
-    for (size_t i = 0; i < messages.size(); ++i) {
+    const size_t end = mode == "cold" || mode == "site" ? stream : messages.size();
+    for (size_t i = 0; i < end; ++i) {
       for (auto& contender : contenders) {
         if (i < pretrain) {
           contender->Pretrain(messages[i]);
