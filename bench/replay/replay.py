@@ -98,6 +98,7 @@ class CountModel:
         self.strength, self.unknown = strength, unknown
         self.min_deviation, self.max_clues = min_deviation, max_clues
         self.combine, self.scale = "chi", 1.0
+        self.evidence = "rates"
 
     def add(self, keys, is_spam, sign):
         counts = self.spam if is_spam else self.ham
@@ -113,7 +114,15 @@ class CountModel:
             ham_ratio = h / n_ham if n_ham else 0.0
             spam_ratio = s / n_spam if n_spam else 0.0
             p = self.unknown if ham_ratio + spam_ratio == 0 else spam_ratio / (ham_ratio + spam_ratio)
-            f = (self.strength * self.unknown + (h + s) * p) / (self.strength + h + s)
+            n = h + s
+            if self.evidence != "counts" and n_ham and n_spam:
+                # How many messages' worth of evidence, counted at the rates of
+                # the mean (or the smaller) class, as the engine does: in a
+                # HAM-heavy model, a token once in thousands of HAM is weak
+                # evidence against SPAM.
+                size = min(n_ham, n_spam) if self.evidence == "smaller-class" else (n_ham + n_spam) / 2.0
+                n = size * (ham_ratio + spam_ratio)
+            f = (self.strength * self.unknown + n * p) / (self.strength + n)
             if abs(f - 0.5) >= self.min_deviation:
                 clues.append(f)
         if not clues:
@@ -216,6 +225,7 @@ class Engine:
         self.args = args
         self.counts = CountModel(args.strength, args.unknown_prob, args.min_deviation, args.max_clues)
         self.counts.combine, self.counts.scale = args.combine, args.scale
+        self.counts.evidence = args.evidence
         self.linear = None
         if args.linear_weight > 0:
             self.linear = LinearModel(args.linear_c, args.refit_every, args.linear_solver, args.linear_passes,
@@ -311,6 +321,9 @@ def main():
     p.add_argument("--min-deviation", type=float, default=0.4)
     p.add_argument("--max-clues", type=int, default=150)
     p.add_argument("--combine", choices=["chi", "log"], default="chi")
+    p.add_argument("--evidence", choices=["rates", "counts", "smaller-class"], default="rates",
+                   help="a token's weight against the prior: its rates times the mean class size (the engine's),"
+                   " its message counts, or its rates times the smaller class")
     p.add_argument("--scale", type=float, default=1.0, help="--combine log: the log-odds per unit")
     p.add_argument("--pretrain", type=int, default=200)
     p.add_argument("--threshold", type=float, default=0.995)

@@ -277,7 +277,7 @@ int Usage() {
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
                "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--auto-ratio R]\n"
-               "                   [--max-tokens N]\n";
+               "                   [--max-tokens N] [--evidence rates|counts]\n";
   return 2;
 }
 
@@ -310,6 +310,7 @@ int Main(int argc, char** argv) {
     else if (flag == "--min-deviation") args.options.chi_square.min_deviation = std::stod(value);
     else if (flag == "--auto-ratio") args.options.auto_learn.max_ham_per_spam = std::stod(value);
     else if (flag == "--max-clues") args.options.chi_square.max_clues = std::stoul(value);
+    else if (flag == "--evidence") args.options.chi_square.evidence_by_rates = value == "rates";
     else if (flag == "--max-tokens") args.options.tokenizer.max_tokens = std::stoul(value);
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);
     else return Usage();
