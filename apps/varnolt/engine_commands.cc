@@ -14,6 +14,7 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/check_exit_status.h"
 #include "varnolt/commands.h"
+#include "varnolt/domain_model_target.h"
 #include "varnolt/file_io.h"
 #include "varnolt/json_output.h"
 #include "varnolt/known_mailbox.h"
@@ -28,6 +29,7 @@ namespace fs = std::filesystem;
 
 struct TrainOptions {
   std::string mailbox;
+  std::string domain;  // the domain's shared model instead of a user's
   std::vector<std::string> spam;
   std::vector<std::string> ham;
   bool recursive = false;
@@ -67,7 +69,22 @@ void RunTrain(Session& session, const TrainOptions& options) {
   const size_t standard_inputs = std::count(options.spam.begin(), options.spam.end(), kStandardInputName) +
                                  std::count(options.ham.begin(), options.ham.end(), kStandardInputName);
   if (standard_inputs > 1) throw UsageError("'-' (standard input) can be given only once");
-  const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
+  if (options.mailbox.empty() == options.domain.empty()) {
+    throw UsageError("give either USER@DOMAIN or --domain DOMAIN (the domain's shared model)");
+  }
+  // The model taught: the user's own, or the one every mailbox of the domain consults.
+  std::string domain, dat_path, taught;
+  if (options.domain.empty()) {
+    const MailboxAddress mailbox = KnownMailbox(session, options.mailbox);
+    domain = mailbox.domain;
+    dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
+    taught = mailbox.Text();
+  } else {
+    const DomainModelTarget target = DomainModelOf(session, options.domain);
+    domain = target.domain;
+    dat_path = target.model_path;
+    taught = "the domain " + target.domain;
+  }
   const std::string data_folder = RequireDataFolder(session);
 
   const bool progress = !options.quiet && isatty(STDERR_FILENO) == 1;
@@ -79,8 +96,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   // Both checked before anything is learned.
   MailSource spam(options.spam, options.recursive, skip);
   MailSource ham(options.ham, options.recursive, skip);
-  EnsureDomainDirectory(data_folder, mailbox.domain);
-  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
+  EnsureDomainDirectory(data_folder, domain);
 
   BuiltinSpamEngine& engine = session.Engine();
   size_t learned[2] = {0, 0};
@@ -105,7 +121,7 @@ void RunTrain(Session& session, const TrainOptions& options) {
   if (progress) std::cerr << "\r\033[K";
   const SpamCounts counts = engine.GetCounts(dat_path);
   std::cout << "learned " << learned[0] + learned[1] << " (" << learned[0] << " HAM, " << learned[1] << " SPAM), "
-            << known << " already known, " << skipped << " skipped for " << mailbox.Text() << " (now "
+            << known << " already known, " << skipped << " skipped for " << taught << " (now "
             << counts.ham << " HAM, " << counts.spam << " SPAM)\n";
 }
 
@@ -151,7 +167,19 @@ int64_t WhitelistSize(const std::string& path) {
   return lines;
 }
 
-void RunStats(Session& session, const std::string& text, bool json) {
+// The domain's shared model: its counts (a domain has no whitelist).
+void RunDomainStats(Session& session, const std::string& domain, bool json) {
+  const SpamCounts counts = session.Engine().GetCounts(DomainModelOf(session, domain).model_path);
+  if (json) {
+    std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}});
+    return;
+  }
+  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << '\n';
+}
+
+void RunStats(Session& session, const std::string& text, const std::string& domain, bool json) {
+  if (text.empty() == domain.empty()) throw UsageError("give either USER@DOMAIN or --domain DOMAIN");
+  if (!domain.empty()) return RunDomainStats(session, domain, json);
   const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
@@ -170,7 +198,10 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   CLI::App* train = app.add_subcommand(
       "train", "Teach the user's spam database from existing mail: message files, folders, Maildir folders, "
                "mbox files, or '-' for stdin; both classes in one call are learned in turns");
-  train->add_option("USER@DOMAIN", train_options->mailbox, "The user (an existing mailbox)")->required();
+  train->add_option("USER@DOMAIN", train_options->mailbox, "The user (an existing mailbox)");
+  train->add_option("--domain", train_options->domain,
+                    "Teach the domain's shared model instead, which every mailbox of DOMAIN consults beside its own")
+      ->option_text("DOMAIN");
   train->add_option("--spam", train_options->spam, "Mail to learn as SPAM")->expected(1, -1);
   train->add_option("--ham", train_options->ham, "Mail to learn as HAM")->expected(1, -1);
   train->add_flag("--recursive,-r", train_options->recursive,
@@ -189,11 +220,16 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   check->callback([&session, check_options] { RunCheck(session, *check_options); });
 
   auto stats_mailbox = std::make_shared<std::string>();
+  auto stats_domain = std::make_shared<std::string>();
   auto stats_json = std::make_shared<bool>(false);
   CLI::App* stats = app.add_subcommand("stats", "The user's HAM and SPAM counts and whitelist size");
-  stats->add_option("USER@DOMAIN", *stats_mailbox, "The user")->required();
-  stats->add_flag("--json", *stats_json, "{ham, spam, whitelist}");
-  stats->callback([&session, stats_mailbox, stats_json] { RunStats(session, *stats_mailbox, *stats_json); });
+  stats->add_option("USER@DOMAIN", *stats_mailbox, "The user");
+  stats->add_option("--domain", *stats_domain, "The counts of the domain's shared model instead")
+      ->option_text("DOMAIN");
+  stats->add_flag("--json", *stats_json, "{ham, spam, whitelist} ({ham, spam} for a domain)");
+  stats->callback([&session, stats_mailbox, stats_domain, stats_json] {
+    RunStats(session, *stats_mailbox, *stats_domain, *stats_json);
+  });
 }
 
 }  // namespace varnolt::cli

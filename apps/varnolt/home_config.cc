@@ -88,6 +88,11 @@ HomeConfig LoadHomeConfig(const std::string& home) {
     throw CommandError(path + ": [engine] autolearn must be 'on' or 'off', not '" + auto_learn + "'");
   }
   config.engine_auto_learn = auto_learn == "on";
+  const std::string domain_learning = ValueOr(values, "engine.domain_learning", "on");
+  if (domain_learning != "on" && domain_learning != "off") {
+    throw CommandError(path + ": [engine] domain_learning must be 'on' or 'off', not '" + domain_learning + "'");
+  }
+  config.engine_domain_learning = domain_learning == "on";
   return config;
 }
 
@@ -102,7 +107,11 @@ std::string DefaultConfigText() {
          "; registers what it decides (HAM only when the header and the body each look like\n"
          "; HAM, and while it holds fewer than two HAM per SPAM); a user's correction still\n"
          "; moves a message. \"off\": it learns only what it is taught.\n"
-         "autolearn = on\n";
+         "autolearn = on\n"
+         "; \"on\": every user's corrections and mail from trusted senders also teach the\n"
+         "; domain's shared model (each message once), which every mailbox of the domain\n"
+         "; consults beside its own. \"off\": only 'varnolt train --domain' teaches it.\n"
+         "domain_learning = on\n";
 }
 
 }  // namespace varnolt::cli

@@ -21,6 +21,9 @@ struct HomeConfig {
   std::string engine_name;
   // [engine] autolearn: the engine also learns from its own clear verdicts.
   bool engine_auto_learn = true;
+  // [engine] domain_learning: users' corrections and trusted mail teach the
+  // domain's shared model too.
+  bool engine_domain_learning = true;
 };
 
 // The home directory, absolute: the --home option when given, else

@@ -102,6 +102,7 @@ void Session::WarnAboutDataFolder(const std::string& folder) {
 EngineOptions EngineOptionsOf(const HomeConfig& config) {
   EngineOptions options;
   options.auto_learn.enabled = config.engine_auto_learn;
+  options.domain_learning = config.engine_domain_learning;
   return options;
 }
 

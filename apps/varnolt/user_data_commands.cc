@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "engine/engine_errors.h"
 #include "engine/model_store.h"
@@ -13,6 +14,7 @@
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
+#include "varnolt/domain_model_target.h"
 #include "varnolt/file_io.h"
 #include "varnolt/known_mailbox.h"
 #include "varnolt/mailbox_address.h"
@@ -100,15 +102,11 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
   ReplaceFile(ToFileSystemPath(path), kept);
 }
 
-// Replaces the model by an empty one in one rename, so that a reader never
-// meets a missing file (which would also make the filter take the user for new).
-void RunModelReset(Session& session, const std::string& text) {
-  const MailboxAddress mailbox = KnownMailbox(session, text);
-  const std::string dat_path = DatPathOf(session, mailbox);
-  if (!FileExists(dat_path)) {
-    std::cout << mailbox.Text() << " has no model yet; nothing to reset\n";
-    return;
-  }
+// Replaces the model at dat_path by an empty one in one rename, so that a
+// reader never meets a missing file (which would also make the filter take
+// the user for new). Returns what it had learned; nullopt when there is no model.
+std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& dat_path) {
+  if (!FileExists(dat_path)) return std::nullopt;
   SpamCounts before;
   try {
     before = session.Engine().GetCounts(dat_path);
@@ -126,8 +124,30 @@ void RunModelReset(Session& session, const std::string& text) {
     std::remove(ToFileSystemPath(fresh).c_str());
     throw CommandError("cannot replace " + ToFileSystemPath(dat_path) + ": " + reason);
   }
-  std::cout << "reset the model of " << mailbox.Text() << " (it had learned " << before.ham << " HAM and "
-            << before.spam << " SPAM messages); the whitelist is kept\n";
+  return before;
+}
+
+void RunModelReset(Session& session, const std::string& text, const std::string& domain) {
+  if (text.empty() == domain.empty()) throw UsageError("give either USER@DOMAIN or --domain DOMAIN");
+  if (!domain.empty()) {
+    const DomainModelTarget target = DomainModelOf(session, domain);
+    const std::optional<SpamCounts> before = ResetModelFile(session, target.model_path);
+    if (!before) {
+      std::cout << "the domain " << target.domain << " has no shared model yet; nothing to reset\n";
+      return;
+    }
+    std::cout << "reset the shared model of the domain " << target.domain << " (it had learned " << before->ham
+              << " HAM and " << before->spam << " SPAM messages)\n";
+    return;
+  }
+  const MailboxAddress mailbox = KnownMailbox(session, text);
+  const std::optional<SpamCounts> before = ResetModelFile(session, DatPathOf(session, mailbox));
+  if (!before) {
+    std::cout << mailbox.Text() << " has no model yet; nothing to reset\n";
+    return;
+  }
+  std::cout << "reset the model of " << mailbox.Text() << " (it had learned " << before->ham << " HAM and "
+            << before->spam << " SPAM messages); the whitelist is kept\n";
 }
 
 void RunMailboxRemove(Session& session, const std::string& text, bool delete_mail) {
@@ -168,13 +188,15 @@ void AddUserDataCommands(CLI::App& app, Session& session) {
   remove->add_option("ADDRESS", remove_arguments->address, "The address as listed")->required();
   remove->callback([&session, remove_arguments] { RunWhitelistRemove(session, *remove_arguments); });
 
-  CLI::App* model = app.add_subcommand("model", "A user's spam model");
+  CLI::App* model = app.add_subcommand("model", "A user's spam model, or the shared model of a domain");
   model->require_subcommand(1);
   auto reset_mailbox = std::make_shared<std::string>();
+  auto reset_domain = std::make_shared<std::string>();
   CLI::App* reset = model->add_subcommand(
       "reset", "Make the user's model forget everything it learned (it is replaced by an empty one)");
-  reset->add_option("USER@DOMAIN", *reset_mailbox, "The user")->required();
-  reset->callback([&session, reset_mailbox] { RunModelReset(session, *reset_mailbox); });
+  reset->add_option("USER@DOMAIN", *reset_mailbox, "The user");
+  reset->add_option("--domain", *reset_domain, "Reset the domain's shared model instead")->option_text("DOMAIN");
+  reset->callback([&session, reset_mailbox, reset_domain] { RunModelReset(session, *reset_mailbox, *reset_domain); });
 
   CLI::App* mailbox = app.get_subcommand("mailbox");
   auto remove_mailbox = std::make_shared<std::string>();

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "engine/builtin_spam_engine.h"
+#include "platform/names/data_layout.h"
 #include "eval_corpus.h"
 #include "eval_metrics.h"
 
@@ -51,7 +52,12 @@ struct Args {
   bool list_errors = false;
   size_t pretrain = 200;
   size_t stream = 1000;     // cold and site: how many messages the new mailbox receives
-  std::string lesson;       // site: the domain's lesson (default: see LessonOf)
+  std::string lesson;       // site: the domain's lesson (default: see Main)
+  // Filter mode's pre-training teaches the domain's shared model instead of
+  // the user's, and the stream is dealt in turns to this many new mailboxes
+  // of that domain.
+  bool pretrain_domain = false;
+  size_t users = 1;
   EngineOptions options = DeployedOptions();
 };
 
@@ -157,10 +163,14 @@ class Contender {
 class OurEngine : public Contender {
  public:
   OurEngine(const std::string& mode, const Args& args)
-      : Contender("varnolt", mode), engine_(OptionsFor(mode, args.options)) {
+      : Contender("varnolt", mode), engine_(OptionsFor(mode, args.options)), pretrain_domain_(args.pretrain_domain) {
     const fs::path folder = fs::path(args.work) / ("varnolt-" + mode);
     fs::create_directories(folder);
-    dat_ = (folder / "user.dat").string();
+    for (size_t i = 0; i < std::max<size_t>(args.users, 1); ++i) {
+      users_.push_back((folder / ("user" + std::to_string(i) + ".dat")).string());
+    }
+    dat_ = users_[0];
+    domain_ = DomainModelPathBeside(dat_);
   }
 
  private:
@@ -170,22 +180,37 @@ class OurEngine : public Contender {
     return options;
   }
   Verdict Classify(const CorpusMessage& message) override {
+    // Each message goes to the next mailbox; its correction is that user's.
+    dat_ = users_[next_user_++ % users_.size()];
     const SpamScore score = engine_.Score(dat_, message.header, message.body);
     return {score.spamminess, score.is_spam, IsUnsure(score.spamminess), score.learned};
   }
   void Learn(const CorpusMessage& message) override {
+    if (pretrain_domain_ && mode() == "filter") {
+      engine_.LearnMessage(domain_, message.header, message.body, message.is_spam);
+      return;
+    }
     engine_.Learn(dat_, message.header, message.body, message.is_spam);
   }
   void Correct(const CorpusMessage& message, const Verdict&) override {
     engine_.Relearn(dat_, message.header, message.body, message.is_spam);
   }
+  // The administrator teaches the domain's shared model (varnolt train --domain).
   void LearnForSite(const CorpusMessage& message) override {
-    engine_.Learn(dat_, message.header, message.body, message.is_spam);
+    engine_.LearnMessage(domain_, message.header, message.body, message.is_spam);
   }
-  uint64_t DatabaseBytes() override { return FileBytes(dat_); }
+  uint64_t DatabaseBytes() override {
+    uint64_t bytes = FileBytes(domain_);
+    for (const std::string& user : users_) bytes += FileBytes(user);
+    return bytes;
+  }
 
   BuiltinSpamEngine engine_;
+  bool pretrain_domain_;
+  std::vector<std::string> users_;
+  size_t next_user_ = 0;
   std::string dat_;
+  std::string domain_;
 };
 
 // Runs a program and returns its standard output.
@@ -277,7 +302,9 @@ int Usage() {
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
                "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--auto-ratio R]\n"
-               "                   [--max-tokens N] [--evidence rates|counts]\n";
+               "                   [--max-tokens N] [--evidence rates|counts] [--min-each-class N]\n"
+               "                   [--duplicate-share X] [--unlike-spam-share X] [--user-weight N]\n"
+               "                   [--pretrain-to user|domain] [--users N] [--domain-learning on|off]\n";
   return 2;
 }
 
@@ -312,6 +339,13 @@ int Main(int argc, char** argv) {
     else if (flag == "--max-clues") args.options.chi_square.max_clues = std::stoul(value);
     else if (flag == "--evidence") args.options.chi_square.evidence_by_rates = value == "rates";
     else if (flag == "--max-tokens") args.options.tokenizer.max_tokens = std::stoul(value);
+    else if (flag == "--min-each-class") args.options.thin_model.min_each_class = std::stoi(value);
+    else if (flag == "--duplicate-share") args.options.thin_model.duplicate_share = std::stod(value);
+    else if (flag == "--unlike-spam-share") args.options.thin_model.unlike_spam_share = std::stod(value);
+    else if (flag == "--user-weight") args.options.user_weight = std::stoul(value);
+    else if (flag == "--pretrain-to") args.pretrain_domain = value == "domain";
+    else if (flag == "--users") args.users = std::stoul(value);
+    else if (flag == "--domain-learning") args.options.domain_learning = value == "on";
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);
     else return Usage();
   }

@@ -4,7 +4,9 @@
 #include <string_view>
 
 #include "engine/feature_hash.h"
+#include "engine/model_mix.h"
 #include "engine/model_store.h"
+#include "platform/names/data_layout.h"
 
 namespace varnolt {
 namespace {
@@ -23,10 +25,6 @@ engine::TokenDelta DeltaFor(int sign, bool is_spam) {
   return delta;
 }
 
-TokenCounts MessagesOf(const SpamCounts& counts) {
-  return {static_cast<uint32_t>(std::max(counts.ham, 0)), static_cast<uint32_t>(std::max(counts.spam, 0))};
-}
-
 }  // namespace
 
 bool ContainsGtube(const std::string& text) { return text.find(kGtube) != std::string::npos; }
@@ -39,33 +37,67 @@ bool BuiltinSpamEngine::Classify(const std::string& dat_path, const std::string&
   return Score(dat_path, header, body).is_spam;
 }
 
-BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(ModelStore* store, const engine::MessageFeatures& features) {
+BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(ModelStore* store, ModelStore* domain, const std::string& header,
+                                                       const engine::MessageFeatures& features) {
   Judgement judgement;
-  if (store == nullptr) return judgement;
-  const std::vector<TokenCounts> counts = store->Lookup(features.ids);
-  judgement.learned = store->Counts();
-  const TokenCounts messages = MessagesOf(judgement.learned);
+  if (store == nullptr && domain == nullptr) return judgement;
+  std::vector<TokenCounts> own(features.ids.size()), shared;
+  SpamCounts own_learned, shared_learned;
+  if (store != nullptr) {
+    store->BeginRead();
+    own = store->Lookup(features.ids);
+    own_learned = store->Counts();
+    store->Commit();
+  }
+  if (domain != nullptr) {
+    domain->BeginRead();
+    shared = domain->Lookup(features.ids);
+    shared_learned = domain->Counts();
+    domain->Commit();
+  }
+  // Alone, the user's counts are taken as they are: weighting them changes nothing but the prior's pull.
+  const uint32_t weight = domain != nullptr ? options_.user_weight : 1;
+  const std::vector<TokenCounts> counts = domain != nullptr ? engine::MergeTokenCounts(own, shared, weight) : own;
+  const TokenCounts messages = engine::MergeMessageCounts(own_learned, shared_learned, weight);
+  judgement.learned = engine::EvidenceOf(own_learned, shared_learned);
   judgement.spamminess = engine::ChiSquareIndicator(counts, messages, options_.chi_square);
+  if (!engine::HasEvidence(judgement.learned, options_.thin_model)) {
+    judgement.thin = true;
+    judgement.spam_share = engine::SpamShare(counts);
+    judgement.near_duplicate =
+        judgement.spamminess > 0.5 && judgement.spam_share >= options_.thin_model.duplicate_share &&
+        engine::SenderKnownAsSpam(engine::SenderIds(header, features, options_.tokenizer), features.ids, counts);
+    if (!judgement.near_duplicate) judgement.spamminess = 0.5;
+    return judgement;
+  }
   if (options_.auto_learn.enabled) {
     // The header's tokens are a sorted subset of all: walk both together.
-    std::vector<TokenCounts> header, body;
+    std::vector<TokenCounts> header_counts, body_counts;
     size_t h = 0;
     for (size_t i = 0; i < features.ids.size(); ++i) {
       const bool in_header = h < features.header_ids.size() && features.header_ids[h] == features.ids[i];
       if (in_header) ++h;
-      (in_header ? header : body).push_back(counts[i]);
+      (in_header ? header_counts : body_counts).push_back(counts[i]);
     }
-    judgement.header_only = engine::ChiSquareIndicator(header, messages, options_.chi_square);
-    judgement.body_only = engine::ChiSquareIndicator(body, messages, options_.chi_square);
+    judgement.header_only = engine::ChiSquareIndicator(header_counts, messages, options_.chi_square);
+    judgement.body_only = engine::ChiSquareIndicator(body_counts, messages, options_.chi_square);
   }
   return judgement;
 }
 
 bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) const {
   const AutoLearnOptions& auto_learn = options_.auto_learn;
-  if (!auto_learn.enabled || std::min(judgement.learned.ham, judgement.learned.spam) < auto_learn.min_learned) {
-    return false;
+  if (!auto_learn.enabled) return false;
+  if (judgement.thin) {
+    // Only HAM, only while HAM is what is short, and only mail unlike the SPAM
+    // known: no class grows from the engine's verdicts without the other beside it.
+    const bool learns_ham = !judgement.near_duplicate && judgement.learned.spam > 0 &&
+                            judgement.learned.ham < options_.thin_model.min_each_class &&
+                            judgement.spam_share < options_.thin_model.unlike_spam_share;
+    *as_spam = false;
+    return learns_ham;
   }
+  if (std::min(judgement.learned.ham, judgement.learned.spam) < auto_learn.min_learned) return false;
   // A verdict is only ever learned as what it said.
   if (judgement.spamminess > std::max(auto_learn.spam_above, Threshold())) {
     *as_spam = true;
@@ -90,9 +122,9 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
     return SpamScore{1.0, true};
   }
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
-  store->BeginRead();
-  const Judgement judgement = Judge(store.get(), features);
-  store->Commit();
+  ModelCache::Lease domain = DomainStore(dat_path);
+  const Judgement judgement = Judge(store.get(), domain.get(), header, features);
+  domain.Keep();
   SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
   bool as_spam = false;
   if (WouldLearn(judgement, &as_spam)) {
@@ -109,11 +141,11 @@ SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string
     store.Keep();
     return SpamScore{1.0, true};
   }
-  if (!store) return SpamScore{};
+  ModelCache::Lease domain = DomainStore(dat_path);
+  if (!store && !domain) return SpamScore{};
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
-  store->BeginRead();
-  const Judgement judgement = Judge(store.get(), features);
-  store->Commit();
+  const Judgement judgement = Judge(store.get(), domain.get(), header, features);
+  domain.Keep();
   store.Keep();
   return SpamScore{judgement.spamminess, judgement.spamminess > Threshold()};
 }
@@ -156,11 +188,28 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
                               bool is_spam) {
   LearnMessage(dat_path, header, body, is_spam);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam);
 }
 
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
   LearnMessage(dat_path, header, body, is_spam);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam);
+}
+
+void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,
+                                       const std::string& body, bool is_spam) {
+  const std::string path = DomainModelPathBeside(dat_path);
+  if (dat_path.empty() || path == dat_path) return;
+  // The digest makes each message count once for the domain, whichever users learn it.
+  LearnMessage(path, header, body, is_spam);
+}
+
+ModelCache::Lease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {
+  if (!options_.consult_domain || dat_path.empty()) return {};
+  const std::string path = DomainModelPathBeside(dat_path);
+  if (path == dat_path) return {};
+  return options_.cache->Acquire(path, ModelStore::Mode::kExistingOnly);
 }
 
 double BuiltinSpamEngine::Threshold() const {

@@ -10,6 +10,11 @@
 // corrections may come in any order. A message is SPAM when its spamminess is
 // above the threshold; an empty model says HAM (0.5).
 //
+// Beside the user's model it consults the shared model of the user's domain
+// (DomainModelPathBeside), when there is one: their counts are added, the
+// user's weighted up (model_mix.h). A model that knows too little of one
+// class answers with a middle score (thin_model.h).
+//
 // It may also learn from its own confident verdicts (AutoLearnOptions), as a
 // correction then moves the message exactly. Learning a message as HAM that
 // way needs the header and the body each to look like HAM on their own, so
@@ -27,6 +32,7 @@
 
 #include "engine/chi_square.h"
 #include "engine/model_cache.h"
+#include "engine/thin_model.h"
 #include "engine/tokenizer.h"
 #include "platform/spam_engine.h"
 
@@ -50,7 +56,7 @@ struct AutoLearnOptions {
   double ham_below = 0.45;      // a verdict this sure of HAM is learned as HAM...
   double part_ham_below = 0.5;  // ...when the header and the body alone each lean to HAM
   double spam_above = 0.995;    // a verdict this sure of SPAM is learned as SPAM
-  int min_learned = 10;         // of each class, before the model trusts itself
+  int min_learned = 10;         // of each class (both models together), before the model trusts itself
   // HAM is learned only while the model holds fewer than this many HAM per SPAM
   // message (0: no limit). Most mail is HAM: unbounded, the engine's own HAM
   // verdicts drown the SPAM it knows, and new spam finds fewer clues.
@@ -64,6 +70,14 @@ struct EngineOptions {
   engine::ChiSquareParams chi_square;
   double threshold = kSpamThreshold;
   AutoLearnOptions auto_learn;
+  engine::ThinModelOptions thin_model;
+  // The domain's shared model is consulted beside the user's...
+  bool consult_domain = true;
+  // ...with each message of the user's own counted this many times.
+  uint32_t user_weight = 4;
+  // The user's corrections (Relearn) and trusted mail (Learn) teach the
+  // domain's shared model too, each message once whoever learns it.
+  bool domain_learning = false;
   // Where open model files are kept between calls; the process's own cache when null.
   std::shared_ptr<engine::ModelCache> cache;
 };
@@ -87,7 +101,8 @@ class BuiltinSpamEngine : public SpamEngine {
   // Learn and Relearn both remember what each message was learned as: a
   // message learned again as the same class changes nothing, and one learned
   // before as the other class is moved: its counts leave that class and join
-  // the given one.
+  // the given one. With domain_learning the domain's shared model learns the
+  // message the same way (created when missing), after the user's.
   void Learn(const std::string& dat_path, const std::string& header, const std::string& body,
              bool is_spam) override;
   void Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
@@ -108,6 +123,8 @@ class BuiltinSpamEngine : public SpamEngine {
 
   // The SPAM verdict's threshold: a different one while the engine learns from itself.
   double Threshold() const;
+  // Teaches the model at path alone (a user's, or a domain's shared model)
+  // as an administrator does; creates the file when missing.
   LearnResult LearnMessage(const std::string& dat_path, const std::string& header, const std::string& body,
                            bool is_spam);
 
@@ -116,9 +133,17 @@ class BuiltinSpamEngine : public SpamEngine {
     double spamminess = 0.5;
     double header_only = 0.5;
     double body_only = 0.5;
-    SpamCounts learned;
+    SpamCounts learned;  // by both models, unweighted
+    bool thin = false;   // too little of one class: the score is a middle one unless near_duplicate
+    bool near_duplicate = false;
+    double spam_share = 0;
   };
-  Judgement Judge(engine::ModelStore* store, const engine::MessageFeatures& features);
+  Judgement Judge(engine::ModelStore* store, engine::ModelStore* domain, const std::string& header,
+                  const engine::MessageFeatures& features);
+  // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
+  engine::ModelCache::Lease DomainStore(const std::string& dat_path);
+  void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
+                      bool is_spam);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
   LearnResult LearnWith(engine::ModelStore* store, const engine::MessageFeatures& features,
                         const engine::MessageDigest& digest, bool is_spam, bool automatic);

@@ -250,6 +250,7 @@ TEST_F(AdminCommandsTest, BackupIsAHomeOfItsOwnAndAHandCopyIsCaught) {
   const std::string kept = Deliver(kAlice, MakeMessage("B <b@x.net>", "Kept", "Hello"));
   const std::string spam_dir = std::string(VARNOLT_SOURCE_DIR) + "/samples/train/spam";
   Ok({"train", kAlice, "--spam", spam_dir});
+  Ok({"train", "--domain", "example.com", "--ham", spam_dir + "/spam-01.eml"});
   Ok({"whitelist", "add", kAlice, "friend@example.net"});
   const std::string stats = Ok({"stats", kAlice});
 
@@ -273,6 +274,7 @@ TEST_F(AdminCommandsTest, BackupIsAHomeOfItsOwnAndAHandCopyIsCaught) {
   const Case cases[] = {
       {{"config", "constructor-string"}, backup + "/data"},
       {{"stats", kAlice}, stats},
+      {{"stats", "--domain", "example.com"}, "ham 1\nspam 0"},
       {{"whitelist", "list", kAlice}, "friend@example.net"},
       {{"cat", kept}, "Subject: Kept"},
   };

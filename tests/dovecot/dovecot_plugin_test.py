@@ -49,7 +49,8 @@ def stats(server, user):
 
 
 class PluginTestCase(unittest.TestCase):
-    """One private Dovecot with the plugin for the class; each test uses its own users."""
+    """One private Dovecot with the plugin for the class; each test uses its own users and senders
+    (the users of a domain share its model, which their corrections teach)."""
 
     home_settings = {}
     junk_folder = JUNK
@@ -187,7 +188,7 @@ class UserMoveTest(PluginTestCase):
 
     def test_ham_moved_into_junk_is_relearned_as_spam(self):
         user = "alice@example.com"
-        self.deliver(user, ham("newsletter@shop.example", "Weekly offers"))
+        self.deliver(user, ham("weekly@offers.example", "Weekly offers"))
         before = stats(self.server, user)
         self.move(user, "INBOX", "Weekly offers", JUNK)
         after = stats(self.server, user)
@@ -269,6 +270,29 @@ class UserMoveTest(PluginTestCase):
         self.assertTrue(any("Mail moved by User" in line for line in new_lines), new_lines)
         uid, flags, header = self.only(user, "INBOX", "My draft")
         self.assertIsNone(pd.header(header, "X-Varnolt"))
+
+
+class DomainModelTest(PluginTestCase):
+
+    @classmethod
+    def prepare_home(cls):
+        cls.server.varnolt("train", "-q", "--domain", "example.com", "--spam", os.path.join(SAMPLES, "train", "spam"),
+                           "--ham", os.path.join(SAMPLES, "train", "ham"))
+
+    def test_a_new_user_is_protected_by_the_domains_model_and_teaches_it(self):
+        user = "alice@example.com"
+        with open(os.path.join(SAMPLES, "incoming", "02-spam.eml")) as f:
+            self.deliver(user, f.read())
+        with open(os.path.join(SAMPLES, "incoming", "01-ham.eml")) as f:
+            self.deliver(user, f.read())
+        self.only(user, JUNK, "Pills at the lowest prices - order now")
+        self.only(user, "INBOX", "Agenda for the release review")
+        # Her drag reaches the shared model the command line reads.
+        self.deliver(user, ham("weekly@offers.example", "Weekly offers"))
+        self.move(user, "INBOX", "Weekly offers", JUNK)
+        shared = dict(re.findall(r"^(\w+) (\d+)$", self.server.varnolt("stats", "--domain", "example.com"),
+                                 re.MULTILINE))
+        self.assertEqual({"ham": "10", "spam": "11"}, shared)
 
 
 class SpamboxTest(PluginTestCase):

@@ -173,6 +173,7 @@ TEST_F(EngineTest, ConfidentVerdictsAreLearnedWhenAskedAndCorrectedExactly) {
   EngineOptions options;
   options.auto_learn.enabled = true;
   options.auto_learn.min_learned = 5;
+  options.thin_model.min_each_class = 5;
   BuiltinSpamEngine learning(options);
   for (int i = 0; i < 8; ++i) Learn(true, i), Learn(false, i);
 
@@ -203,6 +204,7 @@ TEST_F(EngineTest, HamIsLearnedFromItsOwnVerdictOnlyWhenHeaderAndBodyAgree) {
   EngineOptions options;
   options.auto_learn.enabled = true;
   options.auto_learn.min_learned = 5;
+  options.thin_model.min_each_class = 5;
   options.auto_learn.ham_below = 0.5;  // the guard alone decides here
   BuiltinSpamEngine learning(options);
   for (int i = 0; i < 12; ++i) Learn(true, i), Learn(false, i);
@@ -229,6 +231,7 @@ TEST_F(EngineTest, OwnHamVerdictsAreLearnedOnlyWhileHamIsUnderTwicePerSpam) {
   EngineOptions options;
   options.auto_learn.enabled = true;
   options.auto_learn.min_learned = 5;
+  options.thin_model.min_each_class = 5;
   options.auto_learn.ham_below = 0.5;  // the balance alone decides here
   options.auto_learn.part_ham_below = 0.5;
   BuiltinSpamEngine learning(options);
@@ -290,6 +293,7 @@ TEST_F(EngineTest, AVerdictIsOnlyLearnedAsWhatItSaid) {
     EngineOptions options;
     options.auto_learn.enabled = true;
     options.auto_learn.min_learned = 5;
+    options.thin_model.min_each_class = 5;
     options.auto_learn.threshold = c.threshold;
     options.auto_learn.spam_above = c.spam_above;
     options.auto_learn.ham_below = c.ham_below;

@@ -29,6 +29,7 @@ class ModelCacheTest : public ::testing::Test {
   static EngineOptions OptionsWith(std::shared_ptr<ModelCache> cache) {
     EngineOptions options;
     options.cache = std::move(cache);
+    options.thin_model.min_each_class = 1;  // the few messages learned here make a model
     return options;
   }
   std::string DatPath(const std::string& name = "user.dat") const { return folder_.path().string() + "\\" + name; }

@@ -19,6 +19,16 @@ std::string UserDatabasePath(const std::string& data_folder, const std::string& 
   return DomainDirectory(data_folder, domain) + "\\" + user + ".dat";
 }
 
+std::string DomainModelPath(const std::string& data_folder, const std::string& domain) {
+  return DomainDirectory(data_folder, domain) + "\\" + kDomainModelFileName;
+}
+
+std::string DomainModelPathBeside(const std::string& dat_path) {
+  const size_t separator = dat_path.find_last_of("\\/");
+  if (separator == std::string::npos) return kDomainModelFileName;
+  return dat_path.substr(0, separator + 1) + kDomainModelFileName;
+}
+
 std::string WhiteListPath(const std::string& dat_path) { return dat_path + ".wlt"; }
 
 std::string LogFilePath(const std::string& data_folder) { return data_folder + kLogFileName; }

@@ -29,6 +29,16 @@ std::string DataFolderFromConstructorString(const std::string& constructor_strin
 std::string DomainDirectory(const std::string& data_folder, const std::string& domain);
 // The user's spam database: the domain directory + "\" + user + ".dat".
 std::string UserDatabasePath(const std::string& data_folder, const std::string& domain, const std::string& user);
+// The domain's shared spam model, beside its users' databases: the domain
+// directory + "\" + kDomainModelFileName. Every user file of the folder ends
+// in ".dat" (or ".dat" + ".wlt", ".create", SQLite's "-journal"), so no
+// mailbox name can ever name this file, and its existence never makes a user
+// known.
+inline constexpr const char* kDomainModelFileName = "@domain.model";
+std::string DomainModelPath(const std::string& data_folder, const std::string& domain);
+// The shared model of the domain whose directory holds dat_path (a user's
+// database as UserDatabasePath composes it; "/" separators are taken too).
+std::string DomainModelPathBeside(const std::string& dat_path);
 // The user's whitelist beside the database: dat_path + ".wlt".
 std::string WhiteListPath(const std::string& dat_path);
 // data_folder + "Varnolt.log".

@@ -1,0 +1,163 @@
+// A new mailbox from its first message: the domain's shared model taught by
+// the administrator and by users' corrections, and a model that holds one
+// class only, as a user drags the first spam into the junk folder.
+#include <algorithm>
+#include <set>
+
+#include "cli/cli_fixture.h"
+
+namespace varnolt {
+namespace {
+
+constexpr const char* kAlice = "alice@example.com";
+constexpr const char* kBob = "bob@example.com";
+constexpr const char* kJunk = "Junk E-Mail";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Samples(const std::string& relative) { return std::string(VARNOLT_SOURCE_DIR) + "/samples/" + relative; }
+
+std::vector<std::string> TrainingHam() {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(Samples("train/ham"))) files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The same promotion as its sender sends it again and again.
+std::string Promotion(int round) {
+  const std::string n = std::to_string(round);
+  return "Return-Path: <bounce" + n + "@mailer.shop.example.biz>\r\n"
+         "Received: from mta" + n + ".shop.example.biz (mta" + n + ".shop.example.biz [198.51.100." + n + "])\r\n"
+         "\tby mail.example.com with ESMTP; Mon, 21 Dec 2026 09:0" + n + ":00 +0100\r\n"
+         "From: \"Shop Deals\" <deals@shop.example.biz>\r\n"
+         "To: Alice <alice@example.com>\r\n"
+         "Subject: Weekend sale: up to 70% off (" + n + ")\r\n"
+         "Message-ID: <promo" + n + "@shop.example.biz>\r\n"
+         "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+         "Dear customer, our weekend sale starts now. Up to 70% off sneakers, jackets, watches and\r\n"
+         "sunglasses. Free shipping on every order over 20 euros. Shop the sale:\r\n"
+         "http://shop.example.biz/sale?c=" + n + "\r\nOffer valid while stocks last. Code WEEKEND" + n + "\r\n";
+}
+
+class DomainModelCliTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    Ok({"mailbox", "add", kAlice});
+  }
+
+  // Where the filter left a delivered message: "Inbox" or the junk folder.
+  std::string FolderOf(const std::string& url) {
+    return url.find("/" + std::string(kJunk) + "/") != std::string::npos ? kJunk : "Inbox";
+  }
+};
+
+TEST_F(DomainModelCliTest, OneSpamTaughtFlagsNoGoodMail) {
+  Ok({"train", kAlice, "--spam", Samples("train/spam/spam-01.eml")});
+  std::vector<std::string> check{"check", kAlice};
+  for (const std::string& file : TrainingHam()) check.push_back(file);
+  const std::string out = Ok(check);
+  EXPECT_EQ(std::string::npos, out.find("SPAM")) << out;
+  EXPECT_EQ(10, std::count(out.begin(), out.end(), '\n') + 1) << out;
+}
+
+TEST_F(DomainModelCliTest, OneDragIntoTheJunkFolderNeverRunsAway) {
+  const std::string first = Deliver(kAlice, Promotion(1));
+  ASSERT_EQ("Inbox", FolderOf(first));
+  Ok({"move", first, kJunk});
+  for (const std::string& file : TrainingHam()) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ("Inbox", FolderOf(Ok({"deliver", kAlice, file})));
+  }
+  // The user's lesson still counts for that promotion, resent.
+  EXPECT_EQ(kJunk, FolderOf(Deliver(kAlice, Promotion(2))));
+  const Json stats = Json::parse(Ok({"stats", kAlice, "--json"}));
+  EXPECT_EQ(1, stats["spam"]) << "no SPAM learned from the engine's own verdicts";
+  EXPECT_LE(stats["ham"].get<int>(), 10);
+}
+
+TEST_F(DomainModelCliTest, ANewMailboxIsProtectedByTheDomainsModel) {
+  EXPECT_TRUE(Contains(Ok({"train", "--domain", "example.com", "--spam", Samples("train/spam"), "--ham",
+                           Samples("train/ham")}),
+                       "for the domain example.com (now 10 HAM, 10 SPAM)"));
+  EXPECT_TRUE(fs::exists(DataPath("example.com/@domain.model")));
+  EXPECT_FALSE(fs::exists(DataPath("example.com/alice.dat"))) << "the domain's lesson makes no user known";
+  EXPECT_EQ("ham 10\nspam 10", Ok({"stats", "--domain", "example.com"}));
+  EXPECT_EQ("ham 0\nspam 0\nwhitelist 0", Ok({"stats", kAlice}));
+
+  std::set<std::string> junk, inbox;
+  for (const auto& entry : fs::directory_iterator(Samples("incoming"))) {
+    const std::string name = entry.path().filename().string();
+    (FolderOf(Ok({"deliver", kAlice, entry.path().string()})) == kJunk ? junk : inbox).insert(name);
+  }
+  for (const std::string& name : inbox) EXPECT_EQ(std::string::npos, name.find("spam")) << name;
+  for (const std::string& name : junk) EXPECT_EQ(std::string::npos, name.find("ham")) << name;
+  EXPECT_EQ(5u, junk.size()) << "four spams and the GTUBE test message";
+  EXPECT_TRUE(fs::exists(DataPath("example.com/alice.dat")));
+  EXPECT_FALSE(ItemBySubject(kAlice, "Inbox", "Welcome - how your junk mail filter works").is_null());
+}
+
+TEST_F(DomainModelCliTest, TheSharedFileIsNeverTakenForAUser) {
+  Ok({"train", "--domain", "example.com", "--spam", Samples("train/spam"), "--ham", Samples("train/ham")});
+  Ok({"config", "set", "ProviderMode", "1"});
+  Deliver(kAlice, MakeMessage("Bob <bob@example.net>", "Unannounced", "Hello Alice"));
+  EXPECT_TRUE(ItemBySubject(kAlice, "Inbox", "Unannounced")["marker"].is_null());
+  EXPECT_EQ(0, LogCount("New Mail"));
+  // Nor is a mailbox named like the file.
+  const RunResult named = Run({"stats", "@domain.model@example.com"});
+  EXPECT_EQ(1, named.status);
+  EXPECT_TRUE(Contains(named.err, "no mailbox")) << named.err;
+}
+
+TEST_F(DomainModelCliTest, CorrectionsTeachTheDomainOncePerMessage) {
+  Ok({"mailbox", "add", kBob});
+  const std::string message = Promotion(5);
+  const std::string urls[] = {Deliver(kAlice, message), Deliver(kBob, message)};
+  for (const std::string& url : urls) Ok({"move", url, kJunk});
+  EXPECT_EQ("ham 0\nspam 1", Ok({"stats", "--domain", "example.com"}));
+  // Bob wants it after all: the domain's one copy moves.
+  Ok({"move", ItemBySubject(kBob, kJunk, "Weekend sale: up to 70% off (5)")["url"], "Inbox"});
+  EXPECT_EQ("ham 1\nspam 0", Ok({"stats", "--domain", "example.com"}));
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]) << "Alice keeps her own lesson";
+}
+
+TEST_F(DomainModelCliTest, DomainLearningOffLeavesTheDomainToTheAdministrator) {
+  const std::string config_path = home_ + "/varnolt.conf";
+  std::string config = ReadAll(config_path);
+  ASSERT_TRUE(Contains(config, "domain_learning = on")) << "a new home spells out the default";
+  config.replace(config.find("domain_learning = on"), 20, "domain_learning = off");
+  WriteAll(config_path, config);
+  Ok({"move", Deliver(kAlice, Promotion(6)), kJunk});
+  EXPECT_FALSE(fs::exists(DataPath("example.com/@domain.model")));
+  EXPECT_EQ("ham 0\nspam 0", Ok({"stats", "--domain", "example.com"}));
+}
+
+TEST_F(DomainModelCliTest, ResetEmptiesTheSharedModelOnly) {
+  Ok({"train", "--domain", "example.com", "--spam", Samples("train/spam")});
+  Ok({"train", kAlice, "--spam", Samples("train/spam/spam-01.eml")});
+  EXPECT_TRUE(Contains(Ok({"model", "reset", "--domain", "example.com"}), "it had learned 0 HAM and 10 SPAM"));
+  EXPECT_EQ("ham 0\nspam 0", Ok({"stats", "--domain", "example.com"}));
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]);
+  EXPECT_TRUE(Contains(Ok({"model", "reset", "--domain", "other.org"}), "has no shared model yet"));
+}
+
+TEST_F(DomainModelCliTest, UserOrDomainButNotBoth) {
+  const std::string spam = Samples("train/spam/spam-01.eml");
+  const std::vector<std::vector<std::string>> usage_errors = {
+      {"train", "--spam", spam},
+      {"train", kAlice, "--domain", "example.com", "--spam", spam},
+      {"train", "--domain", "..", "--spam", spam},
+      {"stats"},
+      {"stats", kAlice, "--domain", "example.com"},
+      {"model", "reset"},
+  };
+  for (const auto& args : usage_errors) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(2, Run(args).status);
+  }
+  EXPECT_FALSE(fs::exists(DataPath("example.com/@domain.model")));
+}
+
+}  // namespace
+}  // namespace varnolt

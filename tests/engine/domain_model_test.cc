@@ -1,0 +1,146 @@
+// The shared model of a domain beside each user's own: consulted by every
+// mailbox of the domain, taught by corrections once per message, order-free,
+// and never made into a user's file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "engine/builtin_spam_engine.h"
+#include "platform/names/data_layout.h"
+#include "test_messages.h"
+
+namespace varnolt {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MailMaker;
+
+class DomainModelTest : public ::testing::Test {
+ protected:
+  DomainModelTest() { fs::create_directories(folder_.path() / "example.org"); }
+
+  std::string DataFolder() const { return folder_.path().string() + "\\"; }
+  std::string User(const std::string& user) const { return UserDatabasePath(DataFolder(), "example.org", user); }
+  std::string Domain() const { return DomainModelPath(DataFolder(), "example.org"); }
+  bool Exists(const std::string& composed) const { return fs::exists(ToFs(composed)); }
+  static std::string ToFs(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+  }
+
+  // The domain taught n messages of each class, as `train --domain` does.
+  void TeachDomain(BuiltinSpamEngine& engine, int n, int first = 0) {
+    for (int i = first; i < first + n; ++i) {
+      engine.LearnMessage(Domain(), mail_.Header(true, i), mail_.Body(true, i), true);
+      engine.LearnMessage(Domain(), mail_.Header(false, i), mail_.Body(false, i), false);
+    }
+  }
+
+  EngineOptions Learning(bool domain_learning) const {
+    EngineOptions options;
+    options.domain_learning = domain_learning;
+    return options;
+  }
+
+  testing::TempFolder folder_;
+  MailMaker mail_;
+};
+
+TEST(DomainModelNameTest, NoMailboxNameCanNameTheSharedFile) {
+  const std::string data = "D:\\data\\";
+  const std::string shared = DomainModelPath(data, "example.org");
+  EXPECT_EQ(shared, DomainModelPathBeside(UserDatabasePath(data, "example.org", "alice")));
+  EXPECT_EQ("/srv/d/example.org/@domain.model", DomainModelPathBeside("/srv/d/example.org/bob.dat"));
+  // Users named like the file, or like it without its ending: their files end in ".dat".
+  for (const std::string user : {"@domain.model", "@domain", "domain.model", "@domain.model.dat", "@", "model"}) {
+    SCOPED_TRACE(user);
+    const std::string dat = UserDatabasePath(data, "example.org", user);
+    for (const std::string& file : {dat, WhiteListPath(dat), dat + ".create", dat + "-journal"}) {
+      EXPECT_NE(shared, file);
+    }
+  }
+}
+
+TEST_F(DomainModelTest, ANewMailboxJudgesByTheDomainsModelWithoutAFileOfItsOwn) {
+  BuiltinSpamEngine engine;
+  TeachDomain(engine, 12);
+  EXPECT_FALSE(Exists(User("newcomer"))) << "teaching the domain makes no user known";
+  EXPECT_TRUE(engine.Peek(User("newcomer"), mail_.Header(true, 100), mail_.Body(true, 100)).is_spam);
+  EXPECT_FALSE(engine.Peek(User("newcomer"), mail_.Header(false, 100), mail_.Body(false, 100)).is_spam);
+  EXPECT_FALSE(Exists(User("newcomer"))) << "check creates nothing";
+  EXPECT_EQ(0, engine.GetCounts(User("newcomer")).spam);
+
+  EngineOptions alone;
+  alone.consult_domain = false;
+  EXPECT_EQ(0.5, BuiltinSpamEngine(alone).Peek(User("newcomer"), mail_.Header(true, 100),
+                                                mail_.Body(true, 100)).spamminess);
+}
+
+TEST_F(DomainModelTest, CorrectionsTeachTheDomainOncePerMessageWhenLearningIsOn) {
+  struct Case {
+    const char* name;
+    bool domain_learning;
+    int ham, spam;  // the domain's counts at the end
+  };
+  const Case cases[] = {{"domain learning on", true, 2, 1}, {"domain learning off", false, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(ToFs(Domain()));
+    BuiltinSpamEngine engine(Learning(c.domain_learning));
+    // Two users drag the same spam: one message for the domain.
+    engine.Relearn(User("alice"), mail_.Header(true, 1), mail_.Body(true, 1), true);
+    engine.Relearn(User("bob"), mail_.Header(true, 1), mail_.Body(true, 1), true);
+    // Trusted mail, and a message one user drags in and another rescues: it moves.
+    engine.Learn(User("alice"), mail_.Header(false, 2), mail_.Body(false, 2), false);
+    engine.Relearn(User("alice"), mail_.Header(true, 3), mail_.Body(true, 3), true);
+    engine.Relearn(User("bob"), mail_.Header(true, 3), mail_.Body(true, 3), false);
+    const SpamCounts domain = engine.GetCounts(Domain());
+    EXPECT_EQ(c.ham, domain.ham);
+    EXPECT_EQ(c.spam, domain.spam);
+    EXPECT_EQ(2, engine.GetCounts(User("alice")).spam) << "each user keeps its own lessons";
+    EXPECT_EQ(1, engine.GetCounts(User("bob")).ham);
+  }
+}
+
+TEST_F(DomainModelTest, ScoresDoNotDependOnTheOrderEitherModelLearnedIn) {
+  BuiltinSpamEngine engine;
+  const std::string header = mail_.Header(true, 300), body = mail_.Body(false, 300) + mail_.Body(true, 301);
+  double scores[2];
+  for (const bool spam_first : {false, true}) {
+    fs::remove(ToFs(Domain()));
+    fs::remove(ToFs(User("alice")));
+    for (const bool pass_spam : {spam_first, !spam_first}) {
+      for (int i = 0; i < 12; ++i) {
+        engine.LearnMessage(Domain(), mail_.Header(pass_spam, i), mail_.Body(pass_spam, i), pass_spam);
+        engine.Relearn(User("alice"), mail_.Header(pass_spam, 50 + i), mail_.Body(pass_spam, 50 + i), pass_spam);
+      }
+    }
+    scores[spam_first] = engine.Peek(User("alice"), header, body).spamminess;
+  }
+  EXPECT_DOUBLE_EQ(scores[0], scores[1]);
+  EXPECT_NE(0.5, scores[0]);
+}
+
+TEST_F(DomainModelTest, TheUsersOwnCorrectionWinsOnTheUsersOwnMail) {
+  BuiltinSpamEngine engine;
+  TeachDomain(engine, 30);
+  // A shop's newsletter that other users dragged into the junk folder twice.
+  auto newsletter = [](int n) {
+    return std::pair<std::string, std::string>{
+        "From: \"Hiking Shop\" <news@hiking-shop.example.net>\r\nSubject: Members' offers, week " +
+            std::to_string(n) + "\r\nMessage-ID: <w" + std::to_string(n) + "@hiking-shop.example.net>\r\n\r\n",
+        "New boots and tents for members, 20% off this week. Trail report and club meetings. Issue " +
+            std::to_string(n)};
+  };
+  for (int n = 1; n <= 2; ++n) engine.LearnMessage(Domain(), newsletter(n).first, newsletter(n).second, true);
+  ASSERT_TRUE(engine.Peek(User("alice"), newsletter(3).first, newsletter(3).second).is_spam);
+  // Alice rescues one: her next issue is HAM, while Bob's stays SPAM.
+  engine.Relearn(User("alice"), newsletter(3).first, newsletter(3).second, false);
+  EXPECT_FALSE(engine.Peek(User("alice"), newsletter(4).first, newsletter(4).second).is_spam);
+  EXPECT_TRUE(engine.Peek(User("bob"), newsletter(4).first, newsletter(4).second).is_spam);
+}
+
+}  // namespace
+}  // namespace varnolt
