@@ -5,7 +5,9 @@
 // trained with its true label. In filter mode the first messages are taught
 // as an administrator's pre-training, and after that each classifier runs as
 // a deployed filter: it may learn from its own verdicts, and a wrong verdict
-// is corrected (the message moved to its true class). Run through
+// is corrected (the message moved to its true class). In cold and site mode a
+// new mailbox receives the first messages in that regime, taught nothing
+// (cold) or beside a domain model taught first (site). Run through
 // bench/engine-eval.
 #include <fcntl.h>
 #include <spawn.h>
