@@ -48,11 +48,13 @@ std::vector<Examples> ExampleTable() {
       {"log", "", {"varnolt log -n 20", "varnolt log -f | grep 'Err:'"}},
       {"train", "At least one of --spam and --ham is required; both may be given.",
        {"varnolt train alice@example.com --spam ~/corpus/spam --ham ~/Maildir",
-        "varnolt train -q alice@example.com --ham saved/*.eml"}},
+        "varnolt train -q alice@example.com --ham saved/*.eml",
+        "varnolt train --domain example.com --spam ~/corpus/spam --ham ~/corpus/ham"}},
       {"check", CheckThresholdHelp(),
        {"varnolt check alice@example.com message.eml",
         "varnolt check --exit-status alice@example.com - < message.eml; echo $?"}},
-      {"stats", "", {"varnolt stats alice@example.com", "varnolt stats alice@example.com --json"}},
+      {"stats", "", {"varnolt stats alice@example.com", "varnolt stats alice@example.com --json",
+                     "varnolt stats --domain example.com"}},
       {"backup", "", {"varnolt backup /var/backups/varnolt-$(date +%F)",
                       "varnolt --home /var/backups/varnolt-2026-12-07 ls alice@example.com"}},
       {"whitelist", "", {"varnolt whitelist add alice@example.com bob@example.net", "varnolt whitelist list alice@example.com"}},
@@ -60,7 +62,8 @@ std::vector<Examples> ExampleTable() {
       {"whitelist add", "", {"varnolt whitelist add alice@example.com bob@example.net"}},
       {"whitelist remove", "", {"varnolt whitelist remove alice@example.com bob@example.net"}},
       {"model", "", {"varnolt model reset alice@example.com"}},
-      {"model reset", "", {"varnolt model reset alice@example.com && varnolt train alice@example.com --spam spam/"}},
+      {"model reset", "", {"varnolt model reset alice@example.com && varnolt train alice@example.com --spam spam/",
+                           "varnolt model reset --domain example.com"}},
   };
 }
 
