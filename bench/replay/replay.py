@@ -77,6 +77,17 @@ def chi2_survival(chi2, freedom):
     return min(total, 1.0)
 
 
+def log_chi2_survival(chi2, freedom):
+    """ln of chi2_survival without underflow: ln(e^-m * sum m^i/i!)."""
+    m = chi2 / 2.0
+    if m <= 0:
+        return 0.0
+    log_m = math.log(m)
+    logs = [i * log_m - math.lgamma(i + 1) for i in range(freedom // 2)]
+    top = max(logs)
+    return min(0.0, -m + top + math.log(sum(math.exp(v - top) for v in logs)))
+
+
 class CountModel:
     """The engine's model: per-key HAM/SPAM message counts, Robinson-Fisher chi-square."""
 
@@ -86,6 +97,8 @@ class CountModel:
         self.messages = [0, 0]  # HAM, SPAM
         self.strength, self.unknown = strength, unknown
         self.min_deviation, self.max_clues = min_deviation, max_clues
+        self.combine, self.scale = "chi", 1.0
+        self.evidence = "rates"
 
     def add(self, keys, is_spam, sign):
         counts = self.spam if is_spam else self.ham
@@ -101,7 +114,15 @@ class CountModel:
             ham_ratio = h / n_ham if n_ham else 0.0
             spam_ratio = s / n_spam if n_spam else 0.0
             p = self.unknown if ham_ratio + spam_ratio == 0 else spam_ratio / (ham_ratio + spam_ratio)
-            f = (self.strength * self.unknown + (h + s) * p) / (self.strength + h + s)
+            n = h + s
+            if self.evidence != "counts" and n_ham and n_spam:
+                # How many messages' worth of evidence, counted at the rates of
+                # the mean (or the smaller) class, as the engine does: in a
+                # HAM-heavy model, a token once in thousands of HAM is weak
+                # evidence against SPAM.
+                size = min(n_ham, n_spam) if self.evidence == "smaller-class" else (n_ham + n_spam) / 2.0
+                n = size * (ham_ratio + spam_ratio)
+            f = (self.strength * self.unknown + n * p) / (self.strength + n)
             if abs(f - 0.5) >= self.min_deviation:
                 clues.append(f)
         if not clues:
@@ -112,6 +133,11 @@ class CountModel:
         log_ham = sum(math.log(f) for f in clues)
         log_spam = sum(math.log1p(-f) for f in clues)
         freedom = 2 * len(clues)
+        if self.combine == "log":
+            # ln P(clues this spammy | HAM) against ln P(clues this hammy | SPAM):
+            # ranks messages with strong clues both ways where (1 + S - H) / 2 is 0.5.
+            d = log_chi2_survival(-2.0 * log_ham, freedom) - log_chi2_survival(-2.0 * log_spam, freedom)
+            return 1.0 / (1.0 + math.exp(-max(min(d / self.scale, 700.0), -700.0)))
         s = 1.0 - chi2_survival(-2.0 * log_spam, freedom)
         h = 1.0 - chi2_survival(-2.0 * log_ham, freedom)
         return (1.0 + s - h) / 2.0
@@ -197,7 +223,9 @@ class Engine:
 
     def __init__(self, args):
         self.args = args
-        self.counts = CountModel()
+        self.counts = CountModel(args.strength, args.unknown_prob, args.min_deviation, args.max_clues)
+        self.counts.combine, self.counts.scale = args.combine, args.scale
+        self.counts.evidence = args.evidence
         self.linear = None
         if args.linear_weight > 0:
             self.linear = LinearModel(args.linear_c, args.refit_every, args.linear_solver, args.linear_passes,
@@ -245,11 +273,25 @@ class Engine:
                 self.learn(message, False)
 
 
+def groups_of(selection):
+    return GROUPS.get(selection, set(selection.split(",")))
+
+
 def run(messages, args, seed):
     engine = Engine(args)
     false_positives = false_negatives = 0
     scores = []
-    for n, message in enumerate(stream(messages, GROUPS.get(args.groups, set(args.groups.split(","))), seed)):
+    chosen = stream(messages, groups_of(args.groups), seed)
+    if args.mode in ("cold", "site"):
+        # engine_eval's cold and site: a new mailbox receives the first --stream
+        # messages; the domain's lesson is the development groups under the
+        # held-out stream, else the rest of the chosen groups.
+        rest, chosen = chosen[args.stream:], chosen[: args.stream]
+        if args.mode == "site":
+            lesson = rest if args.groups != "acceptance" else [m for m in messages if m["group"] in GROUPS["dev"]]
+            for message in lesson:
+                engine.learn(message, message["spam"])
+    for n, message in enumerate(chosen):
         is_spam = message["spam"]
         if args.mode == "filter" and n < args.pretrain:
             engine.learn(message, is_spam)
@@ -262,7 +304,7 @@ def run(messages, args, seed):
             false_negatives += is_spam
         if args.mode == "everything" or said_spam != is_spam:
             engine.learn(message, is_spam)
-        elif args.mode == "filter":
+        else:
             engine.learn_own_verdict(message, score)
     return false_positives, false_negatives, one_minus_roca_percent(scores)
 
@@ -272,7 +314,17 @@ def main():
     p.add_argument("tokens")
     p.add_argument("--groups", default="dev")
     p.add_argument("--seeds", default="1,2,3,4,5")
-    p.add_argument("--mode", choices=["filter", "everything"], default="filter")
+    p.add_argument("--mode", choices=["filter", "everything", "cold", "site"], default="filter")
+    p.add_argument("--stream", type=int, default=1000, help="cold and site: the new mailbox's messages")
+    p.add_argument("--strength", type=float, default=0.1)
+    p.add_argument("--unknown-prob", type=float, default=0.5)
+    p.add_argument("--min-deviation", type=float, default=0.4)
+    p.add_argument("--max-clues", type=int, default=150)
+    p.add_argument("--combine", choices=["chi", "log"], default="chi")
+    p.add_argument("--evidence", choices=["rates", "counts", "smaller-class"], default="rates",
+                   help="a token's weight against the prior: its rates times the mean class size (the engine's),"
+                   " its message counts, or its rates times the smaller class")
+    p.add_argument("--scale", type=float, default=1.0, help="--combine log: the log-odds per unit")
     p.add_argument("--pretrain", type=int, default=200)
     p.add_argument("--threshold", type=float, default=0.995)
     p.add_argument("--auto-learn", choices=["on", "off"], default="on")

@@ -5,7 +5,9 @@
 // trained with its true label. In filter mode the first messages are taught
 // as an administrator's pre-training, and after that each classifier runs as
 // a deployed filter: it may learn from its own verdicts, and a wrong verdict
-// is corrected (the message moved to its true class). Run through
+// is corrected (the message moved to its true class). In cold and site mode a
+// new mailbox receives the first messages in that regime, taught nothing
+// (cold) or beside a domain model taught first (site). Run through
 // bench/engine-eval.
 #include <fcntl.h>
 #include <spawn.h>
@@ -51,6 +53,8 @@ struct Args {
   bool bogofilter = true;
   bool list_errors = false;
   size_t pretrain = 200;
+  size_t stream = 1000;     // cold and site: how many messages the new mailbox receives
+  std::string lesson;       // site: the domain's lesson (default: see Main)
   // Filter mode's pre-training teaches the domain's shared model instead of
   // the user's, and the stream is dealt in turns to this many new mailboxes
   // of that domain.
@@ -66,6 +70,12 @@ uint64_t FileBytes(const fs::path& path) {
   const auto size = fs::file_size(path, ec);
   return ec ? 0 : size;
 }
+
+// The modes in which a classifier runs as a deployed filter: it learns from its
+// own verdicts and a wrong verdict is corrected (filter: after a pre-training;
+// cold: a new mailbox taught nothing; site: a new mailbox of a domain whose
+// model was taught first).
+bool Deployed(const std::string& mode) { return mode == "filter" || mode == "cold" || mode == "site"; }
 
 void Record(RunResult& result, const CorpusMessage& message, double spamminess, bool said_spam) {
   (message.is_spam ? result.spam : result.ham) += 1;
@@ -91,6 +101,14 @@ class Contender {
     ++result_.trained;
   }
 
+  // Site mode: the administrator teaches the domain before the mailbox exists.
+  void TeachSite(const CorpusMessage& message) {
+    const auto start = Clock::now();
+    LearnForSite(message);
+    result_.site_seconds += Seconds(Clock::now() - start);
+    ++result_.site_taught;
+  }
+
   void Take(const CorpusMessage& message, bool list_errors) {
     const auto start = Clock::now();
     const Verdict verdict = Classify(message);
@@ -103,7 +121,7 @@ class Contender {
     }
     if (verdict.learned) ++result_.auto_learned;
     const bool wrong = verdict.is_spam != message.is_spam;
-    if (result_.mode == "filter") {
+    if (Deployed(result_.mode)) {
       if (wrong) {
         Correct(message, verdict);
         result_.learn_seconds += Seconds(Clock::now() - scored);
@@ -134,6 +152,8 @@ class Contender {
   const std::string& mode() const { return result_.mode; }
   virtual Verdict Classify(const CorpusMessage& message) = 0;
   virtual void Learn(const CorpusMessage& message) = 0;
+  // What the domain's lesson teaches: the site-wide model.
+  virtual void LearnForSite(const CorpusMessage& message) = 0;
   // Filter mode: the user moves a message the classifier got wrong.
   virtual void Correct(const CorpusMessage& message, const Verdict& verdict) = 0;
   virtual uint64_t DatabaseBytes() = 0;
@@ -158,7 +178,7 @@ class OurEngine : public Contender {
  private:
   // Learning from its own verdicts belongs to the filter's regime only.
   static EngineOptions OptionsFor(const std::string& mode, EngineOptions options) {
-    if (mode != "filter") options.auto_learn.enabled = false;
+    if (!Deployed(mode)) options.auto_learn.enabled = false;
     return options;
   }
   Verdict Classify(const CorpusMessage& message) override {
@@ -176,6 +196,10 @@ class OurEngine : public Contender {
   }
   void Correct(const CorpusMessage& message, const Verdict&) override {
     engine_.Relearn(dat_, message.header, message.body, message.is_spam);
+  }
+  // The administrator teaches the domain's shared model (varnolt train --domain).
+  void LearnForSite(const CorpusMessage& message) override {
+    engine_.LearnMessage(domain_, message.header, message.body, message.is_spam);
   }
   uint64_t DatabaseBytes() override {
     uint64_t bytes = FileBytes(domain_);
@@ -230,16 +254,18 @@ class Bogofilter : public Contender {
     // In filter mode it registers its own SPAM and HAM verdicts (-u), as its
     // documentation recommends for a deployed filter; unsure ones it leaves.
     std::vector<std::string> argv{"bogofilter", "-d", folder_, "-T", "-I", message.file};
-    if (mode() == "filter") argv.insert(argv.begin() + 1, "-u");
+    if (Deployed(mode())) argv.insert(argv.begin() + 1, "-u");
     const std::string out = Run(argv, &status);
     // Before the first registration there is no word list: unsure, 0.5.
     if (out.size() < 3) return {0.5, false, true};
-    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U', mode() == "filter" && out[0] != 'U'};
+    return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U', Deployed(mode()) && out[0] != 'U'};
   }
   void Learn(const CorpusMessage& message) override {
     int status = 0;
     Run({"bogofilter", "-d", folder_, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
   }
+  // One site-wide word list, taught the lesson as any message.
+  void LearnForSite(const CorpusMessage& message) override { Learn(message); }
   void Correct(const CorpusMessage& message, const Verdict& verdict) override {
     int status = 0;
     // A registered verdict is moved (-Sn: unregister SPAM, register HAM; -Ns
@@ -263,18 +289,24 @@ void PrintTable(const std::vector<RunResult>& results) {
                 1000 * r.classify_seconds / n, r.trained ? 1000 * r.learn_seconds / r.trained : 0.0, r.trained,
                 r.auto_learned, r.database_bytes / 1048576.0);
   }
+  for (const RunResult& r : results) {
+    if (r.site_taught == 0) continue;
+    std::printf("%s %s: the domain's lesson, %d messages, %.3f ms each\n", r.mode.c_str(), r.classifier.c_str(),
+                r.site_taught, 1000 * r.site_seconds / r.site_taught);
+  }
 }
 
 int Usage() {
   std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2]\n"
-               "                   [--modes everything,error,error-unsure,filter] [--pretrain N]\n"
+               "                   [--modes everything,error,error-unsure,filter,cold,site] [--pretrain N]\n"
+               "                   [--stream N] [--lesson dev|acceptance|G1,G2]\n"
                "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
                "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--auto-ratio R]\n"
-               "                   [--max-tokens N] [--min-each-class N] [--duplicate-share X]\n"
-               "                   [--unlike-spam-share X] [--user-weight N] [--pretrain-to user|domain]\n"
-               "                   [--users N] [--domain-learning on|off]\n";
+               "                   [--max-tokens N] [--evidence rates|counts] [--min-each-class N]\n"
+               "                   [--duplicate-share X] [--unlike-spam-share X] [--user-weight N]\n"
+               "                   [--pretrain-to user|domain] [--users N] [--domain-learning on|off]\n";
   return 2;
 }
 
@@ -295,6 +327,8 @@ int Main(int argc, char** argv) {
     else if (flag == "--seed") args.seed = std::stoull(value);
     else if (flag == "--limit") args.limit = std::stoul(value);
     else if (flag == "--pretrain") args.pretrain = std::stoul(value);
+    else if (flag == "--stream") args.stream = std::stoul(value);
+    else if (flag == "--lesson") args.lesson = value;
     else if (flag == "--threshold") args.options.threshold = args.options.auto_learn.threshold = std::stod(value);
     else if (flag == "--auto-learn") args.options.auto_learn.enabled = value == "on";
     else if (flag == "--auto-ham") args.options.auto_learn.ham_below = std::stod(value);
@@ -305,6 +339,7 @@ int Main(int argc, char** argv) {
     else if (flag == "--min-deviation") args.options.chi_square.min_deviation = std::stod(value);
     else if (flag == "--auto-ratio") args.options.auto_learn.max_ham_per_spam = std::stod(value);
     else if (flag == "--max-clues") args.options.chi_square.max_clues = std::stoul(value);
+    else if (flag == "--evidence") args.options.chi_square.evidence_by_rates = value == "rates";
     else if (flag == "--max-tokens") args.options.tokenizer.max_tokens = std::stoul(value);
     else if (flag == "--min-each-class") args.options.thin_model.min_each_class = std::stoi(value);
     else if (flag == "--duplicate-share") args.options.thin_model.duplicate_share = std::stod(value);
@@ -331,15 +366,39 @@ int Main(int argc, char** argv) {
   for (const auto& [group, count] : per_group) std::printf(" %s=%d", group.c_str(), count);
   std::printf("  seed=%llu\n", static_cast<unsigned long long>(args.seed));
 
+  // cold and site: a new mailbox receives the first --stream messages. The
+  // domain's lesson is the development groups when the stream is the held-out
+  // ones, else the rest of the chosen groups (a split, for tuning).
+  const size_t stream = std::min(args.stream, messages.size());
+  std::vector<CorpusMessage> lesson;
+  if (args.modes.find("site") != std::string::npos) {
+    const std::string lesson_groups = !args.lesson.empty() ? args.lesson : args.groups == "acceptance" ? "dev" : "";
+    if (lesson_groups.empty()) {
+      lesson.assign(messages.begin() + static_cast<std::ptrdiff_t>(stream), messages.end());
+    } else {
+      lesson = LoadCorpus(args.corpus, GroupsOf(lesson_groups));
+    }
+    int ham = 0;
+    for (const auto& m : lesson) ham += !m.is_spam;
+    std::printf("site: the domain is taught %zu messages (%d HAM, %zu SPAM); the mailbox receives %zu\n",
+                lesson.size(), ham, lesson.size() - ham, stream);
+  }
+
   std::vector<RunResult> results;
   std::istringstream modes(args.modes);
   for (std::string mode; std::getline(modes, mode, ',');) {
-    if (mode != "everything" && mode != "error" && mode != "error-unsure" && mode != "filter") return Usage();
+    if (mode != "everything" && mode != "error" && mode != "error-unsure" && !Deployed(mode)) return Usage();
     std::vector<std::unique_ptr<Contender>> contenders;
     contenders.push_back(std::make_unique<OurEngine>(mode, args));
     if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));
+    if (mode == "site") {
+      for (const CorpusMessage& message : lesson) {
+        for (auto& contender : contenders) contender->TeachSite(message);
+      }
+    }
     const size_t pretrain = mode == "filter" ? std::min(args.pretrain, messages.size()) : 0;
-    for (size_t i = 0; i < messages.size(); ++i) {
+    const size_t end = mode == "cold" || mode == "site" ? stream : messages.size();
+    for (size_t i = 0; i < end; ++i) {
       for (auto& contender : contenders) {
         if (i < pretrain) {
           contender->Pretrain(messages[i]);

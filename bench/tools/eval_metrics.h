@@ -13,7 +13,9 @@ struct RunResult {
   std::string classifier;
   std::string mode;
   int ham = 0, spam = 0, false_positives = 0, false_negatives = 0, trained = 0;
-  int auto_learned = 0;  // messages the classifier registered from its own verdict
+  int auto_learned = 0;
+  int site_taught = 0;    // site mode: messages of the domain's lesson
+  double site_seconds = 0;  // messages the classifier registered from its own verdict
   std::vector<std::pair<double, bool>> scores;  // (spamminess, is spam)
   double classify_seconds = 0, learn_seconds = 0;
   uint64_t database_bytes = 0;

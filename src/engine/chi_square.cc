@@ -8,8 +8,11 @@ namespace varnolt::engine {
 double TokenSpamProbability(const TokenCounts& token, const TokenCounts& messages, const ChiSquareParams& params) {
   const double ham_ratio = messages.ham == 0 ? 0.0 : static_cast<double>(token.ham) / messages.ham;
   const double spam_ratio = messages.spam == 0 ? 0.0 : static_cast<double>(token.spam) / messages.spam;
-  const double n = static_cast<double>(token.ham) + token.spam;
   const double p = ham_ratio + spam_ratio == 0 ? params.unknown_prob : spam_ratio / (ham_ratio + spam_ratio);
+  double n = static_cast<double>(token.ham) + token.spam;
+  if (params.evidence_by_rates && messages.ham > 0 && messages.spam > 0) {
+    n = (static_cast<double>(messages.ham) + messages.spam) / 2.0 * (ham_ratio + spam_ratio);
+  }
   return (params.strength * params.unknown_prob + n * p) / (params.strength + n);
 }
 

@@ -39,12 +39,35 @@ TEST(ChiSquareTest, TokenProbabilities) {
       {{5, 5}, {10, 10}, 0.5, 0.5},      // as frequent in both
       {{10, 1}, {100, 10}, 0.5, 0.5},    // frequencies count, not raw numbers
       {{0, 1}, {0, 1}, 0.8, 0.9},        // one SPAM learned, no HAM at all: pulled further
+      // Ten times more HAM than SPAM learned: once in the HAM weighs less than
+      // once in the SPAM, and a token as frequent in both stays neutral.
+      {{1, 0}, {1000, 100}, 0.2, 0.3},
+      {{0, 1}, {1000, 100}, 0.96, 0.98},
+      {{10, 1}, {1000, 100}, 0.5, 0.5},
   };
   for (const Case& c : cases) {
     const double f = TokenSpamProbability(c.token, c.messages, params);
     EXPECT_GE(f, c.low - 1e-9) << c.token.ham << "/" << c.token.spam;
     EXPECT_LE(f, c.high + 1e-9) << c.token.ham << "/" << c.token.spam;
   }
+}
+
+TEST(ChiSquareTest, EvidenceByRatesIsTheCountWhenTheClassesAreEven) {
+  ChiSquareParams by_rates, by_counts;
+  by_counts.evidence_by_rates = false;
+  for (const TokenCounts token : {TokenCounts{0, 1}, TokenCounts{3, 0}, TokenCounts{2, 7}}) {
+    EXPECT_NEAR(TokenSpamProbability(token, {40, 40}, by_counts), TokenSpamProbability(token, {40, 40}, by_rates),
+                1e-12);
+  }
+  // Ten times more HAM than SPAM: by counts, once in the HAM is as strong a
+  // clue as once in the SPAM; by rates it is the weaker one.
+  const auto strength = [](const ChiSquareParams& params, TokenCounts token) {
+    return std::abs(TokenSpamProbability(token, {1000, 100}, params) - 0.5);
+  };
+  EXPECT_NEAR(strength(by_counts, {1, 0}), strength(by_counts, {0, 1}), 1e-12);
+  EXPECT_LT(strength(by_rates, {1, 0}) + 0.02, strength(by_rates, {0, 1}));
+  // With one class empty there are no rates to weigh by: the counts again.
+  EXPECT_NEAR(TokenSpamProbability({0, 1}, {0, 1}, by_counts), TokenSpamProbability({0, 1}, {0, 1}, by_rates), 1e-12);
 }
 
 TEST(ChiSquareTest, IndicatorFollowsTheClues) {
