@@ -64,7 +64,10 @@ HiveDocument::HiveDocument() : preamble_{kHeaderLine, ""} {}
 
 HiveDocument HiveDocument::Parse(const std::string& text) {
   HiveDocument doc;
-  if (TrimBlanks(text).find_first_not_of("\r\n") == std::string::npos) return doc;
+  // Blank lines alone are an empty hive, which gets its header line: kept as
+  // they were, a first write would leave a file without one, which no reader
+  // takes for a hive.
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return doc;
   doc.preamble_.clear();
   const std::vector<std::string> lines = SplitLines(text, &doc.line_end_);
   for (size_t i = 0; i < lines.size(); ++i) {

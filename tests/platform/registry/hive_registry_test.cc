@@ -111,6 +111,20 @@ TEST_F(HiveRegistryTest, CarriageReturnsBeforeTheLineEndEndTheLine) {
   }
 }
 
+TEST_F(HiveRegistryTest, ABlankHiveStaysReadableAfterAWrite) {
+  for (const char* blank : {"", "\n", "\n \n ", "\t\r\n"}) {
+    SCOPED_TRACE(::testing::PrintToString(blank));
+    platform_.WriteFile(platform_.hive_path(), blank);
+    const HKEY key = Create("Software\\Varnolt");
+    SetDword(key, "DebugLevel", 3);
+    registry_.RegCloseKey(key);
+    uint32_t type = 0;
+    std::string data;
+    ASSERT_EQ(ERROR_SUCCESS, Query("Software\\Varnolt", "DebugLevel", &type, &data));
+    EXPECT_EQ(std::string("\x03\0\0\0", 4), data);
+  }
+}
+
 TEST_F(HiveRegistryTest, WritesKeepEverythingUntouchedByteForByte) {
   platform_.WriteFile(platform_.hive_path(), kHandWritten);
   const HKEY key = Create("Software\\Varnolt");
