@@ -130,8 +130,8 @@ std::string DefaultConfigText() {
          "[engine]\nname = " + kBuiltinEngine + "\n" +
          "; \"on\": the engine also learns from its own clear verdicts, as a mail filter that\n"
          "; registers what it decides (HAM only when the header and the body each look like\n"
-         "; HAM, and while it holds fewer than two HAM per SPAM); a user's correction still\n"
-         "; moves a message. \"off\": it learns only what it is taught.\n"
+         "; HAM, and while the user's own model holds fewer than two HAM per SPAM known); a\n"
+         "; user's correction still moves a message. \"off\": it learns only what it is taught.\n"
          "autolearn = on\n"
          "; \"on\": every user's corrections and mail from trusted senders also teach the\n"
          "; domain's shared model (each message once), which every mailbox of the domain\n"

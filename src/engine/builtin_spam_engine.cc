@@ -60,6 +60,7 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(ModelStore* store, ModelSt
   const std::vector<TokenCounts> counts = domain != nullptr ? engine::MergeTokenCounts(own, shared, weight) : own;
   const TokenCounts messages = engine::MergeMessageCounts(own_learned, shared_learned, weight);
   judgement.learned = engine::EvidenceOf(own_learned, shared_learned);
+  judgement.own = own_learned;
   judgement.spamminess = engine::ChiSquareIndicator(counts, messages, options_.chi_square);
   if (!engine::HasEvidence(judgement.learned, options_.thin_model)) {
     judgement.thin = true;
@@ -104,7 +105,7 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
     return true;
   }
   if (auto_learn.max_ham_per_spam > 0 &&
-      judgement.learned.ham >= auto_learn.max_ham_per_spam * judgement.learned.spam) {
+      judgement.own.ham >= auto_learn.max_ham_per_spam * judgement.learned.spam) {
     return false;
   }
   if (judgement.spamminess < std::min(auto_learn.ham_below, Threshold()) &&

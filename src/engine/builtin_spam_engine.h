@@ -57,9 +57,12 @@ struct AutoLearnOptions {
   double part_ham_below = 0.5;  // ...when the header and the body alone each lean to HAM
   double spam_above = 0.995;    // a verdict this sure of SPAM is learned as SPAM
   int min_learned = 10;         // of each class (both models together), before the model trusts itself
-  // HAM is learned only while the model holds fewer than this many HAM per SPAM
-  // message (0: no limit). Most mail is HAM: unbounded, the engine's own HAM
-  // verdicts drown the SPAM it knows, and new spam finds fewer clues.
+  // HAM is learned only while the user's own model holds fewer than this many
+  // HAM per SPAM message known to both models (0: no limit). Most mail is HAM:
+  // unbounded, the engine's own HAM verdicts drown the SPAM it knows, and new
+  // spam finds fewer clues. The domain's HAM is not counted: a domain taught
+  // five HAM per SPAM would otherwise keep a new mailbox from ever learning
+  // its own everyday mail, which is where a new mailbox's ranking comes from.
   double max_ham_per_spam = 2;
   // The SPAM verdict's threshold while it learns from itself.
   double threshold = 0.995;
@@ -134,6 +137,7 @@ class BuiltinSpamEngine : public SpamEngine {
     double header_only = 0.5;
     double body_only = 0.5;
     SpamCounts learned;  // by both models, unweighted
+    SpamCounts own;      // by the user's model alone
     bool thin = false;   // too little of one class: the score is a middle one unless near_duplicate
     bool near_duplicate = false;
     double spam_share = 0;

@@ -123,6 +123,44 @@ TEST_F(DomainModelTest, ScoresDoNotDependOnTheOrderEitherModelLearnedIn) {
   EXPECT_NE(0.5, scores[0]);
 }
 
+TEST_F(DomainModelTest, OwnHamVerdictsAreBoundedByTheMailboxsOwnModelAlone) {
+  EngineOptions options;
+  options.auto_learn.enabled = true;
+  options.auto_learn.ham_below = 0.5;  // the balance alone decides here
+  options.auto_learn.part_ham_below = 0.5;
+  struct Case {
+    const char* name;
+    int own_ham, own_spam;
+    bool learned;
+  };
+  // The domain holds 30 HAM and 10 SPAM: with its HAM counted, no mailbox would
+  // learn its own HAM. The mailbox's HAM is held under twice all the SPAM known.
+  const Case cases[] = {{"own model empty", 0, 0, true},
+                        {"under twice the SPAM known", 19, 0, true},
+                        {"twice the SPAM known", 20, 0, false},
+                        {"its own SPAM counts too", 20, 1, true},
+                        {"over twice the SPAM known", 25, 2, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(ToFs(Domain()));
+    fs::remove(ToFs(User("alice")));
+    BuiltinSpamEngine engine(options);
+    TeachDomain(engine, 10);
+    for (int i = 10; i < 30; ++i) engine.LearnMessage(Domain(), mail_.Header(false, i), mail_.Body(false, i), false);
+    for (int i = 0; i < c.own_ham; ++i) {
+      engine.LearnMessage(User("alice"), mail_.Header(false, 40 + i), mail_.Body(false, 40 + i), false);
+    }
+    for (int i = 0; i < c.own_spam; ++i) {
+      engine.LearnMessage(User("alice"), mail_.Header(true, 40 + i), mail_.Body(true, 40 + i), true);
+    }
+    const SpamScore score = engine.Score(User("alice"), mail_.Header(false, 70), mail_.Body(false, 70));
+    ASSERT_FALSE(score.is_spam);
+    EXPECT_EQ(c.learned, score.learned);
+    EXPECT_EQ(c.own_ham + (c.learned ? 1 : 0), engine.GetCounts(User("alice")).ham);
+    EXPECT_EQ(30, engine.GetCounts(Domain()).ham) << "the engine's own verdicts go to the mailbox's model";
+  }
+}
+
 TEST_F(DomainModelTest, TheUsersOwnCorrectionWinsOnTheUsersOwnMail) {
   BuiltinSpamEngine engine;
   TeachDomain(engine, 30);
