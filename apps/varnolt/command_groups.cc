@@ -31,6 +31,7 @@ constexpr CommandGroup kGroups[] = {
     {{"train", "check", "stats"}, AddEngineCommands},
     {{"explain"}, AddExplainCommand},
     {{"serve"}, AddServeCommand},
+    {{"db"}, AddDbCommands},
 };
 
 bool Needs(const CommandGroup& group, const std::string& word) {
