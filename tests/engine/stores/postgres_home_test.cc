@@ -42,6 +42,7 @@ TEST_F(PostgresHomeTest, TrainStatsResetAndMigrateWorkOnTheDatabase) {
   Ok({"model", "reset", kAlice});
   EXPECT_EQ("ham 0\nspam 0\nwhitelist 0", Ok({"stats", kAlice}));
   EXPECT_TRUE(fs::exists(DataPath("example.com/alice.dat")));
+  EXPECT_THAT(Ok({"backup", dir_ + "/copy"}), HasSubstr("not copied: the spam models, which are in PostgreSQL"));
 }
 
 TEST_F(PostgresHomeTest, MailIsKeptWhileTheServerIsDownAndNothingNeedsRepairAfter) {
