@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/model_store.h"
+#include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 
@@ -20,6 +21,16 @@ std::string_view DigestText(const DigestBytes& bytes) {
 }
 
 SpamCounts ToCounts(const ModelTotals& totals) { return SpamCounts{totals.ham, totals.spam}; }
+
+// A token as a model file keys it (token_buckets.h): two ids of one key are
+// one token there, and must be one here, or a model moved between the stores
+// would score differently. Sorted ids give sorted keys.
+std::vector<uint64_t> FileKeys(const std::vector<uint64_t>& ids) {
+  std::vector<uint64_t> keys;
+  keys.reserve(ids.size());
+  for (const uint64_t id : ids) keys.push_back(KeyOf(id));
+  return keys;
+}
 
 // One model on one leased connection.
 class PostgresModel : public SpamModel, public ModelLease::Holder {
@@ -48,7 +59,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
   }
   std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids) override {
     std::vector<postgres::TokenTally> tallies;
-    const ModelTotals totals = store_->Lookup(ids, &tallies);
+    const ModelTotals totals = store_->Lookup(FileKeys(ids), &tallies);
     if (!store_->in_write()) totals_ = totals;
     std::vector<TokenCounts> counts;
     counts.reserve(tallies.size());
@@ -56,7 +67,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     return counts;
   }
   void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) override {
-    store_->Update(ids, postgres::TallyDelta{static_cast<int32_t>(delta.ham), static_cast<int32_t>(delta.spam)});
+    store_->Update(FileKeys(ids), postgres::TallyDelta{static_cast<int32_t>(delta.ham), static_cast<int32_t>(delta.spam)});
   }
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) override {
     // Only inside a write; the engine reads a message's class for nothing else.

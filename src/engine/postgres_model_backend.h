@@ -1,7 +1,9 @@
 // Models in one PostgreSQL database (platform/postgres/postgres_model_store.h)
 // that several mail servers share, over connections kept per process.
 //
-// A model is named by where its file would be: a user's by its domain
+// Tokens are keyed as the files key them (token_buckets.h: the id's upper 32
+// bits) and messages by the same digests, so a model moved between the
+// stores scores every message as before. A model is named by where its file would be: a user's by its domain
 // directory and file ("example.com\alice.dat"), a domain's by its directory
 // ("example.com"), so that every server whose data folder is the shared one
 // finds the same model. Creating a user's model also creates the user's file

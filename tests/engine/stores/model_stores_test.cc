@@ -93,6 +93,29 @@ TEST_P(StoreTest, TheDomainsModelTeachesItsOtherMailboxes) {
 
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
 
+// The same lessons give the same scores, to the last bit, whichever store holds them.
+class AcrossStoresTest : public StoreTest {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(folder_.path() / "example.com"); }
+};
+
+TEST_F(AcrossStoresTest, TheSameLessonsScoreAlikeInEitherStore) {
+  BuiltinSpamEngine file(Options(Backend(Store::kFile)));
+  BuiltinSpamEngine database(Options(Backend(Store::kPostgres)));
+  for (int seed = 1; seed <= 12; ++seed) {
+    for (bool spam : {false, true}) {
+      file.Learn(DatPath("file"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
+      database.Learn(DatPath("database"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
+    }
+  }
+  for (int seed = 30; seed < 40; ++seed) {
+    for (bool spam : {false, true}) {
+      EXPECT_EQ(file.Peek(DatPath("file"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess,
+                database.Peek(DatPath("database"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess);
+    }
+  }
+}
+
 TEST(PostgresModelNameTest, UsersByDomainAndFileDomainsByDirectory) {
   const struct {
     const char* path;
