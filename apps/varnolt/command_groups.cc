@@ -28,6 +28,7 @@ constexpr CommandGroup kGroups[] = {
     {{"log"}, AddLogCommand},
     {{"backup"}, AddBackupCommand},
     {{"whitelist", "model", "mailbox"}, AddUserDataCommands},
+    {{"model"}, AddModelTransferCommands},
     {{"train", "check", "stats"}, AddEngineCommands},
     {{"explain"}, AddExplainCommand},
     {{"serve"}, AddServeCommand},

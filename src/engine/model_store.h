@@ -88,6 +88,7 @@ class ModelStore : public SpamModel {
   // Forgets everything learned, in one write transaction: readers see the
   // model before or after, never a missing file.
   void Clear() override;
+  ModelContents Contents() override;
   // Records the message under its key; a row under an earlier key goes.
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override;
 

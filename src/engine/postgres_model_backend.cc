@@ -1,5 +1,7 @@
 #include "engine/postgres_model_backend.h"
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -8,6 +10,7 @@
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
+#include "platform/postgres/pg_errors.h"
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
@@ -80,6 +83,25 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic});
   }
   void Clear() override { store_->Reset(); }
+  ModelContents Contents() override {
+    // Inside a write, so that no lesson lands between the reads.
+    store_->BeginWrite();
+    const postgres::ModelRows rows = store_->ReadAll();
+    store_->Commit();
+    ModelContents contents;
+    contents.totals = ToCounts(rows.totals);
+    for (const auto& [key, tally] : rows.tokens) {
+      if (key > UINT32_MAX) throw postgres::PgError(postgres::kPgBadResult, "holds a token of no model file's key");
+      contents.tokens.emplace_back(static_cast<uint32_t>(key), TokenCounts{tally.ham, tally.spam});
+    }
+    for (const auto& [digest, learned] : rows.messages) {
+      DigestBytes bytes{};
+      if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
+      std::memcpy(bytes.data(), digest.data(), bytes.size());
+      contents.messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic});
+    }
+    return contents;
+  }
 
  private:
   postgres::ConnectionPool::Lease connection_;

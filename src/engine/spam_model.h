@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/chi_square.h"
@@ -40,6 +41,14 @@ struct LearnedMessage {
   bool is_spam = false;
   bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
 };
+
+// Everything a model holds, for moving it to another store.
+struct ModelContents {
+  SpamCounts totals;
+  std::vector<std::pair<uint32_t, TokenCounts>> tokens;  // by key (token_buckets.h), ascending
+  std::vector<std::pair<DigestBytes, LearnedMessage>> messages;  // by digest, ascending
+};
+bool SameContents(const ModelContents& a, const ModelContents& b);
 
 class SpamModel {
  public:
@@ -65,6 +74,8 @@ class SpamModel {
   virtual void PutMessage(const MessageDigest& digest, const LearnedMessage& message) = 0;
   // Forgets everything learned, in one transaction of its own.
   virtual void Clear() = 0;
+  // Everything the model holds, as one committed state. Outside a transaction.
+  virtual ModelContents Contents() = 0;
 };
 
 // A model in use. Keep() hands it back to its backend for the next caller;

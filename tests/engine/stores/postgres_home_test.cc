@@ -70,3 +70,65 @@ TEST_F(PostgresHomeTest, MailIsKeptWhileTheServerIsDownAndNothingNeedsRepairAfte
 
 }  // namespace
 }  // namespace varnolt
+
+namespace varnolt {
+namespace {
+
+// A home that starts with its models in files, then moves them.
+class ModelTransferTest : public CliTest {
+ protected:
+  void SetConfigStore(const std::string& store_lines) {
+    const std::string path = home_ + "/varnolt.conf";
+    std::string text = ReadAll(path);
+    const size_t at = text.find("store = ");
+    const size_t end = text.find("\n\n", at);
+    text.replace(at, end - at, store_lines);
+    WriteAll(path, text);
+  }
+
+  // The scores of every sample message, as check gives them.
+  std::string Scores() {
+    std::vector<std::string> args{"check", "alice@example.com", "--json"};
+    for (const char* folder : {"/samples/incoming", "/samples/later"}) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(std::string(VARNOLT_SOURCE_DIR) + folder)) {
+        args.push_back(entry.path().string());
+      }
+    }
+    std::string scores;
+    for (const Json& checked : Json::parse(Ok(args))) scores += checked["score"].dump() + " ";
+    return scores;
+  }
+};
+
+TEST_F(ModelTransferTest, EveryModelMovesBothWaysAndScoresAsBefore) {
+  const std::string samples = std::string(VARNOLT_SOURCE_DIR) + "/samples/train";
+  Ok({"mailbox", "add", "alice@example.com"});
+  Ok({"mailbox", "add", "bob@example.com"});
+  Ok({"train", "alice@example.com", "--spam", samples + "/spam"});
+  Ok({"train", "alice@example.com", "--ham", samples + "/ham"});
+  Ok({"train", "bob@example.com", "--ham", samples + "/ham/ham-01.eml"});
+  Ok({"train", "--domain", "example.com", "--spam", samples + "/spam/spam-01.eml"});
+  const std::string in_files = Scores();
+
+  static int next = 0;
+  const std::string database = "transfer_" + std::to_string(++next);
+  postgres::Connection::Open(testing::StoreTest::server->ConnectionString())->Exec("CREATE DATABASE " + database);
+  SetConfigStore("store = postgresql\npostgresql = " + testing::StoreTest::server->ConnectionString(database));
+  Ok({"db", "migrate"});
+  EXPECT_EQ("imported 3 model(s) from the files into PostgreSQL (11 HAM, 11 SPAM messages learned in all); each "
+            "read back equal",
+            Ok({"model", "import"}));
+  EXPECT_EQ(in_files, Scores());
+  EXPECT_EQ("ham 1\nspam 0\nwhitelist 0", Ok({"stats", "bob@example.com"}));
+
+  // Taught more in the database, then moved back: the files score as the database did.
+  Ok({"train", "alice@example.com", "--spam", std::string(VARNOLT_SOURCE_DIR) + "/samples/later"});
+  const std::string in_database = Scores();
+  EXPECT_NE(in_files, in_database);
+  EXPECT_THAT(Ok({"model", "export"}), ::testing::HasSubstr("exported 3 model(s) from PostgreSQL into the files"));
+  SetConfigStore("store = file\npostgresql =");
+  EXPECT_EQ(in_database, Scores());
+}
+
+}  // namespace
+}  // namespace varnolt
