@@ -109,11 +109,10 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
 // cleared in place, a damaged one replaced by an empty one in one rename.
 // Returns what it had learned; nullopt when there is no model.
 std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& dat_path) {
-  if (!FileExists(dat_path)) return std::nullopt;
   if (const std::shared_ptr<engine::ModelBackend> models = EngineOptionsOf(session.Config()).models) {
     // In a database: emptied in one transaction; the user's file stays, as it says only "user known".
     engine::ModelLease model = models->Open(dat_path, engine::ModelOpen::kExistingOnly);
-    if (!model) return SpamCounts{};
+    if (!model) return std::nullopt;
     model->BeginRead();
     const SpamCounts before = model->Counts();
     model->Commit();
@@ -121,6 +120,7 @@ std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& da
     model.Keep();
     return before;
   }
+  if (!FileExists(dat_path)) return std::nullopt;
   SpamCounts before;
   try {
     before = session.Engine().GetCounts(dat_path);

@@ -41,6 +41,11 @@ TEST_F(PostgresHomeTest, TrainStatsResetAndMigrateWorkOnTheDatabase) {
   EXPECT_TRUE(fs::exists(DataPath("example.com/alice.dat")));
   Ok({"model", "reset", kAlice});
   EXPECT_EQ("ham 0\nspam 0\nwhitelist 0", Ok({"stats", kAlice}));
+  // The domain's model has no file of its own here.
+  Ok({"train", "--domain", "example.com", "--spam", samples_ + "/spam/spam-01.eml"});
+  EXPECT_THAT(Ok({"stats", "--domain", "example.com"}), HasSubstr("spam 1"));
+  Ok({"model", "reset", "--domain", "example.com"});
+  EXPECT_THAT(Ok({"stats", "--domain", "example.com"}), HasSubstr("spam 0"));
   EXPECT_TRUE(fs::exists(DataPath("example.com/alice.dat")));
   EXPECT_THAT(Ok({"backup", dir_ + "/copy"}), HasSubstr("not copied: the spam models, which are in PostgreSQL"));
 }
