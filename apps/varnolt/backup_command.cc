@@ -142,6 +142,12 @@ void CopyHome(const HomeConfig& config, const std::string& constructor_string,
     std::cout << "backed up " << config.home << " to " << destination.string() << " (the store; in the data folder "
               << counts.databases << " database file(s) and " << counts.files << " other file(s))\n"
               << "use it with: varnolt --home '" << destination.string() << "' ...\n";
+    if (config.engine_store == kPostgresModelStore) {
+      // The user's files only say "user known": the models themselves are in the database.
+      std::cout << "not copied: the spam models, which are in PostgreSQL ([engine] postgresql); back them up with "
+                   "pg_dump. The copy's varnolt.conf names the same database, so the copy and this home share "
+                   "their models\n";
+    }
   }
 }
 
@@ -179,7 +185,8 @@ void AddBackupCommand(CLI::App& app, Session& session) {
   CLI::App* backup = app.add_subcommand(
       "backup", "Copy the home, live, into a new folder: the store and the spam models through SQLite's online "
                 "backup, the registry, varnolt.conf, whitelists, the log and the rest of the data folder. The "
-                "copy's constructor string names its own data folder, so it works at once with --home DEST");
+                "copy's constructor string names its own data folder, so it works at once with --home DEST. "
+                "Models kept in PostgreSQL ([engine] store = postgresql) are not copied");
   backup->add_option("DEST", options->destination, "The new folder (missing or empty)")->required();
   backup->add_flag("--quiet,-q", options->quiet, "Print nothing but errors (no progress, no summary)");
   backup->callback([&session, options] { RunBackup(session, *options); });

@@ -28,9 +28,11 @@ constexpr CommandGroup kGroups[] = {
     {{"log"}, AddLogCommand},
     {{"backup"}, AddBackupCommand},
     {{"whitelist", "model", "mailbox"}, AddUserDataCommands},
+    {{"model"}, AddModelTransferCommands},
     {{"train", "check", "stats"}, AddEngineCommands},
     {{"explain"}, AddExplainCommand},
     {{"serve"}, AddServeCommand},
+    {{"db"}, AddDbCommands},
 };
 
 bool Needs(const CommandGroup& group, const std::string& word) {

@@ -22,5 +22,11 @@ void AddUserDataCommands(CLI::App& app, Session& session);
 void AddEngineCommands(CLI::App& app, Session& session);    // train, check, stats
 void AddExplainCommand(CLI::App& app, Session& session);    // explain
 void AddServeCommand(CLI::App& app, Session& session);      // serve
+void AddDbCommands(CLI::App& app, Session& session);        // db migrate
+void AddModelTransferCommands(CLI::App& app, Session& session);  // model import, model export
+
+// Creates or upgrades the models' schema in [engine] postgresql; returns its version.
+// Throws CommandError when the models are files.
+int MigrateModelDatabase(const HomeConfig& config);
 
 }  // namespace varnolt::cli

@@ -117,6 +117,14 @@ HomeConfig LoadHomeConfig(const std::string& home) {
     throw CommandError(path + ": [engine] domain_learning must be 'on' or 'off', not '" + domain_learning + "'");
   }
   config.engine_domain_learning = domain_learning == "on";
+  config.engine_store = ValueOr(values, "engine.store", kFileModelStore);
+  config.engine_postgresql = ValueOr(values, "engine.postgresql", "");
+  if (config.engine_store != kFileModelStore && config.engine_store != kPostgresModelStore) {
+    throw CommandError(path + ": [engine] store must be 'file' or 'postgresql', not '" + config.engine_store + "'");
+  }
+  if (config.engine_store == kPostgresModelStore && config.engine_postgresql.empty()) {
+    throw CommandError(path + ": [engine] store = postgresql needs [engine] postgresql, a libpq connection string");
+  }
   LoadJournalAndServe(path, values, &config);
   return config;
 }
@@ -136,7 +144,11 @@ std::string DefaultConfigText() {
          "; \"on\": every user's corrections and mail from trusted senders also teach the\n"
          "; domain's shared model (each message once), which every mailbox of the domain\n"
          "; consults beside its own. \"off\": only 'varnolt train --domain' teaches it.\n"
-         "domain_learning = on\n\n" +
+         "domain_learning = on\n" +
+         "; Where the spam models live: \"file\" (one SQLite file per model in the data\n"
+         "; folder) or \"postgresql\" (one database that several mail servers share, named\n"
+         "; by postgresql, a libpq connection string such as \"host=db.example dbname=varnolt\").\n"
+         "store = " + kFileModelStore + "\npostgresql =\n\n" +
          "; One record per judged message (varnolt serve shows them), kept for keep_days\n"
          "; (0: no journal); subjects are kept only with subjects = on.\n"
          "[journal]\npath = journal.db\nkeep_days = 90\nsubjects = off\n\n"

@@ -12,6 +12,8 @@ inline constexpr const char* kDefaultRegistryFile = "registry.reg";
 inline constexpr const char* kDefaultDataFolder = "data";
 inline constexpr const char* kDefaultEventLogTarget = "file:events.log";
 inline constexpr const char* kBuiltinEngine = "builtin";
+inline constexpr const char* kFileModelStore = "file";
+inline constexpr const char* kPostgresModelStore = "postgresql";
 
 struct HomeConfig {
   std::string home;              // absolute
@@ -24,6 +26,11 @@ struct HomeConfig {
   // [engine] domain_learning: users' corrections and trusted mail teach the
   // domain's shared model too.
   bool engine_domain_learning = true;
+  // [engine] store: where the spam models live, "file" (an SQLite file per
+  // model in the data folder) or "postgresql" (the database named by
+  // [engine] postgresql, a libpq connection string).
+  std::string engine_store = kFileModelStore;
+  std::string engine_postgresql;
   // [journal]: the verdict journal's file (absolute), how many days its
   // records are kept (0: no journal), and whether it keeps subjects.
   std::string journal_path;

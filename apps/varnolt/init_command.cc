@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 
 struct InitOptions {
   std::string data_folder;
+  std::string postgresql;  // the models' database; empty: files
   bool repair = false;
   bool delete_mail = false;
   bool force = false;  // no longer accepted: it used to delete all mail
@@ -76,7 +77,13 @@ void RunCreate(Session& session, const InitOptions& options) {
   fs::create_directories(home);
   if (options.delete_mail) RemoveOldHome(home);
   fs::create_directories(data_folder);
-  ReplaceFile((fs::path(home) / kConfigFileName).string(), DefaultConfigText());
+  std::string config_text = DefaultConfigText();
+  if (!options.postgresql.empty()) {
+    const std::string files = std::string("store = ") + kFileModelStore + "\npostgresql =\n";
+    config_text.replace(config_text.find(files), files.size(),
+                        std::string("store = ") + kPostgresModelStore + "\npostgresql = " + options.postgresql + "\n");
+  }
+  ReplaceFile((fs::path(home) / kConfigFileName).string(), config_text);
 
   const HomeConfig& config = session.Config();
   MailStore::Open(config.store_path, /*create_if_missing=*/true);
@@ -87,6 +94,9 @@ void RunCreate(Session& session, const InitOptions& options) {
   SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(data_folder));
   RegisterFilter(session.GetPlatform(), library);
   EnsureDataFolder(data_folder);
+  if (config.engine_store == kPostgresModelStore) {
+    std::cout << "model schema at version " << MigrateModelDatabase(config) << '\n';
+  }
 
   std::cout << "created varnolt home " << home << " (data folder " << data_folder << ")\n";
 }
@@ -143,6 +153,9 @@ void RunRepair(Session& session, const InitOptions& options) {
   }
   RegisterFilter(session.GetPlatform(), library);
   EnsureDataFolder(ToFileSystemPath(data_folder));
+  if (session.Config().engine_store == kPostgresModelStore) {
+    std::cout << "model schema at version " << MigrateModelDatabase(session.Config()) << '\n';
+  }
 
   std::cout << "repaired varnolt home " << home << ": filter registered, "
             << (restored.empty() ? std::string("no setting needed restoring") : "default settings restored for " + restored)
@@ -173,6 +186,9 @@ void AddInitCommand(CLI::App& app, Session& session) {
   init->add_option("--data-folder", options->data_folder,
                    "The filter's data folder, relative to the current folder (default: <home>/data, or with "
                    "--repair the one the registry names); its absolute path becomes the constructor string");
+  init->add_option("--postgresql", options->postgresql,
+                   "Keep the spam models in this PostgreSQL database (a libpq connection string) and create "
+                   "their schema there: [engine] store = postgresql");
   init->add_flag("--repair", options->repair,
                  "Of an existing home, keep the config, the store, the data folder and its logs: register the "
                  "filter again, restore settings that are missing or unreadable to their defaults, and set the "

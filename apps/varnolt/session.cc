@@ -1,7 +1,9 @@
 #include "varnolt/session.h"
 
 #include <iostream>
+#include <memory>
 
+#include "engine/postgres_model_backend.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
@@ -114,6 +116,9 @@ EngineOptions EngineOptionsOf(const HomeConfig& config) {
   EngineOptions options;
   options.auto_learn.enabled = config.engine_auto_learn;
   options.domain_learning = config.engine_domain_learning;
+  if (config.engine_store == kPostgresModelStore) {
+    options.models = std::make_shared<engine::PostgresModelBackend>(config.engine_postgresql);
+  }
   return options;
 }
 

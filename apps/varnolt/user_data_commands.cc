@@ -5,10 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "engine/engine_errors.h"
 #include "engine/model_store.h"
+#include "engine/spam_model.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
@@ -107,6 +109,17 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
 // cleared in place, a damaged one replaced by an empty one in one rename.
 // Returns what it had learned; nullopt when there is no model.
 std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& dat_path) {
+  if (const std::shared_ptr<engine::ModelBackend> models = EngineOptionsOf(session.Config()).models) {
+    // In a database: emptied in one transaction; the user's file stays, as it says only "user known".
+    engine::ModelLease model = models->Open(dat_path, engine::ModelOpen::kExistingOnly);
+    if (!model) return std::nullopt;
+    model->BeginRead();
+    const SpamCounts before = model->Counts();
+    model->Commit();
+    model->Clear();
+    model.Keep();
+    return before;
+  }
   if (!FileExists(dat_path)) return std::nullopt;
   SpamCounts before;
   try {

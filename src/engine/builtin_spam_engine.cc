@@ -4,15 +4,16 @@
 #include <string_view>
 
 #include "engine/feature_hash.h"
+#include "engine/file_model_backend.h"
 #include "engine/model_mix.h"
-#include "engine/model_store.h"
 #include "platform/names/data_layout.h"
 
 namespace varnolt {
 namespace {
 
-using engine::ModelCache;
-using engine::ModelStore;
+using engine::ModelLease;
+using engine::ModelOpen;
+using engine::SpamModel;
 using engine::TokenCounts;
 
 constexpr std::string_view kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
@@ -30,14 +31,14 @@ engine::TokenDelta DeltaFor(int sign, bool is_spam) {
 bool ContainsGtube(const std::string& text) { return text.find(kGtube) != std::string::npos; }
 
 BuiltinSpamEngine::BuiltinSpamEngine(EngineOptions options) : options_(std::move(options)) {
-  if (!options_.cache) options_.cache = ModelCache::Shared();
+  if (!options_.models) options_.models = std::make_shared<engine::FileModelBackend>(options_.cache);
 }
 
 bool BuiltinSpamEngine::Classify(const std::string& dat_path, const std::string& header, const std::string& body) {
   return Score(dat_path, header, body).is_spam;
 }
 
-BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(ModelStore* store, ModelStore* domain, const std::string& header,
+BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamModel* domain, const std::string& header,
                                                        const engine::MessageFeatures& features) {
   Judgement judgement;
   if (store == nullptr && domain == nullptr) return judgement;
@@ -117,13 +118,13 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
 }
 
 SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::string& header, const std::string& body) {
-  ModelCache::Lease store = options_.cache->Acquire(dat_path, ModelStore::Mode::kCreate);
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   if (ContainsGtube(header) || ContainsGtube(body)) {
     store.Keep();
     return SpamScore{1.0, true};
   }
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
-  ModelCache::Lease domain = DomainStore(dat_path);
+  ModelLease domain = DomainStore(dat_path);
   const Judgement judgement = Judge(store.get(), domain.get(), header, features);
   domain.Keep();
   SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
@@ -137,12 +138,12 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
 }
 
 SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string& header, const std::string& body) {
-  ModelCache::Lease store = options_.cache->Acquire(dat_path, ModelStore::Mode::kExistingOnly);
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kExistingOnly);
   if (ContainsGtube(header) || ContainsGtube(body)) {
     store.Keep();
     return SpamScore{1.0, true};
   }
-  ModelCache::Lease domain = DomainStore(dat_path);
+  ModelLease domain = DomainStore(dat_path);
   if (!store && !domain) return SpamScore{};
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   const Judgement judgement = Judge(store.get(), domain.get(), header, features);
@@ -151,7 +152,7 @@ SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string
   return SpamScore{judgement.spamminess, judgement.spamminess > Threshold()};
 }
 
-BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(ModelStore* store,
+BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
                                                             const engine::MessageFeatures& features,
                                                             const engine::MessageDigest& digest, bool is_spam,
                                                             bool automatic) {
@@ -180,7 +181,7 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(ModelStore* store,
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string& dat_path, const std::string& header,
                                                                const std::string& body, bool is_spam) {
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
-  ModelCache::Lease store = options_.cache->Acquire(dat_path, ModelStore::Mode::kCreate);
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   const LearnResult result = LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false);
   store.Keep();
   return result;
@@ -206,11 +207,11 @@ void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::s
   LearnMessage(path, header, body, is_spam);
 }
 
-ModelCache::Lease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {
+ModelLease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {
   if (!options_.consult_domain || dat_path.empty()) return {};
   const std::string path = DomainModelPathBeside(dat_path);
   if (path == dat_path) return {};
-  return options_.cache->Acquire(path, ModelStore::Mode::kExistingOnly);
+  return options_.models->Open(path, ModelOpen::kExistingOnly);
 }
 
 double BuiltinSpamEngine::Threshold() const {
@@ -218,7 +219,7 @@ double BuiltinSpamEngine::Threshold() const {
 }
 
 SpamCounts BuiltinSpamEngine::GetCounts(const std::string& dat_path) {
-  ModelCache::Lease store = options_.cache->Acquire(dat_path, ModelStore::Mode::kExistingOnly);
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kExistingOnly);
   if (!store) return {};
   store->BeginRead();
   const SpamCounts counts = store->Counts();

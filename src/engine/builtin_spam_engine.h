@@ -32,6 +32,7 @@
 
 #include "engine/chi_square.h"
 #include "engine/model_cache.h"
+#include "engine/spam_model.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
 #include "platform/spam_engine.h"
@@ -83,6 +84,8 @@ struct EngineOptions {
   bool domain_learning = false;
   // Where open model files are kept between calls; the process's own cache when null.
   std::shared_ptr<engine::ModelCache> cache;
+  // Where the models live (spam_model.h); files kept in cache when null.
+  std::shared_ptr<engine::ModelBackend> models;
 };
 
 // A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
@@ -142,14 +145,14 @@ class BuiltinSpamEngine : public SpamEngine {
     bool near_duplicate = false;
     double spam_share = 0;
   };
-  Judgement Judge(engine::ModelStore* store, engine::ModelStore* domain, const std::string& header,
+  Judgement Judge(engine::SpamModel* store, engine::SpamModel* domain, const std::string& header,
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
-  engine::ModelCache::Lease DomainStore(const std::string& dat_path);
+  engine::ModelLease DomainStore(const std::string& dat_path);
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
                       bool is_spam);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
-  LearnResult LearnWith(engine::ModelStore* store, const engine::MessageFeatures& features,
+  LearnResult LearnWith(engine::SpamModel* store, const engine::MessageFeatures& features,
                         const engine::MessageDigest& digest, bool is_spam, bool automatic);
 
   EngineOptions options_;

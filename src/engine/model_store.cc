@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -568,6 +569,36 @@ void ModelStore::SplitBuckets() {
   }
   SetMeta("depth", depth);
   depth_ = depth;
+}
+
+ModelContents ModelStore::Contents() {
+  ModelContents contents;
+  BeginRead();
+  contents.totals = Counts();
+  {
+    Statement scan(this, "SELECT bucket, entries FROM tokens ORDER BY bucket");
+    Rows rows(scan);
+    while (rows.Next()) {
+      const int64_t bucket = rows.Int(0);
+      if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
+      CheckBucket(static_cast<uint32_t>(bucket), rows.Blob(1), rows.BlobSize(1), /*whole=*/true);
+      for (const TokenEntry& entry : DecodeBucket(rows.Blob(1), rows.BlobSize(1))) {
+        contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
+      }
+    }
+  }
+  {
+    Statement scan(this, "SELECT digest, spam, automatic FROM messages ORDER BY digest");
+    Rows rows(scan);
+    while (rows.Next()) {
+      DigestBytes digest{};
+      if (rows.BlobSize(0) != digest.size()) throw Damaged("a learned message's key of the wrong size");
+      std::memcpy(digest.data(), rows.Blob(0), digest.size());
+      contents.messages.emplace_back(digest, LearnedMessage{rows.Int(1) != 0, rows.Int(2) != 0});
+    }
+  }
+  Commit();
+  return contents;
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {

@@ -30,6 +30,7 @@
 
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
+#include "engine/spam_model.h"
 #include "engine/token_buckets.h"
 #include "platform/com/com_error.h"
 #include "platform/names/file_ids.h"
@@ -45,12 +46,7 @@ constexpr int32_t kModelFormatVersion = 2;
 // Mail stores and the earlier engine's order-dependent models alike.
 constexpr int32_t kEarlierApplicationId = kEarlierSharedApplicationId;
 
-struct LearnedMessage {
-  bool is_spam = false;
-  bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
-};
-
-class ModelStore {
+class ModelStore : public SpamModel {
  public:
   enum class Mode {
     kCreate,        // a missing file is created (its directory never is); an empty path is an error (76)
@@ -66,34 +62,35 @@ class ModelStore {
   // kErrorNewerFormat, kErrorCorruptDatabase for a damaged one. Returns
   // nullptr only in kExistingOnly mode.
   static std::unique_ptr<ModelStore> Open(const std::string& path, Mode mode);
-  ~ModelStore();
+  ~ModelStore() override;
   ModelStore(const ModelStore&) = delete;
   ModelStore& operator=(const ModelStore&) = delete;
 
   // A read snapshot, or the write lock taken at once; Commit ends either.
   // Destroying the store inside a transaction rolls it back.
-  void BeginRead();
-  void BeginWrite();
-  void Commit();
+  void BeginRead() override;
+  void BeginWrite() override;
+  void Commit() override;
   bool in_transaction() const { return in_transaction_; }
 
   // The numbers of messages learned. Call inside a transaction.
-  SpamCounts Counts();
-  void SetCounts(const SpamCounts& counts);
+  SpamCounts Counts() override;
+  void SetCounts(const SpamCounts& counts) override;
   // The counts of each of the sorted ids, in their order ({0, 0} for ids never
   // learned). Call inside a transaction.
-  std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids);
+  std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids) override;
   // Applies delta to every one of the sorted ids. Call inside a write
   // transaction.
-  void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta);
+  void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) override;
   // What the message was learned as, found under its key or, for a model
   // an earlier engine wrote, one of its earlier keys.
-  std::optional<LearnedMessage> FindMessage(const MessageDigest& digest);
+  std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) override;
   // Forgets everything learned, in one write transaction: readers see the
   // model before or after, never a missing file.
-  void Clear();
+  void Clear() override;
+  ModelContents Contents() override;
   // Records the message under its key; a row under an earlier key goes.
-  void PutMessage(const MessageDigest& digest, const LearnedMessage& message);
+  void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override;
 
  private:
   class Statement;

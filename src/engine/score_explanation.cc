@@ -6,7 +6,7 @@
 
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
-#include "engine/model_cache.h"
+#include "engine/file_model_backend.h"
 #include "engine/model_mix.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
@@ -32,9 +32,10 @@ ScoreExplanation ExplainScore(const EngineOptions& options, const std::string& d
   ids.reserve(texts.size());
   for (const auto& [id, text] : texts) ids.push_back(id);
 
-  std::shared_ptr<ModelCache> cache = options.cache ? options.cache : ModelCache::Shared();
+  std::shared_ptr<ModelBackend> models =
+      options.models ? options.models : std::make_shared<FileModelBackend>(options.cache);
   std::vector<TokenCounts> own(ids.size()), shared;
-  ModelCache::Lease store = cache->Acquire(dat_path, ModelStore::Mode::kExistingOnly);
+  ModelLease store = models->Open(dat_path, ModelOpen::kExistingOnly);
   if (store) {
     store->BeginRead();
     own = store->Lookup(ids);
@@ -45,7 +46,7 @@ ScoreExplanation ExplainScore(const EngineOptions& options, const std::string& d
   // The shared model as the engine finds it: beside the user's, when consulted.
   const std::string domain_path = DomainModelPathBeside(dat_path);
   if (options.consult_domain && !dat_path.empty() && domain_path != dat_path) {
-    ModelCache::Lease domain = cache->Acquire(domain_path, ModelStore::Mode::kExistingOnly);
+    ModelLease domain = models->Open(domain_path, ModelOpen::kExistingOnly);
     if (domain) {
       domain->BeginRead();
       shared = domain->Lookup(ids);

@@ -43,6 +43,16 @@ std::unique_ptr<PostgresModelStore> PostgresModelStore::Open(Connection& db, Mod
   return std::unique_ptr<PostgresModelStore>(new PostgresModelStore(db, static_cast<int32_t>(found.Int(0, 0))));
 }
 
+std::vector<ModelName> PostgresModelStore::List(Connection& db) {
+  CheckModelSchema(db);
+  const Result rows = db.Query("SELECT kind, name FROM varnolt_models ORDER BY kind, name");
+  std::vector<ModelName> names;
+  for (int r = 0; r < rows.rows(); ++r) {
+    names.push_back({static_cast<ModelKind>(rows.Int(r, 0)), rows.Text(r, 1)});
+  }
+  return names;
+}
+
 PostgresModelStore::~PostgresModelStore() = default;  // the transaction rolls back
 
 template <typename Body>
@@ -185,6 +195,29 @@ void PostgresModelStore::Reset() {
     db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0 WHERE id = $1", {Param(id_)});
   });
   Commit();
+}
+
+}  // namespace varnolt::postgres
+
+namespace varnolt::postgres {
+
+ModelRows PostgresModelStore::ReadAll() {
+  RequireWrite("reading everything");
+  return Writing([&] {
+    ModelRows all;
+    all.totals = Counts();
+    const Result tokens =
+        db_.Query("SELECT token, ham, spam FROM varnolt_tokens WHERE model = $1 ORDER BY token", {Param(id_)});
+    for (int r = 0; r < tokens.rows(); ++r) {
+      all.tokens.emplace_back(static_cast<uint64_t>(tokens.Int(r, 0)), TokenTally{Tally(tokens, r, 1), Tally(tokens, r, 2)});
+    }
+    const Result messages = db_.Query(
+        "SELECT digest, spam, automatic FROM varnolt_messages WHERE model = $1 ORDER BY digest", {Param(id_)});
+    for (int r = 0; r < messages.rows(); ++r) {
+      all.messages.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2)});
+    }
+    return all;
+  });
 }
 
 }  // namespace varnolt::postgres

@@ -37,6 +37,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/postgres/connection.h"
@@ -71,8 +72,24 @@ struct LearnedClass {
   bool operator==(const LearnedClass&) const = default;
 };
 
+// Everything one model holds.
+struct ModelRows {
+  ModelTotals totals;
+  std::vector<std::pair<uint64_t, TokenTally>> tokens;        // by id, ascending as bigints
+  std::vector<std::pair<std::string, LearnedClass>> messages;  // by digest, ascending
+};
+
+// A model's kind and name.
+struct ModelName {
+  ModelKind kind;
+  std::string name;
+};
+
 class PostgresModelStore {
  public:
+  // Every model of db, by kind and name.
+  static std::vector<ModelName> List(Connection& db);
+
   // The model of that kind and name on db (whose schema is checked once per
   // connection). With create, a missing model is made, empty (two servers
   // creating it at once get the same one); without, a missing model yields
@@ -118,6 +135,9 @@ class PostgresModelStore {
   // Ends the write, keeping none of it.
   void Rollback();
   bool in_write() const { return transaction_ != nullptr; }
+
+  // Within a write: everything the model holds.
+  ModelRows ReadAll();
 
   // Forgets everything learned (the model stays, empty), in one transaction
   // that waits for a write of the model in progress.

@@ -1,0 +1,34 @@
+// varnolt db migrate: creates or upgrades the PostgreSQL schema of the spam
+// models ([engine] store = postgresql), as varnolt init does for a new home.
+#include <iostream>
+
+#include "platform/postgres/connection.h"
+#include "platform/postgres/model_schema.h"
+#include "varnolt/cli_errors.h"
+#include "varnolt/commands.h"
+#include "varnolt/home_config.h"
+#include "varnolt/session.h"
+
+namespace varnolt::cli {
+
+int MigrateModelDatabase(const HomeConfig& config) {
+  if (config.engine_store != kPostgresModelStore) {
+    throw CommandError("the models are files ([engine] store = " + config.engine_store +
+                       "): there is no database to migrate");
+  }
+  auto db = postgres::Connection::Open(config.engine_postgresql);
+  postgres::MigrateModelSchema(*db);
+  return postgres::SchemaVersion(*db);
+}
+
+void AddDbCommands(CLI::App& app, Session& session) {
+  CLI::App* db = app.add_subcommand("db", "The PostgreSQL database of the spam models ([engine] store = postgresql)");
+  db->require_subcommand(1);
+  CLI::App* migrate = db->add_subcommand("migrate", "Create the models' schema, or bring it up to this program's version");
+  migrate->callback([&session] {
+    const int version = MigrateModelDatabase(session.Config());
+    std::cout << "model schema at version " << version << '\n';
+  });
+}
+
+}  // namespace varnolt::cli

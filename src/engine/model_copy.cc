@@ -1,0 +1,56 @@
+#include "engine/model_copy.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "engine/engine_errors.h"
+
+namespace varnolt::engine {
+
+bool SameContents(const ModelContents& a, const ModelContents& b) {
+  auto same_tokens = [](const auto& x, const auto& y) {
+    return x.first == y.first && x.second.ham == y.second.ham && x.second.spam == y.second.spam;
+  };
+  auto same_messages = [](const auto& x, const auto& y) {
+    return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic;
+  };
+  return a.totals.ham == b.totals.ham && a.totals.spam == b.totals.spam &&
+         std::equal(a.tokens.begin(), a.tokens.end(), b.tokens.begin(), b.tokens.end(), same_tokens) &&
+         std::equal(a.messages.begin(), a.messages.end(), b.messages.begin(), b.messages.end(), same_messages);
+}
+
+ModelContents CopyModel(SpamModel& from, SpamModel& to) {
+  const ModelContents contents = from.Contents();
+  to.Clear();
+  to.BeginWrite();
+  // The totals first: a file model refuses a token counted in more messages than it learned.
+  to.SetCounts(contents.totals);
+  // Tokens of equal counts go in one update each: as ids whose key is theirs.
+  std::map<std::pair<uint32_t, uint32_t>, std::vector<uint64_t>> by_counts;
+  for (const auto& [key, counts] : contents.tokens) {
+    by_counts[{counts.ham, counts.spam}].push_back(uint64_t{key} << 32);
+  }
+  for (auto& [counts, ids] : by_counts) {
+    std::sort(ids.begin(), ids.end());
+    to.Update(ids, TokenDelta{counts.first, counts.second});
+  }
+  for (const auto& [digest, learned] : contents.messages) {
+    MessageDigest key;
+    key.key = digest;
+    to.PutMessage(key, learned);
+  }
+  to.Commit();
+  ModelContents copied = to.Contents();
+  std::sort(copied.messages.begin(), copied.messages.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  ModelContents expected = contents;
+  std::sort(expected.messages.begin(), expected.messages.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  if (!SameContents(expected, copied)) {
+    throw EngineError(kErrorCorruptDatabase, "", "the copied model reads back otherwise than its source");
+  }
+  return contents;
+}
+
+}  // namespace varnolt::engine

@@ -1,0 +1,154 @@
+#include "engine/postgres_model_backend.h"
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "engine/model_store.h"
+#include "engine/token_buckets.h"
+#include "platform/names/data_layout.h"
+#include "platform/postgres/pg_errors.h"
+#include "platform/system/text_files.h"
+
+namespace varnolt::engine {
+namespace {
+
+using postgres::ModelTotals;
+using postgres::PostgresModelStore;
+
+std::string_view DigestText(const DigestBytes& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+SpamCounts ToCounts(const ModelTotals& totals) { return SpamCounts{totals.ham, totals.spam}; }
+
+// A token as a model file keys it (token_buckets.h): two ids of one key are
+// one token there, and must be one here, or a model moved between the stores
+// would score differently. Sorted ids give sorted keys.
+std::vector<uint64_t> FileKeys(const std::vector<uint64_t>& ids) {
+  std::vector<uint64_t> keys;
+  keys.reserve(ids.size());
+  for (const uint64_t id : ids) keys.push_back(KeyOf(id));
+  return keys;
+}
+
+// One model on one leased connection.
+class PostgresModel : public SpamModel, public ModelLease::Holder {
+ public:
+  PostgresModel(postgres::ConnectionPool::Lease connection, std::unique_ptr<PostgresModelStore> store)
+      : connection_(std::move(connection)), store_(std::move(store)) {}
+
+  SpamModel* model() override { return this; }
+  void Keep() override {}  // the connection goes back to its pool with the lease
+
+  // A read is one statement: the totals come with the tokens' counts.
+  void BeginRead() override { totals_.reset(); }
+  void BeginWrite() override { totals_ = store_->BeginWrite(); }
+  void Commit() override {
+    if (store_->in_write()) store_->Commit();
+    totals_.reset();
+  }
+
+  SpamCounts Counts() override {
+    if (!totals_) totals_ = store_->Counts();
+    return ToCounts(*totals_);
+  }
+  void SetCounts(const SpamCounts& counts) override {
+    store_->SetCounts(ModelTotals{counts.ham, counts.spam});
+    totals_ = ModelTotals{counts.ham, counts.spam};
+  }
+  std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids) override {
+    std::vector<postgres::TokenTally> tallies;
+    const ModelTotals totals = store_->Lookup(FileKeys(ids), &tallies);
+    if (!store_->in_write()) totals_ = totals;
+    std::vector<TokenCounts> counts;
+    counts.reserve(tallies.size());
+    for (const postgres::TokenTally& tally : tallies) counts.push_back(TokenCounts{tally.ham, tally.spam});
+    return counts;
+  }
+  void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) override {
+    store_->Update(FileKeys(ids), postgres::TallyDelta{static_cast<int32_t>(delta.ham), static_cast<int32_t>(delta.spam)});
+  }
+  std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) override {
+    // Only inside a write; the engine reads a message's class for nothing else.
+    std::optional<postgres::LearnedClass> found = store_->FindMessage(DigestText(digest.key));
+    for (size_t i = 0; !found && i < digest.earlier.size(); ++i) found = store_->FindMessage(DigestText(digest.earlier[i]));
+    if (!found) return std::nullopt;
+    return LearnedMessage{found->is_spam, found->automatic};
+  }
+  void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override {
+    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic});
+  }
+  void Clear() override { store_->Reset(); }
+  ModelContents Contents() override {
+    // Inside a write, so that no lesson lands between the reads.
+    store_->BeginWrite();
+    const postgres::ModelRows rows = store_->ReadAll();
+    store_->Commit();
+    ModelContents contents;
+    contents.totals = ToCounts(rows.totals);
+    for (const auto& [key, tally] : rows.tokens) {
+      if (key > UINT32_MAX) throw postgres::PgError(postgres::kPgBadResult, "holds a token of no model file's key");
+      contents.tokens.emplace_back(static_cast<uint32_t>(key), TokenCounts{tally.ham, tally.spam});
+    }
+    for (const auto& [digest, learned] : rows.messages) {
+      DigestBytes bytes{};
+      if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
+      std::memcpy(bytes.data(), digest.data(), bytes.size());
+      contents.messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic});
+    }
+    return contents;
+  }
+
+ private:
+  postgres::ConnectionPool::Lease connection_;
+  std::unique_ptr<PostgresModelStore> store_;  // uses *connection_: declared after it, so it goes first
+  std::optional<ModelTotals> totals_;          // of the read or write under way
+};
+
+// The components of a "\" or "/" separated path.
+std::vector<std::string> Components(const std::string& path) {
+  std::vector<std::string> parts(1);
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+}  // namespace
+
+PostgresModelName PostgresModelNameOf(const std::string& path) {
+  const std::vector<std::string> parts = Components(path);
+  const std::string directory = parts.size() > 1 ? parts[parts.size() - 2] : std::string();
+  if (parts.back() == kDomainModelFileName) return {postgres::ModelKind::kDomain, directory};
+  return {postgres::ModelKind::kUser, parts.size() > 1 ? directory + "\\" + parts.back() : parts.back()};
+}
+
+PostgresModelBackend::PostgresModelBackend(std::string conninfo, postgres::ConnectionPool* pool)
+    : conninfo_(std::move(conninfo)), pool_(pool != nullptr ? pool : &postgres::ConnectionPool::Shared()) {}
+
+ModelLease PostgresModelBackend::Open(const std::string& path, ModelOpen mode) {
+  if (path.empty() && mode == ModelOpen::kExistingOnly) return {};
+  const PostgresModelName name = PostgresModelNameOf(path);
+  const bool create = mode == ModelOpen::kCreate;
+  if (create && name.kind == postgres::ModelKind::kUser) {
+    std::error_code ec;
+    // The file store's own rules make it (or refuse): 76 for a missing directory, 70 when denied.
+    if (path.empty() || !std::filesystem::exists(ToFileSystemPath(path), ec)) {
+      ModelStore::Open(path, ModelStore::Mode::kCreate).reset();
+    }
+  }
+  postgres::ConnectionPool::Lease connection = pool_->Acquire(conninfo_);
+  std::unique_ptr<PostgresModelStore> store = PostgresModelStore::Open(*connection, name.kind, name.name, create);
+  if (!store) return {};
+  return ModelLease(std::make_unique<PostgresModel>(std::move(connection), std::move(store)));
+}
+
+}  // namespace varnolt::engine

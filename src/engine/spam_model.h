@@ -1,0 +1,121 @@
+// The seam between the engine and where its models live: a user's model or
+// a domain's shared model, opened from a ModelBackend, read and written
+// through SpamModel. Two backends: the SQLite file per model of
+// model_store.h (file_model_backend.h) and PostgreSQL, one database that
+// several mail servers share (postgres_model_backend.h). Both key tokens by
+// the same 64-bit ids and messages by the same digests, so a model moved
+// from one to the other scores every message as before.
+//
+// Errors: every failure throws ComError: the file store's numbers
+// (engine_errors.h, 70, 76) or PostgreSQL's (platform/postgres/pg_errors.h:
+// kPgUnavailable when the server cannot be reached). A failure inside a
+// write keeps nothing of it; the model is then unusable, and its lease must
+// end without Keep().
+//
+// Threads: a SpamModel serves one thread at a time (a lease is one caller's);
+// a backend is thread-safe. Any number of models open on one user's model,
+// in this and other processes and on other machines, may be used at once.
+//
+// Atomicity: BeginWrite ... Commit is one transaction, the unit for one
+// learned or relearned message: writers of one model take turns, and the
+// totals read inside it stay true until Commit. BeginRead ... Commit reads
+// one committed state (the totals and the tokens' counts agree). Clear is
+// one transaction of its own; readers see the model before or after it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/chi_square.h"
+#include "engine/feature_hash.h"
+#include "engine/token_buckets.h"
+#include "platform/spam_engine.h"
+
+namespace varnolt::engine {
+
+struct LearnedMessage {
+  bool is_spam = false;
+  bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
+};
+
+// Everything a model holds, for moving it to another store.
+struct ModelContents {
+  SpamCounts totals;
+  std::vector<std::pair<uint32_t, TokenCounts>> tokens;  // by key (token_buckets.h), ascending
+  std::vector<std::pair<DigestBytes, LearnedMessage>> messages;  // by digest, ascending
+};
+bool SameContents(const ModelContents& a, const ModelContents& b);
+
+class SpamModel {
+ public:
+  virtual ~SpamModel() = default;
+
+  // A read snapshot, or the write lock taken at once; Commit ends either.
+  virtual void BeginRead() = 0;
+  virtual void BeginWrite() = 0;
+  virtual void Commit() = 0;
+
+  // The numbers of messages learned. Inside a transaction.
+  virtual SpamCounts Counts() = 0;
+  // Inside a write: the numbers as they are after this message.
+  virtual void SetCounts(const SpamCounts& counts) = 0;
+  // The counts of each of the sorted ids, in their order ({0, 0} for ids
+  // never learned). Inside a transaction.
+  virtual std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids) = 0;
+  // Inside a write: applies delta to every one of the sorted ids.
+  virtual void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) = 0;
+  // Inside a transaction: what the message was learned as, if it was.
+  virtual std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) = 0;
+  // Inside a write: records what the message is learned as.
+  virtual void PutMessage(const MessageDigest& digest, const LearnedMessage& message) = 0;
+  // Forgets everything learned, in one transaction of its own.
+  virtual void Clear() = 0;
+  // Everything the model holds, as one committed state. Outside a transaction.
+  virtual ModelContents Contents() = 0;
+};
+
+// A model in use. Keep() hands it back to its backend for the next caller;
+// without it (the call failed) it is closed, rolling back what it had not
+// committed.
+class ModelLease {
+ public:
+  class Holder {
+   public:
+    virtual ~Holder() = default;
+    virtual SpamModel* model() = 0;
+    virtual void Keep() = 0;
+  };
+  ModelLease() = default;
+  explicit ModelLease(std::unique_ptr<Holder> holder) : holder_(std::move(holder)) {}
+  SpamModel* get() const { return holder_ ? holder_->model() : nullptr; }
+  SpamModel* operator->() const { return get(); }
+  explicit operator bool() const { return get() != nullptr; }
+  void Keep() {
+    if (holder_) holder_->Keep();
+    holder_.reset();
+  }
+
+ private:
+  std::unique_ptr<Holder> holder_;
+};
+
+enum class ModelOpen {
+  kCreate,        // a missing model is made, empty; the user's file at its path too
+  kExistingOnly,  // a missing model yields an empty lease, and nothing is written
+};
+
+class ModelBackend {
+ public:
+  virtual ~ModelBackend() = default;
+  // The model whose file is (or would be) at path: a user's database
+  // (UserDatabasePath) or a domain's shared model (DomainModelPath), the
+  // filter's composed text. kCreate on an empty path throws 76; a missing
+  // directory is 76 too (it belongs to the caller's layout).
+  virtual ModelLease Open(const std::string& path, ModelOpen mode) = 0;
+};
+
+}  // namespace varnolt::engine

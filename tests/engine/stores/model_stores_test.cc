@@ -1,0 +1,165 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "engine/stores/store_fixture.h"
+#include "platform/com/com_error.h"
+#include "platform/names/data_layout.h"
+#include "platform/postgres/pg_errors.h"
+
+namespace varnolt::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+SpamCounts Counts(int ham, int spam) { return SpamCounts{ham, spam}; }
+MATCHER_P(CountsAre, expected, "") { return arg.ham == expected.ham && arg.spam == expected.spam; }
+
+TEST_P(StoreTest, LearningRelearningAndLearningAgainMoveTheCountsExactly) {
+  BuiltinSpamEngine engine(Options(models_));
+  for (int seed = 1; seed <= 3; ++seed) {
+    engine.Learn(DatPath(), mail_.Header(true, seed), mail_.Body(true, seed), true);
+    engine.Learn(DatPath(), mail_.Header(false, seed), mail_.Body(false, seed), false);
+  }
+  EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(3, 3)));
+  // A correction moves the message; the same lesson again changes nothing.
+  EXPECT_EQ(BuiltinSpamEngine::LearnResult::kMoved,
+            engine.LearnMessage(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1), true));
+  EXPECT_EQ(BuiltinSpamEngine::LearnResult::kAlreadyKnown,
+            engine.LearnMessage(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1), true));
+  EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(2, 4)));
+  // Moved back, every token's counts are as before: the same score as a model taught that way at once.
+  engine.Relearn(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1), false);
+  BuiltinSpamEngine fresh(Options(Backend(GetParam())));
+  for (int seed = 1; seed <= 3; ++seed) {
+    fresh.Learn(DatPath("bob"), mail_.Header(false, seed), mail_.Body(false, seed), false);
+    fresh.Learn(DatPath("bob"), mail_.Header(true, seed), mail_.Body(true, seed), true);
+  }
+  for (int seed = 10; seed < 14; ++seed) {
+    for (bool spam : {false, true}) {
+      EXPECT_EQ(fresh.Peek(DatPath("bob"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess,
+                engine.Peek(DatPath(), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess);
+    }
+  }
+}
+
+TEST_P(StoreTest, TheUsersFileComesWithTheFirstStoreAndAReadCreatesNothing) {
+  BuiltinSpamEngine engine(Options(models_));
+  EXPECT_EQ(0.5, engine.Peek(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)).spamminess);
+  EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(0, 0)));
+  EXPECT_FALSE(fs::exists(FilePath()));
+  EXPECT_FALSE(engine.Classify(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)));
+  EXPECT_TRUE(fs::exists(FilePath()));
+  // The directory belongs to the layout: never made for a model.
+  try {
+    engine.Learn(folder_.path().string() + "\\nowhere.example\\carol.dat", "", "hello", false);
+    ADD_FAILURE() << "a model was stored without its directory";
+  } catch (const ComError& error) {
+    EXPECT_EQ(76, error.number());
+  }
+}
+
+TEST_P(StoreTest, AResetForgetsOneModelInPlaceAndLeavesTheOthers) {
+  BuiltinSpamEngine engine(Options(models_));
+  engine.Learn(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), true);
+  engine.Learn(DatPath("bob"), mail_.Header(false, 1), mail_.Body(false, 1), false);
+  engine::ModelLease model = models_->Open(DatPath(), engine::ModelOpen::kExistingOnly);
+  ASSERT_TRUE(model);
+  model->Clear();
+  model.Keep();
+  EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(0, 0)));
+  EXPECT_THAT(engine.GetCounts(DatPath("bob")), CountsAre(Counts(1, 0)));
+  EXPECT_TRUE(fs::exists(FilePath()));
+  // Forgotten means forgotten: the message counts again when taught again.
+  EXPECT_EQ(BuiltinSpamEngine::LearnResult::kLearned,
+            engine.LearnMessage(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), true));
+  EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(0, 1)));
+}
+
+TEST_P(StoreTest, TheDomainsModelTeachesItsOtherMailboxes) {
+  EngineOptions options = Options(models_);
+  options.domain_learning = true;
+  BuiltinSpamEngine engine(options);
+  for (int seed = 1; seed <= 6; ++seed) {
+    engine.Learn(DatPath(), mail_.Header(true, seed), mail_.Body(true, seed), true);
+    engine.Learn(DatPath(), mail_.Header(false, seed), mail_.Body(false, seed), false);
+  }
+  EXPECT_THAT(engine.GetCounts(DatPath("bob")), CountsAre(Counts(0, 0)));
+  EXPECT_GT(engine.Peek(DatPath("bob"), mail_.Header(true, 20), mail_.Body(true, 20)).spamminess, 0.9);
+  EXPECT_THAT(engine.GetCounts(DomainModelPathBeside(DatPath())), CountsAre(Counts(6, 6)));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
+
+// The same lessons give the same scores, to the last bit, whichever store holds them.
+class AcrossStoresTest : public StoreTest {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(folder_.path() / "example.com"); }
+};
+
+TEST_F(AcrossStoresTest, TheSameLessonsScoreAlikeInEitherStore) {
+  BuiltinSpamEngine file(Options(Backend(Store::kFile)));
+  BuiltinSpamEngine database(Options(Backend(Store::kPostgres)));
+  for (int seed = 1; seed <= 12; ++seed) {
+    for (bool spam : {false, true}) {
+      file.Learn(DatPath("file"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
+      database.Learn(DatPath("database"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
+    }
+  }
+  for (int seed = 30; seed < 40; ++seed) {
+    for (bool spam : {false, true}) {
+      EXPECT_EQ(file.Peek(DatPath("file"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess,
+                database.Peek(DatPath("database"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess);
+    }
+  }
+}
+
+TEST(PostgresModelNameTest, UsersByDomainAndFileDomainsByDirectory) {
+  const struct {
+    const char* path;
+    postgres::ModelKind kind;
+    const char* name;
+  } cases[] = {
+      {"/srv/data\\example.com\\alice.dat", postgres::ModelKind::kUser, "example.com\\alice.dat"},
+      {"/srv/data/example.com/alice.dat", postgres::ModelKind::kUser, "example.com\\alice.dat"},
+      {"/srv/data\\example.com\\@domain.model", postgres::ModelKind::kDomain, "example.com"},
+      {"alice.dat", postgres::ModelKind::kUser, "alice.dat"},
+  };
+  for (const auto& c : cases) {
+    const engine::PostgresModelName name = engine::PostgresModelNameOf(c.path);
+    EXPECT_EQ(c.kind, name.kind) << c.path;
+    EXPECT_EQ(c.name, name.name) << c.path;
+  }
+}
+
+// Last: it stops the shared server, and starts it again.
+class StoppedServerTest : public StoreTest {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(folder_.path() / "example.com"); }
+};
+
+TEST_F(StoppedServerTest, EveryCallFailsClearlyAndAServerBackNeedsNoRepair) {
+  BuiltinSpamEngine engine(Options(Backend(Store::kPostgres)));
+  engine.Learn(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), true);
+  ASSERT_TRUE(server->Stop());
+  for (const auto& call : std::vector<std::function<void()>>{
+           [&] { engine.Classify(DatPath(), mail_.Header(true, 2), mail_.Body(true, 2)); },
+           [&] { engine.Learn(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2), false); },
+           [&] { engine.GetCounts(DatPath()); }}) {
+    try {
+      call();
+      ADD_FAILURE() << "a call succeeded with the server stopped";
+    } catch (const ComError& error) {
+      EXPECT_EQ(postgres::kPgUnavailable, error.number());
+      EXPECT_THAT(error.description(), ::testing::HasSubstr("PostgreSQL"));
+    }
+  }
+  ASSERT_TRUE(server->Restart());
+  engine.Learn(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2), false);
+  EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(1, 1)));
+}
+
+}  // namespace
+}  // namespace varnolt::testing
