@@ -65,6 +65,20 @@ ModelCache::Lease ModelCache::Acquire(const std::string& path, ModelStore::Mode 
   return lease;
 }
 
+namespace {
+
+// A store that must not be closed is kept, unused, for the rest of the
+// process rather than dropped: it stays one of the process's objects (a
+// replaced file's connection, a parent's after a fork), not lost memory.
+void KeepUnclosed(std::unique_ptr<ModelStore> store) {
+  static std::mutex mutex;
+  static auto* kept = new std::vector<std::unique_ptr<ModelStore>>();  // never destroyed: never closed
+  std::lock_guard<std::mutex> lock(mutex);
+  kept->push_back(std::move(store));
+}
+
+}  // namespace
+
 void ModelCache::Return(Lease& lease) {
   std::lock_guard<std::mutex> lock(mutex_);
   ForgetAfterFork();
@@ -74,7 +88,7 @@ void ModelCache::Return(Lease& lease) {
   // names, which are now the new file's.
   std::erase_if(idle_, [&](Idle& idle) {
     if (idle.path != lease.path_) return false;
-    if (idle.device != lease.device_ || idle.inode != lease.inode_) (void)idle.store.release();
+    if (idle.device != lease.device_ || idle.inode != lease.inode_) KeepUnclosed(std::move(idle.store));
     return true;
   });
   idle_.push_back({lease.path_, lease.device_, lease.inode_, std::move(lease.store_)});
@@ -91,7 +105,7 @@ void ModelCache::ForgetAfterFork() {
   if (owner_ == getpid()) return;
   // The parent's connections must not be used, nor closed (closing would
   // release the parent's locks): they are let go without a word.
-  for (Idle& idle : idle_) (void)idle.store.release();
+  for (Idle& idle : idle_) KeepUnclosed(std::move(idle.store));
   idle_.clear();
   owner_ = getpid();
 }

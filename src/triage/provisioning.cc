@@ -70,14 +70,14 @@ void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
   if (Exists(files, ctx.dat_path)) return;
   // Several deliveries to a new user may run at once, in several processes:
   // the one that creates the claim welcomes the user, the others leave it.
+  // The claim outlives the event once the database exists (ReleaseWelcomeClaim),
+  // so a claim found here means "welcomed, or being welcomed". The database
+  // alone cannot say so: a delivery that left the welcome to another creates it.
   const std::string claim = ctx.dat_path + kWelcomeClaimSuffix;
   const CreateDirectoryResult result = files.CreateNewFile(claim);
   if (result.already_exists) return;
   if (result.created) {
     ctx.welcome_claim = claim;
-    // The claim of an event that had finished once the database existed was
-    // removed just now: that user is no longer new.
-    if (Exists(files, ctx.dat_path)) return;
   } else {
     LogInfo(env, "Cannot create " + claim + " ,LastDllErr Code: " + std::to_string(result.error_code));
   }
@@ -88,10 +88,14 @@ void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
 
 void ReleaseWelcomeClaim(TriageEnvironment& env, ItemContext& ctx) {
   if (ctx.welcome_claim.empty()) return;
-  // Removed only now, when this event's engine has made the user's database:
-  // a delivery that still finds the database missing meets the claim.
-  const int code = env.platform.Files().DeleteFile(ctx.welcome_claim);
-  if (code != 0) LogInfo(env, "Cannot delete " + ctx.welcome_claim + " ,LastDllErr Code: " + std::to_string(code));
+  TextFiles& files = env.platform.Files();
+  // Kept once this event's engine has made the user's database: it records
+  // the welcome. Without a database the user is still new, and the next
+  // delivery welcomes them again.
+  if (!Exists(files, ctx.dat_path)) {
+    const int code = files.DeleteFile(ctx.welcome_claim);
+    if (code != 0) LogInfo(env, "Cannot delete " + ctx.welcome_claim + " ,LastDllErr Code: " + std::to_string(code));
+  }
   ctx.welcome_claim.clear();
 }
 

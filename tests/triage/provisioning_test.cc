@@ -107,10 +107,11 @@ bool HasManual(const std::vector<std::string>& items) {
   return std::find(items.begin(), items.end(), "Varnolt_Manual.eml") != items.end();
 }
 
-TEST_F(ProvisioningTest, ANewUserIsWelcomedOnceAndTheClaimGoesWithTheEvent) {
+TEST_F(ProvisioningTest, ANewUserIsWelcomedOnceAndTheClaimRecordsIt) {
   Deliver();
   EXPECT_TRUE(HasManual(Items("Inbox")));
-  EXPECT_FALSE(DataFileExists(UserFile(".dat.welcome")));
+  EXPECT_TRUE(DataFileExists(UserFile(".dat")));
+  EXPECT_TRUE(DataFileExists(UserFile(".dat.welcome")));
   MessageSpec second;
   second.subject = "Second";
   Deliver(second);
