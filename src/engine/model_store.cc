@@ -542,20 +542,23 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
   while (Depth() < kMaxDepth && total > (kBucketSplitAverage << Depth())) SplitBuckets();
 }
 
-void ModelStore::SplitBuckets() {
-  // Buckets in order hold all entries in key order.
+std::vector<TokenEntry> ModelStore::AllEntries() {
+  // Buckets in order hold all entries in key order; each is checked whole.
   std::vector<TokenEntry> all;
-  {
-    Statement scan(this, "SELECT bucket, entries FROM tokens ORDER BY bucket");
-    Rows rows(scan);
-    while (rows.Next()) {
-      const int64_t bucket = rows.Int(0);
-      if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
-      CheckBucket(static_cast<uint32_t>(bucket), rows.Blob(1), rows.BlobSize(1), /*whole=*/true);
-      const std::vector<TokenEntry> entries = DecodeBucket(rows.Blob(1), rows.BlobSize(1));
-      all.insert(all.end(), entries.begin(), entries.end());
-    }
+  Statement scan(this, "SELECT bucket, entries FROM tokens ORDER BY bucket");
+  Rows rows(scan);
+  while (rows.Next()) {
+    const int64_t bucket = rows.Int(0);
+    if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
+    CheckBucket(static_cast<uint32_t>(bucket), rows.Blob(1), rows.BlobSize(1), /*whole=*/true);
+    const std::vector<TokenEntry> entries = DecodeBucket(rows.Blob(1), rows.BlobSize(1));
+    all.insert(all.end(), entries.begin(), entries.end());
   }
+  return all;
+}
+
+void ModelStore::SplitBuckets() {
+  const std::vector<TokenEntry> all = AllEntries();
   Exec("DELETE FROM tokens", "splitting buckets");
   const int depth = Depth() + 1;
   Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)");
@@ -575,18 +578,7 @@ ModelContents ModelStore::Contents() {
   ModelContents contents;
   BeginRead();
   contents.totals = Counts();
-  {
-    Statement scan(this, "SELECT bucket, entries FROM tokens ORDER BY bucket");
-    Rows rows(scan);
-    while (rows.Next()) {
-      const int64_t bucket = rows.Int(0);
-      if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
-      CheckBucket(static_cast<uint32_t>(bucket), rows.Blob(1), rows.BlobSize(1), /*whole=*/true);
-      for (const TokenEntry& entry : DecodeBucket(rows.Blob(1), rows.BlobSize(1))) {
-        contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
-      }
-    }
-  }
+  for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
   {
     Statement scan(this, "SELECT digest, spam, automatic FROM messages ORDER BY digest");
     Rows rows(scan);

@@ -120,6 +120,7 @@ class ModelStore : public SpamModel {
   int Depth();
   void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
+  std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
   [[noreturn]] void Fail(int rc, const std::string& doing);
 

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <fstream>
 #include <sstream>
 

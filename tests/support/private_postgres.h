@@ -49,4 +49,9 @@ class PrivatePostgres {
   int owner_gid_ = -1;
 };
 
+// The main of a test program whose cases share one private server: starts
+// it, hands it to the cases through *shared, and runs them; exits 77
+// (skipped) where no server can start.
+int RunTestsWithPrivatePostgres(int argc, char** argv, PrivatePostgres** shared);
+
 }  // namespace varnolt::testing
