@@ -32,6 +32,13 @@ size_t FieldNameLength(std::string_view line) {
   return j < line.size() && line[j] == ':' ? i : 0;
 }
 
+// Where the field whose first line ends at end stops: past its
+// continuation lines, those that start with a blank.
+size_t FieldEnd(std::string_view message, size_t end, bool cr_only) {
+  while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end, cr_only).size();
+  return end;
+}
+
 // Calls visit(name, whole header text with continuations, start offset) for
 // each header of the block; returns the block length.
 template <typename Visit>
@@ -43,8 +50,7 @@ size_t WalkHeaders(std::string_view message, Visit visit) {
     if (IsEmptyLine(line)) break;
     const size_t name_length = FieldNameLength(line);
     if (name_length == 0) break;
-    size_t end = pos + line.size();
-    while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end, cr_only).size();
+    const size_t end = FieldEnd(message, pos + line.size(), cr_only);
     visit(message.substr(pos, name_length), message.substr(pos, end - pos), pos);
     pos = end;
   }
@@ -74,8 +80,7 @@ size_t WalkSection(std::string_view message, Visit visit) {
   while (pos < message.size()) {
     const std::string_view line = LineAt(message, pos, cr_only);
     if (IsEmptyLine(line)) break;
-    size_t end = pos + line.size();
-    while (end < message.size() && IsBlank(message[end])) end += LineAt(message, end, cr_only).size();
+    const size_t end = FieldEnd(message, pos + line.size(), cr_only);
     visit(SectionFieldName(line), message.substr(pos, end - pos));
     pos = end;
   }
