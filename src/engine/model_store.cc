@@ -1,7 +1,6 @@
 #include "engine/model_store.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,12 +11,12 @@
 
 #include "engine/engine_errors.h"
 #include "platform/names/file_ids.h"
+#include "platform/sqlite/database.h"
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
 // Owner and group: the mail system's group may share a user's model; nobody else reads it.
 constexpr mode_t kNewFileMode = 0660;
 // Larger pages hold a whole bucket each, so that a lookup reads it in place
@@ -45,39 +44,9 @@ constexpr const char* kWriteAheadLog = "PRAGMA journal_mode = WAL";
 constexpr const char* kConnectionSettings =
     "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 1000; PRAGMA journal_size_limit = 16777216";
 
-// A peer holds the write lock for the few milliseconds of one lesson: it is
-// polled finely (SQLite's own waits grow to 100 ms steps, far longer than the
-// lock is held), then coarsely, up to kBusyTimeoutMs in all.
-int WaitForPeer(void*, int count) {
-  constexpr int kFineSteps = 2000;  // of 0.5 ms: the first second
-  constexpr int kCoarseSteps = (kBusyTimeoutMs - 1000) / 10;
-  if (count < kFineSteps) {
-    usleep(500);
-    return 1;
-  }
-  if (count < kFineSteps + kCoarseSteps) {
-    usleep(10000);
-    return 1;
-  }
-  return 0;
-}
-
 // Needed buckets at most this far apart are read by one range query: stepping
 // over a few rows costs less than starting a query again.
 constexpr uint32_t kMaxBucketGap = 8;
-
-enum StatementIndex {
-  kSelectBucket,
-  kSelectBucketRange,
-  kPutBucket,
-  kDeleteBucket,
-  kSelectAllMeta,
-  kSetMeta,
-  kSelectMessage,
-  kPutMessage,
-  kDeleteMessage,
-  kCount
-};
 
 // Calls visit(bucket, first key, key count) for each run of keys in one bucket.
 template <typename Visit>
@@ -101,70 +70,18 @@ std::vector<uint32_t> KeysOf(const std::vector<uint64_t>& ids) {
   return keys;
 }
 
+// The statements every lesson and look-up runs, prepared once per connection.
+constexpr const char* kSelectBucket = "SELECT entries FROM tokens WHERE bucket = ?1";
+constexpr const char* kSelectBucketRange = "SELECT bucket, entries FROM tokens WHERE bucket BETWEEN ?1 AND ?2";
+constexpr const char* kPutBucket = "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)";
+constexpr const char* kDeleteBucket = "DELETE FROM tokens WHERE bucket = ?1";
+constexpr const char* kSelectMessage = "SELECT spam, automatic FROM messages WHERE digest = ?1";
+
+std::string_view BytesOf(const DigestBytes& digest) {
+  return {reinterpret_cast<const char*>(digest.data()), digest.size()};
+}
+
 }  // namespace
-
-// A prepared statement whose every call is checked.
-class ModelStore::Statement {
- public:
-  Statement(ModelStore* store, const char* sql) : store_(store) {
-    const int rc = sqlite3_prepare_v3(store->db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
-    if (rc != SQLITE_OK) store->Fail(rc, "preparing a query");
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-
-  Statement& Bind(int index, int64_t value) { return Check(sqlite3_bind_int64(stmt_, index, value)); }
-  Statement& Bind(int index, const void* blob, int size) {
-    return Check(sqlite3_bind_blob(stmt_, index, blob, size, SQLITE_STATIC));
-  }
-  Statement& Bind(int index, const char* text) { return Check(sqlite3_bind_text(stmt_, index, text, -1, SQLITE_STATIC)); }
-
-  // Runs a statement that returns no rows.
-  void Run() {
-    const int rc = sqlite3_step(stmt_);
-    sqlite3_reset(stmt_);  // its code repeats the step's, judged here
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW) store_->Fail(rc, "writing the model");
-  }
-
- private:
-  friend class Rows;
-  Statement& Check(int rc) {
-    if (rc != SQLITE_OK) store_->Fail(rc, "binding a value");
-    return *this;
-  }
-
-  ModelStore* store_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// The rows of one run of a statement. The run ends (and the statement is
-// ready for the next) when the rows are done or the object goes, whichever
-// comes first, so that a partial read never keeps a statement busy.
-class ModelStore::Rows {
- public:
-  explicit Rows(Statement& statement) : statement_(statement) {}
-  ~Rows() { sqlite3_reset(statement_.stmt_); }
-  Rows(const Rows&) = delete;
-  Rows& operator=(const Rows&) = delete;
-
-  bool Next() {
-    if (done_) return false;
-    const int rc = sqlite3_step(statement_.stmt_);
-    if (rc == SQLITE_ROW) return true;
-    done_ = true;
-    sqlite3_reset(statement_.stmt_);  // its code repeats the step's, judged here
-    if (rc != SQLITE_DONE) statement_.store_->Fail(rc, "reading the model");
-    return false;
-  }
-  int64_t Int(int column) { return sqlite3_column_int64(statement_.stmt_, column); }
-  bool IsInteger(int column) { return sqlite3_column_type(statement_.stmt_, column) == SQLITE_INTEGER; }
-  const char* Text(int column) { return reinterpret_cast<const char*>(sqlite3_column_text(statement_.stmt_, column)); }
-  const void* Blob(int column) { return sqlite3_column_blob(statement_.stmt_, column); }
-  size_t BlobSize(int column) { return static_cast<size_t>(sqlite3_column_bytes(statement_.stmt_, column)); }
-
- private:
-  Statement& statement_;
-  bool done_ = false;
-};
 
 std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode) {
   namespace fs = std::filesystem;
@@ -196,12 +113,13 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
     throw EngineError(kErrorForeignDatabase, path, "is a directory, not a spam database");
   }
 
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(fs_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  std::unique_ptr<ModelStore> store(new ModelStore(db, path));
-  if (rc != SQLITE_OK) store->Fail(rc, "opening");
-  const int timeout_rc = sqlite3_busy_handler(db, WaitForPeer, nullptr);
-  if (timeout_rc != SQLITE_OK) store->Fail(timeout_rc, "opening");
+  std::unique_ptr<ModelStore> store(new ModelStore(path));
+  sqlite::OpenOptions options;
+  options.create_if_missing = false;  // made above, with its mode
+  ModelStore* failing = store.get();
+  store->db_ = sqlite::Database::Open(fs_path, options, [failing](int code, const std::string& message) {
+    failing->Fail(code, message);
+  });
   store->BeginRead();
   if (!store->IsInitialized()) {
     if (mode == Mode::kExistingOnly) return nullptr;
@@ -216,11 +134,9 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
 }
 
 void ModelStore::ApplyJournalSettings() {
-  Statement mode(this, "PRAGMA journal_mode");
   {
-    Rows rows(mode);
-    const char* now = rows.Next() ? rows.Text(0) : nullptr;
-    logged_ = now != nullptr && std::string_view(now) == "wal";
+    sqlite::Statement mode(*db_, "PRAGMA journal_mode");
+    logged_ = mode.Step() && mode.Text(0) == "wal";
   }
   Exec(kConnectionSettings, "opening");
 }
@@ -228,14 +144,14 @@ void ModelStore::ApplyJournalSettings() {
 void ModelStore::TryWriteAheadLog() {
   // Switching takes the file for itself: a peer that reads it now is not
   // waited for, the next write tries again.
-  sqlite3_busy_handler(db_, nullptr, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_, kWriteAheadLog, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
-    const auto* now = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    logged_ = now != nullptr && std::string_view(now) == "wal";
+  db_->WaitForPeers(false);
+  try {
+    sqlite::Statement switch_log(*db_, kWriteAheadLog);
+    logged_ = switch_log.Step() && switch_log.Text(0) == "wal";
+  } catch (const ComError&) {
+    // Busy, or refused: the file keeps its journal until a later write.
   }
-  sqlite3_finalize(stmt);
-  sqlite3_busy_handler(db_, WaitForPeer, nullptr);
+  db_->WaitForPeers(true);
 }
 
 void ModelStore::Clear() {
@@ -244,16 +160,20 @@ void ModelStore::Clear() {
   Commit();
 }
 
-ModelStore::ModelStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+ModelStore::ModelStore(std::string path) : path_(std::move(path)) {}
 
 ModelStore::~ModelStore() {
-  if (in_transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  statements_.clear();
-  sqlite3_close_v2(db_);
+  if (in_transaction_ && db_) {
+    try {
+      db_->Exec("ROLLBACK");
+    } catch (const ComError&) {
+      // Closing the connection rolls back as well.
+    }
+  }
 }
 
-void ModelStore::Fail(int rc, const std::string& doing) {
-  const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+void ModelStore::Fail(int rc, const std::string& message) {
+  const int system_error = errno;  // set by the connection for this failure
   switch (rc & 0xFF) {
     case SQLITE_NOTADB:
       throw EngineError(kErrorForeignDatabase, path_, "is not a VarnoltFilter spam database (" + message + ")");
@@ -266,30 +186,30 @@ void ModelStore::Fail(int rc, const std::string& doing) {
     case SQLITE_PERM:
       throw RuntimeError(kPermissionDenied);
     case SQLITE_CANTOPEN:
-      if (db_ != nullptr && sqlite3_system_errno(db_) == EACCES) throw RuntimeError(kPermissionDenied);
-      if (db_ != nullptr && sqlite3_system_errno(db_) == ENOENT) throw RuntimeError(kPathNotFound);
+      if (system_error == EACCES) throw RuntimeError(kPermissionDenied);
+      if (system_error == ENOENT) throw RuntimeError(kPathNotFound);
       break;
     default:
       break;
   }
+  const std::string doing = doing_ != nullptr ? doing_ : writing_ ? "writing the model" : "reading the model";
   throw EngineError(kErrorDatabaseFailed, path_, "failed while " + doing + " (" + message + ")");
 }
 
 void ModelStore::Exec(const std::string& sql, const char* doing) {
-  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) Fail(rc, doing);
-}
-
-ModelStore::Statement& ModelStore::Prepared(int index, const char* sql) {
-  if (statements_.empty()) statements_.resize(kCount);
-  if (!statements_[index]) statements_[index] = std::make_unique<Statement>(this, sql);
-  return *statements_[index];
+  doing_ = doing;
+  try {
+    db_->Exec(sql);
+  } catch (...) {
+    doing_ = nullptr;
+    throw;
+  }
+  doing_ = nullptr;
 }
 
 int64_t ModelStore::QueryInt(const char* sql) {
-  Statement query(this, sql);
-  Rows rows(query);
-  return rows.Next() ? rows.Int(0) : 0;
+  sqlite::Statement query(*db_, sql);
+  return query.Step() ? query.Int(0) : 0;
 }
 
 bool ModelStore::IsInitialized() {
@@ -391,13 +311,13 @@ const int64_t* ModelStore::FindMeta(std::string_view key) {
   // The table holds a handful of rows: one query reads them all for the
   // whole transaction.
   if (meta_.empty()) {
-    Rows rows(Prepared(kSelectAllMeta, "SELECT key, value FROM meta"));
-    while (rows.Next()) {
-      const char* name = rows.Text(0);
+    sqlite::Statement rows(*db_, "SELECT key, value FROM meta");
+    while (rows.Step()) {
+      std::string name = rows.Text(0);
       // A count that is not a whole number (text, a real, NULL) would read as
       // some other number: never take it for one.
-      if (!rows.IsInteger(1)) throw Damaged(std::string("'") + (name != nullptr ? name : "") + "' is no number");
-      meta_.emplace_back(name != nullptr ? name : "", rows.Int(1));
+      if (!rows.IsInteger(1)) throw Damaged("'" + name + "' is no number");
+      meta_.emplace_back(std::move(name), rows.Int(1));
     }
     if (meta_.empty()) meta_.emplace_back("", 0);  // read, and found empty
   }
@@ -425,9 +345,8 @@ void ModelStore::CheckContents() {
   // the totals agree unless the file was damaged. One pass over the messages'
   // classes, once per opening.
   int64_t learned[2] = {0, 0};
-  Statement query(this, "SELECT spam, automatic, count(*) FROM messages GROUP BY spam, automatic");
-  Rows rows(query);
-  while (rows.Next()) {
+  sqlite::Statement rows(*db_, "SELECT spam, automatic, count(*) FROM messages GROUP BY spam, automatic");
+  while (rows.Step()) {
     if (!rows.IsInteger(0) || !rows.IsInteger(1) || rows.Int(0) < 0 || rows.Int(0) > 1 || rows.Int(1) < 0 ||
         rows.Int(1) > 1) {
       throw Damaged("a learned message of class " + std::to_string(rows.Int(0)));
@@ -443,7 +362,7 @@ void ModelStore::CheckContents() {
 }
 
 void ModelStore::SetMeta(const char* key, int64_t value) {
-  Prepared(kSetMeta, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Run();
+  sqlite::Statement(*db_, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Run();
   for (auto& [name, known] : meta_) {
     if (name == key) known = value;
   }
@@ -464,8 +383,6 @@ void ModelStore::MapPages() {
 
 std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   MapPages();
-  Statement& select =
-      Prepared(kSelectBucketRange, "SELECT bucket, entries FROM tokens WHERE bucket BETWEEN ?1 AND ?2");
   const std::vector<uint32_t> keys = KeysOf(ids);
   std::vector<TokenCounts> by_key(keys.size());
   const int depth = Depth();
@@ -477,9 +394,9 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
     size_t end = i;
     uint32_t last = first;
     while (end < keys.size() && BucketOf(keys[end], depth) - last <= kMaxBucketGap) last = BucketOf(keys[end++], depth);
-    select.Bind(1, int64_t{first}).Bind(2, int64_t{last});
-    Rows rows(select);
-    while (i < end && rows.Next()) {
+    sqlite::Statement rows(*db_, kSelectBucketRange);
+    rows.Bind(1, int64_t{first}).Bind(2, int64_t{last});
+    while (i < end && rows.Step()) {
       const auto bucket = static_cast<uint32_t>(rows.Int(0));
       while (i < end && BucketOf(keys[i], depth) < bucket) ++i;
       size_t j = i;
@@ -487,8 +404,9 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       if (j > i) {
         // Scoring reads a bucket in place: only what it reads is checked, so
         // that the check costs no more than the lookup.
-        CheckBucket(bucket, rows.Blob(1), rows.BlobSize(1), /*whole=*/false);
-        FindInBucket(rows.Blob(1), rows.BlobSize(1), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
+        const std::string_view stored = rows.BlobView(1);
+        CheckBucket(bucket, stored.data(), stored.size(), /*whole=*/false);
+        FindInBucket(stored.data(), stored.size(), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
           CheckEntry(entry, learned);
           by_key[i + k] = {entry.ham, entry.spam};
         });
@@ -510,21 +428,21 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
 void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) {
   if (delta.ham == 0 && delta.spam == 0) return;
   MapPages();
-  Statement& select = Prepared(kSelectBucket, "SELECT entries FROM tokens WHERE bucket = ?1");
-  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)");
-  Statement& remove = Prepared(kDeleteBucket, "DELETE FROM tokens WHERE bucket = ?1");
+  sqlite::Statement put(*db_, kPutBucket);
+  sqlite::Statement remove(*db_, kDeleteBucket);
   int64_t change = 0;
   const SpamCounts learned = Counts();
   ForEachBucket(KeysOf(ids), Depth(), [&](uint32_t bucket, const uint32_t* keys, size_t count) {
     std::vector<TokenEntry> entries;
     {
-      select.Bind(1, int64_t{bucket});
-      Rows rows(select);
-      if (rows.Next()) {
+      sqlite::Statement rows(*db_, kSelectBucket);
+      rows.Bind(1, int64_t{bucket});
+      if (rows.Step()) {
         // Learning rewrites the whole bucket: all of it is checked first, so
         // that nothing is ever learned over damage.
-        CheckBucket(bucket, rows.Blob(0), rows.BlobSize(0), /*whole=*/true);
-        entries = DecodeBucket(rows.Blob(0), rows.BlobSize(0));
+        const std::string_view stored = rows.BlobView(0);
+        CheckBucket(bucket, stored.data(), stored.size(), /*whole=*/true);
+        entries = DecodeBucket(stored.data(), stored.size());
         for (const TokenEntry& entry : entries) CheckEntry(entry, learned);
       }
     }
@@ -533,7 +451,7 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
       remove.Bind(1, int64_t{bucket}).Run();
     } else {
       const std::string bytes = EncodeBucket(entries);
-      put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Run();
+      put.Bind(1, int64_t{bucket}).BindBlobInPlace(2, bytes).Run();
     }
   });
   const int64_t total = Meta("entries", kMaxEntries) + change;
@@ -545,13 +463,13 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
 std::vector<TokenEntry> ModelStore::AllEntries() {
   // Buckets in order hold all entries in key order; each is checked whole.
   std::vector<TokenEntry> all;
-  Statement scan(this, "SELECT bucket, entries FROM tokens ORDER BY bucket");
-  Rows rows(scan);
-  while (rows.Next()) {
+  sqlite::Statement rows(*db_, "SELECT bucket, entries FROM tokens ORDER BY bucket");
+  while (rows.Step()) {
     const int64_t bucket = rows.Int(0);
     if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
-    CheckBucket(static_cast<uint32_t>(bucket), rows.Blob(1), rows.BlobSize(1), /*whole=*/true);
-    const std::vector<TokenEntry> entries = DecodeBucket(rows.Blob(1), rows.BlobSize(1));
+    const std::string_view stored = rows.BlobView(1);
+    CheckBucket(static_cast<uint32_t>(bucket), stored.data(), stored.size(), /*whole=*/true);
+    const std::vector<TokenEntry> entries = DecodeBucket(stored.data(), stored.size());
     all.insert(all.end(), entries.begin(), entries.end());
   }
   return all;
@@ -561,13 +479,13 @@ void ModelStore::SplitBuckets() {
   const std::vector<TokenEntry> all = AllEntries();
   Exec("DELETE FROM tokens", "splitting buckets");
   const int depth = Depth() + 1;
-  Statement& put = Prepared(kPutBucket, "INSERT OR REPLACE INTO tokens(bucket, entries) VALUES(?1, ?2)");
+  sqlite::Statement put(*db_, kPutBucket);
   for (size_t i = 0; i < all.size();) {
     const uint32_t bucket = BucketOf(all[i].key, depth);
     size_t j = i;
     while (j < all.size() && BucketOf(all[j].key, depth) == bucket) ++j;
     const std::string bytes = EncodeBucket(std::vector<TokenEntry>(all.begin() + i, all.begin() + j));
-    put.Bind(1, int64_t{bucket}).Bind(2, bytes.data(), static_cast<int>(bytes.size())).Run();
+    put.Bind(1, int64_t{bucket}).BindBlobInPlace(2, bytes).Run();
     i = j;
   }
   SetMeta("depth", depth);
@@ -580,12 +498,12 @@ ModelContents ModelStore::Contents() {
   contents.totals = Counts();
   for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
   {
-    Statement scan(this, "SELECT digest, spam, automatic FROM messages ORDER BY digest");
-    Rows rows(scan);
-    while (rows.Next()) {
+    sqlite::Statement rows(*db_, "SELECT digest, spam, automatic FROM messages ORDER BY digest");
+    while (rows.Step()) {
       DigestBytes digest{};
-      if (rows.BlobSize(0) != digest.size()) throw Damaged("a learned message's key of the wrong size");
-      std::memcpy(digest.data(), rows.Blob(0), digest.size());
+      const std::string_view stored = rows.BlobView(0);
+      if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
+      std::memcpy(digest.data(), stored.data(), digest.size());
       contents.messages.emplace_back(digest, LearnedMessage{rows.Int(1) != 0, rows.Int(2) != 0});
     }
   }
@@ -594,11 +512,10 @@ ModelContents ModelStore::Contents() {
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
-  Statement& select = Prepared(kSelectMessage, "SELECT spam, automatic FROM messages WHERE digest = ?1");
   auto find = [&](const DigestBytes& key) -> std::optional<LearnedMessage> {
-    select.Bind(1, key.data(), static_cast<int>(key.size()));
-    Rows rows(select);
-    if (!rows.Next()) return std::nullopt;
+    sqlite::Statement rows(*db_, kSelectMessage);
+    rows.BindBlobInPlace(1, BytesOf(key));
+    if (!rows.Step()) return std::nullopt;
     // Moving a message of no known class would take it from a total it never counted in.
     for (int column : {0, 1}) {
       if (!rows.IsInteger(column) || (rows.Int(column) != 0 && rows.Int(column) != 1)) {
@@ -642,10 +559,11 @@ void ModelStore::CheckEntry(const TokenEntry& entry, const SpamCounts& learned) 
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
   // The message now lives under its key alone: an earlier key of it goes.
-  Statement& remove = Prepared(kDeleteMessage, "DELETE FROM messages WHERE digest = ?1");
-  for (const DigestBytes& key : digest.earlier) remove.Bind(1, key.data(), static_cast<int>(key.size())).Run();
-  Prepared(kPutMessage, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
-      .Bind(1, digest.key.data(), static_cast<int>(digest.key.size()))
+  for (const DigestBytes& key : digest.earlier) {
+    sqlite::Statement(*db_, "DELETE FROM messages WHERE digest = ?1").BindBlobInPlace(1, BytesOf(key)).Run();
+  }
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
+      .BindBlobInPlace(1, BytesOf(digest.key))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
       .Bind(3, int64_t{message.automatic ? 1 : 0})
       .Run();

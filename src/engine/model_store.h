@@ -36,7 +36,9 @@
 #include "platform/names/file_ids.h"
 #include "platform/spam_engine.h"
 
-struct sqlite3;
+namespace varnolt::sqlite {
+class Database;
+}
 
 namespace varnolt::engine {
 
@@ -93,9 +95,7 @@ class ModelStore : public SpamModel {
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override;
 
  private:
-  class Statement;
-  class Rows;
-  ModelStore(sqlite3* db, std::string path);
+  explicit ModelStore(std::string path);
   void CheckFormat(Mode mode);  // throws for a file that is not ours; initializes an empty one in kCreate
   bool IsInitialized();
   void Initialize();
@@ -103,7 +103,6 @@ class ModelStore : public SpamModel {
   void TryWriteAheadLog();      // switches the file to the log unless a peer holds it
   int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
   void Exec(const std::string& sql, const char* doing);
-  Statement& Prepared(int index, const char* sql);
   const int64_t* FindMeta(std::string_view key);  // nullptr when the file has no such row
   // The value of a meta row, which must lie in [0, max].
   int64_t Meta(const char* key, int64_t max);
@@ -122,9 +121,10 @@ class ModelStore : public SpamModel {
   void MapPages();  // once per connection, before reading many buckets
   std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
-  [[noreturn]] void Fail(int rc, const std::string& doing);
+  // The connection's failure handler: the code and SQLite's message become our ComError.
+  [[noreturn]] void Fail(int rc, const std::string& message);
 
-  sqlite3* db_;
+  std::unique_ptr<sqlite::Database> db_;
   std::string path_;  // as the caller gave it, for messages
   bool in_transaction_ = false;
   bool writing_ = false;  // the open transaction is a write
@@ -132,7 +132,7 @@ class ModelStore : public SpamModel {
   bool mapped_ = false;
   int depth_ = -1;  // of the token buckets; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
-  std::vector<std::unique_ptr<Statement>> statements_;
+  const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing
 };
 
 }  // namespace varnolt::engine

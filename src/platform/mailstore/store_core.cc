@@ -17,8 +17,6 @@
 namespace varnolt::mailstore {
 namespace {
 
-// Long enough for another process to finish classifying inside its event.
-constexpr int kBusyTimeoutMs = 60000;
 constexpr mode_t kNewFileMode = 0660;
 
 // The file header's application id marks a mailbox store. Stores of the first
@@ -127,7 +125,6 @@ std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_
   }
   sqlite::OpenOptions options;
   options.create_if_missing = create_if_missing;
-  options.busy_timeout_ms = kBusyTimeoutMs;
   std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, options, ThrowStoreFailure)));
   core->PrepareSchema();
   return core;
@@ -139,7 +136,6 @@ std::shared_ptr<StoreCore> StoreCore::OpenReadOnly(const std::string& path) {
   sqlite::OpenOptions options;
   options.create_if_missing = false;
   options.read_only = true;
-  options.busy_timeout_ms = kBusyTimeoutMs;
   std::shared_ptr<StoreCore> core(new StoreCore(Database::Open(path, options, ThrowStoreFailure)));
   return core->ReadIdentity() ? core : nullptr;
 }

@@ -82,7 +82,7 @@ class Result {
 
 // What a connection string that says nothing else gets: how long connecting
 // may take, and how long a statement waits for a lock another session holds
-// (the file model's busy timeout) before failing with kPgConflict.
+// before failing with kPgConflict.
 constexpr int kDefaultConnectTimeoutSeconds = 10;
 constexpr int kDefaultLockTimeoutMs = 10000;
 

@@ -1,8 +1,27 @@
 #include "platform/sqlite/database.h"
 
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
 #include "platform/com/com_error.h"
 
 namespace varnolt::sqlite {
+namespace {
+
+// A peer holds a lock for the few milliseconds of one message: it is polled
+// every half millisecond for the first second (SQLite's own waits grow to
+// 100 ms steps, far longer than the lock is held), then every 10 ms, up to
+// the connection's busy timeout in all.
+int WaitForPeer(void* timeout_ms, int count) {
+  constexpr int kFineSteps = 2000;
+  const int waited_ms = count < kFineSteps ? count / 2 : kFineSteps / 2 + (count - kFineSteps) * 10;
+  if (waited_ms >= *static_cast<const int*>(timeout_ms)) return 0;
+  std::this_thread::sleep_for(count < kFineSteps ? std::chrono::microseconds(500) : std::chrono::milliseconds(10));
+  return 1;
+}
+
+}  // namespace
 
 Statement::Statement(Database& db, std::string_view sql) : db_(db) {
   auto found = db.cache_.find(sql);
@@ -97,6 +116,8 @@ void Statement::Run() {
 
 bool Statement::IsNull(int column) { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 
+bool Statement::IsInteger(int column) { return sqlite3_column_type(stmt_, column) == SQLITE_INTEGER; }
+
 int64_t Statement::Int(int column) { return sqlite3_column_int64(stmt_, column); }
 
 double Statement::Real(int column) { return sqlite3_column_double(stmt_, column); }
@@ -122,15 +143,23 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   if (options.create_if_missing && !options.read_only) flags |= SQLITE_OPEN_CREATE;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_extended_result_codes(db, 1);
-  if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(db, options.busy_timeout_ms);
   if (rc != SQLITE_OK) {
     const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     const int code = db ? sqlite3_extended_errcode(db) : rc;
+    const int system_error = db ? sqlite3_system_errno(db) : 0;
     sqlite3_close_v2(db);
+    errno = system_error;
     on_failure(code, path + ": " + detail);
     throw ComError(E_FAIL, path + ": " + detail);
   }
-  return std::unique_ptr<Database>(new Database(db, std::move(on_failure)));
+  std::unique_ptr<Database> opened(new Database(db, path, options.busy_timeout_ms, std::move(on_failure)));
+  opened->WaitForPeers(true);
+  return opened;
+}
+
+void Database::WaitForPeers(bool wait) {
+  // Only a misuse makes it fail, and it cannot be one here.
+  sqlite3_busy_handler(db_, wait ? WaitForPeer : nullptr, wait ? &busy_timeout_ms_ : nullptr);
 }
 
 Database::~Database() {
@@ -156,8 +185,24 @@ int64_t Database::QueryInt(const std::string& sql) {
 void Database::Fail(int code) { Fail(code, sqlite3_errmsg(db_)); }
 
 void Database::Fail(int code, const std::string& message) {
+  errno = sqlite3_system_errno(db_);
   on_failure_(code, message);
   throw ComError(E_FAIL, message);
+}
+
+void CopyDatabase(Database& from, Database& to) {
+  sqlite3_backup* backup = sqlite3_backup_init(to.db_, "main", from.db_, "main");
+  if (!backup) to.Fail(sqlite3_extended_errcode(to.db_), to.path_ + ": " + sqlite3_errmsg(to.db_));
+  // All pages in one step, inside one read transaction: copying in smaller
+  // steps restarts from the first page whenever another process writes in
+  // between, which on a busy database may never end.
+  int rc = SQLITE_OK;
+  do {
+    rc = sqlite3_backup_step(backup, -1);
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) sqlite3_sleep(20);
+  } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
+  sqlite3_backup_finish(backup);
+  if (rc != SQLITE_DONE) to.Fail(rc, from.path_ + " -> " + to.path_ + ": " + sqlite3_errstr(rc));
 }
 
 WriteTransaction::WriteTransaction(Database& db) : db_(db), nested_(db.InTransaction()) {

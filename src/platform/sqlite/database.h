@@ -1,7 +1,9 @@
-// One way to run SQLite: a connection with prepared statements cached by
-// their SQL text, every result code checked, reads that finish themselves,
-// and write transactions that nest as savepoints. Each user (the mail store,
-// the spam engine's model) supplies how a failure becomes its own ComError.
+// The one way every SQLite file here is used (the mail store, the spam
+// engine's models, the verdict journal, their online backups): a connection
+// with prepared statements cached by their SQL text, every result code
+// checked, one way of waiting for a busy peer, reads that finish themselves,
+// and write transactions that nest as savepoints. Each user supplies how a
+// failure becomes its own ComError.
 #pragma once
 
 #include <sqlite3.h>
@@ -12,19 +14,26 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace varnolt::sqlite {
 
 // Throws the user's ComError for a failed result code (the extended code and
-// SQLite's message). Must throw; a handler that returns is followed by a
+// SQLite's message; errno holds the system's error behind it, 0 when there
+// is none). Must throw; a handler that returns is followed by a
 // ComError(E_FAIL) with the message.
 using FailureHandler = std::function<void(int code, const std::string& message)>;
+
+// How long a statement waits for another connection's lock before it fails
+// busy. A peer holds a lock for one message's work (milliseconds) or one
+// step of a backup; one that keeps it a minute is stuck.
+constexpr int kBusyTimeoutMs = 60000;
 
 struct OpenOptions {
   bool create_if_missing = true;
   bool read_only = false;
-  // How long a write waits for another connection's write to end.
-  int busy_timeout_ms = 60000;
+  // Only a writer that must never hold anything up waits less.
+  int busy_timeout_ms = kBusyTimeoutMs;
 };
 
 class Database;
@@ -59,6 +68,8 @@ class Statement {
 
   // Columns of the current row count from 0.
   bool IsNull(int column);
+  // The column holds a whole number (not text, a real or NULL that would read as one).
+  bool IsInteger(int column);
   int64_t Int(int column);
   double Real(int column);
   std::string Text(int column);
@@ -92,6 +103,11 @@ class Database {
   bool InTransaction() { return sqlite3_get_autocommit(db_) == 0; }
   int64_t LastInsertId() { return sqlite3_last_insert_rowid(db_); }
   int Changes() { return sqlite3_changes(db_); }
+  // The path the database was opened at, for messages.
+  const std::string& path() const { return path_; }
+  // A peer's lock is waited for (up to the busy timeout, polled finely at
+  // first: locks are held for milliseconds), or, while false, fails at once.
+  void WaitForPeers(bool wait);
 
   // Hands a failed result code to the user's handler; never returns.
   [[noreturn]] void Fail(int code);
@@ -99,16 +115,26 @@ class Database {
 
  private:
   friend class Statement;
-  Database(sqlite3* db, FailureHandler on_failure) : db_(db), on_failure_(std::move(on_failure)) {}
+  friend void CopyDatabase(Database& from, Database& to);
+  Database(sqlite3* db, std::string path, int busy_timeout_ms, FailureHandler on_failure)
+      : db_(db), path_(std::move(path)), busy_timeout_ms_(busy_timeout_ms), on_failure_(std::move(on_failure)) {}
   // A cached statement and whether a Statement currently uses it.
   struct Cached {
     sqlite3_stmt* stmt = nullptr;
     bool busy = false;
   };
   sqlite3* db_;
+  std::string path_;
+  int busy_timeout_ms_;
   FailureHandler on_failure_;
   std::map<std::string, Cached, std::less<>> cache_;  // keyed by the SQL text
 };
+
+// Copies every page of from into to, as one committed state of from, while
+// other connections go on using it (in write-ahead-log mode writers go on
+// meanwhile; otherwise a writer waits its busy timeout). A failure goes to
+// to's handler, naming both paths.
+void CopyDatabase(Database& from, Database& to);
 
 // A write: BEGIN IMMEDIATE at the outermost level (waits for other writers
 // up to the busy timeout), a savepoint inside an open transaction, so that a
