@@ -91,6 +91,35 @@ TEST_P(StoreTest, TheDomainsModelTeachesItsOtherMailboxes) {
   EXPECT_THAT(engine.GetCounts(DomainModelPathBeside(DatPath())), CountsAre(Counts(6, 6)));
 }
 
+TEST_P(StoreTest, ScoresAndTotalsDoNotDependOnTheOrderOfLessonsOrCorrections) {
+  // Alice learns a HAM message that is corrected to SPAM later; Bob learns
+  // the same mail in the opposite order, that message as SPAM at once.
+  struct Lesson {
+    int seed;
+    bool spam_mail;
+    bool as_spam;
+  };
+  std::vector<Lesson> lessons;
+  for (int seed = 1; seed <= 8; ++seed) lessons.insert(lessons.end(), {{seed, true, true}, {seed, false, false}});
+  BuiltinSpamEngine engine(Options(models_));
+  for (const Lesson& l : lessons) {
+    engine.Learn(DatPath("alice"), mail_.Header(l.spam_mail, l.seed), mail_.Body(l.spam_mail, l.seed), l.as_spam);
+  }
+  engine.Relearn(DatPath("alice"), mail_.Header(false, 3), mail_.Body(false, 3), true);
+  for (auto l = lessons.rbegin(); l != lessons.rend(); ++l) {
+    const bool as_spam = l->as_spam || (l->seed == 3 && !l->spam_mail);
+    engine.Learn(DatPath("bob"), mail_.Header(l->spam_mail, l->seed), mail_.Body(l->spam_mail, l->seed), as_spam);
+  }
+  EXPECT_THAT(engine.GetCounts(DatPath("alice")), CountsAre(Counts(7, 9)));
+  EXPECT_THAT(engine.GetCounts(DatPath("bob")), CountsAre(Counts(7, 9)));
+  for (int seed = 20; seed < 26; ++seed) {
+    for (bool spam : {false, true}) {
+      EXPECT_EQ(engine.Peek(DatPath("alice"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess,
+                engine.Peek(DatPath("bob"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
 
 // The same lessons give the same scores, to the last bit, whichever store holds them.
