@@ -202,10 +202,11 @@ class PrivateDovecot:
             raise RuntimeError("varnolt %s failed: %s" % (" ".join(args), result.stderr))
         return result.stdout
 
-    def make_home(self, path=None, **settings):
-        """A varnolt home the mail user may write, with the settings given."""
+    def make_home(self, path=None, init_args=(), **settings):
+        """A varnolt home the mail user may write, made by varnolt init with
+        init_args (e.g. "--postgresql", CONNINFO), with the settings given."""
         self.varnolt_home = path or os.path.join(self.root, "varnolt-home")
-        self.varnolt("init")
+        self.varnolt("init", *init_args)
         for name, value in settings.items():
             self.varnolt("config", "set", name, str(value))
         self.give_home_to_mail_user()
