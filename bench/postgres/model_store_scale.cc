@@ -3,7 +3,7 @@
 // and Learn against it.
 //
 //   model_store_scale [--users 2000] [--messages 300] [--real 10] [--batch 100] [--tokens 69]
-//                     [--lookups 500] [--classify 1000]
+//                     [--lookups 500] [--classify 1000] [--unflushed]
 //
 // Phase 1, the real learn path: --real users each learn --messages
 // synthetic messages one transaction each, as the engine learns (lock the
@@ -17,7 +17,9 @@
 // --tokens keys, one round trip) is timed on random users. Phase 3: a
 // user taught 300 messages of samples/ through BuiltinSpamEngine::Learn on
 // PostgresModelBackend, then --classify warm Classify calls on them.
-// The server flushes every commit to disk, as an installed one does.
+// The server flushes every commit to disk, as an installed one does;
+// --unflushed lets phase 3's commits return before the flush
+// (synchronous_commit off: what CommitWait::kUnflushed asks per commit).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -55,6 +57,7 @@ struct Options {
   int tokens = 69;
   int lookups = 500;
   int classify = 1000;
+  bool unflushed = false;
 };
 
 constexpr int kVocabulary = 200000;
@@ -227,7 +230,7 @@ void EngineLatency(const std::string& conninfo, const Options& o) {
     engine.Classify(dat, s.header, s.body);
     if (i >= static_cast<int>(samples.size())) classify_ms.push_back(Millis(Clock::now() - start));  // warm
   }
-  Report("engine Learn (300 lessons, flushed)", learn_ms);
+  Report(o.unflushed ? "engine Learn (300 lessons, unflushed)" : "engine Learn (300 lessons, flushed)", learn_ms);
   Report("engine Classify, warm", classify_ms);
   fs::remove_all(folder);
 }
@@ -277,6 +280,11 @@ int Run(const Options& o) {
   db->Exec("VACUUM ANALYZE");
   PrintSizes(*db, users);
   TimeLookups(*db, users, o, draws);
+  if (o.unflushed) {
+    db->Exec("ALTER SYSTEM SET synchronous_commit = off");
+    db->Query("SELECT pg_reload_conf()");
+    std::printf("phase 3: commits not waiting for the flush\n");
+  }
   EngineLatency(server->ConnectionString(), o);
   return 0;
 }
@@ -287,13 +295,17 @@ int main(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--unflushed") {
+      o.unflushed = true;
+      continue;
+    }
     const int value = i + 1 < argc ? std::atoi(argv[i + 1]) : 0;
     int* field = arg == "--users" ? &o.users : arg == "--messages" ? &o.messages : arg == "--real" ? &o.real
                : arg == "--batch" ? &o.batch : arg == "--tokens" ? &o.tokens : arg == "--lookups" ? &o.lookups
                : arg == "--classify" ? &o.classify : nullptr;
     if (field == nullptr || value < 1) {
       std::fprintf(stderr, "usage: model_store_scale [--users N] [--messages N] [--real N] [--batch N] "
-                           "[--tokens N] [--lookups N] [--classify N]\n");
+                           "[--tokens N] [--lookups N] [--classify N] [--unflushed]\n");
       return 2;
     }
     *field = value;
