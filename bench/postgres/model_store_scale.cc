@@ -249,6 +249,7 @@ int Run(const Options& o) {
 
   Draws draws(o.tokens);
   std::vector<double> learn_ms;
+  const std::string wal_before = db->Query("SELECT pg_current_wal_lsn()::text").Text(0, 0);
   for (int user = 1; user <= o.real; ++user) {
     auto store = PostgresModelStore::Open(*db, ModelKind::kUser, UserName(user), true);
     for (int m = 1; m <= o.messages; ++m) {
@@ -259,6 +260,11 @@ int Run(const Options& o) {
     }
   }
   Report("store learn (real path)", learn_ms);
+  std::printf("WAL per learn: %.1f kB\n",
+              static_cast<double>(db->Query("SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), $1::pg_lsn)::bigint",
+                                            {Param(std::string_view(wal_before))})
+                                      .Int(0, 0)) /
+                  1000.0 / (o.real * o.messages));
   std::printf("token rows per user through the learn path: %.0f\n",
               static_cast<double>(db->Query("SELECT count(*) FROM varnolt_tokens").Int(0, 0)) / o.real);
 
