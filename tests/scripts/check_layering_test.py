@@ -37,6 +37,8 @@ PLANTS = [
      "SQLite headers are not for src/trust"),
     ("a library header in quotes", "src/config/planted.cc", ['#include "sqlite3.h"'],
      "names no header of src/ or apps/"),
+    ("SQLite beside its wrapper", "src/engine/planted.cc", ["#include <sqlite3.h>"],
+     "src/engine uses SQLite through src/platform/sqlite only"),
     ("SQLite through one of our headers", "src/host/planted.cc", ['#include "platform/sqlite/database.h"'],
      "brings in <sqlite3.h>"),
     ("POSIX through a platform interface", "src/platform/system/ticks.h", ["#include <unistd.h>"],
