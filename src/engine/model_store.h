@@ -10,7 +10,8 @@
 // message that says what the file is, and are never changed.
 //
 // Several processes may use one file at once: each waits for a busy peer up
-// to a timeout, and every change runs in a write transaction taken up front.
+// to the busy timeout every SQLite file here shares, and every change runs in
+// a write transaction taken up front.
 // The file uses a write-ahead log, so that readers never wait for a writer,
 // synced only at checkpoints: a power cut may lose the last lessons, never
 // the file. A model written before the log switches over after its first
