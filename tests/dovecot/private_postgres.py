@@ -76,12 +76,6 @@ class PrivatePostgres:
     def connection_string(self, database="postgres"):
         return "host=127.0.0.1 port=%d user=postgres dbname=%s" % (self.port, database)
 
-    def sql(self, statement, database="postgres"):
-        """Runs SQL with psql over the socket; returns its unaligned output."""
-        return subprocess.run(["psql", "-X", "-q", "-A", "-t", "-h", self.folder, "-p", str(self.port), "-U",
-                               "postgres", "-d", database, "-c", statement],
-                              capture_output=True, text=True, check=True).stdout
-
     def stop(self):
         if self.running:
             self.running = False
