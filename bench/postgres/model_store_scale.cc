@@ -16,7 +16,10 @@
 // growth the look-up (the totals and every token's counts of a message of
 // --tokens keys, one round trip) is timed on random users. Phase 3: a
 // user taught 300 messages of samples/ through BuiltinSpamEngine::Learn on
-// PostgresModelBackend, then --classify warm Classify calls on them.
+// PostgresModelBackend (which commits without waiting for the flush, as
+// for every lesson the filter takes on its own), 100 of them relearned as the
+// other class (a user's correction, which waits), then --classify warm
+// Classify calls on them.
 // The server flushes every commit to disk, as an installed one does;
 // --unflushed lets phase 3's commits return before the flush
 // (synchronous_commit off: what CommitWait::kUnflushed asks per commit).
@@ -214,15 +217,24 @@ void EngineLatency(const std::string& conninfo, const Options& o) {
   options.models = std::make_shared<engine::PostgresModelBackend>(conninfo);
   BuiltinSpamEngine engine(options);
   const std::string dat = folder.string() + "\\scale.example\\engine.dat";
-  std::vector<double> learn_ms, classify_ms;
-  for (int i = 0; i < 300; ++i) {
+  std::vector<double> learn_ms, relearn_ms, classify_ms;
+  // Each lesson a message of its own: a header and a word that no other has.
+  const auto lesson = [&](int i) {
     const Sample& s = samples[static_cast<size_t>(i) % samples.size()];
-    // Each lesson a message of its own: a header and a word that no other has.
-    const std::string header = "X-Scale-Lesson: " + std::to_string(i) + "\r\n" + s.header;
-    const std::string body = s.body + "\r\nlesson" + std::to_string(i) + "\r\n";
+    return Sample{"X-Scale-Lesson: " + std::to_string(i) + "\r\n" + s.header,
+                  s.body + "\r\nlesson" + std::to_string(i) + "\r\n", s.spam};
+  };
+  for (int i = 0; i < 300; ++i) {
+    const Sample s = lesson(i);
     const Clock::time_point start = Clock::now();
-    engine.Learn(dat, header, body, s.spam);
+    engine.Learn(dat, s.header, s.body, s.spam);  // the filter's own lesson: commits without waiting
     learn_ms.push_back(Millis(Clock::now() - start));
+  }
+  for (int i = 0; i < 100; ++i) {
+    const Sample s = lesson(i * 3);
+    const Clock::time_point start = Clock::now();
+    engine.Relearn(dat, s.header, s.body, !s.spam);  // a user's correction: waits for the disk
+    relearn_ms.push_back(Millis(Clock::now() - start));
   }
   for (int i = 0; i < o.classify + static_cast<int>(samples.size()); ++i) {
     const Sample& s = samples[static_cast<size_t>(i) % samples.size()];
@@ -230,7 +242,9 @@ void EngineLatency(const std::string& conninfo, const Options& o) {
     engine.Classify(dat, s.header, s.body);
     if (i >= static_cast<int>(samples.size())) classify_ms.push_back(Millis(Clock::now() - start));  // warm
   }
-  Report(o.unflushed ? "engine Learn (300 lessons, unflushed)" : "engine Learn (300 lessons, flushed)", learn_ms);
+  Report("engine Learn (300 lessons)", learn_ms);
+  Report(o.unflushed ? "engine Relearn (100 corrections, unflushed)" : "engine Relearn (100 corrections, flushed)",
+         relearn_ms);
   Report("engine Classify, warm", classify_ms);
   fs::remove_all(folder);
 }

@@ -130,8 +130,8 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
   SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
   bool as_spam = false;
   if (WouldLearn(judgement, &as_spam)) {
-    score.learned = LearnWith(store.get(), features, engine::DigestMessage(header, body), as_spam, true) !=
-                    LearnResult::kAlreadyKnown;
+    score.learned = LearnWith(store.get(), features, engine::DigestMessage(header, body), as_spam, true,
+                              engine::WriteSync::kMayLose) != LearnResult::kAlreadyKnown;
   }
   store.Keep();
   return score;
@@ -155,8 +155,8 @@ SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
                                                             const engine::MessageFeatures& features,
                                                             const engine::MessageDigest& digest, bool is_spam,
-                                                            bool automatic) {
-  store->BeginWrite();
+                                                            bool automatic, engine::WriteSync sync) {
+  store->BeginWrite(sync);
   const std::optional<engine::LearnedMessage> before = store->FindMessage(digest);
   // The engine's own verdict never overrides what it was taught.
   if (before && (before->is_spam == is_spam || automatic)) {
@@ -179,32 +179,37 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
 }
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string& dat_path, const std::string& header,
-                                                               const std::string& body, bool is_spam) {
+                                                               const std::string& body, bool is_spam,
+                                                               engine::WriteSync sync) {
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
-  const LearnResult result = LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false);
+  const LearnResult result =
+      LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false, sync);
   store.Keep();
   return result;
 }
 
+// The filter calls Learn on its own for trusted senders' mail: what a crash
+// may take back of it, later mail teaches again. A Relearn is the user's
+// correction and waits for the disk.
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
                               bool is_spam) {
-  LearnMessage(dat_path, header, body, is_spam);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam);
+  LearnMessage(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
 }
 
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
-  LearnMessage(dat_path, header, body, is_spam);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam);
+  LearnMessage(dat_path, header, body, is_spam, engine::WriteSync::kWait);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait);
 }
 
 void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,
-                                       const std::string& body, bool is_spam) {
+                                       const std::string& body, bool is_spam, engine::WriteSync sync) {
   const std::string path = DomainModelPathBeside(dat_path);
   if (dat_path.empty() || path == dat_path) return;
   // The digest makes each message count once for the domain, whichever users learn it.
-  LearnMessage(path, header, body, is_spam);
+  LearnMessage(path, header, body, is_spam, sync);
 }
 
 ModelLease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {

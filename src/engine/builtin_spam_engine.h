@@ -132,7 +132,7 @@ class BuiltinSpamEngine : public SpamEngine {
   // Teaches the model at path alone (a user's, or a domain's shared model)
   // as an administrator does; creates the file when missing.
   LearnResult LearnMessage(const std::string& dat_path, const std::string& header, const std::string& body,
-                           bool is_spam);
+                           bool is_spam, engine::WriteSync sync = engine::WriteSync::kWait);
 
  private:
   struct Judgement {
@@ -150,10 +150,11 @@ class BuiltinSpamEngine : public SpamEngine {
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
   engine::ModelLease DomainStore(const std::string& dat_path);
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
-                      bool is_spam);
+                      bool is_spam, engine::WriteSync sync);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
   LearnResult LearnWith(engine::SpamModel* store, const engine::MessageFeatures& features,
-                        const engine::MessageDigest& digest, bool is_spam, bool automatic);
+                        const engine::MessageDigest& digest, bool is_spam, bool automatic,
+                        engine::WriteSync sync);
 
   EngineOptions options_;
 };

@@ -25,7 +25,7 @@ bool SameContents(const ModelContents& a, const ModelContents& b) {
 ModelContents CopyModel(SpamModel& from, SpamModel& to) {
   const ModelContents contents = from.Contents();
   to.Clear();
-  to.BeginWrite();
+  to.BeginWrite(WriteSync::kWait);
   // The totals first: a file model refuses a token counted in more messages than it learned.
   to.SetCounts(contents.totals);
   // Tokens of equal counts go in one update each: as ids whose key is theirs.

@@ -274,7 +274,7 @@ void ModelStore::BeginRead() {
   in_transaction_ = true;
 }
 
-void ModelStore::BeginWrite() {
+void ModelStore::BeginWrite(WriteSync /*sync*/) {
   if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   in_transaction_ = true;

@@ -72,7 +72,9 @@ class ModelStore : public SpamModel {
   // A read snapshot, or the write lock taken at once; Commit ends either.
   // Destroying the store inside a transaction rolls it back.
   void BeginRead() override;
-  void BeginWrite() override;
+  // The WAL file is synced at checkpoints only (synchronous=NORMAL): every
+  // write may lose its last moments in a power cut, so sync changes nothing.
+  void BeginWrite(WriteSync sync = WriteSync::kWait) override;
   void Commit() override;
   bool in_transaction() const { return in_transaction_; }
 

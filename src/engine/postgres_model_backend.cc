@@ -46,7 +46,10 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
 
   // A read is one statement: the totals come with the tokens' counts.
   void BeginRead() override { totals_.reset(); }
-  void BeginWrite() override { totals_ = store_->BeginWrite(); }
+  void BeginWrite(WriteSync sync) override {
+    totals_ = store_->BeginWrite(sync == WriteSync::kMayLose ? PostgresModelStore::CommitWait::kUnflushed
+                                                             : PostgresModelStore::CommitWait::kFlushed);
+  }
   void Commit() override {
     if (store_->in_write()) store_->Commit();
     totals_.reset();

@@ -50,13 +50,21 @@ struct ModelContents {
 };
 bool SameContents(const ModelContents& a, const ModelContents& b);
 
+// Whether a write's Commit waits until it is on disk. kMayLose commits
+// without waiting where the store can: a crash of the machine (or of the
+// database server) right after it may lose the last such writes, whole,
+// never part of one. Fit for what the engine learns on its own (trusted
+// senders' mail, its own verdicts), which later mail teaches again; not
+// for a user's correction or an administrator's lesson.
+enum class WriteSync { kWait, kMayLose };
+
 class SpamModel {
  public:
   virtual ~SpamModel() = default;
 
   // A read snapshot, or the write lock taken at once; Commit ends either.
   virtual void BeginRead() = 0;
-  virtual void BeginWrite() = 0;
+  virtual void BeginWrite(WriteSync sync) = 0;
   virtual void Commit() = 0;
 
   // The numbers of messages learned. Inside a transaction.
