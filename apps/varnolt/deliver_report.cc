@@ -9,12 +9,12 @@
 #include <iostream>
 #include <sstream>
 
+#include "hosting/registry_values.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {

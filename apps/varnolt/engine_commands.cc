@@ -8,15 +8,15 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hosting/filter_library.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
-#include "varnolt/cli_errors.h"
 #include "varnolt/check_exit_status.h"
+#include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/domain_model_target.h"
 #include "varnolt/file_io.h"
-#include "varnolt/filter_library.h"
 #include "varnolt/json_output.h"
 #include "varnolt/known_mailbox.h"
 #include "varnolt/mail_sources.h"

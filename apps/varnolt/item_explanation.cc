@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <sstream>
 
+#include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/mailbox_address.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {
