@@ -4,9 +4,10 @@
 #include "manual/user_manual.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
-#include "triage/triage_environment.h"
 #include "store/item_addressing.h"
+#include "triage/domain_directory.h"
 #include "triage/item_context.h"
+#include "triage/triage_environment.h"
 
 namespace varnolt {
 namespace {
@@ -41,7 +42,7 @@ void BuildDataPaths(const TriageEnvironment& env, ItemContext& ctx) {
 }
 
 void EnsureDomainDirectory(TriageEnvironment& env, ItemContext& ctx) {
-  const CreateDirectoryResult result = env.platform.Files().CreateDirectory(ctx.domain_dir);
+  const CreateDirectoryResult result = CreateDomainDirectory(env.platform.Files(), env.data_folder, ctx.domain);
   if (result.created) {
     AppendTrace(env, ctx, " (Create User/Domain)");
     ReportToEventLog(env.platform.Events(),
