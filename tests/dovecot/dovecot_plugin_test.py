@@ -59,6 +59,7 @@ class PluginTestCase(unittest.TestCase):
     junk_folder = JUNK
     detail_mailbox = False
     extra_plugins = ""
+    lmtp_plugins = ""
     extra_plugin_settings = ""
 
     @classmethod
@@ -67,6 +68,7 @@ class PluginTestCase(unittest.TestCase):
                  ("alice", "bob", "carol", "dave", "erin", "frank", "grace", "heidi", "ivan", "judy")]
         cls.server = pd.PrivateDovecot(BUILD_DIR, users, junk_folder=cls.junk_folder,
                                        detail_mailbox=cls.detail_mailbox, extra_plugins=cls.extra_plugins,
+                                       lmtp_plugins=cls.lmtp_plugins,
                                        extra_plugin_settings=cls.extra_plugin_settings)
         cls.server.make_home(**cls.home_settings)
         cls.prepare_home()
@@ -566,6 +568,54 @@ class DetailMailboxTest(PluginTestCase):
         log = self.filter_log()
         self.assertNotIn("Cannot move", log)
         self.assertIn("recognized as SPAM (already in the junk folder)", log)
+
+
+class SieveFileintoTest(PluginTestCase):
+    """A Sieve script (Pigeonhole) that files mail into the junk folder. The
+    filter's hook runs before Sieve's: SPAM goes to the junk folder once, by
+    the filter, and Sieve files the rest as the user's rules say."""
+
+    junk_folder = "Spam"
+    home_settings = {"UseJunkMailFolder": "Spam"}
+    lmtp_plugins = "sieve"
+
+    @classmethod
+    def prepare_home(cls):
+        folder = os.path.join(cls.server.root, "sieve")
+        os.makedirs(folder)
+        script = os.path.join(folder, "junk.sieve")
+        with open(script, "w") as f:
+            f.write('require "fileinto";\nif header :contains "Subject" "[to junk]" { fileinto "Spam"; stop; }\n')
+        # Pigeonhole compiles the script beside it, as the mail user.
+        pd.chown_tree(folder, cls.server.account.pw_uid, cls.server.account.pw_gid)
+        cls.server.extra_plugin_settings = "  sieve_before = %s" % script
+
+    def test_mail_for_the_junk_folder_is_judged_and_stamped_once_without_an_error(self):
+        user = "alice@example.com"
+        self.deliver(user, spam("spammer@example.net", "[to junk] Sieved spam"))
+        self.deliver(user, ham("colleague@partner.example", "[to junk] Sieved ham"))
+        self.deliver(user, ham("colleague@partner.example", "Not sieved"))
+        uid, flags, header = self.only(user, "Spam", "[to junk] Sieved spam")
+        self.assertEqual("2", pd.header(header, "X-Varnolt"))
+        self.assertIn("$Junk", flags)
+        self.assertIn("$VarnoltMarker2", flags)
+        # The user's own rule keeps a HAM verdict in the junk folder: stamped as judged.
+        uid, flags, header = self.only(user, "Spam", "[to junk] Sieved ham")
+        self.assertEqual("1", pd.header(header, "X-Varnolt"))
+        self.assertIn("$NotJunk", flags)
+        inbox = self.subjects(user, "INBOX")
+        self.assertIn("Not sieved", inbox)
+        self.assertFalse([s for s in inbox if s.startswith("[to junk]")], inbox)
+        server_log = self.server.log()
+        self.assertRegex(server_log, r"sieve: .*fileinto action: stored mail into mailbox 'Spam'")
+        self.assertEqual(1, server_log.count("saved mail to Spam"), server_log)
+        log = self.filter_log()
+        self.assertNotIn("Cannot move", log)
+        # The only errors: the lookups of a whitelist the new user does not have yet.
+        errors = [line for line in log.splitlines() if " Err: " in line]
+        self.assertEqual(3, len(errors), log)
+        for line in errors:
+            self.assertIn("Err: InWhiteList() failed: File not found", line)
 
 
 class SessionCostTest(PluginTestCase):
