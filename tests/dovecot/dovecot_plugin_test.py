@@ -552,6 +552,21 @@ class ConcurrentWelcomeTest(PluginTestCase):
                 self.assertEqual(4, sum(1 for s in subjects if s and s.startswith("Parallel")), subjects)
 
 
+    def test_a_claim_left_by_a_killed_delivery_is_taken_over(self):
+        user = "heidi@example.com"
+        data_folder = self.server.varnolt("config", "constructor-string").strip().split(";")[0].strip()
+        domain_dir = os.path.join(data_folder, "example.com")
+        os.makedirs(domain_dir, exist_ok=True)
+        # What a delivery killed while welcoming leaves: the claim, no model, nobody holding it.
+        open(os.path.join(domain_dir, "heidi.dat.welcome"), "w").close()
+        self.server.give_home_to_mail_user()
+        self.deliver(user, ham("colleague@example.net", "After the crash"))
+        self.deliver(user, ham("colleague@example.net", "Later"))
+        subjects = self.subjects(user, "INBOX")
+        self.assertEqual(1, sum(1 for s in subjects if s and s.startswith(WELCOME_SUBJECT)), subjects)
+        self.assertTrue(os.path.exists(os.path.join(domain_dir, "heidi.dat")))
+
+
 class DetailMailboxTest(PluginTestCase):
     """user+Spam@domain delivers straight into the junk folder: SPAM is where it belongs."""
 
