@@ -5,6 +5,7 @@
 #include "platform/mailstore/raw_headers.h"
 #include "platform/mailstore/store_names.h"
 #include "store/mail_marker.h"
+#include "store/property_names.h"
 
 namespace varnolt::dovecot {
 namespace {
@@ -56,12 +57,12 @@ std::vector<std::string> StaleMarkerKeywords(const std::vector<std::string>& key
 }
 
 std::string StampMessage(std::string_view content, int32_t marker) {
-  std::string message = mailstore::RemoveHeaderLines(content, "X-Varnolt");
+  std::string message = mailstore::RemoveHeaderLines(content, kMailMarkerHeader);
   if (marker == kMarkerNone) return message;
   const size_t first_lf = message.find('\n');
   const std::string eol = first_lf != std::string::npos && first_lf > 0 && message[first_lf - 1] == '\r' ? "\r\n" : "\n";
   const size_t header_end = mailstore::HeaderBlockLength(message);
-  std::string line = "X-Varnolt: " + std::to_string(marker) + eol;
+  std::string line = std::string(kMailMarkerHeader) + ": " + std::to_string(marker) + eol;
   // A header that runs to the end without a line ending gets one first.
   if (header_end > 0 && message[header_end - 1] != '\n') line = eol + line;
   message.insert(header_end, line);

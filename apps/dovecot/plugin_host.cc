@@ -5,18 +5,14 @@
 #include <stdexcept>
 #include <vector>
 
+#include "diagnostics/event_log_writer.h"
 #include "diagnostics/text_log.h"
-#include "engine/builtin_spam_engine.h"
-#include "platform/com/com_error.h"
+#include "hosting/host_platform.h"
+#include "hosting/registry_values.h"
 #include "platform/complus/file_shared_properties.h"
-#include "platform/eventlog/event_log.h"
-#include "varnolt/registry_values.h"
-#include "varnolt/session.h"
 
 namespace varnolt::dovecot {
 namespace {
-
-constexpr const char* kEventSource = "VarnoltFilter";
 
 // The hive as it is now: a writer replaces it (a new inode) or rewrites it.
 std::string HiveIdentity(const std::string& path) {
@@ -28,23 +24,13 @@ std::string HiveIdentity(const std::string& path) {
 
 std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const std::string& instance = "",
                                            std::shared_ptr<cli::EventObservation> observation = nullptr) {
-  RealPlatformOptions options;
+  std::shared_ptr<ComponentServices> services;
   if (!instance.empty()) {
-    options.services = std::make_shared<FileComponentServices>(
+    services = std::make_shared<FileComponentServices>(
         config.home + "/" + kDovecotSettingsCache, instance + " hive " + HiveIdentity(config.registry_path));
   }
-  options.registry_hive_path = config.registry_path;
-  options.event_log_target = config.event_log_target;
   // The home's [engine] settings hold for deliveries through Dovecot too.
-  const EngineOptions engine_options = cli::EngineOptionsOf(config);
-  if (observation) {
-    options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
-      return std::make_unique<cli::ObservingSpamEngine>(engine_options, observation);
-    };
-  } else {
-    options.engine_factory = [engine_options] { return std::make_unique<BuiltinSpamEngine>(engine_options); };
-  }
-  return std::make_unique<RealPlatform>(std::move(options));
+  return cli::MakeHostPlatform(config, std::move(observation), std::move(services));
 }
 
 std::unique_ptr<PluginHost>& ProcessHost() {
@@ -72,11 +58,7 @@ PluginHost& PluginHost::ForHome(const std::string& home, const std::string& inst
   }
   std::unique_ptr<PluginHost> fresh(new PluginHost());
   fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
-  try {
-    fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->observation_);
-  } catch (const ComError& error) {
-    throw std::runtime_error("[eventlog] target '" + fresh->config_.event_log_target + "': " + error.description());
-  }
+  fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->observation_);
   try {
     fresh->filter_ = cli::CreateRegisteredFilter(*fresh->platform_);
   } catch (...) {
@@ -116,11 +98,7 @@ void ReportToHomeLogs(const std::string& home, const std::string& text, const st
     // The event log below may still take it.
   }
   try {
-    EventLog& log = platform->Events();
-    const EventSourceHandle handle = log.RegisterEventSource("", kEventSource);
-    if (!handle) return;
-    log.ReportEvent(handle, EVENTLOG_ERROR_TYPE, 0, 0, {message}, {});
-    log.DeregisterEventSource(handle);
+    ReportToEventLog(platform->Events(), message, EVENTLOG_ERROR_TYPE, 0);
   } catch (...) {
   }
 }

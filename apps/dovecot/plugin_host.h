@@ -7,11 +7,11 @@
 #include <string>
 
 #include "host/interfaces.h"
+#include "hosting/event_observer.h"
+#include "hosting/filter_host.h"
+#include "hosting/home_config.h"
+#include "hosting/journal_writer.h"
 #include "platform/real_platform.h"
-#include "varnolt/event_observer.h"
-#include "varnolt/filter_host.h"
-#include "varnolt/home_config.h"
-#include "varnolt/journal_writer.h"
 
 namespace varnolt::dovecot {
 

@@ -7,14 +7,14 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hosting/home_check.h"
+#include "hosting/registry_values.h"
 #include "platform/journal/verdict_journal.h"
 #include "platform/mailstore/online_backup.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
-#include "varnolt/home_check.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "hosting/command_error.h"
+
 namespace varnolt::cli {
 
 constexpr int kExitSuccess = 0;
@@ -16,12 +18,6 @@ constexpr int kExitUsage = 2;
 class UsageError : public std::runtime_error {
  public:
   explicit UsageError(const std::string& message) : std::runtime_error(message) {}
-};
-
-// The command was understood but cannot be done.
-class CommandError : public std::runtime_error {
- public:
-  explicit CommandError(const std::string& message) : std::runtime_error(message) {}
 };
 
 // A failure that ends the program with an exit status of its own: `deliver`

@@ -2,12 +2,12 @@
 #include <charconv>
 #include <iostream>
 
+#include "hosting/registry_values.h"
 #include "platform/registry/hive_file.h"
 #include "platform/registry/key_path.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/known_settings.h"
-#include "varnolt/registry_values.h"
 #include "varnolt/settings_listing.h"
 
 namespace varnolt::cli {

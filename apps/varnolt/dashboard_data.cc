@@ -5,10 +5,11 @@
 #include <map>
 #include <set>
 
+#include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
+#include "trust/whitelist.h"
 #include "varnolt/known_settings.h"
-#include "varnolt/registry_values.h"
 #include "varnolt/setting_descriptions.h"
 
 namespace varnolt::cli {
@@ -27,12 +28,12 @@ void Add(journal::Totals& sum, const journal::Totals& more) {
 }
 
 int64_t WhitelistEntries(const std::string& dat_path) {
-  std::optional<ComError> missing;
-  auto reader = PosixTextFiles().TryOpenForReading(WhiteListPath(dat_path), &missing);
-  if (!reader) return 0;
-  int64_t lines = 0;
-  for (std::string line; reader->ReadLine(&line);) ++lines;
-  return lines;
+  PosixTextFiles files;
+  try {
+    return static_cast<int64_t>(ReadWhiteList(files, dat_path).size());
+  } catch (const ComError&) {
+    return 0;  // an unreadable whitelist shows as empty on the dashboard
+  }
 }
 
 std::string Lower(std::string text) {

@@ -2,11 +2,11 @@
 // models ([engine] store = postgresql), as varnolt init does for a new home.
 #include <iostream>
 
+#include "hosting/home_config.h"
 #include "platform/postgres/connection.h"
 #include "platform/postgres/model_schema.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
-#include "varnolt/home_config.h"
 #include "varnolt/session.h"
 
 namespace varnolt::cli {

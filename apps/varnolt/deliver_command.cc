@@ -7,12 +7,12 @@
 #include <cstring>
 #include <iostream>
 
-#include "varnolt/cli_errors.h"
+#include "hosting/filter_library.h"
 #include "platform/mailstore/store_errors.h"
+#include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/deliver_report.h"
 #include "varnolt/file_io.h"
-#include "varnolt/filter_library.h"
 #include "varnolt/store_lookup.h"
 
 namespace varnolt::cli {

@@ -9,17 +9,17 @@
 #include <iostream>
 #include <sstream>
 
+#include "hosting/registry_values.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
+#include "store/property_names.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/message_input.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {
 
-constexpr const char* kMarkerProperty = "urn:schemas:mailheader:X-Varnolt";
 constexpr const char* kHiddenProperty = "urn:schemas:mapi:proptag:x67aa000b";
 
 std::string VerdictText(const std::optional<int32_t>& marker) {
@@ -68,7 +68,7 @@ std::optional<int32_t> DeliveryReport::MarkerOf(const std::string& url, bool* re
   if (url.empty()) return std::nullopt;
   std::optional<Variant> marker;
   try {
-    marker = session_.Store().StoredProperty(url, kMarkerProperty);
+    marker = session_.Store().StoredProperty(url, kMailMarkerField);
   } catch (const std::exception&) {
     *read = false;
     return std::nullopt;

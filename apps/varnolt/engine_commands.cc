@@ -8,15 +8,17 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hosting/filter_library.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
-#include "varnolt/cli_errors.h"
+#include "triage/domain_directory.h"
+#include "trust/whitelist.h"
 #include "varnolt/check_exit_status.h"
+#include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/domain_model_target.h"
 #include "varnolt/file_io.h"
-#include "varnolt/filter_library.h"
 #include "varnolt/json_output.h"
 #include "varnolt/known_mailbox.h"
 #include "varnolt/mail_sources.h"
@@ -58,7 +60,8 @@ void EnsureDomainDirectory(const std::string& data_folder, const std::string& do
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw CommandError("the data folder " + folder + " does not exist");
   const std::string domain_dir = DomainDirectory(data_folder, domain);
-  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(domain_dir);
+  PosixTextFiles files;
+  const CreateDirectoryResult made = CreateDomainDirectory(files, data_folder, domain);
   if (!made.created && !made.already_exists) {
     throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " +
                        std::strerror(made.error_code));
@@ -166,17 +169,6 @@ void RunCheck(Session& session, const CheckOptions& options) {
   if (options.exit_status && any_spam) session.SetExitStatus(kExitSpamFound);
 }
 
-// Every line of the whitelist counts as an entry, as the filter reads it.
-int64_t WhitelistSize(const std::string& path) {
-  std::error_code error;
-  if (!fs::exists(ToFileSystemPath(path), error)) return 0;
-  auto reader = PosixTextFiles().OpenForReading(path);
-  int64_t lines = 0;
-  std::string line;
-  while (reader->ReadLine(&line)) ++lines;
-  return lines;
-}
-
 // The domain's shared model: its counts (a domain has no whitelist).
 void RunDomainStats(Session& session, const std::string& domain, bool json) {
   const SpamCounts counts = session.Engine().GetCounts(DomainModelOf(session, domain).model_path);
@@ -193,7 +185,8 @@ void RunStats(Session& session, const std::string& text, const std::string& doma
   const MailboxAddress mailbox = KnownMailbox(session, text);
   const std::string dat_path = UserDatabasePath(RequireDataFolder(session), mailbox.domain, mailbox.user);
   const SpamCounts counts = session.Engine().GetCounts(dat_path);
-  const int64_t whitelist = WhitelistSize(WhiteListPath(dat_path));
+  PosixTextFiles files;
+  const auto whitelist = static_cast<int64_t>(ReadWhiteList(files, dat_path).size());
   if (json) {
     std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}, {"whitelist", whitelist}});
     return;

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hosting/registry_values.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
 #include "varnolt/known_settings.h"
-#include "varnolt/registry_values.h"
 #include "varnolt/user_manual_text.h"
 
 namespace varnolt::cli {

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <sstream>
 
+#include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
+#include "store/property_names.h"
+#include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/mailbox_address.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {
@@ -39,19 +41,9 @@ long Setting(Session& session, const char* name, long fallback) {
 
 bool Whitelisted(const std::string& dat_path, const std::string& sender) {
   if (sender.empty()) return false;
-  for (unsigned char c : sender) {
-    if (c < 0x20 || c == 0x7F) return false;  // never listed, as the filter reads it
-  }
-  std::unique_ptr<TextReader> reader;
-  try {
-    reader = PosixTextFiles().OpenForReading(WhiteListPath(dat_path));
-  } catch (const std::exception&) {
-    return false;  // no whitelist
-  }
-  for (std::string line; reader->ReadLine(&line);) {
-    if (line == sender) return true;
-  }
-  return false;
+  PosixTextFiles files;
+  std::optional<ComError> unreadable;
+  return ScanWhiteList(files, dat_path, sender, &unreadable).value_or(false);  // no whitelist: not listed
 }
 
 std::string Fixed(double value, int digits) {
@@ -83,7 +75,7 @@ ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max
   if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
   const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 
-  const std::string marker = Property(session, explanation.url, "urn:schemas:mailheader:X-Varnolt");
+  const std::string marker = Property(session, explanation.url, kMailMarkerField);
   explanation.marker = marker == "1" ? "HAM" : marker == "2" ? "SPAM" : "";
   const std::string address_type = Property(session, explanation.url, std::string(kPropertyPrefix) + "x0C1E001E");
   const std::string headers = Property(session, explanation.url, std::string(kPropertyPrefix) + "x007D001E");

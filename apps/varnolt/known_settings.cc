@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "hosting/registry_values.h"
 #include "platform/com/com_error.h"
 #include "platform/com/variant.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <iostream>
 
+#include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {

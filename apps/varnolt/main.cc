@@ -7,10 +7,10 @@
 #include <exception>
 #include <iostream>
 
+#include "hosting/filter_library.h"
 #include "platform/com/com_error.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/command_groups.h"
-#include "varnolt/filter_library.h"
 #include "varnolt/help_examples.h"
 #include "varnolt/parse_errors.h"
 #include "varnolt/session.h"

@@ -3,12 +3,12 @@
 #include <iostream>
 #include <memory>
 
-#include "engine/postgres_model_backend.h"
+#include "hosting/home_check.h"
+#include "hosting/host_platform.h"
+#include "hosting/registry_values.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
-#include "varnolt/home_check.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 
@@ -22,20 +22,7 @@ const HomeConfig& Session::Config() {
 }
 
 Platform& Session::GetPlatform() {
-  if (!platform_) {
-    RealPlatformOptions options;
-    options.registry_hive_path = Config().registry_path;
-    options.event_log_target = Config().event_log_target;
-    const EngineOptions engine_options = EngineOptionsOf(Config());
-    options.engine_factory = [engine_options, observation = observation_] {
-      return std::make_unique<ObservingSpamEngine>(engine_options, observation);
-    };
-    try {
-      platform_ = std::make_unique<RealPlatform>(std::move(options));
-    } catch (const ComError& error) {
-      throw CommandError("[eventlog] target '" + Config().event_log_target + "': " + error.description());
-    }
-  }
+  if (!platform_) platform_ = MakeHostPlatform(Config(), observation_);
   return *platform_;
 }
 
@@ -110,21 +97,6 @@ void Session::WarnAboutDataFolder(const std::string& folder) {
   std::string path = ToFileSystemPath(folder);
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (const auto problem = DataFolderProblem(Home(), path)) std::cerr << "varnolt: warning: " << *problem << '\n';
-}
-
-EngineOptions EngineOptionsOf(const HomeConfig& config) {
-  EngineOptions options;
-  options.auto_learn.enabled = config.engine_auto_learn;
-  options.domain_learning = config.engine_domain_learning;
-  if (config.engine_store == kPostgresModelStore) {
-    options.models = std::make_shared<engine::PostgresModelBackend>(config.engine_postgresql);
-  }
-  return options;
-}
-
-std::string DataFolderOf(const std::string& constructor_string) {
-  // The filter logs the empty string as a failed construction; a host finds no folder in it.
-  return constructor_string.empty() ? "" : DataFolderFromConstructorString(constructor_string);
 }
 
 }  // namespace varnolt::cli

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
-#include "platform/names/data_layout.h"
+#include "hosting/event_observer.h"
+#include "hosting/filter_host.h"
+#include "hosting/home_config.h"
+#include "hosting/host_platform.h"
+#include "hosting/journal_writer.h"
 #include "platform/mailstore/mail_store.h"
+#include "platform/names/data_layout.h"
 #include "platform/real_platform.h"
-#include "varnolt/event_observer.h"
-#include "varnolt/filter_host.h"
-#include "varnolt/home_config.h"
-#include "varnolt/journal_writer.h"
 
 namespace varnolt::cli {
 
@@ -74,12 +75,5 @@ class Session {
   // Declared last: destroyed first, so the store drops its sinks before the filter goes.
   std::unique_ptr<MailStore> store_;
 };
-
-// The engine's options as the home's [engine] section sets them.
-EngineOptions EngineOptionsOf(const HomeConfig& config);
-
-// The filter's data folder for a constructor string (DataFolderFromConstructorString),
-// or "" for an empty string.
-std::string DataFolderOf(const std::string& constructor_string);
 
 }  // namespace varnolt::cli

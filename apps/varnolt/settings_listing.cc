@@ -2,11 +2,11 @@
 
 #include <strings.h>
 
+#include "hosting/registry_values.h"
 #include "platform/registry/registry.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/json_output.h"
 #include "varnolt/known_settings.h"
-#include "varnolt/registry_values.h"
 #include "varnolt/setting_descriptions.h"
 #include "varnolt/text_table.h"
 

@@ -14,6 +14,8 @@
 #include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
+#include "triage/domain_directory.h"
+#include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/domain_model_target.h"
@@ -44,15 +46,6 @@ bool FileExists(const std::string& composed_path) {
   return fs::exists(ToFileSystemPath(composed_path), ignored);
 }
 
-// Every line, as the filter reads the whitelist (each line is an entry).
-std::vector<std::string> WhitelistLines(const std::string& path) {
-  std::vector<std::string> lines;
-  if (!FileExists(path)) return lines;
-  auto reader = PosixTextFiles().OpenForReading(path);
-  for (std::string line; reader->ReadLine(&line);) lines.push_back(line);
-  return lines;
-}
-
 void CheckAddress(const std::string& address) {
   if (address.empty()) throw UsageError("the address is empty");
   for (unsigned char c : address) {
@@ -63,7 +56,8 @@ void CheckAddress(const std::string& address) {
 
 void RunWhitelistList(Session& session, const std::string& text) {
   const MailboxAddress mailbox = KnownMailbox(session, text);
-  for (const std::string& line : WhitelistLines(WhiteListPath(DatPathOf(session, mailbox)))) {
+  PosixTextFiles files;
+  for (const std::string& line : ReadWhiteList(files, DatPathOf(session, mailbox))) {
     std::cout << line << '\n';
   }
 }
@@ -72,25 +66,26 @@ void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
   const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
   CheckAddress(arguments.address);
   const std::string dat_path = DatPathOf(session, mailbox);
-  const std::string path = WhiteListPath(dat_path);
-  for (const std::string& line : WhitelistLines(path)) {
+  PosixTextFiles files;
+  for (const std::string& line : ReadWhiteList(files, dat_path)) {
     if (line == arguments.address) throw CommandError(arguments.address + " is already listed");
   }
   // The filter makes the same directory on its first event for the domain.
-  const std::string domain_dir = session.DataFolder() + mailbox.domain;
-  const CreateDirectoryResult made = PosixTextFiles().CreateDirectory(domain_dir);
+  const CreateDirectoryResult made = CreateDomainDirectory(files, session.DataFolder(), mailbox.domain);
   if (!made.created && !made.already_exists) {
-    throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " + std::strerror(made.error_code));
+    throw CommandError("cannot create " + ToFileSystemPath(DomainDirectory(session.DataFolder(), mailbox.domain)) +
+                       ": " + std::strerror(made.error_code));
   }
-  PosixTextFiles().AppendLine(path, arguments.address);
+  files.AppendLine(WhiteListPath(dat_path), arguments.address);
 }
 
 void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
   const MailboxAddress mailbox = KnownMailbox(session, arguments.mailbox);
-  const std::string path = WhiteListPath(DatPathOf(session, mailbox));
+  const std::string dat_path = DatPathOf(session, mailbox);
   std::string kept;
   bool found = false;
-  for (const std::string& line : WhitelistLines(path)) {
+  PosixTextFiles files;
+  for (const std::string& line : ReadWhiteList(files, dat_path)) {
     if (line == arguments.address) {
       found = true;
     } else {
@@ -101,7 +96,7 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
     throw CommandError(arguments.address + " is not on the whitelist of " + mailbox.Text() +
                        " (addresses match exactly, letter case included)");
   }
-  ReplaceFile(ToFileSystemPath(path), kept);
+  ReplaceFile(ToFileSystemPath(WhiteListPath(dat_path)), kept);
 }
 
 // Empties the model at dat_path, so that a reader never meets a missing file

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace varnolt {
 
@@ -17,8 +18,13 @@ inline constexpr const char* kContentClassField = "DAV:contentclass";
 inline constexpr const char* kParentNameField = "DAV:parentname";
 inline constexpr const char* kDeletedItemsField = "urn:schemas:httpmail:deleteditems";
 inline constexpr const char* kFromField = "urn:schemas:mailheader:from";
-// The verdict the filter stamps on a message (store/mail_marker.h).
+inline constexpr const char* kMailHeaderPrefix = "urn:schemas:mailheader:";
+// The verdict the filter stamps on a message (store/mail_marker.h): the header
+// line a store writes, and the property of the header's name it reads back.
+inline constexpr const char* kMailMarkerHeader = "X-Varnolt";
 inline constexpr const char* kMailMarkerField = "urn:schemas:mailheader:X-Varnolt";
+static_assert(std::string_view(kMailMarkerField).starts_with(kMailHeaderPrefix) &&
+              std::string_view(kMailMarkerField).substr(std::string_view(kMailHeaderPrefix).size()) == kMailMarkerHeader);
 inline constexpr const char* kMessageContentClass = "urn:content-classes:message";
 inline constexpr const char* kFolderContentClass = "urn:content-classes:folder";
 

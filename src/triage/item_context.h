@@ -10,6 +10,7 @@
 
 #include "platform/com/unknown.h"
 #include "platform/spam_engine.h"
+#include "platform/system/text_files.h"
 #include "store/store_events.h"
 
 namespace varnolt {
@@ -52,9 +53,10 @@ struct ItemContext {
   bool spambox_unusable = false;
   std::string domain_dir;
   std::string dat_path;
-  // The file this event created to be the one that welcomes a new user;
-  // removed when the event ends ("" when none).
+  // The file this event claimed to be the one that welcomes a new user, and
+  // the claim itself, held until the event ends ("" and none when none).
   std::string welcome_claim;
+  std::shared_ptr<FileClaim> welcome_claim_lock;
   std::string sender_address;
 
   ComPtr<IExStoreDispEventInfo> event_info;

@@ -4,9 +4,10 @@
 #include "manual/user_manual.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
-#include "triage/triage_environment.h"
 #include "store/item_addressing.h"
+#include "triage/domain_directory.h"
 #include "triage/item_context.h"
+#include "triage/triage_environment.h"
 
 namespace varnolt {
 namespace {
@@ -41,7 +42,7 @@ void BuildDataPaths(const TriageEnvironment& env, ItemContext& ctx) {
 }
 
 void EnsureDomainDirectory(TriageEnvironment& env, ItemContext& ctx) {
-  const CreateDirectoryResult result = env.platform.Files().CreateDirectory(ctx.domain_dir);
+  const CreateDirectoryResult result = CreateDomainDirectory(env.platform.Files(), env.data_folder, ctx.domain);
   if (result.created) {
     AppendTrace(env, ctx, " (Create User/Domain)");
     ReportToEventLog(env.platform.Events(),
@@ -69,15 +70,24 @@ void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
   TextFiles& files = env.platform.Files();
   if (Exists(files, ctx.dat_path)) return;
   // Several deliveries to a new user may run at once, in several processes:
-  // the one that creates the claim welcomes the user, the others leave it.
-  // The claim outlives the event once the database exists (ReleaseWelcomeClaim),
-  // so a claim found here means "welcomed, or being welcomed". The database
-  // alone cannot say so: a delivery that left the welcome to another creates it.
+  // the one that holds the claim welcomes the user, the others leave it. The
+  // claim file outlives the event once the database exists (ReleaseWelcomeClaim):
+  // the database alone cannot say the welcome went out, since a delivery that
+  // left the welcome to another creates it. A claim file nobody holds while
+  // there is still no database was left by an event that ended before its
+  // end (a killed process): its welcome may never have gone out, so this
+  // event takes it over.
   const std::string claim = ctx.dat_path + kWelcomeClaimSuffix;
-  const CreateDirectoryResult result = files.CreateNewFile(claim);
-  if (result.already_exists) return;
-  if (result.created) {
+  FileClaimResult result = files.ClaimFile(claim);
+  if (result.held_elsewhere) return;
+  if (result.claim) {
+    if (!result.created) {
+      // Its holder may have made the database just before it let go.
+      if (Exists(files, ctx.dat_path)) return;
+      LogInfo(env, "Taking over " + claim + ", left by an event that ended before the user's database existed");
+    }
     ctx.welcome_claim = claim;
+    ctx.welcome_claim_lock = std::move(result.claim);
   } else {
     LogInfo(env, "Cannot create " + claim + " ,LastDllErr Code: " + std::to_string(result.error_code));
   }
@@ -96,6 +106,8 @@ void ReleaseWelcomeClaim(TriageEnvironment& env, ItemContext& ctx) {
     const int code = files.DeleteFile(ctx.welcome_claim);
     if (code != 0) LogInfo(env, "Cannot delete " + ctx.welcome_claim + " ,LastDllErr Code: " + std::to_string(code));
   }
+  // Let go only after the file is settled, so that no other event takes over a claim being removed.
+  ctx.welcome_claim_lock.reset();
   ctx.welcome_claim.clear();
 }
 

@@ -31,8 +31,9 @@ bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx);
 // Delivers the user manual into the folder of the new mail while the user has
 // no database file; repeated on every new mail until the engine made one.
 // Exactly one of the events that run at once for a new user delivers it, in
-// whatever processes they run: the one that creates the claim file
-// (dat_path + ".welcome"), which it keeps until ReleaseWelcomeClaim.
+// whatever processes they run: the one that holds the claim on the file
+// dat_path + ".welcome" (TextFiles::ClaimFile) until ReleaseWelcomeClaim. A
+// claim file without holder or database, left by a killed event, is taken over.
 void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx);
 
 // Removes the event's welcome claim, if it made one; a failure is logged

@@ -6,17 +6,13 @@
 
 namespace varnolt {
 
-bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
-                 const std::string& sender) {
+std::optional<bool> ScanWhiteList(TextFiles& files, const std::string& dat_path, const std::string& sender,
+                                  std::optional<ComError>* open_error) {
   // A line never holds a line break, and no entry holds another control character.
   if (HasControlCharacter(sender)) return false;
   // Most users have no whitelist: its absence is the common case, not an exception.
-  std::optional<ComError> error;
-  const std::unique_ptr<TextReader> reader = files.TryOpenForReading(WhiteListPath(dat_path), &error);
-  if (!reader) {
-    reporter.LogError("InWhiteList() failed: " + error->description(), error->number(), SourceForReport(record));
-    return false;
-  }
+  const std::unique_ptr<TextReader> reader = files.TryOpenForReading(WhiteListPath(dat_path), open_error);
+  if (!reader) return std::nullopt;
   std::string line;
   try {
     while (reader->ReadLine(&line)) {
@@ -26,6 +22,29 @@ bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std
     // A read that fails ends the scan like the end of the file does.
   }
   return false;
+}
+
+bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
+                 const std::string& sender) {
+  std::optional<ComError> error;
+  const std::optional<bool> found = ScanWhiteList(files, dat_path, sender, &error);
+  if (!found) {
+    reporter.LogError("InWhiteList() failed: " + error->description(), error->number(), SourceForReport(record));
+    return false;
+  }
+  return *found;
+}
+
+std::vector<std::string> ReadWhiteList(TextFiles& files, const std::string& dat_path) {
+  std::vector<std::string> entries;
+  std::optional<ComError> error;
+  const std::unique_ptr<TextReader> reader = files.TryOpenForReading(WhiteListPath(dat_path), &error);
+  if (!reader) {
+    if (error->number() == kFileNotFound || error->number() == kPathNotFound) return entries;
+    throw *error;
+  }
+  for (std::string line; reader->ReadLine(&line);) entries.push_back(line);
+  return entries;
 }
 
 bool AddToWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,

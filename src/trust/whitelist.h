@@ -3,9 +3,12 @@
 // operations open and release the file within the call and never raise.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "diagnostics/reporter.h"
+#include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/text_files.h"
 #include "store/record.h"
@@ -19,6 +22,16 @@ namespace varnolt {
 // a control character is never listed: false without opening the file.
 bool InWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
                  const std::string& sender);
+
+// The search InWhiteList makes, for a reader that reports nothing: true or
+// false, or nullopt when the file cannot be opened (a missing one included;
+// *open_error says why).
+std::optional<bool> ScanWhiteList(TextFiles& files, const std::string& dat_path, const std::string& sender,
+                                  std::optional<ComError>* open_error);
+
+// Every entry in file order: each line is one, as the filter reads them. None
+// when the file or its folder is missing; throws ComError when it is there but unreadable.
+std::vector<std::string> ReadWhiteList(TextFiles& files, const std::string& dat_path);
 
 // Appends the sender as one line, creating the file (not its folder) when
 // missing. False after a "AddToWhiteList() failed: " report, which is also the

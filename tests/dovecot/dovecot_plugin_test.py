@@ -59,6 +59,7 @@ class PluginTestCase(unittest.TestCase):
     junk_folder = JUNK
     detail_mailbox = False
     extra_plugins = ""
+    lmtp_plugins = ""
     extra_plugin_settings = ""
 
     @classmethod
@@ -67,6 +68,7 @@ class PluginTestCase(unittest.TestCase):
                  ("alice", "bob", "carol", "dave", "erin", "frank", "grace", "heidi", "ivan", "judy")]
         cls.server = pd.PrivateDovecot(BUILD_DIR, users, junk_folder=cls.junk_folder,
                                        detail_mailbox=cls.detail_mailbox, extra_plugins=cls.extra_plugins,
+                                       lmtp_plugins=cls.lmtp_plugins,
                                        extra_plugin_settings=cls.extra_plugin_settings)
         cls.server.make_home(**cls.home_settings)
         cls.prepare_home()
@@ -550,6 +552,21 @@ class ConcurrentWelcomeTest(PluginTestCase):
                 self.assertEqual(4, sum(1 for s in subjects if s and s.startswith("Parallel")), subjects)
 
 
+    def test_a_claim_left_by_a_killed_delivery_is_taken_over(self):
+        user = "heidi@example.com"
+        data_folder = self.server.varnolt("config", "constructor-string").strip().split(";")[0].strip()
+        domain_dir = os.path.join(data_folder, "example.com")
+        os.makedirs(domain_dir, exist_ok=True)
+        # What a delivery killed while welcoming leaves: the claim, no model, nobody holding it.
+        open(os.path.join(domain_dir, "heidi.dat.welcome"), "w").close()
+        self.server.give_home_to_mail_user()
+        self.deliver(user, ham("colleague@example.net", "After the crash"))
+        self.deliver(user, ham("colleague@example.net", "Later"))
+        subjects = self.subjects(user, "INBOX")
+        self.assertEqual(1, sum(1 for s in subjects if s and s.startswith(WELCOME_SUBJECT)), subjects)
+        self.assertTrue(os.path.exists(os.path.join(domain_dir, "heidi.dat")))
+
+
 class DetailMailboxTest(PluginTestCase):
     """user+Spam@domain delivers straight into the junk folder: SPAM is where it belongs."""
 
@@ -566,6 +583,54 @@ class DetailMailboxTest(PluginTestCase):
         log = self.filter_log()
         self.assertNotIn("Cannot move", log)
         self.assertIn("recognized as SPAM (already in the junk folder)", log)
+
+
+class SieveFileintoTest(PluginTestCase):
+    """A Sieve script (Pigeonhole) that files mail into the junk folder. The
+    filter's hook runs before Sieve's: SPAM goes to the junk folder once, by
+    the filter, and Sieve files the rest as the user's rules say."""
+
+    junk_folder = "Spam"
+    home_settings = {"UseJunkMailFolder": "Spam"}
+    lmtp_plugins = "sieve"
+
+    @classmethod
+    def prepare_home(cls):
+        folder = os.path.join(cls.server.root, "sieve")
+        os.makedirs(folder)
+        script = os.path.join(folder, "junk.sieve")
+        with open(script, "w") as f:
+            f.write('require "fileinto";\nif header :contains "Subject" "[to junk]" { fileinto "Spam"; stop; }\n')
+        # Pigeonhole compiles the script beside it, as the mail user.
+        pd.chown_tree(folder, cls.server.account.pw_uid, cls.server.account.pw_gid)
+        cls.server.extra_plugin_settings = "  sieve_before = %s" % script
+
+    def test_mail_for_the_junk_folder_is_judged_and_stamped_once_without_an_error(self):
+        user = "alice@example.com"
+        self.deliver(user, spam("spammer@example.net", "[to junk] Sieved spam"))
+        self.deliver(user, ham("colleague@partner.example", "[to junk] Sieved ham"))
+        self.deliver(user, ham("colleague@partner.example", "Not sieved"))
+        uid, flags, header = self.only(user, "Spam", "[to junk] Sieved spam")
+        self.assertEqual("2", pd.header(header, "X-Varnolt"))
+        self.assertIn("$Junk", flags)
+        self.assertIn("$VarnoltMarker2", flags)
+        # The user's own rule keeps a HAM verdict in the junk folder: stamped as judged.
+        uid, flags, header = self.only(user, "Spam", "[to junk] Sieved ham")
+        self.assertEqual("1", pd.header(header, "X-Varnolt"))
+        self.assertIn("$NotJunk", flags)
+        inbox = self.subjects(user, "INBOX")
+        self.assertIn("Not sieved", inbox)
+        self.assertFalse([s for s in inbox if s.startswith("[to junk]")], inbox)
+        server_log = self.server.log()
+        self.assertRegex(server_log, r"sieve: .*fileinto action: stored mail into mailbox 'Spam'")
+        self.assertEqual(1, server_log.count("saved mail to Spam"), server_log)
+        log = self.filter_log()
+        self.assertNotIn("Cannot move", log)
+        # The only errors: the lookups of a whitelist the new user does not have yet.
+        errors = [line for line in log.splitlines() if " Err: " in line]
+        self.assertEqual(3, len(errors), log)
+        for line in errors:
+            self.assertIn("Err: InWhiteList() failed: File not found", line)
 
 
 class SessionCostTest(PluginTestCase):

@@ -139,6 +139,9 @@ service managesieve-login {{
     port = 0
   }}
 }}
+protocol lmtp {{
+  mail_plugins = $mail_plugins {lmtp_plugins}
+}}
 plugin {{
 {plugin_settings}
 }}
@@ -149,7 +152,7 @@ class PrivateDovecot:
     """One private server. users: the "user@domain" names that may log in."""
 
     def __init__(self, build_dir, users, varnolt_home=None, plugin=True, extra_plugin_settings="",
-                 junk_folder=DEFAULT_JUNK, detail_mailbox=False, extra_plugins=""):
+                 junk_folder=DEFAULT_JUNK, detail_mailbox=False, extra_plugins="", lmtp_plugins=""):
         check_available(build_dir)
         self.build_dir = build_dir
         self.users = list(users)
@@ -160,6 +163,8 @@ class PrivateDovecot:
         self.detail_mailbox = detail_mailbox
         # Dovecot's own plugins to load before ours (e.g. "quota").
         self.extra_plugins = extra_plugins
+        # Dovecot's plugins for deliveries only (e.g. "sieve", which IMAP processes refuse).
+        self.lmtp_plugins = lmtp_plugins
         # Made for every user at login, as an administrator would have it.
         self.junk_folder = junk_folder
         self.account = ensure_mail_user()
@@ -179,7 +184,7 @@ class PrivateDovecot:
         shutil.copy(os.path.join(build_dir, FILTER_LIBRARY), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, ERROR_INFO_LIBRARY), self.plugin_dir())
         # Dovecot's own plugins asked for, beside ours (the folder replaces Dovecot's).
-        for name in extra_plugins.split():
+        for name in (extra_plugins + " " + lmtp_plugins).split():
             found = [path for path in glob.glob(os.path.join(DOVECOT_MODULES, "lib*_%s_plugin.so" % name))
                      if re.fullmatch(r"lib\d+_%s_plugin\.so" % re.escape(name), os.path.basename(path))]
             if not found:
@@ -239,6 +244,7 @@ class PrivateDovecot:
                                   plugins=" ".join(p for p in ("$mail_plugins", self.extra_plugins,
                                                                "varnolt" if self.plugin else "") if p),
                                   detail_mailbox="yes" if self.detail_mailbox else "no",
+                                  lmtp_plugins=self.lmtp_plugins,
                                   imap_port=self.imap_port, lmtp_port=self.lmtp_port,
                                   plugin_settings="\n".join(settings),
                                   mailboxes=self.mailbox_config()))

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "hosting/home_config.h"
 #include "varnolt/cli_errors.h"
-#include "varnolt/home_config.h"
 
 using namespace varnolt;
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/system/posix_text_files.h"
 #include "support/triage_fixture.h"
 
 namespace varnolt::testing {
@@ -121,10 +122,30 @@ TEST_F(ProvisioningTest, ANewUserIsWelcomedOnceAndTheClaimRecordsIt) {
 // Another delivery, in another process, is welcoming the user at this moment.
 TEST_F(ProvisioningTest, AUserBeingWelcomedElsewhereGetsNoSecondManual) {
   MakeDomainDir();
-  WriteDataFile(UserFile(".dat.welcome"), "");
+  PosixTextFiles elsewhere;
+  const FileClaimResult held = elsewhere.ClaimFile(DataFile(UserFile(".dat.welcome")));
+  ASSERT_TRUE(held.claim);
   Deliver();
   EXPECT_THAT(Items("Inbox"), ElementsAre("Hello.EML"));
   EXPECT_TRUE(DataFileExists(UserFile(".dat.welcome")));  // the other event's, left to it
+}
+
+// The event that claimed the welcome was killed before the user had a
+// database: nobody holds its claim, and the next delivery welcomes the user.
+TEST_F(ProvisioningTest, AClaimLeftByAKilledEventIsTakenOver) {
+  MakeDomainDir();
+  WriteDataFile(UserFile(".dat.welcome"), "");
+  Deliver();
+  EXPECT_THAT(Items("Inbox"), UnorderedElementsAre("Hello.EML", "Varnolt_Manual.eml"));
+  const std::vector<std::string> messages = TriageMessages();
+  EXPECT_EQ(1, std::count_if(messages.begin(), messages.end(),
+                             [](const std::string& m) { return m.rfind("Taking over ", 0) == 0; }));
+  EXPECT_TRUE(DataFileExists(UserFile(".dat")));
+  EXPECT_TRUE(DataFileExists(UserFile(".dat.welcome")));  // now the record of this welcome
+  MessageSpec second;
+  second.subject = "Second";
+  Deliver(second);
+  EXPECT_THAT(Items("Inbox"), UnorderedElementsAre("Hello.EML", "Second.EML", "Varnolt_Manual.eml"));
 }
 
 TEST_F(ProvisioningTest, WithoutADatabaseMadeTheNextMailWelcomesAgain) {

@@ -89,5 +89,29 @@ TEST_F(WhiteListTest, AddWithoutTheDomainDirectoryIsReported) {
   EXPECT_THAT(ErrorLines()[0], ::testing::EndsWith(" Source: " + url_));
 }
 
+// What the command line reads: every line an entry, in order, as the lookup
+// takes them; a missing file or domain directory is an empty list.
+TEST_F(WhiteListTest, ReadGivesEveryLineAsTheLookupSeesIt) {
+  EXPECT_THAT(ReadWhiteList(platform_.Files(), DatPath()), IsEmpty());
+  WriteDataFile(UserFile(".dat.wlt"), "b@example.org\r\n\r\nA@example.org \r\nlast@example.org");
+  EXPECT_THAT(ReadWhiteList(platform_.Files(), DatPath()),
+              ElementsAre("b@example.org", "", "A@example.org ", "last@example.org"));
+  for (const std::string& entry : ReadWhiteList(platform_.Files(), DatPath())) EXPECT_TRUE(Listed(entry)) << entry;
+  std::filesystem::remove_all(DataFile(kDomain));
+  EXPECT_THAT(ReadWhiteList(platform_.Files(), DatPath()), IsEmpty());
+  EXPECT_THAT(LogMessages(), IsEmpty());
+}
+
+TEST_F(WhiteListTest, ScanReportsNothingAndTellsAMissingFileApart) {
+  WriteDataFile(UserFile(".dat.wlt"), "bob@example.org\r\n");
+  std::optional<ComError> unreadable;
+  EXPECT_EQ(std::optional<bool>(true), ScanWhiteList(platform_.Files(), DatPath(), "bob@example.org", &unreadable));
+  EXPECT_EQ(std::optional<bool>(false), ScanWhiteList(platform_.Files(), DatPath(), "bob@example.org\r", &unreadable));
+  std::filesystem::remove(DataFile(UserFile(".dat.wlt")));
+  EXPECT_EQ(std::nullopt, ScanWhiteList(platform_.Files(), DatPath(), "bob@example.org", &unreadable));
+  ASSERT_TRUE(unreadable.has_value());
+  EXPECT_THAT(LogMessages(), IsEmpty());
+}
+
 }  // namespace
 }  // namespace varnolt::testing

@@ -1,6 +1,7 @@
 #include "platform/mailstore/raw_headers.h"
 
 #include "platform/mailstore/store_names.h"
+#include "store/property_names.h"
 
 namespace varnolt::mailstore {
 namespace {
@@ -146,7 +147,7 @@ std::string_view DeliveredView(std::string_view message, std::string* storage) {
     marked = marked || LowerKey(field) == "x-varnolt";
   });
   if (!marked) return content;
-  *storage = RemoveHeaderLines(content, "X-Varnolt");
+  *storage = RemoveHeaderLines(content, kMailMarkerHeader);
   return *storage;
 }
 

@@ -73,16 +73,73 @@ CreateDirectoryResult PosixTextFiles::CreateDirectory(const std::string& path) {
   return result;
 }
 
-CreateDirectoryResult PosixTextFiles::CreateNewFile(const std::string& path) {
-  CreateDirectoryResult result;
-  const int fd = ::open(ToFileSystemPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
-  if (fd >= 0) {
-    ::close(fd);
-    result.created = true;
+namespace {
+
+class LockedFile : public FileClaim {
+ public:
+  explicit LockedFile(int fd) : fd_(fd) {}
+  ~LockedFile() override { ::close(fd_); }  // closing drops the lock
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+ private:
+  int fd_;
+};
+
+bool SameFile(int fd, const std::string& fs_path) {
+  struct stat held {}, named {};
+  return ::fstat(fd, &held) == 0 && ::stat(fs_path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+FileClaimResult PosixTextFiles::ClaimFile(const std::string& path) {
+  const std::string fs_path = ToFileSystemPath(path);
+  FileClaimResult result;
+  // A holder deletes the file it is done with: a lock won on a deleted file
+  // holds nothing, so the claim starts over on the file now at the path.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    bool created = true;
+    int fd = ::open(fs_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+    if (fd < 0 && errno == EEXIST) {
+      created = false;
+      fd = ::open(fs_path.c_str(), O_RDWR | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) continue;
+      // Another user's file that this one may not lock: left to its holder.
+      if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        result.held_elsewhere = true;
+        return result;
+      }
+    }
+    if (fd < 0) {
+      result.error_code = errno;
+      return result;
+    }
+    // An open-file-description lock: it excludes the other claims of this
+    // process as well as other processes', and goes with the descriptor.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+      const int error = errno;
+      ::close(fd);
+      if (error == EAGAIN || error == EACCES) {
+        result.held_elsewhere = true;
+      } else {
+        result.error_code = error;
+      }
+      return result;
+    }
+    if (!SameFile(fd, fs_path)) {
+      ::close(fd);
+      continue;
+    }
+    result.claim = std::make_unique<LockedFile>(fd);
+    result.created = created;
     return result;
   }
-  result.error_code = errno;
-  result.already_exists = errno == EEXIST;
+  result.held_elsewhere = true;  // claimed and released again and again meanwhile: others are at it
   return result;
 }
 

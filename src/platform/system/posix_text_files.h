@@ -19,7 +19,7 @@ class PosixTextFiles final : public TextFiles {
   std::unique_ptr<TextReader> OpenForReading(const std::string& path) override;
   std::unique_ptr<TextReader> TryOpenForReading(const std::string& path, std::optional<ComError>* error) override;
   CreateDirectoryResult CreateDirectory(const std::string& path) override;
-  CreateDirectoryResult CreateNewFile(const std::string& path) override;
+  FileClaimResult ClaimFile(const std::string& path) override;
   int32_t GetFileAttributes(const std::string& path) override;
   int DeleteFile(const std::string& path) override;
 };

@@ -31,6 +31,19 @@ struct CreateDirectoryResult {
   int error_code = 0;           // errno of the failure, 0 when created
 };
 
+// Held while it lives; destroying it releases the claim and keeps the file.
+class FileClaim {
+ public:
+  virtual ~FileClaim() = default;
+};
+
+struct FileClaimResult {
+  std::unique_ptr<FileClaim> claim;  // set when this caller holds the file
+  bool created = false;              // held: a new file was made
+  bool held_elsewhere = false;       // another holder, alive, has it
+  int error_code = 0;                // errno when the file can be neither made nor claimed
+};
+
 class TextFiles {
  public:
   virtual ~TextFiles() = default;
@@ -57,10 +70,12 @@ class TextFiles {
   // (0x10 directory, 0x80 normal file).
   virtual int32_t GetFileAttributes(const std::string& path) = 0;
 
-  // Creates an empty file for its owner and group only, unless something of
-  // that name exists: of several processes trying at once, exactly one
-  // creates it (already_exists for the others).
-  virtual CreateDirectoryResult CreateNewFile(const std::string& path) = 0;
+  // Claims the file at path for this caller alone, creating it empty (for
+  // its owner and group only) when missing: a lock on the file, which the
+  // system drops when the claim is destroyed or its holder ends however it
+  // ends (on shared storage as well, where the file server keeps the locks).
+  // Of several callers at once, in any processes, exactly one holds it.
+  virtual FileClaimResult ClaimFile(const std::string& path) = 0;
 
   // Deletes a file; returns 0 on success, else errno.
   virtual int DeleteFile(const std::string& path) = 0;

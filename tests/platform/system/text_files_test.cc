@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -142,6 +143,61 @@ TEST_F(TextFilesTest, DirectoriesAttributesAndDeletion) {
   EXPECT_EQ(kInvalidFileAttributes, files_.GetFileAttributes(dir_ + "domain\\v.dat"));
   EXPECT_EQ(0, files_.DeleteFile(dir_ + "domain\\u.dat"));
   EXPECT_EQ(ENOENT, files_.DeleteFile(dir_ + "domain\\u.dat"));
+}
+
+TEST_F(TextFilesTest, OneClaimOfAFileAtATimeAndTheFileOutlivesIt) {
+  const std::string path = dir_ + "u.dat.welcome";
+  FileClaimResult first = files_.ClaimFile(path);
+  ASSERT_TRUE(first.claim);
+  EXPECT_TRUE(first.created);
+  EXPECT_EQ(std::string(), platform_.ReadFile(path));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(path.c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & 0007);  // for its owner and group only
+  // Another claim in this process is another holder too (an event on another thread).
+  const FileClaimResult second = files_.ClaimFile(path);
+  EXPECT_FALSE(second.claim);
+  EXPECT_TRUE(second.held_elsewhere);
+  first.claim.reset();
+  FileClaimResult again = files_.ClaimFile(path);
+  ASSERT_TRUE(again.claim);
+  EXPECT_FALSE(again.created);
+  // A holder that deleted the file before letting go leaves nothing to hold: the next claim makes a new one.
+  EXPECT_EQ(0, files_.DeleteFile(path));
+  again.claim.reset();
+  const FileClaimResult fresh = files_.ClaimFile(path);
+  ASSERT_TRUE(fresh.claim);
+  EXPECT_TRUE(fresh.created);
+  const FileClaimResult orphan = files_.ClaimFile(dir_ + "no\\such\\u.dat.welcome");
+  EXPECT_FALSE(orphan.claim);
+  EXPECT_FALSE(orphan.held_elsewhere);
+  EXPECT_EQ(ENOENT, orphan.error_code);
+}
+
+// A killed holder's claim is free at once: the system drops the lock with the process.
+TEST_F(TextFilesTest, AClaimEndsWithItsHoldersProcess) {
+  const std::string path = dir_ + "u.dat.welcome";
+  int claimed[2];
+  ASSERT_EQ(0, ::pipe(claimed));
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    FileClaimResult held = PosixTextFiles().ClaimFile(path);
+    const char byte = held.claim ? 'y' : 'n';
+    if (::write(claimed[1], &byte, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  char answer = 0;
+  ASSERT_EQ(1, ::read(claimed[0], &answer, 1));
+  ASSERT_EQ('y', answer);
+  EXPECT_TRUE(files_.ClaimFile(path).held_elsewhere);
+  ASSERT_EQ(0, ::kill(holder, SIGKILL));
+  int status = 0;
+  ASSERT_EQ(holder, ::waitpid(holder, &status, 0));
+  const FileClaimResult taken = files_.ClaimFile(path);
+  ASSERT_TRUE(taken.claim);
+  EXPECT_FALSE(taken.created);
+  for (int fd : claimed) ::close(fd);
 }
 
 // Every line must arrive whole: no interleaving, no loss, under threads and processes at once.

@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "hosting/event_observer.h"
+#include "hosting/home_config.h"
 #include "platform/journal/verdict_journal.h"
-#include "varnolt/event_observer.h"
-#include "varnolt/home_config.h"
 
 namespace varnolt::cli {
 

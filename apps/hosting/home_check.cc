@@ -1,8 +1,8 @@
-#include "varnolt/home_check.h"
+#include "hosting/home_check.h"
 
 #include <filesystem>
 
-#include "varnolt/home_config.h"
+#include "hosting/home_config.h"
 
 namespace varnolt::cli {
 namespace {

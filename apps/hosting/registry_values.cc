@@ -1,10 +1,10 @@
-#include "varnolt/registry_values.h"
+#include "hosting/registry_values.h"
 
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
-#include "varnolt/cli_errors.h"
+#include "hosting/command_error.h"
 
 namespace varnolt::cli {
 namespace {

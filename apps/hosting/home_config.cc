@@ -1,4 +1,4 @@
-#include "varnolt/home_config.h"
+#include "hosting/home_config.h"
 
 #include <ini.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "varnolt/cli_errors.h"
+#include "hosting/command_error.h"
 
 namespace varnolt::cli {
 namespace {

@@ -1,8 +1,8 @@
-#include "varnolt/filter_host.h"
+#include "hosting/filter_host.h"
 
+#include "hosting/command_error.h"
+#include "hosting/registry_values.h"
 #include "platform/complus/in_process_services.h"
-#include "varnolt/cli_errors.h"
-#include "varnolt/registry_values.h"
 
 namespace varnolt::cli {
 namespace {

@@ -1,9 +1,9 @@
-#include "varnolt/journal_writer.h"
+#include "hosting/journal_writer.h"
 
 #include <chrono>
 
+#include "hosting/message_summary.h"
 #include "platform/com/com_error.h"
-#include "varnolt/message_summary.h"
 
 namespace varnolt::cli {
 namespace {

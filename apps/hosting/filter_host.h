@@ -8,9 +8,9 @@
 #include <string>
 
 #include "host/interfaces.h"
+#include "hosting/filter_library.h"
 #include "platform/com/unknown.h"
 #include "platform/platform.h"
-#include "varnolt/filter_library.h"
 
 namespace varnolt::cli {
 

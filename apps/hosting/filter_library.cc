@@ -1,4 +1,4 @@
-#include "varnolt/filter_library.h"
+#include "hosting/filter_library.h"
 
 #include <dlfcn.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "varnolt/cli_errors.h"
+#include "hosting/command_error.h"
 
 namespace varnolt::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "varnolt/event_observer.h"
+#include "hosting/event_observer.h"
 
 namespace varnolt::cli {
 

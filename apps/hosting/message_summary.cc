@@ -1,4 +1,4 @@
-#include "varnolt/message_summary.h"
+#include "hosting/message_summary.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,0 +1,30 @@
+// The platform a host builds for the filter from the home's settings: its
+// registry hive, event log and [engine] options, the same for every host.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/builtin_spam_engine.h"
+#include "hosting/event_observer.h"
+#include "hosting/home_config.h"
+#include "platform/real_platform.h"
+
+namespace varnolt::cli {
+
+// The engine's options as the home's [engine] section sets them.
+EngineOptions EngineOptionsOf(const HomeConfig& config);
+
+// The filter's data folder for a constructor string (DataFolderFromConstructorString),
+// or "" for an empty string.
+std::string DataFolderOf(const std::string& constructor_string);
+
+// The platform over the home's hive and event log. With an observation the
+// engine reports what it saw of each event into it; services replace the
+// process-wide component services (nullptr: the platform's own). Throws
+// CommandError when the event log target cannot be opened.
+std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
+                                               std::shared_ptr<EventObservation> observation,
+                                               std::shared_ptr<ComponentServices> services = nullptr);
+
+}  // namespace varnolt::cli
