@@ -309,7 +309,7 @@ def run(messages, args, seed):
     return false_positives, false_negatives, one_minus_roca_percent(scores)
 
 
-def main():
+def build_parser():
     p = argparse.ArgumentParser(prog="bench/replay-engine")
     p.add_argument("tokens")
     p.add_argument("--groups", default="dev")
@@ -341,7 +341,11 @@ def main():
     p.add_argument("--counts-agree", type=float, default=0.0,
                    help="a SPAM verdict also needs the counting model's own score above this (0: no such guard)")
     p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
-    args = p.parse_args()
+    return p
+
+
+def main():
+    args = build_parser().parse_args()
     messages = load(args.tokens)
     total_fp = total_fn = 0
     rocas = []
