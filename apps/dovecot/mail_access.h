@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +40,10 @@ class MailAccess {
   virtual uint32_t MoveMessage(const std::string& mailbox, uint32_t uid, const std::string& destination) = 0;
 };
 
-// The operations on a Dovecot user, through the plugin's C side.
+// The operations on a Dovecot user, through the plugin's C side. One lives
+// for one event: what it learned of a mailbox's existence holds until the
+// event itself creates, saves or moves (each look-up makes Dovecot refresh
+// the user's mailbox list, a directory scan for a mailbox that is missing).
 class DovecotMailAccess final : public MailAccess {
  public:
   explicit DovecotMailAccess(mail_user* user) : user_(user) {}
@@ -57,6 +61,7 @@ class DovecotMailAccess final : public MailAccess {
 
  private:
   mail_user* user_;
+  std::map<std::string, bool, std::less<>> exists_;
 };
 
 }  // namespace varnolt::dovecot
