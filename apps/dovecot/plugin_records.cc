@@ -64,7 +64,7 @@ PluginRecord::PluginRecord(PluginConnection& connection)
       }) {}
 
 std::shared_ptr<PluginRecord> PluginRecord::ForDelivery(PluginConnection& connection, const std::string& mailbox,
-                                                        const std::string& content) {
+                                                        std::string_view content) {
   auto record = std::make_shared<PluginRecord>(connection);
   record->kind_ = Kind::kDelivery;
   record->mailbox_ = mailbox;
@@ -84,7 +84,7 @@ std::shared_ptr<PluginRecord> PluginRecord::ForMessage(PluginConnection& connect
   return record;
 }
 
-void PluginRecord::LoadMessage(const std::string& content, const std::vector<std::string>& keywords, bool outside) {
+void PluginRecord::LoadMessage(std::string_view content, const std::vector<std::string>& keywords, bool outside) {
   PropertyMap properties;
   // Delivered mail holds our own X-Varnolt line: the filter sees the message
   // as it judged it, so that a relearn takes back exactly what was learned.
