@@ -87,6 +87,25 @@ static int read_all(struct istream *input, buffer_t *into)
 
 /* ---- Delivery ---- */
 
+/* Beyond this size (varnolt_max_message_size, in bytes) a delivery is stored
+   without a verdict: the filter reads a message whole, so the delivering
+   process would hold that much. 150 MB is more than common mail services
+   accept. */
+#define VARNOLT_DEFAULT_MAX_MESSAGE_SIZE ((uoff_t)150 * 1000 * 1000)
+
+static uoff_t max_message_size(struct mail_user *user)
+{
+	const char *value = mail_user_plugin_getenv(user, "varnolt_max_message_size");
+	uoff_t size;
+	if (value == NULL || *value == '\0')
+		return VARNOLT_DEFAULT_MAX_MESSAGE_SIZE;
+	if (str_to_uoff(value, &size) < 0) {
+		vd_log_error(user, t_strdup_printf("varnolt_max_message_size is no number of bytes: %s", value));
+		return VARNOLT_DEFAULT_MAX_MESSAGE_SIZE;
+	}
+	return size;
+}
+
 static int save_default(struct mail_deliver_context *ctx, struct mail_storage **storage_r)
 {
 	return deliver_save(ctx, ctx->rcpt_default_mailbox, 0, NULL, storage_r) < 0 ? -1 : 1;
@@ -125,8 +144,13 @@ static int varnolt_deliver_mail(struct mail_deliver_context *ctx, struct mail_st
 	const char *error;
 	const struct varnolt_host *host = varnolt_host_load(&error);
 	buffer_t *content = buffer_create_dynamic(default_pool, 64 * 1024);
+	uoff_t size, limit = max_message_size(ctx->rcpt_user);
 	if (host == NULL) {
 		vd_log_error(ctx->rcpt_user, t_strconcat("the message is delivered unfiltered: ", error, NULL));
+	} else if (mail_get_physical_size(ctx->src_mail, &size) == 0 && size > limit) {
+		e_warning(ctx->rcpt_user->event,
+			  "varnolt: the message is delivered without a verdict: its %" PRIuUOFF_T
+			  " bytes are beyond varnolt_max_message_size (%" PRIuUOFF_T ")", size, limit);
 	} else if (mail_get_stream(ctx->src_mail, NULL, NULL, &input) < 0 || read_all(input, content) < 0) {
 		vd_log_error(ctx->rcpt_user, "cannot read the delivered message: it is delivered unfiltered");
 	} else {

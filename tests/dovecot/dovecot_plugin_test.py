@@ -186,6 +186,23 @@ class DeliveryTest(PluginTestCase):
         self.assertIn("$Junk", flags)
 
 
+class MaxMessageSizeTest(PluginTestCase):
+    """A message beyond varnolt_max_message_size is stored without a verdict, and the log says why."""
+
+    extra_plugin_settings = "  varnolt_max_message_size = 4000"
+
+    def test_a_message_beyond_the_size_is_stored_unjudged(self):
+        self.deliver("alice@example.com", spam("spammer@example.net", "Small spam"))
+        self.only("alice@example.com", JUNK, "Small spam")
+        padding = "padding line of a message larger than the filter judges\r\n" * 100
+        self.deliver("alice@example.com", spam("spammer@example.net", "Large spam", "X-Varnolt: 1\r\n") + padding)
+        uid, flags, header = self.only("alice@example.com", "INBOX", "Large spam")
+        self.assertIsNone(pd.header(header, "X-Varnolt"))  # the sender's line removed, none of ours
+        self.assertNotIn("$Junk", flags)
+        self.assertRegex(self.server.log(), r"Warning: .*varnolt: the message is delivered without a verdict: "
+                                            r"its \d+ bytes are beyond varnolt_max_message_size \(4000\)")
+
+
 class AutolearnTest(PluginTestCase):
     """The home's [engine] autolearn holds for deliveries through Dovecot."""
 
