@@ -106,6 +106,13 @@ void varnolt_stamp_message(const char *content, size_t size, int32_t marker, vd_
 typedef void varnolt_stamp_message_func(const char *content, size_t size, int32_t marker, vd_bytes_callback *output,
                                         void *context);
 
+/* How much of a message's start its stamp depends on: the header section
+   with the blank line that ends it, when content (the message's first bytes)
+   holds all of it; 0 when more must be read. The stamp of the whole message is
+   the stamp of that part followed by the rest unchanged. */
+size_t varnolt_stamped_length(const char *content, size_t size);
+typedef size_t varnolt_stamped_length_func(const char *content, size_t size);
+
 /* What a user's save was: 0 raises nothing (a plain copy). */
 enum varnolt_save_kind {
   VARNOLT_SAVE_COPY = 0,

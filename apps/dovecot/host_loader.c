@@ -47,6 +47,7 @@ const struct varnolt_host *varnolt_host_load(const char **error_r)
 	}
 	if (!find(handle, "varnolt_judge_delivery", &host.judge_delivery, sizeof(host.judge_delivery)) ||
 	    !find(handle, "varnolt_stamp_message", &host.stamp_message, sizeof(host.stamp_message)) ||
+	    !find(handle, "varnolt_stamped_length", &host.stamped_length, sizeof(host.stamped_length)) ||
 	    !find(handle, "varnolt_user_saved", &host.user_saved, sizeof(host.user_saved))) {
 		*error_r = t_strdup_printf("%s lacks the plugin's entry points", path);
 		dlclose(handle);

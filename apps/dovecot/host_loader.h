@@ -13,6 +13,7 @@
 struct varnolt_host {
 	varnolt_judge_delivery_func *judge_delivery;
 	varnolt_stamp_message_func *stamp_message;
+	varnolt_stamped_length_func *stamped_length;
 	varnolt_user_saved_func *user_saved;
 };
 

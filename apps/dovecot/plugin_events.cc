@@ -12,6 +12,8 @@
 #include "dovecot/plugin_host.h"
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
+#include "platform/mailstore/raw_headers.h"
+#include "store/property_names.h"
 #include "store/store_events.h"
 
 namespace varnolt::dovecot {
@@ -66,7 +68,7 @@ int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // The delivery's record in the verdict journal, from what the filter decided.
-void JournalDelivery(PluginHost& host, mail_user* user, const PluginRecord& record, const std::string& message,
+void JournalDelivery(PluginHost& host, mail_user* user, const PluginRecord& record, std::string_view message,
                      const char* default_mailbox, int64_t elapsed_us) {
   cli::JournalWriter& journal = host.Journal();
   if (!journal.enabled()) return;
@@ -107,8 +109,11 @@ VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* hom
     host = &PluginHost::ForHome(home, vd_instance(user));
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
-    // The filter sees the message as it will be stored: without anyone else's marker.
-    const std::string message = StampMessage(std::string_view(content, size), 0);
+    // The filter sees the message as it will be stored: without anyone else's
+    // marker. A copy only when there is one to remove: a message may be large.
+    std::string unmarked;
+    std::string_view message(content, size);
+    if (mailstore::HasSectionField(message, kMailMarkerHeader)) message = unmarked = StampMessage(message, 0);
     auto record = PluginRecord::ForDelivery(*connection, default_mailbox, message);
     host->Observation().Clear();
     const auto started = std::chrono::steady_clock::now();
@@ -142,6 +147,10 @@ VARNOLT_PLUGIN_ENTRY void varnolt_stamp_message(const char* content, size_t size
     // Out of memory at worst: the message is stored as it came.
     output(context, content, size);
   }
+}
+
+VARNOLT_PLUGIN_ENTRY size_t varnolt_stamped_length(const char* content, size_t size) {
+  return mailstore::CompleteHeaderSectionLength(std::string_view(content, size));
 }
 
 VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, const char* mailbox, uint32_t uid, int kind) {

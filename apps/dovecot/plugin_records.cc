@@ -64,7 +64,7 @@ PluginRecord::PluginRecord(PluginConnection& connection)
       }) {}
 
 std::shared_ptr<PluginRecord> PluginRecord::ForDelivery(PluginConnection& connection, const std::string& mailbox,
-                                                        const std::string& content) {
+                                                        std::string_view content) {
   auto record = std::make_shared<PluginRecord>(connection);
   record->kind_ = Kind::kDelivery;
   record->mailbox_ = mailbox;
@@ -84,7 +84,7 @@ std::shared_ptr<PluginRecord> PluginRecord::ForMessage(PluginConnection& connect
   return record;
 }
 
-void PluginRecord::LoadMessage(const std::string& content, const std::vector<std::string>& keywords, bool outside) {
+void PluginRecord::LoadMessage(std::string_view content, const std::vector<std::string>& keywords, bool outside) {
   PropertyMap properties;
   // Delivered mail holds our own X-Varnolt line: the filter sees the message
   // as it judged it, so that a relearn takes back exactly what was learned.
@@ -94,7 +94,7 @@ void PluginRecord::LoadMessage(const std::string& content, const std::vector<std
   if (outside) {
     const std::string_view block(content.data(), mailstore::HeaderBlockLength(content));
     for (const mailstore::RawHeader& header : mailstore::ParseHeaderBlock(block)) {
-      if (mailstore::LowerKey(header.name) == "x-varnolt") {
+      if (mailstore::LowerKey(header.name) == mailstore::LowerKey(kMailMarkerHeader)) {
         stamped_marker = mailstore::UnfoldValue(header.value);
         break;
       }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dovecot/mail_access.h"
@@ -38,7 +39,7 @@ class PluginRecord final : public Record {
   // names no UID (kUnsavedItemName), as the UID is only given by the save.
   // Moves and markers only change where and how it will be saved.
   static std::shared_ptr<PluginRecord> ForDelivery(PluginConnection& connection, const std::string& mailbox,
-                                                   const std::string& content);
+                                                   std::string_view content);
   // A stored message. outside: it came from outside the organisation (it
   // was delivered), rather than made by a mail client.
   static std::shared_ptr<PluginRecord> ForMessage(PluginConnection& connection, const std::string& mailbox,
@@ -69,7 +70,7 @@ class PluginRecord final : public Record {
 
   void Require(bool open) const;
   void LoadFolder();
-  void LoadMessage(const std::string& content, const std::vector<std::string>& keywords, bool outside);
+  void LoadMessage(std::string_view content, const std::vector<std::string>& keywords, bool outside);
   void OpenExisting(const std::string& path);
   std::optional<Variant> Computed(const std::string& key);
   void Commit(const PropertyMap& staged);

@@ -6,6 +6,7 @@
 #include "array.h"
 #include "buffer.h"
 #include "istream.h"
+#include "istream-concat.h"
 #include "module-context.h"
 #include "seq-range-array.h"
 #include "mail-user.h"
@@ -86,6 +87,25 @@ static int read_all(struct istream *input, buffer_t *into)
 
 /* ---- Delivery ---- */
 
+/* Beyond this size (varnolt_max_message_size, in bytes) a delivery is stored
+   without a verdict: the filter reads a message whole, so the delivering
+   process would hold that much. 150 MB is more than common mail services
+   accept. */
+#define VARNOLT_DEFAULT_MAX_MESSAGE_SIZE ((uoff_t)150 * 1000 * 1000)
+
+static uoff_t max_message_size(struct mail_user *user)
+{
+	const char *value = mail_user_plugin_getenv(user, "varnolt_max_message_size");
+	uoff_t size;
+	if (value == NULL || *value == '\0')
+		return VARNOLT_DEFAULT_MAX_MESSAGE_SIZE;
+	if (str_to_uoff(value, &size) < 0) {
+		vd_log_error(user, t_strdup_printf("varnolt_max_message_size is no number of bytes: %s", value));
+		return VARNOLT_DEFAULT_MAX_MESSAGE_SIZE;
+	}
+	return size;
+}
+
 static int save_default(struct mail_deliver_context *ctx, struct mail_storage **storage_r)
 {
 	return deliver_save(ctx, ctx->rcpt_default_mailbox, 0, NULL, storage_r) < 0 ? -1 : 1;
@@ -124,8 +144,13 @@ static int varnolt_deliver_mail(struct mail_deliver_context *ctx, struct mail_st
 	const char *error;
 	const struct varnolt_host *host = varnolt_host_load(&error);
 	buffer_t *content = buffer_create_dynamic(default_pool, 64 * 1024);
+	uoff_t size, limit = max_message_size(ctx->rcpt_user);
 	if (host == NULL) {
 		vd_log_error(ctx->rcpt_user, t_strconcat("the message is delivered unfiltered: ", error, NULL));
+	} else if (mail_get_physical_size(ctx->src_mail, &size) == 0 && size > limit) {
+		e_warning(ctx->rcpt_user->event,
+			  "varnolt: the message is delivered without a verdict: its %" PRIuUOFF_T
+			  " bytes are beyond varnolt_max_message_size (%" PRIuUOFF_T ")", size, limit);
 	} else if (mail_get_stream(ctx->src_mail, NULL, NULL, &input) < 0 || read_all(input, content) < 0) {
 		vd_log_error(ctx->rcpt_user, "cannot read the delivered message: it is delivered unfiltered");
 	} else {
@@ -175,6 +200,53 @@ static void add_keywords(struct mail_save_context *ctx, const char *const *names
 	mailbox_keywords_unref(&ours);
 }
 
+/* How much is read at once while looking for the end of the header section. */
+#define STAMP_READ_SIZE (64 * 1024)
+
+/* The delivered message as it is stored, stamped. Only its start, up to the
+   end of the header section, is read and stamped here; the rest streams from
+   the input as the save reads it, so that a large message is not held in
+   memory again (one without a complete header section is read whole). NULL
+   after a read error. */
+static struct istream *stamped_stream(const struct varnolt_host *host, struct istream *input, int32_t marker)
+{
+	buffer_t *head = buffer_create_dynamic(default_pool, STAMP_READ_SIZE);
+	const unsigned char *data;
+	size_t size;
+	size_t split = 0;
+	/* Looked for each time the part read has doubled: linear in a long header. */
+	size_t next_look = 0;
+	while (split == 0 && i_stream_read_limited(input, &data, &size, STAMP_READ_SIZE) > 0) {
+		buffer_append(head, data, size);
+		i_stream_skip(input, size);
+		if (head->used >= next_look) {
+			split = host->stamped_length((const char *)head->data, head->used);
+			next_look = head->used * 2;
+		}
+	}
+	if (input->stream_errno != 0) {
+		buffer_free(&head);
+		return NULL;
+	}
+	if (split == 0)
+		split = head->used; /* all of it is header, or lines end in a lone CR */
+	buffer_t *start = buffer_create_dynamic(default_pool, head->used + 64);
+	host->stamp_message((const char *)head->data, split, marker, append_bytes, start);
+	buffer_append(start, CONST_PTR_OFFSET(head->data, split), head->used - split);
+	buffer_free(&head);
+
+	struct istream *parts[3];
+	parts[0] = i_stream_create_copy_from_data(start->data, start->used);
+	buffer_free(&start);
+	/* The rest from where the reading stopped (the stream's offset 0 is that point). */
+	parts[1] = i_stream_create_limit(input, UOFF_T_MAX);
+	parts[2] = NULL;
+	struct istream *stamped = i_stream_create_concat(parts);
+	i_stream_unref(&parts[0]);
+	i_stream_unref(&parts[1]);
+	return stamped;
+}
+
 static int varnolt_save_begin(struct mail_save_context *ctx, struct istream *input)
 {
 	struct mailbox *box = ctx->transaction->box;
@@ -188,22 +260,15 @@ static int varnolt_save_begin(struct mail_save_context *ctx, struct istream *inp
 	if (host == NULL)
 		return vbox->module_ctx.super.save_begin(ctx, input);
 
-	buffer_t *raw = buffer_create_dynamic(default_pool, 64 * 1024);
-	if (read_all(input, raw) < 0) {
+	struct istream *stamped = stamped_stream(host, input, vuser->marker);
+	if (stamped == NULL) {
 		mail_storage_set_critical(box->storage, "varnolt: reading the delivered message failed: %s",
 					  i_stream_get_error(input));
-		buffer_free(&raw);
 		return -1;
 	}
-	buffer_t *stamped = buffer_create_dynamic(default_pool, raw->used + 64);
-	host->stamp_message((const char *)raw->data, raw->used, vuser->marker, append_bytes, stamped);
-	buffer_free(&raw);
 	add_keywords(ctx, vuser->keywords);
-
-	struct istream *stamped_input = i_stream_create_copy_from_data(stamped->data, stamped->used);
-	buffer_free(&stamped);
-	int ret = vbox->module_ctx.super.save_begin(ctx, stamped_input);
-	i_stream_unref(&stamped_input);
+	int ret = vbox->module_ctx.super.save_begin(ctx, stamped);
+	i_stream_unref(&stamped);
 	return ret;
 }
 

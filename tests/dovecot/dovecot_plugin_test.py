@@ -158,11 +158,51 @@ class DeliveryTest(PluginTestCase):
         uid, flags, header = self.only("grace@example.com", "INBOX", "Broken")
         self.assertEqual("1", pd.header(header, "X-Varnolt"))
 
+    def test_a_large_message_is_stored_whole_with_the_stamp_in_its_header(self):
+        # A header section longer than the plugin reads at once, a forged marker
+        # inside it, and a body streamed past it: every byte must arrive.
+        received = "".join("Received: from relay%d.example.net by mx.example.com; Mon, 21 Dec 2026 09:00:00 +0100\r\n"
+                           % i for i in range(1200))
+        head = message("colleague@partner.example", "Large", "", received + "X-Varnolt: 2\r\n").split("\r\n\r\n")[0]
+        body = "".join("line %d of the minutes, nothing in it but words\r\n" % i for i in range(8000))
+        self.deliver("heidi@example.com", head + "\r\n\r\n" + body)
+        uid = self.only("heidi@example.com", "INBOX", "Large")[0]
+        client = self.server.imap("heidi@example.com")
+        try:
+            client.select("INBOX")
+            typ, data = client.uid("FETCH", str(uid), "(BODY.PEEK[])")
+        finally:
+            client.logout()
+        stored = data[0][1].decode()
+        marker = re.findall(r"^X-Varnolt:\s*(\S+)", stored, re.MULTILINE | re.IGNORECASE)
+        self.assertEqual(1, len(marker))
+        expected = head.replace("X-Varnolt: 2\r\n", "") + "\r\nX-Varnolt: %s\r\n\r\n" % marker[0] + body
+        # Dovecot's LMTP puts its own trace fields (Return-Path, Delivered-To, Received) in front.
+        self.assertTrue(stored.endswith(expected), "stored %d bytes, %d expected at the end" % (len(stored), len(expected)))
+        self.assertRegex(stored[:len(stored) - len(expected)], r"^(Return-Path|Delivered-To|Received):")
+
     def test_dovecot_lda_deliveries_are_judged_too(self):
         self.server.deliver_lda("frank@example.com", spam("spammer@example.net", "Through LDA"))
         uid, flags, header = self.only("frank@example.com", JUNK, "Through LDA")
         self.assertEqual("2", pd.header(header, "X-Varnolt"))
         self.assertIn("$Junk", flags)
+
+
+class MaxMessageSizeTest(PluginTestCase):
+    """A message beyond varnolt_max_message_size is stored without a verdict, and the log says why."""
+
+    extra_plugin_settings = "  varnolt_max_message_size = 4000"
+
+    def test_a_message_beyond_the_size_is_stored_unjudged(self):
+        self.deliver("alice@example.com", spam("spammer@example.net", "Small spam"))
+        self.only("alice@example.com", JUNK, "Small spam")
+        padding = "padding line of a message larger than the filter judges\r\n" * 100
+        self.deliver("alice@example.com", spam("spammer@example.net", "Large spam", "X-Varnolt: 1\r\n") + padding)
+        uid, flags, header = self.only("alice@example.com", "INBOX", "Large spam")
+        self.assertIsNone(pd.header(header, "X-Varnolt"))  # the sender's line removed, none of ours
+        self.assertNotIn("$Junk", flags)
+        self.assertRegex(self.server.log(), r"Warning: .*varnolt: the message is delivered without a verdict: "
+                                            r"its \d+ bytes are beyond varnolt_max_message_size \(4000\)")
 
 
 class AutolearnTest(PluginTestCase):

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/mailstore/raw_headers.h"
+
 namespace varnolt::dovecot {
 namespace {
 
@@ -56,6 +58,37 @@ TEST(StampMessageTest, TheFiltersLineReplacesAnySendersLines) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.out, StampMessage(c.in, c.marker));
   }
+}
+
+// The plugin stamps a delivery from its first bytes and streams the rest: at
+// every length the start is read to, stamping the part the split names and
+// appending the rest must give the stamp of the whole.
+TEST(StampMessageTest, TheStampOfTheHeaderSectionIsTheStampOfTheWhole) {
+  const std::string messages[] = {
+      "From: a\r\nX-Varnolt: 1\r\n 1\r\nSubject: s\r\n\r\nX-Varnolt: in body\r\n\r\nmore\r\n",
+      "From: a\nno colon\nX-Varnolt: 1\n\nbody\n",
+      "Subject: s\r\n \r\n folded after a blank-only line\r\n\r\nbody",
+      "From: a\rX-Varnolt: 1\r\rbody with an LF\n",  // lines ending in a lone CR until the body
+      "\r\nno header at all\r\n",
+      "From: a\r\nSubject: no blank line, no end",
+      "From a@b Mon Dec  7 10:00:00 2026\nSubject: s\n\n\nbody\n",
+  };
+  for (const std::string& whole : messages) {
+    SCOPED_TRACE(whole);
+    for (int32_t marker : {0, 2}) {
+      const std::string stamped = StampMessage(whole, marker);
+      for (size_t read = 0; read <= whole.size(); ++read) {
+        const size_t split = mailstore::CompleteHeaderSectionLength(std::string_view(whole).substr(0, read));
+        if (split == 0) continue;
+        ASSERT_LE(split, read);
+        EXPECT_EQ(stamped, StampMessage(whole.substr(0, split), marker) + whole.substr(split)) << read;
+      }
+    }
+  }
+  EXPECT_EQ(0u, mailstore::CompleteHeaderSectionLength("From: a\r\nSubject: s\r\n"));
+  EXPECT_EQ(0u, mailstore::CompleteHeaderSectionLength("From: a\r\n\r"));
+  EXPECT_EQ(11u, mailstore::CompleteHeaderSectionLength("From: a\r\n\r\nbody"));
+  EXPECT_EQ(0u, mailstore::CompleteHeaderSectionLength("From: a\r\rbody"));
 }
 
 }  // namespace

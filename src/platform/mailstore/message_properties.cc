@@ -172,8 +172,19 @@ GMimeStream* StreamOver(std::string_view content, GByteArray* array) {
   return stream;
 }
 
-Bodies ParseBodies(std::string_view content) {
+// The start of the message up to the line that could open its
+// kMaxMimeParts-th part: every boundary line starts with "--".
+std::string_view WithinPartLimit(std::string_view content) {
+  size_t lines = content.substr(0, 2) == "--" ? 1 : 0;
+  for (size_t pos = content.find("\n--"); pos != std::string_view::npos; pos = content.find("\n--", pos + 1)) {
+    if (++lines == kMaxMimeParts) return content.substr(0, pos + 1);
+  }
+  return content;
+}
+
+Bodies ParseBodies(std::string_view whole) {
   Bodies bodies;
+  const std::string_view content = WithinPartLimit(whole);
   // The store refuses contents of 4 GiB and more long before (SQLite's
   // limit): a GByteArray's length would not hold them.
   if (content.size() > std::numeric_limits<guint>::max()) return bodies;

@@ -26,7 +26,11 @@ inline constexpr const char* kSubjectProperty = "urn:schemas:httpmail:subject";
 //   decoded text, cut at a character; decoding stops there;
 // - the transport headers hold at most the first kMaxHeaderBlockBytes of the
 //   header block, and header properties are derived from that part only.
+// - the MIME structure is read up to the line that would open its
+//   kMaxMimeParts-th part (any line starting with "--" counts): the parser
+//   keeps every part in memory, some 2 KB each however small the part.
 inline constexpr size_t kMaxBodyTextBytes = size_t{4} << 20;
+inline constexpr size_t kMaxMimeParts = 10000;
 inline constexpr size_t kMaxHeaderBlockBytes = size_t{1} << 20;
 
 // The texts of a message that its item's properties carry and that the

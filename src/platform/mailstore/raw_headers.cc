@@ -132,6 +132,22 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
   return out;
 }
 
+bool HasSectionField(std::string_view message, std::string_view name) {
+  const std::string key = LowerKey(name);
+  bool found = false;
+  WalkSection(message, [&](std::string_view field, std::string_view) { found = found || LowerKey(field) == key; });
+  return found;
+}
+
+size_t CompleteHeaderSectionLength(std::string_view text) {
+  // Lines end in a lone CR only in a message without any LF: undecided until one comes.
+  if (text.find('\n') == std::string_view::npos) return 0;
+  const size_t section = WalkSection(text, [](std::string_view, std::string_view) {});
+  if (section >= text.size()) return 0;
+  const std::string_view blank = LineAt(text, section, false);
+  return blank.back() == '\n' ? section + blank.size() : 0;
+}
+
 std::string DeliveredContent(std::string_view message) {
   std::string storage;
   const std::string_view content = DeliveredView(message, &storage);
@@ -140,13 +156,9 @@ std::string DeliveredContent(std::string_view message) {
 
 std::string_view DeliveredView(std::string_view message, std::string* storage) {
   const std::string_view content = WithoutEnvelopeLine(message);
-  bool marked = false;
   // Read as a mail server reads the header section, on to the blank line, so
   // that a marker behind a malformed line is found too.
-  WalkSection(content, [&](std::string_view field, std::string_view) {
-    marked = marked || LowerKey(field) == "x-varnolt";
-  });
-  if (!marked) return content;
+  if (!HasSectionField(content, kMailMarkerHeader)) return content;
   *storage = RemoveHeaderLines(content, kMailMarkerHeader);
   return *storage;
 }

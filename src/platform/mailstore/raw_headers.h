@@ -50,4 +50,14 @@ std::string_view DeliveredView(std::string_view message, std::string* storage);
 // as such a header is left. The rest byte for byte.
 std::string RemoveHeaderLines(std::string_view message, std::string_view name);
 
+// Whether the header section (read as RemoveHeaderLines reads it) holds a
+// field of that name (letter case ignored).
+bool HasSectionField(std::string_view message, std::string_view name);
+
+// The length of the header section with the blank line that ends it, when
+// text (the start of a message) holds all of it, the blank line with its LF;
+// 0 when the text ends first. What follows that length cannot change how the
+// section reads, so editing its fields needs no more of the message.
+size_t CompleteHeaderSectionLength(std::string_view text);
+
 }  // namespace varnolt::mailstore

@@ -186,6 +186,25 @@ TEST(LargeMessageTest, BodiesAreCutBeforeACharacter) {
   }
 }
 
+// The MIME parser holds every part: a message of many tiny parts is read up to
+// the limit on parts, and what comes after it is not looked at.
+TEST(LargeMessageTest, TheMimeStructureIsReadUpToTheLimitOnParts) {
+  auto message = [](size_t fillers) {
+    std::string text = "Subject: parts\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                       "--b\r\nContent-Type: text/plain\r\n\r\nfirst\r\n";
+    for (size_t i = 0; i < fillers; ++i) text += "--b\r\nContent-Type: application/x-filler\r\n\r\nx\r\n";
+    return text + "--b\r\nContent-Type: text/html\r\n\r\n<p>last</p>\r\n--b--\r\n";
+  };
+  const mailstore::MessageTexts few = mailstore::DeriveMessageTexts(message(mailstore::kMaxMimeParts - 3));
+  ASSERT_TRUE(few.plain_body && few.html_body);
+  EXPECT_THAT(*few.plain_body, ::testing::HasSubstr("first"));
+  EXPECT_THAT(*few.html_body, ::testing::HasSubstr("last"));
+  const mailstore::MessageTexts many = mailstore::DeriveMessageTexts(message(mailstore::kMaxMimeParts - 2));
+  ASSERT_TRUE(many.plain_body);
+  EXPECT_THAT(*many.plain_body, ::testing::HasSubstr("first"));
+  EXPECT_FALSE(many.html_body);
+}
+
 TEST(LargeMessageTest, DeliveryCopiesAMessageOnlyToRemoveItsXVarnoltLines) {
   std::string storage;
   const std::string plain = "From x\r\nSubject: s\r\n\r\nbody\r\n";
