@@ -93,8 +93,9 @@ void PluginRecord::LoadMessage(std::string_view content, const std::vector<std::
   std::string_view derived_from = content;
   if (outside) {
     const std::string_view block(content.data(), mailstore::HeaderBlockLength(content));
+    const std::string marker_header = mailstore::LowerKey(kMailMarkerHeader);
     for (const mailstore::RawHeader& header : mailstore::ParseHeaderBlock(block)) {
-      if (mailstore::LowerKey(header.name) == mailstore::LowerKey(kMailMarkerHeader)) {
+      if (mailstore::LowerKey(header.name) == marker_header) {
         stamped_marker = mailstore::UnfoldValue(header.value);
         break;
       }
