@@ -13,6 +13,7 @@
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
 #include "platform/mailstore/raw_headers.h"
+#include "platform/mailstore/store_errors.h"
 #include "store/property_names.h"
 #include "store/store_events.h"
 
@@ -160,14 +161,16 @@ VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, 
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     const bool moved = kind == VARNOLT_SAVE_MOVE;
+    // Read once: the journal's record of a correction takes its Message-ID from the same bytes.
+    const std::optional<StoredMessage> stored = access.ReadMessage(mailbox, uid);
+    if (!stored) throw StoreError(kStoreNotFound);
     // A mail client's new message is the client's own, not mail from outside.
-    auto record = PluginRecord::ForMessage(*connection, mailbox, uid, /*outside=*/moved);
+    auto record = PluginRecord::ForMessage(*connection, mailbox, uid, *stored, /*outside=*/moved);
     host->Observation().Clear();
     RaiseSave(*host, record, connection, moved ? kEventFlagsUserMove : kEventFlagsClientCreate);
     if (moved && host->Observation().relearned_as_spam && host->Journal().enabled()) {
       // The filter relearned the message: the user corrected its verdict.
-      const std::optional<StoredMessage> stored = access.ReadMessage(mailbox, uid);
-      if (stored) host->Journal().RecordMove(MailboxOf(user), stored->content, host->Observation());
+      host->Journal().RecordMove(MailboxOf(user), stored->content, host->Observation());
     }
   } catch (...) {
     ReportFailure(user, home, host,

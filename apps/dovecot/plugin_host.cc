@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diagnostics/event_log_writer.h"
+#include "dovecot/postgres_module.h"
 #include "diagnostics/text_log.h"
 #include "hosting/host_platform.h"
 #include "hosting/registry_values.h"
@@ -30,7 +31,7 @@ std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const 
         config.home + "/" + kDovecotSettingsCache, instance + " hive " + HiveIdentity(config.registry_path));
   }
   // The home's [engine] settings hold for deliveries through Dovecot too.
-  return cli::MakeHostPlatform(config, std::move(observation), std::move(services));
+  return cli::MakeHostPlatform(config, std::move(observation), std::move(services), LoadedPostgresModels);
 }
 
 std::unique_ptr<PluginHost>& ProcessHost() {
