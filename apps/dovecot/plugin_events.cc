@@ -32,6 +32,12 @@ void RaiseSave(PluginHost& host, const std::shared_ptr<PluginRecord>& record,
   host.SyncEvents().OnSyncSave(info.get(), record->Source(), flags);
 }
 
+// The process's host; Dovecot's instance is only asked for when the host is made.
+PluginHost& HostOf(mail_user* user, const char* home) {
+  if (PluginHost* running = PluginHost::Running(home)) return *running;
+  return PluginHost::ForHome(home, vd_instance(user));
+}
+
 // What the last judged delivery keeps alive for the C side.
 struct VerdictStorage {
   std::string mailbox;
@@ -107,7 +113,7 @@ VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* hom
                                       const char* default_mailbox, varnolt_verdict* verdict) {
   PluginHost* host = nullptr;
   try {
-    host = &PluginHost::ForHome(home, vd_instance(user));
+    host = &HostOf(user, home);
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     // The filter sees the message as it will be stored: without anyone else's
@@ -157,7 +163,7 @@ VARNOLT_PLUGIN_ENTRY size_t varnolt_stamped_length(const char* content, size_t s
 VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, const char* mailbox, uint32_t uid, int kind) {
   PluginHost* host = nullptr;
   try {
-    host = &PluginHost::ForHome(home, vd_instance(user));
+    host = &HostOf(user, home);
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     const bool moved = kind == VARNOLT_SAVE_MOVE;
