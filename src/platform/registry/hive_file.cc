@@ -3,12 +3,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <iconv.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
@@ -105,23 +103,6 @@ bool HasRegHeader(const std::string& text) {
 int32_t HiveFile::Read(HiveDocument* doc) const {
   bool utf16 = false;
   return ReadAs(doc, &utf16);
-}
-
-std::optional<HiveFile::Stamp> HiveFile::CurrentStamp() const {
-  struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0) return std::nullopt;
-  constexpr int64_t kNs = 1000000000;
-  // File times advance in ticks (a few ms; 2 s on some file systems): a rewrite of the same size
-  // within the tick of the last one would keep every time. Older than that, any rewrite shows.
-  constexpr int64_t kSettled = 2 * kNs;
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const int64_t now_ns = now.tv_sec * kNs + now.tv_nsec;
-  const int64_t changed_ns = st.st_ctim.tv_sec * kNs + st.st_ctim.tv_nsec;
-  const int64_t modified_ns = st.st_mtim.tv_sec * kNs + st.st_mtim.tv_nsec;
-  if (now_ns - std::max(changed_ns, modified_ns) < kSettled) return std::nullopt;
-  return Stamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
-               modified_ns, changed_ns};
 }
 
 int32_t HiveFile::ReadAs(HiveDocument* doc, bool* utf16) const {

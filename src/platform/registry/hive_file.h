@@ -3,9 +3,7 @@
 // the new file and two writers never lose each other's changes.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "platform/registry/hive_document.h"
@@ -24,17 +22,6 @@ class HiveFile {
   // when the first line is not a .reg header ("Windows Registry Editor
   // Version 5.00" or "REGEDIT4"), so that garbage is never read as no settings.
   int32_t Read(HiveDocument* doc) const;
-
-  // What tells one state of the file from another: a writer replaces the
-  // file (a new inode), an editor rewrites it (a new size or change time).
-  struct Stamp {
-    uint64_t device = 0, inode = 0, size = 0;
-    int64_t modified_ns = 0, changed_ns = 0;
-    bool operator==(const Stamp&) const = default;
-  };
-  // The file's stamp now; none when it cannot be examined (missing, say) or
-  // changed too lately for a further change to be sure to show in its times.
-  std::optional<Stamp> CurrentStamp() const;
 
   // Locks "<path>.lock", reads the hive, lets change() edit it and, when it
   // reports a change, writes a temporary file beside the hive and renames it

@@ -44,27 +44,11 @@ int32_t HiveRegistry::BasePath(HKEY root, std::string* path, uint32_t* access) {
   return ERROR_SUCCESS;
 }
 
-int32_t HiveRegistry::Current(std::shared_ptr<const HiveDocument>* doc) {
-  // Stamped before reading: a file replaced in between is read again next time, never kept as the older one.
-  const std::optional<HiveFile::Stamp> stamp = file_.CurrentStamp();
-  std::lock_guard<std::mutex> guard(read_mutex_);
-  if (stamp && kept_ && kept_stamp_ == stamp) {
-    *doc = kept_;
-    return ERROR_SUCCESS;
-  }
-  auto fresh = std::make_shared<HiveDocument>();
-  if (const int32_t status = file_.Read(fresh.get()); status != ERROR_SUCCESS) return status;
-  kept_ = fresh;
-  kept_stamp_ = stamp;
-  *doc = std::move(fresh);
-  return ERROR_SUCCESS;
-}
-
 int32_t HiveRegistry::Resolve(HKEY key, OpenKey* out) {
   if (IsRootHandle(key)) {
-    std::shared_ptr<const HiveDocument> doc;
-    if (const int32_t status = Current(&doc); status != ERROR_SUCCESS) return status;
-    *out = OpenKey{RootPath(key), kRootAccess, doc->Values(RootPath(key))};
+    HiveDocument doc;
+    if (const int32_t status = file_.Read(&doc); status != ERROR_SUCCESS) return status;
+    *out = OpenKey{RootPath(key), kRootAccess, doc.Values(RootPath(key))};
     return ERROR_SUCCESS;
   }
   std::lock_guard<std::mutex> guard(mutex_);
@@ -94,10 +78,10 @@ int32_t HiveRegistry::RegOpenKeyEx(HKEY root, const std::string& subkey, uint32_
   uint32_t base_access = 0;
   if (const int32_t status = BasePath(root, &base, &base_access); status != ERROR_SUCCESS) return status;
   const std::string path = JoinKeyPath(base, subkey);
-  std::shared_ptr<const HiveDocument> doc;
-  if (const int32_t status = Current(&doc); status != ERROR_SUCCESS) return status;
-  if (!doc->KeyExists(path)) return ERROR_FILE_NOT_FOUND;
-  *result = AddHandle(OpenKey{path, access, doc->Values(path)});
+  HiveDocument doc;
+  if (const int32_t status = file_.Read(&doc); status != ERROR_SUCCESS) return status;
+  if (!doc.KeyExists(path)) return ERROR_FILE_NOT_FOUND;
+  *result = AddHandle(OpenKey{path, access, doc.Values(path)});
   return ERROR_SUCCESS;
 }
 

@@ -7,9 +7,7 @@
 #pragma once
 
 #include <map>
-#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "platform/registry/hive_file.h"
@@ -46,15 +44,10 @@ class HiveRegistry final : public Registry {
   int32_t Resolve(HKEY key, OpenKey* out);
   // The path a root handle or an open key stands for, with its access mask.
   int32_t BasePath(HKEY root, std::string* path, uint32_t* access);
-  // The hive as it is now: the kept one while the file's stamp is unchanged.
-  int32_t Current(std::shared_ptr<const HiveDocument>* doc);
   HKEY AddHandle(OpenKey key);
   void Refresh(HKEY key, const std::map<std::string, NamedValue>& values);
 
   HiveFile file_;
-  std::mutex read_mutex_;  // guards kept_ and kept_stamp_
-  std::shared_ptr<const HiveDocument> kept_;
-  std::optional<HiveFile::Stamp> kept_stamp_;
   std::mutex mutex_;  // guards handles_ and next_handle_
   std::map<HKEY, OpenKey> handles_;
   HKEY next_handle_ = 1;
