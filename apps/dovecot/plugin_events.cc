@@ -13,6 +13,7 @@
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
 #include "platform/mailstore/raw_headers.h"
+#include "platform/mailstore/store_errors.h"
 #include "store/property_names.h"
 #include "store/store_events.h"
 
@@ -29,6 +30,12 @@ void RaiseSave(PluginHost& host, const std::shared_ptr<PluginRecord>& record,
                const std::shared_ptr<PluginConnection>& connection, int32_t flags) {
   ComPtr<IExStoreDispEventInfo> info = ComPtr<IExStoreDispEventInfo>::Attach(new EventInfo(connection, record));
   host.SyncEvents().OnSyncSave(info.get(), record->Source(), flags);
+}
+
+// The process's host; Dovecot's instance is only asked for when the host is made.
+PluginHost& HostOf(mail_user* user, const char* home) {
+  if (PluginHost* running = PluginHost::Running(home)) return *running;
+  return PluginHost::ForHome(home, vd_instance(user));
 }
 
 // What the last judged delivery keeps alive for the C side.
@@ -106,7 +113,7 @@ VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* hom
                                       const char* default_mailbox, varnolt_verdict* verdict) {
   PluginHost* host = nullptr;
   try {
-    host = &PluginHost::ForHome(home, vd_instance(user));
+    host = &HostOf(user, home);
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     // The filter sees the message as it will be stored: without anyone else's
@@ -156,18 +163,20 @@ VARNOLT_PLUGIN_ENTRY size_t varnolt_stamped_length(const char* content, size_t s
 VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, const char* mailbox, uint32_t uid, int kind) {
   PluginHost* host = nullptr;
   try {
-    host = &PluginHost::ForHome(home, vd_instance(user));
+    host = &HostOf(user, home);
     DovecotMailAccess access(user);
     auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
     const bool moved = kind == VARNOLT_SAVE_MOVE;
+    // Read once: the journal's record of a correction takes its Message-ID from the same bytes.
+    const std::optional<StoredMessage> stored = access.ReadMessage(mailbox, uid);
+    if (!stored) throw StoreError(kStoreNotFound);
     // A mail client's new message is the client's own, not mail from outside.
-    auto record = PluginRecord::ForMessage(*connection, mailbox, uid, /*outside=*/moved);
+    auto record = PluginRecord::ForMessage(*connection, mailbox, uid, *stored, /*outside=*/moved);
     host->Observation().Clear();
     RaiseSave(*host, record, connection, moved ? kEventFlagsUserMove : kEventFlagsClientCreate);
     if (moved && host->Observation().relearned_as_spam && host->Journal().enabled()) {
       // The filter relearned the message: the user corrected its verdict.
-      const std::optional<StoredMessage> stored = access.ReadMessage(mailbox, uid);
-      if (stored) host->Journal().RecordMove(MailboxOf(user), stored->content, host->Observation());
+      host->Journal().RecordMove(MailboxOf(user), stored->content, host->Observation());
     }
   } catch (...) {
     ReportFailure(user, home, host,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diagnostics/event_log_writer.h"
+#include "dovecot/postgres_module.h"
 #include "diagnostics/text_log.h"
 #include "hosting/host_platform.h"
 #include "hosting/registry_values.h"
@@ -30,7 +31,7 @@ std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const 
         config.home + "/" + kDovecotSettingsCache, instance + " hive " + HiveIdentity(config.registry_path));
   }
   // The home's [engine] settings hold for deliveries through Dovecot too.
-  return cli::MakeHostPlatform(config, std::move(observation), std::move(services));
+  return cli::MakeHostPlatform(config, std::move(observation), std::move(services), LoadedPostgresModels);
 }
 
 std::unique_ptr<PluginHost>& ProcessHost() {
@@ -47,16 +48,21 @@ std::vector<std::unique_ptr<RealPlatform>>& Abandoned() {
 
 }  // namespace
 
-PluginHost& PluginHost::ForHome(const std::string& home, const std::string& instance) {
-  std::unique_ptr<PluginHost>& host = ProcessHost();
-  if (host) {
-    if (host->config_.home != cli::ResolveHome(home)) {
-      throw std::runtime_error("this process already runs the filter of the varnolt home " + host->config_.home +
-                               ", not of " + home);
-    }
-    return *host;
+PluginHost* PluginHost::Running(const std::string& home) {
+  PluginHost* host = ProcessHost().get();
+  if (!host || home == host->given_home_) return host;
+  if (host->config_.home != cli::ResolveHome(home)) {
+    throw std::runtime_error("this process already runs the filter of the varnolt home " + host->config_.home +
+                             ", not of " + home);
   }
+  return host;
+}
+
+PluginHost& PluginHost::ForHome(const std::string& home, const std::string& instance) {
+  if (PluginHost* running = Running(home)) return *running;
+  std::unique_ptr<PluginHost>& host = ProcessHost();
   std::unique_ptr<PluginHost> fresh(new PluginHost());
+  fresh->given_home_ = home;
   fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
   fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->observation_);
   try {

@@ -25,6 +25,10 @@ class PluginHost {
   // settings are loaded once per run, for all of its processes, and again
   // when the home's registry hive changes.
   static PluginHost& ForHome(const std::string& home, const std::string& instance);
+  // The process's host when it exists already (nullptr before), found without
+  // asking anything of Dovecot or of the file system when home is given as it
+  // was at its creation. Throws as ForHome for another home.
+  static PluginHost* Running(const std::string& home);
 
   IExStoreSyncEvents& SyncEvents() { return *filter_.sync_events; }
   // Writes the failure into the filter's text log; never throws.
@@ -37,6 +41,7 @@ class PluginHost {
  private:
   PluginHost() = default;
 
+  std::string given_home_;  // as the plugin's setting names it
   cli::HomeConfig config_;
   std::unique_ptr<RealPlatform> platform_;
   cli::LoadedFilter filter_;

@@ -76,11 +76,16 @@ std::shared_ptr<PluginRecord> PluginRecord::ForMessage(PluginConnection& connect
                                                        uint32_t uid, bool outside) {
   auto message = connection.access().ReadMessage(mailbox, uid);
   if (!message) throw StoreError(kStoreNotFound);
+  return ForMessage(connection, mailbox, uid, *message, outside);
+}
+
+std::shared_ptr<PluginRecord> PluginRecord::ForMessage(PluginConnection& connection, const std::string& mailbox,
+                                                       uint32_t uid, const StoredMessage& message, bool outside) {
   auto record = std::make_shared<PluginRecord>(connection);
   record->kind_ = Kind::kMessage;
   record->mailbox_ = mailbox;
   record->uid_ = uid;
-  record->LoadMessage(message->content, message->keywords, outside);
+  record->LoadMessage(message.content, message.keywords, outside);
   return record;
 }
 

@@ -44,6 +44,9 @@ class PluginRecord final : public Record {
   // was delivered), rather than made by a mail client.
   static std::shared_ptr<PluginRecord> ForMessage(PluginConnection& connection, const std::string& mailbox,
                                                   uint32_t uid, bool outside);
+  // The same for a message the caller has read already.
+  static std::shared_ptr<PluginRecord> ForMessage(PluginConnection& connection, const std::string& mailbox,
+                                                  uint32_t uid, const StoredMessage& message, bool outside);
 
   void Open(const std::string& source, Connection& connection, ConnectMode mode, RecordCreateOptions create_options,
             RecordOpenOptions open_options, const std::string& user_name = "",

@@ -2,19 +2,18 @@
 
 #include <utility>
 
-#include "engine/postgres_model_backend.h"
 #include "hosting/command_error.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 
 namespace varnolt::cli {
 
-EngineOptions EngineOptionsOf(const HomeConfig& config) {
+EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker postgres) {
   EngineOptions options;
   options.auto_learn.enabled = config.engine_auto_learn;
   options.domain_learning = config.engine_domain_learning;
   if (config.engine_store == kPostgresModelStore) {
-    options.models = std::make_shared<engine::PostgresModelBackend>(config.engine_postgresql);
+    options.models = postgres(config.engine_postgresql);
   }
   return options;
 }
@@ -26,12 +25,13 @@ std::string DataFolderOf(const std::string& constructor_string) {
 
 std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
                                                std::shared_ptr<EventObservation> observation,
-                                               std::shared_ptr<ComponentServices> services) {
+                                               std::shared_ptr<ComponentServices> services,
+                                               PostgresModelsMaker postgres) {
   RealPlatformOptions options;
   options.services = std::move(services);
   options.registry_hive_path = config.registry_path;
   options.event_log_target = config.event_log_target;
-  const EngineOptions engine_options = EngineOptionsOf(config);
+  const EngineOptions engine_options = EngineOptionsOf(config, postgres);
   if (observation) {
     options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
       return std::make_unique<ObservingSpamEngine>(engine_options, observation);

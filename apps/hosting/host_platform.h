@@ -12,8 +12,17 @@
 
 namespace varnolt::cli {
 
+// Makes the models of a PostgreSQL [engine] store from its libpq connection string.
+using PostgresModelsMaker = std::shared_ptr<engine::ModelBackend> (*)(const std::string& conninfo);
+
+// The maker of a host linked with libpq (postgres_models.cc, the command's).
+// The Dovecot plugin brings its own, which loads libpq only when a home uses
+// PostgreSQL: every IMAP process that runs an event would otherwise pay for
+// loading libpq and the libraries it needs.
+std::shared_ptr<engine::ModelBackend> LinkedPostgresModels(const std::string& conninfo);
+
 // The engine's options as the home's [engine] section sets them.
-EngineOptions EngineOptionsOf(const HomeConfig& config);
+EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker postgres = LinkedPostgresModels);
 
 // The filter's data folder for a constructor string (DataFolderFromConstructorString),
 // or "" for an empty string.
@@ -25,6 +34,7 @@ std::string DataFolderOf(const std::string& constructor_string);
 // CommandError when the event log target cannot be opened.
 std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
                                                std::shared_ptr<EventObservation> observation,
-                                               std::shared_ptr<ComponentServices> services = nullptr);
+                                               std::shared_ptr<ComponentServices> services = nullptr,
+                                               PostgresModelsMaker postgres = LinkedPostgresModels);
 
 }  // namespace varnolt::cli

@@ -27,6 +27,8 @@ PASSWORD = "secret"
 PLUGIN_FILE = "lib95_varnolt_plugin.so"
 # The filter's side of the plugin, which the plugin loads beside itself when first needed.
 PLUGIN_HOST_FILE = "libvarnolt_dovecot_host.so"
+# The host's PostgreSQL model store, loaded only for homes that keep their models there.
+PLUGIN_POSTGRES_FILE = "libvarnolt_dovecot_postgres.so"
 DEFAULT_JUNK = "Junk E-Mail"
 FILTER_LIBRARY = "libvarnoltfilter.so"
 ERROR_INFO_LIBRARY = "libvarnolt_error_info.so"
@@ -181,6 +183,7 @@ class PrivateDovecot:
         os.makedirs(self.plugin_dir())
         shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_FILE), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_HOST_FILE), self.plugin_dir())
+        shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_POSTGRES_FILE), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, FILTER_LIBRARY), self.plugin_dir())
         shutil.copy(os.path.join(build_dir, ERROR_INFO_LIBRARY), self.plugin_dir())
         # Dovecot's own plugins asked for, beside ours (the folder replaces Dovecot's).

@@ -1,0 +1,12 @@
+// Apart from host_platform.cc so that a host that does not call it links
+// neither the PostgreSQL store nor libpq.
+#include "engine/postgres_model_backend.h"
+#include "hosting/host_platform.h"
+
+namespace varnolt::cli {
+
+std::shared_ptr<engine::ModelBackend> LinkedPostgresModels(const std::string& conninfo) {
+  return std::make_shared<engine::PostgresModelBackend>(conninfo);
+}
+
+}  // namespace varnolt::cli
