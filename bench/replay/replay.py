@@ -237,9 +237,24 @@ class Engine:
         """SPAM above the threshold, and with --counts-agree only when the counting model leans that way too."""
         return score > self.args.threshold and self.last_counts > self.args.counts_agree
 
+    def is_thin(self):
+        return min(self.counts.messages) < self.args.thin_model
+
     def score(self, message):
         keys = message["keys"]
         score = self.last_counts = self.counts.score(keys)
+        if self.is_thin():
+            # The engine's thin-model rule: too little of one class gives a
+            # middle score, unless the message is nearly SPAM it was taught
+            # (most tokens known from SPAM, the sender's tokens all among them).
+            spam = self.counts.spam
+            self.spam_share = sum(1 for k in keys if spam.get(k, 0) > 0) / len(keys) if keys else 0.0
+            sender = message.get("sender_keys", [])
+            self.near_duplicate = (score > 0.5 and self.spam_share >= 0.75 and bool(sender)
+                                   and all(spam.get(k, 0) > 0 for k in sender))
+            if not self.near_duplicate:
+                score = self.last_counts = 0.5
+            return score
         if self.linear is not None:
             w = self.args.linear_weight
             score = (1 - w) * score + w * self.linear.score(keys)
@@ -260,7 +275,15 @@ class Engine:
     def learn_own_verdict(self, message, score):
         a = self.args
         n_ham, n_spam = self.counts.messages
-        if a.auto_learn != "on" or min(n_ham, n_spam) < 10 or message["digest"] in self.learned:
+        if a.auto_learn != "on" or message["digest"] in self.learned:
+            return
+        if self.is_thin():
+            # Only HAM, while HAM is short, and only mail unlike the SPAM known.
+            if (not self.near_duplicate and n_spam > 0 and n_ham < a.thin_model
+                    and self.spam_share < 0.5):
+                self.learn(message, False)
+            return
+        if min(n_ham, n_spam) < 10:
             return
         if score > max(a.auto_spam, a.threshold) and self.says_spam(score):
             self.learn(message, True)
@@ -325,6 +348,8 @@ def build_parser():
                    help="a token's weight against the prior: its rates times the mean class size (the engine's),"
                    " its message counts, or its rates times the smaller class")
     p.add_argument("--scale", type=float, default=1.0, help="--combine log: the log-odds per unit")
+    p.add_argument("--thin-model", type=int, default=10,
+                   help="messages of each class before the score counts (the engine's; 0: no such rule)")
     p.add_argument("--pretrain", type=int, default=200)
     p.add_argument("--threshold", type=float, default=0.995)
     p.add_argument("--auto-learn", choices=["on", "off"], default="on")
