@@ -151,15 +151,20 @@ class LinearModel:
     regularisation): the kind an engine could run itself. `bits` < 32 hashes the
     keys to fewer bits, as a compact file would store them."""
 
-    def __init__(self, c, refit_every, solver="liblinear", passes=10, rate=2.0, bits=32):
-        self.c, self.refit_every = c, refit_every
+    def __init__(self, c, refit_every, solver="liblinear", passes=10, rate=2.0, bits=32, max_keys=0):
+        self.c, self.refit_every, self.max_keys = c, refit_every, max_keys
         self.solver, self.passes, self.rate, self.shift = solver, passes, rate, 32 - bits
         self.examples = {}  # digest -> (keys, is_spam)
         self.changes = 0
         self.weights, self.bias = None, 0.0
 
     def put(self, digest, keys, is_spam):
-        self.examples[digest] = (sorted({k >> self.shift for k in keys}), is_spam)
+        stored = sorted({k >> self.shift for k in keys})
+        if self.max_keys and len(stored) > self.max_keys:
+            # A bounded record per message: the smallest keys, an unbiased
+            # sample of the message's tokens that the file can store as it is.
+            stored = stored[: self.max_keys]
+        self.examples[digest] = (stored, is_spam)
         self.changes += 1
 
     def fit(self):
@@ -169,20 +174,26 @@ class LinearModel:
             self.fit_liblinear()
 
     def fit_sgd(self):
+        import numpy as np
+
         self.changes = 0
-        weights = defaultdict(float)
+        order = sorted(self.examples)  # digest order: the fit is a function of the set
+        columns = {}
+        rows = [np.array([columns.setdefault(k, len(columns)) for k in self.examples[d][0]], dtype=np.int64)
+                for d in order]
+        labels = [1.0 if self.examples[d][1] else 0.0 for d in order]
+        scales = [1.0 / math.sqrt(len(r)) for r in rows]
+        weights = np.zeros(len(columns))
         bias = 0.0
         for _ in range(self.passes):
-            for digest in sorted(self.examples):
-                keys, is_spam = self.examples[digest]
-                x = 1.0 / math.sqrt(len(keys))
-                z = bias + x * sum(weights[k] for k in keys)
+            for row, label, x in zip(rows, labels, scales):
+                z = bias + x * weights[row].sum()
                 p = 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
-                g = self.rate * ((1.0 if is_spam else 0.0) - p)
-                for k in keys:
-                    weights[k] += g * x
+                g = self.rate * (label - p)
+                weights[row] += g * x
                 bias += g
-        self.weights, self.bias = dict(weights), bias
+        self.weights = {key: weights[col] for key, col in columns.items()}
+        self.bias = bias
 
     def fit_liblinear(self):
         import numpy as np
@@ -229,7 +240,7 @@ class Engine:
         self.linear = None
         if args.linear_weight > 0:
             self.linear = LinearModel(args.linear_c, args.refit_every, args.linear_solver, args.linear_passes,
-                                      args.linear_rate, args.linear_bits)
+                                      args.linear_rate, args.linear_bits, args.linear_max_keys)
         self.learned = {}  # digest -> is_spam
         self.last_counts = 0.5  # the counting model's own score of the last message scored
 
@@ -300,7 +311,38 @@ def groups_of(selection):
     return GROUPS.get(selection, set(selection.split(",")))
 
 
+def first_of(messages, group, start, count):
+    """bench/train-order's picks: a group's messages by file name, from start."""
+    return sorted((m for m in messages if m["group"] == group), key=lambda m: m["file"])[start:start + count]
+
+
+def taught(messages, args):
+    """bench/train-order: teach the first --teach of spam-1 and easy-ham-1, then judge without learning
+    the first --judge of spam-2 and easy-ham-2 (held-out), or on the development groups the next
+    --judge of spam-1 and easy-ham-1 and all of hard-ham-1."""
+    engine = Engine(args)
+    for group in ("spam-1", "easy-ham-1"):
+        for message in first_of(messages, group, 0, args.teach):
+            engine.learn(message, message["spam"])
+    if args.groups == "acceptance":
+        judged = first_of(messages, "spam-2", 0, args.judge) + first_of(messages, "easy-ham-2", 0, args.judge)
+    else:
+        judged = (first_of(messages, "spam-1", args.teach, args.judge)
+                  + first_of(messages, "easy-ham-1", args.teach, args.judge) + first_of(messages, "hard-ham-1", 0, 10**6))
+    false_positives = false_negatives = 0
+    scores = []
+    for message in judged:
+        score = engine.score(message)
+        said_spam = engine.says_spam(score)
+        scores.append((score, message["spam"]))
+        false_positives += said_spam and not message["spam"]
+        false_negatives += message["spam"] and not said_spam
+    return false_positives, false_negatives, one_minus_roca_percent(scores)
+
+
 def run(messages, args, seed):
+    if args.mode == "taught":
+        return taught(messages, args)
     engine = Engine(args)
     false_positives = false_negatives = 0
     scores = []
@@ -325,6 +367,11 @@ def run(messages, args, seed):
         if said_spam != is_spam:
             false_positives += not is_spam
             false_negatives += is_spam
+            if args.list_errors and (not is_spam or args.list_errors == "all"):
+                n_ham, n_spam = engine.counts.messages
+                print("  seed %d #%d %s score %.4f counts %.4f model %d HAM %d SPAM %s" % (
+                    seed, n, "SPAM" if is_spam else "HAM", score, engine.last_counts, n_ham, n_spam,
+                    message["file"]), file=sys.stderr)
         if args.mode == "everything" or said_spam != is_spam:
             engine.learn(message, is_spam)
         else:
@@ -337,7 +384,10 @@ def build_parser():
     p.add_argument("tokens")
     p.add_argument("--groups", default="dev")
     p.add_argument("--seeds", default="1,2,3,4,5")
-    p.add_argument("--mode", choices=["filter", "everything", "cold", "site"], default="filter")
+    p.add_argument("--mode", choices=["filter", "everything", "cold", "site", "taught"], default="filter",
+                   help="taught: bench/train-order's static lesson and check (the seed does not matter)")
+    p.add_argument("--teach", type=int, default=300, help="taught: SPAM and HAM messages taught")
+    p.add_argument("--judge", type=int, default=200, help="taught: SPAM and HAM messages judged")
     p.add_argument("--stream", type=int, default=1000, help="cold and site: the new mailbox's messages")
     p.add_argument("--strength", type=float, default=0.1)
     p.add_argument("--unknown-prob", type=float, default=0.5)
@@ -363,8 +413,11 @@ def build_parser():
     p.add_argument("--linear-passes", type=int, default=10)
     p.add_argument("--linear-rate", type=float, default=2.0)
     p.add_argument("--linear-bits", type=int, default=32, help="hash the keys to this many bits")
+    p.add_argument("--linear-max-keys", type=int, default=0,
+                   help="keep at most this many keys of a learned message for the fit (0: all)")
     p.add_argument("--counts-agree", type=float, default=0.0,
                    help="a SPAM verdict also needs the counting model's own score above this (0: no such guard)")
+    p.add_argument("--list-errors", choices=["fp", "all"], help="print the false positives (or every error) to stderr")
     p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
     return p
 
