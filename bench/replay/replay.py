@@ -147,42 +147,75 @@ class LinearModel:
     """Logistic regression over each message's keys (1/sqrt(n) each), refitted from the learned set.
 
     The fit is liblinear's (converged, L2 with cost c) or a deterministic
-    stochastic-gradient one (`passes` passes in digest order at `rate`, no
-    regularisation): the kind an engine could run itself. `bits` < 32 hashes the
-    keys to fewer bits, as a compact file would store them."""
+    stochastic-gradient one (`passes` passes in digest order at `rate`, the rate
+    divided by 1 + decay * pass, each touched weight shrunk by rate * l2 per
+    step): the kind an engine could run itself. `bits` < 32 hashes the keys to
+    fewer bits, as a compact file would store them. Each message carries a weight
+    (a user's own messages can count more than the domain's lesson)."""
 
-    def __init__(self, c, refit_every, solver="liblinear", passes=10, rate=2.0, bits=32):
-        self.c, self.refit_every = c, refit_every
+    def __init__(self, c, refit_every, solver="liblinear", passes=10, rate=2.0, bits=32, max_keys=0,
+                 decay=0.0, l2=0.0):
+        self.c, self.refit_every, self.max_keys = c, refit_every, max_keys
         self.solver, self.passes, self.rate, self.shift = solver, passes, rate, 32 - bits
-        self.examples = {}  # digest -> (keys, is_spam)
+        self.decay, self.l2 = decay, l2
+        self.examples = {}  # digest -> (keys, is_spam, weight)
+        self.fit_seconds, self.fit_sizes = [], []
         self.changes = 0
         self.weights, self.bias = None, 0.0
 
-    def put(self, digest, keys, is_spam):
-        self.examples[digest] = (sorted({k >> self.shift for k in keys}), is_spam)
+    def put(self, digest, keys, is_spam, weight=1.0):
+        stored = sorted({k >> self.shift for k in keys})
+        if self.max_keys and len(stored) > self.max_keys:
+            # A bounded record per message: the smallest keys, an unbiased
+            # sample of the message's tokens that the file can store as it is.
+            stored = stored[: self.max_keys]
+        self.examples[digest] = (stored, is_spam, weight)
         self.changes += 1
 
+    def has_both(self):
+        labels = {e[1] for e in self.examples.values()}
+        return len(labels) == 2
+
     def fit(self):
+        import time
+
+        started = time.perf_counter()
         if self.solver == "sgd":
             self.fit_sgd()
         else:
             self.fit_liblinear()
+        self.fit_seconds.append(time.perf_counter() - started)
+        self.fit_sizes.append(len(self.examples))
 
     def fit_sgd(self):
+        import numpy as np
+
         self.changes = 0
-        weights = defaultdict(float)
+        if not self.has_both():
+            self.weights = None
+            return
+        order = sorted(self.examples)  # digest order: the fit is a function of the set
+        columns = {}
+        rows = [np.array([columns.setdefault(k, len(columns)) for k in self.examples[d][0]], dtype=np.int64)
+                for d in order]
+        labels = [1.0 if self.examples[d][1] else 0.0 for d in order]
+        counts = [self.examples[d][2] for d in order]
+        scales = [1.0 / math.sqrt(len(r)) for r in rows]
+        weights = np.zeros(len(columns))
         bias = 0.0
-        for _ in range(self.passes):
-            for digest in sorted(self.examples):
-                keys, is_spam = self.examples[digest]
-                x = 1.0 / math.sqrt(len(keys))
-                z = bias + x * sum(weights[k] for k in keys)
+        for n in range(self.passes):
+            rate = self.rate / (1.0 + self.decay * n)
+            shrink = 1.0 - rate * self.l2
+            for row, label, x, u in zip(rows, labels, scales, counts):
+                z = bias + x * weights[row].sum()
                 p = 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
-                g = self.rate * ((1.0 if is_spam else 0.0) - p)
-                for k in keys:
-                    weights[k] += g * x
+                g = rate * u * (label - p)
+                if self.l2:
+                    weights[row] *= shrink
+                weights[row] += g * x
                 bias += g
-        self.weights, self.bias = dict(weights), bias
+        self.weights = {key: weights[col] for key, col in columns.items()}
+        self.bias = bias
 
     def fit_liblinear(self):
         import numpy as np
@@ -190,32 +223,41 @@ class LinearModel:
         from sklearn.linear_model import LogisticRegression
 
         self.changes = 0
-        labels = [is_spam for _, is_spam in self.examples.values()]
+        labels = [e[1] for e in self.examples.values()]
         if all(labels) or not any(labels):
             self.weights = None
             return
         columns = {}
         rows, cols, values = [], [], []
         for row, digest in enumerate(sorted(self.examples)):  # a fixed order: the fit is a function of the set
-            keys, _ = self.examples[digest]
+            keys = self.examples[digest][0]
             for key in keys:
                 rows.append(row)
                 cols.append(columns.setdefault(key, len(columns)))
                 values.append(1.0 / math.sqrt(len(keys)))
         x = csr_matrix((values, (rows, cols)), shape=(len(self.examples), len(columns)))
         y = np.array([1 if self.examples[d][1] else 0 for d in sorted(self.examples)])
-        model = LogisticRegression(C=self.c, solver="liblinear").fit(x, y)
+        w = np.array([self.examples[d][2] for d in sorted(self.examples)])
+        model = LogisticRegression(C=self.c, solver="liblinear").fit(x, y, sample_weight=w)
         self.weights = {key: model.coef_[0][col] for key, col in columns.items()}
         self.bias = model.intercept_[0]
 
-    def score(self, keys):
+    def log_odds(self, keys):
+        """The fit's log-odds of SPAM, or None before it knows both classes."""
         if self.changes >= self.refit_every or (self.weights is None and self.changes):
             self.fit()
         if self.weights is None:
-            return 0.5
+            return None
         keys = {k >> self.shift for k in keys}
-        z = self.bias + sum(self.weights.get(k, 0.0) for k in keys) / math.sqrt(len(keys))
-        return 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
+        return self.bias + sum(self.weights.get(k, 0.0) for k in keys) / math.sqrt(len(keys))
+
+    def score(self, keys):
+        z = self.log_odds(keys)
+        return 0.5 if z is None else sigmoid(z)
+
+
+def sigmoid(z):
+    return 1.0 / (1.0 + math.exp(-max(min(z, 35.0), -35.0)))
 
 
 class Engine:
@@ -226,58 +268,145 @@ class Engine:
         self.counts = CountModel(args.strength, args.unknown_prob, args.min_deviation, args.max_clues)
         self.counts.combine, self.counts.scale = args.combine, args.scale
         self.counts.evidence = args.evidence
-        self.linear = None
+        self.linear = self.domain_linear = None
         if args.linear_weight > 0:
-            self.linear = LinearModel(args.linear_c, args.refit_every, args.linear_solver, args.linear_passes,
-                                      args.linear_rate, args.linear_bits)
+            self.linear = self.new_linear()
+            if args.linear_combine == "two":
+                self.domain_linear = self.new_linear()
         self.learned = {}  # digest -> is_spam
+        self.own = [0, 0]  # the user's own learned HAM, SPAM (the domain's lesson not counted)
+        self.spam_taught_as_ham = 0  # SPAM the user never moved, learned as HAM from a verdict
         self.last_counts = 0.5  # the counting model's own score of the last message scored
+
+    def new_linear(self):
+        a = self.args
+        return LinearModel(a.linear_c, a.refit_every, a.linear_solver, a.linear_passes, a.linear_rate,
+                           a.linear_bits, a.linear_max_keys, a.linear_decay, a.linear_l2)
+
+    def linear_score(self, keys):
+        """One fit over the lesson and the user's own messages (weighted up), or the domain's fit
+        and the user's own mixed in log-odds, the user's share growing with the user's messages."""
+        if self.domain_linear is None:
+            return self.linear.score(keys)
+        z_domain = self.domain_linear.log_odds(keys)
+        z_user = self.linear.log_odds(keys)
+        if z_user is None:
+            return 0.5 if z_domain is None else sigmoid(z_domain)
+        if z_domain is None:
+            return sigmoid(z_user)
+        own = len(self.linear.examples)
+        share = own / (own + self.args.user_ramp) if self.args.user_ramp > 0 else self.args.user_share
+        return sigmoid((1 - share) * z_domain + share * z_user)
 
     def says_spam(self, score):
         """SPAM above the threshold, and with --counts-agree only when the counting model leans that way too."""
         return score > self.args.threshold and self.last_counts > self.args.counts_agree
 
+    def is_thin(self):
+        return min(self.counts.messages) < self.args.thin_model
+
     def score(self, message):
         keys = message["keys"]
         score = self.last_counts = self.counts.score(keys)
+        if self.is_thin():
+            # The engine's thin-model rule: too little of one class gives a
+            # middle score, unless the message is nearly SPAM it was taught
+            # (most tokens known from SPAM, the sender's tokens all among them).
+            spam = self.counts.spam
+            self.spam_share = sum(1 for k in keys if spam.get(k, 0) > 0) / len(keys) if keys else 0.0
+            sender = message.get("sender_keys", [])
+            self.near_duplicate = (score > 0.5 and self.spam_share >= 0.75 and bool(sender)
+                                   and all(spam.get(k, 0) > 0 for k in sender))
+            if not self.near_duplicate:
+                score = self.last_counts = 0.5
+            return score
         if self.linear is not None:
             w = self.args.linear_weight
-            score = (1 - w) * score + w * self.linear.score(keys)
+            score = (1 - w) * score + w * self.linear_score(keys)
         return score
 
-    def learn(self, message, is_spam):
+    def learn(self, message, is_spam, domain=False):
         digest = message["digest"]
         before = self.learned.get(digest)
         if before == is_spam:
             return
         if before is not None:
             self.counts.add(message["keys"], before, -1)
+            if not domain:
+                self.own[1 if before else 0] -= 1
         self.counts.add(message["keys"], is_spam, +1)
         self.learned[digest] = is_spam
+        if not domain:
+            self.own[1 if is_spam else 0] += 1
         if self.linear is not None:
-            self.linear.put(digest, message["keys"], is_spam)
+            if domain and self.domain_linear is not None:
+                self.domain_linear.put(digest, message["keys"], is_spam)
+            else:
+                self.linear.put(digest, message["keys"], is_spam, 1.0 if domain else self.args.user_weight)
 
     def learn_own_verdict(self, message, score):
         a = self.args
         n_ham, n_spam = self.counts.messages
-        if a.auto_learn != "on" or min(n_ham, n_spam) < 10 or message["digest"] in self.learned:
+        if a.auto_learn != "on" or message["digest"] in self.learned:
+            return
+        if self.is_thin():
+            # Only HAM, while HAM is short, and only mail unlike the SPAM known.
+            if (not self.near_duplicate and n_spam > 0 and n_ham < a.thin_model
+                    and self.spam_share < 0.5):
+                self.learn(message, False)
+            return
+        if min(n_ham, n_spam) < 10:
             return
         if score > max(a.auto_spam, a.threshold) and self.says_spam(score):
             self.learn(message, True)
             return
-        if a.auto_ratio > 0 and n_ham >= a.auto_ratio * n_spam:
+        own_ham, own_spam = self.own if a.ratio_of == "own" else (n_ham, n_spam)
+        if a.auto_ratio > 0 and own_ham >= a.auto_ratio * own_spam + a.auto_ratio_slack:
             return
         if score < min(a.auto_ham, a.threshold):
             header, body = message["keys"][: message["header_keys"]], message["keys"][message["header_keys"]:]
             if self.counts.score(header) < a.auto_part and self.counts.score(body) < a.auto_part:
                 self.learn(message, False)
+                self.spam_taught_as_ham += message["spam"]
 
 
 def groups_of(selection):
     return GROUPS.get(selection, set(selection.split(",")))
 
 
+def first_of(messages, group, start, count):
+    """bench/train-order's picks: a group's messages by file name, from start."""
+    return sorted((m for m in messages if m["group"] == group), key=lambda m: m["file"])[start:start + count]
+
+
+def taught(messages, args):
+    """bench/train-order: teach the first --teach of spam-1 and easy-ham-1, then judge without learning
+    the first --judge of spam-2 and easy-ham-2 (held-out), or on the development groups the next
+    --judge of spam-1 and easy-ham-1 and all of hard-ham-1."""
+    engine = Engine(args)
+    for group in ("spam-1", "easy-ham-1"):
+        for message in first_of(messages, group, 0, args.teach):
+            engine.learn(message, message["spam"])
+    if args.groups == "acceptance":
+        judged = first_of(messages, "spam-2", 0, args.judge) + first_of(messages, "easy-ham-2", 0, args.judge)
+    else:
+        judged = (first_of(messages, "spam-1", args.teach, args.judge)
+                  + first_of(messages, "easy-ham-1", args.teach, args.judge) + first_of(messages, "hard-ham-1", 0, 10**6))
+    false_positives = false_negatives = 0
+    scores = []
+    for message in judged:
+        score = engine.score(message)
+        said_spam = engine.says_spam(score)
+        scores.append((score, message["spam"]))
+        false_positives += said_spam and not message["spam"]
+        false_negatives += message["spam"] and not said_spam
+    return false_positives, false_negatives, one_minus_roca_percent(scores)
+
+
 def run(messages, args, seed):
+    run.spam_taught_as_ham = 0
+    if args.mode == "taught":
+        return taught(messages, args)
     engine = Engine(args)
     false_positives = false_negatives = 0
     scores = []
@@ -290,7 +419,7 @@ def run(messages, args, seed):
         if args.mode == "site":
             lesson = rest if args.groups != "acceptance" else [m for m in messages if m["group"] in GROUPS["dev"]]
             for message in lesson:
-                engine.learn(message, message["spam"])
+                engine.learn(message, message["spam"], domain=True)
     for n, message in enumerate(chosen):
         is_spam = message["spam"]
         if args.mode == "filter" and n < args.pretrain:
@@ -302,11 +431,27 @@ def run(messages, args, seed):
         if said_spam != is_spam:
             false_positives += not is_spam
             false_negatives += is_spam
-        if args.mode == "everything" or said_spam != is_spam:
+            if args.list_errors and (not is_spam or args.list_errors == "all"):
+                n_ham, n_spam = engine.counts.messages
+                print("  seed %d #%d %s score %.4f counts %.4f model %d HAM %d SPAM %s" % (
+                    seed, n, "SPAM" if is_spam else "HAM", score, engine.last_counts, n_ham, n_spam,
+                    message["file"]), file=sys.stderr)
+        if args.mode == "everything" or (said_spam != is_spam and not unmoved(message, args.unmoved)):
             engine.learn(message, is_spam)
         else:
             engine.learn_own_verdict(message, score)
+    if args.linear_weight > 0 and args.fit_times:
+        fits = engine.linear.fit_seconds
+        print("  seed %d: %d refits, %.1f ms mean, %.1f ms at %d messages (largest)" % (
+            seed, len(fits), 1000 * sum(fits) / max(len(fits), 1), 1000 * (fits[-1] if fits else 0),
+            max(engine.linear.fit_sizes or [0])), file=sys.stderr)
+    run.spam_taught_as_ham = engine.spam_taught_as_ham
     return false_positives, false_negatives, one_minus_roca_percent(scores)
+
+
+def unmoved(message, percent):
+    """A user who leaves this share of missed SPAM where it landed (the same messages on every run)."""
+    return message["spam"] and percent > 0 and int(message["digest"][:8], 16) % 100 < percent
 
 
 def build_parser():
@@ -314,7 +459,10 @@ def build_parser():
     p.add_argument("tokens")
     p.add_argument("--groups", default="dev")
     p.add_argument("--seeds", default="1,2,3,4,5")
-    p.add_argument("--mode", choices=["filter", "everything", "cold", "site"], default="filter")
+    p.add_argument("--mode", choices=["filter", "everything", "cold", "site", "taught"], default="filter",
+                   help="taught: bench/train-order's static lesson and check (the seed does not matter)")
+    p.add_argument("--teach", type=int, default=300, help="taught: SPAM and HAM messages taught")
+    p.add_argument("--judge", type=int, default=200, help="taught: SPAM and HAM messages judged")
     p.add_argument("--stream", type=int, default=1000, help="cold and site: the new mailbox's messages")
     p.add_argument("--strength", type=float, default=0.1)
     p.add_argument("--unknown-prob", type=float, default=0.5)
@@ -325,6 +473,8 @@ def build_parser():
                    help="a token's weight against the prior: its rates times the mean class size (the engine's),"
                    " its message counts, or its rates times the smaller class")
     p.add_argument("--scale", type=float, default=1.0, help="--combine log: the log-odds per unit")
+    p.add_argument("--thin-model", type=int, default=10,
+                   help="messages of each class before the score counts (the engine's; 0: no such rule)")
     p.add_argument("--pretrain", type=int, default=200)
     p.add_argument("--threshold", type=float, default=0.995)
     p.add_argument("--auto-learn", choices=["on", "off"], default="on")
@@ -337,9 +487,28 @@ def build_parser():
     p.add_argument("--linear-solver", choices=["liblinear", "sgd"], default="liblinear")
     p.add_argument("--linear-passes", type=int, default=10)
     p.add_argument("--linear-rate", type=float, default=2.0)
+    p.add_argument("--linear-decay", type=float, default=0.0, help="sgd: the rate of pass n is rate / (1 + decay * n)")
+    p.add_argument("--linear-l2", type=float, default=0.0, help="sgd: each step shrinks the touched weights by rate * l2")
+    p.add_argument("--linear-combine", choices=["one", "two"], default="one",
+                   help="site: one fit over the domain's lesson and the user's messages (--user-weight), or the"
+                   " domain's fit and the user's own mixed (--user-ramp, --user-share)")
+    p.add_argument("--user-weight", type=float, default=1.0, help="one: weight of the user's own messages in the fit")
+    p.add_argument("--user-ramp", type=float, default=0.0,
+                   help="two: the user's share is n / (n + ramp) at n own messages (0: --user-share)")
+    p.add_argument("--user-share", type=float, default=0.5, help="two: the user's fixed share of the log-odds")
+    p.add_argument("--ratio-of", choices=["own", "all"], default="all",
+                   help="--auto-ratio counts the user's own messages, or all (the domain's lesson too, as merged counts)")
+    p.add_argument("--auto-ratio-slack", type=float, default=0.0,
+                   help="own HAM verdicts learned while own HAM < ratio * own SPAM + slack")
+    p.add_argument("--unmoved", type=float, default=0.0,
+                   help="percent of SPAM the user never moves when missed (it may be learned as HAM)")
+    p.add_argument("--fit-times", action="store_true", help="print the linear refits' count and time to stderr")
     p.add_argument("--linear-bits", type=int, default=32, help="hash the keys to this many bits")
+    p.add_argument("--linear-max-keys", type=int, default=0,
+                   help="keep at most this many keys of a learned message for the fit (0: all)")
     p.add_argument("--counts-agree", type=float, default=0.0,
                    help="a SPAM verdict also needs the counting model's own score above this (0: no such guard)")
+    p.add_argument("--list-errors", choices=["fp", "all"], help="print the false positives (or every error) to stderr")
     p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
     return p
 
@@ -349,13 +518,15 @@ def main():
     messages = load(args.tokens)
     total_fp = total_fn = 0
     rocas = []
-    print("seed     FP     FN  (1-ROCA)%")
+    taught_ham = 0
+    print("seed     FP     FN  (1-ROCA)%  spam-as-HAM")
     for seed in [int(s) for s in args.seeds.split(",")]:
         fp, fn, roca = run(messages, args, seed)
         total_fp, total_fn = total_fp + fp, total_fn + fn
         rocas.append(roca)
-        print("%4d %6d %6d %10.4f" % (seed, fp, fn, roca), flush=True)
-    print("sum  %6d %6d %10.4f (mean)" % (total_fp, total_fn, sum(rocas) / len(rocas)))
+        taught_ham += getattr(run, "spam_taught_as_ham", 0)
+        print("%4d %6d %6d %10.4f %12d" % (seed, fp, fn, roca, getattr(run, "spam_taught_as_ham", 0)), flush=True)
+    print("sum  %6d %6d %10.4f (mean) %5d" % (total_fp, total_fn, sum(rocas) / len(rocas), taught_ham))
     return 0
 
 

@@ -1,14 +1,16 @@
 // Writes the engine's view of each corpus message as one JSON line, for
 // replaying the evaluation outside the engine (bench/replay): its group and
 // class, its file, the message digest by which the model recognises it, how
-// many of its tokens come from the header, and its distinct token keys (the
-// 32-bit keys the model file stores), header tokens first.
+// many of its tokens come from the header, its distinct token keys (the
+// 32-bit keys the model file stores), header tokens first, and the keys of its
+// sender (its From field's tokens, which a thin model's near-duplicate rule needs).
 //
 // Usage: token_dump CORPUS_DIR dev|acceptance|GROUP[,GROUP...] > tokens.jsonl
 #include <cstdio>
 #include <iostream>
 
 #include "engine/feature_hash.h"
+#include "engine/thin_model.h"
 #include "engine/token_buckets.h"
 #include "engine/tokenizer.h"
 #include "eval_corpus.h"
@@ -70,6 +72,12 @@ int Main(int argc, char** argv) {
         line += (first ? "" : ",") + std::to_string(key);
         first = false;
       }
+    }
+    line += "],\"sender_keys\":[";
+    first = true;
+    for (const uint64_t id : engine::SenderIds(message.header, features, options)) {
+      line += (first ? "" : ",") + std::to_string(engine::KeyOf(id));
+      first = false;
     }
     line += "]}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
