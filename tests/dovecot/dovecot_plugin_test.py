@@ -696,14 +696,16 @@ class SessionCostTest(PluginTestCase):
             client.select("INBOX")
             pid = re.findall(r"Login: user=<%s>.*?mpid=(\d+)" % re.escape(user), self.server.log())[-1]
 
-            def loaded():
+            def loaded(library=pd.PLUGIN_HOST_FILE):
                 with open("/proc/%s/maps" % pid) as maps:
-                    return pd.PLUGIN_HOST_FILE in maps.read()
+                    return library in maps.read()
 
             self.assertFalse(loaded())
             typ, data = client.uid("MOVE", "1:*", pd.quote(JUNK))
             self.assertEqual("OK", typ, data)
             self.assertTrue(loaded())
+            # libpq and the dozen libraries it needs are for PostgreSQL homes only.
+            self.assertFalse(loaded("libpq.so"))
             client.select(pd.quote(JUNK))
             client.uid("MOVE", "1:*", "INBOX")
         finally:
