@@ -5,6 +5,7 @@
 
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
+#include "engine/key_record.h"
 #include "engine/model_mix.h"
 #include "platform/names/data_layout.h"
 
@@ -161,7 +162,7 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
   // The engine's own verdict never overrides what it was taught.
   if (before && (before->is_spam == is_spam || automatic)) {
     // Taught now what it had guessed: a later guess must not move it.
-    if (!automatic && before->automatic) store->PutMessage(digest, {is_spam, false});
+    if (!automatic && before->automatic) store->PutMessage(digest, {is_spam, false, engine::PackKeys(engine::RecordKeys(features.ids))});
     store->Commit();
     return LearnResult::kAlreadyKnown;
   }
@@ -172,7 +173,7 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
   }
   store->Update(features.ids, DeltaFor(1, is_spam));
   ++CountOf(counts, is_spam);
-  store->PutMessage(digest, {is_spam, automatic});
+  store->PutMessage(digest, {is_spam, automatic, engine::PackKeys(engine::RecordKeys(features.ids))});
   store->SetCounts(counts);
   store->Commit();
   return before ? LearnResult::kMoved : LearnResult::kLearned;

@@ -15,7 +15,8 @@ bool SameContents(const ModelContents& a, const ModelContents& b) {
     return x.first == y.first && x.second.ham == y.second.ham && x.second.spam == y.second.spam;
   };
   auto same_messages = [](const auto& x, const auto& y) {
-    return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic;
+    return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic &&
+           x.second.keys == y.second.keys;
   };
   return a.totals.ham == b.totals.ham && a.totals.spam == b.totals.spam &&
          std::equal(a.tokens.begin(), a.tokens.end(), b.tokens.begin(), b.tokens.end(), same_tokens) &&

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "engine/engine_errors.h"
+#include "engine/key_record.h"
 #include "platform/names/file_ids.h"
 #include "platform/sqlite/database.h"
 #include "platform/system/text_files.h"
@@ -262,8 +263,8 @@ void ModelStore::Initialize() {
            "PRAGMA user_version = " + std::to_string(kModelFormatVersion) + ";" +
            "CREATE TABLE meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
            "CREATE TABLE tokens(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
-           "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL)"
-           " WITHOUT ROWID;"
+           "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL,"
+           " keys BLOB) WITHOUT ROWID;"
            "INSERT INTO meta VALUES('ham', 0), ('spam', 0), ('depth', 0), ('entries', 0);",
        "creating");
   Commit();
@@ -497,18 +498,38 @@ ModelContents ModelStore::Contents() {
   BeginRead();
   contents.totals = Counts();
   for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
-  {
-    sqlite::Statement rows(*db_, "SELECT digest, spam, automatic FROM messages ORDER BY digest");
-    while (rows.Step()) {
-      DigestBytes digest{};
-      const std::string_view stored = rows.BlobView(0);
-      if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
-      std::memcpy(digest.data(), stored.data(), digest.size());
-      contents.messages.emplace_back(digest, LearnedMessage{rows.Int(1) != 0, rows.Int(2) != 0});
-    }
-  }
+  contents.messages = Messages();
   Commit();
   return contents;
+}
+
+bool ModelStore::HasKeyRecords() {
+  // A file of an engine before key records lacks the column until its next
+  // write; once there it stays, so a yes is kept for the connection.
+  if (!has_keys_) {
+    has_keys_ = QueryInt("SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'keys'") != 0;
+  }
+  return has_keys_;
+}
+
+LearnedMessages ModelStore::Messages() {
+  LearnedMessages messages;
+  const bool with_keys = HasKeyRecords();
+  sqlite::Statement rows(*db_, with_keys ? "SELECT digest, spam, automatic, keys FROM messages ORDER BY digest"
+                                         : "SELECT digest, spam, automatic FROM messages ORDER BY digest");
+  while (rows.Step()) {
+    DigestBytes digest{};
+    const std::string_view stored = rows.BlobView(0);
+    if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
+    std::memcpy(digest.data(), stored.data(), digest.size());
+    LearnedMessage message{rows.Int(1) != 0, rows.Int(2) != 0, {}};
+    if (with_keys && !rows.IsNull(3)) {
+      message.keys = std::string(rows.BlobView(3));
+      if (!UnpackKeys(message.keys)) throw Damaged("a learned message's key record");
+    }
+    messages.emplace_back(digest, std::move(message));
+  }
+  return messages;
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
@@ -522,7 +543,7 @@ std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& diges
         throw Damaged("a learned message of class " + std::to_string(rows.Int(column)));
       }
     }
-    return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
+    return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0, {}};
   };
   if (auto found = find(digest.key)) return found;
   // Learned by an earlier engine, under the key of the text as it came then.
@@ -562,11 +583,19 @@ void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& m
   for (const DigestBytes& key : digest.earlier) {
     sqlite::Statement(*db_, "DELETE FROM messages WHERE digest = ?1").BindBlobInPlace(1, BytesOf(key)).Run();
   }
-  sqlite::Statement(*db_, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
-      .BindBlobInPlace(1, BytesOf(digest.key))
+  // An additive change: engines before key records read the file as before.
+  if (!HasKeyRecords()) Exec("ALTER TABLE messages ADD COLUMN keys BLOB", "adding key records");
+  has_keys_ = true;
+  sqlite::Statement put(*db_, "INSERT OR REPLACE INTO messages(digest, spam, automatic, keys) VALUES(?1, ?2, ?3, ?4)");
+  put.BindBlobInPlace(1, BytesOf(digest.key))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
-      .Bind(3, int64_t{message.automatic ? 1 : 0})
-      .Run();
+      .Bind(3, int64_t{message.automatic ? 1 : 0});
+  if (message.keys.empty()) {
+    put.BindNull(4);
+  } else {
+    put.BindBlobInPlace(4, message.keys);
+  }
+  put.Run();
 }
 
 }  // namespace varnolt::engine

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/key_record.h"
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
@@ -33,6 +34,19 @@ std::vector<uint64_t> FileKeys(const std::vector<uint64_t>& ids) {
   keys.reserve(ids.size());
   for (const uint64_t id : ids) keys.push_back(KeyOf(id));
   return keys;
+}
+
+LearnedMessages ToMessages(const postgres::LearnedRows& rows) {
+  LearnedMessages messages;
+  messages.reserve(rows.size());
+  for (const auto& [digest, learned] : rows) {
+    DigestBytes bytes{};
+    if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
+    if (!UnpackKeys(learned.keys)) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged key record");
+    std::memcpy(bytes.data(), digest.data(), bytes.size());
+    messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic, learned.keys});
+  }
+  return messages;
 }
 
 // One model on one leased connection.
@@ -80,10 +94,10 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     std::optional<postgres::LearnedClass> found = store_->FindMessage(DigestText(digest.key));
     for (size_t i = 0; !found && i < digest.earlier.size(); ++i) found = store_->FindMessage(DigestText(digest.earlier[i]));
     if (!found) return std::nullopt;
-    return LearnedMessage{found->is_spam, found->automatic};
+    return LearnedMessage{found->is_spam, found->automatic, {}};
   }
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override {
-    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic});
+    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys});
   }
   void Clear() override { store_->Reset(); }
   ModelContents Contents() override {
@@ -97,14 +111,10 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
       if (key > UINT32_MAX) throw postgres::PgError(postgres::kPgBadResult, "holds a token of no model file's key");
       contents.tokens.emplace_back(static_cast<uint32_t>(key), TokenCounts{tally.ham, tally.spam});
     }
-    for (const auto& [digest, learned] : rows.messages) {
-      DigestBytes bytes{};
-      if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
-      std::memcpy(bytes.data(), digest.data(), bytes.size());
-      contents.messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic});
-    }
+    contents.messages = ToMessages(rows.messages);
     return contents;
   }
+  LearnedMessages Messages() override { return ToMessages(store_->Messages()); }
 
  private:
   postgres::ConnectionPool::Lease connection_;

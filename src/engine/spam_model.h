@@ -40,13 +40,18 @@ namespace varnolt::engine {
 struct LearnedMessage {
   bool is_spam = false;
   bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
+  // Its key record, packed (key_record.h); empty for a message learned
+  // before records were kept, which the linear model then does not know.
+  std::string keys;
 };
+
+using LearnedMessages = std::vector<std::pair<DigestBytes, LearnedMessage>>;
 
 // Everything a model holds, for moving it to another store.
 struct ModelContents {
   SpamCounts totals;
   std::vector<std::pair<uint32_t, TokenCounts>> tokens;  // by key (token_buckets.h), ascending
-  std::vector<std::pair<DigestBytes, LearnedMessage>> messages;  // by digest, ascending
+  LearnedMessages messages;  // by digest, ascending
 };
 bool SameContents(const ModelContents& a, const ModelContents& b);
 
@@ -78,8 +83,10 @@ class SpamModel {
   virtual void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) = 0;
   // Inside a transaction: what the message was learned as, if it was.
   virtual std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) = 0;
-  // Inside a write: records what the message is learned as.
+  // Inside a write: records what the message is learned as, with its key record.
   virtual void PutMessage(const MessageDigest& digest, const LearnedMessage& message) = 0;
+  // Inside a transaction: every learned message with its key record, by digest ascending.
+  virtual LearnedMessages Messages() = 0;
   // Forgets everything learned, in one transaction of its own.
   virtual void Clear() = 0;
   // Everything the model holds, as one committed state. Outside a transaction.

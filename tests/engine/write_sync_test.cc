@@ -48,6 +48,7 @@ class RecordingModel : public engine::SpamModel, public engine::ModelLease::Hold
   void PutMessage(const engine::MessageDigest& digest, const engine::LearnedMessage& message) override {
     inner_->PutMessage(digest, message);
   }
+  engine::LearnedMessages Messages() override { return inner_->Messages(); }
   void Clear() override { inner_->Clear(); }
   engine::ModelContents Contents() override { return inner_->Contents(); }
 

@@ -36,6 +36,9 @@ CREATE TABLE varnolt_messages (
 );
 )sql";
 
+// Each learned message's key record (the engine's linear model refits from them).
+const char* const kVersion2 = "ALTER TABLE varnolt_messages ADD COLUMN keys bytea";
+
 const char* const kVersionTable =
     "CREATE TABLE IF NOT EXISTS varnolt_schema (one boolean PRIMARY KEY DEFAULT true CHECK (one), "
     "version integer NOT NULL)";
@@ -43,7 +46,7 @@ const char* const kVersionTable =
 }  // namespace
 
 const std::vector<SchemaStep>& ModelSchemaSteps() {
-  static const std::vector<SchemaStep> steps = {{1, kVersion1}};
+  static const std::vector<SchemaStep> steps = {{1, kVersion1}, {2, kVersion2}};
   return steps;
 }
 

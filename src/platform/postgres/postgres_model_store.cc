@@ -119,7 +119,7 @@ std::optional<LearnedClass> PostgresModelStore::FindMessage(std::string_view dig
     Result row = db_.Query("SELECT spam, automatic FROM varnolt_messages WHERE model = $1 AND digest = $2",
                            {Param(id_), Param::Bytes(digest)});
     if (row.rows() == 0) return std::nullopt;
-    return LearnedClass{row.Bool(0, 0), row.Bool(0, 1)};
+    return LearnedClass{row.Bool(0, 0), row.Bool(0, 1), {}};
   });
 }
 
@@ -127,9 +127,11 @@ void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass&
   RequireWrite("PutMessage");
   Writing([&] {
     db_.Query(
-        "INSERT INTO varnolt_messages(model, digest, spam, automatic) VALUES ($1, $2, $3, $4) "
-        "ON CONFLICT (model, digest) DO UPDATE SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic",
-        {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic)});
+        "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys) VALUES ($1, $2, $3, $4, $5) "
+        "ON CONFLICT (model, digest) DO UPDATE "
+        "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys",
+        {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic),
+         Param::Bytes(learned.keys)});
   });
 }
 
@@ -211,13 +213,23 @@ ModelRows PostgresModelStore::ReadAll() {
     for (int r = 0; r < tokens.rows(); ++r) {
       all.tokens.emplace_back(static_cast<uint64_t>(tokens.Int(r, 0)), TokenTally{Tally(tokens, r, 1), Tally(tokens, r, 2)});
     }
-    const Result messages = db_.Query(
-        "SELECT digest, spam, automatic FROM varnolt_messages WHERE model = $1 ORDER BY digest", {Param(id_)});
-    for (int r = 0; r < messages.rows(); ++r) {
-      all.messages.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2)});
-    }
+    all.messages = Messages();
     return all;
   });
+}
+
+LearnedRows PostgresModelStore::Messages() {
+  // Rows of the schema before key records hold none.
+  const Result messages = db_.Query(
+      "SELECT digest, spam, automatic, coalesce(keys, ''::bytea) FROM varnolt_messages WHERE model = $1 "
+      "ORDER BY digest",
+      {Param(id_)});
+  LearnedRows rows;
+  rows.reserve(static_cast<size_t>(messages.rows()));
+  for (int r = 0; r < messages.rows(); ++r) {
+    rows.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2), messages.Bytes(r, 3)});
+  }
+  return rows;
 }
 
 }  // namespace varnolt::postgres
