@@ -6,6 +6,7 @@
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
 #include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/model_mix.h"
 #include "platform/names/data_layout.h"
 
@@ -45,16 +46,20 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
   if (store == nullptr && domain == nullptr) return judgement;
   std::vector<TokenCounts> own(features.ids.size()), shared;
   SpamCounts own_learned, shared_learned;
+  // The user's fit spans the domain's lesson; without one, the domain's own serves.
+  std::shared_ptr<const engine::LinearFit> fit;
   if (store != nullptr) {
     store->BeginRead();
     own = store->Lookup(features.ids);
     own_learned = store->Counts();
+    fit = store->Fit();
     store->Commit();
   }
   if (domain != nullptr) {
     domain->BeginRead();
     shared = domain->Lookup(features.ids);
     shared_learned = domain->Counts();
+    if (!fit) fit = domain->Fit();
     domain->Commit();
   }
   // Alone, the user's counts are taken as they are: weighting them changes nothing but the prior's pull.
@@ -73,7 +78,12 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     if (!judgement.near_duplicate) judgement.spamminess = 0.5;
     return judgement;
   }
-  if (options_.auto_learn.enabled) {
+  judgement.counts_only = judgement.spamminess;
+  if (fit) {
+    const double linear = fit->Score(engine::LinearKeys(features.ids));
+    judgement.spamminess = (1 - options_.linear_weight) * judgement.spamminess + options_.linear_weight * linear;
+  }
+  if (options_.auto_learn.enabled && options_.auto_learn.part_ham_below < 1) {
     // The header's tokens are a sorted subset of all: walk both together.
     std::vector<TokenCounts> header_counts, body_counts;
     size_t h = 0;
@@ -110,8 +120,9 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
       judgement.own.ham >= auto_learn.max_ham_per_spam * judgement.learned.spam) {
     return false;
   }
-  if (judgement.spamminess < std::min(auto_learn.ham_below, Threshold()) &&
-      judgement.header_only < auto_learn.part_ham_below && judgement.body_only < auto_learn.part_ham_below) {
+  const bool parts_agree = auto_learn.part_ham_below >= 1 || (judgement.header_only < auto_learn.part_ham_below &&
+                                                               judgement.body_only < auto_learn.part_ham_below);
+  if (judgement.spamminess < std::min(auto_learn.ham_below, Threshold()) && parts_agree) {
     *as_spam = false;
     return true;
   }
@@ -175,6 +186,7 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
   ++CountOf(counts, is_spam);
   store->PutMessage(digest, {is_spam, automatic, engine::PackKeys(engine::RecordKeys(features.ids))});
   store->SetCounts(counts);
+  store->SetChangesSinceFit(store->ChangesSinceFit() + 1);
   store->Commit();
   return before ? LearnResult::kMoved : LearnResult::kLearned;
 }
@@ -186,8 +198,43 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   const LearnResult result =
       LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false, sync);
+  RefitIfDue(dat_path, store.get());
   store.Keep();
   return result;
+}
+
+void BuiltinSpamEngine::Refit(const std::string& dat_path) {
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kExistingOnly);
+  if (!store) return;
+  RefitIfDue(dat_path, store.get(), true);
+  store.Keep();
+}
+
+void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store, bool force) {
+  store->BeginRead();
+  const int32_t changes = store->ChangesSinceFit();
+  const bool has_fit = store->Fit() != nullptr;
+  SpamCounts learned = store->Counts();
+  store->Commit();
+  const bool due = force || changes >= engine::kRefitAfterChanges;
+  if (has_fit && !due) return;
+  // A user's fit spans the domain's lesson; the domain's own spans its lesson alone.
+  engine::LearnedMessages domain_messages;
+  ModelLease domain = DomainStore(dat_path);
+  if (domain) {
+    domain->BeginRead();
+    learned = engine::EvidenceOf(learned, domain->Counts());
+    if (std::min(learned.ham, learned.spam) > 0) domain_messages = domain->Messages();
+    domain->Commit();
+    domain.Keep();
+  }
+  // Nothing to fit until both classes are there (a fit missing is no change).
+  if (std::min(learned.ham, learned.spam) == 0 && !due) return;
+  // In one write, so that no lesson lands between the set read and the fit stored.
+  store->BeginWrite(engine::WriteSync::kMayLose);
+  const std::optional<engine::LinearFit> fit = engine::Fit(engine::FitSet(store->Messages(), domain_messages));
+  store->PutFit(fit ? &*fit : nullptr);
+  store->Commit();
 }
 
 // The filter calls Learn on its own for trusted senders' mail: what a crash

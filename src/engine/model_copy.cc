@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine_errors.h"
+#include "engine/linear_fit.h"
 
 namespace varnolt::engine {
 
@@ -43,6 +44,13 @@ ModelContents CopyModel(SpamModel& from, SpamModel& to) {
     key.key = digest;
     to.PutMessage(key, learned);
   }
+  // The linear fit goes along, so that the copy scores as its source did.
+  from.BeginRead();
+  const std::shared_ptr<const LinearFit> fit = from.Fit();
+  const int32_t changes = from.ChangesSinceFit();
+  from.Commit();
+  to.PutFit(fit.get());
+  to.SetChangesSinceFit(changes);
   to.Commit();
   ModelContents copied = to.Contents();
   std::sort(copied.messages.begin(), copied.messages.end(), [](const auto& x, const auto& y) { return x.first < y.first; });

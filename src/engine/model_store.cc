@@ -11,6 +11,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "platform/names/file_ids.h"
 #include "platform/sqlite/database.h"
 #include "platform/system/text_files.h"
@@ -157,7 +158,8 @@ void ModelStore::TryWriteAheadLog() {
 
 void ModelStore::Clear() {
   BeginWrite();
-  Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0", "resetting the model");
+  Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0; DROP TABLE IF EXISTS fit",
+       "resetting the model");
   Commit();
 }
 
@@ -363,11 +365,51 @@ void ModelStore::CheckContents() {
 }
 
 void ModelStore::SetMeta(const char* key, int64_t value) {
-  sqlite::Statement(*db_, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Run();
+  // The fit's rows come with the first fit.
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)").Bind(1, key).Bind(2, value).Run();
+  if (meta_.empty()) return;  // read afresh when next asked
   for (auto& [name, known] : meta_) {
-    if (name == key) known = value;
+    if (name == key) {
+      known = value;
+      return;
+    }
   }
+  meta_.emplace_back(key, value);
 }
+
+std::shared_ptr<const LinearFit> ModelStore::Fit() {
+  const int64_t* stored = FindMeta("fit");
+  if (stored == nullptr || *stored == 0) return nullptr;
+  const auto fingerprint = static_cast<uint64_t>(*stored);
+  if (fit_ && fit_->fingerprint == fingerprint) return fit_;
+  sqlite::Statement row(*db_, "SELECT data FROM fit WHERE one = 1");
+  if (!row.Step()) throw Damaged("no linear fit, though one is recorded");
+  std::optional<LinearFit> fit = UnpackFit(row.BlobView(0));
+  if (!fit || fit->fingerprint != fingerprint) throw Damaged("the linear fit");
+  fit_ = std::make_shared<const LinearFit>(std::move(*fit));
+  return fit_;
+}
+
+void ModelStore::PutFit(const LinearFit* fit) {
+  Exec("CREATE TABLE IF NOT EXISTS fit(one INTEGER PRIMARY KEY CHECK (one = 1), data BLOB NOT NULL)", "storing the fit");
+  if (fit == nullptr) {
+    Exec("DELETE FROM fit", "storing the fit");
+    SetMeta("fit", 0);
+  } else {
+    const std::string data = PackFit(*fit);
+    sqlite::Statement(*db_, "INSERT OR REPLACE INTO fit(one, data) VALUES(1, ?1)").BindBlobInPlace(1, data).Run();
+    SetMeta("fit", static_cast<int64_t>(fit->fingerprint));
+    fit_ = std::make_shared<const LinearFit>(*fit);
+  }
+  SetMeta("fit_changes", 0);
+}
+
+int32_t ModelStore::ChangesSinceFit() {
+  const int64_t* changes = FindMeta("fit_changes");
+  return changes == nullptr ? 0 : static_cast<int32_t>(std::clamp<int64_t>(*changes, 0, INT32_MAX));
+}
+
+void ModelStore::SetChangesSinceFit(int32_t changes) { SetMeta("fit_changes", changes); }
 
 int ModelStore::Depth() {
   if (depth_ < 0) {

@@ -100,6 +100,12 @@ class ModelStore : public SpamModel {
   // Records the message under its key, with its key record; a row under an earlier key goes.
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override;
   LearnedMessages Messages() override;
+  // The fit lives in a table of its own, its fingerprint in the meta rows: a
+  // fit read once is kept while the fingerprint stays.
+  std::shared_ptr<const LinearFit> Fit() override;
+  void PutFit(const LinearFit* fit) override;
+  int32_t ChangesSinceFit() override;
+  void SetChangesSinceFit(int32_t changes) override;
 
  private:
   explicit ModelStore(std::string path);
@@ -139,6 +145,7 @@ class ModelStore : public SpamModel {
   bool logged_ = false;   // the file uses the write-ahead log
   bool mapped_ = false;
   bool has_keys_ = false;  // the messages table has its key records' column
+  std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
@@ -52,8 +53,9 @@ LearnedMessages ToMessages(const postgres::LearnedRows& rows) {
 // One model on one leased connection.
 class PostgresModel : public SpamModel, public ModelLease::Holder {
  public:
-  PostgresModel(postgres::ConnectionPool::Lease connection, std::unique_ptr<PostgresModelStore> store)
-      : connection_(std::move(connection)), store_(std::move(store)) {}
+  PostgresModel(postgres::ConnectionPool::Lease connection, std::unique_ptr<PostgresModelStore> store,
+                std::shared_ptr<FitCache> fits)
+      : connection_(std::move(connection)), store_(std::move(store)), fits_(std::move(fits)) {}
 
   SpamModel* model() override { return this; }
   void Keep() override {}  // the connection goes back to its pool with the lease
@@ -115,11 +117,33 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     return contents;
   }
   LearnedMessages Messages() override { return ToMessages(store_->Messages()); }
+  std::shared_ptr<const LinearFit> Fit() override {
+    const auto fingerprint = static_cast<uint64_t>(store_->FitFingerprint());
+    if (fingerprint == 0) return nullptr;
+    if (auto known = fits_->Find(store_->id(), fingerprint)) return known;
+    const std::optional<std::string> data = store_->FitData();
+    std::optional<LinearFit> fit = data ? UnpackFit(*data) : std::nullopt;
+    // Refitted between the two reads: the newer fit serves as well.
+    if (!fit) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged linear fit");
+    auto shared = std::make_shared<const LinearFit>(std::move(*fit));
+    fits_->Put(store_->id(), shared);
+    return shared;
+  }
+  void PutFit(const LinearFit* fit) override {
+    if (fit == nullptr) {
+      store_->PutFit(0, {});
+    } else {
+      store_->PutFit(static_cast<int64_t>(fit->fingerprint), PackFit(*fit));
+    }
+  }
+  int32_t ChangesSinceFit() override { return store_->FitChanges(); }
+  void SetChangesSinceFit(int32_t changes) override { store_->SetFitChanges(changes); }
 
  private:
   postgres::ConnectionPool::Lease connection_;
   std::unique_ptr<PostgresModelStore> store_;  // uses *connection_: declared after it, so it goes first
   std::optional<ModelTotals> totals_;          // of the read or write under way
+  std::shared_ptr<FitCache> fits_;             // the backend's
 };
 
 // The components of a "\" or "/" separated path.
@@ -161,7 +185,19 @@ ModelLease PostgresModelBackend::Open(const std::string& path, ModelOpen mode) {
   postgres::ConnectionPool::Lease connection = pool_->Acquire(conninfo_);
   std::unique_ptr<PostgresModelStore> store = PostgresModelStore::Open(*connection, name.kind, name.name, create);
   if (!store) return {};
-  return ModelLease(std::make_unique<PostgresModel>(std::move(connection), std::move(store)));
+  return ModelLease(std::make_unique<PostgresModel>(std::move(connection), std::move(store), fits_));
+}
+
+std::shared_ptr<const LinearFit> FitCache::Find(int32_t model, uint64_t fingerprint) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = fits_.find(model);
+  if (found == fits_.end() || found->second->fingerprint != fingerprint) return nullptr;
+  return found->second;
+}
+
+void FitCache::Put(int32_t model, std::shared_ptr<const LinearFit> fit) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  fits_[model] = std::move(fit);
 }
 
 }  // namespace varnolt::engine

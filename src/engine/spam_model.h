@@ -37,6 +37,8 @@
 
 namespace varnolt::engine {
 
+struct LinearFit;  // linear_fit.h
+
 struct LearnedMessage {
   bool is_spam = false;
   bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
@@ -87,6 +89,17 @@ class SpamModel {
   virtual void PutMessage(const MessageDigest& digest, const LearnedMessage& message) = 0;
   // Inside a transaction: every learned message with its key record, by digest ascending.
   virtual LearnedMessages Messages() = 0;
+  // The linear model's stored fit (linear_fit.h), null when none is stored:
+  // a cache of the learned set at its last fit, not part of the model's
+  // contents. Inside a transaction.
+  virtual std::shared_ptr<const LinearFit> Fit() = 0;
+  // Inside a write: stores the fit, or drops the stored one (null); the
+  // changes since the fit start again at 0.
+  virtual void PutFit(const LinearFit* fit) = 0;
+  // Messages learned or moved since the stored fit. Inside a transaction.
+  virtual int32_t ChangesSinceFit() = 0;
+  // Inside a write.
+  virtual void SetChangesSinceFit(int32_t changes) = 0;
   // Forgets everything learned, in one transaction of its own.
   virtual void Clear() = 0;
   // Everything the model holds, as one committed state. Outside a transaction.

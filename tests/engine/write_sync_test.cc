@@ -49,6 +49,10 @@ class RecordingModel : public engine::SpamModel, public engine::ModelLease::Hold
     inner_->PutMessage(digest, message);
   }
   engine::LearnedMessages Messages() override { return inner_->Messages(); }
+  std::shared_ptr<const engine::LinearFit> Fit() override { return inner_->Fit(); }
+  void PutFit(const engine::LinearFit* fit) override { inner_->PutFit(fit); }
+  int32_t ChangesSinceFit() override { return inner_->ChangesSinceFit(); }
+  void SetChangesSinceFit(int32_t changes) override { inner_->SetChangesSinceFit(changes); }
   void Clear() override { inner_->Clear(); }
   engine::ModelContents Contents() override { return inner_->Contents(); }
 

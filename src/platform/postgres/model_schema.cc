@@ -36,8 +36,17 @@ CREATE TABLE varnolt_messages (
 );
 )sql";
 
-// Each learned message's key record (the engine's linear model refits from them).
-const char* const kVersion2 = "ALTER TABLE varnolt_messages ADD COLUMN keys bytea";
+// Each learned message's key record (the engine's linear model refits from
+// them), and the last fit with the number of changes since.
+const char* const kVersion2 = R"sql(
+ALTER TABLE varnolt_messages ADD COLUMN keys bytea;
+ALTER TABLE varnolt_models ADD COLUMN fit_changes integer NOT NULL DEFAULT 0;
+CREATE TABLE varnolt_fits (
+  model integer PRIMARY KEY,
+  fingerprint bigint NOT NULL,
+  data bytea NOT NULL
+);
+)sql";
 
 const char* const kVersionTable =
     "CREATE TABLE IF NOT EXISTS varnolt_schema (one boolean PRIMARY KEY DEFAULT true CHECK (one), "

@@ -194,7 +194,8 @@ void PostgresModelStore::Reset() {
   Writing([&] {
     db_.Query("DELETE FROM varnolt_tokens WHERE model = $1", {Param(id_)});
     db_.Query("DELETE FROM varnolt_messages WHERE model = $1", {Param(id_)});
-    db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0 WHERE id = $1", {Param(id_)});
+    db_.Query("DELETE FROM varnolt_fits WHERE model = $1", {Param(id_)});
+    db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0, fit_changes = 0 WHERE id = $1", {Param(id_)});
   });
   Commit();
 }
@@ -216,6 +217,43 @@ ModelRows PostgresModelStore::ReadAll() {
     all.messages = Messages();
     return all;
   });
+}
+
+int64_t PostgresModelStore::FitFingerprint() {
+  const Result row = db_.Query("SELECT fingerprint FROM varnolt_fits WHERE model = $1", {Param(id_)});
+  return row.rows() == 0 ? 0 : row.Int(0, 0);
+}
+
+std::optional<std::string> PostgresModelStore::FitData() {
+  const Result row = db_.Query("SELECT data FROM varnolt_fits WHERE model = $1", {Param(id_)});
+  if (row.rows() == 0) return std::nullopt;
+  return row.Bytes(0, 0);
+}
+
+void PostgresModelStore::PutFit(int64_t fingerprint, std::string_view data) {
+  RequireWrite("PutFit");
+  Writing([&] {
+    if (fingerprint == 0) {
+      db_.Query("DELETE FROM varnolt_fits WHERE model = $1", {Param(id_)});
+    } else {
+      db_.Query(
+          "INSERT INTO varnolt_fits(model, fingerprint, data) VALUES ($1, $2, $3) "
+          "ON CONFLICT (model) DO UPDATE SET fingerprint = EXCLUDED.fingerprint, data = EXCLUDED.data",
+          {Param(id_), Param(fingerprint), Param::Bytes(data)});
+    }
+    db_.Query("UPDATE varnolt_models SET fit_changes = 0 WHERE id = $1", {Param(id_)});
+  });
+}
+
+int32_t PostgresModelStore::FitChanges() {
+  const Result row = db_.Query("SELECT fit_changes FROM varnolt_models WHERE id = $1", {Param(id_)});
+  if (row.rows() != 1) ModelGone(id_);
+  return static_cast<int32_t>(row.Int(0, 0));
+}
+
+void PostgresModelStore::SetFitChanges(int32_t changes) {
+  RequireWrite("SetFitChanges");
+  Writing([&] { db_.Query("UPDATE varnolt_models SET fit_changes = $2 WHERE id = $1", {Param(id_), Param(changes)}); });
 }
 
 LearnedRows PostgresModelStore::Messages() {

@@ -146,6 +146,16 @@ class PostgresModelStore {
   // statement (inside a write or not).
   LearnedRows Messages();
 
+  // The stored fit's fingerprint, 0 when none is stored; its bytes.
+  int64_t FitFingerprint();
+  std::optional<std::string> FitData();
+  // Within a write: stores the fit's bytes (fingerprint 0: drops the fit) and
+  // sets the changes since to 0.
+  void PutFit(int64_t fingerprint, std::string_view data);
+  int32_t FitChanges();
+  // Within a write.
+  void SetFitChanges(int32_t changes);
+
   // Forgets everything learned (the model stays, empty), in one transaction
   // that waits for a write of the model in progress.
   void Reset();
