@@ -104,6 +104,7 @@ struct WarmDatabase {
       const std::string header = maker.Header(n, spam);
       if (learn) engine.Learn(path, header, body, spam);
     }
+    if (learn) engine.Refit(path);
     header = maker.Header(WarmMessages(), true);
     body = maker.Body(kBodyBytes, true);
   }
