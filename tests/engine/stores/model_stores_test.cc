@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/stores/store_fixture.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
@@ -172,6 +173,21 @@ TEST_F(AcrossStoresTest, TheSameLessonsScoreAlikeInEitherStore) {
       database.Learn(DatPath("database"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
     }
   }
+  // The linear fit too: stored in each, of the same set, read back alike.
+  const std::shared_ptr<engine::ModelBackend> backends[] = {Backend(Store::kFile),
+                                                            std::make_shared<engine::PostgresModelBackend>(conninfo_)};
+  const std::string paths[] = {DatPath("file"), DatPath("database")};
+  std::shared_ptr<const engine::LinearFit> fits[2];
+  for (int i = 0; i < 2; ++i) {
+    engine::ModelLease model = backends[i]->Open(paths[i], engine::ModelOpen::kExistingOnly);
+    model->BeginRead();
+    fits[i] = model->Fit();
+    model->Commit();
+    model.Keep();
+  }
+  ASSERT_TRUE(fits[0] && fits[1]);
+  EXPECT_EQ(fits[0]->fingerprint, fits[1]->fingerprint);
+  EXPECT_EQ(fits[0]->weights, fits[1]->weights);
   for (int seed = 30; seed < 40; ++seed) {
     for (bool spam : {false, true}) {
       EXPECT_EQ(file.Peek(DatPath("file"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess,
