@@ -170,6 +170,15 @@ void BM_Learn(benchmark::State& state) {
 }
 BENCHMARK(BM_Learn)->Unit(benchmark::kMicrosecond);
 
+// Refitting the linear model over every learned message (each learn pays a
+// 25th of it).
+void BM_Refit(benchmark::State& state) {
+  WarmDatabase& warm = Warm();
+  BuiltinSpamEngine engine;
+  for (auto _ : state) engine.Refit(warm.path);
+}
+BENCHMARK(BM_Refit)->Unit(benchmark::kMillisecond);
+
 // Opening the user's file and reading its counts: the fixed cost of every call.
 void BM_OpenModel(benchmark::State& state) {
   WarmDatabase& warm = Warm();
