@@ -213,26 +213,38 @@ void BuiltinSpamEngine::Refit(const std::string& dat_path) {
 void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store, bool force) {
   store->BeginRead();
   const int32_t changes = store->ChangesSinceFit();
-  const bool has_fit = store->Fit() != nullptr;
+  const std::shared_ptr<const engine::LinearFit> stored = store->Fit();
   SpamCounts learned = store->Counts();
   store->Commit();
-  const bool due = force || changes >= engine::kRefitAfterChanges;
-  if (has_fit && !due) return;
   // A user's fit spans the domain's lesson; the domain's own spans its lesson alone.
-  engine::LearnedMessages domain_messages;
+  // The domain's changes reach the user's fit at the user's next lesson after
+  // the domain's own fit was redone.
   ModelLease domain = DomainStore(dat_path);
+  uint64_t domain_fit = 0;
   if (domain) {
     domain->BeginRead();
+    const std::shared_ptr<const engine::LinearFit> shared = domain->Fit();
+    domain_fit = shared ? shared->fingerprint : 0;
     learned = engine::EvidenceOf(learned, domain->Counts());
-    if (std::min(learned.ham, learned.spam) > 0) domain_messages = domain->Messages();
+    domain->Commit();
+  }
+  const bool due = force || changes >= engine::kRefitAfterChanges || (stored && stored->domain_fingerprint != domain_fit);
+  // Nothing to fit until both classes are there (a fit missing is no change).
+  if (!due && (stored || std::min(learned.ham, learned.spam) == 0)) {
+    domain.Keep();
+    return;
+  }
+  engine::LearnedMessages domain_messages;
+  if (domain) {
+    domain->BeginRead();
+    domain_messages = domain->Messages();
     domain->Commit();
     domain.Keep();
   }
-  // Nothing to fit until both classes are there (a fit missing is no change).
-  if (std::min(learned.ham, learned.spam) == 0 && !due) return;
   // In one write, so that no lesson lands between the set read and the fit stored.
   store->BeginWrite(engine::WriteSync::kMayLose);
-  const std::optional<engine::LinearFit> fit = engine::Fit(engine::FitSet(store->Messages(), domain_messages));
+  std::optional<engine::LinearFit> fit = engine::Fit(engine::FitSet(store->Messages(), domain_messages));
+  if (fit) fit->domain_fingerprint = domain_fit;
   store->PutFit(fit ? &*fit : nullptr);
   store->Commit();
 }

@@ -23,7 +23,7 @@ uint64_t Mix(uint64_t z) {
   return z ^ (z >> 31);
 }
 
-constexpr size_t kFitHeadBytes = 16;
+constexpr size_t kFitHeadBytes = 24;
 constexpr size_t kWeightBytes = 7;
 
 }  // namespace
@@ -112,6 +112,7 @@ std::string PackFit(const LinearFit& fit) {
   for (int b = 0; b < 8; ++b) {
     bytes[b] = static_cast<char>((fit.fingerprint >> (8 * b)) & 0xFF);
     bytes[8 + b] = static_cast<char>((bias >> (8 * b)) & 0xFF);
+    bytes[16 + b] = static_cast<char>((fit.domain_fingerprint >> (8 * b)) & 0xFF);
   }
   for (size_t i = 0; i < weights.size(); ++i) {
     const uint32_t bits = std::bit_cast<uint32_t>(weights[i].second);
@@ -130,6 +131,7 @@ std::optional<LinearFit> UnpackFit(std::string_view bytes) {
   for (int b = 0; b < 8; ++b) {
     fit.fingerprint |= uint64_t{static_cast<uint8_t>(bytes[b])} << (8 * b);
     bias |= uint64_t{static_cast<uint8_t>(bytes[8 + b])} << (8 * b);
+    fit.domain_fingerprint |= uint64_t{static_cast<uint8_t>(bytes[16 + b])} << (8 * b);
   }
   fit.bias = std::bit_cast<double>(bias);
   if (fit.fingerprint == 0 || !std::isfinite(fit.bias)) return std::nullopt;

@@ -43,6 +43,8 @@ struct LinearFit {
   // Of the set the weights came from (FingerprintOf); never 0.
   uint64_t fingerprint = 1;
   double bias = 0;
+  // A user's fit: the fingerprint of the domain's fit when it was made (0: none).
+  uint64_t domain_fingerprint = 0;
   std::vector<std::pair<uint32_t, float>> weights;  // the keys whose weight is not 0, ascending
 
   // The log-odds of SPAM for a message's distinct keys (ascending).
@@ -64,8 +66,8 @@ uint64_t FingerprintOf(const std::vector<FitExample>& set);
 // The fit of the set; nullopt until the set holds both classes.
 std::optional<LinearFit> Fit(std::vector<FitExample> set);
 
-// The stored form of a fit: its fingerprint and the bits of its bias, 8
-// bytes each, then per non-zero weight its key in 3 bytes and its float's
+// The stored form of a fit: its fingerprint, the bits of its bias and its
+// domain_fingerprint, 8 bytes each, then per non-zero weight its key in 3 bytes and its float's
 // bits in 4, all little-endian, keys ascending (about 0.7 MB at 100,000
 // keys). nullopt for bytes that are no such fit.
 std::string PackFit(const LinearFit& fit);

@@ -84,18 +84,20 @@ TEST(LinearFitTest, TheUsersMessagesWinAndCountTwiceAndUnrecordedOnesAreLeftOut)
 }
 
 TEST(LinearFitTest, AStoredFitReadsBackAndDamageIsRefused) {
-  const std::optional<LinearFit> fit = Fit(Examples(6));
+  std::optional<LinearFit> fit = Fit(Examples(6));
   ASSERT_TRUE(fit);
+  fit->domain_fingerprint = 0x123456789ABCDEF0;
   const std::string packed = PackFit(*fit);
-  EXPECT_EQ(16 + 7 * fit->weights.size(), packed.size());
+  EXPECT_EQ(24 + 7 * fit->weights.size(), packed.size());
   const std::optional<LinearFit> back = UnpackFit(packed);
   ASSERT_TRUE(back);
   EXPECT_EQ(fit->fingerprint, back->fingerprint);
   EXPECT_EQ(fit->bias, back->bias);
+  EXPECT_EQ(fit->domain_fingerprint, back->domain_fingerprint);
   EXPECT_EQ(fit->weights, back->weights);
   std::string swapped = packed;
-  std::swap_ranges(swapped.begin() + 16, swapped.begin() + 23, swapped.begin() + 23);
-  for (const std::string& damaged : {packed.substr(0, packed.size() - 1), std::string(16, '\0'), swapped}) {
+  std::swap_ranges(swapped.begin() + 24, swapped.begin() + 31, swapped.begin() + 31);
+  for (const std::string& damaged : {packed.substr(0, packed.size() - 1), std::string(24, '\0'), swapped}) {
     EXPECT_FALSE(UnpackFit(damaged));
   }
 }
