@@ -160,6 +160,7 @@ void ModelStore::Clear() {
   BeginWrite();
   Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0; DROP TABLE IF EXISTS fit",
        "resetting the model");
+  if (HasKeyRecords()) Exec("DELETE FROM records", "resetting the model");
   Commit();
 }
 
@@ -265,8 +266,9 @@ void ModelStore::Initialize() {
            "PRAGMA user_version = " + std::to_string(kModelFormatVersion) + ";" +
            "CREATE TABLE meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
            "CREATE TABLE tokens(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
-           "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL,"
-           " keys BLOB) WITHOUT ROWID;"
+           "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL)"
+           " WITHOUT ROWID;"
+           "CREATE TABLE records(digest BLOB PRIMARY KEY, keys BLOB NOT NULL) WITHOUT ROWID;"
            "INSERT INTO meta VALUES('ham', 0), ('spam', 0), ('depth', 0), ('entries', 0);",
        "creating");
   Commit();
@@ -546,10 +548,10 @@ ModelContents ModelStore::Contents() {
 }
 
 bool ModelStore::HasKeyRecords() {
-  // A file of an engine before key records lacks the column until its next
+  // A file of an engine before key records lacks their table until its next
   // write; once there it stays, so a yes is kept for the connection.
   if (!has_keys_) {
-    has_keys_ = QueryInt("SELECT count(*) FROM pragma_table_info('messages') WHERE name = 'keys'") != 0;
+    has_keys_ = QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'records'") != 0;
   }
   return has_keys_;
 }
@@ -557,7 +559,8 @@ bool ModelStore::HasKeyRecords() {
 LearnedMessages ModelStore::Messages() {
   LearnedMessages messages;
   const bool with_keys = HasKeyRecords();
-  sqlite::Statement rows(*db_, with_keys ? "SELECT digest, spam, automatic, keys FROM messages ORDER BY digest"
+  sqlite::Statement rows(*db_, with_keys ? "SELECT m.digest, m.spam, m.automatic, r.keys FROM messages m "
+                                           "LEFT JOIN records r ON r.digest = m.digest ORDER BY m.digest"
                                          : "SELECT digest, spam, automatic FROM messages ORDER BY digest");
   while (rows.Step()) {
     DigestBytes digest{};
@@ -625,19 +628,30 @@ void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& m
   for (const DigestBytes& key : digest.earlier) {
     sqlite::Statement(*db_, "DELETE FROM messages WHERE digest = ?1").BindBlobInPlace(1, BytesOf(key)).Run();
   }
-  // An additive change: engines before key records read the file as before.
-  if (!HasKeyRecords()) Exec("ALTER TABLE messages ADD COLUMN keys BLOB", "adding key records");
-  has_keys_ = true;
-  sqlite::Statement put(*db_, "INSERT OR REPLACE INTO messages(digest, spam, automatic, keys) VALUES(?1, ?2, ?3, ?4)");
-  put.BindBlobInPlace(1, BytesOf(digest.key))
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO messages(digest, spam, automatic) VALUES(?1, ?2, ?3)")
+      .BindBlobInPlace(1, BytesOf(digest.key))
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
-      .Bind(3, int64_t{message.automatic ? 1 : 0});
-  if (message.keys.empty()) {
-    put.BindNull(4);
-  } else {
-    put.BindBlobInPlace(4, message.keys);
+      .Bind(3, int64_t{message.automatic ? 1 : 0})
+      .Run();
+  // The records have a table of their own, so that reading the messages'
+  // classes (on every opening) stays a small read; engines before key records
+  // read the file as before.
+  if (!HasKeyRecords()) {
+    Exec("CREATE TABLE IF NOT EXISTS records(digest BLOB PRIMARY KEY, keys BLOB NOT NULL) WITHOUT ROWID",
+         "adding key records");
+    has_keys_ = true;
   }
-  put.Run();
+  for (const DigestBytes& key : digest.earlier) {
+    sqlite::Statement(*db_, "DELETE FROM records WHERE digest = ?1").BindBlobInPlace(1, BytesOf(key)).Run();
+  }
+  if (message.keys.empty()) {
+    sqlite::Statement(*db_, "DELETE FROM records WHERE digest = ?1").BindBlobInPlace(1, BytesOf(digest.key)).Run();
+  } else {
+    sqlite::Statement(*db_, "INSERT OR REPLACE INTO records(digest, keys) VALUES(?1, ?2)")
+        .BindBlobInPlace(1, BytesOf(digest.key))
+        .BindBlobInPlace(2, message.keys)
+        .Run();
+  }
 }
 
 }  // namespace varnolt::engine

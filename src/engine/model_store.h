@@ -2,8 +2,9 @@
 // SPAM messages that held it, the numbers of messages learned, and what each
 // learned message was learned as (so that a correction moves it exactly and
 // learning it again changes nothing), with its key record (key_record.h) for
-// the linear model. Files written before key records gain the column with
-// their next write; until then the linear model knows fewer messages. All of
+// the linear model, and the linear model's last fit. Files written before key
+// records gain their table with their next write; until then the linear model
+// knows fewer messages. All of
 // it is a function of the set of messages learned and their classes, whatever
 // the order they came in.
 //
@@ -144,7 +145,7 @@ class ModelStore : public SpamModel {
   bool writing_ = false;  // the open transaction is a write
   bool logged_ = false;   // the file uses the write-ahead log
   bool mapped_ = false;
-  bool has_keys_ = false;  // the messages table has its key records' column
+  bool has_keys_ = false;  // the file has its key records' table
   std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction

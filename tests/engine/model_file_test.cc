@@ -132,10 +132,7 @@ TEST_F(ModelFileTest, AFileFromBeforeKeyRecordsOpensAndGainsThemAsItLearns) {
     options.cache = std::make_shared<engine::ModelCache>();
     BuiltinSpamEngine(options).Learn(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), true);
   }
-  RunSql(FilePath(),
-         "CREATE TABLE old(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL) WITHOUT ROWID;"
-         "INSERT INTO old SELECT digest, spam, automatic FROM messages; DROP TABLE messages;"
-         "ALTER TABLE old RENAME TO messages;");
+  RunSql(FilePath(), "DROP TABLE records");
   auto records = [&] {
     auto store = engine::ModelStore::Open(DatPath(), engine::ModelStore::Mode::kExistingOnly);
     store->BeginRead();
