@@ -121,9 +121,10 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     const auto fingerprint = static_cast<uint64_t>(store_->FitFingerprint());
     if (fingerprint == 0) return nullptr;
     if (auto known = fits_->Find(store_->id(), fingerprint)) return known;
+    // Refitted between the two reads: the newer fit serves as well; dropped: none.
     const std::optional<std::string> data = store_->FitData();
-    std::optional<LinearFit> fit = data ? UnpackFit(*data) : std::nullopt;
-    // Refitted between the two reads: the newer fit serves as well.
+    if (!data) return nullptr;
+    std::optional<LinearFit> fit = UnpackFit(*data);
     if (!fit) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged linear fit");
     auto shared = std::make_shared<const LinearFit>(std::move(*fit));
     fits_->Put(store_->id(), shared);
