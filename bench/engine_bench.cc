@@ -170,8 +170,8 @@ void BM_Learn(benchmark::State& state) {
 }
 BENCHMARK(BM_Learn)->Unit(benchmark::kMicrosecond);
 
-// Refitting the linear model over every learned message (each learn pays a
-// 25th of it).
+// Refitting the linear model over every learned message (a correction pays
+// it once 25 lessons came since the last fit; a delivery never does).
 void BM_Refit(benchmark::State& state) {
   WarmDatabase& warm = Warm();
   BuiltinSpamEngine engine;

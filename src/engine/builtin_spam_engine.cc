@@ -8,6 +8,7 @@
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_mix.h"
+#include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 
 namespace varnolt {
@@ -194,11 +195,30 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string& dat_path, const std::string& header,
                                                                const std::string& body, bool is_spam,
                                                                engine::WriteSync sync) {
+  return Teach(dat_path, header, body, is_spam, sync, true);
+}
+
+BuiltinSpamEngine::LearnResult BuiltinSpamEngine::Teach(const std::string& dat_path, const std::string& header,
+                                                        const std::string& body, bool is_spam,
+                                                        engine::WriteSync sync, bool refit_when_due) {
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   const LearnResult result =
       LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false, sync);
-  RefitIfDue(dat_path, store.get());
+  if (refit_when_due) {
+    try {
+      RefitIfDue(dat_path, store.get());
+    } catch (const ComError& error) {
+      // The lesson is committed and stands. Its changes still count since the
+      // last fit, so the next lesson that may refit tries again. A failed
+      // write leaves the model unusable: the lease ends without Keep().
+      if (options_.notice) {
+        options_.notice(dat_path, "refitting the linear model failed (the lesson stands; the refit is retried "
+                                  "at a later lesson): " + error.description());
+      }
+      return result;
+    }
+  }
   store.Keep();
   return result;
 }
@@ -252,24 +272,27 @@ void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store
 // The filter calls Learn on its own for trusted senders' mail: what a crash
 // may take back of it, later mail teaches again. A Relearn is the user's
 // correction and waits for the disk.
+// Learn comes during a delivery: it never refits (a refit takes tens of
+// milliseconds); its changes count, and the next correction or `train` refits.
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
                               bool is_spam) {
-  LearnMessage(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
+  Teach(dat_path, header, body, is_spam, engine::WriteSync::kMayLose, false);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose, false);
 }
 
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
-  LearnMessage(dat_path, header, body, is_spam, engine::WriteSync::kWait);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait);
+  Teach(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
 }
 
 void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,
-                                       const std::string& body, bool is_spam, engine::WriteSync sync) {
+                                       const std::string& body, bool is_spam, engine::WriteSync sync,
+                                       bool refit_when_due) {
   const std::string path = DomainModelPathBeside(dat_path);
   if (dat_path.empty() || path == dat_path) return;
   // The digest makes each message count once for the domain, whichever users learn it.
-  LearnMessage(path, header, body, is_spam, sync);
+  Teach(path, header, body, is_spam, sync, refit_when_due);
 }
 
 ModelLease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {

@@ -24,11 +24,14 @@
 // learned, so that a new mailbox soon knows its everyday mail; only very sure
 // SPAM verdicts are.
 //
-// The linear fit is redone after a lesson (Learn, Relearn, LearnMessage)
-// once kRefitAfterChanges messages were learned or moved since the last fit,
-// or when the model has none; never while judging a message. A user's fit
-// spans the domain's lesson too; a user without a fit of its own is judged by
-// the domain's.
+// The linear fit is redone after a correction (Relearn) or an
+// administrator's lesson (LearnMessage, Refit) once kRefitAfterChanges
+// messages were learned or moved since the last fit, or when the model has
+// none; never during a delivery (judging a message, or Learn of a trusted
+// sender's mail), whose lessons wait for the next refit. A refit that fails
+// leaves the lesson learned and is retried at a later one (EngineOptions::
+// notice hears of it). A user's fit spans the domain's lesson too; a user
+// without a fit of its own is judged by the domain's.
 //
 // Every call works in one transaction on the user's file, kept open between
 // calls by a process-wide cache (model_cache.h), so one instance may serve
@@ -37,6 +40,7 @@
 // the model says.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -92,6 +96,9 @@ struct EngineOptions {
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
   // domain's shared model too, each message once whoever learns it.
   bool domain_learning = false;
+  // Hears what the engine survived without failing the call (a refit that
+  // failed after its lesson was committed), with the model's path; unset: nobody.
+  std::function<void(const std::string& dat_path, const std::string& message)> notice;
   // Where open model files are kept between calls; the process's own cache when null.
   std::shared_ptr<engine::ModelCache> cache;
   // Where the models live (spam_model.h); files kept in cache when null.
@@ -166,7 +173,11 @@ class BuiltinSpamEngine : public SpamEngine {
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
   engine::ModelLease DomainStore(const std::string& dat_path);
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
-                      bool is_spam, engine::WriteSync sync);
+                      bool is_spam, engine::WriteSync sync, bool refit_when_due);
+  // Learns the message into the model at path alone, then refits it when due
+  // and asked to; a failed refit is told to the notice, not thrown.
+  LearnResult Teach(const std::string& dat_path, const std::string& header, const std::string& body, bool is_spam,
+                    engine::WriteSync sync, bool refit_when_due);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
   // Refits the linear model at path when due (linear_fit.h), or now with force.
   void RefitIfDue(const std::string& dat_path, engine::SpamModel* store, bool force = false);
