@@ -8,7 +8,6 @@
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_mix.h"
-#include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 
 namespace varnolt {
@@ -213,8 +212,8 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::Teach(const std::string& dat_p
       // last fit, so the next lesson that may refit tries again. A failed
       // write leaves the model unusable: the lease ends without Keep().
       if (options_.notice) {
-        options_.notice(dat_path, "refitting the linear model failed (the lesson stands; the refit is retried "
-                                  "at a later lesson): " + error.description());
+        options_.notice(dat_path, ComError(error.number(), "Refitting the linear model failed (the lesson stands; "
+                                                           "a later lesson retries it): " + error.description()));
       }
       return result;
     }

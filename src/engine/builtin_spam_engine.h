@@ -49,6 +49,7 @@
 #include "engine/spam_model.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
+#include "platform/com/com_error.h"
 #include "platform/spam_engine.h"
 
 namespace varnolt {
@@ -96,9 +97,9 @@ struct EngineOptions {
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
   // domain's shared model too, each message once whoever learns it.
   bool domain_learning = false;
-  // Hears what the engine survived without failing the call (a refit that
-  // failed after its lesson was committed), with the model's path; unset: nobody.
-  std::function<void(const std::string& dat_path, const std::string& message)> notice;
+  // Hears of a failure the engine survived without failing the call (a refit
+  // that failed after its lesson was committed), with the model's path; unset: nobody.
+  std::function<void(const std::string& dat_path, const ComError& error)> notice;
   // Where open model files are kept between calls; the process's own cache when null.
   std::shared_ptr<engine::ModelCache> cache;
   // Where the models live (spam_model.h); files kept in cache when null.
