@@ -195,7 +195,9 @@ class OurEngine : public Contender {
       engine_.LearnMessage(domain_, message.header, message.body, message.is_spam);
       return;
     }
-    engine_.Learn(dat_, message.header, message.body, message.is_spam);
+    // The user's lesson (a correction, or the pre-training): refitted when due,
+    // as a delivery's Learn no longer is.
+    engine_.Relearn(dat_, message.header, message.body, message.is_spam);
   }
   void Correct(const CorpusMessage& message, const Verdict&) override {
     engine_.Relearn(dat_, message.header, message.body, message.is_spam);
