@@ -2,11 +2,25 @@
 
 #include <utility>
 
+#include "diagnostics/text_log.h"
 #include "hosting/command_error.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 
 namespace varnolt::cli {
+
+namespace {
+
+// The data folder whose domain directory holds the model at path: up to the
+// separator before the domain's name; empty when path has no such folder.
+std::string DataFolderOfModel(const std::string& path) {
+  const size_t model = path.find_last_of("\\/");
+  if (model == std::string::npos || model == 0) return "";
+  const size_t domain = path.find_last_of("\\/", model - 1);
+  return domain == std::string::npos ? "" : path.substr(0, domain + 1);
+}
+
+}  // namespace
 
 EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker postgres) {
   EngineOptions options;
@@ -31,7 +45,19 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
   options.services = std::move(services);
   options.registry_hive_path = config.registry_path;
   options.event_log_target = config.event_log_target;
-  const EngineOptions engine_options = EngineOptionsOf(config, postgres);
+  EngineOptions engine_options = EngineOptionsOf(config, postgres);
+  // What the engine survives without failing its call goes to the filter's log
+  // beside the model. The engines are made by this platform and end before it.
+  auto log_platform = std::make_shared<Platform*>(nullptr);
+  engine_options.notice = [log_platform](const std::string& dat_path, const ComError& error) {
+    const std::string data_folder = DataFolderOfModel(dat_path);
+    if (*log_platform == nullptr || data_folder.empty()) return;
+    try {
+      AppendLogLine(**log_platform, data_folder, ErrorLogMessage(error.description(), error.number(), dat_path));
+    } catch (const ComError&) {
+      // Nowhere else to tell it: the call it came from succeeded.
+    }
+  };
   if (observation) {
     options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
       return std::make_unique<ObservingSpamEngine>(engine_options, observation);
@@ -42,7 +68,9 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
     };
   }
   try {
-    return std::make_unique<RealPlatform>(std::move(options));
+    auto platform = std::make_unique<RealPlatform>(std::move(options));
+    *log_platform = platform.get();
+    return platform;
   } catch (const ComError& error) {
     throw CommandError("[eventlog] target '" + config.event_log_target + "': " + error.description());
   }

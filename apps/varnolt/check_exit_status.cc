@@ -18,6 +18,10 @@ std::string ThresholdText(double threshold) {
 }
 
 std::string CheckThresholdHelp() {
+  if (AutoLearnOptions{}.threshold == kSpamThreshold) {
+    return "A message is SPAM when its score is above " + ThresholdText(kSpamThreshold) +
+           ", or when it holds the GTUBE test string.";
+  }
   return "A message is SPAM when its score is above " + ThresholdText(AutoLearnOptions{}.threshold) +
          " while the engine learns from its own verdicts ([engine] autolearn = on, the default), above " +
          ThresholdText(kSpamThreshold) + " when it learns only what it is taught, or when it holds the GTUBE test "

@@ -132,6 +132,8 @@ void RunTrain(Session& session, const TrainOptions& options) {
     }
   }
   if (progress) std::cerr << "\r\033[K";
+  // The linear weights of the whole batch, not of the set at its last refit on the way.
+  if (learned[0] + learned[1] > 0) engine.Refit(dat_path);
   const SpamCounts counts = engine.GetCounts(dat_path);
   std::cout << "learned " << learned[0] + learned[1] << " (" << learned[0] << " HAM, " << learned[1] << " SPAM), "
             << known << " already known, " << skipped << " skipped for " << taught << " (now "

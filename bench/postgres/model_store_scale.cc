@@ -113,7 +113,7 @@ void LearnOne(PostgresModelStore& store, const std::string& digest, const std::v
   if (!store.FindMessage(digest)) {
     store.Update(ids, is_spam ? TallyDelta{0, 1} : TallyDelta{1, 0});
     ++(is_spam ? totals.spam : totals.ham);
-    store.PutMessage(digest, {is_spam, false});
+    store.PutMessage(digest, {is_spam, false, {}});
     store.SetCounts(totals);
   }
   store.Commit();

@@ -102,6 +102,9 @@ class Contender {
   }
 
   // Site mode: the administrator teaches the domain before the mailbox exists.
+  // After a batch of lessons (the site's, the pre-training), as `varnolt train` ends one.
+  virtual void TaughtAll() {}
+
   void TeachSite(const CorpusMessage& message) {
     const auto start = Clock::now();
     LearnForSite(message);
@@ -192,10 +195,16 @@ class OurEngine : public Contender {
       engine_.LearnMessage(domain_, message.header, message.body, message.is_spam);
       return;
     }
-    engine_.Learn(dat_, message.header, message.body, message.is_spam);
+    // The user's lesson (a correction, or the pre-training): refitted when due,
+    // as a delivery's Learn no longer is.
+    engine_.Relearn(dat_, message.header, message.body, message.is_spam);
   }
   void Correct(const CorpusMessage& message, const Verdict&) override {
     engine_.Relearn(dat_, message.header, message.body, message.is_spam);
+  }
+  void TaughtAll() override {
+    engine_.Refit(domain_);
+    for (const std::string& user : users_) engine_.Refit(user);
   }
   // The administrator teaches the domain's shared model (varnolt train --domain).
   void LearnForSite(const CorpusMessage& message) override {
@@ -395,6 +404,7 @@ int Main(int argc, char** argv) {
       for (const CorpusMessage& message : lesson) {
         for (auto& contender : contenders) contender->TeachSite(message);
       }
+      for (auto& contender : contenders) contender->TaughtAll();
     }
     const size_t pretrain = mode == "filter" ? std::min(args.pretrain, messages.size()) : 0;
     const size_t end = mode == "cold" || mode == "site" ? stream : messages.size();
@@ -402,6 +412,7 @@ int Main(int argc, char** argv) {
       for (auto& contender : contenders) {
         if (i < pretrain) {
           contender->Pretrain(messages[i]);
+          if (i + 1 == pretrain) contender->TaughtAll();
         } else {
           contender->Take(messages[i], args.list_errors);
         }

@@ -5,6 +5,8 @@
 
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
+#include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/model_mix.h"
 #include "platform/names/data_layout.h"
 
@@ -44,16 +46,20 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
   if (store == nullptr && domain == nullptr) return judgement;
   std::vector<TokenCounts> own(features.ids.size()), shared;
   SpamCounts own_learned, shared_learned;
+  // The user's fit spans the domain's lesson; without one, the domain's own serves.
+  std::shared_ptr<const engine::LinearFit> fit;
   if (store != nullptr) {
     store->BeginRead();
     own = store->Lookup(features.ids);
     own_learned = store->Counts();
+    fit = store->Fit();
     store->Commit();
   }
   if (domain != nullptr) {
     domain->BeginRead();
     shared = domain->Lookup(features.ids);
     shared_learned = domain->Counts();
+    if (!fit) fit = domain->Fit();
     domain->Commit();
   }
   // Alone, the user's counts are taken as they are: weighting them changes nothing but the prior's pull.
@@ -72,7 +78,12 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     if (!judgement.near_duplicate) judgement.spamminess = 0.5;
     return judgement;
   }
-  if (options_.auto_learn.enabled) {
+  judgement.counts_only = judgement.spamminess;
+  if (fit) {
+    const double linear = fit->Score(engine::LinearKeys(features.ids));
+    judgement.spamminess = (1 - options_.linear_weight) * judgement.spamminess + options_.linear_weight * linear;
+  }
+  if (options_.auto_learn.enabled && options_.auto_learn.part_ham_below < 1) {
     // The header's tokens are a sorted subset of all: walk both together.
     std::vector<TokenCounts> header_counts, body_counts;
     size_t h = 0;
@@ -109,8 +120,9 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
       judgement.own.ham >= auto_learn.max_ham_per_spam * judgement.learned.spam) {
     return false;
   }
-  if (judgement.spamminess < std::min(auto_learn.ham_below, Threshold()) &&
-      judgement.header_only < auto_learn.part_ham_below && judgement.body_only < auto_learn.part_ham_below) {
+  const bool parts_agree = auto_learn.part_ham_below >= 1 || (judgement.header_only < auto_learn.part_ham_below &&
+                                                               judgement.body_only < auto_learn.part_ham_below);
+  if (judgement.spamminess < std::min(auto_learn.ham_below, Threshold()) && parts_agree) {
     *as_spam = false;
     return true;
   }
@@ -161,7 +173,7 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
   // The engine's own verdict never overrides what it was taught.
   if (before && (before->is_spam == is_spam || automatic)) {
     // Taught now what it had guessed: a later guess must not move it.
-    if (!automatic && before->automatic) store->PutMessage(digest, {is_spam, false});
+    if (!automatic && before->automatic) store->PutMessage(digest, {is_spam, false, engine::PackKeys(engine::RecordKeys(features.ids))});
     store->Commit();
     return LearnResult::kAlreadyKnown;
   }
@@ -172,8 +184,9 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
   }
   store->Update(features.ids, DeltaFor(1, is_spam));
   ++CountOf(counts, is_spam);
-  store->PutMessage(digest, {is_spam, automatic});
+  store->PutMessage(digest, {is_spam, automatic, engine::PackKeys(engine::RecordKeys(features.ids))});
   store->SetCounts(counts);
+  store->SetChangesSinceFit(store->ChangesSinceFit() + 1);
   store->Commit();
   return before ? LearnResult::kMoved : LearnResult::kLearned;
 }
@@ -181,35 +194,104 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string& dat_path, const std::string& header,
                                                                const std::string& body, bool is_spam,
                                                                engine::WriteSync sync) {
+  return Teach(dat_path, header, body, is_spam, sync, true);
+}
+
+BuiltinSpamEngine::LearnResult BuiltinSpamEngine::Teach(const std::string& dat_path, const std::string& header,
+                                                        const std::string& body, bool is_spam,
+                                                        engine::WriteSync sync, bool refit_when_due) {
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   const LearnResult result =
       LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false, sync);
+  if (refit_when_due) {
+    try {
+      RefitIfDue(dat_path, store.get());
+    } catch (const ComError& error) {
+      // The lesson is committed and stands. Its changes still count since the
+      // last fit, so the next lesson that may refit tries again. A failed
+      // write leaves the model unusable: the lease ends without Keep().
+      if (options_.notice) {
+        options_.notice(dat_path, ComError(error.number(), "Refitting the linear model failed (the lesson stands; "
+                                                           "a later lesson retries it): " + error.description()));
+      }
+      return result;
+    }
+  }
   store.Keep();
   return result;
+}
+
+void BuiltinSpamEngine::Refit(const std::string& dat_path) {
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kExistingOnly);
+  if (!store) return;
+  RefitIfDue(dat_path, store.get(), true);
+  store.Keep();
+}
+
+void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store, bool force) {
+  store->BeginRead();
+  const int32_t changes = store->ChangesSinceFit();
+  const std::shared_ptr<const engine::LinearFit> stored = store->Fit();
+  SpamCounts learned = store->Counts();
+  store->Commit();
+  // A user's fit spans the domain's lesson; the domain's own spans its lesson alone.
+  // The domain's changes reach the user's fit at the user's next lesson after
+  // the domain's own fit was redone.
+  ModelLease domain = DomainStore(dat_path);
+  uint64_t domain_fit = 0;
+  if (domain) {
+    domain->BeginRead();
+    const std::shared_ptr<const engine::LinearFit> shared = domain->Fit();
+    domain_fit = shared ? shared->fingerprint : 0;
+    learned = engine::EvidenceOf(learned, domain->Counts());
+    domain->Commit();
+  }
+  const bool due = force || changes >= engine::kRefitAfterChanges || (stored && stored->domain_fingerprint != domain_fit);
+  // Nothing to fit until both classes are there (a fit missing is no change).
+  if (!due && (stored || std::min(learned.ham, learned.spam) == 0)) {
+    domain.Keep();
+    return;
+  }
+  engine::LearnedMessages domain_messages;
+  if (domain) {
+    domain->BeginRead();
+    domain_messages = domain->Messages();
+    domain->Commit();
+    domain.Keep();
+  }
+  // In one write, so that no lesson lands between the set read and the fit stored.
+  store->BeginWrite(engine::WriteSync::kMayLose);
+  std::optional<engine::LinearFit> fit = engine::Fit(engine::FitSet(store->Messages(), domain_messages));
+  if (fit) fit->domain_fingerprint = domain_fit;
+  store->PutFit(fit ? &*fit : nullptr);
+  store->Commit();
 }
 
 // The filter calls Learn on its own for trusted senders' mail: what a crash
 // may take back of it, later mail teaches again. A Relearn is the user's
 // correction and waits for the disk.
+// Learn comes during a delivery: it never refits (a refit takes tens of
+// milliseconds); its changes count, and the next correction or `train` refits.
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
                               bool is_spam) {
-  LearnMessage(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
+  Teach(dat_path, header, body, is_spam, engine::WriteSync::kMayLose, false);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose, false);
 }
 
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
-  LearnMessage(dat_path, header, body, is_spam, engine::WriteSync::kWait);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait);
+  Teach(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
 }
 
 void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,
-                                       const std::string& body, bool is_spam, engine::WriteSync sync) {
+                                       const std::string& body, bool is_spam, engine::WriteSync sync,
+                                       bool refit_when_due) {
   const std::string path = DomainModelPathBeside(dat_path);
   if (dat_path.empty() || path == dat_path) return;
   // The digest makes each message count once for the domain, whichever users learn it.
-  LearnMessage(path, header, body, is_spam, sync);
+  Teach(path, header, body, is_spam, sync, refit_when_due);
 }
 
 ModelLease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {

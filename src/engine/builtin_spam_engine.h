@@ -4,11 +4,15 @@
 //
 // The model is counts: for each token, how many HAM and how many SPAM
 // messages held it. Robinson's token probabilities joined by Fisher's
-// chi-square method (chi_square.h) judge a message from them. So what the
-// model holds, and every score, depends only on which messages it learned as
-// what: an administrator may teach all SPAM first and then all HAM, and
-// corrections may come in any order. A message is SPAM when its spamminess is
-// above the threshold; an empty model says HAM (0.5).
+// chi-square method (chi_square.h) judge a message from them. Beside the
+// counts each learned message's key record is kept, and a linear model
+// refitted from those records (linear_fit.h) ranks new mail where the counts
+// alone rank it badly; the score is a mix of both. So what the model holds,
+// and every score, depends only on which messages it learned as what (the
+// linear weights on the set at their last refit): an administrator may teach
+// all SPAM first and then all HAM, and corrections may come in any order. A
+// message is SPAM when its spamminess is above the threshold; an empty model
+// says HAM (0.5).
 //
 // Beside the user's model it consults the shared model of the user's domain
 // (DomainModelPathBeside), when there is one: their counts are added, the
@@ -16,9 +20,18 @@
 // class answers with a middle score (thin_model.h).
 //
 // It may also learn from its own confident verdicts (AutoLearnOptions), as a
-// correction then moves the message exactly. Learning a message as HAM that
-// way needs the header and the body each to look like HAM on their own, so
-// that a spammer cannot teach it HAM by padding a message with HAM words.
+// correction then moves the message exactly. Every clear HAM verdict is
+// learned, so that a new mailbox soon knows its everyday mail; only very sure
+// SPAM verdicts are.
+//
+// The linear fit is redone after a correction (Relearn) or an
+// administrator's lesson (LearnMessage, Refit) once kRefitAfterChanges
+// messages were learned or moved since the last fit, or when the model has
+// none; never during a delivery (judging a message, or Learn of a trusted
+// sender's mail), whose lessons wait for the next refit. A refit that fails
+// leaves the lesson learned and is retried at a later one (EngineOptions::
+// notice hears of it). A user's fit spans the domain's lesson too; a user
+// without a fit of its own is judged by the domain's.
 //
 // Every call works in one transaction on the user's file, kept open between
 // calls by a process-wide cache (model_cache.h), so one instance may serve
@@ -27,6 +40,7 @@
 // the model says.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,11 +49,12 @@
 #include "engine/spam_model.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
+#include "platform/com/com_error.h"
 #include "platform/spam_engine.h"
 
 namespace varnolt {
 
-constexpr double kSpamThreshold = 0.95;
+constexpr double kSpamThreshold = 0.8;
 
 // Spamminess in [kUnsureLow, kUnsureHigh) is an uncertain answer, whichever
 // side of the threshold it falls: the model has not seen enough mail like it.
@@ -54,19 +69,17 @@ struct AutoLearnOptions {
   // The regime of a filter that registers its own verdicts: every clear verdict
   // is learned, so that the model soon knows the user's everyday HAM (an
   // unknown newsletter is what a model taught only its mistakes calls SPAM).
-  double ham_below = 0.45;      // a verdict this sure of HAM is learned as HAM...
-  double part_ham_below = 0.5;  // ...when the header and the body alone each lean to HAM
-  double spam_above = 0.995;    // a verdict this sure of SPAM is learned as SPAM
+  double ham_below = 0.6;      // a verdict this sure of HAM is learned as HAM...
+  // ...when the header and the body alone each score below this (1: not asked).
+  double part_ham_below = 1;
+  double spam_above = 0.99;    // a verdict this sure of SPAM is learned as SPAM
   int min_learned = 10;         // of each class (both models together), before the model trusts itself
   // HAM is learned only while the user's own model holds fewer than this many
-  // HAM per SPAM message known to both models (0: no limit). Most mail is HAM:
-  // unbounded, the engine's own HAM verdicts drown the SPAM it knows, and new
-  // spam finds fewer clues. The domain's HAM is not counted: a domain taught
-  // five HAM per SPAM would otherwise keep a new mailbox from ever learning
-  // its own everyday mail, which is where a new mailbox's ranking comes from.
-  double max_ham_per_spam = 2;
+  // HAM per SPAM message known to both models (0: no limit). With the linear
+  // model a bound starves HAM and brings false positives back: none by default.
+  double max_ham_per_spam = 0;
   // The SPAM verdict's threshold while it learns from itself.
-  double threshold = 0.995;
+  double threshold = kSpamThreshold;
 };
 
 struct EngineOptions {
@@ -75,6 +88,8 @@ struct EngineOptions {
   double threshold = kSpamThreshold;
   AutoLearnOptions auto_learn;
   engine::ThinModelOptions thin_model;
+  // The linear model's share of the score (the counts' is the rest), once a fit is there.
+  double linear_weight = 0.7;
   // The domain's shared model is consulted beside the user's...
   bool consult_domain = true;
   // ...with each message of the user's own counted this many times.
@@ -82,6 +97,9 @@ struct EngineOptions {
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
   // domain's shared model too, each message once whoever learns it.
   bool domain_learning = false;
+  // Hears of a failure the engine survived without failing the call (a refit
+  // that failed after its lesson was committed), with the model's path; unset: nobody.
+  std::function<void(const std::string& dat_path, const ComError& error)> notice;
   // Where open model files are kept between calls; the process's own cache when null.
   std::shared_ptr<engine::ModelCache> cache;
   // Where the models live (spam_model.h); files kept in cache when null.
@@ -127,6 +145,11 @@ class BuiltinSpamEngine : public SpamEngine {
   // What Learn returns about the message: whether it changed the model.
   enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
 
+  // Refits the linear model at path now (a user's over the domain's lesson
+  // too), when it holds both classes: after a batch of lessons, so that the
+  // weights are those of the whole set. Nothing for a missing model.
+  void Refit(const std::string& dat_path);
+
   // The SPAM verdict's threshold: a different one while the engine learns from itself.
   double Threshold() const;
   // Teaches the model at path alone (a user's, or a domain's shared model)
@@ -142,6 +165,7 @@ class BuiltinSpamEngine : public SpamEngine {
     SpamCounts learned;  // by both models, unweighted
     SpamCounts own;      // by the user's model alone
     bool thin = false;   // too little of one class: the score is a middle one unless near_duplicate
+    double counts_only = 0.5;  // the counts' own score
     bool near_duplicate = false;
     double spam_share = 0;
   };
@@ -150,8 +174,14 @@ class BuiltinSpamEngine : public SpamEngine {
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
   engine::ModelLease DomainStore(const std::string& dat_path);
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
-                      bool is_spam, engine::WriteSync sync);
+                      bool is_spam, engine::WriteSync sync, bool refit_when_due);
+  // Learns the message into the model at path alone, then refits it when due
+  // and asked to; a failed refit is told to the notice, not thrown.
+  LearnResult Teach(const std::string& dat_path, const std::string& header, const std::string& body, bool is_spam,
+                    engine::WriteSync sync, bool refit_when_due);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
+  // Refits the linear model at path when due (linear_fit.h), or now with force.
+  void RefitIfDue(const std::string& dat_path, engine::SpamModel* store, bool force = false);
   LearnResult LearnWith(engine::SpamModel* store, const engine::MessageFeatures& features,
                         const engine::MessageDigest& digest, bool is_spam, bool automatic,
                         engine::WriteSync sync);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine_errors.h"
+#include "engine/linear_fit.h"
 
 namespace varnolt::engine {
 
@@ -15,7 +16,8 @@ bool SameContents(const ModelContents& a, const ModelContents& b) {
     return x.first == y.first && x.second.ham == y.second.ham && x.second.spam == y.second.spam;
   };
   auto same_messages = [](const auto& x, const auto& y) {
-    return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic;
+    return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic &&
+           x.second.keys == y.second.keys;
   };
   return a.totals.ham == b.totals.ham && a.totals.spam == b.totals.spam &&
          std::equal(a.tokens.begin(), a.tokens.end(), b.tokens.begin(), b.tokens.end(), same_tokens) &&
@@ -42,6 +44,13 @@ ModelContents CopyModel(SpamModel& from, SpamModel& to) {
     key.key = digest;
     to.PutMessage(key, learned);
   }
+  // The linear fit goes along, so that the copy scores as its source did.
+  from.BeginRead();
+  const std::shared_ptr<const LinearFit> fit = from.Fit();
+  const int32_t changes = from.ChangesSinceFit();
+  from.Commit();
+  to.PutFit(fit.get());
+  to.SetChangesSinceFit(changes);
   to.Commit();
   ModelContents copied = to.Contents();
   std::sort(copied.messages.begin(), copied.messages.end(), [](const auto& x, const auto& y) { return x.first < y.first; });

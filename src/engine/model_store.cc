@@ -10,6 +10,8 @@
 #include <limits>
 
 #include "engine/engine_errors.h"
+#include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "platform/names/file_ids.h"
 #include "platform/sqlite/database.h"
 #include "platform/system/text_files.h"
@@ -156,7 +158,9 @@ void ModelStore::TryWriteAheadLog() {
 
 void ModelStore::Clear() {
   BeginWrite();
-  Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0", "resetting the model");
+  Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0; DROP TABLE IF EXISTS fit",
+       "resetting the model");
+  if (HasKeyRecords()) Exec("DELETE FROM records", "resetting the model");
   Commit();
 }
 
@@ -264,6 +268,7 @@ void ModelStore::Initialize() {
            "CREATE TABLE tokens(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
            "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL)"
            " WITHOUT ROWID;"
+           "CREATE TABLE records(digest BLOB PRIMARY KEY, keys BLOB NOT NULL) WITHOUT ROWID;"
            "INSERT INTO meta VALUES('ham', 0), ('spam', 0), ('depth', 0), ('entries', 0);",
        "creating");
   Commit();
@@ -362,11 +367,51 @@ void ModelStore::CheckContents() {
 }
 
 void ModelStore::SetMeta(const char* key, int64_t value) {
-  sqlite::Statement(*db_, "UPDATE meta SET value = ?2 WHERE key = ?1").Bind(1, key).Bind(2, value).Run();
+  // The fit's rows come with the first fit.
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)").Bind(1, key).Bind(2, value).Run();
+  if (meta_.empty()) return;  // read afresh when next asked
   for (auto& [name, known] : meta_) {
-    if (name == key) known = value;
+    if (name == key) {
+      known = value;
+      return;
+    }
   }
+  meta_.emplace_back(key, value);
 }
+
+std::shared_ptr<const LinearFit> ModelStore::Fit() {
+  const int64_t* stored = FindMeta("fit");
+  if (stored == nullptr || *stored == 0) return nullptr;
+  const auto fingerprint = static_cast<uint64_t>(*stored);
+  if (fit_ && fit_->fingerprint == fingerprint) return fit_;
+  sqlite::Statement row(*db_, "SELECT data FROM fit WHERE one = 1");
+  if (!row.Step()) throw Damaged("no linear fit, though one is recorded");
+  std::optional<LinearFit> fit = UnpackFit(row.BlobView(0));
+  if (!fit || fit->fingerprint != fingerprint) throw Damaged("the linear fit");
+  fit_ = std::make_shared<const LinearFit>(std::move(*fit));
+  return fit_;
+}
+
+void ModelStore::PutFit(const LinearFit* fit) {
+  Exec("CREATE TABLE IF NOT EXISTS fit(one INTEGER PRIMARY KEY CHECK (one = 1), data BLOB NOT NULL)", "storing the fit");
+  if (fit == nullptr) {
+    Exec("DELETE FROM fit", "storing the fit");
+    SetMeta("fit", 0);
+  } else {
+    const std::string data = PackFit(*fit);
+    sqlite::Statement(*db_, "INSERT OR REPLACE INTO fit(one, data) VALUES(1, ?1)").BindBlobInPlace(1, data).Run();
+    SetMeta("fit", static_cast<int64_t>(fit->fingerprint));
+    fit_ = std::make_shared<const LinearFit>(*fit);
+  }
+  SetMeta("fit_changes", 0);
+}
+
+int32_t ModelStore::ChangesSinceFit() {
+  const int64_t* changes = FindMeta("fit_changes");
+  return changes == nullptr ? 0 : static_cast<int32_t>(std::clamp<int64_t>(*changes, 0, INT32_MAX));
+}
+
+void ModelStore::SetChangesSinceFit(int32_t changes) { SetMeta("fit_changes", changes); }
 
 int ModelStore::Depth() {
   if (depth_ < 0) {
@@ -497,18 +542,39 @@ ModelContents ModelStore::Contents() {
   BeginRead();
   contents.totals = Counts();
   for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
-  {
-    sqlite::Statement rows(*db_, "SELECT digest, spam, automatic FROM messages ORDER BY digest");
-    while (rows.Step()) {
-      DigestBytes digest{};
-      const std::string_view stored = rows.BlobView(0);
-      if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
-      std::memcpy(digest.data(), stored.data(), digest.size());
-      contents.messages.emplace_back(digest, LearnedMessage{rows.Int(1) != 0, rows.Int(2) != 0});
-    }
-  }
+  contents.messages = Messages();
   Commit();
   return contents;
+}
+
+bool ModelStore::HasKeyRecords() {
+  // A file of an engine before key records lacks their table until its next
+  // write; once there it stays, so a yes is kept for the connection.
+  if (!has_keys_) {
+    has_keys_ = QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'records'") != 0;
+  }
+  return has_keys_;
+}
+
+LearnedMessages ModelStore::Messages() {
+  LearnedMessages messages;
+  const bool with_keys = HasKeyRecords();
+  sqlite::Statement rows(*db_, with_keys ? "SELECT m.digest, m.spam, m.automatic, r.keys FROM messages m "
+                                           "LEFT JOIN records r ON r.digest = m.digest ORDER BY m.digest"
+                                         : "SELECT digest, spam, automatic FROM messages ORDER BY digest");
+  while (rows.Step()) {
+    DigestBytes digest{};
+    const std::string_view stored = rows.BlobView(0);
+    if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
+    std::memcpy(digest.data(), stored.data(), digest.size());
+    LearnedMessage message{rows.Int(1) != 0, rows.Int(2) != 0, {}};
+    if (with_keys && !rows.IsNull(3)) {
+      message.keys = std::string(rows.BlobView(3));
+      if (!UnpackKeys(message.keys)) throw Damaged("a learned message's key record");
+    }
+    messages.emplace_back(digest, std::move(message));
+  }
+  return messages;
 }
 
 std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& digest) {
@@ -522,7 +588,7 @@ std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& diges
         throw Damaged("a learned message of class " + std::to_string(rows.Int(column)));
       }
     }
-    return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0};
+    return LearnedMessage{rows.Int(0) != 0, rows.Int(1) != 0, {}};
   };
   if (auto found = find(digest.key)) return found;
   // Learned by an earlier engine, under the key of the text as it came then.
@@ -567,6 +633,25 @@ void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& m
       .Bind(2, int64_t{message.is_spam ? 1 : 0})
       .Bind(3, int64_t{message.automatic ? 1 : 0})
       .Run();
+  // The records have a table of their own, so that reading the messages'
+  // classes (on every opening) stays a small read; engines before key records
+  // read the file as before.
+  if (!HasKeyRecords()) {
+    Exec("CREATE TABLE IF NOT EXISTS records(digest BLOB PRIMARY KEY, keys BLOB NOT NULL) WITHOUT ROWID",
+         "adding key records");
+    has_keys_ = true;
+  }
+  for (const DigestBytes& key : digest.earlier) {
+    sqlite::Statement(*db_, "DELETE FROM records WHERE digest = ?1").BindBlobInPlace(1, BytesOf(key)).Run();
+  }
+  if (message.keys.empty()) {
+    sqlite::Statement(*db_, "DELETE FROM records WHERE digest = ?1").BindBlobInPlace(1, BytesOf(digest.key)).Run();
+  } else {
+    sqlite::Statement(*db_, "INSERT OR REPLACE INTO records(digest, keys) VALUES(?1, ?2)")
+        .BindBlobInPlace(1, BytesOf(digest.key))
+        .BindBlobInPlace(2, message.keys)
+        .Run();
+  }
 }
 
 }  // namespace varnolt::engine

@@ -1,8 +1,12 @@
 // One user's model in its SQLite file: for each token the number of HAM and
 // SPAM messages that held it, the numbers of messages learned, and what each
 // learned message was learned as (so that a correction moves it exactly and
-// learning it again changes nothing). All of it is a function of the set of
-// messages learned and their classes, whatever the order they came in.
+// learning it again changes nothing), with its key record (key_record.h) for
+// the linear model, and the linear model's last fit. Files written before key
+// records gain their table with their next write; until then the linear model
+// knows fewer messages. All of
+// it is a function of the set of messages learned and their classes, whatever
+// the order they came in.
 //
 // The file carries its own application id (kModelApplicationId) and format
 // version. Files of the earlier engine (whose weights depended on the order
@@ -94,8 +98,15 @@ class ModelStore : public SpamModel {
   // model before or after, never a missing file.
   void Clear() override;
   ModelContents Contents() override;
-  // Records the message under its key; a row under an earlier key goes.
+  // Records the message under its key, with its key record; a row under an earlier key goes.
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override;
+  LearnedMessages Messages() override;
+  // The fit lives in a table of its own, its fingerprint in the meta rows: a
+  // fit read once is kept while the fingerprint stays.
+  std::shared_ptr<const LinearFit> Fit() override;
+  void PutFit(const LinearFit* fit) override;
+  int32_t ChangesSinceFit() override;
+  void SetChangesSinceFit(int32_t changes) override;
 
  private:
   explicit ModelStore(std::string path);
@@ -122,6 +133,7 @@ class ModelStore : public SpamModel {
   int Depth();
   void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
+  bool HasKeyRecords();
   std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
   // The connection's failure handler: the code and SQLite's message become our ComError.
@@ -133,6 +145,8 @@ class ModelStore : public SpamModel {
   bool writing_ = false;  // the open transaction is a write
   bool logged_ = false;   // the file uses the write-ahead log
   bool mapped_ = false;
+  bool has_keys_ = false;  // the file has its key records' table
+  std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing

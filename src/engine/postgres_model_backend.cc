@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
@@ -35,11 +37,25 @@ std::vector<uint64_t> FileKeys(const std::vector<uint64_t>& ids) {
   return keys;
 }
 
+LearnedMessages ToMessages(const postgres::LearnedRows& rows) {
+  LearnedMessages messages;
+  messages.reserve(rows.size());
+  for (const auto& [digest, learned] : rows) {
+    DigestBytes bytes{};
+    if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
+    if (!UnpackKeys(learned.keys)) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged key record");
+    std::memcpy(bytes.data(), digest.data(), bytes.size());
+    messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic, learned.keys});
+  }
+  return messages;
+}
+
 // One model on one leased connection.
 class PostgresModel : public SpamModel, public ModelLease::Holder {
  public:
-  PostgresModel(postgres::ConnectionPool::Lease connection, std::unique_ptr<PostgresModelStore> store)
-      : connection_(std::move(connection)), store_(std::move(store)) {}
+  PostgresModel(postgres::ConnectionPool::Lease connection, std::unique_ptr<PostgresModelStore> store,
+                std::shared_ptr<FitCache> fits)
+      : connection_(std::move(connection)), store_(std::move(store)), fits_(std::move(fits)) {}
 
   SpamModel* model() override { return this; }
   void Keep() override {}  // the connection goes back to its pool with the lease
@@ -80,10 +96,10 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     std::optional<postgres::LearnedClass> found = store_->FindMessage(DigestText(digest.key));
     for (size_t i = 0; !found && i < digest.earlier.size(); ++i) found = store_->FindMessage(DigestText(digest.earlier[i]));
     if (!found) return std::nullopt;
-    return LearnedMessage{found->is_spam, found->automatic};
+    return LearnedMessage{found->is_spam, found->automatic, {}};
   }
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override {
-    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic});
+    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys});
   }
   void Clear() override { store_->Reset(); }
   ModelContents Contents() override {
@@ -97,19 +113,38 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
       if (key > UINT32_MAX) throw postgres::PgError(postgres::kPgBadResult, "holds a token of no model file's key");
       contents.tokens.emplace_back(static_cast<uint32_t>(key), TokenCounts{tally.ham, tally.spam});
     }
-    for (const auto& [digest, learned] : rows.messages) {
-      DigestBytes bytes{};
-      if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
-      std::memcpy(bytes.data(), digest.data(), bytes.size());
-      contents.messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic});
-    }
+    contents.messages = ToMessages(rows.messages);
     return contents;
   }
+  LearnedMessages Messages() override { return ToMessages(store_->Messages()); }
+  std::shared_ptr<const LinearFit> Fit() override {
+    const auto fingerprint = static_cast<uint64_t>(store_->FitFingerprint());
+    if (fingerprint == 0) return nullptr;
+    if (auto known = fits_->Find(store_->id(), fingerprint)) return known;
+    // Refitted between the two reads: the newer fit serves as well; dropped: none.
+    const std::optional<std::string> data = store_->FitData();
+    if (!data) return nullptr;
+    std::optional<LinearFit> fit = UnpackFit(*data);
+    if (!fit) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged linear fit");
+    auto shared = std::make_shared<const LinearFit>(std::move(*fit));
+    fits_->Put(store_->id(), shared);
+    return shared;
+  }
+  void PutFit(const LinearFit* fit) override {
+    if (fit == nullptr) {
+      store_->PutFit(0, {});
+    } else {
+      store_->PutFit(static_cast<int64_t>(fit->fingerprint), PackFit(*fit));
+    }
+  }
+  int32_t ChangesSinceFit() override { return store_->FitChanges(); }
+  void SetChangesSinceFit(int32_t changes) override { store_->SetFitChanges(changes); }
 
  private:
   postgres::ConnectionPool::Lease connection_;
   std::unique_ptr<PostgresModelStore> store_;  // uses *connection_: declared after it, so it goes first
   std::optional<ModelTotals> totals_;          // of the read or write under way
+  std::shared_ptr<FitCache> fits_;             // the backend's
 };
 
 // The components of a "\" or "/" separated path.
@@ -151,7 +186,19 @@ ModelLease PostgresModelBackend::Open(const std::string& path, ModelOpen mode) {
   postgres::ConnectionPool::Lease connection = pool_->Acquire(conninfo_);
   std::unique_ptr<PostgresModelStore> store = PostgresModelStore::Open(*connection, name.kind, name.name, create);
   if (!store) return {};
-  return ModelLease(std::make_unique<PostgresModel>(std::move(connection), std::move(store)));
+  return ModelLease(std::make_unique<PostgresModel>(std::move(connection), std::move(store), fits_));
+}
+
+std::shared_ptr<const LinearFit> FitCache::Find(int32_t model, uint64_t fingerprint) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = fits_.find(model);
+  if (found == fits_.end() || found->second->fingerprint != fingerprint) return nullptr;
+  return found->second;
+}
+
+void FitCache::Put(int32_t model, std::shared_ptr<const LinearFit> fit) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  fits_[model] = std::move(fit);
 }
 
 }  // namespace varnolt::engine

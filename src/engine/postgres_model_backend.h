@@ -11,7 +11,9 @@
 // takes the file's existence as "user known"); nothing is read from it.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/spam_model.h"
@@ -27,6 +29,18 @@ struct PostgresModelName {
 };
 PostgresModelName PostgresModelNameOf(const std::string& path);
 
+// The models' fits last read, by model id, so that a verdict reads a fit's
+// bytes only when it changed. Thread-safe.
+class FitCache {
+ public:
+  std::shared_ptr<const LinearFit> Find(int32_t model, uint64_t fingerprint);
+  void Put(int32_t model, std::shared_ptr<const LinearFit> fit);
+
+ private:
+  std::mutex mutex_;
+  std::map<int32_t, std::shared_ptr<const LinearFit>> fits_;
+};
+
 class PostgresModelBackend : public ModelBackend {
  public:
   // conninfo: a libpq connection string. pool: the process's when null.
@@ -36,6 +50,7 @@ class PostgresModelBackend : public ModelBackend {
  private:
   std::string conninfo_;
   postgres::ConnectionPool* pool_;
+  std::shared_ptr<FitCache> fits_ = std::make_shared<FitCache>();
 };
 
 }  // namespace varnolt::engine

@@ -37,16 +37,23 @@
 
 namespace varnolt::engine {
 
+struct LinearFit;  // linear_fit.h
+
 struct LearnedMessage {
   bool is_spam = false;
   bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
+  // Its key record, packed (key_record.h); empty for a message learned
+  // before records were kept, which the linear model then does not know.
+  std::string keys;
 };
+
+using LearnedMessages = std::vector<std::pair<DigestBytes, LearnedMessage>>;
 
 // Everything a model holds, for moving it to another store.
 struct ModelContents {
   SpamCounts totals;
   std::vector<std::pair<uint32_t, TokenCounts>> tokens;  // by key (token_buckets.h), ascending
-  std::vector<std::pair<DigestBytes, LearnedMessage>> messages;  // by digest, ascending
+  LearnedMessages messages;  // by digest, ascending
 };
 bool SameContents(const ModelContents& a, const ModelContents& b);
 
@@ -78,8 +85,21 @@ class SpamModel {
   virtual void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) = 0;
   // Inside a transaction: what the message was learned as, if it was.
   virtual std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) = 0;
-  // Inside a write: records what the message is learned as.
+  // Inside a write: records what the message is learned as, with its key record.
   virtual void PutMessage(const MessageDigest& digest, const LearnedMessage& message) = 0;
+  // Inside a transaction: every learned message with its key record, by digest ascending.
+  virtual LearnedMessages Messages() = 0;
+  // The linear model's stored fit (linear_fit.h), null when none is stored:
+  // a cache of the learned set at its last fit, not part of the model's
+  // contents. Inside a transaction.
+  virtual std::shared_ptr<const LinearFit> Fit() = 0;
+  // Inside a write: stores the fit, or drops the stored one (null); the
+  // changes since the fit start again at 0.
+  virtual void PutFit(const LinearFit* fit) = 0;
+  // Messages learned or moved since the stored fit. Inside a transaction.
+  virtual int32_t ChangesSinceFit() = 0;
+  // Inside a write.
+  virtual void SetChangesSinceFit(int32_t changes) = 0;
   // Forgets everything learned, in one transaction of its own.
   virtual void Clear() = 0;
   // Everything the model holds, as one committed state. Outside a transaction.

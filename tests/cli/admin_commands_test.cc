@@ -216,7 +216,7 @@ TEST_F(AdminCommandsTest, CheckTellsScriptsThroughItsExitStatus) {
     EXPECT_EQ(result["score"].get<double>() > threshold ? "SPAM" : "HAM", result["verdict"]) << result.dump();
   }
   char shown[32];
-  std::snprintf(shown, sizeof shown, "above %g while", threshold);
+  std::snprintf(shown, sizeof shown, "above %g", threshold);
   EXPECT_TRUE(Contains(Ok({"check", "--help"}), shown));
   EXPECT_TRUE(Contains(Ok({"check", "--help"}), "Exit with 10"));
   EXPECT_EQ("varnolt 1.0", Ok({"--version"}));

@@ -98,6 +98,17 @@ TEST_F(DomainModelCliTest, ANewMailboxIsProtectedByTheDomainsModel) {
   EXPECT_FALSE(ItemBySubject(kAlice, "Inbox", "Welcome - how your junk mail filter works").is_null());
 }
 
+// The demo's rescue: the sale really goes to the junk folder, and once rescued the next one does not.
+TEST_F(DomainModelCliTest, ARescuedSaleIsRelearnedAndItsSenderWhitelisted) {
+  Ok({"train", "--domain", "example.com", "--spam", Samples("train/spam"), "--ham", Samples("train/ham")});
+  Ok({"mailbox", "add", kBob});
+  const std::string sale = Ok({"deliver", kBob, Samples("later/10-club-sale.eml")});
+  ASSERT_EQ(kJunk, FolderOf(sale));
+  Ok({"move", sale, "Inbox"});
+  EXPECT_EQ("ham 1\nspam 0\nwhitelist 1", Ok({"stats", kBob}));
+  EXPECT_EQ("Inbox", FolderOf(Ok({"deliver", kBob, Samples("later/11-club-sale.eml")})));
+}
+
 TEST_F(DomainModelCliTest, TheSharedFileIsNeverTakenForAUser) {
   Ok({"train", "--domain", "example.com", "--spam", Samples("train/spam"), "--ham", Samples("train/ham")});
   Ok({"config", "set", "ProviderMode", "1"});

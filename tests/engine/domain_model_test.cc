@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
+#include "engine/linear_fit.h"
+#include "engine/model_store.h"
 #include "platform/names/data_layout.h"
 #include "test_messages.h"
 
@@ -117,6 +119,7 @@ TEST_F(DomainModelTest, ScoresDoNotDependOnTheOrderEitherModelLearnedIn) {
         engine.Relearn(User("alice"), mail_.Header(pass_spam, 50 + i), mail_.Body(pass_spam, 50 + i), pass_spam);
       }
     }
+    engine.Refit(User("alice"));  // the weights of the whole set, however the refits fell
     scores[spam_first] = engine.Peek(User("alice"), header, body).spamminess;
   }
   EXPECT_DOUBLE_EQ(scores[0], scores[1]);
@@ -128,6 +131,7 @@ TEST_F(DomainModelTest, OwnHamVerdictsAreBoundedByTheMailboxsOwnModelAlone) {
   options.auto_learn.enabled = true;
   options.auto_learn.ham_below = 0.5;  // the balance alone decides here
   options.auto_learn.part_ham_below = 0.5;
+  options.auto_learn.max_ham_per_spam = 2;
   struct Case {
     const char* name;
     int own_ham, own_spam;
@@ -173,11 +177,37 @@ TEST_F(DomainModelTest, TheUsersOwnCorrectionWinsOnTheUsersOwnMail) {
             std::to_string(n)};
   };
   for (int n = 1; n <= 2; ++n) engine.LearnMessage(Domain(), newsletter(n).first, newsletter(n).second, true);
+  engine.Refit(Domain());  // as `train --domain` does after its batch
   ASSERT_TRUE(engine.Peek(User("alice"), newsletter(3).first, newsletter(3).second).is_spam);
   // Alice rescues one: her next issue is HAM, while Bob's stays SPAM.
   engine.Relearn(User("alice"), newsletter(3).first, newsletter(3).second, false);
   EXPECT_FALSE(engine.Peek(User("alice"), newsletter(4).first, newsletter(4).second).is_spam);
   EXPECT_TRUE(engine.Peek(User("bob"), newsletter(4).first, newsletter(4).second).is_spam);
+}
+
+TEST_F(DomainModelTest, AUsersFitTakesUpTheDomainsNewFitAtTheUsersNextLesson) {
+  BuiltinSpamEngine engine;
+  auto user_fit = [&] {
+    auto store = engine::ModelStore::Open(User("alice"), engine::ModelStore::Mode::kExistingOnly);
+    store->BeginRead();
+    const auto fit = store->Fit();
+    store->Commit();
+    return fit ? fit->fingerprint : 0;
+  };
+  auto lesson = [&](int n) { engine.Relearn(User("alice"), mail_.Header(n % 2 == 0, n), mail_.Body(n % 2 == 0, n), n % 2 == 0); };
+  TeachDomain(engine, 10);
+  engine.Refit(Domain());
+  lesson(50);  // the mailbox's first: a fit over both sets
+  const uint64_t first = user_fit();
+  ASSERT_NE(0u, first);
+  lesson(51);
+  EXPECT_EQ(first, user_fit()) << "one change, the domain's fit unchanged";
+  TeachDomain(engine, 5, 20);
+  lesson(52);
+  EXPECT_EQ(first, user_fit()) << "the domain's changes not yet in its fit";
+  engine.Refit(Domain());
+  lesson(53);
+  EXPECT_NE(first, user_fit());
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/builtin_spam_engine.h"
 #include "engine/engine_errors.h"
@@ -122,6 +124,35 @@ TEST_F(ModelFileTest, FilesThatAreNoModelOfThisEngineAreRefusedAndKept) {
     }
     EXPECT_EQ(before, testing::FileBytes(FilePath()));
   }
+}
+
+TEST_F(ModelFileTest, AFileFromBeforeKeyRecordsOpensAndGainsThemAsItLearns) {
+  {
+    EngineOptions options;
+    options.cache = std::make_shared<engine::ModelCache>();
+    BuiltinSpamEngine(options).Learn(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), true);
+  }
+  RunSql(FilePath(), "DROP TABLE records");
+  auto records = [&] {
+    auto store = engine::ModelStore::Open(DatPath(), engine::ModelStore::Mode::kExistingOnly);
+    store->BeginRead();
+    std::vector<size_t> sizes;
+    for (const auto& [digest, message] : store->Messages()) sizes.push_back(message.keys.size());
+    store->Commit();
+    std::sort(sizes.begin(), sizes.end());
+    return sizes;
+  };
+  EXPECT_EQ(std::vector<size_t>{0}, records());
+  EXPECT_GT(engine_.Peek(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)).spamminess, 0.0);
+  engine_.Learn(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1), false);
+  const std::vector<size_t> after = records();
+  ASSERT_EQ(2u, after.size());
+  EXPECT_EQ(0u, after[0]);  // learned before: the linear model does not know it
+  EXPECT_GT(after[1], 10u);
+  EXPECT_EQ(1, engine_.GetCounts(DatPath()).spam);
+  // A correction writes the message's record with its new class.
+  engine_.Relearn(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1), false);
+  EXPECT_GT(records()[0], 10u);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class ModelStoreTest : public ::testing::Test {
     }
     store->BeginWrite();
     // Totals that agree with the tokens' counts: one HAM message, two SPAM.
-    for (uint8_t n = 0; n < 3; ++n) store->PutMessage(MessageDigest{DigestBytes{n}, {}}, {n > 0, false});
+    for (uint8_t n = 0; n < 3; ++n) store->PutMessage(MessageDigest{DigestBytes{n}, {}}, {n > 0, false, {}});
     store->SetCounts({1, 2});
     store->Update(all, {1, 0});
     store->Update(thirds, {0, 1});

@@ -1,6 +1,7 @@
 // Which lessons may be lost in a crash: what the engine learns on its own
 // commits without waiting where the store allows it; a user's correction and
-// an administrator's lesson always wait.
+// an administrator's lesson always wait. And a refit that fails after its
+// lesson was committed takes nothing of the lesson back.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "engine/builtin_spam_engine.h"
+#include "engine/engine_errors.h"
 #include "engine/file_model_backend.h"
+#include "engine/linear_fit.h"
 #include "engine/model_cache.h"
 #include "platform/names/data_layout.h"
 #include "test_messages.h"
@@ -24,8 +27,8 @@ using engine::WriteSync;
 // Forwards to a real model and notes how each write was begun.
 class RecordingModel : public engine::SpamModel, public engine::ModelLease::Holder {
  public:
-  RecordingModel(engine::ModelLease inner, std::vector<WriteSync>* writes)
-      : inner_(std::move(inner)), writes_(writes) {}
+  RecordingModel(engine::ModelLease inner, std::vector<WriteSync>* writes, const bool* fail_fits)
+      : inner_(std::move(inner)), writes_(writes), fail_fits_(fail_fits) {}
 
   engine::SpamModel* model() override { return this; }
   void Keep() override { inner_.Keep(); }
@@ -48,12 +51,22 @@ class RecordingModel : public engine::SpamModel, public engine::ModelLease::Hold
   void PutMessage(const engine::MessageDigest& digest, const engine::LearnedMessage& message) override {
     inner_->PutMessage(digest, message);
   }
+  engine::LearnedMessages Messages() override { return inner_->Messages(); }
+  std::shared_ptr<const engine::LinearFit> Fit() override { return inner_->Fit(); }
+  void PutFit(const engine::LinearFit* fit) override {
+    // As a full disk fails the write: nothing of the transaction is kept.
+    if (*fail_fits_) throw engine::EngineError(engine::kErrorDatabaseFailed, "user.dat", "disk full");
+    inner_->PutFit(fit);
+  }
+  int32_t ChangesSinceFit() override { return inner_->ChangesSinceFit(); }
+  void SetChangesSinceFit(int32_t changes) override { inner_->SetChangesSinceFit(changes); }
   void Clear() override { inner_->Clear(); }
   engine::ModelContents Contents() override { return inner_->Contents(); }
 
  private:
   engine::ModelLease inner_;
   std::vector<WriteSync>* writes_;
+  const bool* fail_fits_;
 };
 
 class RecordingBackend : public engine::ModelBackend {
@@ -63,9 +76,10 @@ class RecordingBackend : public engine::ModelBackend {
   engine::ModelLease Open(const std::string& path, engine::ModelOpen mode) override {
     engine::ModelLease inner = files_->Open(path, mode);
     if (!inner) return inner;
-    return engine::ModelLease(std::make_unique<RecordingModel>(std::move(inner), &writes));
+    return engine::ModelLease(std::make_unique<RecordingModel>(std::move(inner), &writes, &fail_fits));
   }
   std::vector<WriteSync> writes;
+  bool fail_fits = false;
 
  private:
   std::shared_ptr<engine::ModelBackend> files_;
@@ -111,6 +125,46 @@ TEST(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
     ASSERT_FALSE(backend->writes.empty());  // the user's model, and the domain's where it learns too
     for (WriteSync sync : backend->writes) EXPECT_EQ(c.expected, sync);
   }
+}
+
+TEST(WriteSyncTest, ARefitThatFailsKeepsTheLessonAndIsRetried) {
+  testing::TempFolder folder;
+  fs::create_directories(folder.path() / "example.org");
+  const std::string user = UserDatabasePath(folder.path().string() + "\\", "example.org", "alice");
+  testing::MailMaker mail;
+  auto backend = std::make_shared<RecordingBackend>();
+  EngineOptions options;
+  options.models = backend;
+  std::vector<std::string> notices;
+  options.notice = [&](const std::string& path, const ComError& error) {
+    notices.push_back(path + ": " + error.description());
+  };
+  BuiltinSpamEngine engine(options);
+  for (int i = 0; i < engine::kRefitAfterChanges; ++i) {
+    engine.Learn(user, mail.Header(true, i), mail.Body(true, i), true);
+    engine.Learn(user, mail.Header(false, i), mail.Body(false, i), false);
+  }
+  auto changes_since_fit = [&] {
+    engine::ModelLease model = backend->Open(user, engine::ModelOpen::kExistingOnly);
+    model->BeginRead();
+    const int32_t changes = model->Fit() ? model->ChangesSinceFit() : -1;
+    model->Commit();
+    model.Keep();
+    return changes;
+  };
+  ASSERT_EQ(-1, changes_since_fit()) << "deliveries fit nothing";
+
+  backend->fail_fits = true;
+  EXPECT_NO_THROW(engine.Relearn(user, mail.Header(true, 100), mail.Body(true, 100), true));
+  EXPECT_EQ(engine::kRefitAfterChanges + 1, engine.GetCounts(user).spam) << "the lesson stands";
+  ASSERT_EQ(1u, notices.size());
+  EXPECT_NE(std::string::npos, notices[0].find("disk full")) << notices[0];
+  EXPECT_EQ(0u, notices[0].find(user)) << notices[0];
+
+  backend->fail_fits = false;
+  engine.Relearn(user, mail.Header(false, 101), mail.Body(false, 101), false);
+  EXPECT_EQ(0, changes_since_fit()) << "the next correction refits";
+  EXPECT_EQ(1u, notices.size());
 }
 
 }  // namespace

@@ -36,6 +36,18 @@ CREATE TABLE varnolt_messages (
 );
 )sql";
 
+// Each learned message's key record (the engine's linear model refits from
+// them), and the last fit with the number of changes since.
+const char* const kVersion2 = R"sql(
+ALTER TABLE varnolt_messages ADD COLUMN keys bytea;
+ALTER TABLE varnolt_models ADD COLUMN fit_changes integer NOT NULL DEFAULT 0;
+CREATE TABLE varnolt_fits (
+  model integer PRIMARY KEY,
+  fingerprint bigint NOT NULL,
+  data bytea NOT NULL
+);
+)sql";
+
 const char* const kVersionTable =
     "CREATE TABLE IF NOT EXISTS varnolt_schema (one boolean PRIMARY KEY DEFAULT true CHECK (one), "
     "version integer NOT NULL)";
@@ -43,7 +55,7 @@ const char* const kVersionTable =
 }  // namespace
 
 const std::vector<SchemaStep>& ModelSchemaSteps() {
-  static const std::vector<SchemaStep> steps = {{1, kVersion1}};
+  static const std::vector<SchemaStep> steps = {{1, kVersion1}, {2, kVersion2}};
   return steps;
 }
 

@@ -8,6 +8,11 @@
 //                     (a row only while one of them is above 0)
 //   varnolt_messages  per model and learned message: its digest and class
 //
+// Version 2: varnolt_messages.keys, each message's key record (NULL for
+// messages learned before); varnolt_fits, per model the engine's last linear
+// fit (its fingerprint and bytes), and varnolt_models.fit_changes, the
+// messages learned or moved since.
+//
 // Tokens and messages refer to their model by id without a foreign key: a
 // key would cost a check per token row on every learned message, and rows
 // are only ever removed with their model's (ModelStore::Reset).
@@ -19,7 +24,7 @@
 
 namespace varnolt::postgres {
 
-constexpr int kModelSchemaVersion = 1;
+constexpr int kModelSchemaVersion = 2;
 
 // One step of the schema: SQL that takes the previous version to this one.
 struct SchemaStep {

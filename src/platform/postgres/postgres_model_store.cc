@@ -119,7 +119,7 @@ std::optional<LearnedClass> PostgresModelStore::FindMessage(std::string_view dig
     Result row = db_.Query("SELECT spam, automatic FROM varnolt_messages WHERE model = $1 AND digest = $2",
                            {Param(id_), Param::Bytes(digest)});
     if (row.rows() == 0) return std::nullopt;
-    return LearnedClass{row.Bool(0, 0), row.Bool(0, 1)};
+    return LearnedClass{row.Bool(0, 0), row.Bool(0, 1), {}};
   });
 }
 
@@ -127,9 +127,11 @@ void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass&
   RequireWrite("PutMessage");
   Writing([&] {
     db_.Query(
-        "INSERT INTO varnolt_messages(model, digest, spam, automatic) VALUES ($1, $2, $3, $4) "
-        "ON CONFLICT (model, digest) DO UPDATE SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic",
-        {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic)});
+        "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys) VALUES ($1, $2, $3, $4, $5) "
+        "ON CONFLICT (model, digest) DO UPDATE "
+        "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys",
+        {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic),
+         Param::Bytes(learned.keys)});
   });
 }
 
@@ -192,7 +194,8 @@ void PostgresModelStore::Reset() {
   Writing([&] {
     db_.Query("DELETE FROM varnolt_tokens WHERE model = $1", {Param(id_)});
     db_.Query("DELETE FROM varnolt_messages WHERE model = $1", {Param(id_)});
-    db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0 WHERE id = $1", {Param(id_)});
+    db_.Query("DELETE FROM varnolt_fits WHERE model = $1", {Param(id_)});
+    db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0, fit_changes = 0 WHERE id = $1", {Param(id_)});
   });
   Commit();
 }
@@ -211,13 +214,60 @@ ModelRows PostgresModelStore::ReadAll() {
     for (int r = 0; r < tokens.rows(); ++r) {
       all.tokens.emplace_back(static_cast<uint64_t>(tokens.Int(r, 0)), TokenTally{Tally(tokens, r, 1), Tally(tokens, r, 2)});
     }
-    const Result messages = db_.Query(
-        "SELECT digest, spam, automatic FROM varnolt_messages WHERE model = $1 ORDER BY digest", {Param(id_)});
-    for (int r = 0; r < messages.rows(); ++r) {
-      all.messages.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2)});
-    }
+    all.messages = Messages();
     return all;
   });
+}
+
+int64_t PostgresModelStore::FitFingerprint() {
+  const Result row = db_.Query("SELECT fingerprint FROM varnolt_fits WHERE model = $1", {Param(id_)});
+  return row.rows() == 0 ? 0 : row.Int(0, 0);
+}
+
+std::optional<std::string> PostgresModelStore::FitData() {
+  const Result row = db_.Query("SELECT data FROM varnolt_fits WHERE model = $1", {Param(id_)});
+  if (row.rows() == 0) return std::nullopt;
+  return row.Bytes(0, 0);
+}
+
+void PostgresModelStore::PutFit(int64_t fingerprint, std::string_view data) {
+  RequireWrite("PutFit");
+  Writing([&] {
+    if (fingerprint == 0) {
+      db_.Query("DELETE FROM varnolt_fits WHERE model = $1", {Param(id_)});
+    } else {
+      db_.Query(
+          "INSERT INTO varnolt_fits(model, fingerprint, data) VALUES ($1, $2, $3) "
+          "ON CONFLICT (model) DO UPDATE SET fingerprint = EXCLUDED.fingerprint, data = EXCLUDED.data",
+          {Param(id_), Param(fingerprint), Param::Bytes(data)});
+    }
+    db_.Query("UPDATE varnolt_models SET fit_changes = 0 WHERE id = $1", {Param(id_)});
+  });
+}
+
+int32_t PostgresModelStore::FitChanges() {
+  const Result row = db_.Query("SELECT fit_changes FROM varnolt_models WHERE id = $1", {Param(id_)});
+  if (row.rows() != 1) ModelGone(id_);
+  return static_cast<int32_t>(row.Int(0, 0));
+}
+
+void PostgresModelStore::SetFitChanges(int32_t changes) {
+  RequireWrite("SetFitChanges");
+  Writing([&] { db_.Query("UPDATE varnolt_models SET fit_changes = $2 WHERE id = $1", {Param(id_), Param(changes)}); });
+}
+
+LearnedRows PostgresModelStore::Messages() {
+  // Rows of the schema before key records hold none.
+  const Result messages = db_.Query(
+      "SELECT digest, spam, automatic, coalesce(keys, ''::bytea) FROM varnolt_messages WHERE model = $1 "
+      "ORDER BY digest",
+      {Param(id_)});
+  LearnedRows rows;
+  rows.reserve(static_cast<size_t>(messages.rows()));
+  for (int r = 0; r < messages.rows(); ++r) {
+    rows.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2), messages.Bytes(r, 3)});
+  }
+  return rows;
 }
 
 }  // namespace varnolt::postgres

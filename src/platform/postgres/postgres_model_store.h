@@ -69,6 +69,7 @@ struct TallyDelta {
 struct LearnedClass {
   bool is_spam = false;
   bool automatic = false;  // learned from the engine's own verdict
+  std::string keys;        // the message's key record as the engine packs it; empty for none
   bool operator==(const LearnedClass&) const = default;
 };
 
@@ -78,6 +79,8 @@ struct ModelRows {
   std::vector<std::pair<uint64_t, TokenTally>> tokens;        // by id, ascending as bigints
   std::vector<std::pair<std::string, LearnedClass>> messages;  // by digest, ascending
 };
+
+using LearnedRows = std::vector<std::pair<std::string, LearnedClass>>;
 
 // A model's kind and name.
 struct ModelName {
@@ -120,9 +123,10 @@ class PostgresModelStore {
   // Starts the write of one learned message: a transaction holding the
   // model's lock. Returns the totals as they stand.
   ModelTotals BeginWrite(CommitWait wait = CommitWait::kFlushed);
-  // Within a write: the class a message was learned as; nullopt when it was not.
+  // Within a write: the class a message was learned as (without its key
+  // record); nullopt when it was not.
   std::optional<LearnedClass> FindMessage(std::string_view digest);
-  // Within a write: records (or changes) what a message was learned as.
+  // Within a write: records (or changes) what a message was learned as, with its key record.
   void PutMessage(std::string_view digest, const LearnedClass& learned);
   // Within a write: adds delta to the tallies of the given ids (sorted,
   // repeats count once), in one statement.
@@ -138,6 +142,19 @@ class PostgresModelStore {
 
   // Within a write: everything the model holds.
   ModelRows ReadAll();
+  // Every learned message with its key record, by digest ascending: one
+  // statement (inside a write or not).
+  LearnedRows Messages();
+
+  // The stored fit's fingerprint, 0 when none is stored; its bytes.
+  int64_t FitFingerprint();
+  std::optional<std::string> FitData();
+  // Within a write: stores the fit's bytes (fingerprint 0: drops the fit) and
+  // sets the changes since to 0.
+  void PutFit(int64_t fingerprint, std::string_view data);
+  int32_t FitChanges();
+  // Within a write.
+  void SetFitChanges(int32_t changes);
 
   // Forgets everything learned (the model stays, empty), in one transaction
   // that waits for a write of the model in progress.

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/stores/store_fixture.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
@@ -120,6 +122,40 @@ TEST_P(StoreTest, ScoresAndTotalsDoNotDependOnTheOrderOfLessonsOrCorrections) {
   }
 }
 
+// The key records are a function of the learned set too: Alice's, taught in
+// one order with a correction, and Bob's, taught the other way, hold the same
+// records, each under its message's final class.
+TEST_P(StoreTest, KeyRecordsFollowTheLearnedSetWhateverTheOrder) {
+  BuiltinSpamEngine engine(Options(models_));
+  for (int seed = 1; seed <= 4; ++seed) {
+    for (bool spam : {false, true}) engine.Learn(DatPath("alice"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
+  }
+  engine.Relearn(DatPath("alice"), mail_.Header(false, 2), mail_.Body(false, 2), true);
+  for (int seed = 4; seed >= 1; --seed) {
+    for (bool spam : {true, false}) {
+      engine.Learn(DatPath("bob"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam || seed == 2);
+    }
+  }
+  const engine::LearnedMessages alice = Messages(DatPath("alice")), bob = Messages(DatPath("bob"));
+  ASSERT_EQ(8u, alice.size());
+  int spam = 0;
+  for (size_t i = 0; i < alice.size(); ++i) {
+    EXPECT_EQ(alice[i].first, bob[i].first);
+    EXPECT_EQ(alice[i].second.is_spam, bob[i].second.is_spam);
+    EXPECT_EQ(alice[i].second.keys, bob[i].second.keys);
+    const auto keys = engine::UnpackKeys(alice[i].second.keys);
+    ASSERT_TRUE(keys);
+    EXPECT_GT(keys->size(), 5u);
+    spam += alice[i].second.is_spam;
+  }
+  EXPECT_EQ(5, spam);
+  // A reset drops the records with the messages.
+  engine::ModelLease model = models_->Open(DatPath("alice"), engine::ModelOpen::kExistingOnly);
+  model->Clear();
+  model.Keep();
+  EXPECT_TRUE(Messages(DatPath("alice")).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
 
 // The same lessons give the same scores, to the last bit, whichever store holds them.
@@ -137,6 +173,23 @@ TEST_F(AcrossStoresTest, TheSameLessonsScoreAlikeInEitherStore) {
       database.Learn(DatPath("database"), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
     }
   }
+  // The linear fit too: refitted as `train` does after its batch, stored in each, of the same set, read back alike.
+  file.Refit(DatPath("file"));
+  database.Refit(DatPath("database"));
+  const std::shared_ptr<engine::ModelBackend> backends[] = {Backend(Store::kFile),
+                                                            std::make_shared<engine::PostgresModelBackend>(conninfo_)};
+  const std::string paths[] = {DatPath("file"), DatPath("database")};
+  std::shared_ptr<const engine::LinearFit> fits[2];
+  for (int i = 0; i < 2; ++i) {
+    engine::ModelLease model = backends[i]->Open(paths[i], engine::ModelOpen::kExistingOnly);
+    model->BeginRead();
+    fits[i] = model->Fit();
+    model->Commit();
+    model.Keep();
+  }
+  ASSERT_TRUE(fits[0] && fits[1]);
+  EXPECT_EQ(fits[0]->fingerprint, fits[1]->fingerprint);
+  EXPECT_EQ(fits[0]->weights, fits[1]->weights);
   for (int seed = 30; seed < 40; ++seed) {
     for (bool spam : {false, true}) {
       EXPECT_EQ(file.Peek(DatPath("file"), mail_.Header(spam, seed), mail_.Body(spam, seed)).spamminess,

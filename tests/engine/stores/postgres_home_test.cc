@@ -24,7 +24,7 @@ class PostgresHomeTest : public CliTest {
     postgres::Connection::Open(testing::StoreTest::server->ConnectionString())->Exec("CREATE DATABASE " + database);
     const RunResult init = Run({"init", "--postgresql", testing::StoreTest::server->ConnectionString(database)});
     ASSERT_EQ(0, init.status) << init.err;
-    EXPECT_THAT(init.out, HasSubstr("model schema at version 1"));
+    EXPECT_THAT(init.out, HasSubstr("model schema at version " + std::to_string(postgres::kModelSchemaVersion)));
     Ok({"mailbox", "add", kAlice});
   }
 
@@ -32,7 +32,7 @@ class PostgresHomeTest : public CliTest {
 };
 
 TEST_F(PostgresHomeTest, TrainStatsResetAndMigrateWorkOnTheDatabase) {
-  EXPECT_EQ("model schema at version 1", Ok({"db", "migrate"}));
+  EXPECT_EQ("model schema at version " + std::to_string(postgres::kModelSchemaVersion), Ok({"db", "migrate"}));
   EXPECT_EQ("learned 10 (0 HAM, 10 SPAM), 0 already known, 0 skipped for alice@example.com (now 0 HAM, 10 SPAM)",
             Ok({"train", kAlice, "--spam", samples_ + "/spam"}));
   Ok({"train", kAlice, "--ham", samples_ + "/ham/ham-01.eml", samples_ + "/ham/ham-02.eml"});

@@ -53,6 +53,16 @@ class StoreTest : public ::testing::TestWithParam<Store> {
     return options;
   }
 
+  // The learned messages of the model at path, with their key records.
+  engine::LearnedMessages Messages(const std::string& path) {
+    engine::ModelLease model = models_->Open(path, engine::ModelOpen::kExistingOnly);
+    model->BeginRead();
+    engine::LearnedMessages messages = model->Messages();
+    model->Commit();
+    model.Keep();
+    return messages;
+  }
+
   // The user's file as the filter composes it ("\" separators).
   std::string DatPath(const std::string& user = "alice") const {
     return folder_.path().string() + "\\example.com\\" + user + ".dat";

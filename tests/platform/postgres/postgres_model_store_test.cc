@@ -42,7 +42,7 @@ class PostgresModelStoreTest : public PgTest {
     }
     store.Update(ids, is_spam ? TallyDelta{0, 1} : TallyDelta{1, 0});
     ++(is_spam ? totals.spam : totals.ham);
-    store.PutMessage(digest, {is_spam, false});
+    store.PutMessage(digest, {is_spam, false, {}});
     store.SetCounts(totals);
     store.Commit();
   }
@@ -101,10 +101,10 @@ TEST_F(PostgresModelStoreTest, LearningRelearningAndLookingUp) {
   store_->Commit();
   EXPECT_THAT(Tallies(*store_, {4, 7}), ElementsAre(TokenTally{1, 0}, TokenTally{1, 0}));
   store_->BeginWrite();
-  EXPECT_EQ((LearnedClass{true, false}), store_->FindMessage("message B"));
+  EXPECT_EQ((LearnedClass{true, false, {}}), store_->FindMessage("message B"));
   EXPECT_EQ(std::nullopt, store_->FindMessage("message C"));
-  store_->PutMessage("message C", {false, true});
-  EXPECT_EQ((LearnedClass{false, true}), store_->FindMessage("message C"));
+  store_->PutMessage("message C", {false, true, {}});
+  EXPECT_EQ((LearnedClass{false, true, {}}), store_->FindMessage("message C"));
   store_->Rollback();
   store_->BeginWrite();
   EXPECT_EQ(std::nullopt, store_->FindMessage("message C"));
@@ -176,7 +176,7 @@ TEST_F(PostgresModelStoreTest, AWriteCutOffKeepsNothingAndAServerBackNeedsNoRepa
   store_->Update({1, 2}, {0, 1});
   auto admin = Connect();
   admin->Query("SELECT pg_terminate_backend($1)", {Param(int32_t{db_->ServerProcessId()})});
-  EXPECT_EQ(kPgUnavailable, ErrorOf([&] { store_->PutMessage("lost", {true, false}); }));
+  EXPECT_EQ(kPgUnavailable, ErrorOf([&] { store_->PutMessage("lost", {true, false, {}}); }));
   EXPECT_FALSE(store_->in_write());
   auto again = PostgresModelStore::Open(*admin, ModelKind::kUser, "alice@example.com", false);
   EXPECT_EQ((ModelTotals{0, 1}), again->Counts());
