@@ -85,10 +85,15 @@ class RecordingBackend : public engine::ModelBackend {
   std::shared_ptr<engine::ModelBackend> files_;
 };
 
+// alice@example.org's model path in the folder, its domain folder made.
+std::string AliceIn(const testing::TempFolder& folder) {
+  fs::create_directories(folder.path() / "example.org");
+  return UserDatabasePath(folder.path().string() + "\\", "example.org", "alice");
+}
+
 TEST(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
   testing::TempFolder folder;
-  fs::create_directories(folder.path() / "example.org");
-  const std::string user = UserDatabasePath(folder.path().string() + "\\", "example.org", "alice");
+  const std::string user = AliceIn(folder);
   testing::MailMaker mail;
 
   auto backend = std::make_shared<RecordingBackend>();
@@ -129,8 +134,7 @@ TEST(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
 
 TEST(WriteSyncTest, ARefitThatFailsKeepsTheLessonAndIsRetried) {
   testing::TempFolder folder;
-  fs::create_directories(folder.path() / "example.org");
-  const std::string user = UserDatabasePath(folder.path().string() + "\\", "example.org", "alice");
+  const std::string user = AliceIn(folder);
   testing::MailMaker mail;
   auto backend = std::make_shared<RecordingBackend>();
   EngineOptions options;
