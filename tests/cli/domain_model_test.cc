@@ -133,6 +133,22 @@ TEST_F(DomainModelCliTest, CorrectionsTeachTheDomainOncePerMessage) {
   EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]) << "Alice keeps her own lesson";
 }
 
+// A correction is committed before the refit: a refit that fails (here on a
+// damaged domain model) keeps the move and goes to the filter's log.
+TEST_F(DomainModelCliTest, AFailedRefitKeepsTheCorrectionAndIsLogged) {
+  const std::string config_path = home_ + "/varnolt.conf";
+  std::string config = ReadAll(config_path);
+  ASSERT_TRUE(Contains(config, "domain_learning = on"));
+  config.replace(config.find("domain_learning = on"), 20, "domain_learning = off");
+  WriteAll(config_path, config);
+  const std::string url = Deliver(kAlice, Promotion(7));
+  WriteAll(DataPath("example.com/@domain.model"), "not a model");
+  const RunResult moved = Run({"move", url, kJunk});
+  EXPECT_EQ(0, moved.status) << moved.err;
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]);
+  EXPECT_EQ(1, LogCount("Err: Refitting the linear model failed")) << Log();
+}
+
 TEST_F(DomainModelCliTest, DomainLearningOffLeavesTheDomainToTheAdministrator) {
   const std::string config_path = home_ + "/varnolt.conf";
   std::string config = ReadAll(config_path);
