@@ -2,6 +2,7 @@
 // the administrator and by users' corrections, and a model that holds one
 // class only, as a user drags the first spam into the junk folder.
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "cli/cli_fixture.h"
@@ -147,6 +148,19 @@ TEST_F(DomainModelCliTest, AFailedRefitKeepsTheCorrectionAndIsLogged) {
   EXPECT_EQ(0, moved.status) << moved.err;
   EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]);
   EXPECT_EQ(1, LogCount("Err: Refitting the linear model failed")) << Log();
+}
+
+// train's lessons are committed one by one; a final refit that fails is an
+// error, reported after the summary of what stays learned.
+TEST_F(DomainModelCliTest, TrainWhoseRefitFailsReportsItAfterKeepingItsLessons) {
+  std::filesystem::create_directories(DataPath("example.com"));
+  WriteAll(DataPath("example.com/@domain.model"), "not a model");
+  const RunResult trained = Run(
+      {"train", kAlice, "--spam", Samples("train/spam/spam-01.eml"), "--ham", Samples("train/ham/ham-01.eml")});
+  EXPECT_EQ(1, trained.status);
+  EXPECT_TRUE(Contains(trained.out, "learned 2 (1 HAM, 1 SPAM)")) << trained.out;
+  EXPECT_TRUE(Contains(trained.err, "the lessons above are learned, but refitting the linear model failed")) << trained.err;
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]);
 }
 
 TEST_F(DomainModelCliTest, DomainLearningOffLeavesTheDomainToTheAdministrator) {
