@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "hosting/filter_library.h"
 #include "platform/mailstore/store_errors.h"
@@ -133,11 +134,24 @@ void RunTrain(Session& session, const TrainOptions& options) {
   }
   if (progress) std::cerr << "\r\033[K";
   // The linear weights of the whole batch, not of the set at its last refit on the way.
-  if (learned[0] + learned[1] > 0) engine.Refit(dat_path);
+  // The lessons are committed before it: a failed refit is reported after what was learned.
+  std::optional<ComError> refit_failure;
+  if (learned[0] + learned[1] > 0) {
+    try {
+      engine.Refit(dat_path);
+    } catch (const ComError& error) {
+      refit_failure = error;
+    }
+  }
   const SpamCounts counts = engine.GetCounts(dat_path);
   std::cout << "learned " << learned[0] + learned[1] << " (" << learned[0] << " HAM, " << learned[1] << " SPAM), "
             << known << " already known, " << skipped << " skipped for " << taught << " (now "
             << counts.ham << " HAM, " << counts.spam << " SPAM)\n";
+  if (refit_failure) {
+    std::cout.flush();
+    throw CommandError("the lessons above are learned, but refitting the linear model failed: " +
+                       ComErrorText(*refit_failure) + " (it is redone at the next lesson or 'train')");
+  }
 }
 
 std::string ScoreText(double score) {

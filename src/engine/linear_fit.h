@@ -29,7 +29,8 @@ namespace varnolt::engine {
 constexpr int kFitPasses = 20;
 // How much a user's own message counts against one of the domain's lesson.
 constexpr float kUserMessageWeight = 2;
-// Changes (messages learned or moved) after which the stored fit is redone.
+// Changes (messages learned or moved) after which the next correction or
+// administrator's lesson redoes the stored fit (a delivery never does).
 constexpr int32_t kRefitAfterChanges = 25;
 
 struct FitExample {

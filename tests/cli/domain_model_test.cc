@@ -2,6 +2,7 @@
 // the administrator and by users' corrections, and a model that holds one
 // class only, as a user drags the first spam into the junk folder.
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "cli/cli_fixture.h"
@@ -131,6 +132,35 @@ TEST_F(DomainModelCliTest, CorrectionsTeachTheDomainOncePerMessage) {
   Ok({"move", ItemBySubject(kBob, kJunk, "Weekend sale: up to 70% off (5)")["url"], "Inbox"});
   EXPECT_EQ("ham 1\nspam 0", Ok({"stats", "--domain", "example.com"}));
   EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]) << "Alice keeps her own lesson";
+}
+
+// A correction is committed before the refit: a refit that fails (here on a
+// damaged domain model) keeps the move and goes to the filter's log.
+TEST_F(DomainModelCliTest, AFailedRefitKeepsTheCorrectionAndIsLogged) {
+  const std::string config_path = home_ + "/varnolt.conf";
+  std::string config = ReadAll(config_path);
+  ASSERT_TRUE(Contains(config, "domain_learning = on"));
+  config.replace(config.find("domain_learning = on"), 20, "domain_learning = off");
+  WriteAll(config_path, config);
+  const std::string url = Deliver(kAlice, Promotion(7));
+  WriteAll(DataPath("example.com/@domain.model"), "not a model");
+  const RunResult moved = Run({"move", url, kJunk});
+  EXPECT_EQ(0, moved.status) << moved.err;
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]);
+  EXPECT_EQ(1, LogCount("Err: Refitting the linear model failed")) << Log();
+}
+
+// train's lessons are committed one by one; a final refit that fails is an
+// error, reported after the summary of what stays learned.
+TEST_F(DomainModelCliTest, TrainWhoseRefitFailsReportsItAfterKeepingItsLessons) {
+  std::filesystem::create_directories(DataPath("example.com"));
+  WriteAll(DataPath("example.com/@domain.model"), "not a model");
+  const RunResult trained = Run(
+      {"train", kAlice, "--spam", Samples("train/spam/spam-01.eml"), "--ham", Samples("train/ham/ham-01.eml")});
+  EXPECT_EQ(1, trained.status);
+  EXPECT_TRUE(Contains(trained.out, "learned 2 (1 HAM, 1 SPAM)")) << trained.out;
+  EXPECT_TRUE(Contains(trained.err, "the lessons above are learned, but refitting the linear model failed")) << trained.err;
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["spam"]);
 }
 
 TEST_F(DomainModelCliTest, DomainLearningOffLeavesTheDomainToTheAdministrator) {
