@@ -446,6 +446,7 @@ def run(messages, args, seed):
             seed, len(fits), 1000 * sum(fits) / max(len(fits), 1), 1000 * (fits[-1] if fits else 0),
             max(engine.linear.fit_sizes or [0])), file=sys.stderr)
     run.spam_taught_as_ham = engine.spam_taught_as_ham
+    run.near_misses = sum(1 for score, is_spam in scores if not is_spam and score >= args.near)
     return false_positives, false_negatives, one_minus_roca_percent(scores)
 
 
@@ -510,6 +511,8 @@ def build_parser():
                    help="a SPAM verdict also needs the counting model's own score above this (0: no such guard)")
     p.add_argument("--list-errors", choices=["fp", "all"], help="print the false positives (or every error) to stderr")
     p.add_argument("--refit-every", type=int, default=1, help="refit after this many changes (1: exact)")
+    p.add_argument("--near", type=float, default=0.6,
+                   help="count the HAM judged at or above this score (near misses: how close false positives come)")
     return p
 
 
@@ -518,15 +521,17 @@ def main():
     messages = load(args.tokens)
     total_fp = total_fn = 0
     rocas = []
-    taught_ham = 0
-    print("seed     FP     FN  (1-ROCA)%  spam-as-HAM")
+    taught_ham = near = 0
+    print("seed     FP     FN  (1-ROCA)%%  spam-as-HAM  HAM>=%.2f" % args.near)
     for seed in [int(s) for s in args.seeds.split(",")]:
         fp, fn, roca = run(messages, args, seed)
         total_fp, total_fn = total_fp + fp, total_fn + fn
         rocas.append(roca)
         taught_ham += getattr(run, "spam_taught_as_ham", 0)
-        print("%4d %6d %6d %10.4f %12d" % (seed, fp, fn, roca, getattr(run, "spam_taught_as_ham", 0)), flush=True)
-    print("sum  %6d %6d %10.4f (mean) %5d" % (total_fp, total_fn, sum(rocas) / len(rocas), taught_ham))
+        near += getattr(run, "near_misses", 0)
+        print("%4d %6d %6d %10.4f %12d %9d" % (seed, fp, fn, roca, getattr(run, "spam_taught_as_ham", 0),
+                                              getattr(run, "near_misses", 0)), flush=True)
+    print("sum  %6d %6d %10.4f (mean) %5d %9d" % (total_fp, total_fn, sum(rocas) / len(rocas), taught_ham, near))
     return 0
 
 

@@ -282,6 +282,8 @@ void ModelStore::BeginRead() {
 void ModelStore::BeginWrite(WriteSync /*sync*/) {
   if (in_transaction_) Commit();
   Exec("BEGIN IMMEDIATE", "taking the write lock");
+  // Our own commits leave the data version as it is: what we read before may change now.
+  buckets_.Drop();
   in_transaction_ = true;
   writing_ = true;
 }
@@ -432,6 +434,17 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   std::vector<TokenCounts> by_key(keys.size());
   const int depth = Depth();
   const SpamCounts learned = Counts();
+  // Finds keys[i, j) in their bucket's bytes. Scoring reads a bucket in place:
+  // only what it reads is checked, so that the check costs no more than the lookup.
+  auto find = [&](uint32_t bucket, std::string_view stored, size_t i, size_t j) {
+    CheckBucket(bucket, stored.data(), stored.size(), /*whole=*/false);
+    FindInBucket(stored.data(), stored.size(), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
+      CheckEntry(entry, learned);
+      by_key[i + k] = {entry.ham, entry.spam};
+    });
+  };
+  // A write is about to change the buckets: it reads them afresh and keeps no copy.
+  const bool cached = !writing_ && buckets_.Use(QueryInt("PRAGMA data_version"), depth);
   // Rows come in bucket order, as do the keys: walk both together, one query
   // per stretch of nearby buckets.
   for (size_t i = 0; i < keys.size();) {
@@ -439,6 +452,24 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
     size_t end = i;
     uint32_t last = first;
     while (end < keys.size() && BucketOf(keys[end], depth) - last <= kMaxBucketGap) last = BucketOf(keys[end++], depth);
+    if (cached) {
+      bool unread = false;
+      for (size_t k = i; k < end && !unread; ++k) unread = buckets_.Find(BucketOf(keys[k], depth)) == nullptr;
+      if (unread) {
+        sqlite::Statement rows(*db_, kSelectBucketRange);
+        rows.Bind(1, int64_t{first}).Bind(2, int64_t{last});
+        while (rows.Step()) buckets_.Put(static_cast<uint32_t>(rows.Int(0)), rows.BlobView(1));
+        for (size_t k = i; k < end; ++k) buckets_.PutMissing(BucketOf(keys[k], depth));
+      }
+      while (i < end) {
+        const uint32_t bucket = BucketOf(keys[i], depth);
+        size_t j = i;
+        while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
+        if (const std::optional<std::string>& stored = *buckets_.Find(bucket)) find(bucket, *stored, i, j);
+        i = j;
+      }
+      continue;
+    }
     sqlite::Statement rows(*db_, kSelectBucketRange);
     rows.Bind(1, int64_t{first}).Bind(2, int64_t{last});
     while (i < end && rows.Step()) {
@@ -446,16 +477,7 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       while (i < end && BucketOf(keys[i], depth) < bucket) ++i;
       size_t j = i;
       while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
-      if (j > i) {
-        // Scoring reads a bucket in place: only what it reads is checked, so
-        // that the check costs no more than the lookup.
-        const std::string_view stored = rows.BlobView(1);
-        CheckBucket(bucket, stored.data(), stored.size(), /*whole=*/false);
-        FindInBucket(stored.data(), stored.size(), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
-          CheckEntry(entry, learned);
-          by_key[i + k] = {entry.ham, entry.spam};
-        });
-      }
+      if (j > i) find(bucket, rows.BlobView(1), i, j);
       i = j;
     }
     i = end;

@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/bucket_cache.h"
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
 #include "engine/spam_model.h"
@@ -148,6 +149,7 @@ class ModelStore : public SpamModel {
   bool has_keys_ = false;  // the file has its key records' table
   std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
+  BucketCache buckets_;  // read outside writes, kept while the file is unchanged
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing
 };

@@ -201,8 +201,9 @@ class MaxMessageSizeTest(PluginTestCase):
         uid, flags, header = self.only("alice@example.com", "INBOX", "Large spam")
         self.assertIsNone(pd.header(header, "X-Varnolt"))  # the sender's line removed, none of ours
         self.assertNotIn("$Junk", flags)
-        self.assertRegex(self.server.log(), r"Warning: .*varnolt: the message is delivered without a verdict: "
-                                            r"its \d+ bytes are beyond varnolt_max_message_size \(4000\)")
+        beyond = (r"Warning: .*varnolt: the message is delivered without a verdict: "
+                  r"its \d+ bytes are beyond varnolt_max_message_size \(4000\)")
+        self.assertRegex(self.server.wait_for_log(beyond), beyond)
 
 
 class AutolearnTest(PluginTestCase):
@@ -448,14 +449,15 @@ class BrokenHomeTest(unittest.TestCase):
             client.logout()
         self.assertEqual(1, len(found), server.log())
         self.assertIsNone(pd.header(found[0][2], "X-Varnolt"))
-        log = server.log()
-        self.assertRegex(log, r"Error: .*varnolt: the message is delivered unfiltered: ")
+        unfiltered = r"Error: .*varnolt: the message is delivered unfiltered: "
+        self.assertRegex(server.wait_for_log(unfiltered), unfiltered)
 
     def test_missing_home(self):
         server = pd.PrivateDovecot(BUILD_DIR, ["alice@example.com"], varnolt_home="/nonexistent/varnolt-home")
         with server:
             self.check_delivers_unfiltered(server, "alice@example.com")
-            self.assertIn("no varnolt home at /nonexistent/varnolt-home", server.log())
+            no_home = "no varnolt home at /nonexistent/varnolt-home"
+            self.assertIn(no_home, server.wait_for_log(re.escape(no_home)))
             # The user's move goes through all the same.
             client = server.imap("alice@example.com")
             try:
@@ -464,8 +466,8 @@ class BrokenHomeTest(unittest.TestCase):
                 self.assertEqual("OK", typ, data)
             finally:
                 client.logout()
-            self.assertRegex(server.log(), r"Error: .*varnolt: the filter was not told of the move in Junk E-Mail: "
-                                           r"no varnolt home")
+            not_told = r"Error: .*varnolt: the filter was not told of the move in Junk E-Mail: no varnolt home"
+            self.assertRegex(server.wait_for_log(not_told), not_told)
 
     def test_home_with_broken_registration(self):
         server = pd.PrivateDovecot(BUILD_DIR, ["alice@example.com"])
@@ -661,8 +663,9 @@ class SieveFileintoTest(PluginTestCase):
         inbox = self.subjects(user, "INBOX")
         self.assertIn("Not sieved", inbox)
         self.assertFalse([s for s in inbox if s.startswith("[to junk]")], inbox)
-        server_log = self.server.log()
-        self.assertRegex(server_log, r"sieve: .*fileinto action: stored mail into mailbox 'Spam'")
+        fileinto = r"sieve: .*fileinto action: stored mail into mailbox 'Spam'"
+        server_log = self.server.wait_for_log(fileinto)
+        self.assertRegex(server_log, fileinto)
         self.assertEqual(1, server_log.count("saved mail to Spam"), server_log)
         log = self.filter_log()
         self.assertNotIn("Cannot move", log)
@@ -694,7 +697,8 @@ class SessionCostTest(PluginTestCase):
         client = self.server.imap(user)
         try:
             client.select("INBOX")
-            pid = re.findall(r"Login: user=<%s>.*?mpid=(\d+)" % re.escape(user), self.server.log())[-1]
+            login = r"Login: user=<%s>.*?mpid=(\d+)" % re.escape(user)
+            pid = re.findall(login, self.server.wait_for_log(login))[-1]
 
             def loaded(library=pd.PLUGIN_HOST_FILE):
                 with open("/proc/%s/maps" % pid) as maps:

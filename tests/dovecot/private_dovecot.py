@@ -309,6 +309,17 @@ class PrivateDovecot:
         except OSError:
             return ""
 
+    def wait_for_log(self, pattern, seconds=10):
+        """The log once it has a line matching the regular expression, or as it
+        is after the wait: Dovecot's processes hand their lines to its log
+        process, which may write them after the client had its answer."""
+        deadline = time.time() + seconds
+        while True:
+            log = self.log()
+            if re.search(pattern, log) or time.time() > deadline:
+                return log
+            time.sleep(0.05)
+
     # ---- clients -------------------------------------------------------
 
     def lmtp(self):

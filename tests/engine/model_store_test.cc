@@ -121,6 +121,43 @@ TEST_F(ModelStoreTest, ANewTransactionSeesWhatAnotherConnectionCommitted) {
   reader->Commit();
 }
 
+// A connection keeps the buckets it read while the file is unchanged: its own
+// writes, and another's commit made while it still read an older snapshot,
+// must both be seen at its next transaction.
+TEST_F(ModelStoreTest, BucketsKeptBetweenReadsNeverHideALaterChange) {
+  const std::vector<uint64_t> first{IdOf(LearnedKey(0))};
+  const std::vector<uint64_t> far{IdOf(LearnedKey(30000))};
+  auto reader = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  auto writer = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  auto ham_of = [](ModelStore& store, const std::vector<uint64_t>& ids) {
+    store.BeginRead();
+    const uint32_t ham = store.Lookup(ids)[0].ham;
+    store.Commit();
+    return ham;
+  };
+  ASSERT_EQ(1u, ham_of(*reader, first));
+  ASSERT_EQ(1u, ham_of(*reader, first));  // the second read of one state keeps the buckets
+
+  // Its own write.
+  reader->BeginWrite();
+  reader->SetCounts({10, 2});
+  reader->Update(first, {4, 0});
+  reader->Commit();
+  EXPECT_EQ(5u, ham_of(*reader, first));
+
+  // Another's commit while the reader's snapshot is older: read old, then new.
+  reader->BeginRead();
+  EXPECT_EQ(5u, reader->Lookup(first)[0].ham);
+  writer->BeginWrite();
+  writer->SetCounts({10, 2});
+  writer->Update(far, {6, 0});
+  writer->Commit();
+  EXPECT_EQ(1u, reader->Lookup(far)[0].ham) << "the snapshot the read began with";
+  reader->Commit();
+  EXPECT_EQ(7u, ham_of(*reader, far));
+  EXPECT_EQ(5u, ham_of(*reader, first));
+}
+
 TEST_F(ModelStoreTest, CountsWrittenInATransactionReadBackInIt) {
   auto store = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
   store->BeginWrite();
