@@ -30,8 +30,13 @@ std::string PackFixed(const std::vector<uint32_t>& keys) {
   return packed;
 }
 
-std::string PackCompact(const std::vector<uint32_t>& keys) {
-  const int k = BestRiceParameter(keys, kLinearKeyBits);
+// The compact form's bytes at parameter k: head, code, and the zero byte when needed.
+size_t CompactSize(const std::vector<uint32_t>& keys, int k) {
+  const size_t bytes = kCompactHeadBytes + (RiceBits(keys, k) + 7) / 8;
+  return FixedLength(bytes) ? bytes + 1 : bytes;
+}
+
+std::string PackCompact(const std::vector<uint32_t>& keys, int k) {
   const auto head = static_cast<uint32_t>(keys.size()) | static_cast<uint32_t>(k) << kCountBits;
   std::string packed{static_cast<char>(head & 0xFF), static_cast<char>(head >> 8)};
   AppendRice(keys, k, packed);
@@ -93,10 +98,9 @@ std::vector<uint32_t> RecordKeys(const std::vector<uint64_t>& ids) {
 }
 
 std::string PackKeys(const std::vector<uint32_t>& keys) {
-  std::string fixed = PackFixed(keys);
-  if (keys.empty()) return fixed;
-  std::string compact = PackCompact(keys);
-  return compact.size() < fixed.size() ? compact : fixed;
+  if (keys.empty()) return {};
+  const int k = BestRiceParameter(keys, kLinearKeyBits);
+  return CompactSize(keys, k) < PackedSize(keys.size()) ? PackCompact(keys, k) : PackFixed(keys);
 }
 
 std::optional<std::vector<uint32_t>> UnpackKeys(std::string_view packed) {

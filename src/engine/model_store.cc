@@ -10,7 +10,6 @@
 #include <limits>
 
 #include "engine/engine_errors.h"
-#include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "platform/names/file_ids.h"
 #include "platform/sqlite/database.h"
@@ -590,10 +589,8 @@ LearnedMessages ModelStore::Messages() {
     if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
     std::memcpy(digest.data(), stored.data(), digest.size());
     LearnedMessage message{rows.Int(1) != 0, rows.Int(2) != 0, {}};
-    if (with_keys && !rows.IsNull(3)) {
-      message.keys = std::string(rows.BlobView(3));
-      if (!UnpackKeys(message.keys)) throw Damaged("a learned message's key record");
-    }
+    // A record is unpacked (and a damaged one refused) where it is used: by the fit.
+    if (with_keys && !rows.IsNull(3)) message.keys = std::string(rows.BlobView(3));
     messages.emplace_back(digest, std::move(message));
   }
   return messages;

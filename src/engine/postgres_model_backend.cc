@@ -7,7 +7,6 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
@@ -43,7 +42,7 @@ LearnedMessages ToMessages(const postgres::LearnedRows& rows) {
   for (const auto& [digest, learned] : rows) {
     DigestBytes bytes{};
     if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
-    if (!UnpackKeys(learned.keys)) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged key record");
+    // Its key record is unpacked (and a damaged one refused) where it is used: by the fit.
     std::memcpy(bytes.data(), digest.data(), bytes.size());
     messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic, learned.keys});
   }

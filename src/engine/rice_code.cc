@@ -62,11 +62,18 @@ uint64_t RiceBits(const std::vector<uint32_t>& ascending, int k) {
 }
 
 int BestRiceParameter(const std::vector<uint32_t>& ascending, int max_k) {
-  int best = 0;
-  for (int k = 1; k <= max_k; ++k) {
-    if (RiceBits(ascending, k) < RiceBits(ascending, best)) best = k;
+  // The bits are convex in k (each step up saves fewer quotient bits than the
+  // one before, and costs one bit a number): the first k whose next is no
+  // shorter is the smallest best.
+  int k = 0;
+  uint64_t bits = RiceBits(ascending, 0);
+  while (k < max_k) {
+    const uint64_t next = RiceBits(ascending, k + 1);
+    if (next >= bits) break;
+    bits = next;
+    ++k;
   }
-  return best;
+  return k;
 }
 
 void AppendRice(const std::vector<uint32_t>& ascending, int k, std::string& out) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/builtin_spam_engine.h"
+#include "engine/engine_errors.h"
 #include "engine/key_record.h"
 #include "engine/model_store.h"
 #include "test_messages.h"
@@ -60,6 +61,17 @@ TEST(LinearFitTest, TheFingerprintTellsSetsApart) {
   fewer.pop_back();
   for (const auto& other : {reclassed, reweighted, fewer}) EXPECT_NE(FingerprintOf(set), FingerprintOf(other));
   EXPECT_NE(0u, FingerprintOf({}));
+}
+
+// The stores hand records over as stored: the fit is where a damaged one is refused.
+TEST(LinearFitTest, ADamagedRecordFailsTheFitSetAsACorruptModel) {
+  const LearnedMessages user = {{Digest(1), {true, false, PackKeys({1, 2, 3})}}, {Digest(2), {false, false, "\x01"}}};
+  try {
+    FitSet(user, {});
+    ADD_FAILURE() << "a damaged record was taken";
+  } catch (const ComError& error) {
+    EXPECT_EQ(kErrorCorruptDatabase, error.number());
+  }
 }
 
 TEST(LinearFitTest, TheUsersMessagesWinAndCountTwiceAndUnrecordedOnesAreLeftOut) {

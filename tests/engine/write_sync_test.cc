@@ -91,14 +91,19 @@ std::string AliceIn(const testing::TempFolder& folder) {
   return UserDatabasePath(folder.path().string() + "\\", "example.org", "alice");
 }
 
-TEST(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
+// An engine over alice's model, its writes recorded by backend.
+class WriteSyncTest : public ::testing::Test {
+ protected:
+  WriteSyncTest() { options.models = backend; }
+
   testing::TempFolder folder;
   const std::string user = AliceIn(folder);
   testing::MailMaker mail;
-
-  auto backend = std::make_shared<RecordingBackend>();
+  std::shared_ptr<RecordingBackend> backend = std::make_shared<RecordingBackend>();
   EngineOptions options;
-  options.models = backend;
+};
+
+TEST_F(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
   options.domain_learning = true;
   options.auto_learn.enabled = true;
   BuiltinSpamEngine engine(options);
@@ -132,13 +137,7 @@ TEST(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
   }
 }
 
-TEST(WriteSyncTest, ARefitThatFailsKeepsTheLessonAndIsRetried) {
-  testing::TempFolder folder;
-  const std::string user = AliceIn(folder);
-  testing::MailMaker mail;
-  auto backend = std::make_shared<RecordingBackend>();
-  EngineOptions options;
-  options.models = backend;
+TEST_F(WriteSyncTest, ARefitThatFailsKeepsTheLessonAndIsRetried) {
   std::vector<std::string> notices;
   options.notice = [&](const std::string& path, const ComError& error) {
     notices.push_back(path + ": " + error.description());
