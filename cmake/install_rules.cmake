@@ -10,6 +10,20 @@ set(VARNOLT_SYSCONF_DIR "" CACHE STRING
     "Where configuration files (logrotate.d, dovecot/conf.d) are installed; empty: /etc for the prefix /usr, \
 else etc/ under the prefix")
 
+if(TARGET varnolt_dovecot AND IS_ABSOLUTE "${VARNOLT_DOVECOT_MODULE_DIR}")
+  # The modules' run path reaches lib/ of the prefix they were built for:
+  # checked before anything is installed.
+  set(code [[
+    if(NOT CMAKE_INSTALL_PREFIX STREQUAL "@CMAKE_INSTALL_PREFIX@")
+      message(FATAL_ERROR "The Dovecot plugin goes into @VARNOLT_DOVECOT_MODULE_DIR@ and finds its libraries in "
+                          "@CMAKE_INSTALL_PREFIX@/@VARNOLT_INSTALL_LIBDIR@, not in ${CMAKE_INSTALL_PREFIX}: configure "
+                          "with -DCMAKE_INSTALL_PREFIX=${CMAKE_INSTALL_PREFIX} to install there")
+    endif()
+  ]])
+  string(CONFIGURE "${code}" code @ONLY)
+  install(CODE "${code}" COMPONENT dovecot)
+endif()
+
 install(TARGETS varnolt RUNTIME DESTINATION ${VARNOLT_INSTALL_BINDIR} COMPONENT varnolt)
 install(TARGETS varnoltfilter varnolt_error_info LIBRARY DESTINATION ${VARNOLT_INSTALL_LIBDIR} COMPONENT varnolt)
 if(TARGET varnolt_http)
@@ -63,18 +77,6 @@ string(CONFIGURE "${code}" code @ONLY)
 install(CODE "${code}" COMPONENT varnolt)
 
 if(TARGET varnolt_dovecot)
-  if(IS_ABSOLUTE "${VARNOLT_DOVECOT_MODULE_DIR}")
-    # The modules' run path reaches lib/ of the prefix they were built for.
-    set(code [[
-      if(NOT CMAKE_INSTALL_PREFIX STREQUAL "@CMAKE_INSTALL_PREFIX@")
-        message(FATAL_ERROR "The Dovecot plugin goes into @VARNOLT_DOVECOT_MODULE_DIR@ and finds its libraries in "
-                            "@CMAKE_INSTALL_PREFIX@/@VARNOLT_INSTALL_LIBDIR@, not in ${CMAKE_INSTALL_PREFIX}: configure "
-                            "with -DCMAKE_INSTALL_PREFIX=${CMAKE_INSTALL_PREFIX} to install there")
-      endif()
-    ]])
-    string(CONFIGURE "${code}" code @ONLY)
-    install(CODE "${code}" COMPONENT dovecot)
-  endif()
   install(TARGETS varnolt_dovecot varnolt_dovecot_host varnolt_dovecot_postgres
           LIBRARY DESTINATION ${VARNOLT_DOVECOT_MODULE_DIR} COMPONENT dovecot)
   varnolt_install_config(dovecot ${CMAKE_SOURCE_DIR}/apps/dovecot/varnolt-plugin.conf dovecot/conf.d 95-varnolt.conf)
