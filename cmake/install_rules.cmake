@@ -68,10 +68,12 @@ varnolt_install_config(varnolt ${VARNOLT_PACKAGING_DIR}/varnolt.logrotate logrot
 # The dashboard's systemd unit names the command where this install puts it.
 set(code [[
   set(VARNOLT_COMMAND "${CMAKE_INSTALL_PREFIX}/@VARNOLT_INSTALL_BINDIR@/varnolt")
+  # Made in a folder of its own: installs to other places may run at the same time.
   string(MD5 key "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
   set(unit "@CMAKE_BINARY_DIR@/packaging/${key}/varnolt-serve.service")
   configure_file("@VARNOLT_PACKAGING_DIR@/varnolt-serve.service.in" "${unit}" @ONLY)
   file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/system" TYPE FILE FILES "${unit}")
+  file(REMOVE_RECURSE "@CMAKE_BINARY_DIR@/packaging/${key}")
 ]])
 string(CONFIGURE "${code}" code @ONLY)
 install(CODE "${code}" COMPONENT varnolt)

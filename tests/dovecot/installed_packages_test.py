@@ -123,6 +123,11 @@ class InstalledPackagesTest(unittest.TestCase):
                         self.assertIn(" /%s " % path, conffiles)
         unit = read(os.path.join(self.root, "usr/lib/systemd/system/varnolt-serve.service"))
         self.assertIn("ExecStart=/usr/bin/varnolt serve", unit)
+        if shutil.which("man"):
+            page = subprocess.run(["man", "--warnings", "-l", os.path.join(self.root, "usr/share/man/man1/varnolt.1.gz")],
+                                  capture_output=True, text=True, env=dict(os.environ, MANWIDTH="80"))
+            self.assertEqual(("", 0), (page.stderr, page.returncode))
+            self.assertRegex(page.stdout, r"NAME\s+varnolt\s+-\s+a mailbox-side spam filter")
 
     def test_systemd_unit(self):
         if not shutil.which("systemd-analyze"):
