@@ -33,11 +33,11 @@ endif()
 # The man page, compressed as Debian keeps them.
 find_program(VARNOLT_GZIP gzip)
 if(VARNOLT_GZIP)
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/varnolt.1.gz
-                     COMMAND ${VARNOLT_GZIP} -9nc ${VARNOLT_PACKAGING_DIR}/varnolt.1 > ${CMAKE_BINARY_DIR}/packaging/varnolt.1.gz
+  set(page ${CMAKE_BINARY_DIR}/packaging/varnolt.1.gz)
+  add_custom_command(OUTPUT ${page} COMMAND ${VARNOLT_GZIP} -9nc ${VARNOLT_PACKAGING_DIR}/varnolt.1 > ${page}
                      DEPENDS ${VARNOLT_PACKAGING_DIR}/varnolt.1 VERBATIM)
-  add_custom_target(varnolt_man_page ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/varnolt.1.gz)
-  install(FILES ${CMAKE_BINARY_DIR}/packaging/varnolt.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnolt)
+  add_custom_target(varnolt_man_page ALL DEPENDS ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnolt)
 else()
   install(FILES ${VARNOLT_PACKAGING_DIR}/varnolt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnolt)
 endif()

@@ -124,8 +124,9 @@ class InstalledPackagesTest(unittest.TestCase):
         unit = read(os.path.join(self.root, "usr/lib/systemd/system/varnolt-serve.service"))
         self.assertIn("ExecStart=/usr/bin/varnolt serve", unit)
         if shutil.which("man"):
-            page = subprocess.run(["man", "--warnings", "-l", os.path.join(self.root, "usr/share/man/man1/varnolt.1.gz")],
-                                  capture_output=True, text=True, env=dict(os.environ, MANWIDTH="80"))
+            page_file = os.path.join(self.root, "usr/share/man/man1/varnolt.1.gz")
+            page = subprocess.run(["man", "--warnings", "-l", page_file], capture_output=True, text=True,
+                                  env=dict(os.environ, MANWIDTH="80"))
             self.assertEqual(("", 0), (page.stderr, page.returncode))
             self.assertRegex(page.stdout, r"NAME\s+varnolt\s+-\s+a mailbox-side spam filter")
 
