@@ -141,7 +141,7 @@ constexpr const char* kExitStatusHelp =
     "                     registration); any other failure\n"
     "Messages before a failed one stay delivered (their URLs are printed). A leading\n"
     "envelope \"From \" line, as agents add when piping, is removed. Example for Postfix:\n"
-    "  mailbox_command = /usr/bin/varnolt --home /var/lib/varnolt deliver \"$USER@$DOMAIN\"";
+    "  mailbox_command = " VARNOLT_INSTALLED_COMMAND " --home /var/lib/varnolt deliver \"$USER@$DOMAIN\"";
 
 }  // namespace
 

@@ -4,7 +4,8 @@ Runs as root with its own configuration in a temporary folder (base, state
 and log inside it), a passwd-file passdb, a static userdb storing maildirs
 as a system user for mail, and LMTP and IMAP listeners on 127.0.0.1 at free
 ports. Optionally with the varnolt plugin and a varnolt home made by the
-varnolt command.
+varnolt command: those of a build folder, or those installed under a root
+folder (installed_root, with the prefix /usr, as the packages install them).
 """
 
 import glob
@@ -38,13 +39,17 @@ class Unavailable(Exception):
     """Dovecot or the plugin is not there: the caller skips."""
 
 
-def check_available(build_dir):
+def installed_plugin_dir(root):
+    return os.path.join(root, "usr", "lib", "dovecot", "modules")
+
+
+def check_available(build_dir, installed_root=None):
     if not os.path.exists(DOVECOT):
         raise Unavailable("Dovecot is not installed (scripts/setup installs dovecot-core, "
                           "dovecot-imapd, dovecot-lmtpd and dovecot-dev)")
     if os.geteuid() != 0:
         raise Unavailable("a private Dovecot must be started as root")
-    if not os.path.exists(os.path.join(build_dir, "dovecot", PLUGIN_FILE)):
+    if installed_root is None and not os.path.exists(os.path.join(build_dir, "dovecot", PLUGIN_FILE)):
         raise Unavailable("the plugin was not built (dovecot-dev missing when configuring)")
 
 
@@ -154,9 +159,11 @@ class PrivateDovecot:
     """One private server. users: the "user@domain" names that may log in."""
 
     def __init__(self, build_dir, users, varnolt_home=None, plugin=True, extra_plugin_settings="",
-                 junk_folder=DEFAULT_JUNK, detail_mailbox=False, extra_plugins="", lmtp_plugins=""):
-        check_available(build_dir)
+                 junk_folder=DEFAULT_JUNK, detail_mailbox=False, extra_plugins="", lmtp_plugins="",
+                 installed_root=None):
+        check_available(build_dir, installed_root)
         self.build_dir = build_dir
+        self.installed_root = installed_root
         self.users = list(users)
         self.varnolt_home = varnolt_home
         self.plugin = plugin
@@ -179,13 +186,14 @@ class PrivateDovecot:
         self.home_given = False
         # The plugin, its filter side, the filter library and the error slot
         # they share in a folder the mail user can read (all find the slot
-        # beside them).
-        os.makedirs(self.plugin_dir())
-        shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_FILE), self.plugin_dir())
-        shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_HOST_FILE), self.plugin_dir())
-        shutil.copy(os.path.join(build_dir, "dovecot", PLUGIN_POSTGRES_FILE), self.plugin_dir())
-        shutil.copy(os.path.join(build_dir, FILTER_LIBRARY), self.plugin_dir())
-        shutil.copy(os.path.join(build_dir, ERROR_INFO_LIBRARY), self.plugin_dir())
+        # beside them); an installed plugin is used where it lies.
+        os.makedirs(self.plugin_dir(), exist_ok=True)
+        for path in ([] if installed_root else [os.path.join(build_dir, "dovecot", PLUGIN_FILE),
+                                                os.path.join(build_dir, "dovecot", PLUGIN_HOST_FILE),
+                                                os.path.join(build_dir, "dovecot", PLUGIN_POSTGRES_FILE),
+                                                os.path.join(build_dir, FILTER_LIBRARY),
+                                                os.path.join(build_dir, ERROR_INFO_LIBRARY)]):
+            shutil.copy(path, self.plugin_dir())
         # Dovecot's own plugins asked for, beside ours (the folder replaces Dovecot's).
         for name in (extra_plugins + " " + lmtp_plugins).split():
             found = [path for path in glob.glob(os.path.join(DOVECOT_MODULES, "lib*_%s_plugin.so" % name))
@@ -201,11 +209,16 @@ class PrivateDovecot:
         Once the home is the mail user's, as that user, so that no file the
         command makes is closed to the server."""
         env = dict(os.environ, VARNOLT_FILTER_LIBRARY=os.path.join(self.plugin_dir(), FILTER_LIBRARY))
+        command = os.path.join(self.build_dir, "apps", "varnolt", "varnolt")
+        if self.installed_root:
+            # The installed command registers the library installed beside it.
+            del env["VARNOLT_FILTER_LIBRARY"]
+            command = os.path.join(self.installed_root, "usr", "bin", "varnolt")
         as_user = {}
         if self.home_given:
             as_user = dict(user=self.account.pw_uid, group=self.account.pw_gid, cwd=self.varnolt_home)
-        result = subprocess.run([os.path.join(self.build_dir, "apps", "varnolt", "varnolt"), "--home",
-                                 self.varnolt_home, *args], capture_output=True, text=True, env=env, **as_user)
+        result = subprocess.run([command, "--home", self.varnolt_home, *args], capture_output=True, text=True,
+                                env=env, **as_user)
         if check and result.returncode != 0:
             raise RuntimeError("varnolt %s failed: %s" % (" ".join(args), result.stderr))
         return result.stdout
@@ -227,6 +240,8 @@ class PrivateDovecot:
     # ---- the server ----------------------------------------------------
 
     def plugin_dir(self):
+        if self.installed_root:
+            return installed_plugin_dir(self.installed_root)
         return os.path.join(self.root, "modules")
 
     def start(self):
