@@ -1,4 +1,4 @@
-#include "varnolt/dashboard_data.h"
+#include "dashboard/dashboard_data.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,9 +1,9 @@
-#include "varnolt/dashboard_page.h"
+#include "dashboard/dashboard_page.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "varnolt/svg_plot.h"
+#include "dashboard/svg_plot.h"
 
 namespace varnolt::cli {
 namespace {

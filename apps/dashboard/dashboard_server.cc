@@ -1,4 +1,4 @@
-#include "varnolt/dashboard_server.h"
+#include "dashboard/dashboard_server.h"
 
 #include <strings.h>
 
@@ -8,10 +8,10 @@
 #include <iostream>
 #include <random>
 
-#include "varnolt/dashboard_page.h"
+#include "dashboard/dashboard_page.h"
 #include "varnolt/item_reference.h"
 #include "varnolt/json_output.h"
-#include "varnolt/metrics_text.h"
+#include "dashboard/metrics_text.h"
 
 namespace varnolt::cli {
 namespace {

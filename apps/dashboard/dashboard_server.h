@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "varnolt/dashboard_data.h"
-#include "varnolt/http_service.h"
+#include "dashboard/dashboard_data.h"
+#include "dashboard/http_service.h"
 #include "varnolt/session.h"
 
 namespace varnolt::cli {

@@ -1,4 +1,4 @@
-#include "varnolt/metrics_text.h"
+#include "dashboard/metrics_text.h"
 
 #include <cstdio>
 

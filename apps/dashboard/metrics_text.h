@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "varnolt/dashboard_data.h"
+#include "dashboard/dashboard_data.h"
 
 namespace varnolt::cli {
 

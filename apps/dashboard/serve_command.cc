@@ -5,8 +5,8 @@
 
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
-#include "varnolt/dashboard_server.h"
-#include "varnolt/http_service.h"
+#include "dashboard/dashboard_server.h"
+#include "dashboard/http_service.h"
 
 namespace varnolt::cli {
 namespace {

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "varnolt/http_service.h"
+#include "dashboard/http_service.h"
 
 namespace {
 
