@@ -1,12 +1,12 @@
 // What `varnolt serve` answers: the dashboard page, a record's explanation,
-// /metrics and /api/... JSON, all read-only. With a password set, every
-// request must carry it (HTTP basic authentication, any user name; compared
-// in constant time).
+// /metrics and /api/... JSON, all read-only, to those who may see them
+// (dashboard_login.h).
 #pragma once
 
 #include <string>
 
 #include "dashboard/dashboard_data.h"
+#include "dashboard/dashboard_login.h"
 #include "dashboard/http_service.h"
 #include "varnolt/session.h"
 
@@ -14,8 +14,8 @@ namespace varnolt::cli {
 
 class DashboardHandler : public HttpHandler {
  public:
-  // password: "" for none. address: what the server listens on, for its first line.
-  DashboardHandler(Session& session, std::string password, std::string address);
+  // url: where the server listens, without the port ("http://[::1]"), for its first line.
+  DashboardHandler(Session& session, std::string password, std::string password_hash, std::string url);
 
   HttpResponse Handle(const HttpRequest& request) override;
   void Listening(int port) override;
@@ -26,14 +26,8 @@ class DashboardHandler : public HttpHandler {
 
   Session& session_;
   DashboardSource source_;
-  std::string password_;
-  std::string address_;
+  DashboardLogin login_;
+  std::string url_;
 };
-
-// True when the header carries the password (HTTP basic authentication, any user name).
-bool BasicAuthMatches(const std::string& authorization, const std::string& password);
-
-// Equal texts, in a time that does not depend on where they differ.
-bool ConstantTimeEquals(const std::string& given, const std::string& expected);
 
 }  // namespace varnolt::cli

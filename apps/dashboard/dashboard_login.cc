@@ -1,0 +1,126 @@
+#include "dashboard/dashboard_login.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+
+#include "dashboard/password_hash.h"
+
+namespace varnolt::cli {
+namespace {
+
+constexpr size_t kRecentlyMatched = 8;
+constexpr size_t kMaxBuckets = 10000;
+
+std::string Base64Decode(std::string_view text) {
+  std::string out;
+  int bits = 0;
+  uint32_t buffer = 0;
+  for (unsigned char c : text) {
+    int value;
+    if (c >= 'A' && c <= 'Z') {
+      value = c - 'A';
+    } else if (c >= 'a' && c <= 'z') {
+      value = c - 'a' + 26;
+    } else if (c >= '0' && c <= '9') {
+      value = c - '0' + 52;
+    } else if (c == '+') {
+      value = 62;
+    } else if (c == '/') {
+      value = 63;
+    } else if (c == '=') {
+      break;
+    } else {
+      return "";
+    }
+    buffer = (buffer << 6) | static_cast<uint32_t>(value);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((buffer >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ConstantTimeEquals(std::string_view given, std::string_view expected) {
+  unsigned char difference = given.size() == expected.size() ? 0 : 1;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const char other = i < given.size() ? given[i] : 0;
+    difference |= static_cast<unsigned char>(other ^ expected[i]);
+  }
+  return difference == 0;
+}
+
+std::optional<std::string> BasicAuthPassword(const std::string& authorization) {
+  constexpr std::string_view kScheme = "Basic ";
+  if (authorization.size() <= kScheme.size()) return std::nullopt;
+  for (size_t i = 0; i < kScheme.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(authorization[i])) !=
+        std::tolower(static_cast<unsigned char>(kScheme[i]))) {
+      return std::nullopt;
+    }
+  }
+  const std::string credentials = Base64Decode(std::string_view(authorization).substr(kScheme.size()));
+  const size_t colon = credentials.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  return credentials.substr(colon + 1);
+}
+
+LoginThrottle::Bucket& LoginThrottle::Refilled(const std::string& address, double now) {
+  if (buckets_.size() >= kMaxBuckets && buckets_.find(address) == buckets_.end()) {
+    // Addresses whose budget is whole again are forgotten: they are as new.
+    for (auto it = buckets_.begin(); it != buckets_.end();) {
+      const double tokens = it->second.tokens + (now - it->second.at) * kFailuresPerSecond;
+      it = tokens >= kFailuresPerSecond ? buckets_.erase(it) : std::next(it);
+    }
+  }
+  auto [it, added] = buckets_.try_emplace(address);
+  Bucket& bucket = it->second;
+  if (added) bucket.at = now;
+  bucket.tokens = std::min(kFailuresPerSecond, bucket.tokens + std::max(0.0, now - bucket.at) * kFailuresPerSecond);
+  bucket.at = now;
+  return bucket;
+}
+
+bool LoginThrottle::Allows(const std::string& address, double now) { return Refilled(address, now).tokens >= 1; }
+
+bool LoginThrottle::Failed(const std::string& address, double now) {
+  Bucket& bucket = Refilled(address, now);
+  bucket.tokens = std::max(0.0, bucket.tokens - 1);
+  return bucket.tokens < 1;
+}
+
+DashboardLogin::DashboardLogin(std::string password, std::string password_hash,
+                               std::function<void(const std::string&)> log)
+    : password_(std::move(password)), password_hash_(std::move(password_hash)), log_(std::move(log)) {}
+
+bool DashboardLogin::Matches(const std::string& password) {
+  if (password_hash_.empty()) return ConstantTimeEquals(password, password_);
+  for (const std::string& known : recently_matched_) {
+    if (ConstantTimeEquals(password, known)) return true;
+  }
+  if (!PasswordMatchesHash(password, password_hash_)) return false;
+  if (recently_matched_.size() >= kRecentlyMatched) recently_matched_.erase(recently_matched_.begin());
+  recently_matched_.push_back(password);
+  return true;
+}
+
+LoginResult DashboardLogin::Check(const std::string& authorization, const std::string& address, double now) {
+  if (!Required()) return LoginResult::kAccepted;
+  if (authorization.empty()) return LoginResult::kMissing;
+  if (!throttle_.Allows(address, now)) return LoginResult::kThrottled;
+  const std::optional<std::string> password = BasicAuthPassword(authorization);
+  if (password && Matches(*password)) return LoginResult::kAccepted;
+  const bool budget_used = throttle_.Failed(address, now);
+  if (log_) {
+    log_("failed login from " + address +
+         (budget_used ? "; further logins from there are refused unchecked while it tries more than 10 a second"
+                      : ""));
+  }
+  return LoginResult::kRefused;
+}
+
+}  // namespace varnolt::cli
