@@ -10,7 +10,7 @@ namespace varnolt::cli {
 namespace {
 
 constexpr size_t kRecentlyMatched = 8;
-constexpr size_t kMaxBuckets = 10000;
+constexpr size_t kMaxAddresses = 10000;
 
 std::string Base64Decode(std::string_view text) {
   std::string out;
@@ -69,28 +69,26 @@ std::optional<std::string> BasicAuthPassword(const std::string& authorization) {
   return credentials.substr(colon + 1);
 }
 
-LoginThrottle::Bucket& LoginThrottle::Refilled(const std::string& address, double now) {
-  if (buckets_.size() >= kMaxBuckets && buckets_.find(address) == buckets_.end()) {
-    // Addresses whose budget is whole again are forgotten: they are as new.
-    for (auto it = buckets_.begin(); it != buckets_.end();) {
-      const double tokens = it->second.tokens + (now - it->second.at) * kFailuresPerSecond;
-      it = tokens >= kFailuresPerSecond ? buckets_.erase(it) : std::next(it);
+std::deque<double>& LoginThrottle::Recent(const std::string& address, double now) {
+  if (failures_.size() >= kMaxAddresses && failures_.find(address) == failures_.end()) {
+    // Addresses without a failure in the last second are as new: forgotten.
+    for (auto it = failures_.begin(); it != failures_.end();) {
+      it = it->second.empty() || it->second.back() <= now - 1 ? failures_.erase(it) : std::next(it);
     }
   }
-  auto [it, added] = buckets_.try_emplace(address);
-  Bucket& bucket = it->second;
-  if (added) bucket.at = now;
-  bucket.tokens = std::min(kFailuresPerSecond, bucket.tokens + std::max(0.0, now - bucket.at) * kFailuresPerSecond);
-  bucket.at = now;
-  return bucket;
+  std::deque<double>& recent = failures_[address];
+  while (!recent.empty() && recent.front() <= now - 1) recent.pop_front();
+  return recent;
 }
 
-bool LoginThrottle::Allows(const std::string& address, double now) { return Refilled(address, now).tokens >= 1; }
+bool LoginThrottle::Allows(const std::string& address, double now) {
+  return Recent(address, now).size() < size_t{kFailuresPerSecond};
+}
 
 bool LoginThrottle::Failed(const std::string& address, double now) {
-  Bucket& bucket = Refilled(address, now);
-  bucket.tokens = std::max(0.0, bucket.tokens - 1);
-  return bucket.tokens < 1;
+  std::deque<double>& recent = Recent(address, now);
+  recent.push_back(now);
+  return recent.size() >= size_t{kFailuresPerSecond};
 }
 
 DashboardLogin::DashboardLogin(std::string password, std::string password_hash,

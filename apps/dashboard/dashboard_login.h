@@ -4,6 +4,7 @@
 // costs a guesser at least a tenth of a second a guess.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,11 +21,11 @@ bool ConstantTimeEquals(std::string_view given, std::string_view expected);
 // header is missing, of another scheme or malformed.
 std::optional<std::string> BasicAuthPassword(const std::string& authorization);
 
-// At most kFailuresPerSecond failed logins a second per client address
-// (a bucket of that many, refilled continuously).
+// At most kFailuresPerSecond failed logins in any second per client address
+// (the times of the last ones are kept, per address).
 class LoginThrottle {
  public:
-  static constexpr double kFailuresPerSecond = 10;
+  static constexpr int kFailuresPerSecond = 10;
 
   // Whether a login from the address may be checked at the time (seconds).
   bool Allows(const std::string& address, double now);
@@ -33,13 +34,10 @@ class LoginThrottle {
   bool Failed(const std::string& address, double now);
 
  private:
-  struct Bucket {
-    double tokens = kFailuresPerSecond;
-    double at = 0;
-  };
-  Bucket& Refilled(const std::string& address, double now);
+  // The address's failures of the last second, oldest first.
+  std::deque<double>& Recent(const std::string& address, double now);
 
-  std::unordered_map<std::string, Bucket> buckets_;
+  std::unordered_map<std::string, std::deque<double>> failures_;
 };
 
 enum class LoginResult {

@@ -34,7 +34,14 @@ bool IsStrongPasswordHash(const std::string& hash) {
       hash.rfind("$2b$", 0) != 0 && hash.rfind("$6$", 0) != 0) {
     return false;
   }
-  return crypt_checksalt(hash.c_str()) == CRYPT_SALT_OK;
+  if (crypt_checksalt(hash.c_str()) != CRYPT_SALT_OK) return false;
+  // libcrypt checks the setting only: a hash cut short would lock everybody
+  // out. Hashing anything with it must give a text of its form.
+  auto data = std::make_unique<crypt_data>();
+  const char* probe = crypt_r("probe", hash.c_str(), data.get());
+  const size_t setting_end = hash.rfind('$');
+  return probe && probe[0] != '*' && std::string(probe).size() == hash.size() &&
+         std::string(probe).compare(0, setting_end, hash, 0, setting_end) == 0;
 }
 
 }  // namespace varnolt::cli
