@@ -162,10 +162,11 @@ class AuthenticationTest(unittest.TestCase):
         cases = [(None, 401), (auth("admin:wrong"), 401), (auth("admin:s3cre"), 401), (auth("admin:s3cret!"), 401),
                  ({"Authorization": "Bearer s3cret"}, 401), ({"Authorization": "Basic !!!"}, 401),
                  (auth("admin:s3cret"), 200), (auth(":s3cret"), 200)]
+        # Each path from an address of its own: an address gets ten failed logins a second.
         for headers, expected in cases:
-            for path in ("/", "/metrics", "/api/summary"):
+            for path, source in (("/", "127.0.0.1"), ("/metrics", "127.0.0.2"), ("/api/summary", "127.0.0.3")):
                 with self.subTest(headers=headers, path=path):
-                    status, answer_headers, _ = self.home.get(path, headers=headers)
+                    status, answer_headers, _ = self.home.get(path, headers=headers, source=source)
                     self.assertEqual(expected, status)
                     if expected == 401:
                         self.assertIn("Basic", answer_headers["WWW-Authenticate"])
