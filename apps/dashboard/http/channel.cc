@@ -58,13 +58,14 @@ IoStatus Channel::Read(std::string* in, size_t limit) {
     if (ssl_) {
       const int result = SSL_read(ssl_, buffer, static_cast<int>(want));
       if (result <= 0) {
+        // What came before an end is still a request to answer; the end shows on the next call.
         const IoStatus status = TlsStatus(result);
-        return got && status != IoStatus::kClosed ? IoStatus::kDone : status;
+        return got ? IoStatus::kDone : status;
       }
       n = result;
     } else {
       n = recv(fd_, buffer, want, 0);
-      if (n == 0) return IoStatus::kClosed;
+      if (n == 0) return got ? IoStatus::kDone : IoStatus::kClosed;
       if (n < 0) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return got ? IoStatus::kDone : IoStatus::kWantRead;

@@ -42,6 +42,7 @@ struct Connection {
   bool close_after = false;
   int answered = 0;
   uint32_t events = 0;  // what epoll watches for it now
+  bool watched = true;  // false while answering after the client hung up
 };
 
 // "192.0.2.7" for IPv4 and IPv4-mapped IPv6, else the IPv6 text.
@@ -187,7 +188,7 @@ class Gate {
         } else if (event.data.ptr == &done_tag_) {
           for (Connection* c : workers_->TakeDone()) Answered(*c);
         } else {
-          Ready(*static_cast<Connection*>(event.data.ptr));
+          Ready(*static_cast<Connection*>(event.data.ptr), event.events);
         }
       }
       Expire();
@@ -225,12 +226,13 @@ class Gate {
   }
 
   void Interest(Connection& c, uint32_t events) {
-    if (c.events == events) return;
+    if (c.watched && c.events == events) return;
     epoll_event event{};
     event.events = events;
     event.data.ptr = &c;
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.channel.fd(), &event);
+    epoll_ctl(epoll_, c.watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c.channel.fd(), &event);
     c.events = events;
+    c.watched = true;
   }
 
   // Deadlines are checked at least every 250 ms (a few hundred connections
@@ -250,7 +252,7 @@ class Gate {
   void Drop(Connection& c) {
     auto count = per_address_.find(c.address);
     if (count != per_address_.end() && --count->second == 0) per_address_.erase(count);
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, c.channel.fd(), nullptr);
+    if (c.watched) epoll_ctl(epoll_, EPOLL_CTL_DEL, c.channel.fd(), nullptr);
     connections_.erase(&c);
   }
 
@@ -298,7 +300,15 @@ class Gate {
     }
   }
 
-  void Ready(Connection& c) {
+  void Ready(Connection& c, uint32_t events) {
+    // A hang-up is reported whatever is watched: one while a worker has the
+    // connection is dealt with once the answer is back (sending it fails).
+    if ((events & (EPOLLHUP | EPOLLERR)) != 0 && c.phase == Phase::kAnswering) {
+      epoll_ctl(epoll_, EPOLL_CTL_DEL, c.channel.fd(), nullptr);
+      c.watched = false;
+      return;
+    }
+    if ((events & (EPOLLHUP | EPOLLERR)) != 0 && c.phase == Phase::kHolding) return Drop(c);
     if (c.phase == Phase::kHandshake) {
       switch (c.channel.Handshake()) {
         case IoStatus::kDone:
