@@ -88,6 +88,9 @@ class ServeTest(unittest.TestCase):
         self.assertEqual("bob@example.org", verdicts[0]["mailbox"])
         self.assertEqual(HOSTILE_SUBJECT, verdicts[1]["subject"])
         self.assertEqual("from_junk", verdicts[1]["correction"])
+        # The next page starts after the oldest record of the last one.
+        self.assertEqual([verdicts[1]], self.get_json(f"/api/verdicts?limit=1&before={verdicts[0]['id']}"))
+        self.assertEqual([], self.get_json("/api/verdicts?before=1"))
         explained = self.get_json(f"/api/explain?id={verdicts[1]['id']}")
         self.assertEqual("whitelist", explained["explanation"]["decided_by"])  # its sender was whitelisted
         self.assertTrue(explained["explanation"]["gtube"])

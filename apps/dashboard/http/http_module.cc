@@ -174,6 +174,10 @@ extern "C" __attribute__((visibility("default"))) int VarnoltHttpServe(const Htt
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+  // A client gone mid-answer makes a write fail with EPIPE instead of ending
+  // the server (OpenSSL writes to the socket without MSG_NOSIGNAL).
+  signal(SIGPIPE, SIG_IGN);
+
   const int listen_fd = Listen(options, error);
   if (listen_fd < 0) return 1;
   const int stop_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
