@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -18,7 +17,7 @@ namespace varnolt::cli {
 namespace {
 
 constexpr int kLatestOnPage = 50;
-constexpr int kMaxVerdictsPerCall = 500;
+constexpr int kMaxVerdictsPerCall = 1000;
 constexpr int kFailedLoginDelayMs = 500;
 
 std::string Nonce() {
