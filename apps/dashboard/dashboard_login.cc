@@ -106,13 +106,14 @@ bool DashboardLogin::Matches(const std::string& password) {
   return true;
 }
 
-LoginResult DashboardLogin::Check(const std::string& authorization, const std::string& address, double now) {
+LoginResult DashboardLogin::Check(const std::string& authorization, const std::string& client,
+                                  const std::string& address, double now) {
   if (!Required()) return LoginResult::kAccepted;
   if (authorization.empty()) return LoginResult::kMissing;
-  if (!throttle_.Allows(address, now)) return LoginResult::kThrottled;
+  if (!throttle_.Allows(client, now)) return LoginResult::kThrottled;
   const std::optional<std::string> password = BasicAuthPassword(authorization);
   if (password && Matches(*password)) return LoginResult::kAccepted;
-  const bool budget_used = throttle_.Failed(address, now);
+  const bool budget_used = throttle_.Failed(client, now);
   if (log_) {
     log_("failed login from " + address +
          (budget_used ? "; further logins from there are refused unchecked while it tries more than 10 a second"

@@ -21,8 +21,8 @@ bool ConstantTimeEquals(std::string_view given, std::string_view expected);
 // header is missing, of another scheme or malformed.
 std::optional<std::string> BasicAuthPassword(const std::string& authorization);
 
-// At most kFailuresPerSecond failed logins in any second per client address
-// (the times of the last ones are kept, per address).
+// At most kFailuresPerSecond failed logins in any second per client (an
+// address, or an IPv6 /64; the times of the last ones are kept, per client).
 class LoginThrottle {
  public:
   static constexpr int kFailuresPerSecond = 10;
@@ -53,7 +53,10 @@ class DashboardLogin {
   DashboardLogin(std::string password, std::string password_hash, std::function<void(const std::string&)> log);
 
   bool Required() const { return !password_.empty() || !password_hash_.empty(); }
-  LoginResult Check(const std::string& authorization, const std::string& address, double now);
+  // client: what the throttle counts (an address, or an IPv6 /64);
+  // address: the client's own address, for the log.
+  LoginResult Check(const std::string& authorization, const std::string& client, const std::string& address,
+                    double now);
 
  private:
   bool Matches(const std::string& password);

@@ -107,7 +107,7 @@ HttpResponse DashboardHandler::Handle(const HttpRequest& request) {
   HttpResponse response;
   const double now =
       std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-  const LoginResult login = login_.Check(request.authorization, request.remote_address, now);
+  const LoginResult login = login_.Check(request.authorization, request.client, request.remote_address, now);
   if (login == LoginResult::kThrottled) {
     response = {429, "text/plain; charset=utf-8", "too many failed logins: try again in a second\n", {}, 0};
     response.headers.push_back({"Retry-After", "1"});

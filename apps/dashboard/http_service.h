@@ -17,6 +17,7 @@ struct HttpRequest {
   std::map<std::string, std::string> query;
   std::string authorization;   // the Authorization header, "" when none
   std::string remote_address;  // the client's numeric address ("192.0.2.7", "2001:db8::7")
+  std::string client;          // what limits count per client: the address, or an IPv6 address's /64
 };
 
 struct HttpResponse {

@@ -80,7 +80,7 @@ TEST(DashboardLoginTest, PlainPasswordAndHashAreCheckedAndFailuresLogged) {
     SCOPED_TRACE(c.password + "|" + c.authorization);
     std::vector<std::string> logged;
     DashboardLogin login(c.password, c.password_hash, [&](const std::string& line) { logged.push_back(line); });
-    EXPECT_EQ(c.expected, login.Check(c.authorization, "192.0.2.7", 1.0));
+    EXPECT_EQ(c.expected, login.Check(c.authorization, "192.0.2.7", "192.0.2.7", 1.0));
     EXPECT_EQ(c.expected == LoginResult::kRefused ? 1u : 0u, logged.size());
     if (!logged.empty()) {
       EXPECT_THAT(logged[0], testing::HasSubstr("failed login from 192.0.2.7"));
@@ -91,10 +91,12 @@ TEST(DashboardLoginTest, PlainPasswordAndHashAreCheckedAndFailuresLogged) {
 TEST(DashboardLoginTest, AThrottledAddressIsNotCheckedEvenWithTheRightPassword) {
   std::vector<std::string> logged;
   DashboardLogin login("s3cret", "", [&](const std::string& line) { logged.push_back(line); });
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(LoginResult::kRefused, login.Check(Basic("a:guess"), "192.0.2.7", 5.0));
-  EXPECT_EQ(LoginResult::kThrottled, login.Check(Basic("a:s3cret"), "192.0.2.7", 5.0));
-  EXPECT_EQ(LoginResult::kAccepted, login.Check(Basic("a:s3cret"), "192.0.2.9", 5.0));
-  EXPECT_EQ(LoginResult::kAccepted, login.Check(Basic("a:s3cret"), "192.0.2.7", 6.1));
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(LoginResult::kRefused, login.Check(Basic("a:guess"), "192.0.2.7", "192.0.2.7", 5.0));
+  }
+  EXPECT_EQ(LoginResult::kThrottled, login.Check(Basic("a:s3cret"), "192.0.2.7", "192.0.2.7", 5.0));
+  EXPECT_EQ(LoginResult::kAccepted, login.Check(Basic("a:s3cret"), "192.0.2.9", "192.0.2.9", 5.0));
+  EXPECT_EQ(LoginResult::kAccepted, login.Check(Basic("a:s3cret"), "192.0.2.7", "192.0.2.7", 6.1));
   ASSERT_EQ(10u, logged.size());
   EXPECT_THAT(logged.back(), testing::HasSubstr("refused unchecked"));
 }

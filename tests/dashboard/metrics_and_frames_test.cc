@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "dashboard/http/client_address.h"
 #include "dashboard/http/request_frame.h"
 #include "dashboard/metrics_text.h"
 
@@ -51,6 +52,23 @@ TEST(RequestFrameTest, ARequestIsHandedOnOnlyWhenWhole) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.received.substr(0, 60));
     EXPECT_EQ(c.expected, http::FrameRequest(c.received));
+  }
+}
+
+TEST(ClientAddressTest, AnIpv6ClientIsItsSlash64) {
+  struct Case {
+    const char* address;
+    const char* client;
+  } cases[] = {
+      {"192.0.2.7", "192.0.2.7"},
+      {"2001:db8:1:2:aaaa:bbbb:cccc:7", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2::8", "2001:db8:1:2::/64"},
+      {"::1", "::/64"},
+      {"not an address", "not an address"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    EXPECT_EQ(c.client, http::ClientOf(c.address));
   }
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "dashboard/http/channel.h"
+#include "dashboard/http/client_address.h"
 #include "dashboard/http/request_frame.h"
 
 namespace varnolt::http {
@@ -33,6 +34,7 @@ struct Connection {
   Connection(int fd, SSL_CTX* tls) : channel(fd, tls) {}
   Channel channel;
   std::string address;
+  std::string client;  // ClientOf(address): what the bound per client counts
   int port = 0;
   Phase phase = Phase::kReading;
   std::string in, out;
@@ -250,7 +252,7 @@ class Gate {
   }
 
   void Drop(Connection& c) {
-    auto count = per_address_.find(c.address);
+    auto count = per_address_.find(c.client);
     if (count != per_address_.end() && --count->second == 0) per_address_.erase(count);
     if (c.watched) epoll_ctl(epoll_, EPOLL_CTL_DEL, c.channel.fd(), nullptr);
     connections_.erase(&c);
@@ -281,20 +283,22 @@ class Gate {
       }
       int port = 0;
       std::string address = AddressText(peer, &port);
-      if (per_address_[address] >= limits_.per_address ||
+      std::string client = ClientOf(address);
+      if (per_address_[client] >= limits_.per_address ||
           (static_cast<int>(connections_.size()) >= limits_.total && !MakeRoom())) {
-        if (per_address_[address] == 0) per_address_.erase(address);
+        if (per_address_[client] == 0) per_address_.erase(client);
         close(fd);
         continue;
       }
       auto owned = std::make_unique<Connection>(fd, tls_);
       Connection& c = *owned;
       c.address = std::move(address);
+      c.client = std::move(client);
       c.port = port;
       c.phase = tls_ ? Phase::kHandshake : Phase::kReading;
       c.deadline = Clock::now() + limits_.request;
       c.events = EPOLLIN;
-      ++per_address_[c.address];
+      ++per_address_[c.client];
       connections_.emplace(&c, std::move(owned));
       Watch(fd, EPOLLIN, &c);
     }
@@ -408,7 +412,7 @@ class Gate {
   int local_port_ = 0;
   int epoll_ = -1;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
-  std::map<std::string, int> per_address_;
+  std::map<std::string, int> per_address_;  // connections per client (ClientOf)
   std::unique_ptr<Workers> workers_;
 };
 

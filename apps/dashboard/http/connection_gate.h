@@ -16,7 +16,7 @@
 namespace varnolt::http {
 
 struct GateLimits {
-  int per_address = 16;                            // connections of one client address
+  int per_address = 16;                            // connections of one client (client_address.h)
   int total = 1000;                                // all connections (lowered to the open-file limit)
   std::chrono::milliseconds request{10000};        // from connect or the last answer to the whole next request
   std::chrono::milliseconds answer{30000};         // to send an answer

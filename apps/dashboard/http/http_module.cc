@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "dashboard/http/client_address.h"
 #include "dashboard/http/connection_gate.h"
 #include "dashboard/http/memory_stream.h"
 #include "dashboard/http/request_frame.h"
@@ -52,6 +53,7 @@ void Answer(HttpHandler& handler, std::mutex& lock, const httplib::Request& in, 
   for (const auto& [name, value] : in.params) request.query.emplace(name, value);
   request.authorization = in.get_header_value("Authorization");
   request.remote_address = in.remote_addr;
+  request.client = varnolt::http::ClientOf(in.remote_addr);
   HttpResponse response;
   try {
     std::lock_guard<std::mutex> guard(lock);
