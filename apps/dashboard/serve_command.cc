@@ -154,6 +154,12 @@ void RunServe(Session& session, const std::string& listen) {
                        " (`varnolt serve --hash-password` makes one) or listen on 127.0.0.1");
   }
   if (has_password) RefuseReadableSecret(config_path);
+  struct stat key_info {};
+  if (!config.serve_tls_key.empty() && stat(config.serve_tls_key.c_str(), &key_info) == 0 &&
+      (key_info.st_mode & S_IROTH) != 0) {
+    std::cerr << "varnolt: warning: every user of this machine can read the TLS key " << config.serve_tls_key
+              << " (chmod o-rwx " << config.serve_tls_key << ")" << std::endl;
+  }
   if (!config.serve_password.empty() && config.serve_password_hash.empty()) {
     std::cerr << "varnolt: warning: [serve] password is kept in plain text in " << config_path
               << "; replace it with [serve] password_hash (`varnolt serve --hash-password` makes one)" << std::endl;
