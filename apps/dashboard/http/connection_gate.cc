@@ -45,6 +45,7 @@ struct Connection {
   int answered = 0;
   uint32_t events = 0;  // what epoll watches for it now
   bool watched = true;  // false while answering after the client hung up
+  bool dropped = false;  // closed; freed once the events in hand are through
 };
 
 // "192.0.2.7" for IPv4 and IPv4-mapped IPv6, else the IPv6 text.
@@ -189,14 +190,16 @@ class Gate {
           stopping = true;
         } else if (event.data.ptr == &done_tag_) {
           for (Connection* c : workers_->TakeDone()) Answered(*c);
-        } else {
-          Ready(*static_cast<Connection*>(event.data.ptr), event.events);
+        } else if (auto* c = static_cast<Connection*>(event.data.ptr); !c->dropped) {
+          Ready(*c, event.events);
         }
       }
       Expire();
+      dropped_.clear();
     }
     // The connections' sockets close with them; answers not yet sent are dropped.
     connections_.clear();
+    dropped_.clear();
   }
 
  private:
@@ -255,7 +258,11 @@ class Gate {
     auto count = per_address_.find(c.client);
     if (count != per_address_.end() && --count->second == 0) per_address_.erase(count);
     if (c.watched) epoll_ctl(epoll_, EPOLL_CTL_DEL, c.channel.fd(), nullptr);
-    connections_.erase(&c);
+    // Later events of the same batch may still name it: it is freed after them.
+    auto owned = connections_.find(&c);
+    c.dropped = true;
+    dropped_.push_back(std::move(owned->second));
+    connections_.erase(owned);
   }
 
   // At the bound on all connections, the one waiting longest for its request goes.
@@ -412,6 +419,7 @@ class Gate {
   int local_port_ = 0;
   int epoll_ = -1;
   std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
+  std::vector<std::unique_ptr<Connection>> dropped_;
   std::map<std::string, int> per_address_;  // connections per client (ClientOf)
   std::unique_ptr<Workers> workers_;
 };
