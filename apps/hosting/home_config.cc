@@ -56,6 +56,16 @@ void LoadJournalAndServe(const std::string& path, const IniValues& values, HomeC
   config->journal_keep_days = static_cast<int>(days);
   config->journal_subjects = OnOff(path, values, "journal.subjects", "off");
   config->serve_password = ValueOr(values, "serve.password", "");
+  config->serve_password_hash = ValueOr(values, "serve.password_hash", "");
+  const std::string certificate = ValueOr(values, "serve.tls_certificate", "");
+  const std::string key = ValueOr(values, "serve.tls_key", "");
+  if (certificate.empty() != key.empty()) {
+    throw CommandError(path + ": [serve] tls_certificate and tls_key go together: set both or neither");
+  }
+  if (!certificate.empty()) {
+    config->serve_tls_certificate = AbsoluteAgainst(config->home, certificate);
+    config->serve_tls_key = AbsoluteAgainst(config->home, key);
+  }
 }
 
 }  // namespace

@@ -36,8 +36,14 @@ struct HomeConfig {
   std::string journal_path;
   int journal_keep_days = 90;
   bool journal_subjects = false;
-  // [serve] password: needed before the dashboard listens beyond loopback.
+  // [serve] password (plain text, kept for older homes) or password_hash (a
+  // crypt(3) hash, `varnolt serve --hash-password`): one of them is needed
+  // before the dashboard listens beyond loopback.
   std::string serve_password;
+  std::string serve_password_hash;
+  // [serve] tls_certificate and tls_key (absolute; both or neither): HTTPS.
+  std::string serve_tls_certificate;
+  std::string serve_tls_key;
 };
 
 // The home directory, absolute: the --home option when given, else

@@ -1,5 +1,6 @@
 """A varnolt home with judged mail and a running `varnolt serve`, for the
 dashboard's tests."""
+import http.client
 import os
 import re
 import shutil
@@ -55,19 +56,22 @@ class Home:
         return self.run("deliver", mailbox, path).stdout.strip()
 
     def add_config(self, text):
-        with open(os.path.join(self.home, "varnolt.conf"), "a") as out:
+        """Appends to varnolt.conf, which is kept private (serve refuses a password others can read)."""
+        path = os.path.join(self.home, "varnolt.conf")
+        with open(path, "a") as out:
             out.write("\n" + text)
+        os.chmod(path, 0o600)
 
     def serve(self, listen="127.0.0.1:0"):
-        """Starts the server; returns its port."""
+        """Starts the server; returns its port. self.first_line: what it printed first."""
         self.stop()
         self.server = subprocess.Popen([self.varnolt, "--home", self.home, "serve", "--listen", listen],
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        line = self.server.stdout.readline()
-        found = re.search(r":(\d+)/", line)
+        self.first_line = self.server.stdout.readline()
+        found = re.search(r":(\d+)/", self.first_line)
         if not found:
             self.server.kill()
-            raise AssertionError(f"serve did not start: {line!r} {self.server.stderr.read()}")
+            raise AssertionError(f"serve did not start: {self.first_line!r} {self.server.stderr.read()}")
         self.port = int(found.group(1))
         return self.port
 
@@ -86,8 +90,16 @@ class Home:
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
 
-    def get(self, path, headers=None, method="GET", data=None):
-        """(status, headers, body text); HTTP errors are answers too."""
+    def get(self, path, headers=None, method="GET", data=None, source=None):
+        """(status, headers, body text); HTTP errors are answers too. source: the client's address."""
+        if source:
+            connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30, source_address=(source, 0))
+            try:
+                connection.request(method, path, body=data, headers=headers or {})
+                response = connection.getresponse()
+                return response.status, response.headers, response.read().decode()
+            finally:
+                connection.close()
         opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
         request = urllib.request.Request(self.url(path), headers=headers or {}, method=method, data=data)
         try:

@@ -88,6 +88,9 @@ class ServeTest(unittest.TestCase):
         self.assertEqual("bob@example.org", verdicts[0]["mailbox"])
         self.assertEqual(HOSTILE_SUBJECT, verdicts[1]["subject"])
         self.assertEqual("from_junk", verdicts[1]["correction"])
+        # The next page starts after the oldest record of the last one.
+        self.assertEqual([verdicts[1]], self.get_json(f"/api/verdicts?limit=1&before={verdicts[0]['id']}"))
+        self.assertEqual([], self.get_json("/api/verdicts?before=1"))
         explained = self.get_json(f"/api/explain?id={verdicts[1]['id']}")
         self.assertEqual("whitelist", explained["explanation"]["decided_by"])  # its sender was whitelisted
         self.assertTrue(explained["explanation"]["gtube"])
@@ -162,10 +165,11 @@ class AuthenticationTest(unittest.TestCase):
         cases = [(None, 401), (auth("admin:wrong"), 401), (auth("admin:s3cre"), 401), (auth("admin:s3cret!"), 401),
                  ({"Authorization": "Bearer s3cret"}, 401), ({"Authorization": "Basic !!!"}, 401),
                  (auth("admin:s3cret"), 200), (auth(":s3cret"), 200)]
+        # Each path from an address of its own: an address gets ten failed logins a second.
         for headers, expected in cases:
-            for path in ("/", "/metrics", "/api/summary"):
+            for path, source in (("/", "127.0.0.1"), ("/metrics", "127.0.0.2"), ("/api/summary", "127.0.0.3")):
                 with self.subTest(headers=headers, path=path):
-                    status, answer_headers, _ = self.home.get(path, headers=headers)
+                    status, answer_headers, _ = self.home.get(path, headers=headers, source=source)
                     self.assertEqual(expected, status)
                     if expected == 401:
                         self.assertIn("Basic", answer_headers["WWW-Authenticate"])

@@ -1,6 +1,9 @@
 #include "platform/journal/verdict_journal.h"
 
+#include <limits>
+
 #include "platform/com/com_error.h"
+#include "platform/journal/bounded_field.h"
 #include "platform/sqlite/database.h"
 
 namespace varnolt::journal {
@@ -47,8 +50,9 @@ VerdictRecord ReadRecord(sqlite::Statement& row) {
   record.id = row.Int(0);
   record.time = row.Int(1);
   record.mailbox = row.Text(2);
-  record.message_id = row.Text(3);
-  record.sender_domain = row.Text(4);
+  // Bounded on reading too: records written before the bound came in.
+  record.message_id = BoundedField(row.Text(3), kMessageIdBytes);
+  record.sender_domain = BoundedField(row.Text(4), kDomainBytes);
   record.size = row.Int(5);
   if (!row.IsNull(6)) record.score = row.Real(6);
   record.verdict = row.Text(7);
@@ -56,7 +60,7 @@ VerdictRecord ReadRecord(sqlite::Statement& row) {
   record.learned = row.Int(9) != 0;
   record.decided_by = row.Text(10);
   record.host = row.Text(11);
-  record.subject = row.Text(12);
+  record.subject = BoundedField(row.Text(12), kSubjectBytes);
   record.elapsed_us = row.Int(13);
   record.error = row.Int(14) != 0;
   record.correction = row.Text(15);
@@ -151,7 +155,8 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
                            "INSERT INTO verdicts(at, mailbox, message_id, sender_domain, size, score, verdict, "
                            "action, learned, decided_by, host, subject, elapsed_us, error) "
                            "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-  insert.Bind(1, record.time).Bind(2, record.mailbox).Bind(3, record.message_id).Bind(4, record.sender_domain);
+  insert.Bind(1, record.time).Bind(2, record.mailbox).Bind(3, BoundedField(record.message_id, kMessageIdBytes));
+  insert.Bind(4, BoundedField(record.sender_domain, kDomainBytes));
   insert.Bind(5, record.size);
   if (record.score) {
     insert.Bind(6, *record.score);
@@ -160,7 +165,7 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
   }
   const char* verdict = VerdictColumn(record.verdict);
   insert.Bind(7, std::string_view(verdict)).Bind(8, record.action).Bind(9, int64_t{record.learned});
-  insert.Bind(10, record.decided_by).Bind(11, record.host).Bind(12, record.subject);
+  insert.Bind(10, record.decided_by).Bind(11, record.host).Bind(12, BoundedField(record.subject, kSubjectBytes));
   insert.Bind(13, record.elapsed_us).Bind(14, int64_t{record.error});
   insert.Run();
   const int64_t id = db_->LastInsertId();
@@ -199,7 +204,7 @@ bool VerdictJournal::Correct(const std::string& mailbox, const std::string& mess
     sqlite::Statement find(*db_,
                            "SELECT id, correction FROM verdicts WHERE mailbox = ?1 AND message_id = ?2 "
                            "ORDER BY id DESC LIMIT 1");
-    find.Bind(1, mailbox).Bind(2, message_id);
+    find.Bind(1, mailbox).Bind(2, BoundedField(message_id, kMessageIdBytes));  // as it was stored
     if (!find.Step()) return false;
     id = find.Int(0);
     before = find.Text(1);
@@ -255,9 +260,10 @@ std::vector<MailboxFigures> VerdictJournal::MailboxesSince(int64_t time) {
   return mailboxes;
 }
 
-std::vector<VerdictRecord> VerdictJournal::Latest(int limit) {
-  sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns + " FROM verdicts ORDER BY id DESC LIMIT ?1");
-  row.Bind(1, int64_t{limit});
+std::vector<VerdictRecord> VerdictJournal::Latest(int limit, int64_t before_id) {
+  sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns +
+                                  " FROM verdicts WHERE id < ?2 ORDER BY id DESC LIMIT ?1");
+  row.Bind(1, int64_t{limit}).Bind(2, before_id > 0 ? before_id : std::numeric_limits<int64_t>::max());
   std::vector<VerdictRecord> records;
   while (row.Step()) records.push_back(ReadRecord(row));
   return records;

@@ -36,8 +36,8 @@ struct VerdictRecord {
   int64_t id = 0;            // given by the journal
   int64_t time = 0;          // seconds since the epoch, UTC
   std::string mailbox;       // user@domain
-  std::string message_id;    // without angle brackets; may be empty
-  std::string sender_domain;
+  std::string message_id;    // without angle brackets; may be empty; bounded (bounded_field.h)
+  std::string sender_domain;  // bounded
   int64_t size = 0;
   std::optional<double> score;  // the engine's spamminess; none when it was not asked
   std::string verdict;          // "ham", "spam" or "none"
@@ -45,7 +45,7 @@ struct VerdictRecord {
   bool learned = false;         // the engine learned the message from its own verdict
   std::string decided_by;       // "engine", "whitelist", "internal", or "" without a verdict
   std::string host;             // "varnolt" or "dovecot"
-  std::string subject;          // only when the home keeps subjects
+  std::string subject;          // only when the home keeps subjects; bounded
   int64_t elapsed_us = 0;       // the filter's time on the event
   bool error = false;           // the engine failed on the message
   // Filled when read back.
@@ -114,8 +114,9 @@ class VerdictJournal {
   std::vector<HourFigures> HoursSince(int64_t time);
   // Each mailbox's figures from the time's day (UTC) on.
   std::vector<MailboxFigures> MailboxesSince(int64_t time);
-  // The newest records, newest first.
-  std::vector<VerdictRecord> Latest(int limit);
+  // The newest records, newest first; with before_id > 0 those older than
+  // that record (the next page).
+  std::vector<VerdictRecord> Latest(int limit, int64_t before_id = 0);
   std::optional<VerdictRecord> Find(int64_t id);
   Counters AllTime();
   int64_t RecordCount();

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/com/com_error.h"
+#include "platform/journal/bounded_field.h"
 
 namespace varnolt::journal {
 namespace {
@@ -180,6 +181,60 @@ TEST_F(VerdictJournalTest, RefusesAFileOfAnotherProgram) {
   // Marked as another application's database.
   ASSERT_EQ(0, std::system(("sqlite3 '" + other + "' 'PRAGMA application_id=7; PRAGMA user_version=0'").c_str()));
   EXPECT_THROW(VerdictJournal::Open(other, {}), ComError);
+}
+
+}  // namespace
+}  // namespace varnolt::journal
+
+namespace varnolt::journal {
+namespace {
+
+TEST(BoundedFieldTest, CutsOnACharacterBoundary) {
+  const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC", emoji = "\xF0\x9F\x98\x80";
+  struct Case {
+    std::string text;
+    size_t max;
+    std::string expected;
+  } cases[] = {
+      {"short", 10, "short"},
+      {"exactly", 7, "exactly"},
+      {"abcdef", 3, "abc"},
+      {"ab" + e_acute, 3, "ab"},  // the cut would split é
+      {"ab" + e_acute, 4, "ab" + e_acute},
+      {"a" + euro + "b", 3, "a"},
+      {"a" + euro + "b", 4, "a" + euro},
+      {emoji + emoji, 7, emoji},
+      {"ab\xFF\xFE", 3, "ab\xFF"},               // invalid bytes are no sequence to keep whole
+      {"a\x80\x80\x80\x80\x80", 4, "a\x80\x80\x80"},  // nor are stray continuation bytes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.expected, BoundedField(c.text, c.max));
+  }
+}
+
+TEST_F(VerdictJournalTest, SenderControlledFieldsAreBoundedAndAHugeMessageIdStillCorrects) {
+  VerdictRecord record = Record("alice@example.com", std::string(2 << 20, 'm'), "ham");
+  record.sender_domain = std::string(100000, 'd') + ".example";
+  record.subject = std::string(299, 's') + "\xC3\xA9" + std::string(100000, 's');
+  const int64_t id = journal_->Add(record);
+  const VerdictRecord read = journal_->Find(id).value();
+  EXPECT_EQ(std::string(kMessageIdBytes, 'm'), read.message_id);
+  EXPECT_EQ(kDomainBytes, read.sender_domain.size());
+  EXPECT_EQ(std::string(299, 's'), read.subject);
+  EXPECT_TRUE(journal_->Correct("alice@example.com", record.message_id, Correction::kToJunk, kNow));
+  EXPECT_EQ("to_junk", journal_->Find(id)->correction);
+  EXPECT_LT(fs::file_size(Path()), 1u << 20);
+}
+
+TEST_F(VerdictJournalTest, LatestPagesBackwardsFromARecord) {
+  for (int i = 0; i < 5; ++i) journal_->Add(Record("a@x", "m" + std::to_string(i), "ham"));
+  std::vector<int64_t> ids;
+  for (const VerdictRecord& record : journal_->Latest(2, 4)) ids.push_back(record.id);
+  EXPECT_EQ((std::vector<int64_t>{3, 2}), ids);
+  EXPECT_EQ(2u, journal_->Latest(2).size());
+  EXPECT_EQ(5, journal_->Latest(10).front().id);
+  EXPECT_TRUE(journal_->Latest(2, 1).empty());
 }
 
 }  // namespace

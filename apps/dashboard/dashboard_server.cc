@@ -1,53 +1,24 @@
-#include "varnolt/dashboard_server.h"
+#include "dashboard/dashboard_server.h"
 
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <random>
 
-#include "varnolt/dashboard_page.h"
+#include "dashboard/dashboard_page.h"
 #include "varnolt/item_reference.h"
 #include "varnolt/json_output.h"
-#include "varnolt/metrics_text.h"
+#include "dashboard/metrics_text.h"
 
 namespace varnolt::cli {
 namespace {
 
 constexpr int kLatestOnPage = 50;
-
-std::string Base64Decode(const std::string& text) {
-  std::string out;
-  int bits = 0;
-  uint32_t buffer = 0;
-  for (unsigned char c : text) {
-    int value;
-    if (c >= 'A' && c <= 'Z') {
-      value = c - 'A';
-    } else if (c >= 'a' && c <= 'z') {
-      value = c - 'a' + 26;
-    } else if (c >= '0' && c <= '9') {
-      value = c - '0' + 52;
-    } else if (c == '+') {
-      value = 62;
-    } else if (c == '/') {
-      value = 63;
-    } else if (c == '=') {
-      break;
-    } else {
-      return "";
-    }
-    buffer = (buffer << 6) | static_cast<uint32_t>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  return out;
-}
+constexpr int kMaxVerdictsPerCall = 1000;
+constexpr int kFailedLoginDelayMs = 500;
 
 std::string Nonce() {
   std::random_device random;
@@ -108,8 +79,8 @@ Json MailboxesJson(const std::vector<MailboxRow>& rows) {
   return out;
 }
 
-std::optional<int64_t> IdOf(const HttpRequest& request) {
-  const auto found = request.query.find("id");
+std::optional<int64_t> IdOf(const HttpRequest& request, const char* name = "id") {
+  const auto found = request.query.find(name);
   if (found == request.query.end() || found->second.empty() || found->second.size() > 18) return std::nullopt;
   for (char c : found->second) {
     if (c < '0' || c > '9') return std::nullopt;
@@ -119,43 +90,32 @@ std::optional<int64_t> IdOf(const HttpRequest& request) {
 
 }  // namespace
 
-bool ConstantTimeEquals(const std::string& given, const std::string& expected) {
-  unsigned char difference = given.size() == expected.size() ? 0 : 1;
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const char other = i < given.size() ? given[i] : 0;
-    difference |= static_cast<unsigned char>(other ^ expected[i]);
-  }
-  return difference == 0;
-}
-
-bool BasicAuthMatches(const std::string& authorization, const std::string& password) {
-  constexpr std::string_view kScheme = "Basic ";
-  if (authorization.size() <= kScheme.size()) return false;
-  for (size_t i = 0; i < kScheme.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(authorization[i])) !=
-        std::tolower(static_cast<unsigned char>(kScheme[i]))) {
-      return false;
-    }
-  }
-  const std::string credentials = Base64Decode(authorization.substr(kScheme.size()));
-  const size_t colon = credentials.find(':');
-  if (colon == std::string::npos) return false;
-  return ConstantTimeEquals(credentials.substr(colon + 1), password);
-}
-
-DashboardHandler::DashboardHandler(Session& session, std::string password, std::string address)
-    : session_(session), source_(session), password_(std::move(password)), address_(std::move(address)) {}
+DashboardHandler::DashboardHandler(Session& session, std::string password, std::string password_hash,
+                                   std::string url)
+    : session_(session),
+      source_(session),
+      login_(std::move(password), std::move(password_hash),
+             [](const std::string& line) { std::cerr << "varnolt serve: " << line << std::endl; }),
+      url_(std::move(url)) {}
 
 void DashboardHandler::Listening(int port) {
-  std::cout << "varnolt: serving the dashboard at http://" << address_ << ":" << port << "/ (read-only"
-            << (password_.empty() ? "" : ", password required") << "); Ctrl-C stops it" << std::endl;
+  std::cout << "varnolt: serving the dashboard at " << url_ << ":" << port << "/ (read-only"
+            << (login_.Required() ? ", password required" : "") << "); Ctrl-C stops it" << std::endl;
 }
 
 HttpResponse DashboardHandler::Handle(const HttpRequest& request) {
   HttpResponse response;
-  if (!password_.empty() && !BasicAuthMatches(request.authorization, password_)) {
-    response = {401, "text/plain; charset=utf-8", "authentication required\n", {}};
+  const double now =
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const LoginResult login = login_.Check(request.authorization, request.client, request.remote_address, now);
+  if (login == LoginResult::kThrottled) {
+    response = {429, "text/plain; charset=utf-8", "too many failed logins: try again in a second\n", {}, 0};
+    response.headers.push_back({"Retry-After", "1"});
+  } else if (login != LoginResult::kAccepted) {
+    response = {401, "text/plain; charset=utf-8", "authentication required\n", {}, 0};
     response.headers.push_back({"WWW-Authenticate", "Basic realm=\"varnolt\", charset=\"UTF-8\""});
+    // A wrong password is answered late: guessing gets slow even within the budget.
+    if (login == LoginResult::kRefused) response.delay_ms = kFailedLoginDelayMs;
   } else {
     try {
       response = Route(request);
@@ -178,7 +138,9 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   const std::string& path = request.path;
   if (path == "/" || path == "/index.html") {
     const std::string nonce = Nonce();
-    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage), session_.Home(), nonce), nonce);
+    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage, IdOf(request, "before").value_or(0)),
+                              session_.Home(), nonce),
+                nonce);
   }
   if (path == "/explain") return Explain(request, false);
   if (path == "/api/explain") return Explain(request, true);
@@ -215,11 +177,14 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   if (path == "/api/verdicts") {
     int limit = kLatestOnPage;
     if (const auto found = request.query.find("limit"); found != request.query.end()) {
-      limit = std::clamp(std::atoi(found->second.c_str()), 1, 1000);
+      limit = std::clamp(std::atoi(found->second.c_str()), 1, kMaxVerdictsPerCall);
     }
+    // A page: ?before=ID continues after the oldest record of the last one.
     Json out = Json::array();
     if (journal::VerdictJournal* journal = source_.Journal()) {
-      for (const journal::VerdictRecord& record : journal->Latest(limit)) out.push_back(RecordJson(record));
+      for (const journal::VerdictRecord& record : journal->Latest(limit, IdOf(request, "before").value_or(0))) {
+        out.push_back(RecordJson(record));
+      }
     }
     return JsonResponse(out);
   }

@@ -47,7 +47,9 @@ struct DashboardData {
   std::vector<journal::HourFigures> hours;  // the last 48 hours, every hour
   std::vector<DayFigures> days;             // the last 30 days, every day
   std::vector<MailboxRow> mailboxes;
-  std::vector<journal::VerdictRecord> latest;
+  std::vector<journal::VerdictRecord> latest;  // a page of them, newest first
+  int64_t latest_before = 0;                   // the page's start: older than this record; 0: the newest
+  bool more_latest = false;                    // older records follow
   std::vector<SettingRow> settings;
 };
 
@@ -58,7 +60,8 @@ class DashboardSource {
  public:
   explicit DashboardSource(Session& session) : session_(session) {}
 
-  DashboardData Collect(int64_t now, int latest);
+  // latest: records on the page, older than the record latest_before (0: the newest).
+  DashboardData Collect(int64_t now, int latest, int64_t latest_before = 0);
   std::vector<MailboxRow> Mailboxes(int64_t now);
   // The shared model of each domain the mailboxes belong to.
   std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);

@@ -1,4 +1,4 @@
-#include "varnolt/metrics_text.h"
+#include "dashboard/metrics_text.h"
 
 #include <cstdio>
 
@@ -15,11 +15,55 @@ void Header(std::string& out, const char* name, const char* type, const char* he
   out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
+// The length of the well-formed UTF-8 sequence at text[i] (no overlong form,
+// no surrogate, nothing beyond U+10FFFF), 0 when there is none.
+size_t SequenceLength(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
 }  // namespace
+
+std::string ValidUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = SequenceLength(text, i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD for each byte that starts no character
+      ++i;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
 
 std::string LabelValue(const std::string& text) {
   std::string out;
-  for (char c : text) {
+  for (char c : ValidUtf8(text)) {
     if (c == '\\') {
       out += "\\\\";
     } else if (c == '"') {

@@ -15,7 +15,9 @@ struct HttpRequest {
   std::string method;  // "GET", "HEAD", ...
   std::string path;    // without the query
   std::map<std::string, std::string> query;
-  std::string authorization;  // the Authorization header, "" when none
+  std::string authorization;   // the Authorization header, "" when none
+  std::string remote_address;  // the client's numeric address ("192.0.2.7", "2001:db8::7")
+  std::string client;          // what limits count per client: the address, or an IPv6 address's /64
 };
 
 struct HttpResponse {
@@ -23,6 +25,9 @@ struct HttpResponse {
   std::string content_type = "text/plain; charset=utf-8";
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
+  // Held back this long before it is sent (a failed login), without holding
+  // up anybody else's request.
+  int delay_ms = 0;
 };
 
 // Answers requests; called from the server's threads one at a time.
@@ -34,9 +39,18 @@ class HttpHandler {
   virtual void Listening(int port) = 0;
 };
 
+struct HttpServeOptions {
+  std::string address;  // numeric: "127.0.0.1", "::1", "0.0.0.0"
+  int port = 0;
+  // Both set: HTTPS with this certificate chain and private key (PEM files).
+  std::string tls_certificate;
+  std::string tls_key;
+};
+
 // The module's entry point: serves until SIGINT or SIGTERM. Returns 0 after a
-// clean stop, else 1 with *error saying why (the address cannot be bound...).
-using VarnoltHttpServeFunction = int (*)(const char* host, int port, HttpHandler* handler, std::string* error);
+// clean stop, else 1 with *error saying why (the port is in use, the
+// certificate cannot be read...).
+using VarnoltHttpServeFunction = int (*)(const HttpServeOptions& options, HttpHandler* handler, std::string* error);
 inline constexpr const char* kHttpServeSymbol = "VarnoltHttpServe";
 inline constexpr const char* kHttpModuleName = "libvarnolt_http.so";
 

@@ -1,4 +1,4 @@
-#include "varnolt/dashboard_data.h"
+#include "dashboard/dashboard_data.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -127,9 +127,10 @@ std::vector<DomainModelRow> DashboardSource::DomainModels(const std::vector<Mail
   return result;
 }
 
-DashboardData DashboardSource::Collect(int64_t now, int latest) {
+DashboardData DashboardSource::Collect(int64_t now, int latest, int64_t latest_before) {
   DashboardData data;
   data.now = now;
+  data.latest_before = latest_before;
   const int64_t this_hour = now / kHour;
   const int64_t today = now / kDay;
   for (int64_t h = this_hour - 47; h <= this_hour; ++h) data.hours.push_back({h, {}});
@@ -147,7 +148,11 @@ DashboardData DashboardSource::Collect(int64_t now, int latest) {
         data.hours[static_cast<size_t>(hour.hour - (this_hour - 47))].totals = hour.totals;
       }
     }
-    data.latest = journal->Latest(latest);
+    if (latest > 0) {
+      data.latest = journal->Latest(latest + 1, latest_before);  // one more tells whether a next page exists
+      data.more_latest = data.latest.size() > static_cast<size_t>(latest);
+      if (data.more_latest) data.latest.pop_back();
+    }
   }
   data.mailboxes = Mailboxes(now);
   for (const SettingDescription& description : SettingDescriptions()) {

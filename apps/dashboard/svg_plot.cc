@@ -1,4 +1,4 @@
-#include "varnolt/svg_plot.h"
+#include "dashboard/svg_plot.h"
 
 #include <algorithm>
 #include <cmath>

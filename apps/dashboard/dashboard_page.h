@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "varnolt/dashboard_data.h"
+#include "dashboard/dashboard_data.h"
 #include "varnolt/item_explanation.h"
 
 namespace varnolt::cli {

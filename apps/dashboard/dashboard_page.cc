@@ -1,9 +1,9 @@
-#include "varnolt/dashboard_page.h"
+#include "dashboard/dashboard_page.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "varnolt/svg_plot.h"
+#include "dashboard/svg_plot.h"
 
 namespace varnolt::cli {
 namespace {
@@ -145,6 +145,15 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
             HtmlEscape(record.correction) + "</td><td><a href=\"/explain?id=" + id + "\">why?</a></td></tr>";
   }
   body += "</tbody></table>";
+  // A page at a time: a journal of a million records is never sent whole.
+  if (data.latest_before > 0 || data.more_latest) {
+    body += "<p>";
+    if (data.latest_before > 0) body += "<a href=\"/\">newest verdicts</a> ";
+    if (data.more_latest) {
+      body += "<a href=\"/?before=" + std::to_string(data.latest.back().id) + "\">older verdicts</a>";
+    }
+    body += "</p>";
+  }
 
   body += "<h2>Settings</h2><table id=\"settings\"><thead><tr><th>setting</th><th>value</th><th>allowed</th>"
           "<th>meaning</th></tr></thead><tbody>";

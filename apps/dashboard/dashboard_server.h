@@ -1,0 +1,33 @@
+// What `varnolt serve` answers: the dashboard page, a record's explanation,
+// /metrics and /api/... JSON, all read-only, to those who may see them
+// (dashboard_login.h).
+#pragma once
+
+#include <string>
+
+#include "dashboard/dashboard_data.h"
+#include "dashboard/dashboard_login.h"
+#include "dashboard/http_service.h"
+#include "varnolt/session.h"
+
+namespace varnolt::cli {
+
+class DashboardHandler : public HttpHandler {
+ public:
+  // url: where the server listens, without the port ("http://[::1]"), for its first line.
+  DashboardHandler(Session& session, std::string password, std::string password_hash, std::string url);
+
+  HttpResponse Handle(const HttpRequest& request) override;
+  void Listening(int port) override;
+
+ private:
+  HttpResponse Route(const HttpRequest& request);
+  HttpResponse Explain(const HttpRequest& request, bool json);
+
+  Session& session_;
+  DashboardSource source_;
+  DashboardLogin login_;
+  std::string url_;
+};
+
+}  // namespace varnolt::cli
