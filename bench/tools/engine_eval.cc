@@ -311,9 +311,9 @@ void AddPeers(const Args& args, const std::vector<CorpusMessage>& messages,
   }
   if (args.rspamd) {
     const size_t pretrain = std::min(args.pretrain, messages.size());
-    const auto spam = std::count_if(messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(pretrain),
-                                    [](const CorpusMessage& m) { return m.is_spam; });
-    const int min_learns = static_cast<int>(std::max<std::ptrdiff_t>(1, std::min<std::ptrdiff_t>(spam, pretrain - spam)));
+    const size_t spam = std::count_if(messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(pretrain),
+                                      [](const CorpusMessage& m) { return m.is_spam; });
+    const int min_learns = static_cast<int>(std::max<size_t>(1, std::min(spam, pretrain - spam)));
     contenders.push_back(std::make_unique<Peer>("rspamd", MakeRspamdBayes(work / "rspamd", min_learns), "filter"));
   }
 }

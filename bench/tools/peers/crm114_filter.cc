@@ -61,7 +61,9 @@ PeerVerdict ReadCrm114Stats(const std::string& output) {
 }
 
 std::unique_ptr<PeerFilter> MakeCrm114(const std::string& folder) {
-  if (!OnPath("crm")) throw std::runtime_error("crm114 is not installed (Debian package crm114)");
+  if (!OnPath("crm")) {
+    throw std::runtime_error("crm114 is not installed (Debian package crm114; --no-crm114 leaves it out)");
+  }
   return std::make_unique<Crm114>(folder);
 }
 

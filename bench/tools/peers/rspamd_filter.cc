@@ -121,7 +121,8 @@ PeerVerdict ReadRspamcSymbols(const std::string& output) {
 std::unique_ptr<PeerFilter> MakeRspamdBayes(const std::string& folder, int min_learns) {
   for (const char* program : {"rspamd", "rspamc", "redis-server", "redis-cli"}) {
     if (!OnPath(program)) {
-      throw std::runtime_error(std::string(program) + " is not installed (Debian packages rspamd, redis-server)");
+      throw std::runtime_error(std::string(program) +
+                               " is not installed (Debian packages rspamd, redis-server; --no-rspamd leaves them out)");
     }
   }
   return std::make_unique<RspamdBayes>(folder, min_learns);

@@ -43,7 +43,9 @@ PeerVerdict ReadSpamprobeScore(const std::string& output) {
 }
 
 std::unique_ptr<PeerFilter> MakeSpamprobe(const std::string& folder) {
-  if (!OnPath("spamprobe")) throw std::runtime_error("spamprobe is not installed (Debian package spamprobe)");
+  if (!OnPath("spamprobe")) {
+    throw std::runtime_error("spamprobe is not installed (Debian package spamprobe; --no-spamprobe leaves it out)");
+  }
   return std::make_unique<Spamprobe>(folder);
 }
 
