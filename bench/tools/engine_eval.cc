@@ -8,10 +8,8 @@
 // is corrected (the message moved to its true class). In cold and site mode a
 // new mailbox receives the first messages in that regime, taught nothing
 // (cold) or beside a domain model taught first (site). Run through
-// bench/engine-eval.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+// bench/engine-eval. In filter mode crm114, spamprobe and rspamd's Bayes
+// classifier run beside them (bench/tools/peers).
 #include <unistd.h>
 
 #include <chrono>
@@ -27,8 +25,8 @@
 #include "platform/names/data_layout.h"
 #include "eval_corpus.h"
 #include "eval_metrics.h"
-
-extern char** environ;
+#include "peers/peer_filter.h"
+#include "peers/program.h"
 
 namespace varnolt::eval {
 namespace {
@@ -51,6 +49,7 @@ struct Args {
   uint64_t seed = 1;
   size_t limit = 0;
   bool bogofilter = true;
+  bool crm114 = true, spamprobe = true, rspamd = true;  // filter mode's other peers
   bool list_errors = false;
   size_t pretrain = 200;
   size_t stream = 1000;     // cold and site: how many messages the new mailbox receives
@@ -224,32 +223,6 @@ class OurEngine : public Contender {
   std::string domain_;
 };
 
-// Runs a program and returns its standard output.
-std::string Run(const std::vector<std::string>& argv, int* status) {
-  int out[2];
-  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> raw;
-  for (const std::string& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
-  raw.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, raw[0], &actions, nullptr, raw.data(), environ) != 0) {
-    throw std::runtime_error("cannot run " + argv[0]);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  std::string text;
-  char buffer[512];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(out[0]);
-  waitpid(pid, status, 0);
-  return text;
-}
-
 // bogofilter as a mail system drives it: one process per message to classify
 // ("S"pam, "H"am or "U"nsure with its spamicity), another to register it.
 class Bogofilter : public Contender {
@@ -264,14 +237,14 @@ class Bogofilter : public Contender {
     // documentation recommends for a deployed filter; unsure ones it leaves.
     std::vector<std::string> argv{"bogofilter", "-d", folder_, "-T", "-I", message.file};
     if (Deployed(mode())) argv.insert(argv.begin() + 1, "-u");
-    const std::string out = Run(argv, &status);
+    const std::string out = RunProgram(argv, &status);
     // Before the first registration there is no word list: unsure, 0.5.
     if (out.size() < 3) return {0.5, false, true};
     return {std::atof(out.c_str() + 2), out[0] == 'S', out[0] == 'U', Deployed(mode()) && out[0] != 'U'};
   }
   void Learn(const CorpusMessage& message) override {
     int status = 0;
-    Run({"bogofilter", "-d", folder_, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
+    RunProgram({"bogofilter", "-d", folder_, message.is_spam ? "-s" : "-n", "-I", message.file}, &status);
   }
   // One site-wide word list, taught the lesson as any message.
   void LearnForSite(const CorpusMessage& message) override { Learn(message); }
@@ -280,11 +253,32 @@ class Bogofilter : public Contender {
     // A registered verdict is moved (-Sn: unregister SPAM, register HAM; -Ns
     // the other way); an unsure one was never registered.
     const char* flags = !verdict.learned ? (message.is_spam ? "-s" : "-n") : (message.is_spam ? "-Ns" : "-Sn");
-    Run({"bogofilter", "-d", folder_, flags, "-I", message.file}, &status);
+    RunProgram({"bogofilter", "-d", folder_, flags, "-I", message.file}, &status);
   }
   uint64_t DatabaseBytes() override { return FileBytes(fs::path(folder_) / "wordlist.db"); }
 
   std::string folder_;
+};
+
+// A peer in filter mode as its users run it: trained on error only (none of
+// them is set to learn from its own verdicts), a correction teaching the
+// message's true class.
+class Peer : public Contender {
+ public:
+  Peer(std::string name, std::unique_ptr<PeerFilter> filter, const std::string& mode)
+      : Contender(std::move(name), mode), filter_(std::move(filter)) {}
+
+ private:
+  Verdict Classify(const CorpusMessage& message) override {
+    const PeerVerdict verdict = filter_->Classify(message.file);
+    return {verdict.spamminess, verdict.is_spam, verdict.unsure};
+  }
+  void Learn(const CorpusMessage& message) override { filter_->Learn(message.file, message.is_spam); }
+  void LearnForSite(const CorpusMessage& message) override { Learn(message); }
+  void Correct(const CorpusMessage& message, const Verdict&) override { Learn(message); }
+  uint64_t DatabaseBytes() override { return filter_->DatabaseBytes(); }
+
+  std::unique_ptr<PeerFilter> filter_;
 };
 
 void PrintTable(const std::vector<RunResult>& results) {
@@ -305,11 +299,31 @@ void PrintTable(const std::vector<RunResult>& results) {
   }
 }
 
+// Filter mode's peers, each with its database in the work folder. rspamd
+// answers once each class was taught min_learns messages: the warm-up's
+// smaller class, so that it answers from the first scored message.
+void AddPeers(const Args& args, const std::vector<CorpusMessage>& messages,
+              std::vector<std::unique_ptr<Contender>>& contenders) {
+  const fs::path work(args.work);
+  if (args.crm114) contenders.push_back(std::make_unique<Peer>("crm114", MakeCrm114(work / "crm114"), "filter"));
+  if (args.spamprobe) {
+    contenders.push_back(std::make_unique<Peer>("spamprobe", MakeSpamprobe(work / "spamprobe"), "filter"));
+  }
+  if (args.rspamd) {
+    const size_t pretrain = std::min(args.pretrain, messages.size());
+    const size_t spam = std::count_if(messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(pretrain),
+                                      [](const CorpusMessage& m) { return m.is_spam; });
+    const int min_learns = static_cast<int>(std::max<size_t>(1, std::min(spam, pretrain - spam)));
+    contenders.push_back(std::make_unique<Peer>("rspamd", MakeRspamdBayes(work / "rspamd", min_learns), "filter"));
+  }
+}
+
 int Usage() {
   std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2]\n"
                "                   [--modes everything,error,error-unsure,filter,cold,site] [--pretrain N]\n"
                "                   [--stream N] [--lesson dev|acceptance|G1,G2]\n"
                "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
+               "                   [--no-crm114] [--no-spamprobe] [--no-rspamd]\n"
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
                "                   [--auto-ham P] [--auto-part P] [--auto-spam P] [--auto-ratio R]\n"
@@ -325,6 +339,10 @@ int Main(int argc, char** argv) {
     const std::string flag = argv[i];
     if (flag == "--no-bogofilter" || flag == "--list-errors") {
       (flag == "--no-bogofilter" ? args.bogofilter : args.list_errors) = flag == "--list-errors";
+      continue;
+    }
+    if (flag == "--no-crm114" || flag == "--no-spamprobe" || flag == "--no-rspamd") {
+      (flag == "--no-crm114" ? args.crm114 : flag == "--no-spamprobe" ? args.spamprobe : args.rspamd) = false;
       continue;
     }
     if (i + 1 >= argc) return Usage();
@@ -400,6 +418,7 @@ int Main(int argc, char** argv) {
     std::vector<std::unique_ptr<Contender>> contenders;
     contenders.push_back(std::make_unique<OurEngine>(mode, args));
     if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));
+    if (mode == "filter") AddPeers(args, messages, contenders);
     if (mode == "site") {
       for (const CorpusMessage& message : lesson) {
         for (auto& contender : contenders) contender->TeachSite(message);
