@@ -673,7 +673,7 @@ class SessionRaceTest(PluginTestCase):
 
     def test_a_message_expunged_before_the_filter_reads_it(self):
         user = "bob@example.com"
-        self.deliver(user, ham("colleague@example.net", "Known user"))
+        self.deliver(user, ham("colleague@example.net", "First mail"))
 
         def append(client):
             typ, data = client.append("INBOX", None, None, ham("me@example.com", "Draft").encode())
