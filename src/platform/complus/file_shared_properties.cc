@@ -6,10 +6,8 @@
 
 #include <map>
 #include <memory>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <utility>
 
 #include "platform/com/com_error.h"
