@@ -127,7 +127,7 @@ class DeliveryTest(PluginTestCase):
         self.assertIn("$Junk", flags)
         self.assertIn("$VarnoltMarker2", flags)
         self.assertNotIn("Filter test", self.subjects("alice@example.com", "INBOX"))
-        # A new user is welcomed with the manual in the folder the mail was meant for.
+        # A new user is welcomed with the manual in the Inbox.
         self.assertTrue(any(s and s.startswith(WELCOME_SUBJECT) for s in self.subjects("alice@example.com", "INBOX")))
 
     def test_ordinary_mail_stays_in_inbox_as_ham(self):
