@@ -831,12 +831,12 @@ class JunkFolderRaceTest(PluginTestCase):
 
     def test_spam_goes_to_the_junk_folder_in_every_round(self):
         samples = os.path.join(SAMPLES, "train")
-        for round, user in enumerate(("carol@example.com", "dave@example.com", "erin@example.com")):
-            with self.subTest(round=round):
+        for number, user in enumerate(("carol@example.com", "dave@example.com", "erin@example.com")):
+            with self.subTest(round=number):
                 self.server.varnolt("mailbox", "add", user)
                 self.server.varnolt("train", "-q", user, "--spam", os.path.join(samples, "spam"),
                                     "--ham", os.path.join(samples, "ham"))
-                if round > 0:
+                if number > 0:
                     # A new run: its processes load the filter's settings afresh, all at once.
                     # (Not right after a start: processes the old run was still starting would log errors.)
                     self.server.stop()
@@ -858,11 +858,11 @@ class JunkFolderRaceTest(PluginTestCase):
 
                 run_at_once(client, 4)
                 self.assertEqual([], failures)
-                client = self.server.imap(user)
+                imap = self.server.imap(user)
                 try:
-                    self.assertNotIn("Spambox", pd.folders(client))
+                    self.assertNotIn("Spambox", pd.folders(imap))
                 finally:
-                    client.logout()
+                    imap.logout()
                 self.assertEqual(20, len(self.messages(user, JUNK)))
                 self.assertEqual(20, sum(1 for s in self.subjects(user, "INBOX") if s.startswith("Race")))
 
