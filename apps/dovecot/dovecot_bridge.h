@@ -62,10 +62,12 @@ int vd_mailbox_create(struct mail_user *user, const char *vname);
 int vd_trash_mailbox(struct mail_user *user, vd_bytes_callback *callback, void *context);
 
 /* The stored message: its bytes go to content, each keyword to keyword.
-   1 found, 0 no such message, -1 failure. */
+   1 found, 0 no such message (also one expunged while it is read), -1 failure. */
 int vd_message_read(struct mail_user *user, const char *vname, uint32_t uid, vd_bytes_callback *content,
                     vd_bytes_callback *keyword, void *context);
-/* Adds, then removes keywords (NULL-terminated lists, either may be empty). */
+/* Adds, then removes keywords (NULL-terminated lists, either may be empty).
+   A message that is no longer there (moved or expunged by another session)
+   fails with VD_ERROR_NOT_FOUND, as does a read that finds it expunged. */
 int vd_message_keywords(struct mail_user *user, const char *vname, uint32_t uid, const char *const *add,
                         const char *const *remove);
 /* Saves a new message with the keywords; its UID in *uid_r. */
@@ -77,6 +79,8 @@ int vd_message_move(struct mail_user *user, const char *vname, uint32_t uid, con
 
 /* An error line in Dovecot's log with the plugin's prefix, in the user's context when given. */
 void vd_log_error(struct mail_user *user, const char *text);
+/* The same as an informational line: what happened, and is no failure. */
+void vd_log_info(struct mail_user *user, const char *text);
 
 /* ---- Into the filter's host (C++) ---- */
 

@@ -30,6 +30,7 @@ static enum vd_error_kind kind_of(enum mail_error error)
 {
 	switch (error) {
 	case MAIL_ERROR_NOTFOUND:
+	case MAIL_ERROR_EXPUNGED:
 		return VD_ERROR_NOT_FOUND;
 	case MAIL_ERROR_EXISTS:
 		return VD_ERROR_EXISTS;
@@ -42,6 +43,13 @@ static enum vd_error_kind kind_of(enum mail_error error)
 	default:
 		return VD_ERROR_OTHER;
 	}
+}
+
+/* A message that another session moved or expunged meanwhile. */
+static void set_message_gone(const char *vname)
+{
+	set_error(vname, "the message is no longer there");
+	last_error_kind = VD_ERROR_NOT_FOUND;
 }
 
 /* Dovecot's own text of the failure, and its kind: a full mailbox or a
@@ -86,18 +94,21 @@ const char *vd_instance(struct mail_user *user)
 	const char *pid_path = t_strconcat(base_dir, "/master.pid", NULL);
 	char pid[32] = "";
 	struct stat st;
-	int fd = open(pid_path, O_RDONLY);
-	if (fd < 0 || fstat(fd, &st) < 0) {
+	/* The file is the master's alone (mode 0600): its inode and time name
+	   the run to a mail process too, the pid only where it can be read. */
+	if (stat(pid_path, &st) < 0) {
 		i_snprintf(instance, sizeof(instance), "%s", base_dir);
-	} else {
+		return instance;
+	}
+	int fd = open(pid_path, O_RDONLY);
+	if (fd >= 0) {
 		ssize_t n = read(fd, pid, sizeof(pid) - 1);
 		pid[n > 0 ? n : 0] = '\0';
 		pid[strcspn(pid, "\r\n")] = '\0';
-		i_snprintf(instance, sizeof(instance), "%s pid %s inode %llu time %lld.%09ld", base_dir, pid,
-			   (unsigned long long)st.st_ino, (long long)st.st_mtim.tv_sec, (long)st.st_mtim.tv_nsec);
-	}
-	if (fd >= 0)
 		i_close_fd(&fd);
+	}
+	i_snprintf(instance, sizeof(instance), "%s pid %s inode %llu time %lld.%09ld", base_dir, pid,
+		   (unsigned long long)st.st_ino, (long long)st.st_mtim.tv_sec, (long)st.st_mtim.tv_nsec);
 	return instance;
 }
 
@@ -235,8 +246,11 @@ int vd_message_read(struct mail_user *user, const char *vname, uint32_t uid, vd_
 	int ret = message_open(user, vname, uid, 0, &msg);
 
 	if (ret > 0 && mail_get_stream(msg.mail, NULL, NULL, &input) < 0) {
+		enum mail_error error;
 		set_box_error(vname, msg.box);
-		ret = -1;
+		/* Expunged by another session between the sync and the read: not there, as after the sync. */
+		(void)mailbox_get_last_internal_error(msg.box, &error);
+		ret = error == MAIL_ERROR_EXPUNGED ? 0 : -1;
 	}
 	if (ret > 0) {
 		while (i_stream_read_more(input, &data, &size) > 0) {
@@ -273,7 +287,7 @@ int vd_message_keywords(struct mail_user *user, const char *vname, uint32_t uid,
 	int ret = message_open(user, vname, uid, 0, &msg);
 
 	if (ret == 0)
-		set_error(vname, "the message is no longer there");
+		set_message_gone(vname);
 	if (ret > 0) {
 		update_keywords(msg.mail, MODIFY_ADD, add);
 		update_keywords(msg.mail, MODIFY_REMOVE, remove);
@@ -356,7 +370,7 @@ int vd_message_move(struct mail_user *user, const char *vname, uint32_t uid, con
 	struct opened_message msg;
 	int ret = message_open(user, vname, uid, 0, &msg);
 	if (ret == 0)
-		set_error(vname, "the message is no longer there");
+		set_message_gone(vname);
 	if (ret <= 0) {
 		message_close(&msg, FALSE);
 		return -1;
@@ -392,4 +406,12 @@ void vd_log_error(struct mail_user *user, const char *text)
 		e_error(user->event, "varnolt: %s", text);
 	else
 		i_error("varnolt: %s", text);
+}
+
+void vd_log_info(struct mail_user *user, const char *text)
+{
+	if (user != NULL)
+		e_info(user->event, "varnolt: %s", text);
+	else
+		i_info("varnolt: %s", text);
 }

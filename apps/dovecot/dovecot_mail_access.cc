@@ -50,18 +50,21 @@ std::vector<const char*> CArray(const std::vector<std::string>& texts) {
 char DovecotMailAccess::Separator() { return vd_separator(user_); }
 
 bool DovecotMailAccess::MailboxExists(const std::string& mailbox) {
-  if (const auto known = exists_.find(mailbox); known != exists_.end()) return known->second;
+  if (found_.contains(mailbox)) return true;
   const int found = vd_mailbox_exists(user_, mailbox.c_str());
   if (found < 0) ThrowLastError();
-  exists_[mailbox] = found > 0;
+  // Only a mailbox found is remembered: one missing is asked for again, as
+  // another session may make it at any moment (the filter checks the junk
+  // folder again before it falls back to its Spambox).
+  if (found > 0) found_.insert(mailbox);
   return found > 0;
 }
 
 bool DovecotMailAccess::CreateMailbox(const std::string& mailbox) {
-  exists_.clear();
+  found_.clear();
   const int result = vd_mailbox_create(user_, mailbox.c_str());
   if (result < 0) ThrowLastError();
-  exists_[mailbox] = true;
+  found_.insert(mailbox);
   return result == 0;
 }
 
@@ -96,7 +99,7 @@ void DovecotMailAccess::UpdateKeywords(const std::string& mailbox, uint32_t uid,
 
 uint32_t DovecotMailAccess::SaveMessage(const std::string& mailbox, const std::string& content,
                                         const std::vector<std::string>& keywords) {
-  exists_.clear();  // a save may create its mailbox
+  found_.clear();  // a save may create its mailbox
   const auto keyword_array = CArray(keywords);
   uint32_t uid = 0;
   if (vd_message_save(user_, mailbox.c_str(), content.data(), content.size(), keyword_array.data(), &uid) < 0) {
@@ -106,7 +109,7 @@ uint32_t DovecotMailAccess::SaveMessage(const std::string& mailbox, const std::s
 }
 
 uint32_t DovecotMailAccess::MoveMessage(const std::string& mailbox, uint32_t uid, const std::string& destination) {
-  exists_.clear();
+  found_.clear();
   uint32_t new_uid = 0;
   if (vd_message_move(user_, mailbox.c_str(), uid, destination.c_str(), &new_uid) < 0) ThrowLastError();
   return new_uid;

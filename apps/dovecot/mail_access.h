@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,9 +41,10 @@ class MailAccess {
 };
 
 // The operations on a Dovecot user, through the plugin's C side. One lives
-// for one event: what it learned of a mailbox's existence holds until the
-// event itself creates, saves or moves (each look-up makes Dovecot refresh
-// the user's mailbox list, a directory scan for a mailbox that is missing).
+// for one event: a mailbox it found stays found until the event itself
+// creates, saves or moves (each look-up makes Dovecot refresh the user's
+// mailbox list, a directory scan for a mailbox that is missing); one it
+// missed is looked up again.
 class DovecotMailAccess final : public MailAccess {
  public:
   explicit DovecotMailAccess(mail_user* user) : user_(user) {}
@@ -61,7 +62,7 @@ class DovecotMailAccess final : public MailAccess {
 
  private:
   mail_user* user_;
-  std::map<std::string, bool, std::less<>> exists_;
+  std::set<std::string, std::less<>> found_;
 };
 
 }  // namespace varnolt::dovecot

@@ -13,7 +13,6 @@
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
 #include "platform/mailstore/raw_headers.h"
-#include "platform/mailstore/store_errors.h"
 #include "store/property_names.h"
 #include "store/store_events.h"
 
@@ -24,6 +23,12 @@ MailboxUrls UrlsOf(mail_user* user, MailAccess& access) {
   std::string name, domain;
   SplitUserName(vd_user_name(user), vd_default_domain(), &name, &domain);
   return MailboxUrls(domain, name, access.Separator());
+}
+
+std::shared_ptr<PluginConnection> ConnectionOf(PluginHost& host, mail_user* user, MailAccess& access) {
+  auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
+  connection->SetNoteSink([&host](const std::string& text, const std::string& source) { host.LogNote(text, source); });
+  return connection;
 }
 
 void RaiseSave(PluginHost& host, const std::shared_ptr<PluginRecord>& record,
@@ -115,7 +120,7 @@ VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* hom
   try {
     host = &HostOf(user, home);
     DovecotMailAccess access(user);
-    auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
+    auto connection = ConnectionOf(*host, user, access);
     // The filter sees the message as it will be stored: without anyone else's
     // marker. A copy only when there is one to remove: a message may be large.
     std::string unmarked;
@@ -165,11 +170,18 @@ VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, 
   try {
     host = &HostOf(user, home);
     DovecotMailAccess access(user);
-    auto connection = std::make_shared<PluginConnection>(access, UrlsOf(user, access));
+    auto connection = ConnectionOf(*host, user, access);
     const bool moved = kind == VARNOLT_SAVE_MOVE;
     // Read once: the journal's record of a correction takes its Message-ID from the same bytes.
     const std::optional<StoredMessage> stored = access.ReadMessage(mailbox, uid);
-    if (!stored) throw StoreError(kStoreNotFound);
+    if (!stored) {
+      // Another session expunged or moved it on after the commit: there is nothing left to judge.
+      const std::string what = moved ? "message moved into " : "new message in ";
+      vd_log_info(user, (what + mailbox + " (UID " + std::to_string(uid) +
+                         ") was gone before the filter could read it; the filter was not told of it")
+                            .c_str());
+      return;
+    }
     // A mail client's new message is the client's own, not mail from outside.
     auto record = PluginRecord::ForMessage(*connection, mailbox, uid, *stored, /*outside=*/moved);
     host->Observation().Clear();

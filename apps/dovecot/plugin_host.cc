@@ -87,6 +87,15 @@ void PluginHost::LogFailure(const std::string& text, const std::string& source) 
   }
 }
 
+void PluginHost::LogNote(const std::string& text, const std::string& source) {
+  try {
+    auto filter = filter_.sync_events.As<IExchangeFilter>(IID_ExchangeFilterDefault);
+    if (filter) filter->Log("Dovecot plugin: " + text + ": " + source);
+  } catch (...) {
+    // A note that cannot be written is lost; nothing depends on it.
+  }
+}
+
 void ReportToHomeLogs(const std::string& home, const std::string& text, const std::string& source) {
   std::unique_ptr<RealPlatform> platform;
   try {

@@ -33,6 +33,8 @@ class PluginHost {
   IExStoreSyncEvents& SyncEvents() { return *filter_.sync_events; }
   // Writes the failure into the filter's text log; never throws.
   void LogFailure(const std::string& text, const std::string& source);
+  // Writes what happened, no failure, into the filter's text log; never throws.
+  void LogNote(const std::string& text, const std::string& source);
   // What the engine saw of the current event (cleared by the caller before it).
   cli::EventObservation& Observation() { return *observation_; }
   // The home's verdict journal.

@@ -304,7 +304,17 @@ void PluginRecord::Commit(const PropertyMap& staged) {
   }
   if (hidden_ != old_hidden) (hidden_ ? add : remove).emplace_back(kHiddenKeyword);
   if (add.empty() && remove.empty()) return;
-  access.UpdateKeywords(mailbox_, uid_, add, remove);
+  try {
+    access.UpdateKeywords(mailbox_, uid_, add, remove);
+  } catch (const ComError& error) {
+    if (error.number() != kStoreNotFound) throw;
+    // Another session moved or expunged the message since the event read it:
+    // what it holds now is that session's doing, and no failure of this one.
+    connection_.Note("another session moved or deleted the message before its marker " + std::to_string(marker_) +
+                         " was written",
+                     Source());
+    return;
+  }
   keywords_ = old_keywords;
   for (const auto& k : remove) std::erase(keywords_, k);
   keywords_.insert(keywords_.end(), add.begin(), add.end());

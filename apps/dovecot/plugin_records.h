@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,9 +27,18 @@ class PluginConnection final : public Connection {
   MailAccess& access() { return access_; }
   const MailboxUrls& urls() const { return urls_; }
 
+  // Where the records tell what happened that is no failure (text, the
+  // item's URL); nowhere until set.
+  using NoteSink = std::function<void(const std::string& text, const std::string& source)>;
+  void SetNoteSink(NoteSink sink) { note_sink_ = std::move(sink); }
+  void Note(const std::string& text, const std::string& source) const {
+    if (note_sink_) note_sink_(text, source);
+  }
+
  private:
   MailAccess& access_;
   MailboxUrls urls_;
+  NoteSink note_sink_;
 };
 
 class PluginRecord final : public Record {

@@ -17,6 +17,7 @@ inline std::string ExchangeField(const std::string& name) { return std::string(k
 inline constexpr const char* kContentClassField = "DAV:contentclass";
 inline constexpr const char* kParentNameField = "DAV:parentname";
 inline constexpr const char* kDeletedItemsField = "urn:schemas:httpmail:deleteditems";
+inline constexpr const char* kInboxField = "urn:schemas:httpmail:inbox";
 inline constexpr const char* kFromField = "urn:schemas:mailheader:from";
 inline constexpr const char* kMailHeaderPrefix = "urn:schemas:mailheader:";
 // The verdict the filter stamps on a message (store/mail_marker.h): the header

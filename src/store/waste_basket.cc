@@ -22,4 +22,18 @@ std::string DetectWasteBasket(Reporter& reporter, Connection& connection, const 
   return result;
 }
 
+std::string DetectInbox(Connection& connection, const std::string& domain, const std::string& user) {
+  try {
+    std::unique_ptr<Record> record = connection.CreateRecord();
+    record->Open(MailboxUrl(domain, user), connection, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
+                 RecordOpenOptions::kDelayFetchAll);
+    const std::shared_ptr<Field> field = record->GetFields().Item(kInboxField);
+    const std::string inbox = field->Status() == kFieldDoesNotExist ? "" : field->Value().ToText();
+    record->Close();
+    return inbox;
+  } catch (const ComError&) {
+    return "";
+  }
+}
+
 }  // namespace varnolt

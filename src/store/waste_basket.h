@@ -14,4 +14,8 @@ namespace varnolt {
 std::string DetectWasteBasket(Reporter& reporter, Connection& connection, const std::string& domain,
                               const std::string& user);
 
+// The URL of the user's Inbox as the mailbox root names it; "" when the root
+// names none or cannot be read (the caller has its own answer then).
+std::string DetectInbox(Connection& connection, const std::string& domain, const std::string& user);
+
 }  // namespace varnolt

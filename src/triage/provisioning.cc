@@ -5,6 +5,7 @@
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 #include "store/item_addressing.h"
+#include "store/waste_basket.h"
 #include "triage/domain_directory.h"
 #include "triage/item_context.h"
 #include "triage/triage_environment.h"
@@ -92,7 +93,10 @@ void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
     LogInfo(env, "Cannot create " + claim + " ,LastDllErr Code: " + std::to_string(result.error_code));
   }
   LogInfo(env, "dat file does not exist, create the manual for the user.");
-  const std::string inbox = GetInbox(env.reporter, ctx.item_url);
+  // The user reads it in the Inbox, wherever the first mail was filed (an
+  // address extension may deliver straight into the junk folder).
+  std::string inbox = DetectInbox(*ctx.EventConnection(), ctx.domain, ctx.user);
+  if (inbox.empty()) inbox = GetInbox(env.reporter, ctx.item_url);
   CreateUserManual(env.reporter, *ctx.EventConnection(), env.data_folder, inbox);
 }
 

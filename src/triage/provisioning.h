@@ -28,8 +28,8 @@ void EnsureDomainDirectory(TriageEnvironment& env, ItemContext& ctx);
 // user once: it is deleted (a failed deletion is logged) and the event goes on.
 bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx);
 
-// Delivers the user manual into the folder of the new mail while the user has
-// no database file; repeated on every new mail until the engine made one.
+// Delivers the user manual into the mailbox's Inbox (the folder of the new
+// mail where the store names no Inbox) while the user has no database file; repeated on every new mail until the engine made one.
 // Exactly one of the events that run at once for a new user delivers it, in
 // whatever processes they run: the one that holds the claim on the file
 // dat_path + ".welcome" (TextFiles::ClaimFile) until ReleaseWelcomeClaim. A

@@ -127,7 +127,7 @@ class DeliveryTest(PluginTestCase):
         self.assertIn("$Junk", flags)
         self.assertIn("$VarnoltMarker2", flags)
         self.assertNotIn("Filter test", self.subjects("alice@example.com", "INBOX"))
-        # A new user is welcomed with the manual in the folder the mail was meant for.
+        # A new user is welcomed with the manual in the Inbox.
         self.assertTrue(any(s and s.startswith(WELCOME_SUBJECT) for s in self.subjects("alice@example.com", "INBOX")))
 
     def test_ordinary_mail_stays_in_inbox_as_ham(self):
@@ -626,6 +626,67 @@ class DetailMailboxTest(PluginTestCase):
         self.assertNotIn("Cannot move", log)
         self.assertIn("recognized as SPAM (already in the junk folder)", log)
 
+    def test_a_new_users_welcome_goes_to_the_inbox_when_the_first_mail_goes_to_the_junk_folder(self):
+        user = "bob@example.com"
+        self.deliver("bob+Spam@example.com", ham("colleague@partner.example", "Addressed to junk"))
+        self.only(user, "Spam", "Addressed to junk")
+        self.assertEqual(["Addressed to junk"], self.subjects(user, "Spam"))
+        self.assertEqual(1, sum(1 for s in self.subjects(user, "INBOX") if s and s.startswith(WELCOME_SUBJECT)))
+
+
+class SessionRaceTest(PluginTestCase):
+    """Several IMAP sessions on one mailbox at the same moment: a message that
+    another session moved or expunged before the filter reached it is no error."""
+
+    ROUNDS = 100
+
+    def race(self, user, first, second):
+        """Runs first(client) and second(client) ROUNDS times each, at once, each in a session of its own."""
+        failures = []
+
+        def session(n):
+            try:
+                client = self.server.imap(user)
+                try:
+                    for _ in range(self.ROUNDS):
+                        (first, second)[n](client)
+                finally:
+                    client.logout()
+            except Exception as error:
+                failures.append(error)
+
+        run_at_once(session, 2)
+        self.assertEqual([], failures)
+
+    def test_two_sessions_moving_the_same_message(self):
+        user = "alice@example.com"
+        self.deliver(user, ham("colleague@example.net", "Moved twice"))
+
+        def move(source, target):
+            def step(client):
+                client.select(pd.quote(source))
+                client.uid("MOVE", "1:*", pd.quote(target))
+            return step
+
+        self.race(user, move("INBOX", JUNK), move(JUNK, "INBOX"))
+        self.assertNotIn("MailMarker (Set) failed", self.filter_log())
+
+    def test_a_message_expunged_before_the_filter_reads_it(self):
+        user = "bob@example.com"
+        self.deliver(user, ham("colleague@example.net", "First mail"))
+
+        def append(client):
+            typ, data = client.append("INBOX", None, None, ham("me@example.com", "Draft").encode())
+            self.assertEqual("OK", typ, data)
+
+        def expunge(client):
+            client.select("INBOX")
+            client.uid("STORE", "1:*", "+FLAGS.SILENT", r"(\Deleted)")
+            client.expunge()
+
+        self.race(user, append, expunge)
+        self.assertNotIn("Dovecot plugin", self.filter_log())
+
 
 class SieveFileintoTest(PluginTestCase):
     """A Sieve script (Pigeonhole) that files mail into the junk folder. The
@@ -761,6 +822,49 @@ class ParallelDeliveryTest(PluginTestCase):
             db.close()
         counts = stats(self.server, user)
         self.assertGreaterEqual(counts["ham"] + counts["spam"], 20)
+
+
+class JunkFolderRaceTest(PluginTestCase):
+    """A user new to Dovecot (no maildir; the junk folder is made at first use)
+    gets mail over four LMTP connections at once, the first ones of a server
+    run: every SPAM goes to the configured junk folder and no Spambox is made."""
+
+    def test_spam_goes_to_the_junk_folder_in_every_round(self):
+        samples = os.path.join(SAMPLES, "train")
+        for number, user in enumerate(("carol@example.com", "dave@example.com", "erin@example.com")):
+            with self.subTest(round=number):
+                self.server.varnolt("mailbox", "add", user)
+                self.server.varnolt("train", "-q", user, "--spam", os.path.join(samples, "spam"),
+                                    "--ham", os.path.join(samples, "ham"))
+                if number > 0:
+                    # A new run: its processes load the filter's settings afresh, all at once.
+                    # (Not right after a start: processes the old run was still starting would log errors.)
+                    self.server.stop()
+                    self.server.start()
+                failures = []
+                connected = threading.Barrier(4, timeout=30)
+
+                def client(n):
+                    try:
+                        with self.server.lmtp() as lmtp:
+                            # Each connection has its process; their first deliveries start together.
+                            lmtp.ehlo()
+                            connected.wait()
+                            for i in range(10):
+                                text = (spam if i % 2 else ham)("sender%d@example.net" % n, "Race %d.%d" % (n, i))
+                                lmtp.sendmail("sender@example.net", [user], text.encode())
+                    except Exception as error:
+                        failures.append(error)
+
+                run_at_once(client, 4)
+                self.assertEqual([], failures)
+                imap = self.server.imap(user)
+                try:
+                    self.assertNotIn("Spambox", pd.folders(imap))
+                finally:
+                    imap.logout()
+                self.assertEqual(20, len(self.messages(user, JUNK)))
+                self.assertEqual(20, sum(1 for s in self.subjects(user, "INBOX") if s.startswith("Race")))
 
 
 class QuotaTest(PluginTestCase):

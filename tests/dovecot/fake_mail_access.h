@@ -11,6 +11,7 @@
 #include "dovecot/mail_access.h"
 #include "platform/com/com_error.h"
 #include "platform/com/hresult.h"
+#include "platform/mailstore/store_errors.h"
 
 namespace varnolt::dovecot::testing {
 
@@ -33,7 +34,10 @@ class FakeMailAccess final : public MailAccess {
   }
   void UpdateKeywords(const std::string& mailbox, uint32_t uid, const std::vector<std::string>& add,
                       const std::vector<std::string>& remove) override {
-    std::vector<std::string>& keywords = Require(mailbox).messages.at(uid).keywords;
+    auto message = Require(mailbox).messages.find(uid);
+    // As Dovecot's side reports a message another session moved or expunged.
+    if (message == Require(mailbox).messages.end()) throw StoreError(kStoreNotFound);
+    std::vector<std::string>& keywords = message->second.keywords;
     for (const auto& k : add) {
       if (std::find(keywords.begin(), keywords.end(), k) == keywords.end()) keywords.push_back(k);
     }

@@ -107,6 +107,25 @@ TEST_F(PluginRecordsTest, ANewMarkerReplacesTheOldKeywords) {
   EXPECT_THAT(filter_.ErrorLines(), IsEmpty());
 }
 
+TEST_F(PluginRecordsTest, AMarkerForAMessageAnotherSessionMovedIsANoteNotAnError) {
+  const uint32_t uid = Store("INBOX", {"$VarnoltMarker1"});
+  auto record = OpenExisting(std::string(kRoot) + "/INBOX/" + std::to_string(uid) + ".EML");
+  access_.MoveMessage("INBOX", uid, "Junk E-Mail");  // the other session's move
+  std::vector<std::string> notes;
+  connection_.SetNoteSink(
+      [&](const std::string& text, const std::string& source) { notes.push_back(text + " | " + source); });
+  SetMailMarker(filter_, *record, kMarkerSpam);
+  EXPECT_THAT(filter_.ErrorLines(), IsEmpty());
+  EXPECT_THAT(notes, ElementsAre("another session moved or deleted the message before its marker 2 was written | " +
+                                 record->Source()));
+  // Any other failure of the write is still the filter's to report.
+  auto moved = OpenExisting(std::string(kRoot) + "/Junk E-Mail/1.EML");
+  access_.mailboxes.erase("Junk E-Mail");  // the fake's failure of another kind
+  SetMailMarker(filter_, *moved, kMarkerHam);
+  EXPECT_EQ(1u, filter_.ErrorLines().size());
+  EXPECT_EQ(1u, notes.size());
+}
+
 TEST_F(PluginRecordsTest, HidingIsAKeywordThatComesAndGoes) {
   const uint32_t uid = Store("INBOX", {"$VarnoltMarker2", "$Junk"});
   const std::string url = std::string(kRoot) + "/INBOX/" + std::to_string(uid) + ".EML";

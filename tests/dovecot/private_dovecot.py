@@ -278,6 +278,11 @@ class PrivateDovecot:
                     if time.time() > deadline:
                         raise RuntimeError("Dovecot did not open port %d:\n%s" % (port, self.log()))
                     time.sleep(0.05)
+        # Written just after the ports open: stop() needs it, and the plugin names the run by it.
+        while not os.path.exists(os.path.join(self.root, "run", "master.pid")):
+            if time.time() > deadline:
+                raise RuntimeError("Dovecot wrote no master.pid:\n%s" % self.log())
+            time.sleep(0.01)
 
     def mailbox_config(self):
         if not self.junk_folder:

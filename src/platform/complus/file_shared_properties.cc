@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/com/com_error.h"
 
@@ -134,14 +136,17 @@ struct FileComponentServices::State {
   std::string instance_key;
   std::mutex mutex;
   Entries known;  // this process's view: what it read or wrote
+  // The file, held locked for writing while this process loads properties.
+  std::weak_ptr<LockedFile> loading;
 
-  // The value stored for the property by any process of the instance.
+  // The value stored for the property by any process of the instance. Waits
+  // while another process loads one: what it finds is then settled.
   std::optional<Variant> Find(const Key& key) {
     std::lock_guard<std::mutex> guard(mutex);
     if (auto it = known.find(key); it != known.end()) return it->second;
-    LockedFile file(path, false);
-    if (!file.ok()) return std::nullopt;
-    for (auto& [k, v] : Parse(file.Read(), instance_key)) known.emplace(k, v);
+    std::optional<Entries> read = WithFile(false, [&](LockedFile& file) { return Parse(file.Read(), instance_key); });
+    if (!read) return std::nullopt;
+    for (auto& [k, v] : *read) known.emplace(k, v);
     if (auto it = known.find(key); it != known.end()) return it->second;
     return std::nullopt;
   }
@@ -149,11 +154,35 @@ struct FileComponentServices::State {
   void Store(const Key& key, const Variant& value) {
     std::lock_guard<std::mutex> guard(mutex);
     known[key] = value;
-    LockedFile file(path, true);
-    if (!file.ok()) return;
-    Entries entries = Parse(file.Read(), instance_key);
-    entries[key] = value;
-    file.Write(Serialize(entries, instance_key));
+    WithFile(true, [&](LockedFile& file) {
+      Entries entries = Parse(file.Read(), instance_key);
+      entries[key] = value;
+      file.Write(Serialize(entries, instance_key));
+      return true;
+    });
+  }
+
+  // Locks the file for writing until the last holder lets go (nullptr when
+  // it cannot be used): no other process reads or writes it meanwhile.
+  std::shared_ptr<LockedFile> Hold() {
+    std::lock_guard<std::mutex> guard(mutex);
+    if (auto held = loading.lock()) return held;
+    auto file = std::make_shared<LockedFile>(path, true);
+    if (!file->ok()) return nullptr;
+    loading = file;
+    return file;
+  }
+
+ private:
+  // Runs use on the file: through this process's hold when it has one (a
+  // second lock of its own would wait for itself), else locked for the call.
+  // nullopt when the file cannot be used. Called under the mutex.
+  template <typename Use>
+  auto WithFile(bool write, Use use) -> std::optional<decltype(use(std::declval<LockedFile&>()))> {
+    if (auto held = loading.lock()) return use(*held);
+    LockedFile file(path, write);
+    if (!file.ok()) return std::nullopt;
+    return use(file);
   }
 };
 
@@ -163,12 +192,25 @@ class FileProperty final : public SharedProperty {
  public:
   FileProperty(std::shared_ptr<FileComponentServices::State> state, Key key)
       : state_(std::move(state)), key_(std::move(key)) {}
+  // A property this process makes now, with the file held until its value is in.
+  FileProperty(std::shared_ptr<FileComponentServices::State> state, Key key, std::shared_ptr<LockedFile> hold)
+      : state_(std::move(state)), key_(std::move(key)), pending_(true), hold_(std::move(hold)) {}
+  ~FileProperty() override {
+    // Never assigned: the instance's other processes find it so, as made.
+    if (pending_) state_->Store(key_, Variant());
+  }
   Variant Value() override { return state_->Find(key_).value_or(Variant()); }
-  void SetValue(const Variant& value) override { state_->Store(key_, value); }
+  void SetValue(const Variant& value) override {
+    state_->Store(key_, value);
+    pending_ = false;
+    hold_.reset();
+  }
 
  private:
   std::shared_ptr<FileComponentServices::State> state_;
   Key key_;
+  bool pending_ = false;
+  std::shared_ptr<LockedFile> hold_;
 };
 
 class FileGroup final : public SharedPropertyGroup {
@@ -178,11 +220,19 @@ class FileGroup final : public SharedPropertyGroup {
 
   std::shared_ptr<SharedProperty> CreateProperty(const std::string& name, bool* exists) override {
     Key key{name_, name};
-    const bool found = state_->Find(key).has_value();
-    // Created now, unassigned: the instance's other processes find it too.
-    if (!found) state_->Store(key, Variant());
+    bool found = state_->Find(key).has_value();
+    std::shared_ptr<LockedFile> hold;
+    if (!found) {
+      // The maker loads the value with the file held, so that no other
+      // process reads the property unassigned meanwhile and keeps that for
+      // its life (a process reads each setting once). One that waited here
+      // finds what the maker stored.
+      hold = state_->Hold();
+      found = state_->Find(key).has_value();
+    }
     if (exists) *exists = found;
-    return std::make_shared<FileProperty>(state_, std::move(key));
+    if (found) return std::make_shared<FileProperty>(state_, std::move(key));
+    return std::make_shared<FileProperty>(state_, std::move(key), std::move(hold));
   }
 
  private:

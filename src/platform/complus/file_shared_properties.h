@@ -5,6 +5,10 @@
 // server's start, the registry hive's identity); a file of another key is
 // taken as empty and replaced, so a restart or a changed hive drops the
 // cache. Inside a process, the groups behave as InProcessComponentServices'.
+// A process that makes a property keeps the file locked until it has given
+// the property its value (or left it unassigned): the instance's other
+// processes wait for that rather than read it unassigned, which they would
+// keep for their life.
 // Whatever goes wrong with the file (unwritable, damaged), the process keeps
 // its own properties: the cache only ever saves work.
 #pragma once

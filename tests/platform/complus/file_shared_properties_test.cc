@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace varnolt {
 namespace {
@@ -56,6 +58,26 @@ TEST_F(FileSharedPropertiesTest, AnotherProcessOfTheSameRunFindsWhatTheFirstStor
     EXPECT_TRUE(exists);
     EXPECT_EQ(row.value, property->Value());
   }
+}
+
+TEST_F(FileSharedPropertiesTest, AProcessMeetingAPropertyBeingLoadedWaitsForItsValue) {
+  FileComponentServices maker(Path(), "run 1");
+  FileComponentServices other(Path(), "run 1");
+  bool made_exists = true;
+  auto loading = Open(maker, "UseJunkMailFolder", &made_exists);  // made, its value being read
+  EXPECT_FALSE(made_exists);
+  bool other_exists = false;
+  Variant seen;
+  std::thread reader([&] { seen = Open(other, "UseJunkMailFolder", &other_exists)->Value(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  loading->SetValue(Variant::Text("Junk E-Mail"));
+  reader.join();
+  EXPECT_TRUE(other_exists);
+  EXPECT_EQ(Variant::Text("Junk E-Mail"), seen);
+  // One left unassigned is found so once its maker is done with it.
+  Open(maker, "HideSpam", &made_exists);
+  EXPECT_EQ(Variant(), Open(other, "HideSpam", &other_exists)->Value());
+  EXPECT_TRUE(other_exists);
 }
 
 TEST_F(FileSharedPropertiesTest, AnotherRunStartsEmptyAndReplacesTheFile) {
