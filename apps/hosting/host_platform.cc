@@ -38,7 +38,7 @@ std::string DataFolderOf(const std::string& constructor_string) {
 }
 
 std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
-                                               std::shared_ptr<EventObservation> observation,
+                                               VerdictSlot verdicts,
                                                std::shared_ptr<ComponentServices> services,
                                                PostgresModelsMaker postgres) {
   RealPlatformOptions options;
@@ -58,15 +58,10 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
       // Nowhere else to tell it: the call it came from succeeded.
     }
   };
-  if (observation) {
-    options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
-      return std::make_unique<ObservingSpamEngine>(engine_options, observation);
-    };
-  } else {
-    options.engine_factory = [engine_options]() -> std::unique_ptr<SpamEngine> {
-      return std::make_unique<BuiltinSpamEngine>(engine_options);
-    };
-  }
+  options.engine_factory = [engine_options]() -> std::unique_ptr<SpamEngine> {
+    return std::make_unique<BuiltinSpamEngine>(engine_options);
+  };
+  if (verdicts) options.verdict_sink = [verdicts](const SaveVerdict& verdict) { *verdicts = verdict; };
   try {
     auto platform = std::make_unique<RealPlatform>(std::move(options));
     *log_platform = platform.get();
