@@ -1,6 +1,6 @@
 // How a host writes the verdict journal after an event: the filter's verdict
-// of it (save_verdict.h) becomes one record,
-// a user's correction is joined to the record of the same Message-ID. A
+// of it (save_verdict.h) becomes one record, and a user's correction is
+// joined to the record of the same Message-ID. A
 // journal that cannot be written never fails or holds up the host: each call
 // waits at most the busy timeout, and a failure is one line through the
 // host's log, after which the journal is left alone for a minute (what

@@ -77,7 +77,8 @@ void HandleNewMail(TriageEnvironment& env, ItemContext& ctx) {
     AppendTrace(env, ctx, " forced to HAM");
     return;
   }
-  const SpamScore score = AskEngine(ctx, [&] { return ctx.Engine(env.platform).Classify(ctx.dat_path, headers, body); });
+  const SpamScore score =
+      AskEngine(ctx, [&] { return ctx.Engine(env.platform).Classify(ctx.dat_path, headers, body); });
   ctx.verdict.decided_by = DecidedBy::kEngine;
   ctx.verdict.score = score;
   ctx.verdict.is_spam = score.is_spam;
