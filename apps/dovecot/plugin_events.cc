@@ -80,17 +80,14 @@ int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // The delivery's record in the verdict journal, from what the filter decided.
-void JournalDelivery(PluginHost& host, mail_user* user, const PluginRecord& record, std::string_view message,
-                     const char* default_mailbox, int64_t elapsed_us) {
+void JournalDelivery(PluginHost& host, mail_user* user, std::string_view message, int64_t elapsed_us) {
   cli::JournalWriter& journal = host.Journal();
-  if (!journal.enabled()) return;
+  if (!journal.enabled() || !host.LastVerdict()) return;
   cli::JudgedMessage judged;
   judged.mailbox = MailboxOf(user);
   judged.content = message;
-  if (record.marker() != 0) judged.marker = record.marker();
-  judged.action = record.hidden() ? "hidden" : record.mailbox() == default_mailbox ? "left" : "filed";
   judged.elapsed_us = elapsed_us;
-  journal.RecordDelivery(judged, host.Observation());
+  journal.RecordDelivery(judged, *host.LastVerdict());
 }
 
 std::string Describe(const std::exception_ptr& failure) {
@@ -127,10 +124,10 @@ VARNOLT_PLUGIN_ENTRY int varnolt_judge_delivery(mail_user* user, const char* hom
     std::string_view message(content, size);
     if (mailstore::HasSectionField(message, kMailMarkerHeader)) message = unmarked = StampMessage(message, 0);
     auto record = PluginRecord::ForDelivery(*connection, default_mailbox, message);
-    host->Observation().Clear();
+    host->LastVerdict().reset();
     const auto started = std::chrono::steady_clock::now();
     RaiseSave(*host, record, connection, kEventFlagsDelivery);
-    JournalDelivery(*host, user, *record, message, default_mailbox, MicrosecondsSince(started));
+    JournalDelivery(*host, user, message, MicrosecondsSince(started));
 
     VerdictStorage& storage = LastVerdict();
     storage.mailbox = record->mailbox();
@@ -184,11 +181,12 @@ VARNOLT_PLUGIN_ENTRY void varnolt_user_saved(mail_user* user, const char* home, 
     }
     // A mail client's new message is the client's own, not mail from outside.
     auto record = PluginRecord::ForMessage(*connection, mailbox, uid, *stored, /*outside=*/moved);
-    host->Observation().Clear();
+    host->LastVerdict().reset();
     RaiseSave(*host, record, connection, moved ? kEventFlagsUserMove : kEventFlagsClientCreate);
-    if (moved && host->Observation().relearned_as_spam && host->Journal().enabled()) {
+    const std::optional<SaveVerdict>& verdict = host->LastVerdict();
+    if (moved && verdict && verdict->decided_by == DecidedBy::kUser && host->Journal().enabled()) {
       // The filter relearned the message: the user corrected its verdict.
-      host->Journal().RecordMove(MailboxOf(user), stored->content, host->Observation());
+      host->Journal().RecordMove(MailboxOf(user), stored->content, *verdict);
     }
   } catch (...) {
     ReportFailure(user, home, host,

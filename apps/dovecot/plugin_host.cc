@@ -24,14 +24,14 @@ std::string HiveIdentity(const std::string& path) {
 }
 
 std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const std::string& instance = "",
-                                           std::shared_ptr<cli::EventObservation> observation = nullptr) {
+                                           cli::VerdictSlot verdicts = nullptr) {
   std::shared_ptr<ComponentServices> services;
   if (!instance.empty()) {
     services = std::make_shared<FileComponentServices>(
         config.home + "/" + kDovecotSettingsCache, instance + " hive " + HiveIdentity(config.registry_path));
   }
   // The home's [engine] settings hold for deliveries through Dovecot too.
-  return cli::MakeHostPlatform(config, std::move(observation), std::move(services), LoadedPostgresModels);
+  return cli::MakeHostPlatform(config, std::move(verdicts), std::move(services), LoadedPostgresModels);
 }
 
 std::unique_ptr<PluginHost>& ProcessHost() {
@@ -64,7 +64,7 @@ PluginHost& PluginHost::ForHome(const std::string& home, const std::string& inst
   std::unique_ptr<PluginHost> fresh(new PluginHost());
   fresh->given_home_ = home;
   fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
-  fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->observation_);
+  fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->verdicts_);
   try {
     fresh->filter_ = cli::CreateRegisteredFilter(*fresh->platform_);
   } catch (...) {

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "host/interfaces.h"
-#include "hosting/event_observer.h"
 #include "hosting/filter_host.h"
 #include "hosting/home_config.h"
+#include "hosting/host_platform.h"
 #include "hosting/journal_writer.h"
 #include "platform/real_platform.h"
 
@@ -35,8 +35,8 @@ class PluginHost {
   void LogFailure(const std::string& text, const std::string& source);
   // Writes what happened, no failure, into the filter's text log; never throws.
   void LogNote(const std::string& text, const std::string& source);
-  // What the engine saw of the current event (cleared by the caller before it).
-  cli::EventObservation& Observation() { return *observation_; }
+  // The filter's verdict of the latest event (reset by the caller before it).
+  std::optional<SaveVerdict>& LastVerdict() { return *verdicts_; }
   // The home's verdict journal.
   cli::JournalWriter& Journal() { return *journal_; }
 
@@ -47,7 +47,7 @@ class PluginHost {
   cli::HomeConfig config_;
   std::unique_ptr<RealPlatform> platform_;
   cli::LoadedFilter filter_;
-  std::shared_ptr<cli::EventObservation> observation_ = std::make_shared<cli::EventObservation>();
+  cli::VerdictSlot verdicts_ = std::make_shared<std::optional<SaveVerdict>>();
   std::unique_ptr<cli::JournalWriter> journal_;
 };
 

@@ -9,19 +9,6 @@
 
 namespace varnolt::cli {
 
-namespace {
-
-// The data folder whose domain directory holds the model at path: up to the
-// separator before the domain's name; empty when path has no such folder.
-std::string DataFolderOfModel(const std::string& path) {
-  const size_t model = path.find_last_of("\\/");
-  if (model == std::string::npos || model == 0) return "";
-  const size_t domain = path.find_last_of("\\/", model - 1);
-  return domain == std::string::npos ? "" : path.substr(0, domain + 1);
-}
-
-}  // namespace
-
 EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker postgres) {
   EngineOptions options;
   options.auto_learn.enabled = config.engine_auto_learn;
@@ -38,7 +25,7 @@ std::string DataFolderOf(const std::string& constructor_string) {
 }
 
 std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
-                                               std::shared_ptr<EventObservation> observation,
+                                               VerdictSlot verdicts,
                                                std::shared_ptr<ComponentServices> services,
                                                PostgresModelsMaker postgres) {
   RealPlatformOptions options;
@@ -50,7 +37,7 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
   // beside the model. The engines are made by this platform and end before it.
   auto log_platform = std::make_shared<Platform*>(nullptr);
   engine_options.notice = [log_platform](const std::string& dat_path, const ComError& error) {
-    const std::string data_folder = DataFolderOfModel(dat_path);
+    const std::string data_folder = SplitModelPath(dat_path).data_folder;
     if (*log_platform == nullptr || data_folder.empty()) return;
     try {
       AppendLogLine(**log_platform, data_folder, ErrorLogMessage(error.description(), error.number(), dat_path));
@@ -58,15 +45,10 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
       // Nowhere else to tell it: the call it came from succeeded.
     }
   };
-  if (observation) {
-    options.engine_factory = [engine_options, observation]() -> std::unique_ptr<SpamEngine> {
-      return std::make_unique<ObservingSpamEngine>(engine_options, observation);
-    };
-  } else {
-    options.engine_factory = [engine_options]() -> std::unique_ptr<SpamEngine> {
-      return std::make_unique<BuiltinSpamEngine>(engine_options);
-    };
-  }
+  options.engine_factory = [engine_options]() -> std::unique_ptr<SpamEngine> {
+    return std::make_unique<BuiltinSpamEngine>(engine_options);
+  };
+  if (verdicts) options.verdict_sink = [verdicts](const SaveVerdict& verdict) { *verdicts = verdict; };
   try {
     auto platform = std::make_unique<RealPlatform>(std::move(options));
     *log_platform = platform.get();

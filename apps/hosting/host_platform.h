@@ -3,14 +3,19 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
-#include "hosting/event_observer.h"
 #include "hosting/home_config.h"
 #include "platform/real_platform.h"
+#include "platform/save_verdict.h"
 
 namespace varnolt::cli {
+
+// Where a host finds the filter's verdict of its latest event: the platform
+// puts each there; the host empties it before it raises an event.
+using VerdictSlot = std::shared_ptr<std::optional<SaveVerdict>>;
 
 // Makes the models of a PostgreSQL [engine] store from its libpq connection string.
 using PostgresModelsMaker = std::shared_ptr<engine::ModelBackend> (*)(const std::string& conninfo);
@@ -28,12 +33,12 @@ EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker post
 // or "" for an empty string.
 std::string DataFolderOf(const std::string& constructor_string);
 
-// The platform over the home's hive and event log. With an observation the
-// engine reports what it saw of each event into it; services replace the
+// The platform over the home's hive and event log. With a slot the filter's
+// verdicts are kept in it; services replace the
 // process-wide component services (nullptr: the platform's own). Throws
 // CommandError when the event log target cannot be opened.
 std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
-                                               std::shared_ptr<EventObservation> observation,
+                                               VerdictSlot verdicts,
                                                std::shared_ptr<ComponentServices> services = nullptr,
                                                PostgresModelsMaker postgres = LinkedPostgresModels);
 

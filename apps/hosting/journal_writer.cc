@@ -30,6 +30,11 @@ const char* VerdictOfMarker(const std::optional<int32_t>& marker) {
   return "none";
 }
 
+const char* ActionOf(const SaveVerdict& verdict) {
+  if (verdict.hidden) return "hidden";
+  return verdict.moved_to.empty() ? "left" : "filed";
+}
+
 JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log)
     : path_(config.journal_path),
       keep_days_(config.journal_keep_days),
@@ -79,7 +84,7 @@ void JournalWriter::Guarded(Write write) noexcept {
   }
 }
 
-void JournalWriter::RecordDelivery(const JudgedMessage& message, const EventObservation& seen) noexcept {
+void JournalWriter::RecordDelivery(const JudgedMessage& message, const SaveVerdict& verdict) noexcept {
   if (!enabled()) return;
   Guarded([&] {
     journal::VerdictJournal* journal = Journal();
@@ -91,32 +96,30 @@ void JournalWriter::RecordDelivery(const JudgedMessage& message, const EventObse
     record.message_id = summary.message_id;
     record.sender_domain = summary.sender_domain;
     record.size = static_cast<int64_t>(message.content.size());
-    record.verdict = VerdictOfMarker(message.marker);
-    record.action = message.action;
-    if (seen.score) {
-      record.score = seen.score->spamminess;
-      record.learned = seen.score->learned;
-      record.decided_by = "engine";
-    } else if (seen.taught_ham) {
-      record.decided_by = message.internal ? "internal" : "whitelist";
+    record.verdict = VerdictOfMarker(verdict.marker);
+    record.action = message.removed ? "removed" : ActionOf(verdict);
+    if (verdict.score) {
+      record.score = verdict.score->spamminess;
+      record.learned = verdict.score->learned;
     }
+    record.decided_by = DecidedByName(verdict.decided_by);
     record.host = host_;
     if (subjects_) record.subject = summary.subject;
     record.elapsed_us = message.elapsed_us;
-    record.error = seen.engine_failed;
+    record.error = verdict.failure && verdict.failure->in_engine;
     journal->Add(record);
   });
 }
 
 void JournalWriter::RecordMove(const std::string& mailbox, std::string_view content,
-                               const EventObservation& seen) noexcept {
-  if (!enabled() || !seen.relearned_as_spam) return;
+                               const SaveVerdict& verdict) noexcept {
+  if (!enabled() || verdict.decided_by != DecidedBy::kUser || !verdict.is_spam) return;
   Guarded([&] {
     journal::VerdictJournal* journal = Journal();
     if (!journal) return;
     const MessageSummary summary = SummarizeMessage(content, false);
     journal->Correct(Lower(mailbox), summary.message_id,
-                     *seen.relearned_as_spam ? journal::Correction::kToJunk : journal::Correction::kFromJunk,
+                     *verdict.is_spam ? journal::Correction::kToJunk : journal::Correction::kFromJunk,
                      NowSeconds());
   });
 }

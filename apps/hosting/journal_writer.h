@@ -1,6 +1,6 @@
-// How a host writes the verdict journal after an event: what it saw of the
-// event (the item's marker and place, the engine's notes) becomes one record,
-// a user's correction is joined to the record of the same Message-ID. A
+// How a host writes the verdict journal after an event: the filter's verdict
+// of it (save_verdict.h) becomes one record, and a user's correction is
+// joined to the record of the same Message-ID. A
 // journal that cannot be written never fails or holds up the host: each call
 // waits at most the busy timeout, and a failure is one line through the
 // host's log, after which the journal is left alone for a minute (what
@@ -15,19 +15,17 @@
 #include <string>
 #include <string_view>
 
-#include "hosting/event_observer.h"
 #include "hosting/home_config.h"
 #include "platform/journal/verdict_journal.h"
+#include "platform/save_verdict.h"
 
 namespace varnolt::cli {
 
-// What the host knows of a message after the filter's event on it.
+// What the host knows of a message beside the filter's verdict on it.
 struct JudgedMessage {
   std::string mailbox;              // user@domain
   std::string_view content;         // the message as delivered
-  std::optional<int32_t> marker;    // the marker after the event
-  std::string action;               // "filed", "hidden", "left" or "removed"
-  bool internal = false;            // submitted inside the organisation
+  bool removed = false;             // the item is gone after the event
   int64_t elapsed_us = 0;           // the filter's event
 };
 
@@ -40,10 +38,10 @@ class JournalWriter {
 
   bool enabled() const { return keep_days_ > 0; }
   // Never throws.
-  void RecordDelivery(const JudgedMessage& message, const EventObservation& seen) noexcept;
+  void RecordDelivery(const JudgedMessage& message, const SaveVerdict& verdict) noexcept;
   // A move the filter took as the user's correction (it relearned the
   // message); nothing for other moves. Never throws.
-  void RecordMove(const std::string& mailbox, std::string_view content, const EventObservation& seen) noexcept;
+  void RecordMove(const std::string& mailbox, std::string_view content, const SaveVerdict& verdict) noexcept;
 
  private:
   journal::VerdictJournal* Journal();
@@ -64,6 +62,10 @@ class JournalWriter {
 
 // The verdict the journal records for a marker: "ham", "spam" or "none".
 const char* VerdictOfMarker(const std::optional<int32_t>& marker);
+
+// What the filter did with the item: "hidden", "filed" (moved into a junk
+// folder) or "left" where it was delivered.
+const char* ActionOf(const SaveVerdict& verdict);
 
 // Seconds since the epoch.
 int64_t NowSeconds();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/encoded_words.h"
+#include "platform/mailstore/raw_headers.h"
 
 namespace varnolt::cli {
 namespace {
@@ -47,42 +48,21 @@ MessageSummary SummarizeMessage(std::string_view message, bool with_subject) {
   MessageSummary summary;
   std::string from, subject;
   bool have_id = false, have_from = false, have_subject = false;
-  std::string field, value;
-  auto finish = [&] {
-    if (field.empty()) return;
-    if (!have_id && NameIs(field, "Message-ID")) {
+  // The header block as the store reads it at delivery.
+  for (const mailstore::RawHeader& header : mailstore::ParseHeaderBlock(message)) {
+    if (!have_id && NameIs(header.name, "Message-ID")) {
       have_id = true;
-      std::string id = Trim(value);
+      std::string id = mailstore::UnfoldValue(header.value);
       if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
       summary.message_id = id;
-    } else if (!have_from && NameIs(field, "From")) {
+    } else if (!have_from && NameIs(header.name, "From")) {
       have_from = true;
-      from = value;
-    } else if (!have_subject && NameIs(field, "Subject")) {
+      from = mailstore::UnfoldValue(header.value);
+    } else if (!have_subject && NameIs(header.name, "Subject")) {
       have_subject = true;
-      subject = value;
+      subject = mailstore::UnfoldValue(header.value);
     }
-    field.clear();
-  };
-  size_t pos = 0;
-  while (pos < message.size()) {
-    size_t end = message.find('\n', pos);
-    if (end == std::string_view::npos) end = message.size();
-    std::string_view line = message.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) break;  // the end of the header block
-    if (line.front() == ' ' || line.front() == '\t') {
-      if (!field.empty()) value += std::string(line);  // a folded line continues the field
-      continue;
-    }
-    finish();
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    field = std::string(line.substr(0, colon));
-    value = std::string(line.substr(colon + 1));
   }
-  finish();
   summary.sender_domain = DomainOf(from);
   if (!with_subject) return summary;
   try {

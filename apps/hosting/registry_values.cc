@@ -113,12 +113,7 @@ RegValue DwordValue(uint32_t number) {
 }
 
 std::string DisplayText(const RegValue& value) {
-  if (value.type == REG_SZ) {
-    std::string text(value.data.begin(), value.data.end());
-    const size_t nul = text.find('\0');
-    if (nul != std::string::npos) text.resize(nul);
-    return text;
-  }
+  if (value.type == REG_SZ) return RegSzText(value.data.data(), value.data.size());
   if (value.type == REG_DWORD && value.data.size() == 4) {
     int32_t number = 0;
     std::memcpy(&number, value.data.data(), 4);

@@ -39,8 +39,8 @@ bool DeleteValue(Registry& registry, HKEY root, const std::string& subkey, const
 RegValue StringValue(const std::string& text);
 RegValue DwordValue(uint32_t number);
 
-// REG_SZ: the text without its terminating NUL; REG_DWORD: the number as the
-// filter reads it (signed decimal); other types: their .reg hex form.
+// REG_SZ: the text as the filter reads it (RegSzText); REG_DWORD: the number
+// as the filter reads it (signed decimal); other types: their .reg hex form.
 std::string DisplayText(const RegValue& value);
 
 // "sz", "dword", or the .reg name of another type ("hex(2)", "hex"...).

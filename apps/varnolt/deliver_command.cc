@@ -87,7 +87,7 @@ void DeliverAll(Session& session, DeliverOptions options) {
   const DeliverOutput output = options.json                                    ? DeliverOutput::kJson
                                : options.verbose || isatty(STDOUT_FILENO) == 1 ? DeliverOutput::kVerdicts
                                                                                : DeliverOutput::kUrls;
-  DeliveryReport report(session, folder, options.internal, output);
+  DeliveryReport report(session, folder, output);
   DeliveryOptions delivery;
   delivery.internal = options.internal;
   delivery.item_name = options.name;

@@ -1,6 +1,6 @@
 // What `deliver` says about each message beyond its URL: the verdict the
 // filter stamped, the engine's score, and why the filter left a message
-// without a verdict (from the lines it added to its log meanwhile).
+// without a verdict; all of it from the filter's own verdict of the event.
 #pragma once
 
 #include <functional>
@@ -20,39 +20,31 @@ enum class DeliverOutput {
 
 class DeliveryReport {
  public:
-  // folder_url: where the messages are delivered; internal: mail submitted
-  // inside the organisation (trusted without asking the engine).
-  DeliveryReport(Session& session, const std::string& folder_url, bool internal, DeliverOutput output);
+  // folder_url: where the messages are delivered.
+  DeliveryReport(Session& session, const std::string& folder_url, DeliverOutput output);
   // Finishes when Finish was not called: a failed batch still lists what it delivered.
   ~DeliveryReport();
   DeliveryReport(const DeliveryReport&) = delete;
   DeliveryReport& operator=(const DeliveryReport&) = delete;
 
   // Delivers one message through deliver (which returns the item's URL after
-  // the filter ran) and reports it; file names the message's source.
+  // the filter ran) and reports it from the filter's verdict; file names the
+  // message's source.
   void Deliver(const std::string& file, const std::string& bytes, const std::function<std::string()>& deliver);
 
   // Prints the JSON array of the messages delivered; once.
   void Finish();
 
  private:
-  std::optional<double> EngineScore(const std::string& bytes);
-  // The item's marker; *read is set false when it could not be read.
-  std::optional<int32_t> MarkerOf(const std::string& url, bool* read);
-  void ExplainMissingVerdict(const std::string& file, const std::string& new_log_text);
-  int64_t LogSize();
+  void ExplainMissingVerdict(const std::string& file, const SaveVerdict* verdict);
   // The delivery's record in the verdict journal; never fails the delivery.
-  void Journal(const std::string& url, const std::string& bytes, const std::optional<int32_t>& marker,
+  void Journal(const std::string& url, const std::string& bytes, const SaveVerdict& verdict,
                int64_t elapsed_us) noexcept;
-  bool IsHidden(const std::string& url);
 
   Session& session_;
   std::string folder_url_;
   std::string mailbox_;  // user@domain
-  bool internal_;
   DeliverOutput output_;
-  std::string dat_path_;
-  std::string log_path_;
   Json results_ = Json::array();
   bool finished_ = false;
 };

@@ -14,11 +14,12 @@ namespace {
 // A move the filter took as the user's correction joins the message's record
 // in the verdict journal. Never fails the move.
 void JournalCorrection(Session& session, const MailboxAddress& mailbox, const std::string& url) {
-  if (!session.Observation().relearned_as_spam) return;
+  const std::optional<SaveVerdict>& verdict = session.LastVerdict();
+  if (!verdict || verdict->decided_by != DecidedBy::kUser) return;
   try {
     JournalWriter& journal = session.Journal();
     if (!journal.enabled()) return;
-    journal.RecordMove(mailbox.Text(), session.Store().ReadContent(url), session.Observation());
+    journal.RecordMove(mailbox.Text(), session.Store().ReadContent(url), *verdict);
   } catch (const std::exception& error) {
     std::cerr << "varnolt: warning: verdict journal: " << error.what() << '\n';
   }
@@ -32,7 +33,7 @@ void RunMove(Session& session, const std::string& reference, const std::string& 
   const std::string folder = FolderOfMailbox(session.Store(), mailbox, folder_path, /*must_exist=*/true);
   try {
     MailStore& store = session.StoreWithFilter();
-    session.Observation().Clear();
+    session.LastVerdict().reset();
     const std::string moved = store.MoveItem(item_url, folder);
     std::cout << moved << '\n';
     JournalCorrection(session, mailbox, moved);

@@ -1,39 +1,24 @@
 #include "varnolt/file_io.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 
+#include "platform/system/posix_file_io.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {
 namespace {
 
 std::string ReadDescriptor(int fd, const std::string& name) {
-  // Read straight into the string, sized up front for a file: a message may
-  // be tens of megabytes, and growing by doubling would hold it twice.
   std::string bytes;
-  struct stat info {};
-  size_t capacity = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : 0;
-  size_t size = 0;
-  for (;;) {
-    if (size == capacity) capacity = std::max<size_t>(capacity + capacity / 2, size + (1 << 16));
-    if (bytes.size() != capacity) bytes.resize(capacity);
-    const ssize_t n = read(fd, bytes.data() + size, capacity - size);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw CommandError("cannot read " + name + ": " + std::strerror(errno));
-    }
-    size += static_cast<size_t>(n);
+  if (const int error = ReadWholeDescriptor(fd, &bytes); error != 0) {
+    throw CommandError("cannot read " + name + ": " + std::strerror(error));
   }
-  bytes.resize(size);
   return bytes;
 }
 

@@ -3,48 +3,24 @@
 #include <cstdio>
 #include <sstream>
 
-#include "hosting/registry_values.h"
+#include "config/settings.h"
+#include "diagnostics/reporter.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
-#include "store/property_names.h"
-#include "trust/whitelist.h"
+#include "store/mail_marker.h"
+#include "triage/new_mail_decision.h"
+#include "trust/message_readers.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/mailbox_address.h"
 
 namespace varnolt::cli {
 namespace {
 
-constexpr const char* kPropertyPrefix = "urn:schemas:mapi:proptag:";
-
-std::string Property(Session& session, const std::string& url, const std::string& name) {
-  const std::optional<Variant> value = session.LookupStore().StoredProperty(url, name);
-  return value ? value->ToText() : "";
-}
-
-// The sender's address as the filter reads it: between '<' and '>' of From, or none.
-std::string SenderAddress(const std::string& from) {
-  const size_t open = from.find('<');
-  if (open == std::string::npos) return "";
-  const size_t close = from.find('>', open);
-  return from.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
-}
-
-// A setting as the filter reads it: a missing or unreadable one takes its default.
-long Setting(Session& session, const char* name, long fallback) {
-  try {
-    const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name);
-    return value ? Variant::Text(DisplayText(*value)).ToInt32() : fallback;
-  } catch (const std::exception&) {
-    return fallback;
-  }
-}
-
-bool Whitelisted(const std::string& dat_path, const std::string& sender) {
-  if (sender.empty()) return false;
-  PosixTextFiles files;
-  std::optional<ComError> unreadable;
-  return ScanWhiteList(files, dat_path, sender, &unreadable).value_or(false);  // no whitelist: not listed
-}
+// A dry run reports nothing: the reasons the filter would log are not explain's to write.
+class SilentReporter final : public Reporter {
+ public:
+  void LogLine(const std::string&) override {}
+  void LogError(const std::string&, int32_t, const std::string&) override {}
+};
 
 std::string Fixed(double value, int digits) {
   char text[32];
@@ -75,21 +51,21 @@ ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max
   if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
   const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 
-  const std::string marker = Property(session, explanation.url, kMailMarkerField);
-  explanation.marker = marker == "1" ? "HAM" : marker == "2" ? "SPAM" : "";
-  const std::string address_type = Property(session, explanation.url, std::string(kPropertyPrefix) + "x0C1E001E");
-  const std::string headers = Property(session, explanation.url, std::string(kPropertyPrefix) + "x007D001E");
-  std::string body = Property(session, explanation.url, std::string(kPropertyPrefix) + "x1013001E");
-  if (body.empty()) body = Property(session, explanation.url, std::string(kPropertyPrefix) + "x1000001E");
-  explanation.sender = SenderAddress(Property(session, explanation.url, "urn:schemas:mailheader:from"));
-
-  if (address_type == "EX" && headers.empty()) {
-    explanation.decided_by = "internal";
-  } else if (Setting(session, "UseWhiteList", 1) != 0 && Whitelisted(dat_path, explanation.sender)) {
-    explanation.decided_by = "whitelist";
-  } else {
-    explanation.decided_by = "engine";
-  }
+  // The filter's own readers and trust rule over the stored item, reporting
+  // and writing nothing; the settings as the filter reads them (a missing one is 0).
+  std::shared_ptr<Connection> connection = session.LookupStore().Connect();
+  std::unique_ptr<Record> record = connection->CreateRecord();
+  record->Open(explanation.url, *connection, ConnectMode::kRead, RecordCreateOptions::kFailIfNotExists,
+               RecordOpenOptions::kUnspecified);
+  SilentReporter silent;
+  const int32_t marker = GetMailMarker(silent, *record);
+  explanation.marker = marker == kMarkerHam ? "HAM" : marker == kMarkerSpam ? "SPAM" : "";
+  const int32_t use_white_list = ReadRegistrySetting(session.GetPlatform().Reg(), "UseWhiteList").ToInt32();
+  const TrustAnswer trust = WhoDecides(silent, session.GetPlatform().Files(), *record, dat_path, use_white_list);
+  explanation.decided_by = DecidedByName(trust.decided_by);
+  explanation.sender = trust.sender.empty() ? GetSenderAddress(silent, *record) : trust.sender;
+  const std::string headers = GetTransportHeaders(*record);
+  const std::string body = GetBodyText(*record);
   explanation.score = engine::ExplainScore(EngineOptionsOf(session.Config()), dat_path, headers, body, max_clues);
   explanation.models = explanation.score.domain_model ? "user+domain" : "user";
   return explanation;

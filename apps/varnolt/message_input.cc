@@ -2,6 +2,7 @@
 
 #include "platform/mailstore/message_properties.h"
 #include "platform/mailstore/raw_headers.h"
+#include "platform/names/message_body.h"
 
 namespace varnolt::cli {
 
@@ -11,12 +12,8 @@ EngineInput EngineInputOf(const std::string& message) {
   mailstore::MessageTexts texts = mailstore::DeriveMessageTexts(mailstore::DeliveredView(message, &edited));
   EngineInput input;
   input.header = std::move(texts.header_block);
-  // As the filter reads the body: the HTML one unless it is missing or empty.
-  if (texts.html_body && !texts.html_body->empty()) {
-    input.body = std::move(*texts.html_body);
-  } else if (texts.plain_body) {
-    input.body = std::move(*texts.plain_body);
-  }
+  input.body = EngineBodyText(std::move(texts.html_body).value_or(""),
+                              [&] { return std::move(texts.plain_body).value_or(""); });
   return input;
 }
 

@@ -32,8 +32,7 @@ std::vector<std::string> ModelFiles(const std::string& data_folder) {
     const std::string directory = DomainDirectory(data_folder, domain.path().filename().string());
     for (const fs::directory_entry& file : fs::directory_iterator(domain.path(), ec)) {
       const std::string name = file.path().filename().string();
-      const bool model = name == kDomainModelFileName || (name.size() > 4 && name.ends_with(".dat"));
-      if (model && file.is_regular_file(ec)) paths.push_back(directory + "\\" + name);
+      if (IsModelFileName(name) && file.is_regular_file(ec)) paths.push_back(directory + "\\" + name);
     }
   }
   std::sort(paths.begin(), paths.end());

@@ -22,7 +22,7 @@ const HomeConfig& Session::Config() {
 }
 
 Platform& Session::GetPlatform() {
-  if (!platform_) platform_ = MakeHostPlatform(Config(), observation_);
+  if (!platform_) platform_ = MakeHostPlatform(Config(), verdicts_);
   return *platform_;
 }
 

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
-#include "hosting/event_observer.h"
 #include "hosting/filter_host.h"
 #include "hosting/home_config.h"
 #include "hosting/host_platform.h"
@@ -42,8 +42,8 @@ class Session {
   MailStore& StoreWithFilter();
   // The configured spam engine, for commands that drive it directly.
   BuiltinSpamEngine& Engine();
-  // What the engine the filter uses saw of the current event (cleared by the caller before it).
-  EventObservation& Observation() { return *observation_; }
+  // The filter's verdict of the latest event (reset by the caller before it).
+  std::optional<SaveVerdict>& LastVerdict() { return *verdicts_; }
   // The home's verdict journal, for the commands that raise events.
   JournalWriter& Journal();
 
@@ -68,7 +68,7 @@ class Session {
   std::unique_ptr<HomeConfig> config_;
   std::unique_ptr<RealPlatform> platform_;
   std::unique_ptr<BuiltinSpamEngine> engine_;
-  std::shared_ptr<EventObservation> observation_ = std::make_shared<EventObservation>();
+  VerdictSlot verdicts_ = std::make_shared<std::optional<SaveVerdict>>();
   std::unique_ptr<JournalWriter> journal_;
   LoadedFilter filter_;
   std::unique_ptr<MailStore> lookup_store_;

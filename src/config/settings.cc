@@ -36,7 +36,7 @@ int32_t ReadRegistryValue(Registry& registry, HKEY key, const std::string& name,
       return status;
     }
     if (size == 0) return status;
-    *value = Variant::Text(std::string(buffer.begin(), buffer.begin() + (size - 1)));  // less the NUL
+    *value = Variant::Text(RegSzText(buffer.data(), size));
     return status;
   }
   if (type == REG_DWORD) {

@@ -36,8 +36,19 @@ BuiltinSpamEngine::BuiltinSpamEngine(EngineOptions options) : options_(std::move
   if (!options_.models) options_.models = std::make_shared<engine::FileModelBackend>(options_.cache);
 }
 
-bool BuiltinSpamEngine::Classify(const std::string& dat_path, const std::string& header, const std::string& body) {
-  return Score(dat_path, header, body).is_spam;
+SpamScore BuiltinSpamEngine::Classify(const std::string& dat_path, const std::string& header,
+                                      const std::string& body) {
+  return Score(dat_path, header, body);
+}
+
+SpamScore BuiltinSpamEngine::ScoreOf(const Judgement& judgement) const {
+  SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
+  if (!judgement.thin) {
+    score.counts_part = judgement.counts_only;
+    score.linear_part = judgement.linear;
+    if (judgement.linear) score.linear_weight = options_.linear_weight;
+  }
+  return score;
 }
 
 BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamModel* domain, const std::string& header,
@@ -81,6 +92,7 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
   judgement.counts_only = judgement.spamminess;
   if (fit) {
     const double linear = fit->Score(engine::LinearKeys(features.ids));
+    judgement.linear = linear;
     judgement.spamminess = (1 - options_.linear_weight) * judgement.spamminess + options_.linear_weight * linear;
   }
   if (options_.auto_learn.enabled && options_.auto_learn.part_ham_below < 1) {
@@ -139,7 +151,7 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
   ModelLease domain = DomainStore(dat_path);
   const Judgement judgement = Judge(store.get(), domain.get(), header, features);
   domain.Keep();
-  SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
+  SpamScore score = ScoreOf(judgement);
   bool as_spam = false;
   if (WouldLearn(judgement, &as_spam)) {
     score.learned = LearnWith(store.get(), features, engine::DigestMessage(header, body), as_spam, true,
@@ -161,7 +173,7 @@ SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string
   const Judgement judgement = Judge(store.get(), domain.get(), header, features);
   domain.Keep();
   store.Keep();
-  return SpamScore{judgement.spamminess, judgement.spamminess > Threshold()};
+  return ScoreOf(judgement);
 }
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,

@@ -106,21 +106,14 @@ struct EngineOptions {
   std::shared_ptr<engine::ModelBackend> models;
 };
 
-// A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
-// is spamminess > the threshold, or the GTUBE string was found.
-struct SpamScore {
-  double spamminess = 0.5;
-  bool is_spam = false;
-  bool learned = false;  // Score learned the message from its own verdict
-};
-
 class BuiltinSpamEngine : public SpamEngine {
  public:
   explicit BuiltinSpamEngine(EngineOptions options = {});
 
   // Classify creates the user's file when missing (the rest of the system
   // takes its existence as "user known"); a missing directory is an error.
-  bool Classify(const std::string& dat_path, const std::string& header, const std::string& body) override;
+  // It is Score's answer.
+  SpamScore Classify(const std::string& dat_path, const std::string& header, const std::string& body) override;
 
   // Learn and Relearn both remember what each message was learned as: a
   // message learned again as the same class changes nothing, and one learned
@@ -140,7 +133,7 @@ class BuiltinSpamEngine : public SpamEngine {
 
   // Scores without creating or changing anything: a missing or empty file
   // answers from an empty model. A foreign or corrupt file still throws.
-  SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body);
+  SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body) override;
 
   // What Learn returns about the message: whether it changed the model.
   enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
@@ -166,9 +159,12 @@ class BuiltinSpamEngine : public SpamEngine {
     SpamCounts own;      // by the user's model alone
     bool thin = false;   // too little of one class: the score is a middle one unless near_duplicate
     double counts_only = 0.5;  // the counts' own score
+    std::optional<double> linear;  // the linear model's, when there is a fit
     bool near_duplicate = false;
     double spam_share = 0;
   };
+  // The score of a judgement, with its parts.
+  SpamScore ScoreOf(const Judgement& judgement) const;
   Judgement Judge(engine::SpamModel* store, engine::SpamModel* domain, const std::string& header,
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).

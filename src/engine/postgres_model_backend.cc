@@ -146,26 +146,12 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
   std::shared_ptr<FitCache> fits_;             // the backend's
 };
 
-// The components of a "\" or "/" separated path.
-std::vector<std::string> Components(const std::string& path) {
-  std::vector<std::string> parts(1);
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
-  }
-  return parts;
-}
-
 }  // namespace
 
 PostgresModelName PostgresModelNameOf(const std::string& path) {
-  const std::vector<std::string> parts = Components(path);
-  const std::string directory = parts.size() > 1 ? parts[parts.size() - 2] : std::string();
-  if (parts.back() == kDomainModelFileName) return {postgres::ModelKind::kDomain, directory};
-  return {postgres::ModelKind::kUser, parts.size() > 1 ? directory + "\\" + parts.back() : parts.back()};
+  const ModelPathParts parts = SplitModelPath(path);
+  if (parts.file == kDomainModelFileName) return {postgres::ModelKind::kDomain, parts.domain};
+  return {postgres::ModelKind::kUser, parts.in_directory ? parts.domain + "\\" + parts.file : parts.file};
 }
 
 PostgresModelBackend::PostgresModelBackend(std::string conninfo, postgres::ConnectionPool* pool)

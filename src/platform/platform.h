@@ -1,5 +1,6 @@
 // The outside world of the filter behind one object: tick count, clock, text
-// files, registry, shared properties, event log and the spam engine factory.
+// files, registry, shared properties, event log, the spam engine factory and
+// the sink of the filter's verdicts.
 // The host builds the real one; tests assemble fakes.
 #pragma once
 
@@ -14,6 +15,7 @@
 namespace varnolt {
 
 class SpamEngine;
+struct SaveVerdict;
 
 class Platform {
  public:
@@ -26,6 +28,9 @@ class Platform {
   virtual EventLog& Events() = 0;
   // A new engine instance (one per save event); throws ComError when none can be made.
   virtual std::unique_ptr<SpamEngine> CreateSpamEngine() = 0;
+  // What the filter decided for a save event, once at the end of each event
+  // it was raised for (save_verdict.h). Must not throw.
+  virtual void TakeVerdict(const SaveVerdict& verdict) = 0;
 };
 
 }  // namespace varnolt

@@ -9,6 +9,7 @@
 
 #include "platform/complus/in_process_services.h"
 #include "platform/platform.h"
+#include "platform/save_verdict.h"
 #include "platform/registry/hive_registry.h"
 #include "platform/system/posix_text_files.h"
 #include "platform/system/system_clock.h"
@@ -22,6 +23,8 @@ struct RealPlatformOptions {
   std::function<std::unique_ptr<SpamEngine>()> engine_factory;
   // The shared property manager's services; unset: this process's own.
   std::shared_ptr<ComponentServices> services;
+  // Hears each verdict of the filter; unset: nobody.
+  std::function<void(const SaveVerdict&)> verdict_sink;
 };
 
 class RealPlatform final : public Platform {
@@ -40,6 +43,8 @@ class RealPlatform final : public Platform {
   EventLog& Events() override { return *events_; }
   // Throws ComError when no engine factory was given or the factory fails.
   std::unique_ptr<SpamEngine> CreateSpamEngine() override;
+  // Hands the verdict to the sink given; a failure of the sink is dropped.
+  void TakeVerdict(const SaveVerdict& verdict) override;
 
  private:
   SteadyTickSource ticks_;
@@ -48,6 +53,7 @@ class RealPlatform final : public Platform {
   HiveRegistry registry_;
   std::unique_ptr<EventLog> events_;
   std::function<std::unique_ptr<SpamEngine>()> engine_factory_;
+  std::function<void(const SaveVerdict&)> verdict_sink_;
   std::shared_ptr<ComponentServices> services_;
 };
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace varnolt {
@@ -14,11 +15,27 @@ struct SpamCounts {
   int32_t spam = 0;
 };
 
+// A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
+// is spamminess above the engine's threshold (or the message is a test SPAM).
+struct SpamScore {
+  double spamminess = 0.5;
+  bool is_spam = false;
+  bool learned = false;  // the engine learned the message from its own verdict
+  // The parts of the mix, once the models hold enough of both classes: the
+  // token counts' own score, the linear model's (when fitted) and its share.
+  std::optional<double> counts_part = std::nullopt;
+  std::optional<double> linear_part = std::nullopt;
+  double linear_weight = 0;
+};
+
 class SpamEngine {
  public:
   virtual ~SpamEngine() = default;
-  // True means SPAM. Creates the database file on first use.
-  virtual bool Classify(const std::string& dat_path, const std::string& header, const std::string& body) = 0;
+  // The verdict with its score. Creates the database file on first use; may
+  // learn the message from a confident verdict (SpamScore::learned).
+  virtual SpamScore Classify(const std::string& dat_path, const std::string& header, const std::string& body) = 0;
+  // Classify's answer without creating or changing anything: a dry run.
+  virtual SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body) = 0;
   // Learns the message as the given class. Creates the database file on first use.
   virtual void Learn(const std::string& dat_path, const std::string& header, const std::string& body,
                      bool is_spam) = 0;

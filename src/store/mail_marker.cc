@@ -14,13 +14,15 @@ int32_t GetMailMarker(Reporter& reporter, Record& record) {
   }
 }
 
-void SetMailMarker(Reporter& reporter, Record& record, int32_t value) {
+bool SetMailMarker(Reporter& reporter, Record& record, int32_t value) {
   try {
     Fields& fields = record.GetFields();
     fields.Item(kMailMarkerField)->SetValue(Variant::Int32(value));
     fields.Update();
+    return true;
   } catch (const ComError& error) {
     reporter.LogError("MailMarker (Set) failed: " + error.description(), error.number(), SourceForReport(record));
+    return false;
   }
 }
 

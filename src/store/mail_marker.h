@@ -18,7 +18,8 @@ constexpr int32_t kMarkerSpam = 2;
 int32_t GetMailMarker(Reporter& reporter, Record& record);
 
 // Writes the marker as a 32-bit integer and commits every staged field of the
-// record. A failure is reported as "MailMarker (Set) failed: " and not raised.
-void SetMailMarker(Reporter& reporter, Record& record, int32_t value);
+// record; true when it was written. A failure is reported as
+// "MailMarker (Set) failed: " and answers false, never raised.
+bool SetMailMarker(Reporter& reporter, Record& record, int32_t value);
 
 }  // namespace varnolt

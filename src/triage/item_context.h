@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/com/unknown.h"
+#include "platform/save_verdict.h"
 #include "platform/spam_engine.h"
 #include "platform/system/text_files.h"
 #include "store/store_events.h"
@@ -62,6 +63,10 @@ struct ItemContext {
   ComPtr<IExStoreDispEventInfo> event_info;
   std::shared_ptr<Record> item_record;  // null until the driver takes it from the event
   std::unique_ptr<SpamEngine> engine;   // null until first needed
+  bool engine_failed = false;           // a call of the engine threw (AskEngine)
+
+  // What the event decided, handed to the host when it ends.
+  SaveVerdict verdict;
 
   // The event's record; throws ComError when the event has none.
   Record& ItemRecord();
@@ -71,6 +76,18 @@ struct ItemContext {
   // The event's engine, made through the platform on first use.
   SpamEngine& Engine(Platform& platform);
 };
+
+// Runs call, which asks the event's engine (making it included); a failure is
+// noted as the engine's before it propagates.
+template <typename Call>
+auto AskEngine(ItemContext& ctx, Call call) -> decltype(call()) {
+  try {
+    return call();
+  } catch (...) {
+    ctx.engine_failed = true;
+    throw;
+  }
+}
 
 // Reads DebugLevel, HideSpam, ProviderMode, UseJunkMailFolder, UseWhiteList and
 // AutoWhiteList in this order from the settings cache. DebugLevel is stored in

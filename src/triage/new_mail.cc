@@ -5,9 +5,9 @@
 #include "store/property_names.h"
 #include "triage/item_context.h"
 #include "triage/triage_environment.h"
+#include "triage/new_mail_decision.h"
 #include "triage/provisioning.h"
 #include "trust/message_readers.h"
-#include "trust/whitelist.h"
 
 namespace varnolt {
 namespace {
@@ -27,33 +27,24 @@ void ChooseSpamFolder(TriageEnvironment& env, ItemContext& ctx) {
   if (!OpenSpambox(env.reporter, *connection, ctx.spambox_url)) ctx.spambox_unusable = true;
 }
 
-bool IsTrustedSender(TriageEnvironment& env, ItemContext& ctx) {
-  Record& record = ctx.ItemRecord();
-  const std::string addr_type = GetSenderAddrType(record);
-  const std::string headers = GetTransportHeaders(record);
-  if (addr_type == "EX" && headers.empty()) {
-    AppendTrace(env, ctx, " (EA)");
-    return true;
-  }
-  if (ctx.use_white_list == 0) return false;
-  ctx.sender_address = GetSenderAddress(env.reporter, record);
-  const bool listed = InWhiteList(env.reporter, env.platform.Files(), record, ctx.dat_path, ctx.sender_address);
-  if (ctx.sender_address.empty() || !listed) return false;
-  AppendTrace(env, ctx, " (WL)");
-  return true;
-}
-
 void Hide(Record& record) {
   Fields& fields = record.GetFields();
   fields.Item(MapiField("x67aa000b"))->SetValue(Variant::Bool(true));
   fields.Update();
 }
 
+void Mark(TriageEnvironment& env, ItemContext& ctx, int32_t marker) {
+  if (SetMailMarker(env.reporter, ctx.ItemRecord(), marker)) ctx.verdict.marker = marker;
+}
+
 void HandleSpam(TriageEnvironment& env, ItemContext& ctx) {
   Record& record = ctx.ItemRecord();
-  SetMailMarker(env.reporter, record, kMarkerSpam);
+  Mark(env, ctx, kMarkerSpam);
   AppendTrace(env, ctx, " recognized as SPAM");
-  if (ctx.hide_spam != 0 && !ctx.spambox_unusable) Hide(record);
+  if (ctx.hide_spam != 0 && !ctx.spambox_unusable) {
+    Hide(record);
+    ctx.verdict.hidden = true;
+  }
   if (!ctx.junk_folder_found && ctx.spambox_unusable) return;
   const std::string& folder = ctx.junk_folder_found ? ctx.junk_folder_url : ctx.spambox_url;
   // Delivered straight into it (an address extension, a server-side rule): where it belongs.
@@ -61,7 +52,9 @@ void HandleSpam(TriageEnvironment& env, ItemContext& ctx) {
     AppendTrace(env, ctx, " (already in the junk folder)");
     return;
   }
-  MoveSpamToFolder(env.reporter, env.platform.Ticks(), record, folder, ctx.mail_file);
+  if (MoveSpamToFolder(env.reporter, env.platform.Ticks(), record, folder, ctx.mail_file)) {
+    ctx.verdict.moved_to = folder;
+  }
 }
 
 }  // namespace
@@ -70,18 +63,29 @@ void HandleNewMail(TriageEnvironment& env, ItemContext& ctx) {
   ChooseSpamFolder(env, ctx);
   DeliverManualToNewUser(env, ctx);
   Record& record = ctx.ItemRecord();
-  const bool trusted = IsTrustedSender(env, ctx);
+  const TrustAnswer trust = WhoDecides(env.reporter, env.platform.Files(), record, ctx.dat_path, ctx.use_white_list);
+  ctx.sender_address = trust.sender;
+  ctx.verdict.sender = trust.sender;
   const std::string headers = GetTransportHeaders(record);
   const std::string body = GetBodyText(record);
-  SpamEngine& engine = ctx.Engine(env.platform);
-  if (trusted) {
-    engine.Learn(ctx.dat_path, headers, body, false);
-    SetMailMarker(env.reporter, record, kMarkerHam);
+  if (trust.decided_by != DecidedBy::kEngine) {
+    AppendTrace(env, ctx, trust.decided_by == DecidedBy::kInternal ? " (EA)" : " (WL)");
+    AskEngine(ctx, [&] { ctx.Engine(env.platform).Learn(ctx.dat_path, headers, body, false); });
+    ctx.verdict.decided_by = trust.decided_by;
+    ctx.verdict.is_spam = false;
+    Mark(env, ctx, kMarkerHam);
     AppendTrace(env, ctx, " forced to HAM");
-  } else if (engine.Classify(ctx.dat_path, headers, body)) {
+    return;
+  }
+  const SpamScore score =
+      AskEngine(ctx, [&] { return ctx.Engine(env.platform).Classify(ctx.dat_path, headers, body); });
+  ctx.verdict.decided_by = DecidedBy::kEngine;
+  ctx.verdict.score = score;
+  ctx.verdict.is_spam = score.is_spam;
+  if (score.is_spam) {
     HandleSpam(env, ctx);
   } else {
-    SetMailMarker(env.reporter, record, kMarkerHam);
+    Mark(env, ctx, kMarkerHam);
     AppendTrace(env, ctx, " parsed as HAM");
   }
 }

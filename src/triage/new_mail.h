@@ -11,7 +11,7 @@ struct ItemContext;
 // engine as HAM and marked 1; other mail is classified and marked 1 or 2, and
 // SPAM is hidden (HideSpam) and moved into the junk folder or an existing
 // Spambox. Errors of the engine or of hiding propagate; the marker and moves
-// report their own failures.
+// report their own failures. What it decided goes into ctx.verdict as it goes.
 void HandleNewMail(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "diagnostics/text_log.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 #include "store/item_addressing.h"
@@ -30,6 +31,27 @@ bool IsMessage(Record& record) {
   return content_class.IsText() && content_class.AsText() == kMessageContentClass;
 }
 
+// The filter's reporter for one event: every error report also goes into the
+// event's verdict, so that the host can tell why a message has none.
+class VerdictReporter final : public Reporter {
+ public:
+  VerdictReporter(Reporter& reporter, SaveVerdict& verdict) : reporter_(reporter), verdict_(verdict) {}
+  void LogLine(const std::string& line) override { reporter_.LogLine(line); }
+  void LogError(const std::string& sErr, int32_t nErr, const std::string& source) override {
+    reporter_.LogError(sErr, nErr, source);
+    try {
+      constexpr size_t kPrefix = sizeof "Err: " - 1;
+      verdict_.errors.push_back(ErrorLogMessage(sErr, nErr, source).substr(kPrefix));
+    } catch (...) {
+      // Never throws, as the reporter it stands for.
+    }
+  }
+
+ private:
+  Reporter& reporter_;
+  SaveVerdict& verdict_;
+};
+
 // Everything after the flags; returns early where the event ends silently.
 void Triage(TriageEnvironment& env, IUnknown* pEventInfo, ItemContext& ctx) {
   ctx.trace_line = SaveEventLabel(ctx.kind);
@@ -39,6 +61,7 @@ void Triage(TriageEnvironment& env, IUnknown* pEventInfo, ItemContext& ctx) {
   ctx.item_record = ctx.event_info->EventRecord();
   Record& record = ctx.ItemRecord();
   if (!IsMessage(record)) {
+    ctx.verdict.left = LeftBecause::kNotAMessage;
     env.reporter.LogError("Item is not a message - check registration!", 0, record.Source());
     WriteTraceReport(env, ctx);
     return;
@@ -50,7 +73,10 @@ void Triage(TriageEnvironment& env, IUnknown* pEventInfo, ItemContext& ctx) {
   ResolveJunkFolder(env, ctx);
   BuildDataPaths(env, ctx);
   EnsureDomainDirectory(env, ctx);
-  if (!PassesProviderGate(env, ctx)) return;
+  if (!PassesProviderGate(env, ctx)) {
+    ctx.verdict.left = LeftBecause::kProviderMode;
+    return;
+  }
   if (ctx.kind == SaveEventKind::NewMail) {
     HandleNewMail(env, ctx);
   } else {
@@ -60,6 +86,11 @@ void Triage(TriageEnvironment& env, IUnknown* pEventInfo, ItemContext& ctx) {
 }
 
 void ReportFailure(TriageEnvironment& env, ItemContext& ctx, const std::string& description, int32_t number) {
+  ctx.verdict.left = LeftBecause::kFailed;
+  try {
+    ctx.verdict.failure = VerdictFailure{ctx.engine_failed, number, description};
+  } catch (...) {
+  }
   try {
     std::string source;
     if (ctx.item_record) {
@@ -77,16 +108,22 @@ void ReportFailure(TriageEnvironment& env, ItemContext& ctx, const std::string& 
 
 }  // namespace
 
-void RunSaveEvent(TriageEnvironment& env, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags) {
+void RunSaveEvent(TriageEnvironment& outer, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags) {
   ItemContext ctx;
+  VerdictReporter reporter(outer.reporter, ctx.verdict);
+  TriageEnvironment env{outer.platform, reporter, outer.data_folder, outer.debug_level};
   try {
     ctx.start_ticks = env.platform.Ticks().GetTickCount();
+    ctx.verdict.item_url = bstrURLItem;
     const std::optional<SaveEventKind> kind = SaveEventKindFromFlags(lFlags);
-    if (!kind) return;
-    ctx.kind = *kind;
-    ctx.flags = lFlags;
-    ctx.item_url = bstrURLItem;
-    Triage(env, pEventInfo, ctx);
+    if (kind) {
+      ctx.kind = *kind;
+      ctx.flags = lFlags;
+      ctx.item_url = bstrURLItem;
+      Triage(env, pEventInfo, ctx);
+    } else {
+      ctx.verdict.left = LeftBecause::kIgnoredEvent;
+    }
   } catch (const ComError& e) {
     ReportFailure(env, ctx, e.description(), e.number());
   } catch (const std::exception& e) {
@@ -94,10 +131,16 @@ void RunSaveEvent(TriageEnvironment& env, IUnknown* pEventInfo, const std::strin
   } catch (...) {
     ReportFailure(env, ctx, "Unexpected error of an unknown kind", E_FAIL);
   }
+  outer.debug_level = env.debug_level;
   try {
     ReleaseWelcomeClaim(env, ctx);
   } catch (...) {
     // A claim left behind only keeps the manual from being delivered twice.
+  }
+  try {
+    env.platform.TakeVerdict(ctx.verdict);
+  } catch (...) {
+    // The host's trouble: the store is never told of it.
   }
 }
 

@@ -14,6 +14,8 @@ class IUnknown;
 // nothing else. Every failure that no called operation handled ends the
 // event with one "Varnolt Extension failed: " report (source: the item's URL,
 // empty before the item record was taken); what was written before stays.
+// Whatever the end, the event's SaveVerdict goes to the platform last
+// (Platform::TakeVerdict), ignored flags included.
 void RunSaveEvent(TriageEnvironment& env, IUnknown* pEventInfo, const std::string& bstrURLItem, int32_t lFlags);
 
 }  // namespace varnolt

@@ -36,8 +36,17 @@ void Swap(TriageEnvironment& env, ItemContext& ctx, bool to_spam) {
   Record& record = ctx.ItemRecord();
   const std::string headers = GetTransportHeaders(record);
   const std::string body = GetBodyText(record);
-  ctx.Engine(env.platform).Relearn(ctx.dat_path, headers, body, to_spam);
-  SetMailMarker(env.reporter, record, to_spam ? kMarkerSpam : kMarkerHam);
+  AskEngine(ctx, [&] { ctx.Engine(env.platform).Relearn(ctx.dat_path, headers, body, to_spam); });
+  ctx.verdict.decided_by = DecidedBy::kUser;
+  ctx.verdict.is_spam = to_spam;
+  const int32_t marker = to_spam ? kMarkerSpam : kMarkerHam;
+  if (SetMailMarker(env.reporter, record, marker)) ctx.verdict.marker = marker;
+}
+
+// A move that changes no verdict.
+void Leave(TriageEnvironment& env, ItemContext& ctx, int32_t marker, const char* agrees) {
+  ctx.verdict.left = marker == kMarkerNone ? LeftBecause::kNoMarker : LeftBecause::kAgreesWithMarker;
+  AppendTrace(env, ctx, marker == kMarkerNone ? " has no MM - leave" : agrees);
 }
 
 void AutoWhiteList(TriageEnvironment& env, ItemContext& ctx) {
@@ -56,6 +65,7 @@ void AutoWhiteList(TriageEnvironment& env, ItemContext& ctx) {
 
 void HandleUserMove(TriageEnvironment& env, ItemContext& ctx) {
   if (MovedToDeletedItems(env, ctx)) {
+    ctx.verdict.left = LeftBecause::kDeletedItems;
     AppendTrace(env, ctx, " to Deleted Items - leave untouched");
     return;
   }
@@ -65,7 +75,7 @@ void HandleUserMove(TriageEnvironment& env, ItemContext& ctx) {
       Swap(env, ctx, true);
       AppendTrace(env, ctx, " was swapped to SPAM");
     } else {
-      AppendTrace(env, ctx, marker == kMarkerSpam ? " already parsed as SPAM" : " has no MM - leave");
+      Leave(env, ctx, marker == kMarkerSpam ? marker : kMarkerNone, " already parsed as SPAM");
     }
     return;
   }
@@ -74,7 +84,7 @@ void HandleUserMove(TriageEnvironment& env, ItemContext& ctx) {
     AppendTrace(env, ctx, " was swapped to HAM (FP?)");
     AutoWhiteList(env, ctx);
   } else {
-    AppendTrace(env, ctx, marker == kMarkerHam ? " already parsed as HAM" : " has no MM - leave");
+    Leave(env, ctx, marker == kMarkerHam ? marker : kMarkerNone, " already parsed as HAM");
   }
 }
 

@@ -10,7 +10,8 @@ struct ItemContext;
 // message is relearned and marked SPAM. Anywhere else: a SPAM message is
 // relearned and marked HAM, and its sender may join the whitelist
 // (UseWhiteList and AutoWhiteList). A message without a marker is left alone.
-// Errors of field reads and of the engine propagate.
+// Errors of field reads and of the engine propagate. The verdict (the
+// user's, or why there is none) goes into ctx.verdict.
 void HandleUserMove(TriageEnvironment& env, ItemContext& ctx);
 
 }  // namespace varnolt

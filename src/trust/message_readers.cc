@@ -1,6 +1,7 @@
 #include "trust/message_readers.h"
 
 #include "platform/com/com_error.h"
+#include "platform/names/message_body.h"
 #include "store/property_names.h"
 
 namespace varnolt {
@@ -68,9 +69,7 @@ std::string GetHtmlBody(Record& record) {
 }
 
 std::string GetBodyText(Record& record) {
-  std::string body = GetHtmlBody(record);
-  if (!body.empty()) return body;
-  return GetPlainBody(record);
+  return EngineBodyText(GetHtmlBody(record), [&] { return GetPlainBody(record); });
 }
 
 }  // namespace varnolt

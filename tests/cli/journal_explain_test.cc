@@ -186,5 +186,31 @@ TEST_F(JournalTest, ExplainNamesTheRuleOrTheEngineThatDecided) {
   EXPECT_EQ(1, Run({"explain", "file://./backofficestorage/example.com/MBX/alice/Inbox"}).status);
 }
 
+// explain asks the filter's own trust rule: after each change of the settings
+// it names what the delivery's journal record says decided (a missing
+// UseWhiteList is off for both).
+TEST_F(JournalTest, ExplainAgreesWithTheFilterAfterSettingsChange) {
+  Ok({"whitelist", "add", kMailbox, "friend@example.org"});
+  struct Case {
+    std::vector<std::string> change;
+    const char* decided_by;
+  };
+  const Case cases[] = {
+      {{"config", "set", "UseWhiteList", "1"}, "whitelist"},
+      {{"config", "set", "UseWhiteList", "0"}, "engine"},
+      {{"config", "unset", "UseWhiteList"}, "engine"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.change));
+    Ok(c.change);
+    const std::string name = "friend" + std::to_string(++n);
+    const std::string url = Ok({"deliver", kMailbox, "--name", name + ".EML",
+                                MessageFile(name + ".eml", MakeMessage("Friend <friend@example.org>", "Hi", "Hello"))});
+    EXPECT_EQ(c.decided_by, Records().back().decided_by);
+    EXPECT_EQ(c.decided_by, Json::parse(Ok({"explain", url, "--json"}))["decided_by"]);
+  }
+}
+
 }  // namespace
 }  // namespace varnolt

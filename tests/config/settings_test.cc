@@ -167,6 +167,9 @@ TEST(ReadRegistryValueTest, TwoStepReadsByType) {
     Variant value;
   } cases[] = {
       {"text", REG_SZ, {'a', ';', 'b', 0}, 0, 0, Variant::Text("a;b")},
+      // Only the ending NUL goes: a value written without one keeps its last byte.
+      {"text without its NUL", REG_SZ, {'1', '2'}, 0, 0, Variant::Text("12")},
+      {"text holding a NUL", REG_SZ, {'1', 0, '2', 0}, 0, 0, Variant::Text(std::string("1\0" "2", 3))},
       {"text failing", REG_SZ, {'a', 0}, 5, 5, Variant()},
       {"no data at all", REG_SZ, {}, 0, 0, Variant::Text("untouched")},
       {"dword", REG_DWORD, {0x0a, 0, 0, 0x80}, 0, 0, Variant::Int32(-2147483638)},

@@ -39,7 +39,7 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, EmptyModelSaysHamAndClassifyCreatesTheFile) {
   EXPECT_FALSE(fs::exists(FilePath()));
-  EXPECT_FALSE(engine_.Classify(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)));
+  EXPECT_FALSE(engine_.Classify(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)).is_spam);
   EXPECT_TRUE(fs::exists(FilePath()));
   const SpamCounts counts = engine_.GetCounts(DatPath());
   EXPECT_EQ(0, counts.ham);
@@ -111,9 +111,9 @@ TEST_F(EngineTest, EmptyPathIsAnErrorForOperationsThatStore) {
 TEST_F(EngineTest, GtubeIsSpamWhateverTheModelSays) {
   for (int i = 0; i < 20; ++i) Learn(false, i);
   const std::string hammy = mail_.Body(false, 100);
-  EXPECT_FALSE(engine_.Classify(DatPath(), mail_.Header(false, 100), hammy));
-  EXPECT_TRUE(engine_.Classify(DatPath(), mail_.Header(false, 100), hammy + "\r\n" + kGtube + "\r\n"));
-  EXPECT_TRUE(engine_.Classify(DatPath(), "X-Test: " + std::string(kGtube) + "\r\n" + mail_.Header(false, 100), hammy));
+  EXPECT_FALSE(engine_.Classify(DatPath(), mail_.Header(false, 100), hammy).is_spam);
+  EXPECT_TRUE(engine_.Classify(DatPath(), mail_.Header(false, 100), hammy + "\r\n" + kGtube + "\r\n").is_spam);
+  EXPECT_TRUE(engine_.Classify(DatPath(), "X-Test: " + std::string(kGtube) + "\r\n" + mail_.Header(false, 100), hammy).is_spam);
   const SpamScore peeked = engine_.Peek(DatPath("absent.dat"), "", kGtube);
   EXPECT_TRUE(peeked.is_spam);
   EXPECT_DOUBLE_EQ(1.0, peeked.spamminess);
@@ -323,11 +323,11 @@ TEST_F(EngineTest, AVerdictIsOnlyLearnedAsWhatItSaid) {
 TEST_F(EngineTest, LearnsFromErrorsWithoutAnyHam) {
   // The filter's regime: only corrections at first, here all of them SPAM.
   for (int i = 0; i < 12; ++i) {
-    if (!engine_.Classify(DatPath(), mail_.Header(true, i), mail_.Body(true, i))) {
+    if (!engine_.Classify(DatPath(), mail_.Header(true, i), mail_.Body(true, i)).is_spam) {
       engine_.Relearn(DatPath(), mail_.Header(true, i), mail_.Body(true, i), true);
     }
   }
-  EXPECT_TRUE(engine_.Classify(DatPath(), mail_.Header(true, 500), mail_.Body(true, 500)));
+  EXPECT_TRUE(engine_.Classify(DatPath(), mail_.Header(true, 500), mail_.Body(true, 500)).is_spam);
   EXPECT_EQ(0, engine_.GetCounts(DatPath()).ham);
   EXPECT_GT(engine_.GetCounts(DatPath()).spam, 0);
 }

@@ -12,10 +12,9 @@
 
 #include "engine/builtin_spam_engine.h"
 #include "engine/engine_errors.h"
-#include "engine/file_model_backend.h"
 #include "engine/linear_fit.h"
-#include "engine/model_cache.h"
 #include "platform/names/data_layout.h"
+#include "support/forwarding_model_backend.h"
 #include "test_messages.h"
 
 namespace varnolt {
@@ -23,67 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using engine::WriteSync;
-
-// Forwards to a real model and notes how each write was begun.
-class RecordingModel : public engine::SpamModel, public engine::ModelLease::Holder {
- public:
-  RecordingModel(engine::ModelLease inner, std::vector<WriteSync>* writes, const bool* fail_fits)
-      : inner_(std::move(inner)), writes_(writes), fail_fits_(fail_fits) {}
-
-  engine::SpamModel* model() override { return this; }
-  void Keep() override { inner_.Keep(); }
-
-  void BeginRead() override { inner_->BeginRead(); }
-  void BeginWrite(WriteSync sync) override {
-    writes_->push_back(sync);
-    inner_->BeginWrite(sync);
-  }
-  void Commit() override { inner_->Commit(); }
-  SpamCounts Counts() override { return inner_->Counts(); }
-  void SetCounts(const SpamCounts& counts) override { inner_->SetCounts(counts); }
-  std::vector<engine::TokenCounts> Lookup(const std::vector<uint64_t>& ids) override { return inner_->Lookup(ids); }
-  void Update(const std::vector<uint64_t>& ids, const engine::TokenDelta& delta) override {
-    inner_->Update(ids, delta);
-  }
-  std::optional<engine::LearnedMessage> FindMessage(const engine::MessageDigest& digest) override {
-    return inner_->FindMessage(digest);
-  }
-  void PutMessage(const engine::MessageDigest& digest, const engine::LearnedMessage& message) override {
-    inner_->PutMessage(digest, message);
-  }
-  engine::LearnedMessages Messages() override { return inner_->Messages(); }
-  std::shared_ptr<const engine::LinearFit> Fit() override { return inner_->Fit(); }
-  void PutFit(const engine::LinearFit* fit) override {
-    // As a full disk fails the write: nothing of the transaction is kept.
-    if (*fail_fits_) throw engine::EngineError(engine::kErrorDatabaseFailed, "user.dat", "disk full");
-    inner_->PutFit(fit);
-  }
-  int32_t ChangesSinceFit() override { return inner_->ChangesSinceFit(); }
-  void SetChangesSinceFit(int32_t changes) override { inner_->SetChangesSinceFit(changes); }
-  void Clear() override { inner_->Clear(); }
-  engine::ModelContents Contents() override { return inner_->Contents(); }
-
- private:
-  engine::ModelLease inner_;
-  std::vector<WriteSync>* writes_;
-  const bool* fail_fits_;
-};
-
-class RecordingBackend : public engine::ModelBackend {
- public:
-  RecordingBackend()
-      : files_(std::make_shared<engine::FileModelBackend>(std::make_shared<engine::ModelCache>())) {}
-  engine::ModelLease Open(const std::string& path, engine::ModelOpen mode) override {
-    engine::ModelLease inner = files_->Open(path, mode);
-    if (!inner) return inner;
-    return engine::ModelLease(std::make_unique<RecordingModel>(std::move(inner), &writes, &fail_fits));
-  }
-  std::vector<WriteSync> writes;
-  bool fail_fits = false;
-
- private:
-  std::shared_ptr<engine::ModelBackend> files_;
-};
 
 // alice@example.org's model path in the folder, its domain folder made.
 std::string AliceIn(const testing::TempFolder& folder) {
@@ -99,7 +37,7 @@ class WriteSyncTest : public ::testing::Test {
   testing::TempFolder folder;
   const std::string user = AliceIn(folder);
   testing::MailMaker mail;
-  std::shared_ptr<RecordingBackend> backend = std::make_shared<RecordingBackend>();
+  std::shared_ptr<testing::ForwardingModelBackend> backend = std::make_shared<testing::ForwardingModelBackend>();
   EngineOptions options;
 };
 
@@ -130,10 +68,10 @@ TEST_F(WriteSyncTest, OnlyTheEnginesOwnLessonsMayBeLost) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    backend->writes.clear();
+    backend->writes().clear();
     c.act();
-    ASSERT_FALSE(backend->writes.empty());  // the user's model, and the domain's where it learns too
-    for (WriteSync sync : backend->writes) EXPECT_EQ(c.expected, sync);
+    ASSERT_FALSE(backend->writes().empty());  // the user's model, and the domain's where it learns too
+    for (WriteSync sync : backend->writes()) EXPECT_EQ(c.expected, sync);
   }
 }
 
@@ -157,14 +95,15 @@ TEST_F(WriteSyncTest, ARefitThatFailsKeepsTheLessonAndIsRetried) {
   };
   ASSERT_EQ(-1, changes_since_fit()) << "deliveries fit nothing";
 
-  backend->fail_fits = true;
+  // As a full disk fails the write: nothing of the refit's transaction is kept.
+  backend->FailOnce("PutFit", engine::EngineError(engine::kErrorDatabaseFailed, "user.dat", "disk full"));
   EXPECT_NO_THROW(engine.Relearn(user, mail.Header(true, 100), mail.Body(true, 100), true));
+  EXPECT_FALSE(backend->FailurePending());
   EXPECT_EQ(engine::kRefitAfterChanges + 1, engine.GetCounts(user).spam) << "the lesson stands";
   ASSERT_EQ(1u, notices.size());
   EXPECT_NE(std::string::npos, notices[0].find("disk full")) << notices[0];
   EXPECT_EQ(0u, notices[0].find(user)) << notices[0];
 
-  backend->fail_fits = false;
   engine.Relearn(user, mail.Header(false, 101), mail.Body(false, 101), false);
   EXPECT_EQ(0, changes_since_fit()) << "the next correction refits";
   EXPECT_EQ(1u, notices.size());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/save_verdict.h"
 #include "platform/spam_engine.h"
 
 namespace varnolt::testing {
@@ -67,6 +68,7 @@ class FakePlatform : public Platform {
   ComponentServices& Services() override;
   EventLog& Events() override { return events; }
   std::unique_ptr<SpamEngine> CreateSpamEngine() override;
+  void TakeVerdict(const SaveVerdict& verdict) override { verdicts.push_back(verdict); }
 
   // The temporary folder, ending in "/".
   const std::string& dir() const { return dir_; }
@@ -92,6 +94,8 @@ class FakePlatform : public Platform {
   // Makes the event's engine; when unset CreateSpamEngine throws ComError.
   std::function<std::unique_ptr<SpamEngine>()> engine_factory;
   int engines_created = 0;
+  // Every verdict the filter handed over, in order.
+  std::vector<SaveVerdict> verdicts;
 
  private:
   struct Impl;

@@ -17,9 +17,14 @@ void ScriptedEngine::Track(EngineCall call, bool stores) {
   if (stores && script_->files) script_->files->AppendLine(dat_path, operation);
 }
 
-bool ScriptedEngine::Classify(const std::string& dat_path, const std::string& header, const std::string& body) {
+SpamScore ScriptedEngine::Classify(const std::string& dat_path, const std::string& header, const std::string& body) {
   Track({"Classify", dat_path, header, body, false}, true);
-  return script_->verdict;
+  return SpamScore{script_->verdict ? 1.0 : 0.0, script_->verdict};
+}
+
+SpamScore ScriptedEngine::Peek(const std::string& dat_path, const std::string& header, const std::string& body) {
+  Track({"Peek", dat_path, header, body, false}, false);
+  return SpamScore{script_->verdict ? 1.0 : 0.0, script_->verdict};
 }
 
 void ScriptedEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,

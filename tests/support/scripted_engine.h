@@ -15,7 +15,7 @@
 namespace varnolt::testing {
 
 struct EngineCall {
-  std::string operation;  // "Classify", "Learn", "Relearn", "GetCounts"
+  std::string operation;  // "Classify", "Peek", "Learn", "Relearn", "GetCounts"
   std::string dat_path;
   std::string header;
   std::string body;
@@ -25,7 +25,7 @@ struct EngineCall {
 };
 
 struct EngineScript {
-  bool verdict = false;  // Classify's answer: true is SPAM
+  bool verdict = false;  // Classify's and Peek's answer: true is SPAM (score 1, else 0)
   SpamCounts counts;     // GetCounts' answer
   // Operations that throw instead of answering.
   std::map<std::string, ComError> failures;
@@ -44,7 +44,8 @@ class ScriptedEngine : public SpamEngine {
  public:
   explicit ScriptedEngine(std::shared_ptr<EngineScript> script) : script_(std::move(script)) {}
 
-  bool Classify(const std::string& dat_path, const std::string& header, const std::string& body) override;
+  SpamScore Classify(const std::string& dat_path, const std::string& header, const std::string& body) override;
+  SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body) override;
   void Learn(const std::string& dat_path, const std::string& header, const std::string& body, bool is_spam) override;
   void Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                bool is_spam) override;

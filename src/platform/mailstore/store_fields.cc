@@ -1,10 +1,9 @@
 #include "platform/mailstore/store_fields.h"
 
-#include <fstream>
-#include <iterator>
 
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
+#include "platform/system/posix_file_io.h"
 #include "platform/system/text_files.h"
 #include "store/store_options.h"
 
@@ -58,10 +57,8 @@ void StoreStream::SetType(StreamType type) {
 
 void StoreStream::LoadFromFile(const std::string& path) {
   state_->CheckUsable();
-  std::ifstream file(ToFileSystemPath(path), std::ios::binary);
-  if (!file) throw StoreError(kStoreFileOpenFailed);
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) throw StoreError(kStoreFileOpenFailed);
+  std::string bytes;
+  if (ReadWholeFile(ToFileSystemPath(path), &bytes) != 0) throw StoreError(kStoreFileOpenFailed);
   bytes_ = std::move(bytes);
 }
 

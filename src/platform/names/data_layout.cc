@@ -29,6 +29,26 @@ std::string DomainModelPathBeside(const std::string& dat_path) {
   return dat_path.substr(0, separator + 1) + kDomainModelFileName;
 }
 
+ModelPathParts SplitModelPath(const std::string& path) {
+  ModelPathParts parts;
+  const size_t file = path.find_last_of("\\/");
+  if (file == std::string::npos) {
+    parts.file = path;
+    return parts;
+  }
+  parts.in_directory = true;
+  parts.file = path.substr(file + 1);
+  const size_t domain = file == 0 ? std::string::npos : path.find_last_of("\\/", file - 1);
+  const size_t domain_start = domain == std::string::npos ? 0 : domain + 1;
+  parts.domain = path.substr(domain_start, file - domain_start);
+  if (domain != std::string::npos) parts.data_folder = path.substr(0, domain + 1);
+  return parts;
+}
+
+bool IsModelFileName(const std::string& name) {
+  return name == kDomainModelFileName || (name.size() > 4 && name.ends_with(".dat"));
+}
+
 std::string WhiteListPath(const std::string& dat_path) { return dat_path + ".wlt"; }
 
 std::string LogFilePath(const std::string& data_folder) { return data_folder + kLogFileName; }

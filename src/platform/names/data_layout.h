@@ -39,6 +39,18 @@ std::string DomainModelPath(const std::string& data_folder, const std::string& d
 // The shared model of the domain whose directory holds dat_path (a user's
 // database as UserDatabasePath composes it; "/" separators are taken too).
 std::string DomainModelPathBeside(const std::string& dat_path);
+// A model's path read back into what it was composed from, the inverse of
+// UserDatabasePath and DomainModelPath ("\" or "/" separators).
+struct ModelPathParts {
+  std::string data_folder;    // up to the separator before the domain directory, with it; "" when none
+  std::string domain;         // the directory that holds the file; "" when none
+  std::string file;           // user + ".dat", or kDomainModelFileName
+  bool in_directory = false;  // the path has a directory part at all
+};
+ModelPathParts SplitModelPath(const std::string& path);
+// Whether a file of a domain directory holds a model: a user's database
+// (user + ".dat") or the domain's shared model.
+bool IsModelFileName(const std::string& name);
 // The user's whitelist beside the database: dat_path + ".wlt".
 std::string WhiteListPath(const std::string& dat_path);
 // data_folder + "Varnolt.log".

@@ -2,6 +2,7 @@
 // values queried in two steps (type and size first, then the data).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,6 +34,14 @@ constexpr uint32_t REG_EXPAND_SZ = 2;
 constexpr uint32_t REG_BINARY = 3;
 constexpr uint32_t REG_DWORD = 4;
 constexpr uint32_t REG_MULTI_SZ = 7;
+
+// The text of a REG_SZ value's data, as the filter and every host take it:
+// the data less the NUL that ends it (a NUL inside stays, as the filter reads
+// it); data stored without one keeps all its bytes.
+inline std::string RegSzText(const uint8_t* data, size_t size) {
+  if (size > 0 && data[size - 1] == 0) --size;
+  return std::string(reinterpret_cast<const char*>(data), size);
+}
 
 class Registry {
  public:

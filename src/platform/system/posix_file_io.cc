@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace varnolt {
@@ -82,24 +83,37 @@ int AppendWholeLine(const std::string& fs_path, const std::string& text, const s
   return error;
 }
 
-int ReadWholeFile(const std::string& fs_path, std::string* content) {
-  const int fd = ::open(fs_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  content->clear();
-  char chunk[65536];
+int ReadWholeDescriptor(int fd, std::string* content) {
+  // Read straight into the string, sized up front for a file: a message may
+  // be tens of megabytes, and growing by doubling would hold it twice.
+  std::string& bytes = *content;
+  bytes.clear();
+  struct stat info {};
+  size_t capacity = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : 0;
+  size_t size = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (size == capacity) capacity = std::max<size_t>(capacity + capacity / 2, size + (1 << 16));
+    if (bytes.size() != capacity) bytes.resize(capacity);
+    const ssize_t n = ::read(fd, bytes.data() + size, capacity - size);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
-      ::close(fd);
+      bytes.resize(size);
       return err;
     }
-    content->append(chunk, static_cast<size_t>(n));
+    size += static_cast<size_t>(n);
   }
-  ::close(fd);
+  bytes.resize(size);
   return 0;
+}
+
+int ReadWholeFile(const std::string& fs_path, std::string* content) {
+  const int fd = ::open(fs_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int err = ReadWholeDescriptor(fd, content);
+  ::close(fd);
+  return err;
 }
 
 }  // namespace varnolt

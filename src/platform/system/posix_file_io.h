@@ -18,4 +18,8 @@ int AppendWholeLine(const std::string& fs_path, const std::string& text, const s
 // Reads the whole file into *content. Returns 0, or the errno of the step that failed.
 int ReadWholeFile(const std::string& fs_path, std::string* content);
 
+// Reads what is left of an open descriptor (a file, a pipe) into *content,
+// leaving it open. Returns 0, or the errno of the read that failed.
+int ReadWholeDescriptor(int fd, std::string* content);
+
 }  // namespace varnolt

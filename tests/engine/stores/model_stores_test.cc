@@ -52,7 +52,7 @@ TEST_P(StoreTest, TheUsersFileComesWithTheFirstStoreAndAReadCreatesNothing) {
   EXPECT_EQ(0.5, engine.Peek(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)).spamminess);
   EXPECT_THAT(engine.GetCounts(DatPath()), CountsAre(Counts(0, 0)));
   EXPECT_FALSE(fs::exists(FilePath()));
-  EXPECT_FALSE(engine.Classify(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)));
+  EXPECT_FALSE(engine.Classify(DatPath(), mail_.Header(true, 1), mail_.Body(true, 1)).is_spam);
   EXPECT_TRUE(fs::exists(FilePath()));
   // The directory belongs to the layout: never made for a model.
   try {

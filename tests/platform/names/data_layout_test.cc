@@ -49,5 +49,26 @@ TEST(DataLayoutTest, MailboxUrls) {
   EXPECT_EQ(MailboxUrl("example.com", "alice"), FolderUrl("example.com", "alice", "/"));
 }
 
+// Reading a model's path back gives what composed it, in either separator.
+TEST(DataLayoutTest, AModelPathSplitsIntoWhatComposedIt) {
+  const struct {
+    std::string path, data_folder, domain, file;
+  } cases[] = {
+      {UserDatabasePath("/srv/data\\", "example.com", "alice"), "/srv/data\\", "example.com", "alice.dat"},
+      {DomainModelPath("/srv/data/", "example.com"), "/srv/data/", "example.com", kDomainModelFileName},
+      {"example.com/alice.dat", "", "example.com", "alice.dat"},
+      {"alice.dat", "", "", "alice.dat"},
+  };
+  for (const auto& c : cases) {
+    const ModelPathParts parts = SplitModelPath(c.path);
+    EXPECT_EQ(c.data_folder, parts.data_folder) << c.path;
+    EXPECT_EQ(c.domain, parts.domain) << c.path;
+    EXPECT_EQ(c.file, parts.file) << c.path;
+    EXPECT_TRUE(IsModelFileName(parts.file)) << c.path;
+  }
+  EXPECT_FALSE(IsModelFileName(".dat"));
+  EXPECT_FALSE(IsModelFileName("alice.dat.wlt"));
+}
+
 }  // namespace
 }  // namespace varnolt
