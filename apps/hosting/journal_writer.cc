@@ -30,12 +30,13 @@ const char* VerdictOfMarker(const std::optional<int32_t>& marker) {
   return "none";
 }
 
-JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log)
+JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived)
     : path_(config.journal_path),
       keep_days_(config.journal_keep_days),
       subjects_(config.journal_subjects),
       host_(std::move(host)),
-      log_(std::move(log)) {}
+      log_(std::move(log)),
+      long_lived_(long_lived) {}
 
 JournalWriter::~JournalWriter() = default;
 
@@ -46,7 +47,8 @@ void JournalWriter::Fail(const std::string& what) noexcept {
   journal_.reset();
   retry_open_after_ = NowSeconds() + kRetryOpenSeconds;
   try {
-    log_("verdict journal " + path_ + ": " + what + " (the journal is tried again in a minute)");
+    log_("verdict journal " + path_ + ": " + what +
+         (long_lived_ ? " (the journal is tried again in a minute)" : " (this message was not journaled)"));
   } catch (...) {
   }
 }

@@ -1,7 +1,12 @@
 // `mailbox add|list` and `folder add`: provisioning, which raises no events.
+#include <cstring>
 #include <iostream>
 
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
+#include "platform/system/posix_text_files.h"
+#include "triage/domain_directory.h"
+#include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/json_output.h"
@@ -11,6 +16,23 @@
 namespace varnolt::cli {
 namespace {
 
+// The new user's empty whitelist, as the filter makes it when it welcomes a
+// user: a missing whitelist then means something went wrong. The mailbox is
+// there already, so a failure here is a warning.
+void ProvideWhiteList(Session& session, const MailboxAddress& mailbox) {
+  const std::string data_folder = session.DataFolder();
+  if (data_folder.empty()) return;
+  PosixTextFiles files;
+  const CreateDirectoryResult made = CreateDomainDirectory(files, data_folder, mailbox.domain);
+  int error = made.created || made.already_exists ? 0 : made.error_code;
+  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
+  if (error == 0) error = CreateEmptyWhiteList(files, dat_path);
+  if (error != 0) {
+    std::cerr << "varnolt: warning: cannot create the whitelist " << ToFileSystemPath(WhiteListPath(dat_path))
+              << ": " << std::strerror(error) << '\n';
+  }
+}
+
 void RunMailboxAdd(Session& session, const std::string& text) {
   const MailboxAddress mailbox = ParseMailboxAddress(text);
   try {
@@ -19,6 +41,7 @@ void RunMailboxAdd(Session& session, const std::string& text) {
     if (error.number() == kStoreAlreadyExists) throw CommandError("mailbox " + text + " already exists");
     throw;
   }
+  ProvideWhiteList(session, mailbox);
 }
 
 void RunFolderAdd(Session& session, const std::string& text, const std::string& path) {
