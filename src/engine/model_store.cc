@@ -472,10 +472,11 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   std::vector<TokenCounts> by_key(keys.size());
   const int depth = Depth();
   const SpamCounts learned = Counts();
-  // Finds keys[i, j) in their bucket's bytes, read in place once its keys
-  // proved in order; the counts only of the entries found are checked.
-  auto find = [&](uint32_t bucket, std::string_view stored, size_t i, size_t j) {
-    CheckBucket(bucket, stored.data(), stored.size());
+  // Finds keys[i, j) in their bucket's bytes, read in place. Bytes fresh
+  // from the file are checked whole first, kept ones were when they were
+  // kept; the counts only of the entries found are checked.
+  auto find = [&](uint32_t bucket, std::string_view stored, size_t i, size_t j, bool fresh) {
+    if (fresh) CheckBucket(bucket, stored.data(), stored.size());
     FindInBucket(stored.data(), stored.size(), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
       CheckEntry(entry, learned);
       by_key[i + k] = {entry.ham, entry.spam};
@@ -496,14 +497,19 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       if (unread) {
         sqlite::Statement rows(*db_, kSelectBucketRange);
         rows.Bind(1, int64_t{first}).Bind(2, int64_t{last});
-        while (rows.Step()) buckets_.Put(static_cast<uint32_t>(rows.Int(0)), rows.BlobView(1));
+        while (rows.Step()) {
+          const auto bucket = static_cast<uint32_t>(rows.Int(0));
+          const std::string_view stored = rows.BlobView(1);
+          CheckBucket(bucket, stored.data(), stored.size());
+          buckets_.Put(bucket, stored);
+        }
         for (size_t k = i; k < end; ++k) buckets_.PutMissing(BucketOf(keys[k], depth));
       }
       while (i < end) {
         const uint32_t bucket = BucketOf(keys[i], depth);
         size_t j = i;
         while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
-        if (const std::optional<std::string>& stored = *buckets_.Find(bucket)) find(bucket, *stored, i, j);
+        if (const std::optional<std::string>& stored = *buckets_.Find(bucket)) find(bucket, *stored, i, j, false);
         i = j;
       }
       continue;
@@ -515,7 +521,7 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       while (i < end && BucketOf(keys[i], depth) < bucket) ++i;
       size_t j = i;
       while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
-      if (j > i) find(bucket, rows.BlobView(1), i, j);
+      if (j > i) find(bucket, rows.BlobView(1), i, j, true);
       i = j;
     }
     i = end;
