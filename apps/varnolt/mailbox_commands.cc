@@ -5,11 +5,11 @@
 #include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
-#include "triage/domain_directory.h"
 #include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/json_output.h"
+#include "varnolt/known_mailbox.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"
 
@@ -17,17 +17,17 @@ namespace varnolt::cli {
 namespace {
 
 // The new user's empty whitelist, as the filter makes it when it welcomes a
-// user: a missing whitelist then means something went wrong. The mailbox is
-// there already, so a failure here is a warning.
+// user: a missing whitelist then means something went wrong. In a domain the
+// filter has not met yet, its first delivery makes the domain's folder (and
+// says so) and the whitelist. The mailbox is there already, so a failure
+// here is a warning.
 void ProvideWhiteList(Session& session, const MailboxAddress& mailbox) {
   const std::string data_folder = session.DataFolder();
   if (data_folder.empty()) return;
   PosixTextFiles files;
-  const CreateDirectoryResult made = CreateDomainDirectory(files, data_folder, mailbox.domain);
-  int error = made.created || made.already_exists ? 0 : made.error_code;
+  if (files.GetFileAttributes(DomainDirectory(data_folder, mailbox.domain)) != kFileAttributeDirectory) return;
   const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
-  if (error == 0) error = CreateEmptyWhiteList(files, dat_path);
-  if (error != 0) {
+  if (const int error = CreateEmptyWhiteList(files, dat_path); error != 0) {
     std::cerr << "varnolt: warning: cannot create the whitelist " << ToFileSystemPath(WhiteListPath(dat_path))
               << ": " << std::strerror(error) << '\n';
   }
@@ -41,7 +41,7 @@ void RunMailboxAdd(Session& session, const std::string& text) {
     if (error.number() == kStoreAlreadyExists) throw CommandError("mailbox " + text + " already exists");
     throw;
   }
-  ProvideWhiteList(session, mailbox);
+  ProvideWhiteList(session, KnownMailbox(session, text));  // as the store spells it
 }
 
 void RunFolderAdd(Session& session, const std::string& text, const std::string& path) {

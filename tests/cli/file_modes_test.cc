@@ -85,7 +85,6 @@ TEST_F(FileModesTest, EveryFileOfAServedHomeIsTheMailUsersAndPrivate) {
 
   // The administrator, as root.
   Ok({"deliver", "alice@example.com", ham});
-  fs::remove(DataPath("example.com/bob.dat.wlt"));
   Ok({"whitelist", "add", "bob@example.com", "friend@example.net"});
   Ok({"train", "--domain", "example.com", "--ham", ham});
   fs::rename(DataPath("Varnolt.log"), DataPath("Varnolt.log.1"));  // rotated by a plain mv
@@ -104,10 +103,12 @@ TEST_F(FileModesTest, EveryFileOfAServedHomeIsTheMailUsersAndPrivate) {
 
   // The mail server, as its user: a new domain and user, and the command's own changes.
   ASSERT_EQ(0, RunAsMailUser({"mailbox", "add", "dave@example.org"})) << ReadAll(dir_ + "/as-user.out");
+  ASSERT_EQ(0, RunAsMailUser({"mailbox", "add", "erin@example.com"})) << ReadAll(dir_ + "/as-user.out");
   ASSERT_EQ(0, RunAsMailUser({"deliver", "dave@example.org", ham})) << ReadAll(dir_ + "/as-user.out");
   ASSERT_EQ(0, RunAsMailUser({"whitelist", "remove", "bob@example.com", "friend@example.net"}));
   ASSERT_EQ(0, RunAsMailUser({"config", "set", "DebugLevel", "2"})) << ReadAll(dir_ + "/as-user.out");
-  ExpectEveryFileServesTheMailUser({"data/example.org/dave.dat", "data/example.org/dave.dat.wlt"});
+  ExpectEveryFileServesTheMailUser(
+      {"data/example.org/dave.dat", "data/example.org/dave.dat.wlt", "data/example.com/erin.dat.wlt"});
 
   // A backup keeps the copies as closed as what they copy.
   Ok({"backup", "-q", dir_ + "/copy"});
