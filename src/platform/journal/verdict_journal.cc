@@ -152,7 +152,8 @@ void VerdictJournal::Reopen() {
   if (db_) {
     // The connection's write-ahead log and index are found by name, and
     // those names are the new file's now: closing must neither fold into
-    // nor delete them.
+    // nor delete them. (A failed opening below leaves none: the next use
+    // tries again.)
     db_->KeepSideFilesOnClose();
     db_.reset();
   }
@@ -166,9 +167,10 @@ void VerdictJournal::Reopen() {
 // another file in its place: each use first makes sure it is still the file
 // at the path, else opens that one (a writer makes a new one).
 void VerdictJournal::FollowFile() {
-  if (db_->InTransaction()) return;
+  if (db_ && db_->InTransaction()) return;
   const std::optional<FileIdentity> now = IdentityOf(path_);
-  if (now && identity_ && now->device == identity_->device && now->inode == identity_->inode) return;
+  const bool same = db_ && now && identity_ && now->device == identity_->device && now->inode == identity_->inode;
+  if (same) return;
   if (!now && options_.read_only) Throw(0, path_ + " is missing");
   Reopen();
 }
@@ -178,7 +180,10 @@ std::string VerdictJournal::Damage(const std::string& path) {
     sqlite::OpenOptions open;
     open.create_if_missing = false;
     std::unique_ptr<sqlite::Database> db = sqlite::Database::Open(path, open, Throw);
-    if (db->QueryInt("PRAGMA application_id") != kApplicationId) return "it is not a verdict journal";
+    if (db->QueryInt("PRAGMA application_id") != kApplicationId) {
+      // An empty file is what a writer killed before its first commit leaves: the next one fills it.
+      return db->QueryInt("PRAGMA page_count") == 0 ? "" : "it is not a verdict journal";
+    }
     sqlite::Statement check(*db, "PRAGMA quick_check");
     const std::string verdict = check.Step() ? check.Text(0) : "no answer to a check";
     return verdict == "ok" ? "" : verdict;

@@ -204,6 +204,12 @@ TEST_F(VerdictJournalTest, FollowsItsFileWhenReplacedOrDeleted) {
   journal_->Add(Record("a@x", "4", "ham"));
   EXPECT_EQ(2, reader->RecordCount());
 
+  // Something else in its place is refused by both, until it is gone.
+  remove_with_side_files();
+  std::ofstream(Path(), std::ios::binary) << "not a journal, though long enough to look at";
+  EXPECT_THROW(reader->RecordCount(), ComError);
+  EXPECT_THROW(journal_->Add(Record("a@x", "x", "ham")), ComError);
+
   // Deleted: the reader says so, the writer starts a new one.
   remove_with_side_files();
   EXPECT_THROW(reader->RecordCount(), ComError);
@@ -223,6 +229,8 @@ TEST_F(VerdictJournalTest, DamageIsNamed) {
   }
   EXPECT_NE("", VerdictJournal::Damage(Path()));
   EXPECT_NE("", VerdictJournal::Damage(dir_ + "/missing.db"));
+  std::ofstream(dir_ + "/empty.db", std::ios::binary);  // made, never filled
+  EXPECT_EQ("", VerdictJournal::Damage(dir_ + "/empty.db"));
 }
 
 }  // namespace
