@@ -359,19 +359,25 @@ void ModelStore::CheckContents() {
   const int64_t entries = Meta("entries", kMaxEntries);
   // Each learned message counts once in the totals of its class: the rows and
   // the totals agree unless the file was damaged. One pass over the messages'
-  // classes (and their keys, which a lookup would otherwise just miss), once per opening.
+  // classes, once per opening.
   int64_t learned[2] = {0, 0};
-  sqlite::Statement rows(*db_,
-                         "SELECT spam, automatic, count(*), "
-                         "sum(typeof(digest) != 'blob' OR length(digest) != " + std::to_string(DigestBytes{}.size()) +
-                             ") FROM messages GROUP BY spam, automatic");
+  sqlite::Statement rows(*db_, "SELECT spam, automatic, count(*) FROM messages GROUP BY spam, automatic");
   while (rows.Step()) {
     if (!rows.IsInteger(0) || !rows.IsInteger(1) || rows.Int(0) < 0 || rows.Int(0) > 1 || rows.Int(1) < 0 ||
         rows.Int(1) > 1) {
       throw Damaged("a learned message of class " + std::to_string(rows.Int(0)));
     }
-    if (rows.Int(3) != 0) throw Damaged("a learned message's key of the wrong size");
     learned[rows.Int(0)] += rows.Int(2);
+  }
+  // The keys at both ends, found through the table's key: keys overwritten
+  // wholesale show there (a lookup would just miss them), and reading every
+  // key would double the cost of an opening.
+  for (const char* sql : {"SELECT digest FROM messages ORDER BY digest LIMIT 1",
+                          "SELECT digest FROM messages ORDER BY digest DESC LIMIT 1"}) {
+    sqlite::Statement row(*db_, sql);
+    if (row.Step() && (row.IsNull(0) || row.BlobView(0).size() != DigestBytes{}.size())) {
+      throw Damaged("a learned message's key of the wrong size");
+    }
   }
   CheckTokenLayout(depth, entries);
   const SpamCounts counts = Counts();
