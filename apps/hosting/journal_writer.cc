@@ -35,12 +35,13 @@ const char* ActionOf(const SaveVerdict& verdict) {
   return verdict.moved_to.empty() ? "left" : "filed";
 }
 
-JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log)
+JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived)
     : path_(config.journal_path),
       keep_days_(config.journal_keep_days),
       subjects_(config.journal_subjects),
       host_(std::move(host)),
-      log_(std::move(log)) {}
+      log_(std::move(log)),
+      long_lived_(long_lived) {}
 
 JournalWriter::~JournalWriter() = default;
 
@@ -51,7 +52,8 @@ void JournalWriter::Fail(const std::string& what) noexcept {
   journal_.reset();
   retry_open_after_ = NowSeconds() + kRetryOpenSeconds;
   try {
-    log_("verdict journal " + path_ + ": " + what + " (the journal is tried again in a minute)");
+    log_("verdict journal " + path_ + ": " + what +
+         (long_lived_ ? " (the journal is tried again in a minute)" : " (this message was not journaled)"));
   } catch (...) {
   }
 }

@@ -33,7 +33,9 @@ class JournalWriter {
  public:
   using LogLine = std::function<void(const std::string&)>;
   // host: "varnolt" or "dovecot". The journal is opened on first use.
-  JournalWriter(const HomeConfig& config, std::string host, LogLine log);
+  // long_lived: the process goes on to other events (a mail server's), so a
+  // failure's line says when the journal is tried again.
+  JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived = true);
   ~JournalWriter();
 
   bool enabled() const { return keep_days_ > 0; }
@@ -55,6 +57,7 @@ class JournalWriter {
   bool subjects_;
   std::string host_;
   LogLine log_;
+  bool long_lived_;
   std::unique_ptr<journal::VerdictJournal> journal_;
   int64_t last_prune_ = 0;
   int64_t retry_open_after_ = 0;

@@ -111,7 +111,8 @@ void CopyHome(const HomeConfig& config, const std::string& constructor_string,
   BackupCounts counts;
   WriteConfig(config, destination);
   CopyDatabaseOnline(config.store_path, (destination / kDefaultStoreFile).string());
-  ReplaceFile((destination / kDefaultRegistryFile).string(), ReadFileBytes(config.registry_path));
+  ReplaceFile((destination / kDefaultRegistryFile).string(), ReadFileBytes(config.registry_path),
+              static_cast<mode_t>(fs::status(config.registry_path).permissions() & fs::perms::all));
   // The verdict journal in its usual place (the copied varnolt.conf names it there).
   if (config.journal_path == (fs::path(config.home) / journal::kDefaultJournalFile).string() &&
       fs::exists(config.journal_path, ignored)) {

@@ -169,8 +169,17 @@ void RunCheck(Session& session, const CheckOptions& options) {
   BuiltinSpamEngine& engine = session.Engine();
   Json results = Json::array();
   bool any_spam = false;
+  size_t refused = 0;
   for (const std::string& file : options.files) {
-    const EngineInput input = EngineInputOf(file == kStandardInputName ? ReadStandardInput() : ReadFileBytes(file));
+    const std::string bytes = file == kStandardInputName ? ReadStandardInput() : ReadFileBytes(file);
+    // As train refuses to learn it: a verdict on something that is no mail means nothing.
+    if (!LooksLikeMail(bytes)) {
+      std::cerr << "varnolt: skipped " << (file == kStandardInputName ? "standard input" : file) << ": "
+                << (bytes.empty() ? "empty file" : "not a mail message (no header block)") << '\n';
+      ++refused;
+      continue;
+    }
+    const EngineInput input = EngineInputOf(bytes);
     const SpamScore score = engine.Peek(dat_path, input.header, input.body);
     const char* verdict = score.is_spam ? "SPAM" : "HAM";
     any_spam = any_spam || score.is_spam;
@@ -182,6 +191,11 @@ void RunCheck(Session& session, const CheckOptions& options) {
     }
   }
   if (options.json) std::cout << JsonText(results);
+  if (refused > 0) {
+    std::cout.flush();
+    throw CommandError(std::to_string(refused) + " of " + std::to_string(options.files.size()) +
+                       " input(s) got no verdict: not mail");
+  }
   if (options.exit_status && any_spam) session.SetExitStatus(kExitSpamFound);
 }
 

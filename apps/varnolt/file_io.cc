@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "platform/system/posix_file_io.h"
+#include "platform/system/new_files.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {
@@ -51,22 +52,9 @@ std::string ReadFileBytes(const std::string& path) {
 
 std::string ReadStandardInput() { return ReadDescriptor(STDIN_FILENO, "standard input"); }
 
-void ReplaceFile(const std::string& path, const std::string& bytes) {
-  const std::string temporary = path + ".tmp." + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw CommandError("cannot write " + path + ": " + std::strerror(errno));
-  try {
-    WriteDescriptor(fd, bytes, path);
-  } catch (...) {
-    close(fd);
-    unlink(temporary.c_str());
-    throw;
-  }
-  if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    unlink(temporary.c_str());
-    throw CommandError("cannot write " + path + ": " + std::strerror(error));
-  }
+void ReplaceFile(const std::string& path, const std::string& bytes, mode_t new_file_mode) {
+  const int error = ReplaceWholeFile(path, bytes, new_file_mode);
+  if (error != 0) throw CommandError("cannot write " + path + ": " + std::strerror(error));
 }
 
 void WriteStandardOutput(const std::string& bytes) {

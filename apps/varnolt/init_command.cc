@@ -5,6 +5,8 @@
 #include <iostream>
 
 #include "hosting/registry_values.h"
+#include "platform/journal/verdict_journal.h"
+#include "platform/postgres/conninfo_secrets.h"
 #include "platform/system/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -49,6 +51,12 @@ std::string DataFolderPath(const std::string& home, const std::string& option) {
   return path;
 }
 
+// The group (the mail server's) reads the settings; a password in them is
+// for the owner alone.
+mode_t ConfigFileMode(const std::string& postgresql) {
+  return !postgresql.empty() && postgres::HoldsPassword(postgresql) ? 0600 : 0640;
+}
+
 // Removes the files of an earlier home that --force-delete-mail replaces.
 void RemoveOldHome(const std::string& home) {
   for (const char* name : {kConfigFileName, kDefaultRegistryFile, kDefaultStoreFile}) {
@@ -83,7 +91,7 @@ void RunCreate(Session& session, const InitOptions& options) {
     config_text.replace(config_text.find(files), files.size(),
                         std::string("store = ") + kPostgresModelStore + "\npostgresql = " + options.postgresql + "\n");
   }
-  ReplaceFile((fs::path(home) / kConfigFileName).string(), config_text);
+  ReplaceFile((fs::path(home) / kConfigFileName).string(), config_text, ConfigFileMode(options.postgresql));
 
   const HomeConfig& config = session.Config();
   MailStore::Open(config.store_path, /*create_if_missing=*/true);
@@ -101,12 +109,29 @@ void RunCreate(Session& session, const InitOptions& options) {
   std::cout << "created varnolt home " << home << " (data folder " << data_folder << ")\n";
 }
 
-// A hive that cannot be read is kept beside, never overwritten: "<hive>.damaged", "-2"...
-std::string SetDamagedHiveAside(const std::string& path) {
+// A file that cannot be read is kept beside, never overwritten:
+// "<file>.damaged", "-2"... SQLite's side files go with it.
+std::string SetDamagedFileAside(const std::string& path) {
   std::string aside = path + ".damaged";
   for (int n = 2; fs::exists(aside); ++n) aside = path + ".damaged-" + std::to_string(n);
   fs::rename(path, aside);
+  for (const char* side : {"-wal", "-shm"}) {
+    std::error_code missing;
+    fs::rename(path + side, aside + side, missing);
+  }
   return aside;
+}
+
+// A journal that cannot serve is set aside and a new one started: the
+// figures it held are lost to the dashboard, the deliveries are not.
+void RepairJournal(const std::string& path) {
+  std::error_code ignored;
+  if (!fs::exists(path, ignored)) return;
+  const std::string damage = journal::VerdictJournal::Damage(path);
+  if (damage.empty()) return;
+  const std::string aside = SetDamagedFileAside(path);
+  journal::VerdictJournal::Open(path, {});
+  std::cout << "set the damaged verdict journal aside as " << aside << " (" << damage << ") and started a new one\n";
 }
 
 bool HiveReadable(Registry& registry) {
@@ -117,14 +142,15 @@ bool HiveReadable(Registry& registry) {
 }
 
 // Keeps the config, the store (whatever it holds), the data folder and its
-// logs; writes the registration, the missing or unreadable settings and, when
-// there is none or one is given, the constructor string.
+// logs (a damaged journal is set aside); writes the registration, the
+// missing or unreadable settings and, when there is none or one is given,
+// the constructor string.
 void RunRepair(Session& session, const InitOptions& options) {
   const std::string home = session.Home();
   const std::string library = LocateFilterLibrary();
   const std::string config_path = (fs::path(home) / kConfigFileName).string();
   if (!fs::exists(config_path)) {
-    ReplaceFile(config_path, DefaultConfigText());
+    ReplaceFile(config_path, DefaultConfigText(), ConfigFileMode(""));
     std::cout << "wrote a default " << config_path << '\n';
   }
   const HomeConfig& config = session.Config();
@@ -133,7 +159,7 @@ void RunRepair(Session& session, const InitOptions& options) {
 
   Registry& registry = session.GetPlatform().Reg();
   if (!HiveReadable(registry)) {
-    std::cout << "set the unreadable registry aside as " << SetDamagedHiveAside(config.registry_path) << '\n';
+    std::cout << "set the unreadable registry aside as " << SetDamagedFileAside(config.registry_path) << '\n';
   }
   std::string restored;
   for (const KnownSetting& setting : KnownSettings()) {
@@ -153,6 +179,7 @@ void RunRepair(Session& session, const InitOptions& options) {
   }
   RegisterFilter(session.GetPlatform(), library);
   EnsureDataFolder(ToFileSystemPath(data_folder));
+  RepairJournal(config.journal_path);
   if (session.Config().engine_store == kPostgresModelStore) {
     std::cout << "model schema at version " << MigrateModelDatabase(session.Config()) << '\n';
   }
@@ -192,7 +219,8 @@ void AddInitCommand(CLI::App& app, Session& session) {
   init->add_flag("--repair", options->repair,
                  "Of an existing home, keep the config, the store, the data folder and its logs: register the "
                  "filter again, restore settings that are missing or unreadable to their defaults, and set the "
-                 "constructor string when there is none (an unreadable registry is set aside, not deleted)");
+                 "constructor string when there is none (an unreadable registry or a damaged verdict journal is set "
+                 "aside, not deleted)");
   init->add_flag("--force-delete-mail", options->delete_mail,
                  "Replace an existing home: DELETES ALL MAIL in its store, and its settings, and starts empty");
   init->add_flag("--force", options->force, "Refused: see --repair and --force-delete-mail")

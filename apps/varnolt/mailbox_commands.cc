@@ -1,15 +1,37 @@
 // `mailbox add|list` and `folder add`: provisioning, which raises no events.
+#include <cstring>
 #include <iostream>
 
 #include "platform/mailstore/store_errors.h"
+#include "platform/names/data_layout.h"
+#include "platform/system/posix_text_files.h"
+#include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/json_output.h"
+#include "varnolt/known_mailbox.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"
 
 namespace varnolt::cli {
 namespace {
+
+// The new user's empty whitelist, as the filter makes it when it welcomes a
+// user: a missing whitelist then means something went wrong. In a domain the
+// filter has not met yet, its first delivery makes the domain's folder (and
+// says so) and the whitelist. The mailbox is there already, so a failure
+// here is a warning.
+void ProvideWhiteList(Session& session, const MailboxAddress& mailbox) {
+  const std::string data_folder = session.DataFolder();
+  if (data_folder.empty()) return;
+  PosixTextFiles files;
+  if (files.GetFileAttributes(DomainDirectory(data_folder, mailbox.domain)) != kFileAttributeDirectory) return;
+  const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
+  if (const int error = CreateEmptyWhiteList(files, dat_path); error != 0) {
+    std::cerr << "varnolt: warning: cannot create the whitelist " << ToFileSystemPath(WhiteListPath(dat_path))
+              << ": " << std::strerror(error) << '\n';
+  }
+}
 
 void RunMailboxAdd(Session& session, const std::string& text) {
   const MailboxAddress mailbox = ParseMailboxAddress(text);
@@ -19,6 +41,7 @@ void RunMailboxAdd(Session& session, const std::string& text) {
     if (error.number() == kStoreAlreadyExists) throw CommandError("mailbox " + text + " already exists");
     throw;
   }
+  ProvideWhiteList(session, KnownMailbox(session, text));  // as the store spells it
 }
 
 void RunFolderAdd(Session& session, const std::string& text, const std::string& path) {

@@ -5,6 +5,7 @@
 
 #include "hosting/home_check.h"
 #include "hosting/host_platform.h"
+#include "diagnostics/text_log.h"
 #include "hosting/registry_values.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/system/text_files.h"
@@ -73,9 +74,16 @@ BuiltinSpamEngine& Session::Engine() {
 
 JournalWriter& Session::Journal() {
   if (!journal_) {
-    journal_ = std::make_unique<JournalWriter>(Config(), "varnolt", [](const std::string& line) {
-      std::cerr << "varnolt: warning: " << line << '\n';
-    });
+    // On the terminal and in the filter's log, where an administrator looks
+    // for what went wrong with a delivery that no terminal saw.
+    journal_ = std::make_unique<JournalWriter>(
+        Config(), "varnolt",
+        [this](const std::string& line) {
+          std::cerr << "varnolt: warning: " << line << '\n';
+          const std::string folder = DataFolderOf(ConstructorString());
+          if (!folder.empty()) AppendLogLine(GetPlatform(), folder, ErrorLogMessage("varnolt: " + line, E_FAIL, "journal"));
+        },
+        /*long_lived=*/false);
   }
   return *journal_;
 }

@@ -153,7 +153,10 @@ SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::strin
   domain.Keep();
   SpamScore score = ScoreOf(judgement);
   bool as_spam = false;
-  if (WouldLearn(judgement, &as_spam)) {
+  // Mail from outside always has a header block: without one the bytes are
+  // something else (a binary, a stray file) that a mail server stores as it
+  // must, but that teaches nothing about mail.
+  if (!header.empty() && WouldLearn(judgement, &as_spam)) {
     score.learned = LearnWith(store.get(), features, engine::DigestMessage(header, body), as_spam, true,
                               engine::WriteSync::kMayLose) != LearnResult::kAlreadyKnown;
   }

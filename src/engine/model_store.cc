@@ -13,6 +13,7 @@
 #include "engine/linear_fit.h"
 #include "platform/names/file_ids.h"
 #include "platform/sqlite/database.h"
+#include "platform/system/new_files.h"
 #include "platform/system/text_files.h"
 
 namespace varnolt::engine {
@@ -96,6 +97,14 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
   std::error_code ec;
   const fs::file_status status = fs::status(fs_path, ec);
   if (status.type() == fs::file_type::not_found) {
+    // A link to a model that is gone is no new user: the user's lessons are
+    // somewhere else, and a model made at the link's target would hide that.
+    if (fs::is_symlink(fs::symlink_status(fs_path, ec))) {
+      throw EngineError(kErrorForeignDatabase, path,
+                        "is a symbolic link to " + fs::read_symlink(fs_path, ec).string() +
+                            ", which does not exist: restore the model there, or remove the link to start the "
+                            "user anew");
+    }
     if (mode == Mode::kExistingOnly) return nullptr;
     fs::path parent = fs::path(fs_path).parent_path();
     if (parent.empty()) parent = ".";
@@ -104,6 +113,7 @@ std::unique_ptr<ModelStore> ModelStore::Open(const std::string& path, Mode mode)
     // Created here rather than by SQLite, which would make it readable by everyone.
     const int fd = open(fs_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
     if (fd >= 0) {
+      HandOverNewFile(fd, fs_path);  // root teaching a mail server's user
       close(fd);
     } else if (errno == EACCES || errno == EPERM) {
       throw RuntimeError(kPermissionDenied);
@@ -345,8 +355,8 @@ ComError ModelStore::Damaged(const std::string& what) const {
 }
 
 void ModelStore::CheckContents() {
-  Depth();
-  Meta("entries", kMaxEntries);
+  const int depth = Depth();
+  const int64_t entries = Meta("entries", kMaxEntries);
   // Each learned message counts once in the totals of its class: the rows and
   // the totals agree unless the file was damaged. One pass over the messages'
   // classes, once per opening.
@@ -359,11 +369,46 @@ void ModelStore::CheckContents() {
     }
     learned[rows.Int(0)] += rows.Int(2);
   }
+  // The keys at both ends, found through the table's key: keys overwritten
+  // wholesale show there (a lookup would just miss them), and reading every
+  // key would double the cost of an opening.
+  for (const char* sql : {"SELECT digest FROM messages ORDER BY digest LIMIT 1",
+                          "SELECT digest FROM messages ORDER BY digest DESC LIMIT 1"}) {
+    sqlite::Statement row(*db_, sql);
+    if (row.Step() && (row.IsNull(0) || row.BlobView(0).size() != DigestBytes{}.size())) {
+      throw Damaged("a learned message's key of the wrong size");
+    }
+  }
+  CheckTokenLayout(depth, entries);
   const SpamCounts counts = Counts();
   if (learned[0] != counts.ham || learned[1] != counts.spam) {
     throw Damaged(std::to_string(learned[0]) + " HAM and " + std::to_string(learned[1]) +
                   " SPAM messages learned, but totals of " + std::to_string(counts.ham) + " and " +
                   std::to_string(counts.spam));
+  }
+}
+
+// The first and the last bucket, checked whole, bound the layout: a token
+// table emptied, a bucket moved out of range or a depth that no longer
+// matches the keys shows there (a lookup would find nothing and say
+// nothing). Two rows, found through the table's key.
+void ModelStore::CheckTokenLayout(int depth, int64_t entries) {
+  bool any = false;
+  for (const char* sql : {"SELECT bucket, entries FROM tokens ORDER BY bucket LIMIT 1",
+                          "SELECT bucket, entries FROM tokens ORDER BY bucket DESC LIMIT 1"}) {
+    sqlite::Statement row(*db_, sql);
+    if (!row.Step()) break;
+    any = true;
+    const int64_t bucket = row.Int(0);
+    if (bucket < 0 || bucket >= (int64_t{1} << depth)) {
+      throw Damaged("bucket " + std::to_string(bucket) + " beyond depth " + std::to_string(depth));
+    }
+    const std::string_view stored = row.BlobView(1);
+    CheckBucket(static_cast<uint32_t>(bucket), stored.data(), stored.size());
+  }
+  if (any != (entries > 0)) {
+    throw Damaged(any ? "token entries, though it counts none"
+                      : "no token entries, though it counts " + std::to_string(entries));
   }
 }
 
@@ -433,10 +478,11 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
   std::vector<TokenCounts> by_key(keys.size());
   const int depth = Depth();
   const SpamCounts learned = Counts();
-  // Finds keys[i, j) in their bucket's bytes. Scoring reads a bucket in place:
-  // only what it reads is checked, so that the check costs no more than the lookup.
-  auto find = [&](uint32_t bucket, std::string_view stored, size_t i, size_t j) {
-    CheckBucket(bucket, stored.data(), stored.size(), /*whole=*/false);
+  // Finds keys[i, j) in their bucket's bytes, read in place. Bytes fresh
+  // from the file are checked whole first, kept ones were when they were
+  // kept; the counts only of the entries found are checked.
+  auto find = [&](uint32_t bucket, std::string_view stored, size_t i, size_t j, bool fresh) {
+    if (fresh) CheckBucket(bucket, stored.data(), stored.size());
     FindInBucket(stored.data(), stored.size(), keys.data() + i, j - i, [&](size_t k, const TokenEntry& entry) {
       CheckEntry(entry, learned);
       by_key[i + k] = {entry.ham, entry.spam};
@@ -457,14 +503,19 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       if (unread) {
         sqlite::Statement rows(*db_, kSelectBucketRange);
         rows.Bind(1, int64_t{first}).Bind(2, int64_t{last});
-        while (rows.Step()) buckets_.Put(static_cast<uint32_t>(rows.Int(0)), rows.BlobView(1));
+        while (rows.Step()) {
+          const auto bucket = static_cast<uint32_t>(rows.Int(0));
+          const std::string_view stored = rows.BlobView(1);
+          CheckBucket(bucket, stored.data(), stored.size());
+          buckets_.Put(bucket, stored);
+        }
         for (size_t k = i; k < end; ++k) buckets_.PutMissing(BucketOf(keys[k], depth));
       }
       while (i < end) {
         const uint32_t bucket = BucketOf(keys[i], depth);
         size_t j = i;
         while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
-        if (const std::optional<std::string>& stored = *buckets_.Find(bucket)) find(bucket, *stored, i, j);
+        if (const std::optional<std::string>& stored = *buckets_.Find(bucket)) find(bucket, *stored, i, j, false);
         i = j;
       }
       continue;
@@ -476,7 +527,7 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       while (i < end && BucketOf(keys[i], depth) < bucket) ++i;
       size_t j = i;
       while (j < end && BucketOf(keys[j], depth) == bucket) ++j;
-      if (j > i) find(bucket, rows.BlobView(1), i, j);
+      if (j > i) find(bucket, rows.BlobView(1), i, j, true);
       i = j;
     }
     i = end;
@@ -507,7 +558,7 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
         // Learning rewrites the whole bucket: all of it is checked first, so
         // that nothing is ever learned over damage.
         const std::string_view stored = rows.BlobView(0);
-        CheckBucket(bucket, stored.data(), stored.size(), /*whole=*/true);
+        CheckBucket(bucket, stored.data(), stored.size());
         entries = DecodeBucket(stored.data(), stored.size());
         for (const TokenEntry& entry : entries) CheckEntry(entry, learned);
       }
@@ -534,7 +585,7 @@ std::vector<TokenEntry> ModelStore::AllEntries() {
     const int64_t bucket = rows.Int(0);
     if (bucket < 0 || bucket >= (int64_t{1} << Depth())) throw Damaged("bucket " + std::to_string(bucket));
     const std::string_view stored = rows.BlobView(1);
-    CheckBucket(static_cast<uint32_t>(bucket), stored.data(), stored.size(), /*whole=*/true);
+    CheckBucket(static_cast<uint32_t>(bucket), stored.data(), stored.size());
     const std::vector<TokenEntry> entries = DecodeBucket(stored.data(), stored.size());
     all.insert(all.end(), entries.begin(), entries.end());
   }
@@ -617,20 +668,25 @@ std::optional<LearnedMessage> ModelStore::FindMessage(const MessageDigest& diges
   return std::nullopt;
 }
 
-void ModelStore::CheckBucket(uint32_t bucket, const void* data, size_t size, bool whole) {
+void ModelStore::CheckBucket(uint32_t bucket, const void* data, size_t size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   const int depth = Depth();
   const std::string where = "token bucket " + std::to_string(bucket);
   if (size % kEntryBytes != 0) throw Damaged(where + " of " + std::to_string(size) + " bytes");
   const size_t count = size / kEntryBytes;
-  if (count == 0) return;
-  // The first and last keys bound the rest when the keys are in order, which
-  // a whole check proves.
-  const size_t step = whole ? 1 : std::max<size_t>(count - 1, 1);
+  // An empty bucket is removed, never stored.
+  if (count == 0) throw Damaged(where + " is empty");
+  // Every key, for a lookup too: bytes overwritten inside a bucket would
+  // otherwise hide the tokens after them from the search. An entry with no
+  // count is removed, never stored.
   uint32_t previous = 0;
-  for (size_t i = 0; i < count; i += step) {
-    const uint32_t key = bucket_detail::Load32(bytes + i * kEntryBytes);
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned char* entry = bytes + i * kEntryBytes;
+    const uint32_t key = bucket_detail::Load32(entry);
     if (BucketOf(key, depth) != bucket || (i > 0 && key <= previous)) throw Damaged(where + " out of order");
+    if (bucket_detail::Load32(entry + 4) == 0 && bucket_detail::Load32(entry + 8) == 0) {
+      throw Damaged(where + " holds a token of no message");
+    }
     previous = key;
   }
 }

@@ -126,9 +126,12 @@ class ModelStore : public SpamModel {
   // Throws unless the counts are in range and the learned messages' classes
   // are known and agree with the totals. Reads every message's class once.
   void CheckContents();
-  // Throws unless the bucket's bytes are whole entries whose keys belong to it
-  // (whole: all of them, in order; else the first and the last).
-  void CheckBucket(uint32_t bucket, const void* data, size_t size, bool whole);
+  // Throws unless the first and last buckets lie within the depth, hold keys
+  // of their own and are there exactly when the model counts token entries.
+  void CheckTokenLayout(int depth, int64_t entries);
+  // Throws unless the bucket's bytes are whole entries, at least one, whose
+  // keys belong to it, in order, each counted in some message.
+  void CheckBucket(uint32_t bucket, const void* data, size_t size);
   void CheckEntry(const TokenEntry& entry, const SpamCounts& learned);
   void SetMeta(const char* key, int64_t value);
   int Depth();

@@ -9,6 +9,7 @@
 #include "triage/domain_directory.h"
 #include "triage/item_context.h"
 #include "triage/triage_environment.h"
+#include "trust/whitelist.h"
 
 namespace varnolt {
 namespace {
@@ -98,6 +99,11 @@ void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx) {
   std::string inbox = DetectInbox(*ctx.EventConnection(), ctx.domain, ctx.user);
   if (inbox.empty()) inbox = GetInbox(env.reporter, ctx.item_url);
   CreateUserManual(env.reporter, *ctx.EventConnection(), env.data_folder, inbox);
+  // The new user's whitelist, empty: from now on a missing one is a fault worth its report.
+  const int code = CreateEmptyWhiteList(files, ctx.dat_path);
+  if (code != 0) {
+    LogInfo(env, "Cannot create " + WhiteListPath(ctx.dat_path) + " ,LastDllErr Code: " + std::to_string(code));
+  }
 }
 
 void ReleaseWelcomeClaim(TriageEnvironment& env, ItemContext& ctx) {

@@ -34,6 +34,7 @@ bool PassesProviderGate(TriageEnvironment& env, ItemContext& ctx);
 // whatever processes they run: the one that holds the claim on the file
 // dat_path + ".welcome" (TextFiles::ClaimFile) until ReleaseWelcomeClaim. A
 // claim file without holder or database, left by a killed event, is taken over.
+// The welcoming event also makes the user's empty whitelist when there is none.
 void DeliverManualToNewUser(TriageEnvironment& env, ItemContext& ctx);
 
 // Removes the event's welcome claim, if it made one; a failure is logged

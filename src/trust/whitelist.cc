@@ -60,4 +60,8 @@ bool AddToWhiteList(Reporter& reporter, TextFiles& files, Record& record, const 
   }
 }
 
+int CreateEmptyWhiteList(TextFiles& files, const std::string& dat_path) {
+  return files.CreateEmptyFile(WhiteListPath(dat_path));
+}
+
 }  // namespace varnolt

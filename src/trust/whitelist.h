@@ -40,4 +40,10 @@ std::vector<std::string> ReadWhiteList(TextFiles& files, const std::string& dat_
 bool AddToWhiteList(Reporter& reporter, TextFiles& files, Record& record, const std::string& dat_path,
                     const std::string& sender);
 
+// Makes the user's whitelist, empty, when there is none: done when the
+// filter or a host provisions a mailbox, so that a missing whitelist, which
+// InWhiteList reports, is a fault rather than every new user's state.
+// Returns 0 or errno.
+int CreateEmptyWhiteList(TextFiles& files, const std::string& dat_path);
+
 }  // namespace varnolt

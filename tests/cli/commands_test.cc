@@ -109,6 +109,25 @@ TEST_F(CommandsTest, MalformedMailIsStoredByteForByteAndJudged) {
   }
 }
 
+// A mail server must store what it is handed, but bytes without a header
+// block teach the engine nothing about mail, and get no verdict from check.
+TEST_F(CommandsTest, NonMailIsStoredButNeverLearnedAndCheckRefusesIt) {
+  // Some SPAM known: the engine then learns HAM verdicts on its own.
+  Ok({"train", kAlice, "--spam", MessageFile("spam.eml", SpamFrom("S <s@spam.example>", "Offer"))});
+  const std::string binary = MessageFile("binary.bin", std::string("\x7f" "ELF\x02\x01\x00\x00\xff\xfe", 10));
+  const std::string tiny = MessageFile("tiny.txt", "abc");
+  Ok({"deliver", kAlice, binary, tiny});
+  EXPECT_EQ(2u, Items(kAlice, "Inbox").size() + Items(kAlice, "Junk E-Mail").size());
+  EXPECT_EQ(0, Json::parse(Ok({"stats", kAlice, "--json"}))["ham"]);
+  Deliver(kAlice, "From: Bob <bob@example.net>\r\nSubject: Lunch\r\n\r\nSee you at noon by the old harbour cafe\r\n");
+  EXPECT_EQ(1, Json::parse(Ok({"stats", kAlice, "--json"}))["ham"]) << "mail is learned";
+
+  const RunResult checked = Run({"check", kAlice, binary, tiny});
+  EXPECT_EQ(1, checked.status);
+  EXPECT_EQ("", checked.out);
+  EXPECT_NE(std::string::npos, checked.err.find("skipped " + tiny + ": not a mail message")) << checked.err;
+}
+
 TEST_F(CommandsTest, InitRefusesAnExistingHomeAndDeletesMailOnlyWhenToldSo) {
   Deliver(kAlice, MakeMessage("B <b@example.net>", "Kept", "Hello"));
   const RunResult again = Run({"init"});

@@ -104,6 +104,14 @@ TEST_F(HardeningTest, RepairKeepsGoodSettingsAndReplacesUnreadableOnes) {
   EXPECT_EQ(damaged, ReadAll(home_ + "/registry.reg.damaged"));
   EXPECT_EQ("1", Ok({"config", "get", "DebugLevel"}));
   EXPECT_EQ(kAlice, Ok({"mailbox", "list"}));
+
+  // A damaged journal is set aside and a new one started; deliveries journal again.
+  WriteAll(home_ + "/journal.db", "this is no journal, and rather long for a database header\n");
+  EXPECT_NE(std::string::npos, Ok({"init", "--repair"}).find("journal.db.damaged"));
+  EXPECT_NE(std::string::npos, ReadAll(home_ + "/journal.db.damaged").find("this is no journal"));
+  const RunResult delivered = Run({"deliver", kAlice, MessageFile("m.eml", MakeMessage("B <b@x.net>", "Hi", "x"))});
+  EXPECT_EQ("", delivered.err);
+  EXPECT_EQ(std::string::npos, Ok({"init", "--repair"}).find("journal")) << "a sound journal stays";
 }
 
 TEST_F(HardeningTest, ARegistryOfRegeditInUtf16IsRead) {

@@ -121,6 +121,7 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenNeverFailsTheDelivery) {
     bool warned;
   };
   const Case cases[] = {{"", true, true}, {"[journal]\nkeep_days = 0", true, false}};
+  int logged = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config);
     AddConfig(c.config);
@@ -133,7 +134,12 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenNeverFailsTheDelivery) {
     EXPECT_EQ(c.warned ? 1 : 0, std::count(result.err.begin(), result.err.end(), '\n')) << result.err;
     if (c.warned) {
       EXPECT_NE(std::string::npos, result.err.find("verdict journal")) << result.err;
+      // One process, one delivery run: nothing of it is tried again later.
+      EXPECT_EQ(std::string::npos, result.err.find("in a minute")) << result.err;
     }
+    // Where the administrator looks for what went wrong with mail, too.
+    logged += c.warned ? 1 : 0;
+    EXPECT_EQ(logged, LogCount("Err: varnolt: verdict journal")) << Log();
   }
 }
 

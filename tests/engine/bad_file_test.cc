@@ -123,6 +123,28 @@ TEST_F(BadFileTest, DirectoryAtThePath) {
   EXPECT_TRUE(fs::is_empty(FilePath()));
 }
 
+TEST_F(BadFileTest, LinkToAMissingModel) {
+  // The user's lessons are elsewhere: no operation takes the user for new.
+  fs::create_symlink(folder_.path() / "moved-away.dat", FilePath());
+  const std::function<void()> operations[] = {
+      [&] { engine_.Classify(DatPath(), "Subject: hi\r\n", "hello"); },
+      [&] { engine_.Learn(DatPath(), "Subject: hi\r\n", "hello", false); },
+      [&] { engine_.GetCounts(DatPath()); },
+      [&] { engine_.Peek(DatPath(), "Subject: hi\r\n", "hello"); },
+  };
+  for (size_t i = 0; i < std::size(operations); ++i) {
+    SCOPED_TRACE(i);
+    try {
+      operations[i]();
+      ADD_FAILURE() << "no error";
+    } catch (const ComError& e) {
+      EXPECT_EQ(engine::kErrorForeignDatabase, e.number());
+      EXPECT_THAT(e.description(), HasSubstr("moved-away.dat, which does not exist"));
+    }
+  }
+  EXPECT_FALSE(fs::exists(folder_.path() / "moved-away.dat"));
+}
+
 TEST_F(BadFileTest, EmptyFileIsANewDatabase) {
   // What a creator that died before its first commit leaves behind.
   testing::WriteBytes(FilePath(), "");
@@ -147,7 +169,7 @@ struct Damage {
   const char* name;
   const char* sql;
   const char* what;
-  Reads counts = kFails;    // GetCounts reads no tokens
+  Reads counts = kFails;    // GetCounts reads the first and last buckets only
   Reads classify = kFails;  // scoring checks only the entries it meets
 };
 
@@ -168,11 +190,22 @@ const Damage kDamages[] = {
     {"MessageLost", "DELETE FROM messages WHERE digest = (SELECT min(digest) FROM messages)",
      "messages learned, but totals of"},
     {"TotalsAhead", "UPDATE meta SET value = value + 1 WHERE key = 'ham'", "messages learned, but totals of"},
-    {"BlobOfOddSize", "UPDATE tokens SET entries = x'0102030405'", "of 5 bytes", kPasses},
+    // Every bucket, so the first and last too: refused on opening, by GetCounts as well.
+    {"BlobOfOddSize", "UPDATE tokens SET entries = x'0102030405'", "of 5 bytes"},
     {"BlobOutOfOrder", "UPDATE tokens SET entries = x'FFFFFFFF0100000000000000000000000100000000000000'",
-     "out of order", kPasses},
+     "out of order"},
     {"TokenCountsAboveTotals", "UPDATE tokens SET entries = substr(entries, 1, 4) || x'40420F00' || substr(entries, 9)",
      "a token counted in more messages than were learned", kPasses, kMayFail},
+    {"TokensEmptied", "DELETE FROM tokens", "no token entries, though it counts"},
+    {"BucketsEmptied", "UPDATE tokens SET entries = x''", "is empty"},
+    {"BucketMoved", "UPDATE tokens SET bucket = bucket + 4096 WHERE bucket = (SELECT max(bucket) FROM tokens)",
+     "beyond depth"},
+    {"TokensOverwritten",
+     "UPDATE tokens SET entries = substr(entries, 1, 24) || zeroblob(120) || substr(entries, 145) "
+     "WHERE bucket = (SELECT min(bucket) FROM tokens)",
+     "out of order"},
+    {"WrongDepth", "UPDATE meta SET value = value + 1 WHERE key = 'depth'", "out of order"},
+    {"GarbageDigests", "UPDATE messages SET digest = randomblob(7)", "key of the wrong size"},
 };
 
 class ModelDamageTest : public BadFileTest, public ::testing::WithParamInterface<Damage> {};

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/com/com_error.h"
+#include "platform/system/new_files.h"
 
 namespace varnolt {
 namespace {
@@ -72,7 +73,7 @@ using Entries = std::map<Key, Variant>;
 class LockedFile {
  public:
   LockedFile(const std::string& path, bool write) {
-    fd_ = ::open(path.c_str(), (write ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0660);
+    fd_ = write ? OpenOrCreate(path, O_RDWR | O_CLOEXEC) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ >= 0 && ::flock(fd_, write ? LOCK_EX : LOCK_SH) != 0) {
       ::close(fd_);
       fd_ = -1;

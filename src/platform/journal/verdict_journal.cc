@@ -1,10 +1,14 @@
 #include "platform/journal/verdict_journal.h"
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <limits>
 
 #include "platform/com/com_error.h"
 #include "platform/journal/bounded_field.h"
 #include "platform/sqlite/database.h"
+#include "platform/system/new_files.h"
 
 namespace varnolt::journal {
 namespace {
@@ -94,10 +98,18 @@ const char* CorrectionName(Correction correction) {
   return correction == Correction::kToJunk ? "to_junk" : "from_junk";
 }
 
-VerdictJournal::VerdictJournal(std::unique_ptr<sqlite::Database> db) : db_(std::move(db)) {}
+VerdictJournal::VerdictJournal(std::string path, const Options& options) : path_(std::move(path)), options_(options) {}
 VerdictJournal::~VerdictJournal() = default;
 
-std::unique_ptr<VerdictJournal> VerdictJournal::Open(const std::string& path, const Options& options) {
+namespace {
+
+std::unique_ptr<sqlite::Database> OpenDatabase(const std::string& path, const VerdictJournal::Options& options) {
+  if (!options.read_only) {
+    // Made here: SQLite would make it readable by everyone, and root's would
+    // stay closed to the mail server that writes it too.
+    const int error = CreateFileIfMissing(path);
+    if (error != 0) Throw(0, path + ": " + std::strerror(error));
+  }
   sqlite::OpenOptions open;
   open.read_only = options.read_only;
   open.create_if_missing = !options.read_only;
@@ -121,7 +133,66 @@ std::unique_ptr<VerdictJournal> VerdictJournal::Open(const std::string& path, co
   if (options.read_only && db->QueryInt("PRAGMA application_id") != kApplicationId) {
     Throw(0, path + " is not a verdict journal");
   }
-  return std::unique_ptr<VerdictJournal>(new VerdictJournal(std::move(db)));
+  return db;
+}
+
+// The file now at the path; nullopt when there is none.
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+}  // namespace
+
+std::unique_ptr<VerdictJournal> VerdictJournal::Open(const std::string& path, const Options& options) {
+  std::unique_ptr<VerdictJournal> journal(new VerdictJournal(path, options));
+  journal->Reopen();
+  return journal;
+}
+
+void VerdictJournal::Reopen() {
+  if (db_) {
+    // The connection's write-ahead log and index are found by name, and
+    // those names are the new file's now: closing must neither fold into
+    // nor delete them. (A failed opening below leaves none: the next use
+    // tries again.)
+    db_->KeepSideFilesOnClose();
+    db_.reset();
+  }
+  const std::optional<FileIdentity> before = IdentityOf(path_);
+  db_ = OpenDatabase(path_, options_);
+  identity_ = before ? before : IdentityOf(path_);
+}
+
+// A long-lived process (the dashboard, a mail server's delivery process)
+// keeps the journal open, while an administrator may delete it or put
+// another file in its place: each use first makes sure it is still the file
+// at the path, else opens that one (a writer makes a new one).
+void VerdictJournal::FollowFile() {
+  if (db_ && db_->InTransaction()) return;
+  const std::optional<FileIdentity> now = IdentityOf(path_);
+  const bool same = db_ && now && identity_ && now->device == identity_->device && now->inode == identity_->inode;
+  if (same) return;
+  if (!now && options_.read_only) Throw(0, path_ + " is missing");
+  Reopen();
+}
+
+std::string VerdictJournal::Damage(const std::string& path) {
+  try {
+    sqlite::OpenOptions open;
+    open.create_if_missing = false;
+    std::unique_ptr<sqlite::Database> db = sqlite::Database::Open(path, open, Throw);
+    if (db->QueryInt("PRAGMA application_id") != kApplicationId) {
+      // An empty file is what a writer killed before its first commit leaves: the next one fills it.
+      return db->QueryInt("PRAGMA page_count") == 0 ? "" : "it is not a verdict journal";
+    }
+    sqlite::Statement check(*db, "PRAGMA quick_check");
+    const std::string verdict = check.Step() ? check.Text(0) : "no answer to a check";
+    return verdict == "ok" ? "" : verdict;
+  } catch (const ComError& error) {
+    return error.description();
+  }
 }
 
 // Counted twice: by hour for the whole home (the plots, the totals) and by
@@ -150,6 +221,7 @@ void VerdictJournal::AddCounter(const std::string& name, double amount) {
 }
 
 int64_t VerdictJournal::Add(const VerdictRecord& record) {
+  FollowFile();
   sqlite::WriteTransaction write(*db_);
   sqlite::Statement insert(*db_,
                            "INSERT INTO verdicts(at, mailbox, message_id, sender_domain, size, score, verdict, "
@@ -189,6 +261,7 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
 }
 
 void VerdictJournal::AddAll(const std::vector<VerdictRecord>& records) {
+  FollowFile();
   sqlite::WriteTransaction write(*db_);
   for (const VerdictRecord& record : records) Add(record);
   write.Commit();
@@ -197,6 +270,7 @@ void VerdictJournal::AddAll(const std::vector<VerdictRecord>& records) {
 bool VerdictJournal::Correct(const std::string& mailbox, const std::string& message_id, Correction correction,
                              int64_t time) {
   if (message_id.empty()) return false;
+  FollowFile();
   sqlite::WriteTransaction write(*db_);
   int64_t id = 0;
   std::string before;
@@ -226,6 +300,7 @@ bool VerdictJournal::Correct(const std::string& mailbox, const std::string& mess
 }
 
 int64_t VerdictJournal::Prune(int64_t before_time) {
+  FollowFile();
   sqlite::WriteTransaction write(*db_);
   sqlite::Statement(*db_, "DELETE FROM verdicts WHERE at < ?1").Bind(1, before_time).Run();
   const int64_t removed = db_->Changes();
@@ -237,12 +312,14 @@ int64_t VerdictJournal::Prune(int64_t before_time) {
 }
 
 Totals VerdictJournal::TotalsSince(int64_t time) {
+  FollowFile();
   sqlite::Statement row(*db_, std::string("SELECT ") + kTotalsColumns + " FROM hourly WHERE hour >= ?1");
   row.Bind(1, HourOf(time));
   return row.Step() ? ReadTotals(row, 0) : Totals{};
 }
 
 std::vector<HourFigures> VerdictJournal::HoursSince(int64_t time) {
+  FollowFile();
   sqlite::Statement row(*db_, std::string("SELECT hour, ") + kTotalsColumns +
                                   " FROM hourly WHERE hour >= ?1 GROUP BY hour ORDER BY hour");
   row.Bind(1, HourOf(time));
@@ -252,6 +329,7 @@ std::vector<HourFigures> VerdictJournal::HoursSince(int64_t time) {
 }
 
 std::vector<MailboxFigures> VerdictJournal::MailboxesSince(int64_t time) {
+  FollowFile();
   sqlite::Statement row(*db_, std::string("SELECT mailbox, ") + kTotalsColumns +
                                   " FROM daily WHERE day >= ?1 GROUP BY mailbox ORDER BY mailbox");
   row.Bind(1, DayOf(time));
@@ -261,6 +339,7 @@ std::vector<MailboxFigures> VerdictJournal::MailboxesSince(int64_t time) {
 }
 
 std::vector<VerdictRecord> VerdictJournal::Latest(int limit, int64_t before_id) {
+  FollowFile();
   sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns +
                                   " FROM verdicts WHERE id < ?2 ORDER BY id DESC LIMIT ?1");
   row.Bind(1, int64_t{limit}).Bind(2, before_id > 0 ? before_id : std::numeric_limits<int64_t>::max());
@@ -270,6 +349,7 @@ std::vector<VerdictRecord> VerdictJournal::Latest(int limit, int64_t before_id) 
 }
 
 std::optional<VerdictRecord> VerdictJournal::Find(int64_t id) {
+  FollowFile();
   sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns + " FROM verdicts WHERE id = ?1");
   row.Bind(1, id);
   if (!row.Step()) return std::nullopt;
@@ -277,6 +357,7 @@ std::optional<VerdictRecord> VerdictJournal::Find(int64_t id) {
 }
 
 Counters VerdictJournal::AllTime() {
+  FollowFile();
   std::map<std::string, double> values;
   sqlite::Statement row(*db_, "SELECT name, value FROM counters");
   while (row.Step()) values[row.Text(0)] = row.Real(1);
@@ -297,6 +378,7 @@ Counters VerdictJournal::AllTime() {
 }
 
 int64_t VerdictJournal::RecordCount() {
+  FollowFile();
   sqlite::Statement row(*db_, "SELECT value FROM counters WHERE name = 'records'");
   return row.Step() ? static_cast<int64_t>(row.Real(0)) : 0;
 }

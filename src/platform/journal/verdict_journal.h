@@ -10,7 +10,10 @@
 // counters (what a metrics scraper expects never to go down) stay.
 //
 // Every method throws ComError on failure. Not safe for use from several
-// threads at once; several processes may share the file.
+// threads at once; several processes may share the file. Each call uses the
+// file at the path as it is then: one deleted or replaced since the last
+// call is let go and the one now there opened (a writer makes a new one; a
+// reader fails while there is none).
 #pragma once
 
 #include <array>
@@ -84,6 +87,12 @@ struct Counters {
   int64_t time_count = 0;
 };
 
+// Which file a path named when it was opened.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
 class VerdictJournal {
  public:
   struct Options {
@@ -91,9 +100,13 @@ class VerdictJournal {
     // A writer gives up after this rather than hold up a delivery.
     int busy_timeout_ms = 200;
   };
-  // Opens the file, creating it (and its tables) unless read-only. A missing
-  // file opened read-only fails.
+  // Opens the file, creating it (and its tables) unless read-only: a new
+  // file is for its owner and group only, and handed over as new_files.h
+  // says. A missing file opened read-only fails.
   static std::unique_ptr<VerdictJournal> Open(const std::string& path, const Options& options);
+  // Why the journal at the path cannot serve (not one, unreadable, failing
+  // SQLite's quick check); "" when it is sound.
+  static std::string Damage(const std::string& path);
   ~VerdictJournal();
   VerdictJournal(const VerdictJournal&) = delete;
   VerdictJournal& operator=(const VerdictJournal&) = delete;
@@ -122,11 +135,16 @@ class VerdictJournal {
   int64_t RecordCount();
 
  private:
-  explicit VerdictJournal(std::unique_ptr<sqlite::Database> db);
+  VerdictJournal(std::string path, const Options& options);
+  void Reopen();
+  void FollowFile();
   void CountHour(int64_t time, const std::string& mailbox, const char* column);
   void AddCounter(const std::string& name, double amount);
 
+  std::string path_;
+  Options options_;
   std::unique_ptr<sqlite::Database> db_;
+  std::optional<FileIdentity> identity_;  // of the file db_ has open
 };
 
 // The journal's file in a home.

@@ -1,5 +1,6 @@
 #include "platform/mailstore/online_backup.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "platform/mailstore/store_errors.h"
 #include "platform/sqlite/database.h"
+#include "platform/system/new_files.h"
 
 namespace varnolt {
 namespace {
@@ -31,6 +33,11 @@ void CopyDatabaseOnline(const std::string& source, const std::string& destinatio
     sqlite::OpenOptions existing;
     existing.create_if_missing = false;
     std::unique_ptr<sqlite::Database> from = sqlite::Database::Open(source, existing, ThrowCopyFailure);
+    // The copy is as private as what it copies (SQLite would make it readable by everyone).
+    struct stat original {};
+    const int made = CreateFileIfMissing(
+        destination, ::stat(source.c_str(), &original) == 0 ? original.st_mode & 0777 : kPrivateFileMode);
+    if (made != 0) throw StoreDatabaseError(destination + ": " + std::strerror(made));
     std::unique_ptr<sqlite::Database> to = sqlite::Database::Open(destination, sqlite::OpenOptions{}, ThrowCopyFailure);
     sqlite::CopyDatabase(*from, *to);
   } catch (...) {

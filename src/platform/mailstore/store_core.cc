@@ -12,6 +12,7 @@
 #include "platform/names/file_ids.h"
 #include "platform/mailstore/store_errors.h"
 #include "platform/mailstore/store_names.h"
+#include "platform/system/new_files.h"
 #include "store/property_names.h"
 
 namespace varnolt::mailstore {
@@ -119,9 +120,8 @@ std::shared_ptr<StoreCore> StoreCore::Open(const std::string& path, bool create_
   if (!memory && !create_if_missing && ::stat(path.c_str(), &st) != 0) throw StoreError(kStoreNotFound);
   if (!memory && create_if_missing) {
     // Mail is private: the file is made here, as SQLite would make it world-readable;
-    // its journal files take its mode. An existing file keeps the mode it has.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-    if (fd >= 0) ::close(fd);
+    // its journal files take its mode and owner. An existing file keeps the mode it has.
+    CreateFileIfMissing(path, kNewFileMode);
   }
   sqlite::OpenOptions options;
   options.create_if_missing = create_if_missing;

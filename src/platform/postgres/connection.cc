@@ -6,6 +6,7 @@
 #include <charconv>
 #include <utility>
 
+#include "platform/postgres/conninfo_secrets.h"
 #include "platform/postgres/pg_errors.h"
 
 namespace varnolt::postgres {
@@ -174,6 +175,10 @@ std::string Result::Bytes(int row, int column) const {
 }
 
 std::unique_ptr<Connection> Connection::Open(const std::string& conninfo) {
+  // Read here first: libpq's own complaint about a malformed string quotes
+  // pieces of it, the password among them.
+  const std::string malformed = MalformedConnectionString(conninfo);
+  if (!malformed.empty()) throw PgError(kPgUnavailable, "connection string is malformed (" + malformed + ")");
   // Defaults for what the connection string leaves unsaid (its own settings
   // come later and win): a server that does not answer, or a lock that
   // another server keeps, must not hold a delivery for minutes.
@@ -184,7 +189,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& conninfo) {
   PGconn* conn = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (conn == nullptr) throw PgError(kPgUnavailable, "cannot be reached (out of memory)");
   if (PQstatus(conn) != CONNECTION_OK) {
-    const std::string message = Trimmed(PQerrorMessage(conn));
+    const std::string message = WithoutPassword(Trimmed(PQerrorMessage(conn)), conninfo);
     PQfinish(conn);
     throw PgError(kPgUnavailable, "cannot be reached (" + message + ")");
   }

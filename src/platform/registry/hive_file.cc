@@ -2,17 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iconv.h>
 
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <string_view>
 
 #include "platform/registry/registry.h"
+#include "platform/system/new_files.h"
 #include "platform/system/posix_file_io.h"
 
 namespace varnolt {
@@ -22,22 +21,11 @@ int32_t StatusFromErrno(int err) {
   return err == EACCES || err == EPERM || err == EROFS ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Holds an exclusive flock on a file for its lifetime.
 class FileLock {
  public:
   explicit FileLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = OpenOrCreate(path, O_RDWR | O_CLOEXEC);
     if (fd_ < 0) {
       error_ = errno;
       return;
@@ -162,21 +150,8 @@ void HiveFile::RemoveStaleTemporaries() const {
 }
 
 int32_t HiveFile::Replace(const std::string& text) const {
-  static std::atomic<unsigned> counter{0};
-  const std::string temp = path_ + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++counter);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return StatusFromErrno(errno);
-  struct stat old {};
-  if (::stat(path_.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);  // keep the hive's permissions
-  int err = 0;
-  if (!WriteAll(fd, text) || ::fsync(fd) != 0) err = errno != 0 ? errno : EIO;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(temp.c_str(), path_.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(temp.c_str());
-    return StatusFromErrno(err);
-  }
-  return ERROR_SUCCESS;
+  const int err = ReplaceWholeFile(path_, text);
+  return err == 0 ? ERROR_SUCCESS : StatusFromErrno(err);
 }
 
 }  // namespace varnolt

@@ -109,6 +109,12 @@ class Database {
   // first: locks are held for milliseconds), or, while false, fails at once.
   void WaitForPeers(bool wait);
 
+  // Closing leaves the write-ahead log and its index as they are: no
+  // checkpoint, no deletion. For a connection whose file was replaced or
+  // deleted under it, since those side files are found by name and now
+  // belong to the file at the path.
+  void KeepSideFilesOnClose() { sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr); }
+
   // Hands a failed result code to the user's handler; never returns.
   [[noreturn]] void Fail(int code);
   [[noreturn]] void Fail(int code, const std::string& message);

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/system/new_files.h"
+
 namespace varnolt {
 namespace {
 
@@ -39,12 +41,12 @@ void LockWholeFile(int fd) {
 }  // namespace
 
 int AppendWholeLine(const std::string& fs_path, const std::string& text, const std::string& ending) {
-  constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC;
+  constexpr int kFlags = O_APPEND | O_CLOEXEC;
   // The log holds whole messages at its highest level, a whitelist whom a user
-  // trusts: neither is for other users of the machine.
-  constexpr mode_t kNewFileMode = 0660;
-  int fd = ::open(fs_path.c_str(), O_RDWR | kFlags, kNewFileMode);
-  if (fd < 0 && errno == EACCES) fd = ::open(fs_path.c_str(), O_WRONLY | kFlags, kNewFileMode);
+  // trusts: neither is for other users of the machine, and one that root
+  // makes for a home the mail server runs is the server's.
+  int fd = OpenOrCreate(fs_path, O_RDWR | kFlags);
+  if (fd < 0 && errno == EACCES) fd = OpenOrCreate(fs_path, O_WRONLY | kFlags);
   if (fd < 0) return errno;
   // The log and the whitelists may sit in a data folder that several mail
   // servers share over NFS, where O_APPEND is not atomic: each client appends

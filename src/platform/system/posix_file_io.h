@@ -6,7 +6,8 @@
 namespace varnolt {
 
 // Opens fs_path with O_APPEND (creating the file, never its folder, readable
-// and writable by its owner and group only: mode 0660 less the umask) and appends
+// and writable by its owner and group only: mode 0660 less the umask, handed
+// over as new_files.h says) and appends
 // text + ending with a single write(). When the file's last byte is not LF (a
 // hand-edited last line without ending), `ending` is written first in the same
 // write, so two entries never end up on one line. Appenders using this

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/system/file_errors.h"
+#include "platform/system/new_files.h"
 #include "platform/system/posix_file_io.h"
 
 namespace varnolt {
@@ -64,12 +65,13 @@ std::unique_ptr<TextReader> PosixTextFiles::TryOpenForReading(const std::string&
 
 CreateDirectoryResult PosixTextFiles::CreateDirectory(const std::string& path) {
   CreateDirectoryResult result;
-  if (::mkdir(ToFileSystemPath(path).c_str(), 0777) == 0) {
+  const int error = CreateFolder(ToFileSystemPath(path));
+  if (error == 0) {
     result.created = true;
     return result;
   }
-  result.error_code = errno;
-  result.already_exists = errno == EEXIST;
+  result.error_code = error;
+  result.already_exists = error == EEXIST;
   return result;
 }
 
@@ -101,7 +103,8 @@ FileClaimResult PosixTextFiles::ClaimFile(const std::string& path) {
   // holds nothing, so the claim starts over on the file now at the path.
   for (int attempt = 0; attempt < 16; ++attempt) {
     bool created = true;
-    int fd = ::open(fs_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+    int fd = ::open(fs_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+    if (fd >= 0) HandOverNewFile(fd, fs_path);
     if (fd < 0 && errno == EEXIST) {
       created = false;
       fd = ::open(fs_path.c_str(), O_RDWR | O_CLOEXEC);
@@ -147,6 +150,10 @@ int32_t PosixTextFiles::GetFileAttributes(const std::string& path) {
   struct stat st {};
   if (::stat(ToFileSystemPath(path).c_str(), &st) != 0) return kInvalidFileAttributes;
   return S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+int PosixTextFiles::CreateEmptyFile(const std::string& path) {
+  return CreateFileIfMissing(ToFileSystemPath(path));
 }
 
 int PosixTextFiles::DeleteFile(const std::string& path) {

@@ -21,6 +21,7 @@ class PosixTextFiles final : public TextFiles {
   CreateDirectoryResult CreateDirectory(const std::string& path) override;
   FileClaimResult ClaimFile(const std::string& path) override;
   int32_t GetFileAttributes(const std::string& path) override;
+  int CreateEmptyFile(const std::string& path) override;
   int DeleteFile(const std::string& path) override;
 };
 

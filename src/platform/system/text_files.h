@@ -77,6 +77,10 @@ class TextFiles {
   // Of several callers at once, in any processes, exactly one holds it.
   virtual FileClaimResult ClaimFile(const std::string& path) = 0;
 
+  // Makes an empty file (for its owner and group only) when nothing is at the
+  // path; returns 0 when made or already there, else errno.
+  virtual int CreateEmptyFile(const std::string& path) = 0;
+
   // Deletes a file; returns 0 on success, else errno.
   virtual int DeleteFile(const std::string& path) = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/com/com_error.h"
 #include "platform/journal/bounded_field.h"
@@ -181,6 +182,56 @@ TEST_F(VerdictJournalTest, RefusesAFileOfAnotherProgram) {
   // Marked as another application's database.
   ASSERT_EQ(0, std::system(("sqlite3 '" + other + "' 'PRAGMA application_id=7; PRAGMA user_version=0'").c_str()));
   EXPECT_THROW(VerdictJournal::Open(other, {}), ComError);
+}
+
+// A long-lived writer (a mail server's delivery process) and reader (the
+// dashboard) use the file at the path, not the one they once opened.
+TEST_F(VerdictJournalTest, FollowsItsFileWhenReplacedOrDeleted) {
+  auto remove_with_side_files = [this] {
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(Path() + suffix);
+  };
+  VerdictJournal::Options read_only;
+  read_only.read_only = true;
+  journal_->Add(Record("a@x", "1", "ham"));
+  journal_->Add(Record("a@x", "2", "ham"));
+  std::unique_ptr<VerdictJournal> reader = VerdictJournal::Open(Path(), read_only);
+  EXPECT_EQ(2, reader->RecordCount());
+
+  // Another journal put in its place, as an administrator restores one.
+  VerdictJournal::Open(dir_ + "/restored.db", {})->Add(Record("a@x", "3", "spam"));
+  remove_with_side_files();
+  fs::rename(dir_ + "/restored.db", Path());
+  EXPECT_EQ(1, reader->RecordCount());
+  journal_->Add(Record("a@x", "4", "ham"));
+  EXPECT_EQ(2, reader->RecordCount());
+
+  // Something else in its place is refused by both, until it is gone.
+  remove_with_side_files();
+  std::ofstream(Path(), std::ios::binary) << "not a journal, though long enough to look at";
+  EXPECT_THROW(reader->RecordCount(), ComError);
+  EXPECT_THROW(journal_->Add(Record("a@x", "x", "ham")), ComError);
+
+  // Deleted: the reader says so, the writer starts a new one.
+  remove_with_side_files();
+  EXPECT_THROW(reader->RecordCount(), ComError);
+  journal_->Add(Record("a@x", "5", "ham"));
+  EXPECT_EQ(1, reader->RecordCount());
+  EXPECT_EQ(1, VerdictJournal::Open(Path(), read_only)->Latest(10).size());
+  journal_.reset();
+  EXPECT_EQ("", VerdictJournal::Damage(Path()));
+}
+
+TEST_F(VerdictJournalTest, DamageIsNamed) {
+  journal_->Add(Record("a@x", "1", "ham"));
+  journal_.reset();
+  EXPECT_EQ("", VerdictJournal::Damage(Path()));
+  {
+    std::ofstream(Path(), std::ios::binary | std::ios::trunc) << "not a database at all, just some text";
+  }
+  EXPECT_NE("", VerdictJournal::Damage(Path()));
+  EXPECT_NE("", VerdictJournal::Damage(dir_ + "/missing.db"));
+  std::ofstream(dir_ + "/empty.db", std::ios::binary);  // made, never filled
+  EXPECT_EQ("", VerdictJournal::Damage(dir_ + "/empty.db"));
 }
 
 }  // namespace
