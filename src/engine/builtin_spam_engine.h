@@ -42,9 +42,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/chi_square.h"
+#include "engine/corrections.h"
+#include "engine/linear_fit.h"
 #include "engine/model_cache.h"
 #include "engine/spam_model.h"
 #include "engine/thin_model.h"
@@ -97,6 +100,9 @@ struct EngineOptions {
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
   // domain's shared model too, each message once whoever learns it.
   bool domain_learning = false;
+  // A user's correction decides that message and its near-duplicates in the
+  // user's mailbox (corrections.h); off only to measure what it changes.
+  bool corrections_stick = true;
   // Hears of a failure the engine survived without failing the call (a refit
   // that failed after its lesson was committed), with the model's path; unset: nobody.
   std::function<void(const std::string& dat_path, const ComError& error)> notice;
@@ -106,13 +112,37 @@ struct EngineOptions {
   std::shared_ptr<engine::ModelBackend> models;
 };
 
+// The rule that gave a verdict.
+enum class ScoreRule {
+  kNoModel,            // nothing learned yet: the middle score
+  kGtube,              // the test string
+  kTooLittleEvidence,  // too little of one class learned: the middle score
+  kNearSpamDuplicate,  // ...but nearly the same as SPAM taught
+  kScore,              // the counts, mixed with the linear fit when there is one
+  kCorrection,         // the user corrected this message or a near-duplicate of it
+};
+const char* ScoreRuleName(ScoreRule rule);
+
 // A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
 // is spamminess > the threshold, or the GTUBE string was found.
 struct SpamScore {
   double spamminess = 0.5;
   bool is_spam = false;
   bool learned = false;  // Score learned the message from its own verdict
+  ScoreRule rule = ScoreRule::kNoModel;
+  // The parts of a kScore (the middle score's too): spamminess is
+  // (1 - linear_weight) * counts + linear_weight * linear, linear_weight
+  // being 0 without a fit.
+  double counts = 0.5;
+  std::optional<double> linear{};
+  double linear_weight = 0;
+  std::shared_ptr<const engine::LinearFit> fit{};  // the fit that gave linear
+  std::optional<engine::CorrectionMatch> correction{};  // what decided a kCorrection
 };
+
+// A corrected message's score: SPAM at least halfway from the threshold to 1,
+// HAM at most half the threshold, the model's own where it already agrees.
+double CorrectedScore(double spamminess, bool is_spam, double threshold);
 
 class BuiltinSpamEngine : public SpamEngine {
  public:
@@ -168,7 +198,16 @@ class BuiltinSpamEngine : public SpamEngine {
     double counts_only = 0.5;  // the counts' own score
     bool near_duplicate = false;
     double spam_share = 0;
+    std::optional<double> linear;  // the fit's score, when one took part
+    std::shared_ptr<const engine::LinearFit> fit;
+    std::vector<engine::Correction> corrections;  // the user's, read with the counts
   };
+  // The score a judgement gives, with its parts; the user's correction decides
+  // where one matches (digest and record of the message judged).
+  SpamScore ScoreOf(const Judgement& judgement, const engine::MessageDigest& digest,
+                    const engine::MessageFeatures& features) const;
+  // Notes in the user's model that the user corrected the message.
+  void NoteCorrection(const std::string& dat_path, const std::string& header, const std::string& body);
   Judgement Judge(engine::SpamModel* store, engine::SpamModel* domain, const std::string& header,
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).

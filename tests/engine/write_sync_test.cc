@@ -58,6 +58,10 @@ class RecordingModel : public engine::SpamModel, public engine::ModelLease::Hold
     if (*fail_fits_) throw engine::EngineError(engine::kErrorDatabaseFailed, "user.dat", "disk full");
     inner_->PutFit(fit);
   }
+  void PutCorrection(const engine::MessageDigest& digest, const std::string& keys) override {
+    inner_->PutCorrection(digest, keys);
+  }
+  std::vector<engine::Correction> Corrections() override { return inner_->Corrections(); }
   int32_t ChangesSinceFit() override { return inner_->ChangesSinceFit(); }
   void SetChangesSinceFit(int32_t changes) override { inner_->SetChangesSinceFit(changes); }
   void Clear() override { inner_->Clear(); }
