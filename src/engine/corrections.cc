@@ -1,7 +1,13 @@
 #include "engine/corrections.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/key_record.h"
 
@@ -32,6 +38,57 @@ double KeySimilarity(const std::vector<uint32_t>& a, const std::vector<uint32_t>
   return either == 0 ? 0 : static_cast<double>(shared) / static_cast<double>(either);
 }
 
+namespace {
+
+// Unpacking a record costs more than comparing it: a process judging many
+// messages keeps the corrections' keys it unpacked, by digest, checked
+// against the stored bytes; bounded, dropped all at once when full.
+class UnpackedRecords {
+ public:
+  std::shared_ptr<const std::vector<uint32_t>> Keys(const Correction& correction) {
+    const std::string_view digest(reinterpret_cast<const char*>(correction.digest.data()), correction.digest.size());
+    const size_t hash = std::hash<std::string_view>{}(correction.keys);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      const auto found = records_.find(std::string(digest));
+      if (found != records_.end() && found->second.hash == hash && found->second.size == correction.keys.size()) {
+        return found->second.keys;
+      }
+    }
+    std::optional<std::vector<uint32_t>> keys = UnpackKeys(correction.keys);
+    if (!keys) return nullptr;
+    auto shared = std::make_shared<const std::vector<uint32_t>>(std::move(*keys));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (records_.size() >= kCapacity) records_.clear();
+    records_[std::string(digest)] = {hash, correction.keys.size(), shared};
+    return shared;
+  }
+
+ private:
+  static constexpr size_t kCapacity = 4096;  // at most a few MB
+  struct Entry {
+    size_t hash;
+    size_t size;
+    std::shared_ptr<const std::vector<uint32_t>> keys;
+  };
+  std::mutex mutex_;
+  std::unordered_map<std::string, Entry> records_;
+};
+
+UnpackedRecords& Unpacked() {
+  static auto* records = new UnpackedRecords();  // never destroyed: used until the process ends
+  return *records;
+}
+
+// A bound of the similarity from the records' sizes alone, for records that hold all their keys.
+bool CannotReach(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, double threshold) {
+  if (a.size() >= kMaxRecordKeys || b.size() >= kMaxRecordKeys) return false;
+  const auto [small, large] = std::minmax(a.size(), b.size());
+  return static_cast<double>(small) < threshold * static_cast<double>(large);
+}
+
+}  // namespace
+
 std::optional<CorrectionMatch> MatchCorrection(const MessageDigest& digest, const std::vector<uint32_t>& record,
                                                const std::vector<Correction>& corrections, double threshold) {
   std::optional<CorrectionMatch> best;
@@ -40,8 +97,8 @@ std::optional<CorrectionMatch> MatchCorrection(const MessageDigest& digest, cons
     if (correction.digest == digest.key) return CorrectionMatch{correction.is_spam, true, 1.0};
   }
   for (const Correction& correction : corrections) {
-    const std::optional<std::vector<uint32_t>> keys = UnpackKeys(correction.keys);
-    if (!keys) continue;
+    const std::shared_ptr<const std::vector<uint32_t>> keys = Unpacked().Keys(correction);
+    if (!keys || CannotReach(record, *keys, threshold)) continue;
     const double similarity = KeySimilarity(record, *keys);
     // Corrections come by digest ascending: the first of equals is the smaller digest.
     if (similarity >= threshold && (!best || similarity > best->similarity)) {

@@ -191,7 +191,10 @@ TEST_P(StoreTest, AReadIsOneSnapshotWhileAnotherConnectionCorrects) {
   reader.Keep();
   ASSERT_EQ(2u, corrections.size());
   for (const engine::Correction& correction : corrections) EXPECT_TRUE(correction.is_spam);
-  EXPECT_EQ(ScoreRule::kCorrection, engine.Peek(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2)).rule);
+  EngineOptions sticking = Options(models_);
+  sticking.corrections_stick = true;
+  EXPECT_EQ(ScoreRule::kCorrection,
+            BuiltinSpamEngine(sticking).Peek(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2)).rule);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
