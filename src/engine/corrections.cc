@@ -13,29 +13,42 @@
 
 namespace varnolt::engine {
 
-double KeySimilarity(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+namespace {
+
+// KeySimilarity, or -1 as soon as it cannot reach floor: most records share
+// little with the message, and a few dozen keys tell.
+double SimilarityFrom(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, double floor) {
   if (a.empty() && b.empty()) return 1;
   // A record cut at kMaxRecordKeys knows nothing of the keys above its last.
   auto reach = [](const std::vector<uint32_t>& keys) {
     return keys.size() >= kMaxRecordKeys ? keys.back() : std::numeric_limits<uint32_t>::max();
   };
   const uint32_t limit = std::min(reach(a), reach(b));
-  size_t i = 0, j = 0, shared = 0, either = 0;
-  while ((i < a.size() && a[i] <= limit) || (j < b.size() && b[j] <= limit)) {
-    const bool take_a = i < a.size() && a[i] <= limit;
-    const bool take_b = j < b.size() && b[j] <= limit;
-    ++either;
-    if (take_a && take_b && a[i] == b[j]) {
+  const size_t a_end = static_cast<size_t>(std::upper_bound(a.begin(), a.end(), limit) - a.begin());
+  const size_t b_end = static_cast<size_t>(std::upper_bound(b.begin(), b.end(), limit) - b.begin());
+  size_t i = 0, j = 0, shared = 0, apart = 0;
+  while (i < a_end && j < b_end) {
+    if (a[i] == b[j]) {
       ++shared;
       ++i;
       ++j;
-    } else if (take_a && (!take_b || a[i] < b[j])) {
-      ++i;
-    } else {
-      ++j;
+      continue;
     }
+    ++(a[i] < b[j] ? i : j);
+    ++apart;
+    // At best every key still to come is shared.
+    const double best_shared = static_cast<double>(shared) + static_cast<double>(std::min(a_end - i, b_end - j));
+    if (floor > 0 && best_shared < floor * (best_shared + static_cast<double>(apart))) return -1;
   }
+  apart += (a_end - i) + (b_end - j);
+  const size_t either = shared + apart;
   return either == 0 ? 0 : static_cast<double>(shared) / static_cast<double>(either);
+}
+
+}  // namespace
+
+double KeySimilarity(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  return std::max(SimilarityFrom(a, b, 0), 0.0);
 }
 
 namespace {
@@ -99,7 +112,7 @@ std::optional<CorrectionMatch> MatchCorrection(const MessageDigest& digest, cons
   for (const Correction& correction : corrections) {
     const std::shared_ptr<const std::vector<uint32_t>> keys = Unpacked().Keys(correction);
     if (!keys || CannotReach(record, *keys, threshold)) continue;
-    const double similarity = KeySimilarity(record, *keys);
+    const double similarity = SimilarityFrom(record, *keys, threshold);
     // Corrections come by digest ascending: the first of equals is the smaller digest.
     if (similarity >= threshold && (!best || similarity > best->similarity)) {
       best = CorrectionMatch{correction.is_spam, false, similarity};

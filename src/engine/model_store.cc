@@ -284,6 +284,7 @@ void ModelStore::BeginWrite(WriteSync /*sync*/) {
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   // Our own commits leave the data version as it is: what we read before may change now.
   buckets_.Drop();
+  kept_corrections_.reset();
   in_transaction_ = true;
   writing_ = true;
 }
@@ -725,6 +726,13 @@ void ModelStore::PutCorrection(const MessageDigest& digest, const std::string& k
 }
 
 std::vector<Correction> ModelStore::Corrections() {
+  // Every verdict reads them: a connection keeps them while the file stays in
+  // the state it read them in, as it keeps the token buckets.
+  std::optional<std::pair<int64_t, std::vector<std::pair<std::string, int64_t>>>> state;
+  if (!writing_) {
+    state.emplace(QueryIntAfterMeta("PRAGMA data_version"), meta_);
+    if (kept_corrections_ && kept_corrections_->first == *state) return kept_corrections_->second;
+  }
   std::vector<Correction> corrections;
   if (!HasCorrections()) return corrections;
   // The class is the learned message's: a correction of a message no longer learned is none.
@@ -740,6 +748,7 @@ std::vector<Correction> ModelStore::Corrections() {
     correction.keys = std::string(rows.BlobView(2));
     corrections.push_back(std::move(correction));
   }
+  if (state) kept_corrections_.emplace(std::move(*state), corrections);
   return corrections;
 }
 

@@ -159,6 +159,9 @@ class ModelStore : public SpamModel {
   std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
   BucketCache buckets_;  // read outside writes, kept while the file is unchanged
+  // The corrections as read in the state (data version, meta rows) they belong to.
+  std::optional<std::pair<std::pair<int64_t, std::vector<std::pair<std::string, int64_t>>>, std::vector<Correction>>>
+      kept_corrections_;
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing
 };
