@@ -38,7 +38,9 @@ void AddExplainCommand(CLI::App& app, Session& session) {
   explain->add_option("--clues", options->clues, "How many of the strongest clues to show")->capture_default_str();
   explain->add_flag("--json", options->json,
                     "{url, mailbox, marker, decided_by, sender, score, verdict, threshold, gtube, learned, tokens, "
-                    "clue_count, models, clues: [{token, direction, probability, weight, ham, spam, model}]}");
+                    "clue_count, models, clues: [{token, direction, probability, weight, ham, spam, model}], engine: {rule, "
+                    "counts, counts_weight, linear, linear_weight, mix, linear_bias, linear_log_odds, linear_keys, "
+                    "correction, features: [{tokens, key, direction, weight, contribution}]}}");
   explain->callback([&session, options] { RunExplain(session, *options); });
 }
 

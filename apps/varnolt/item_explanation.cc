@@ -71,6 +71,76 @@ ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max
   return explanation;
 }
 
+// How the engine's score is made, with what reproduces it.
+Json EngineJson(const engine::ScoreExplanation& score) {
+  Json features = Json::array();
+  for (const engine::Feature& feature : score.features) {
+    features.push_back({{"tokens", feature.tokens},
+                        {"key", feature.key},
+                        {"direction", feature.ToSpam() ? "spam" : "ham"},
+                        {"weight", feature.weight},
+                        {"contribution", feature.contribution}});
+  }
+  Json correction = nullptr;
+  if (score.correction) {
+    correction = {{"verdict", score.correction->is_spam ? "SPAM" : "HAM"},
+                  {"exact", score.correction->exact},
+                  {"similarity", score.correction->similarity}};
+  }
+  return {{"rule", ScoreRuleName(score.rule)},
+          {"counts", score.counts},
+          {"counts_weight", 1 - score.linear_weight},
+          {"linear", score.linear ? Json(*score.linear) : Json(nullptr)},
+          {"linear_weight", score.linear_weight},
+          {"mix", score.linear ? Json(score.linear_weight * *score.linear + (1 - score.linear_weight) * score.counts)
+                               : Json(score.counts)},
+          {"linear_bias", score.linear_bias},
+          {"linear_log_odds", score.linear_log_odds},
+          {"linear_keys", score.linear_keys},
+          {"correction", correction},
+          {"features", features}};
+}
+
+// The engine's rule and the parts of its score, a line each.
+std::string EngineText(const engine::ScoreExplanation& score) {
+  std::ostringstream out;
+  switch (score.rule) {
+    case ScoreRule::kCorrection:
+      out << "engine rule: the user's correction: " << (score.correction->exact ? "this message" : "a near-duplicate")
+          << " was moved to " << (score.correction->is_spam ? "SPAM" : "HAM")
+          << (score.correction->exact ? "" : " (" + Fixed(score.correction->similarity * 100, 0) + "% of its keys shared)")
+          << "; judged as the user said\n";
+      break;
+    case ScoreRule::kTooLittleEvidence:
+      out << "engine rule: too little evidence (fewer than ten messages of a class): the middle score\n";
+      break;
+    case ScoreRule::kNearSpamDuplicate:
+      out << "engine rule: too little evidence, but nearly the same as spam taught: SPAM\n";
+      break;
+    default:
+      break;
+  }
+  if (score.linear) {
+    out << "score parts: " << Fixed(1 - score.linear_weight, 1) << " x counts " << Fixed(score.counts, 4) << " + "
+        << Fixed(score.linear_weight, 1) << " x linear " << Fixed(*score.linear, 4) << " = "
+        << Fixed((1 - score.linear_weight) * score.counts + score.linear_weight * *score.linear, 4)
+        << " (linear: log-odds " << Fixed(score.linear_log_odds, 3) << " = bias " << Fixed(score.linear_bias, 3)
+        << " + " << score.linear_keys << " keys)\n";
+  } else if (score.rule == ScoreRule::kScore) {
+    out << "score parts: counts " << Fixed(score.counts, 4) << " alone (no linear fit yet)\n";
+  }
+  if (!score.features.empty()) {
+    out << "the fit's strongest features:\n";
+    out << "  direction  log-odds  token\n";
+    for (const engine::Feature& feature : score.features) {
+      char line[64];
+      std::snprintf(line, sizeof line, "  %-9s  %+.4f   ", feature.ToSpam() ? "SPAM" : "HAM", feature.contribution);
+      out << line << feature.tokens << '\n';
+    }
+  }
+  return out.str();
+}
+
 Json ExplanationJson(const ItemExplanation& explanation) {
   Json clues = Json::array();
   for (const engine::Clue& clue : explanation.score.clues) {
@@ -103,7 +173,8 @@ Json ExplanationJson(const ItemExplanation& explanation) {
           {"tokens", explanation.score.tokens},
           {"clue_count", explanation.score.clue_count},
           {"models", explanation.models},
-          {"clues", clues}};
+          {"clues", clues},
+          {"engine", EngineJson(explanation.score)}};
 }
 
 std::string ExplanationText(const ItemExplanation& explanation) {
@@ -125,6 +196,7 @@ std::string ExplanationText(const ItemExplanation& explanation) {
   if (score.gtube) out << "the message holds the GTUBE test string: SPAM whatever the model says\n";
   out << ModelsText(explanation) << '\n';
   if (score.thin) out << "the models hold too little of one class: the engine answers a middle score\n";
+  out << EngineText(score);
   out << score.tokens << " distinct tokens, " << score.clue_count << " clues";
   if (score.clues.empty()) {
     out << '\n';

@@ -51,6 +51,7 @@ struct Args {
   bool bogofilter = true;
   bool crm114 = true, spamprobe = true, rspamd = true;  // filter mode's other peers
   bool list_errors = false;
+  bool recheck = false;  // each corrected message judged again right after its correction
   size_t pretrain = 200;
   size_t stream = 1000;     // cold and site: how many messages the new mailbox receives
   std::string lesson;       // site: the domain's lesson (default: see Main)
@@ -128,6 +129,11 @@ class Contender {
         Correct(message, verdict);
         result_.learn_seconds += Seconds(Clock::now() - scored);
         ++result_.trained;
+        // The user looks again right after the move: does the correction stick?
+        if (recheck_) {
+          ++result_.rechecked;
+          if (Recheck(message) != message.is_spam) ++result_.recheck_wrong;
+        }
       }
       return;
     }
@@ -138,6 +144,8 @@ class Contender {
       ++result_.trained;
     }
   }
+
+  void set_recheck(bool recheck) { recheck_ = recheck; }
 
   RunResult Finish() {
     result_.database_bytes = DatabaseBytes();
@@ -159,9 +167,12 @@ class Contender {
   // Filter mode: the user moves a message the classifier got wrong.
   virtual void Correct(const CorpusMessage& message, const Verdict& verdict) = 0;
   virtual uint64_t DatabaseBytes() = 0;
+  // The verdict on a message judged again, registering nothing.
+  virtual bool Recheck(const CorpusMessage& message) = 0;
 
  private:
   RunResult result_;
+  bool recheck_ = false;
 };
 
 class OurEngine : public Contender {
@@ -200,6 +211,9 @@ class OurEngine : public Contender {
   }
   void Correct(const CorpusMessage& message, const Verdict&) override {
     engine_.Relearn(dat_, message.header, message.body, message.is_spam);
+  }
+  bool Recheck(const CorpusMessage& message) override {
+    return engine_.Peek(dat_, message.header, message.body).is_spam;
   }
   void TaughtAll() override {
     engine_.Refit(domain_);
@@ -256,6 +270,11 @@ class Bogofilter : public Contender {
     RunProgram({"bogofilter", "-d", folder_, flags, "-I", message.file}, &status);
   }
   uint64_t DatabaseBytes() override { return FileBytes(fs::path(folder_) / "wordlist.db"); }
+  bool Recheck(const CorpusMessage& message) override {
+    int status = 0;
+    const std::string out = RunProgram({"bogofilter", "-d", folder_, "-T", "-I", message.file}, &status);
+    return out.size() >= 3 && out[0] == 'S';
+  }
 
   std::string folder_;
 };
@@ -277,6 +296,7 @@ class Peer : public Contender {
   void LearnForSite(const CorpusMessage& message) override { Learn(message); }
   void Correct(const CorpusMessage& message, const Verdict&) override { Learn(message); }
   uint64_t DatabaseBytes() override { return filter_->DatabaseBytes(); }
+  bool Recheck(const CorpusMessage& message) override { return filter_->Classify(message.file).is_spam; }
 
   std::unique_ptr<PeerFilter> filter_;
 };
@@ -291,6 +311,11 @@ void PrintTable(const std::vector<RunResult>& results) {
                 r.false_negatives, 100.0 * r.false_negatives / std::max(r.spam, 1), OneMinusRocaPercent(r.scores),
                 1000 * r.classify_seconds / n, r.trained ? 1000 * r.learn_seconds / r.trained : 0.0, r.trained,
                 r.auto_learned, r.database_bytes / 1048576.0);
+  }
+  for (const RunResult& r : results) {
+    if (r.rechecked == 0) continue;
+    std::printf("%s %s: recheck: %d of %d corrected messages judged the old way right after the correction\n",
+                r.mode.c_str(), r.classifier.c_str(), r.recheck_wrong, r.rechecked);
   }
   for (const RunResult& r : results) {
     if (r.site_taught == 0) continue;
@@ -322,7 +347,7 @@ int Usage() {
   std::cerr << "usage: engine_eval --corpus DIR [--groups dev|acceptance|G1,G2]\n"
                "                   [--modes everything,error,error-unsure,filter,cold,site] [--pretrain N]\n"
                "                   [--stream N] [--lesson dev|acceptance|G1,G2]\n"
-               "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors]\n"
+               "                   [--seed N] [--limit N] [--work DIR] [--no-bogofilter] [--list-errors] [--recheck]\n"
                "                   [--no-crm114] [--no-spamprobe] [--no-rspamd]\n"
                "                   [--threshold P] [--max-body BYTES] [--strength X] [--unknown-prob X]\n"
                "                   [--min-deviation X] [--max-clues N] [--auto-learn on|off]\n"
@@ -337,6 +362,10 @@ int Main(int argc, char** argv) {
   Args args;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
+    if (flag == "--recheck") {
+      args.recheck = true;
+      continue;
+    }
     if (flag == "--no-bogofilter" || flag == "--list-errors") {
       (flag == "--no-bogofilter" ? args.bogofilter : args.list_errors) = flag == "--list-errors";
       continue;
@@ -375,6 +404,7 @@ int Main(int argc, char** argv) {
     else if (flag == "--pretrain-to") args.pretrain_domain = value == "domain";
     else if (flag == "--users") args.users = std::stoul(value);
     else if (flag == "--domain-learning") args.options.domain_learning = value == "on";
+    else if (flag == "--stick") args.options.corrections_stick = value == "on";
     else if (flag == "--max-body") args.options.tokenizer.max_body_bytes = std::stoul(value);
     else return Usage();
   }
@@ -419,6 +449,7 @@ int Main(int argc, char** argv) {
     contenders.push_back(std::make_unique<OurEngine>(mode, args));
     if (args.bogofilter) contenders.push_back(std::make_unique<Bogofilter>(mode, args));
     if (mode == "filter") AddPeers(args, messages, contenders);
+    for (auto& contender : contenders) contender->set_recheck(args.recheck);
     if (mode == "site") {
       for (const CorpusMessage& message : lesson) {
         for (auto& contender : contenders) contender->TeachSite(message);

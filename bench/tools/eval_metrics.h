@@ -14,6 +14,7 @@ struct RunResult {
   std::string mode;
   int ham = 0, spam = 0, false_positives = 0, false_negatives = 0, trained = 0;
   int auto_learned = 0;
+  int rechecked = 0, recheck_wrong = 0;  // --recheck: corrections judged again, and judged the old way
   int site_taught = 0;    // site mode: messages of the domain's lesson
   double site_seconds = 0;  // messages the classifier registered from its own verdict
   std::vector<std::pair<double, bool>> scores;  // (spamminess, is spam)

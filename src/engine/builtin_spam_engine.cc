@@ -41,16 +41,6 @@ SpamScore BuiltinSpamEngine::Classify(const std::string& dat_path, const std::st
   return Score(dat_path, header, body);
 }
 
-SpamScore BuiltinSpamEngine::ScoreOf(const Judgement& judgement) const {
-  SpamScore score{judgement.spamminess, judgement.spamminess > Threshold()};
-  if (!judgement.thin) {
-    score.counts_part = judgement.counts_only;
-    score.linear_part = judgement.linear;
-    if (judgement.linear) score.linear_weight = options_.linear_weight;
-  }
-  return score;
-}
-
 BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamModel* domain, const std::string& header,
                                                        const engine::MessageFeatures& features) {
   Judgement judgement;
@@ -64,6 +54,7 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     own = store->Lookup(features.ids);
     own_learned = store->Counts();
     fit = store->Fit();
+    judgement.corrections = store->Corrections();
     store->Commit();
   }
   if (domain != nullptr) {
@@ -93,6 +84,7 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
   if (fit) {
     const double linear = fit->Score(engine::LinearKeys(features.ids));
     judgement.linear = linear;
+    judgement.fit = fit;
     judgement.spamminess = (1 - options_.linear_weight) * judgement.spamminess + options_.linear_weight * linear;
   }
   if (options_.auto_learn.enabled && options_.auto_learn.part_ham_below < 1) {
@@ -108,6 +100,50 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     judgement.body_only = engine::ChiSquareIndicator(body_counts, messages, options_.chi_square);
   }
   return judgement;
+}
+
+const char* ScoreRuleName(ScoreRule rule) {
+  switch (rule) {
+    case ScoreRule::kNoModel: return "no model";
+    case ScoreRule::kGtube: return "test string";
+    case ScoreRule::kTooLittleEvidence: return "too little evidence";
+    case ScoreRule::kNearSpamDuplicate: return "near-duplicate of taught spam";
+    case ScoreRule::kScore: return "score";
+    case ScoreRule::kCorrection: return "user's correction";
+  }
+  return "score";
+}
+
+double CorrectedScore(double spamminess, bool is_spam, double threshold) {
+  return is_spam ? std::max(spamminess, (1 + threshold) / 2) : std::min(spamminess, threshold / 2);
+}
+
+EngineScore BuiltinSpamEngine::ScoreOf(const Judgement& judgement, const engine::MessageDigest& digest,
+                                       const engine::MessageFeatures& features) const {
+  EngineScore score;
+  score.spamminess = judgement.spamminess;
+  score.is_spam = judgement.spamminess > Threshold();
+  if (!judgement.thin) {
+    score.counts_part = judgement.counts_only;
+    score.linear_part = judgement.linear;
+    if (judgement.linear) score.linear_weight = options_.linear_weight;
+  }
+  score.counts = judgement.thin ? judgement.spamminess : judgement.counts_only;
+  score.fit = judgement.fit;
+  score.rule = judgement.thin ? (judgement.near_duplicate ? ScoreRule::kNearSpamDuplicate : ScoreRule::kTooLittleEvidence)
+                              : ScoreRule::kScore;
+  if (judgement.learned.ham == 0 && judgement.learned.spam == 0) score.rule = ScoreRule::kNoModel;
+  // The user's word about this message, or its near-duplicate, stands.
+  if (options_.corrections_stick && !judgement.corrections.empty()) {
+    score.correction =
+        engine::MatchCorrection(digest, engine::RecordKeys(features.ids), judgement.corrections);
+    if (score.correction) {
+      score.rule = ScoreRule::kCorrection;
+      score.spamminess = CorrectedScore(score.spamminess, score.correction->is_spam, Threshold());
+      score.is_spam = score.correction->is_spam;
+    }
+  }
+  return score;
 }
 
 bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) const {
@@ -141,42 +177,59 @@ bool BuiltinSpamEngine::WouldLearn(const Judgement& judgement, bool* as_spam) co
   return false;
 }
 
-SpamScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::string& header, const std::string& body) {
+namespace {
+EngineScore GtubeScore() {
+  EngineScore score;
+  score.spamminess = 1.0;
+  score.is_spam = true;
+  score.rule = ScoreRule::kGtube;
+  return score;
+}
+}  // namespace
+
+EngineScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::string& header, const std::string& body) {
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   if (ContainsGtube(header) || ContainsGtube(body)) {
     store.Keep();
-    return SpamScore{1.0, true};
+    return GtubeScore();
   }
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   ModelLease domain = DomainStore(dat_path);
   const Judgement judgement = Judge(store.get(), domain.get(), header, features);
   domain.Keep();
-  SpamScore score = ScoreOf(judgement);
+  const engine::MessageDigest digest = engine::DigestMessage(header, body);
+  EngineScore score = ScoreOf(judgement, digest, features);
   bool as_spam = false;
-  // Mail from outside always has a header block: without one the bytes are
-  // something else (a binary, a stray file) that a mail server stores as it
-  // must, but that teaches nothing about mail.
-  if (!header.empty() && WouldLearn(judgement, &as_spam)) {
-    score.learned = LearnWith(store.get(), features, engine::DigestMessage(header, body), as_spam, true,
-                              engine::WriteSync::kMayLose) != LearnResult::kAlreadyKnown;
+  // What the user's correction decided is no verdict of the model's to learn
+  // from. Mail from outside always has a header block: without one the bytes
+  // are something else (a binary, a stray file) that a mail server stores as
+  // it must, but that teaches nothing about mail.
+  if (!score.correction && !header.empty() && WouldLearn(judgement, &as_spam)) {
+    score.learned = LearnWith(store.get(), features, digest, as_spam, true, engine::WriteSync::kMayLose) !=
+                    LearnResult::kAlreadyKnown;
   }
   store.Keep();
   return score;
 }
 
 SpamScore BuiltinSpamEngine::Peek(const std::string& dat_path, const std::string& header, const std::string& body) {
+  return PeekScore(dat_path, header, body);
+}
+
+EngineScore BuiltinSpamEngine::PeekScore(const std::string& dat_path, const std::string& header,
+                                         const std::string& body) {
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kExistingOnly);
   if (ContainsGtube(header) || ContainsGtube(body)) {
     store.Keep();
-    return SpamScore{1.0, true};
+    return GtubeScore();
   }
   ModelLease domain = DomainStore(dat_path);
-  if (!store && !domain) return SpamScore{};
+  if (!store && !domain) return EngineScore{};
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   const Judgement judgement = Judge(store.get(), domain.get(), header, features);
   domain.Keep();
   store.Keep();
-  return ScoreOf(judgement);
+  return ScoreOf(judgement, engine::DigestMessage(header, body), features);
 }
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
@@ -297,7 +350,20 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
   Teach(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
+  NoteCorrection(dat_path, header, body);
   if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
+}
+
+void BuiltinSpamEngine::NoteCorrection(const std::string& dat_path, const std::string& header,
+                                       const std::string& body) {
+  // The correction takes the class the message was just learned as: noted
+  // after the lesson, so that a crash between keeps the lesson at least.
+  ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
+  const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
+  store->BeginWrite(engine::WriteSync::kWait);
+  store->PutCorrection(engine::DigestMessage(header, body), engine::PackKeys(engine::RecordKeys(features.ids)));
+  store->Commit();
+  store.Keep();
 }
 
 void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,

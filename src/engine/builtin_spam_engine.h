@@ -42,9 +42,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/chi_square.h"
+#include "engine/corrections.h"
+#include "engine/linear_fit.h"
 #include "engine/model_cache.h"
 #include "engine/spam_model.h"
 #include "engine/thin_model.h"
@@ -97,6 +100,9 @@ struct EngineOptions {
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
   // domain's shared model too, each message once whoever learns it.
   bool domain_learning = false;
+  // A user's correction decides that message and its near-duplicates in the
+  // user's mailbox (corrections.h); off only to measure what it changes.
+  bool corrections_stick = true;
   // Hears of a failure the engine survived without failing the call (a refit
   // that failed after its lesson was committed), with the model's path; unset: nobody.
   std::function<void(const std::string& dat_path, const ComError& error)> notice;
@@ -105,6 +111,32 @@ struct EngineOptions {
   // Where the models live (spam_model.h); files kept in cache when null.
   std::shared_ptr<engine::ModelBackend> models;
 };
+
+// The rule that gave a verdict.
+enum class ScoreRule {
+  kNoModel,            // nothing learned yet: the middle score
+  kGtube,              // the test string
+  kTooLittleEvidence,  // too little of one class learned: the middle score
+  kNearSpamDuplicate,  // ...but nearly the same as SPAM taught
+  kScore,              // the counts, mixed with the linear fit when there is one
+  kCorrection,         // the user corrected this message or a near-duplicate of it
+};
+const char* ScoreRuleName(ScoreRule rule);
+
+// The engine's verdict with what made it (the platform's SpamScore carries the
+// parts of the mix): the rule that gave it, the counts' own score (the middle
+// score's while the models are thin), the fit that gave the linear part, and
+// the user's correction when one decided.
+struct EngineScore : SpamScore {
+  ScoreRule rule = ScoreRule::kNoModel;
+  double counts = 0.5;
+  std::shared_ptr<const engine::LinearFit> fit{};
+  std::optional<engine::CorrectionMatch> correction{};
+};
+
+// A corrected message's score: SPAM at least halfway from the threshold to 1,
+// HAM at most half the threshold, the model's own where it already agrees.
+double CorrectedScore(double spamminess, bool is_spam, double threshold);
 
 class BuiltinSpamEngine : public SpamEngine {
  public:
@@ -129,11 +161,13 @@ class BuiltinSpamEngine : public SpamEngine {
 
   // Classify with its spamminess; creates the file like Classify, and learns
   // from a confident verdict when the options say so.
-  SpamScore Score(const std::string& dat_path, const std::string& header, const std::string& body);
+  EngineScore Score(const std::string& dat_path, const std::string& header, const std::string& body);
 
   // Scores without creating or changing anything: a missing or empty file
   // answers from an empty model. A foreign or corrupt file still throws.
   SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body) override;
+  // Peek with what made the verdict.
+  EngineScore PeekScore(const std::string& dat_path, const std::string& header, const std::string& body);
 
   // What Learn returns about the message: whether it changed the model.
   enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
@@ -159,12 +193,18 @@ class BuiltinSpamEngine : public SpamEngine {
     SpamCounts own;      // by the user's model alone
     bool thin = false;   // too little of one class: the score is a middle one unless near_duplicate
     double counts_only = 0.5;  // the counts' own score
-    std::optional<double> linear;  // the linear model's, when there is a fit
     bool near_duplicate = false;
     double spam_share = 0;
+    std::optional<double> linear;  // the fit's score, when one took part
+    std::shared_ptr<const engine::LinearFit> fit;
+    std::vector<engine::Correction> corrections;  // the user's, read with the counts
   };
-  // The score of a judgement, with its parts.
-  SpamScore ScoreOf(const Judgement& judgement) const;
+  // The score a judgement gives, with its parts; the user's correction decides
+  // where one matches (digest and record of the message judged).
+  EngineScore ScoreOf(const Judgement& judgement, const engine::MessageDigest& digest,
+                    const engine::MessageFeatures& features) const;
+  // Notes in the user's model that the user corrected the message.
+  void NoteCorrection(const std::string& dat_path, const std::string& header, const std::string& body);
   Judgement Judge(engine::SpamModel* store, engine::SpamModel* domain, const std::string& header,
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).

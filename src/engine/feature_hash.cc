@@ -1,5 +1,7 @@
 #include "engine/feature_hash.h"
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 namespace varnolt::engine {
@@ -89,6 +91,50 @@ std::string WithCrLfEnds(std::string_view lf_text) {
   return out;
 }
 
+// Fields that a delivery prepends on the way in (each server its own trace,
+// the envelope's addresses) or that this filter stamps: the same message
+// delivered twice, or read back after its verdict, differs in them alone.
+bool IsDeliveryField(std::string_view name) {
+  static constexpr std::string_view kNames[] = {
+      "received",     "return-path",     "delivered-to",   "x-original-to",          "x-delivered-to",
+      "envelope-to",  "x-envelope-to",   "x-envelope-from", "x-rcpt-to",             "received-spf",
+      "x-varnolt",    "authentication-results", "arc-seal", "arc-message-signature", "arc-authentication-results"};
+  for (std::string_view known : kNames) {
+    if (name.size() == known.size() &&
+        std::equal(name.begin(), name.end(), known.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The header with LF ends without the delivery's fields (and their
+// continuation lines), up to the blank line that ends it; the rest as it is.
+std::string WithoutDeliveryFields(std::string_view lf_header) {
+  std::string out;
+  out.reserve(lf_header.size());
+  bool dropping = false;
+  size_t pos = 0;
+  while (pos < lf_header.size()) {
+    size_t end = lf_header.find('\n', pos);
+    end = end == std::string_view::npos ? lf_header.size() : end + 1;
+    const std::string_view line = lf_header.substr(pos, end - pos);
+    if (line == "\n") {
+      out.append(lf_header.substr(pos));
+      break;
+    }
+    pos = end;
+    const bool continuation = line[0] == ' ' || line[0] == '\t';
+    if (!continuation) {
+      const size_t colon = line.find(':');
+      dropping = colon != std::string_view::npos && IsDeliveryField(line.substr(0, colon));
+    }
+    if (!dropping) out.append(line);
+  }
+  return out;
+}
+
 void AddEarlier(MessageDigest& digest, const DigestBytes& key) {
   if (key == digest.key) return;
   for (const DigestBytes& known : digest.earlier) {
@@ -103,9 +149,12 @@ MessageDigest DigestMessage(std::string_view header, std::string_view body) {
   const std::string lf_header = WithLfEnds(header);
   const std::string lf_body = WithLfEnds(body);
   MessageDigest digest;
-  // The LF form hashes exactly as the earlier engine hashed LF mail, so keys
-  // it stored for such mail are found as they are.
-  digest.key = DigestOf(lf_header, lf_body);
+  // Each message teaches once, however many servers handed it on and
+  // however often it was delivered.
+  digest.key = DigestOf(WithoutDeliveryFields(lf_header), lf_body);
+  // Learned before the delivery's fields were left out: the LF form hashes
+  // exactly as that engine hashed LF mail, so keys it stored are found.
+  AddEarlier(digest, DigestOf(lf_header, lf_body));
   AddEarlier(digest, DigestOf(WithCrLfEnds(lf_header), WithCrLfEnds(lf_body)));
   AddEarlier(digest, DigestOf(header, body));
   return digest;

@@ -32,13 +32,15 @@ class TokenHasher {
 using DigestBytes = std::array<uint8_t, 16>;
 
 struct MessageDigest {
-  // Of the message with every CR LF read as LF: a message stored with LF
-  // line ends (a maildir) and the same message as it was delivered (CR LF)
-  // have one key.
+  // Of the message with every CR LF read as LF, without the header fields a
+  // delivery adds (Received, Return-Path, Delivered-To, X-Original-To and
+  // the like, and our own X-Varnolt): a message stored with LF line ends (a
+  // maildir), the same message as it was delivered (CR LF), and the same
+  // bytes delivered again through other servers have one key.
   DigestBytes key{};
-  // The keys an earlier engine may have stored for the same message, which
-  // hashed the text as given: its CR LF form, and the text itself when its
-  // line ends were mixed. Never key itself; at most two.
+  // The keys an earlier engine may have stored for the same message: of its
+  // whole LF text, of its CR LF form, and of the text itself when its line
+  // ends were mixed. Never key itself; at most three.
   std::vector<DigestBytes> earlier;
 };
 

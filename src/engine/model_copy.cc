@@ -19,7 +19,12 @@ bool SameContents(const ModelContents& a, const ModelContents& b) {
     return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic &&
            x.second.keys == y.second.keys;
   };
+  auto same_corrections = [](const Correction& x, const Correction& y) {
+    return x.digest == y.digest && x.is_spam == y.is_spam && x.keys == y.keys;
+  };
   return a.totals.ham == b.totals.ham && a.totals.spam == b.totals.spam &&
+         std::equal(a.corrections.begin(), a.corrections.end(), b.corrections.begin(), b.corrections.end(),
+                    same_corrections) &&
          std::equal(a.tokens.begin(), a.tokens.end(), b.tokens.begin(), b.tokens.end(), same_tokens) &&
          std::equal(a.messages.begin(), a.messages.end(), b.messages.begin(), b.messages.end(), same_messages);
 }
@@ -43,6 +48,11 @@ ModelContents CopyModel(SpamModel& from, SpamModel& to) {
     MessageDigest key;
     key.key = digest;
     to.PutMessage(key, learned);
+  }
+  for (const Correction& correction : contents.corrections) {
+    MessageDigest key;
+    key.key = correction.digest;
+    to.PutCorrection(key, correction.keys);
   }
   // The linear fit goes along, so that the copy scores as its source did.
   from.BeginRead();

@@ -170,6 +170,7 @@ void ModelStore::Clear() {
   Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0; DROP TABLE IF EXISTS fit",
        "resetting the model");
   if (HasKeyRecords()) Exec("DELETE FROM records", "resetting the model");
+  if (HasCorrections()) Exec("DELETE FROM corrections", "resetting the model");
   Commit();
 }
 
@@ -293,11 +294,18 @@ void ModelStore::BeginWrite(WriteSync /*sync*/) {
   Exec("BEGIN IMMEDIATE", "taking the write lock");
   // Our own commits leave the data version as it is: what we read before may change now.
   buckets_.Drop();
+  kept_corrections_.reset();
   in_transaction_ = true;
   writing_ = true;
 }
 
 void ModelStore::Commit() {
+  // Each write counts itself, so that a reader keeping buckets of an earlier
+  // state tells it from this one even where the totals came back the same.
+  if (writing_) {
+    const int64_t* writes = FindMeta("writes");
+    SetMeta("writes", writes == nullptr || *writes >= std::numeric_limits<int64_t>::max() - 1 ? 1 : *writes + 1);
+  }
   Exec("COMMIT", "committing");
   in_transaction_ = false;
   // A model of the rollback journal days takes the log once a write to it
@@ -473,6 +481,26 @@ void ModelStore::MapPages() {
 }
 
 std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
+  if (writing_) return LookupIn(ids, false);
+  // The kept buckets must belong to this state; should they disagree with
+  // its totals all the same, the file itself is asked before it is called damaged.
+  const bool cached = buckets_.Use(QueryIntAfterMeta("PRAGMA data_version"), meta_);
+  try {
+    return LookupIn(ids, cached);
+  } catch (const ComError&) {
+    if (!cached) throw;
+    buckets_.Drop();
+    return LookupIn(ids, false);
+  }
+}
+
+int64_t ModelStore::QueryIntAfterMeta(const char* sql) {
+  // The meta rows first: they start the snapshot that the query then reads.
+  Depth();
+  return QueryInt(sql);
+}
+
+std::vector<TokenCounts> ModelStore::LookupIn(const std::vector<uint64_t>& ids, bool cached) {
   MapPages();
   const std::vector<uint32_t> keys = KeysOf(ids);
   std::vector<TokenCounts> by_key(keys.size());
@@ -488,8 +516,6 @@ std::vector<TokenCounts> ModelStore::Lookup(const std::vector<uint64_t>& ids) {
       by_key[i + k] = {entry.ham, entry.spam};
     });
   };
-  // A write is about to change the buckets: it reads them afresh and keeps no copy.
-  const bool cached = !writing_ && buckets_.Use(QueryInt("PRAGMA data_version"), depth);
   // Rows come in bucket order, as do the keys: walk both together, one query
   // per stretch of nearby buckets.
   for (size_t i = 0; i < keys.size();) {
@@ -615,6 +641,7 @@ ModelContents ModelStore::Contents() {
   contents.totals = Counts();
   for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
   contents.messages = Messages();
+  contents.corrections = Corrections();
   Commit();
   return contents;
 }
@@ -727,6 +754,58 @@ void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& m
         .BindBlobInPlace(2, message.keys)
         .Run();
   }
+}
+
+}  // namespace varnolt::engine
+
+namespace varnolt::engine {
+
+bool ModelStore::HasCorrections() {
+  // Made with the user's first correction; once there it stays.
+  if (!has_corrections_) {
+    has_corrections_ =
+        QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'corrections'") != 0;
+  }
+  return has_corrections_;
+}
+
+void ModelStore::PutCorrection(const MessageDigest& digest, const std::string& keys) {
+  if (!HasCorrections()) {
+    Exec("CREATE TABLE IF NOT EXISTS corrections(digest BLOB PRIMARY KEY, keys BLOB NOT NULL) WITHOUT ROWID",
+         "adding corrections");
+    has_corrections_ = true;
+  }
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO corrections(digest, keys) VALUES(?1, ?2)")
+      .BindBlobInPlace(1, BytesOf(digest.key))
+      .BindBlobInPlace(2, keys)
+      .Run();
+}
+
+std::vector<Correction> ModelStore::Corrections() {
+  // Every verdict reads them: a connection keeps them while the file stays in
+  // the state it read them in, as it keeps the token buckets.
+  std::optional<std::pair<int64_t, std::vector<std::pair<std::string, int64_t>>>> state;
+  if (!writing_) {
+    state.emplace(QueryIntAfterMeta("PRAGMA data_version"), meta_);
+    if (kept_corrections_ && kept_corrections_->first == *state) return kept_corrections_->second;
+  }
+  std::vector<Correction> corrections;
+  if (!HasCorrections()) return corrections;
+  // The class is the learned message's: a correction of a message no longer learned is none.
+  sqlite::Statement rows(*db_,
+                         "SELECT c.digest, m.spam, c.keys FROM corrections c JOIN messages m ON m.digest = c.digest "
+                         "ORDER BY c.digest");
+  while (rows.Step()) {
+    Correction correction;
+    const std::string_view stored = rows.BlobView(0);
+    if (stored.size() != correction.digest.size()) throw Damaged("a correction's key of the wrong size");
+    std::memcpy(correction.digest.data(), stored.data(), stored.size());
+    correction.is_spam = rows.Int(1) != 0;
+    correction.keys = std::string(rows.BlobView(2));
+    corrections.push_back(std::move(correction));
+  }
+  if (state) kept_corrections_.emplace(std::move(*state), corrections);
+  return corrections;
 }
 
 }  // namespace varnolt::engine

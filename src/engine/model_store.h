@@ -106,6 +106,9 @@ class ModelStore : public SpamModel {
   // fit read once is kept while the fingerprint stays.
   std::shared_ptr<const LinearFit> Fit() override;
   void PutFit(const LinearFit* fit) override;
+  // The corrections have a table of their own, made with the first.
+  void PutCorrection(const MessageDigest& digest, const std::string& keys) override;
+  std::vector<Correction> Corrections() override;
   int32_t ChangesSinceFit() override;
   void SetChangesSinceFit(int32_t changes) override;
 
@@ -138,6 +141,11 @@ class ModelStore : public SpamModel {
   void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
   bool HasKeyRecords();
+  bool HasCorrections();
+  // The counts of the ids, from the kept buckets where cached (a read whose
+  // state they belong to) or from the file.
+  std::vector<TokenCounts> LookupIn(const std::vector<uint64_t>& ids, bool cached);
+  int64_t QueryIntAfterMeta(const char* sql);
   std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
   // The connection's failure handler: the code and SQLite's message become our ComError.
@@ -150,9 +158,13 @@ class ModelStore : public SpamModel {
   bool logged_ = false;   // the file uses the write-ahead log
   bool mapped_ = false;
   bool has_keys_ = false;  // the file has its key records' table
+  bool has_corrections_ = false;  // ...and its corrections' table
   std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
   BucketCache buckets_;  // read outside writes, kept while the file is unchanged
+  // The corrections as read in the state (data version, meta rows) they belong to.
+  std::optional<std::pair<std::pair<int64_t, std::vector<std::pair<std::string, int64_t>>>, std::vector<Correction>>>
+      kept_corrections_;
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing
 };

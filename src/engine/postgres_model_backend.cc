@@ -59,14 +59,21 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
   SpamModel* model() override { return this; }
   void Keep() override {}  // the connection goes back to its pool with the lease
 
-  // A read is one statement: the totals come with the tokens' counts.
-  void BeginRead() override { totals_.reset(); }
+  // A read is one snapshot: the totals, the tokens' counts, the fit and the
+  // corrections of one committed state.
+  void BeginRead() override {
+    totals_.reset();
+    store_->BeginRead();
+  }
   void BeginWrite(WriteSync sync) override {
+    store_->EndRead();
+    found_earlier_.reset();
     totals_ = store_->BeginWrite(sync == WriteSync::kMayLose ? PostgresModelStore::CommitWait::kUnflushed
                                                              : PostgresModelStore::CommitWait::kFlushed);
   }
   void Commit() override {
     if (store_->in_write()) store_->Commit();
+    store_->EndRead();
     totals_.reset();
   }
 
@@ -93,20 +100,49 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) override {
     // Only inside a write; the engine reads a message's class for nothing else.
     std::optional<postgres::LearnedClass> found = store_->FindMessage(DigestText(digest.key));
-    for (size_t i = 0; !found && i < digest.earlier.size(); ++i) found = store_->FindMessage(DigestText(digest.earlier[i]));
+    for (size_t i = 0; !found && i < digest.earlier.size(); ++i) {
+      found = store_->FindMessage(DigestText(digest.earlier[i]));
+      if (found) found_earlier_ = digest.earlier[i];
+    }
     if (!found) return std::nullopt;
     return LearnedMessage{found->is_spam, found->automatic, {}};
   }
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override {
+    // The message now lives under its key alone: the row found under an
+    // earlier key goes, or it would count twice.
+    if (found_earlier_) {
+      store_->ForgetMessage(DigestText(*found_earlier_));
+      found_earlier_.reset();
+    }
     store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys});
   }
-  void Clear() override { store_->Reset(); }
+  void PutCorrection(const MessageDigest& digest, const std::string& keys) override {
+    store_->PutCorrection(DigestText(digest.key), keys);
+  }
+  std::vector<Correction> Corrections() override {
+    std::vector<Correction> corrections;
+    for (const auto& row : store_->Corrections()) {
+      Correction correction{{}, row.is_spam, row.keys};
+      if (row.digest.size() != correction.digest.size()) {
+        throw postgres::PgError(postgres::kPgBadResult, "holds a correction's key of the wrong size");
+      }
+      std::memcpy(correction.digest.data(), row.digest.data(), row.digest.size());
+      corrections.push_back(std::move(correction));
+    }
+    return corrections;
+  }
+  void Clear() override {
+    store_->EndRead();
+    store_->Reset();
+  }
   ModelContents Contents() override {
     // Inside a write, so that no lesson lands between the reads.
+    store_->EndRead();
     store_->BeginWrite();
     const postgres::ModelRows rows = store_->ReadAll();
-    store_->Commit();
     ModelContents contents;
+    contents.corrections = Corrections();
+    store_->Commit();
     contents.totals = ToCounts(rows.totals);
     for (const auto& [key, tally] : rows.tokens) {
       if (key > UINT32_MAX) throw postgres::PgError(postgres::kPgBadResult, "holds a token of no model file's key");
@@ -143,6 +179,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
   postgres::ConnectionPool::Lease connection_;
   std::unique_ptr<PostgresModelStore> store_;  // uses *connection_: declared after it, so it goes first
   std::optional<ModelTotals> totals_;          // of the read or write under way
+  std::optional<DigestBytes> found_earlier_;   // the write's message was found under this earlier key
   std::shared_ptr<FitCache> fits_;             // the backend's
 };
 

@@ -7,6 +7,8 @@
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
+#include "engine/key_record.h"
+#include "engine/linear_fit.h"
 #include "engine/model_mix.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
@@ -14,15 +16,56 @@
 
 namespace varnolt::engine {
 
+namespace {
+
+// The fit's part of the score, as the engine computes it, with the keys that weigh most.
+void ExplainFit(const LinearFit& fit, const std::string& header, const std::string& body, const EngineOptions& options,
+                const std::map<uint64_t, std::string>& texts, size_t max_features, ScoreExplanation& explanation) {
+  const std::vector<uint64_t> ids = Features(header, body, options.tokenizer).ids;
+  const std::vector<uint32_t> keys = LinearKeys(ids);
+  explanation.linear_bias = fit.bias;
+  explanation.linear_log_odds = fit.LogOdds(keys);
+  explanation.linear_keys = keys.size();
+  if (keys.empty()) return;
+  const double scale = 1 / std::sqrt(static_cast<double>(keys.size()));
+  std::vector<Feature> features;
+  auto weight = fit.weights.begin();
+  for (uint32_t key : keys) {
+    weight = std::lower_bound(weight, fit.weights.end(), key, [](const auto& entry, uint32_t k) { return entry.first < k; });
+    if (weight == fit.weights.end()) break;
+    if (weight->first == key) features.push_back({key, "", weight->second, weight->second * scale});
+  }
+  std::stable_sort(features.begin(), features.end(), [](const Feature& a, const Feature& b) {
+    return std::abs(a.contribution) > std::abs(b.contribution);
+  });
+  features.resize(std::min(features.size(), max_features));
+  for (Feature& feature : features) {
+    for (const auto& [id, text] : texts) {
+      if (LinearKeyOf(id) != feature.key) continue;
+      if (!feature.tokens.empty()) feature.tokens += ", ";
+      feature.tokens += text;
+    }
+    if (feature.tokens.empty()) feature.tokens = "#" + std::to_string(feature.key);  // a feature of no word's
+  }
+  explanation.features = std::move(features);
+}
+
+}  // namespace
+
 ScoreExplanation ExplainScore(const EngineOptions& options, const std::string& dat_path, const std::string& header,
                               const std::string& body, size_t max_clues) {
   BuiltinSpamEngine engine(options);
   ScoreExplanation explanation;
-  const SpamScore score = engine.Peek(dat_path, header, body);
+  const EngineScore score = engine.PeekScore(dat_path, header, body);
   explanation.spamminess = score.spamminess;
   explanation.is_spam = score.is_spam;
   explanation.threshold = engine.Threshold();
   explanation.gtube = ContainsGtube(header) || ContainsGtube(body);
+  explanation.rule = score.rule;
+  explanation.counts = score.counts;
+  explanation.linear = score.linear_part;
+  explanation.linear_weight = score.linear_weight;
+  explanation.correction = score.correction;
 
   // Each distinct token's text by its id, as the model keys it.
   std::map<uint64_t, std::string> texts;
@@ -80,6 +123,7 @@ ScoreExplanation ExplainScore(const EngineOptions& options, const std::string& d
   std::stable_sort(clues.begin(), clues.end(), [](const Clue& a, const Clue& b) { return a.Weight() > b.Weight(); });
   clues.resize(std::min({clues.size(), max_clues, options.chi_square.max_clues}));
   explanation.clues = std::move(clues);
+  if (score.fit && score.linear_part) ExplainFit(*score.fit, header, body, options, texts, max_clues, explanation);
   return explanation;
 }
 

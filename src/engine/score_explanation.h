@@ -6,6 +6,7 @@
 // the models only; nothing is created or learned.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,17 @@ struct Clue {
   double Weight() const { return probability > 0.5 ? probability - 0.5 : 0.5 - probability; }
 };
 
+// A key of the linear fit that this message holds, with what it adds to the
+// fit's log-odds of SPAM (its weight over the square root of the message's
+// key count).
+struct Feature {
+  uint32_t key = 0;
+  std::string tokens;  // the message's tokens that fall on the key, ", "-separated
+  double weight = 0;
+  double contribution = 0;
+  bool ToSpam() const { return contribution > 0; }
+};
+
 struct ScoreExplanation {
   double spamminess = 0.5;
   bool is_spam = false;
@@ -38,6 +50,22 @@ struct ScoreExplanation {
   size_t tokens = 0;      // distinct tokens of the message
   size_t clue_count = 0;  // tokens that counted as clues
   std::vector<Clue> clues;  // the strongest, strongest first
+
+  // How the score is made: the rule that gave it and, for a score, its parts:
+  // spamminess = (1 - linear_weight) * counts + linear_weight * linear, with
+  // linear = 1 / (1 + exp(-linear_log_odds)), linear_log_odds = linear_bias
+  // + the contributions of all linear_keys keys (the fit's log-odds is held
+  // within +-35). A correction moves the score past the threshold
+  // (CorrectedScore).
+  ScoreRule rule = ScoreRule::kNoModel;
+  double counts = 0.5;
+  std::optional<double> linear;  // none without a fit
+  double linear_weight = 0;
+  double linear_bias = 0;
+  double linear_log_odds = 0;
+  size_t linear_keys = 0;
+  std::vector<Feature> features;  // the fit's strongest for this message, strongest first
+  std::optional<CorrectionMatch> correction;
 };
 
 // Explains the score of the message against the user's model at dat_path (a

@@ -49,11 +49,21 @@ struct LearnedMessage {
 
 using LearnedMessages = std::vector<std::pair<DigestBytes, LearnedMessage>>;
 
+// A message the user corrected (moved into or out of the junk folder), as
+// the model now holds it: its class is the learned message's, so that a
+// later lesson of the same message is what counts.
+struct Correction {
+  DigestBytes digest{};
+  bool is_spam = false;
+  std::string keys;  // its key record, packed (key_record.h)
+};
+
 // Everything a model holds, for moving it to another store.
 struct ModelContents {
   SpamCounts totals;
   std::vector<std::pair<uint32_t, TokenCounts>> tokens;  // by key (token_buckets.h), ascending
   LearnedMessages messages;  // by digest, ascending
+  std::vector<Correction> corrections;  // by digest, ascending
 };
 bool SameContents(const ModelContents& a, const ModelContents& b);
 
@@ -100,6 +110,11 @@ class SpamModel {
   virtual int32_t ChangesSinceFit() = 0;
   // Inside a write.
   virtual void SetChangesSinceFit(int32_t changes) = 0;
+  // Inside a write: notes that the user corrected the message, which must be
+  // learned (PutMessage) in the model; keys is its packed key record.
+  virtual void PutCorrection(const MessageDigest& digest, const std::string& keys) = 0;
+  // Inside a transaction: the corrected messages that the model holds, by digest ascending.
+  virtual std::vector<Correction> Corrections() = 0;
   // Forgets everything learned, in one transaction of its own.
   virtual void Clear() = 0;
   // Everything the model holds, as one committed state. Outside a transaction.

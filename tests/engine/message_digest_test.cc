@@ -31,12 +31,52 @@ TEST(MessageDigestTest, LineEndsDoNotChangeTheKey) {
   const auto crlf = DigestMessage(header, body);
   const auto lf = DigestMessage(ToLf(header), ToLf(body));
   EXPECT_EQ(crlf.key, lf.key);
-  // The earlier engine's key of the CR LF text is known from either form.
-  ASSERT_EQ(1u, lf.earlier.size());
+  // The earlier engines' keys (of the whole LF text, of the CR LF text) are known from either form.
+  ASSERT_EQ(2u, lf.earlier.size());
   EXPECT_EQ(crlf.earlier, lf.earlier);
   // Other messages, and a lone CR, still differ.
   EXPECT_NE(crlf.key, DigestMessage(header, body + "x").key);
   EXPECT_NE(DigestMessage("a\rb", "").key, DigestMessage("a\nb", "").key);
+}
+
+// What each delivery prepends, as Postfix, Dovecot's LMTP and our own stamp add it.
+std::string Delivered(int hop, const std::string& header) {
+  const std::string n = std::to_string(hop);
+  return "Return-Path: <bounce" + n + "@lists.example.org>\r\nDelivered-To: alice" + n +
+         "@example.com\r\nX-Original-To: alice@example.com\r\nReceived: from mx" + n +
+         ".example.com\r\n\tby imap.example.com with LMTP id " + n + "; Mon, 7 Dec 2026 10:0" + n +
+         ":00 +0000\r\nX-Varnolt: " + std::to_string(hop % 2 + 1) + "\r\n" + header;
+}
+
+TEST(MessageDigestTest, FieldsADeliveryAddsDoNotChangeTheKey) {
+  MailMaker mail;
+  const std::string header = mail.Header(false, 3), body = mail.Body(false, 3);
+  const auto plain = DigestMessage(header, body);
+  for (int hop = 1; hop <= 3; ++hop) {
+    SCOPED_TRACE(hop);
+    const auto delivered = DigestMessage(Delivered(hop, header), body);
+    EXPECT_EQ(plain.key, delivered.key);
+  }
+  // The sender's own fields still tell messages apart, however a field's name is written.
+  EXPECT_NE(plain.key, DigestMessage("Subject: other\r\n" + header, body).key);
+  EXPECT_EQ(plain.key, DigestMessage("RECEIVED: from x\r\n by y\r\n" + header, body).key);
+}
+
+TEST(MessageDigestTest, TheSameMessageDeliveredFourTimesTeachesOnce) {
+  testing::TempFolder folder;
+  const std::string user = folder.path().string() + "\\alice.dat";
+  const std::string domain = folder.path().string() + "\\@domain.model";
+  EngineOptions options;
+  options.domain_learning = true;
+  BuiltinSpamEngine engine(options);
+  MailMaker mail;
+  for (int hop = 1; hop <= 4; ++hop) engine.Learn(user, Delivered(hop, mail.Header(false, 9)), mail.Body(false, 9), false);
+  EXPECT_EQ(1, engine.GetCounts(user).ham);
+  EXPECT_EQ(1, engine.GetCounts(domain).ham);
+  // A correction of any of the copies moves the one message.
+  engine.Relearn(user, Delivered(7, mail.Header(false, 9)), mail.Body(false, 9), true);
+  EXPECT_EQ(0, engine.GetCounts(user).ham);
+  EXPECT_EQ(1, engine.GetCounts(user).spam);
 }
 
 class LineEndTest : public ::testing::Test {
@@ -84,7 +124,8 @@ TEST_F(LineEndTest, AMessageLearnedWithCrLfIsCorrectedWhenReadBackWithLf) {
 
 TEST_F(LineEndTest, AMessageAnEarlierEngineLearnedIsFoundAndMovedToItsKey) {
   Teach(10);
-  const std::string header = mail_.Header(true, 7), body = mail_.Body(true, 7);
+  // Its first earlier key is the one of the whole header, delivery's fields and all.
+  const std::string header = Delivered(1, mail_.Header(true, 7)), body = mail_.Body(true, 7);
   engine_.Learn(DatPath(), header, body, false);
   StoreUnderEarlierKey(DigestMessage(header, body));
   // Read back from a maildir: found under the earlier key, moved, and from then on under the new one.

@@ -89,6 +89,14 @@ class ForwardingModel : public engine::SpamModel, public engine::ModelLease::Hol
     state_->Enter("SetChangesSinceFit");
     inner_->SetChangesSinceFit(changes);
   }
+  void PutCorrection(const engine::MessageDigest& digest, const std::string& keys) override {
+    state_->Enter("PutCorrection");
+    inner_->PutCorrection(digest, keys);
+  }
+  std::vector<engine::Correction> Corrections() override {
+    state_->Enter("Corrections");
+    return inner_->Corrections();
+  }
   void Clear() override {
     state_->Enter("Clear");
     inner_->Clear();

@@ -48,6 +48,16 @@ CREATE TABLE varnolt_fits (
 );
 )sql";
 
+// The messages each user corrected, with their key records.
+const char* const kVersion3 = R"sql(
+CREATE TABLE varnolt_corrections (
+  model integer NOT NULL,
+  digest bytea NOT NULL,
+  keys bytea NOT NULL,
+  PRIMARY KEY (model, digest)
+);
+)sql";
+
 const char* const kVersionTable =
     "CREATE TABLE IF NOT EXISTS varnolt_schema (one boolean PRIMARY KEY DEFAULT true CHECK (one), "
     "version integer NOT NULL)";
@@ -55,7 +65,7 @@ const char* const kVersionTable =
 }  // namespace
 
 const std::vector<SchemaStep>& ModelSchemaSteps() {
-  static const std::vector<SchemaStep> steps = {{1, kVersion1}, {2, kVersion2}};
+  static const std::vector<SchemaStep> steps = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}};
   return steps;
 }
 

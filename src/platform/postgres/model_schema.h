@@ -24,7 +24,7 @@
 
 namespace varnolt::postgres {
 
-constexpr int kModelSchemaVersion = 2;
+constexpr int kModelSchemaVersion = 3;
 
 // One step of the schema: SQL that takes the previous version to this one.
 struct SchemaStep {

@@ -53,7 +53,15 @@ std::vector<ModelName> PostgresModelStore::List(Connection& db) {
   return names;
 }
 
-PostgresModelStore::~PostgresModelStore() = default;  // the transaction rolls back
+PostgresModelStore::~PostgresModelStore() {
+  // A write's transaction rolls back by itself; a read left open ends here.
+  if (!reading_ || db_.Broken()) return;
+  try {
+    db_.Exec("ROLLBACK");
+  } catch (const ComError&) {
+    // The connection is unusable now; Broken() tells its owner.
+  }
+}
 
 template <typename Body>
 auto PostgresModelStore::Writing(Body body) {
@@ -180,6 +188,47 @@ void PostgresModelStore::SetCounts(const ModelTotals& totals) {
   });
 }
 
+void PostgresModelStore::ForgetMessage(std::string_view digest) {
+  RequireWrite("ForgetMessage");
+  Writing([&] {
+    db_.Query("DELETE FROM varnolt_messages WHERE model = $1 AND digest = $2", {Param(id_), Param::Bytes(digest)});
+  });
+}
+
+void PostgresModelStore::PutCorrection(std::string_view digest, std::string_view keys) {
+  RequireWrite("PutCorrection");
+  Writing([&] {
+    db_.Query(
+        "INSERT INTO varnolt_corrections(model, digest, keys) VALUES ($1, $2, $3) "
+        "ON CONFLICT (model, digest) DO UPDATE SET keys = EXCLUDED.keys",
+        {Param(id_), Param::Bytes(digest), Param::Bytes(keys)});
+  });
+}
+
+std::vector<PostgresModelStore::CorrectedRow> PostgresModelStore::Corrections() {
+  const Result rows = db_.Query(
+      "SELECT c.digest, m.spam, c.keys FROM varnolt_corrections c "
+      "JOIN varnolt_messages m ON m.model = c.model AND m.digest = c.digest WHERE c.model = $1 ORDER BY c.digest",
+      {Param(id_)});
+  std::vector<CorrectedRow> corrections;
+  corrections.reserve(static_cast<size_t>(rows.rows()));
+  for (int r = 0; r < rows.rows(); ++r) corrections.push_back({rows.Bytes(r, 0), rows.Bool(r, 1), rows.Bytes(r, 2)});
+  return corrections;
+}
+
+void PostgresModelStore::BeginRead() {
+  if (transaction_ || reading_) throw PgError(kPgQueryFailed, "model store: a read inside a transaction");
+  // One statement: a snapshot read costs one round trip more than single statements, at its end.
+  db_.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+  reading_ = true;
+}
+
+void PostgresModelStore::EndRead() {
+  if (!reading_) return;
+  reading_ = false;
+  db_.Exec("COMMIT");
+}
+
 void PostgresModelStore::Commit() {
   RequireWrite("Commit");
   std::unique_ptr<Transaction> transaction = std::move(transaction_);
@@ -195,6 +244,7 @@ void PostgresModelStore::Reset() {
     db_.Query("DELETE FROM varnolt_tokens WHERE model = $1", {Param(id_)});
     db_.Query("DELETE FROM varnolt_messages WHERE model = $1", {Param(id_)});
     db_.Query("DELETE FROM varnolt_fits WHERE model = $1", {Param(id_)});
+    db_.Query("DELETE FROM varnolt_corrections WHERE model = $1", {Param(id_)});
     db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0, fit_changes = 0 WHERE id = $1", {Param(id_)});
   });
   Commit();

@@ -29,7 +29,8 @@
 // file's lock) and the totals it returns stay true until Commit: set them
 // from those. Reads outside a write (Counts, Lookup) are single statements
 // and each sees one committed state; Lookup returns the totals and the
-// tokens of the same state. Reset is one transaction of its own.
+// tokens of the same state. BeginRead ... EndRead makes several reads one
+// snapshot. Reset is one transaction of its own.
 #pragma once
 
 #include <cstdint>
@@ -128,6 +129,25 @@ class PostgresModelStore {
   std::optional<LearnedClass> FindMessage(std::string_view digest);
   // Within a write: records (or changes) what a message was learned as, with its key record.
   void PutMessage(std::string_view digest, const LearnedClass& learned);
+  // Within a write: forgets what a message was learned as (its row under an
+  // earlier digest, say), keeping the totals as they are.
+  void ForgetMessage(std::string_view digest);
+  // Within a write: notes that the user corrected the message, with its key record.
+  void PutCorrection(std::string_view digest, std::string_view keys);
+  // The corrected messages that the model holds: digest, class (the learned
+  // message's), key record; by digest ascending.
+  struct CorrectedRow {
+    std::string digest;
+    bool is_spam = false;
+    std::string keys;
+  };
+  std::vector<CorrectedRow> Corrections();
+
+  // A read of one committed state until EndRead: the statements between see
+  // one snapshot. Outside a write.
+  void BeginRead();
+  void EndRead();
+
   // Within a write: adds delta to the tallies of the given ids (sorted,
   // repeats count once), in one statement.
   void Update(const std::vector<uint64_t>& ids, const TallyDelta& delta);
@@ -169,6 +189,7 @@ class PostgresModelStore {
   Connection& db_;
   int32_t id_;
   std::unique_ptr<Transaction> transaction_;
+  bool reading_ = false;  // a snapshot read is under way
 };
 
 }  // namespace varnolt::postgres

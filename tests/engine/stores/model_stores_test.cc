@@ -6,6 +6,7 @@
 
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
+#include "engine/tokenizer.h"
 #include "engine/stores/store_fixture.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
@@ -154,6 +155,46 @@ TEST_P(StoreTest, KeyRecordsFollowTheLearnedSetWhateverTheOrder) {
   model->Clear();
   model.Keep();
   EXPECT_TRUE(Messages(DatPath("alice")).empty());
+}
+
+// A read sees one committed state from its first statement to its end,
+// whatever other connections commit meanwhile: the totals, the tokens' counts
+// and the user's corrections together.
+TEST_P(StoreTest, AReadIsOneSnapshotWhileAnotherConnectionCorrects) {
+  BuiltinSpamEngine engine(Options(models_));
+  for (int seed = 1; seed <= 3; ++seed) {
+    for (bool spam : {false, true}) engine.Learn(DatPath(), mail_.Header(spam, seed), mail_.Body(spam, seed), spam);
+  }
+  engine.Relearn(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1), true);
+  const std::vector<uint64_t> ids = engine::FeatureIds(mail_.Header(false, 2), mail_.Body(false, 2), {});
+
+  engine::ModelLease reader = models_->Open(DatPath(), engine::ModelOpen::kExistingOnly);
+  reader->BeginRead();
+  const std::vector<engine::TokenCounts> before = reader->Lookup(ids);
+  EXPECT_THAT(reader->Counts(), CountsAre(Counts(2, 4)));
+  ASSERT_EQ(1u, reader->Corrections().size());
+  // Another connection moves the message whose tokens the reader looks at.
+  engine.Relearn(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2), true);
+  const std::vector<engine::TokenCounts> again = reader->Lookup(ids);
+  EXPECT_THAT(reader->Counts(), CountsAre(Counts(2, 4)));
+  EXPECT_EQ(1u, reader->Corrections().size());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(before[i].ham, again[i].ham);
+    EXPECT_EQ(before[i].spam, again[i].spam);
+  }
+  reader->Commit();
+  // The next read sees the correction.
+  reader->BeginRead();
+  EXPECT_THAT(reader->Counts(), CountsAre(Counts(1, 5)));
+  const std::vector<engine::Correction> corrections = reader->Corrections();
+  reader->Commit();
+  reader.Keep();
+  ASSERT_EQ(2u, corrections.size());
+  for (const engine::Correction& correction : corrections) EXPECT_TRUE(correction.is_spam);
+  EngineOptions sticking = Options(models_);
+  sticking.corrections_stick = true;
+  EXPECT_EQ(ScoreRule::kCorrection,
+            BuiltinSpamEngine(sticking).PeekScore(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2)).rule);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);

@@ -49,6 +49,7 @@ class StoreTest : public ::testing::TestWithParam<Store> {
     EngineOptions options;
     options.auto_learn.enabled = false;  // the counts are what the case teaches
     options.domain_learning = false;
+    options.corrections_stick = false;  // scores are the models' alone
     options.models = models;
     return options;
   }
