@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/domain_consensus.h"
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
+#include "engine/model_lesson.h"
 #include "engine/model_mix.h"
 #include "platform/names/data_layout.h"
 
@@ -19,14 +21,6 @@ using engine::SpamModel;
 using engine::TokenCounts;
 
 constexpr std::string_view kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
-
-int32_t& CountOf(SpamCounts& counts, bool is_spam) { return is_spam ? counts.spam : counts.ham; }
-
-engine::TokenDelta DeltaFor(int sign, bool is_spam) {
-  engine::TokenDelta delta;
-  (is_spam ? delta.spam : delta.ham) = sign;
-  return delta;
-}
 
 }  // namespace
 
@@ -169,26 +163,10 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
                                                             const engine::MessageDigest& digest, bool is_spam,
                                                             bool automatic, engine::WriteSync sync) {
   store->BeginWrite(sync);
-  const std::optional<engine::LearnedMessage> before = store->FindMessage(digest);
-  // The engine's own verdict never overrides what it was taught.
-  if (before && (before->is_spam == is_spam || automatic)) {
-    // Taught now what it had guessed: a later guess must not move it.
-    if (!automatic && before->automatic) store->PutMessage(digest, {is_spam, false, engine::PackKeys(engine::RecordKeys(features.ids))});
-    store->Commit();
-    return LearnResult::kAlreadyKnown;
-  }
-  SpamCounts counts = store->Counts();
-  if (before) {
-    store->Update(features.ids, DeltaFor(-1, before->is_spam));
-    --CountOf(counts, before->is_spam);
-  }
-  store->Update(features.ids, DeltaFor(1, is_spam));
-  ++CountOf(counts, is_spam);
-  store->PutMessage(digest, {is_spam, automatic, engine::PackKeys(engine::RecordKeys(features.ids))});
-  store->SetCounts(counts);
-  store->SetChangesSinceFit(store->ChangesSinceFit() + 1);
+  const LearnResult result = engine::ApplyLesson(*store, features.ids, digest,
+                                                 engine::PackKeys(engine::RecordKeys(features.ids)), is_spam, automatic);
   store->Commit();
-  return before ? LearnResult::kMoved : LearnResult::kLearned;
+  return result;
 }
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string& dat_path, const std::string& header,
@@ -291,7 +269,25 @@ void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::s
   const std::string path = DomainModelPathBeside(dat_path);
   if (dat_path.empty() || path == dat_path) return;
   // The digest makes each message count once for the domain, whichever users learn it.
-  Teach(path, header, body, is_spam, sync, refit_when_due);
+  if (options_.domain_consensus <= 1) {
+    Teach(path, header, body, is_spam, sync, refit_when_due);
+    return;
+  }
+  const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
+  ModelLease domain = options_.models->Open(path, ModelOpen::kCreate);
+  engine::OfferLessonToDomain(*domain.get(), engine::ConsensusUserOf(dat_path), features.ids,
+                              engine::DigestMessage(header, body), is_spam, options_.domain_consensus, sync);
+  domain.Keep();
+}
+
+int64_t BuiltinSpamEngine::WaitingLessons(const std::string& domain_path) {
+  ModelLease domain = options_.models->Open(domain_path, ModelOpen::kExistingOnly);
+  if (!domain) return 0;
+  domain->BeginRead();
+  const auto waiting = static_cast<int64_t>(domain->PendingLessons(false).size());
+  domain->Commit();
+  domain.Keep();
+  return waiting;
 }
 
 ModelLease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {

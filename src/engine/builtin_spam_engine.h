@@ -46,6 +46,7 @@
 
 #include "engine/chi_square.h"
 #include "engine/model_cache.h"
+#include "engine/model_lesson.h"
 #include "engine/spam_model.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
@@ -95,8 +96,11 @@ struct EngineOptions {
   // ...with each message of the user's own counted this many times.
   uint32_t user_weight = 4;
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
-  // domain's shared model too, each message once whoever learns it.
+  // domain's shared model too, each message once whoever learns it...
   bool domain_learning = false;
+  // ...once this many distinct users of the domain taught it, or a near
+  // duplicate, as the same class (domain_consensus.h); 1: at once.
+  uint32_t domain_consensus = 2;
   // Hears of a failure the engine survived without failing the call (a refit
   // that failed after its lesson was committed), with the model's path; unset: nobody.
   std::function<void(const std::string& dat_path, const ComError& error)> notice;
@@ -126,7 +130,8 @@ class BuiltinSpamEngine : public SpamEngine {
   // message learned again as the same class changes nothing, and one learned
   // before as the other class is moved: its counts leave that class and join
   // the given one. With domain_learning the domain's shared model learns the
-  // message the same way (created when missing), after the user's.
+  // message the same way (created when missing), after the user's, once
+  // domain_consensus users agree on it; until then the lesson waits there.
   void Learn(const std::string& dat_path, const std::string& header, const std::string& body,
              bool is_spam) override;
   void Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
@@ -143,7 +148,11 @@ class BuiltinSpamEngine : public SpamEngine {
   SpamScore Peek(const std::string& dat_path, const std::string& header, const std::string& body);
 
   // What Learn returns about the message: whether it changed the model.
-  enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
+  using LearnResult = engine::LessonResult;
+
+  // How many users' lessons wait in the domain's model at domain_path for
+  // others to agree (0 for a missing model).
+  int64_t WaitingLessons(const std::string& domain_path);
 
   // Refits the linear model at path now (a user's over the domain's lesson
   // too), when it holds both classes: after a batch of lessons, so that the

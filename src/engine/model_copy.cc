@@ -19,7 +19,12 @@ bool SameContents(const ModelContents& a, const ModelContents& b) {
     return x.first == y.first && x.second.is_spam == y.second.is_spam && x.second.automatic == y.second.automatic &&
            x.second.keys == y.second.keys;
   };
+  auto same_lessons = [](const PendingLesson& x, const PendingLesson& y) {
+    return x.user == y.user && x.digest == y.digest && x.is_spam == y.is_spam && x.keys == y.keys &&
+           x.tokens == y.tokens;
+  };
   return a.totals.ham == b.totals.ham && a.totals.spam == b.totals.spam &&
+         std::equal(a.pending.begin(), a.pending.end(), b.pending.begin(), b.pending.end(), same_lessons) &&
          std::equal(a.tokens.begin(), a.tokens.end(), b.tokens.begin(), b.tokens.end(), same_tokens) &&
          std::equal(a.messages.begin(), a.messages.end(), b.messages.begin(), b.messages.end(), same_messages);
 }
@@ -44,6 +49,8 @@ ModelContents CopyModel(SpamModel& from, SpamModel& to) {
     key.key = digest;
     to.PutMessage(key, learned);
   }
+  // Oldest first, so that they keep their order of age.
+  for (const PendingLesson& lesson : contents.pending) to.PutPendingLesson(lesson);
   // The linear fit goes along, so that the copy scores as its source did.
   from.BeginRead();
   const std::shared_ptr<const LinearFit> fit = from.Fit();

@@ -160,6 +160,7 @@ void ModelStore::Clear() {
   Exec("DELETE FROM tokens; DELETE FROM messages; UPDATE meta SET value = 0; DROP TABLE IF EXISTS fit",
        "resetting the model");
   if (HasKeyRecords()) Exec("DELETE FROM records", "resetting the model");
+  if (HasPendingLessons()) Exec("DELETE FROM pending", "resetting the model");
   Commit();
 }
 
@@ -564,6 +565,7 @@ ModelContents ModelStore::Contents() {
   contents.totals = Counts();
   for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
   contents.messages = Messages();
+  contents.pending = PendingLessons(true);
   Commit();
   return contents;
 }
@@ -671,6 +673,56 @@ void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& m
         .BindBlobInPlace(2, message.keys)
         .Run();
   }
+}
+
+bool ModelStore::HasPendingLessons() {
+  return QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'pending'") != 0;
+}
+
+std::vector<PendingLesson> ModelStore::PendingLessons(bool with_tokens) {
+  std::vector<PendingLesson> lessons;
+  if (!HasPendingLessons()) return lessons;
+  sqlite::Statement rows(*db_, with_tokens ? "SELECT user, digest, spam, keys, tokens FROM pending ORDER BY seq"
+                                           : "SELECT user, digest, spam, keys FROM pending ORDER BY seq");
+  while (rows.Step()) {
+    PendingLesson lesson;
+    lesson.user = rows.Text(0);
+    const std::string_view digest = rows.BlobView(1);
+    if (digest.size() != lesson.digest.size()) throw Damaged("a waiting lesson's key of the wrong size");
+    std::memcpy(lesson.digest.data(), digest.data(), digest.size());
+    if (!rows.IsInteger(2) || (rows.Int(2) != 0 && rows.Int(2) != 1)) throw Damaged("a waiting lesson's class");
+    lesson.is_spam = rows.Int(2) != 0;
+    lesson.keys = std::string(rows.BlobView(3));
+    if (with_tokens) lesson.tokens = std::string(rows.BlobView(4));
+    lessons.push_back(std::move(lesson));
+  }
+  return lessons;
+}
+
+void ModelStore::PutPendingLesson(const PendingLesson& lesson) {
+  Exec("CREATE TABLE IF NOT EXISTS pending(seq INTEGER PRIMARY KEY, user TEXT NOT NULL, digest BLOB NOT NULL, "
+       "spam INTEGER NOT NULL, keys BLOB NOT NULL, tokens BLOB NOT NULL, UNIQUE(user, digest))",
+       "keeping a waiting lesson");
+  // A replaced row gets a new seq: the lesson is the user's newest.
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO pending(user, digest, spam, keys, tokens) VALUES(?1, ?2, ?3, ?4, ?5)")
+      .Bind(1, lesson.user)
+      .BindBlobInPlace(2, BytesOf(lesson.digest))
+      .Bind(3, int64_t{lesson.is_spam ? 1 : 0})
+      .BindBlobInPlace(4, lesson.keys)
+      .BindBlobInPlace(5, lesson.tokens)
+      .Run();
+  sqlite::Statement(*db_, "DELETE FROM pending WHERE seq <= (SELECT seq FROM pending ORDER BY seq DESC "
+                          "LIMIT 1 OFFSET ?1)")
+      .Bind(1, kMaxPendingLessons)
+      .Run();
+}
+
+void ModelStore::DropPendingLesson(const std::string& user, const DigestBytes& digest) {
+  if (!HasPendingLessons()) return;
+  sqlite::Statement(*db_, "DELETE FROM pending WHERE user = ?1 AND digest = ?2")
+      .Bind(1, user)
+      .BindBlobInPlace(2, BytesOf(digest))
+      .Run();
 }
 
 }  // namespace varnolt::engine

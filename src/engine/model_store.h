@@ -108,6 +108,10 @@ class ModelStore : public SpamModel {
   void PutFit(const LinearFit* fit) override;
   int32_t ChangesSinceFit() override;
   void SetChangesSinceFit(int32_t changes) override;
+  // The waiting lessons live in a table of their own, made with the first.
+  std::vector<PendingLesson> PendingLessons(bool with_tokens) override;
+  void PutPendingLesson(const PendingLesson& lesson) override;
+  void DropPendingLesson(const std::string& user, const DigestBytes& digest) override;
 
  private:
   explicit ModelStore(std::string path);
@@ -135,6 +139,7 @@ class ModelStore : public SpamModel {
   void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
   bool HasKeyRecords();
+  bool HasPendingLessons();  // whether the file has the waiting lessons' table
   std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
   // The connection's failure handler: the code and SQLite's message become our ComError.

@@ -60,6 +60,13 @@ class RecordingModel : public engine::SpamModel, public engine::ModelLease::Hold
   }
   int32_t ChangesSinceFit() override { return inner_->ChangesSinceFit(); }
   void SetChangesSinceFit(int32_t changes) override { inner_->SetChangesSinceFit(changes); }
+  std::vector<engine::PendingLesson> PendingLessons(bool with_tokens) override {
+    return inner_->PendingLessons(with_tokens);
+  }
+  void PutPendingLesson(const engine::PendingLesson& lesson) override { inner_->PutPendingLesson(lesson); }
+  void DropPendingLesson(const std::string& user, const engine::DigestBytes& digest) override {
+    inner_->DropPendingLesson(user, digest);
+  }
   void Clear() override { inner_->Clear(); }
   engine::ModelContents Contents() override { return inner_->Contents(); }
 

@@ -48,6 +48,21 @@ CREATE TABLE varnolt_fits (
 );
 )sql";
 
+// Users' lessons that wait for others to agree before they teach the domain.
+const char* const kVersion3 = R"sql(
+CREATE TABLE varnolt_pending (
+  model integer NOT NULL,
+  seq bigint GENERATED ALWAYS AS IDENTITY,
+  username text NOT NULL,
+  digest bytea NOT NULL,
+  spam boolean NOT NULL,
+  keys bytea NOT NULL,
+  tokens bytea NOT NULL,
+  PRIMARY KEY (model, username, digest)
+);
+CREATE INDEX varnolt_pending_age ON varnolt_pending (model, seq);
+)sql";
+
 const char* const kVersionTable =
     "CREATE TABLE IF NOT EXISTS varnolt_schema (one boolean PRIMARY KEY DEFAULT true CHECK (one), "
     "version integer NOT NULL)";
@@ -55,7 +70,7 @@ const char* const kVersionTable =
 }  // namespace
 
 const std::vector<SchemaStep>& ModelSchemaSteps() {
-  static const std::vector<SchemaStep> steps = {{1, kVersion1}, {2, kVersion2}};
+  static const std::vector<SchemaStep> steps = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}};
   return steps;
 }
 

@@ -13,6 +13,9 @@
 // fit (its fingerprint and bytes), and varnolt_models.fit_changes, the
 // messages learned or moved since.
 //
+// Version 3: varnolt_pending, per domain's model the users' lessons that wait
+// until enough users agree (one per user and message, seq ordering them by age).
+//
 // Tokens and messages refer to their model by id without a foreign key: a
 // key would cost a check per token row on every learned message, and rows
 // are only ever removed with their model's (ModelStore::Reset).
@@ -24,7 +27,7 @@
 
 namespace varnolt::postgres {
 
-constexpr int kModelSchemaVersion = 2;
+constexpr int kModelSchemaVersion = 3;
 
 // One step of the schema: SQL that takes the previous version to this one.
 struct SchemaStep {

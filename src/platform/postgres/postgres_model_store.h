@@ -73,11 +73,22 @@ struct LearnedClass {
   bool operator==(const LearnedClass&) const = default;
 };
 
+// A user's lesson waiting in a domain's model for others to agree.
+struct PendingRow {
+  std::string user;
+  std::string digest;
+  bool is_spam = false;
+  std::string keys;
+  std::string tokens;  // empty when read without them
+  bool operator==(const PendingRow&) const = default;
+};
+
 // Everything one model holds.
 struct ModelRows {
   ModelTotals totals;
   std::vector<std::pair<uint64_t, TokenTally>> tokens;        // by id, ascending as bigints
   std::vector<std::pair<std::string, LearnedClass>> messages;  // by digest, ascending
+  std::vector<PendingRow> pending;                             // oldest first
 };
 
 using LearnedRows = std::vector<std::pair<std::string, LearnedClass>>;
@@ -156,7 +167,15 @@ class PostgresModelStore {
   // Within a write.
   void SetFitChanges(int32_t changes);
 
-  // Forgets everything learned (the model stays, empty), in one transaction
+  // The waiting lessons, oldest first: one statement (inside a write or not).
+  std::vector<PendingRow> Pending(bool with_tokens);
+  // Within a write: keeps the lesson as the newest, in place of the user's
+  // earlier one on that message, and only the newest keep of all.
+  void PutPending(const PendingRow& row, int64_t keep);
+  // Within a write.
+  void DropPending(std::string_view user, std::string_view digest);
+
+  // Forgets everything learned and every waiting lesson (the model stays, empty), in one transaction
   // that waits for a write of the model in progress.
   void Reset();
 
