@@ -30,8 +30,10 @@
 // none; never during a delivery (judging a message, or Learn of a trusted
 // sender's mail), whose lessons wait for the next refit. A refit that fails
 // leaves the lesson learned and is retried at a later one (EngineOptions::
-// notice hears of it). A user's fit spans the domain's lesson too; a user
-// without a fit of its own is judged by the domain's.
+// notice hears of it). A user's fit is residual over the domain's fit and
+// spans the user's own messages only; a user without a fit of its own is
+// judged by the domain's. A user's call never refits the domain's model:
+// Refit of the domain's path (train --domain, model refit) does.
 //
 // Every call works in one transaction on the user's file, kept open between
 // calls by a process-wide cache (model_cache.h), so one instance may serve
@@ -182,8 +184,9 @@ class BuiltinSpamEngine : public SpamEngine {
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
   engine::ModelLease DomainStore(const std::string& dat_path);
+  // Never refits the domain's fit: a user's call must not pay for the domain's size.
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
-                      bool is_spam, engine::WriteSync sync, bool refit_when_due);
+                      bool is_spam, engine::WriteSync sync);
   // Learns the message into the model at path alone, then refits it when due
   // and asked to; a failed refit is told to the notice, not thrown.
   LearnResult Teach(const std::string& dat_path, const std::string& header, const std::string& body, bool is_spam,

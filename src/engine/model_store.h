@@ -136,10 +136,13 @@ class ModelStore : public SpamModel {
   void CheckEntry(const TokenEntry& entry, const SpamCounts& learned);
   void SetMeta(const char* key, int64_t value);
   int Depth();
+  int64_t SplitAverage();  // the entries per bucket above which buckets double, by the file's page size
   void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
   bool HasKeyRecords();
   bool HasPendingLessons();  // whether the file has the waiting lessons' table
+  // Gives the records' table of a file written before records aged its age column.
+  void EnsureRecordAge();
   std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
   // The connection's failure handler: the code and SQLite's message become our ComError.
@@ -152,8 +155,10 @@ class ModelStore : public SpamModel {
   bool logged_ = false;   // the file uses the write-ahead log
   bool mapped_ = false;
   bool has_keys_ = false;  // the file has its key records' table
+  bool has_record_age_ = false;  // ...with the column that orders them by age
   std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
+  int64_t split_average_ = 0;  // read once per connection
   BucketCache buckets_;  // read outside writes, kept while the file is unchanged
   std::vector<std::pair<std::string, int64_t>> meta_;  // the meta rows, once read in a transaction
   const char* doing_ = nullptr;  // what a failure interrupted, when more than reading or writing

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
@@ -114,7 +115,8 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     return LearnedMessage{found->is_spam, found->automatic, {}};
   }
   void PutMessage(const MessageDigest& digest, const LearnedMessage& message) override {
-    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys});
+    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys},
+                       kMaxKeyRecords);
   }
   void Clear() override { store_->Reset(); }
   ModelContents Contents() override {

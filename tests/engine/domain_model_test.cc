@@ -9,6 +9,7 @@
 
 #include "engine/builtin_spam_engine.h"
 #include "engine/domain_consensus.h"
+#include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "platform/names/data_layout.h"
@@ -191,7 +192,9 @@ TEST_F(DomainModelTest, ScoresDoNotDependOnTheOrderEitherModelLearnedIn) {
         engine.Relearn(User("alice"), mail_.Header(pass_spam, 50 + i), mail_.Body(pass_spam, 50 + i), pass_spam);
       }
     }
-    engine.Refit(User("alice"));  // the weights of the whole set, however the refits fell
+    // The weights of the whole sets, however the refits fell: the domain's first, the user's over it.
+    engine.Refit(Domain());
+    engine.Refit(User("alice"));
     scores[spam_first] = engine.Peek(User("alice"), header, body).spamminess;
   }
   EXPECT_DOUBLE_EQ(scores[0], scores[1]);
@@ -280,6 +283,46 @@ TEST_F(DomainModelTest, AUsersFitTakesUpTheDomainsNewFitAtTheUsersNextLesson) {
   engine.Refit(Domain());
   lesson(53);
   EXPECT_NE(first, user_fit());
+}
+
+// A user's correction costs what the user taught: it refits the user's own
+// residual fit, holding only the keys of the user's own lessons, and never the
+// domain's fit, however many lessons the domain took from it.
+TEST_F(DomainModelTest, ACorrectionRefitsTheUsersOwnFitAndNeverTheDomains) {
+  EngineOptions options = Learning(true);
+  options.domain_consensus = 1;
+  BuiltinSpamEngine engine(options);
+  TeachDomain(engine, 30);
+  engine.Refit(Domain());
+  auto fit_of = [&](const std::string& path) {
+    auto store = engine::ModelStore::Open(path, engine::ModelStore::Mode::kExistingOnly);
+    store->BeginRead();
+    const std::shared_ptr<const engine::LinearFit> fit = store->Fit();
+    const engine::LearnedMessages messages = store->Messages();
+    store->Commit();
+    return std::pair{fit, messages};
+  };
+  const uint64_t domain_fit = fit_of(Domain()).first->fingerprint;
+  for (int i = 100; i < 100 + engine::kRefitAfterChanges + 5; ++i) {
+    engine.Relearn(User("alice"), mail_.Header(i % 2 == 0, i), mail_.Body(i % 2 == 0, i), i % 2 != 0);
+  }
+  EXPECT_EQ(60 + engine::kRefitAfterChanges + 5, engine.GetCounts(Domain()).ham + engine.GetCounts(Domain()).spam);
+  EXPECT_EQ(domain_fit, fit_of(Domain()).first->fingerprint) << "the domain's fit waits for its own refit";
+  const auto [user_fit, user_messages] = fit_of(User("alice"));
+  ASSERT_TRUE(user_fit);
+  EXPECT_TRUE(user_fit->residual);
+  EXPECT_EQ(domain_fit, user_fit->domain_fingerprint);
+  std::vector<uint32_t> own_keys;
+  for (const auto& [digest, message] : user_messages) {
+    const std::vector<uint32_t> keys = *engine::UnpackKeys(message.keys);
+    own_keys.insert(own_keys.end(), keys.begin(), keys.end());
+  }
+  std::sort(own_keys.begin(), own_keys.end());
+  for (const auto& [key, weight] : user_fit->weights) {
+    EXPECT_TRUE(std::binary_search(own_keys.begin(), own_keys.end(), key)) << key;
+  }
+  engine.Refit(Domain());
+  EXPECT_NE(domain_fit, fit_of(Domain()).first->fingerprint);
 }
 
 }  // namespace

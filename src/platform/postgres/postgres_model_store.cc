@@ -123,15 +123,37 @@ std::optional<LearnedClass> PostgresModelStore::FindMessage(std::string_view dig
   });
 }
 
-void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass& learned) {
+void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass& learned, int64_t keep_records) {
   RequireWrite("PutMessage");
   Writing([&] {
+    if (learned.keys.empty()) {
+      db_.Query(
+          "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys, seq) VALUES ($1, $2, $3, $4, $5, NULL) "
+          "ON CONFLICT (model, digest) DO UPDATE "
+          "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys, seq = NULL",
+          {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic),
+           Param::Bytes(learned.keys)});
+      return;
+    }
+    // The model's row is locked by this write: its numbers are given out in turn.
+    const Result numbered =
+        db_.Query("UPDATE varnolt_models SET record_seq = record_seq + 1 WHERE id = $1 RETURNING record_seq",
+                  {Param(id_)});
+    if (numbered.rows() != 1) ModelGone(id_);
+    const int64_t seq = numbered.Int(0, 0);
     db_.Query(
-        "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys) VALUES ($1, $2, $3, $4, $5) "
+        "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys, seq) VALUES ($1, $2, $3, $4, $5, $6) "
         "ON CONFLICT (model, digest) DO UPDATE "
-        "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys",
+        "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys, seq = EXCLUDED.seq",
         {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic),
-         Param::Bytes(learned.keys)});
+         Param::Bytes(learned.keys), Param(seq)});
+    if (keep_records > 0 && seq > keep_records) {
+      // Rows written before records aged have no number: they are the oldest.
+      db_.Query(
+          "UPDATE varnolt_messages SET keys = NULL, seq = NULL "
+          "WHERE model = $1 AND keys IS NOT NULL AND (seq IS NULL OR seq <= $2)",
+          {Param(id_), Param(seq - keep_records)});
+    }
   });
 }
 

@@ -137,8 +137,10 @@ class PostgresModelStore {
   // Within a write: the class a message was learned as (without its key
   // record); nullopt when it was not.
   std::optional<LearnedClass> FindMessage(std::string_view digest);
-  // Within a write: records (or changes) what a message was learned as, with its key record.
-  void PutMessage(std::string_view digest, const LearnedClass& learned);
+  // Within a write: records (or changes) what a message was learned as, with
+  // its key record. With keep_records above 0, only the model's newest that
+  // many records stay (the message's is the newest); older messages keep their class.
+  void PutMessage(std::string_view digest, const LearnedClass& learned, int64_t keep_records = 0);
   // Within a write: adds delta to the tallies of the given ids (sorted,
   // repeats count once), in one statement.
   void Update(const std::vector<uint64_t>& ids, const TallyDelta& delta);
