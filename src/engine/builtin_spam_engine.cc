@@ -233,7 +233,8 @@ void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store
   if (!due && (stored || !fits)) return;
   // In one write, so that no lesson lands between the set read and the fit stored.
   store->BeginWrite(engine::WriteSync::kMayLose);
-  std::optional<engine::LinearFit> fit = engine::Fit(engine::FitSet(store->Messages(), {}), shared.get());
+  std::optional<engine::LinearFit> fit = engine::Fit(
+      shared ? engine::ResidualFitSet(store->Messages()) : engine::FitSet(store->Messages(), {}), shared.get());
   if (fit) fit->domain_fingerprint = domain_fit;
   store->PutFit(fit ? &*fit : nullptr);
   store->Commit();

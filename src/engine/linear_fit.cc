@@ -62,6 +62,12 @@ std::vector<FitExample> FitSet(const LearnedMessages& user, const LearnedMessage
   return examples;
 }
 
+std::vector<FitExample> ResidualFitSet(const LearnedMessages& user) {
+  std::vector<FitExample> set = FitSet(user, {});
+  for (FitExample& example : set) example.weight = 1;
+  return set;
+}
+
 uint64_t FingerprintOf(const std::vector<FitExample>& set) {
   uint64_t sum = 0;
   for (const FitExample& example : set) {
@@ -77,7 +83,9 @@ uint64_t FingerprintOf(const std::vector<FitExample>& set) {
 std::optional<LinearFit> Fit(std::vector<FitExample> set, const LinearFit* base) {
   const bool has_spam = std::any_of(set.begin(), set.end(), [](const FitExample& e) { return e.is_spam; });
   const bool has_ham = std::any_of(set.begin(), set.end(), [](const FitExample& e) { return !e.is_spam; });
-  const bool fit_bias = has_spam && has_ham;
+  // A residual fit keeps the domain's base rate: a user's few lessons of one
+  // class (or many of the engine's own HAM verdicts) must not move every message.
+  const bool fit_bias = has_spam && has_ham && base == nullptr;
   if (base == nullptr ? !fit_bias : set.empty()) return std::nullopt;
   std::sort(set.begin(), set.end(), [](const FitExample& a, const FitExample& b) { return a.digest < b.digest; });
   std::vector<float> weights(kLinearKeyCount, 0.0f);

@@ -8,7 +8,7 @@
 // the set in ascending digest order; each message's keys count 1/sqrt(n)
 // each; no decay, no penalty. The same set gives the same weights on one
 // build. A user's fit beside a domain's is residual: fitted over the user's
-// own messages alone (counted twice), each starting from the domain fit's
+// own messages alone, each starting from the domain fit's
 // log-odds, so that it holds only what the user taught and scores added to
 // the domain's. Its size and its refit grow with the user's lessons, never
 // with the domain's.
@@ -66,6 +66,10 @@ struct LinearFit {
 // without a key record (learned before records were kept) are left out.
 // Throws kErrorCorruptDatabase for a record that does not unpack.
 std::vector<FitExample> FitSet(const LearnedMessages& user, const LearnedMessages& domain);
+
+// The set of a user's residual fit: the user's own messages, each counted
+// once (nothing else in it to outweigh). Throws as FitSet does.
+std::vector<FitExample> ResidualFitSet(const LearnedMessages& user);
 
 // An order-free fingerprint: a sum over the examples of a hash of digest,
 // class and weight. Never 0.
