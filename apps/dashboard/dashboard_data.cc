@@ -181,6 +181,9 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, int64_t latest_b
   data.settings.push_back({"[engine] domain_learning", config.engine_domain_learning ? "on" : "off", "on or off",
                            "Whether users' corrections and trusted mail also teach their domain's shared model "
                            "(varnolt.conf)"});
+  data.settings.push_back({"[engine] domain_consensus", std::to_string(config.engine_domain_consensus), "users; 1 or more",
+                           "How many users must agree on a message before their lessons teach the domain's shared "
+                           "model (varnolt.conf)"});
   data.settings.push_back({"[engine] store", config.engine_store, "file or postgresql",
                            "Where the spam models live: a file per model, or a shared PostgreSQL (varnolt.conf)"});
   return data;

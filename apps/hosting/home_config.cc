@@ -127,6 +127,14 @@ HomeConfig LoadHomeConfig(const std::string& home) {
     throw CommandError(path + ": [engine] domain_learning must be 'on' or 'off', not '" + domain_learning + "'");
   }
   config.engine_domain_learning = domain_learning == "on";
+  const std::string consensus = ValueOr(values, "engine.domain_consensus", "2");
+  char* end = nullptr;
+  const long users = std::strtol(consensus.c_str(), &end, 10);
+  if (end == consensus.c_str() || *end != '\0' || users < 1 || users > 1000000) {
+    throw CommandError(path + ": [engine] domain_consensus must be a number of users from 1 to 1000000, not '" +
+                       consensus + "'");
+  }
+  config.engine_domain_consensus = static_cast<uint32_t>(users);
   config.engine_store = ValueOr(values, "engine.store", kFileModelStore);
   config.engine_postgresql = ValueOr(values, "engine.postgresql", "");
   if (config.engine_store != kFileModelStore && config.engine_store != kPostgresModelStore) {
@@ -154,7 +162,11 @@ std::string DefaultConfigText() {
          "; \"on\": every user's corrections and mail from trusted senders also teach the\n"
          "; domain's shared model (each message once), which every mailbox of the domain\n"
          "; consults beside its own. \"off\": only 'varnolt train --domain' teaches it.\n"
-         "domain_learning = on\n" +
+         "domain_learning = on\n"
+         "; How many users of a domain must teach a message (or a near duplicate of it)\n"
+         "; the same way before the domain's shared model learns it; until then each\n"
+         "; user's lesson counts for that user alone. 1: the first user's lesson teaches it.\n"
+         "domain_consensus = 2\n" +
          "; Where the spam models live: \"file\" (one SQLite file per model in the data\n"
          "; folder) or \"postgresql\" (one database that several mail servers share, named\n"
          "; by postgresql, a libpq connection string such as \"host=db.example dbname=varnolt\").\n"

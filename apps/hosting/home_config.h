@@ -2,6 +2,7 @@
 // named by varnolt.conf. Relative paths in the file are relative to the home.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace varnolt::cli {
@@ -26,6 +27,9 @@ struct HomeConfig {
   // [engine] domain_learning: users' corrections and trusted mail teach the
   // domain's shared model too.
   bool engine_domain_learning = true;
+  // [engine] domain_consensus: how many users must agree on a message before
+  // their lessons teach the domain's model (1: the first does).
+  uint32_t engine_domain_consensus = 2;
   // [engine] store: where the spam models live, "file" (an SQLite file per
   // model in the data folder) or "postgresql" (the database named by
   // [engine] postgresql, a libpq connection string).

@@ -13,6 +13,7 @@ EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker post
   EngineOptions options;
   options.auto_learn.enabled = config.engine_auto_learn;
   options.domain_learning = config.engine_domain_learning;
+  options.domain_consensus = config.engine_domain_consensus;
   if (config.engine_store == kPostgresModelStore) {
     options.models = postgres(config.engine_postgresql);
   }

@@ -199,14 +199,17 @@ void RunCheck(Session& session, const CheckOptions& options) {
   if (options.exit_status && any_spam) session.SetExitStatus(kExitSpamFound);
 }
 
-// The domain's shared model: its counts (a domain has no whitelist).
+// The domain's shared model: its counts, and the users' lessons that wait
+// for others to agree (a domain has no whitelist).
 void RunDomainStats(Session& session, const std::string& domain, bool json) {
-  const SpamCounts counts = session.Engine().GetCounts(DomainModelOf(session, domain).model_path);
+  const std::string path = DomainModelOf(session, domain).model_path;
+  const SpamCounts counts = session.Engine().GetCounts(path);
+  const int64_t waiting = session.Engine().WaitingLessons(path);
   if (json) {
-    std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}});
+    std::cout << JsonText({{"ham", counts.ham}, {"spam", counts.spam}, {"waiting", waiting}});
     return;
   }
-  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << '\n';
+  std::cout << "ham " << counts.ham << "\nspam " << counts.spam << "\nwaiting " << waiting << '\n';
 }
 
 void RunStats(Session& session, const std::string& text, const std::string& domain, bool json) {
@@ -259,7 +262,7 @@ void AddEngineCommands(CLI::App& app, Session& session) {
   stats->add_option("USER@DOMAIN", *stats_mailbox, "The user");
   stats->add_option("--domain", *stats_domain, "The counts of the domain's shared model instead")
       ->option_text("DOMAIN");
-  stats->add_flag("--json", *stats_json, "{ham, spam, whitelist} ({ham, spam} for a domain)");
+  stats->add_flag("--json", *stats_json, "{ham, spam, whitelist} ({ham, spam, waiting} for a domain)");
   stats->callback([&session, stats_mailbox, stats_domain, stats_json] {
     RunStats(session, *stats_mailbox, *stats_domain, *stats_json);
   });

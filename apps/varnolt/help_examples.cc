@@ -64,6 +64,7 @@ std::vector<Examples> ExampleTable() {
       {"model", "", {"varnolt model reset alice@example.com"}},
       {"model reset", "", {"varnolt model reset alice@example.com && varnolt train alice@example.com --spam spam/",
                            "varnolt model reset --domain example.com"}},
+      {"model refit", "", {"varnolt model refit --domain example.com", "varnolt model refit alice@example.com"}},
       {"model import", "", {"varnolt db migrate && varnolt model import"}},
       {"model export", "", {"varnolt model export"}},
       {"db", "", {"varnolt db migrate"}},

@@ -166,6 +166,27 @@ void RunModelReset(Session& session, const std::string& text, const std::string&
             << before->spam << " SPAM messages); the whitelist is kept\n";
 }
 
+// A user's correction never refits the domain's shared model (that costs in
+// proportion to the domain): after users' lessons taught it, this does, from
+// cron for instance, as `train --domain` does at its end.
+void RunModelRefit(Session& session, const std::string& text, const std::string& domain) {
+  if (text.empty() == domain.empty()) throw UsageError("give either USER@DOMAIN or --domain DOMAIN");
+  std::string path, named;
+  if (!domain.empty()) {
+    const DomainModelTarget target = DomainModelOf(session, domain);
+    path = target.model_path;
+    named = "the shared model of the domain " + target.domain;
+  } else {
+    const MailboxAddress mailbox = KnownMailbox(session, text);
+    path = DatPathOf(session, mailbox);
+    named = "the model of " + mailbox.Text();
+  }
+  session.Engine().Refit(path);
+  const SpamCounts counts = session.Engine().GetCounts(path);
+  std::cout << "refitted the linear model of " << named << " (" << counts.ham << " HAM and " << counts.spam
+            << " SPAM messages learned)\n";
+}
+
 void RunMailboxRemove(Session& session, const std::string& text, bool delete_mail) {
   const MailboxAddress mailbox = ParseMailboxAddress(text);
   MailStore& store = session.Store();
@@ -213,6 +234,14 @@ void AddUserDataCommands(CLI::App& app, Session& session) {
   reset->add_option("USER@DOMAIN", *reset_mailbox, "The user");
   reset->add_option("--domain", *reset_domain, "Reset the domain's shared model instead")->option_text("DOMAIN");
   reset->callback([&session, reset_mailbox, reset_domain] { RunModelReset(session, *reset_mailbox, *reset_domain); });
+  auto refit_mailbox = std::make_shared<std::string>();
+  auto refit_domain = std::make_shared<std::string>();
+  CLI::App* refit = model->add_subcommand(
+      "refit", "Refit the linear model of the user's model, or of the domain's shared one, over what it learned "
+               "(users' corrections never refit the domain's)");
+  refit->add_option("USER@DOMAIN", *refit_mailbox, "The user");
+  refit->add_option("--domain", *refit_domain, "Refit the domain's shared model instead")->option_text("DOMAIN");
+  refit->callback([&session, refit_mailbox, refit_domain] { RunModelRefit(session, *refit_mailbox, *refit_domain); });
 
   CLI::App* mailbox = app.get_subcommand("mailbox");
   auto remove_mailbox = std::make_shared<std::string>();

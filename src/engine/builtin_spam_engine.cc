@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/domain_consensus.h"
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
+#include "engine/model_lesson.h"
 #include "engine/model_mix.h"
 #include "platform/names/data_layout.h"
 
@@ -19,14 +21,6 @@ using engine::SpamModel;
 using engine::TokenCounts;
 
 constexpr std::string_view kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
-
-int32_t& CountOf(SpamCounts& counts, bool is_spam) { return is_spam ? counts.spam : counts.ham; }
-
-engine::TokenDelta DeltaFor(int sign, bool is_spam) {
-  engine::TokenDelta delta;
-  (is_spam ? delta.spam : delta.ham) = sign;
-  return delta;
-}
 
 }  // namespace
 
@@ -47,8 +41,8 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
   if (store == nullptr && domain == nullptr) return judgement;
   std::vector<TokenCounts> own(features.ids.size()), shared;
   SpamCounts own_learned, shared_learned;
-  // The user's fit spans the domain's lesson; without one, the domain's own serves.
-  std::shared_ptr<const engine::LinearFit> fit;
+  // A user's residual fit adds to the domain's; without one, the domain's own serves.
+  std::shared_ptr<const engine::LinearFit> fit, domain_fit;
   if (store != nullptr) {
     store->BeginRead();
     own = store->Lookup(features.ids);
@@ -61,7 +55,7 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     domain->BeginRead();
     shared = domain->Lookup(features.ids);
     shared_learned = domain->Counts();
-    if (!fit) fit = domain->Fit();
+    domain_fit = domain->Fit();
     domain->Commit();
   }
   // Alone, the user's counts are taken as they are: weighting them changes nothing but the prior's pull.
@@ -81,10 +75,11 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     return judgement;
   }
   judgement.counts_only = judgement.spamminess;
-  if (fit) {
-    const double linear = fit->Score(engine::LinearKeys(features.ids));
+  if (fit || domain_fit) {
+    const double linear = engine::LinearScore(fit.get(), domain_fit.get(), engine::LinearKeys(features.ids));
     judgement.linear = linear;
     judgement.fit = fit;
+    judgement.domain_fit = domain_fit;
     judgement.spamminess = (1 - options_.linear_weight) * judgement.spamminess + options_.linear_weight * linear;
   }
   if (options_.auto_learn.enabled && options_.auto_learn.part_ham_below < 1) {
@@ -130,6 +125,7 @@ EngineScore BuiltinSpamEngine::ScoreOf(const Judgement& judgement, const engine:
   }
   score.counts = judgement.thin ? judgement.spamminess : judgement.counts_only;
   score.fit = judgement.fit;
+  score.domain_fit = judgement.domain_fit;
   score.rule = judgement.thin ? (judgement.near_duplicate ? ScoreRule::kNearSpamDuplicate : ScoreRule::kTooLittleEvidence)
                               : ScoreRule::kScore;
   if (judgement.learned.ham == 0 && judgement.learned.spam == 0) score.rule = ScoreRule::kNoModel;
@@ -237,26 +233,10 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
                                                             const engine::MessageDigest& digest, bool is_spam,
                                                             bool automatic, engine::WriteSync sync) {
   store->BeginWrite(sync);
-  const std::optional<engine::LearnedMessage> before = store->FindMessage(digest);
-  // The engine's own verdict never overrides what it was taught.
-  if (before && (before->is_spam == is_spam || automatic)) {
-    // Taught now what it had guessed: a later guess must not move it.
-    if (!automatic && before->automatic) store->PutMessage(digest, {is_spam, false, engine::PackKeys(engine::RecordKeys(features.ids))});
-    store->Commit();
-    return LearnResult::kAlreadyKnown;
-  }
-  SpamCounts counts = store->Counts();
-  if (before) {
-    store->Update(features.ids, DeltaFor(-1, before->is_spam));
-    --CountOf(counts, before->is_spam);
-  }
-  store->Update(features.ids, DeltaFor(1, is_spam));
-  ++CountOf(counts, is_spam);
-  store->PutMessage(digest, {is_spam, automatic, engine::PackKeys(engine::RecordKeys(features.ids))});
-  store->SetCounts(counts);
-  store->SetChangesSinceFit(store->ChangesSinceFit() + 1);
+  const LearnResult result = engine::ApplyLesson(*store, features.ids, digest,
+                                                 engine::PackKeys(engine::RecordKeys(features.ids)), is_spam, automatic);
   store->Commit();
-  return before ? LearnResult::kMoved : LearnResult::kLearned;
+  return result;
 }
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string& dat_path, const std::string& header,
@@ -301,36 +281,30 @@ void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store
   store->BeginRead();
   const int32_t changes = store->ChangesSinceFit();
   const std::shared_ptr<const engine::LinearFit> stored = store->Fit();
-  SpamCounts learned = store->Counts();
+  const SpamCounts learned = store->Counts();
   store->Commit();
-  // A user's fit spans the domain's lesson; the domain's own spans its lesson alone.
-  // The domain's changes reach the user's fit at the user's next lesson after
-  // the domain's own fit was redone.
+  // A user's fit is residual over the domain's fit, and spans the user's own
+  // messages alone: the domain's records are never read here. It is redone
+  // at the user's next lesson after the domain's fit changed (or to replace
+  // a fit of an earlier engine, which spanned the domain's lesson).
   ModelLease domain = DomainStore(dat_path);
-  uint64_t domain_fit = 0;
+  std::shared_ptr<const engine::LinearFit> shared;
   if (domain) {
     domain->BeginRead();
-    const std::shared_ptr<const engine::LinearFit> shared = domain->Fit();
-    domain_fit = shared ? shared->fingerprint : 0;
-    learned = engine::EvidenceOf(learned, domain->Counts());
-    domain->Commit();
-  }
-  const bool due = force || changes >= engine::kRefitAfterChanges || (stored && stored->domain_fingerprint != domain_fit);
-  // Nothing to fit until both classes are there (a fit missing is no change).
-  if (!due && (stored || std::min(learned.ham, learned.spam) == 0)) {
-    domain.Keep();
-    return;
-  }
-  engine::LearnedMessages domain_messages;
-  if (domain) {
-    domain->BeginRead();
-    domain_messages = domain->Messages();
+    shared = domain->Fit();
     domain->Commit();
     domain.Keep();
   }
+  const uint64_t domain_fit = shared ? shared->fingerprint : 0;
+  const bool due = force || changes >= engine::kRefitAfterChanges ||
+                   (stored && (stored->domain_fingerprint != domain_fit || (shared && !stored->residual)));
+  const bool fits = std::min(learned.ham, learned.spam) > 0 || (shared && learned.ham + learned.spam > 0);
+  // Nothing to fit yet (a fit missing is no change).
+  if (!due && (stored || !fits)) return;
   // In one write, so that no lesson lands between the set read and the fit stored.
   store->BeginWrite(engine::WriteSync::kMayLose);
-  std::optional<engine::LinearFit> fit = engine::Fit(engine::FitSet(store->Messages(), domain_messages));
+  std::optional<engine::LinearFit> fit = engine::Fit(
+      shared ? engine::ResidualFitSet(store->Messages()) : engine::FitSet(store->Messages(), {}), shared.get());
   if (fit) fit->domain_fingerprint = domain_fit;
   store->PutFit(fit ? &*fit : nullptr);
   store->Commit();
@@ -344,14 +318,16 @@ void BuiltinSpamEngine::RefitIfDue(const std::string& dat_path, SpamModel* store
 void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& header, const std::string& body,
                               bool is_spam) {
   Teach(dat_path, header, body, is_spam, engine::WriteSync::kMayLose, false);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose, false);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kMayLose);
 }
 
+// A correction refits the user's own fit when due, never the domain's: that
+// costs in proportion to the domain, and is `train --domain`'s or `model refit`'s.
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
   Teach(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
   NoteCorrection(dat_path, header, body);
-  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
+  if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait);
 }
 
 void BuiltinSpamEngine::NoteCorrection(const std::string& dat_path, const std::string& header,
@@ -367,12 +343,29 @@ void BuiltinSpamEngine::NoteCorrection(const std::string& dat_path, const std::s
 }
 
 void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,
-                                       const std::string& body, bool is_spam, engine::WriteSync sync,
-                                       bool refit_when_due) {
+                                       const std::string& body, bool is_spam, engine::WriteSync sync) {
   const std::string path = DomainModelPathBeside(dat_path);
   if (dat_path.empty() || path == dat_path) return;
   // The digest makes each message count once for the domain, whichever users learn it.
-  Teach(path, header, body, is_spam, sync, refit_when_due);
+  if (options_.domain_consensus <= 1) {
+    Teach(path, header, body, is_spam, sync, false);
+    return;
+  }
+  const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
+  ModelLease domain = options_.models->Open(path, ModelOpen::kCreate);
+  engine::OfferLessonToDomain(*domain.get(), engine::ConsensusUserOf(dat_path), features.ids,
+                              engine::DigestMessage(header, body), is_spam, options_.domain_consensus, sync);
+  domain.Keep();
+}
+
+int64_t BuiltinSpamEngine::WaitingLessons(const std::string& domain_path) {
+  ModelLease domain = options_.models->Open(domain_path, ModelOpen::kExistingOnly);
+  if (!domain) return 0;
+  domain->BeginRead();
+  const auto waiting = static_cast<int64_t>(domain->PendingLessons(false).size());
+  domain->Commit();
+  domain.Keep();
+  return waiting;
 }
 
 ModelLease BuiltinSpamEngine::DomainStore(const std::string& dat_path) {

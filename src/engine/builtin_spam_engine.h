@@ -30,8 +30,10 @@
 // none; never during a delivery (judging a message, or Learn of a trusted
 // sender's mail), whose lessons wait for the next refit. A refit that fails
 // leaves the lesson learned and is retried at a later one (EngineOptions::
-// notice hears of it). A user's fit spans the domain's lesson too; a user
-// without a fit of its own is judged by the domain's.
+// notice hears of it). A user's fit is residual over the domain's fit and
+// spans the user's own messages only; a user without a fit of its own is
+// judged by the domain's. A user's call never refits the domain's model:
+// Refit of the domain's path (train --domain, model refit) does.
 //
 // Every call works in one transaction on the user's file, kept open between
 // calls by a process-wide cache (model_cache.h), so one instance may serve
@@ -49,6 +51,7 @@
 #include "engine/corrections.h"
 #include "engine/linear_fit.h"
 #include "engine/model_cache.h"
+#include "engine/model_lesson.h"
 #include "engine/spam_model.h"
 #include "engine/thin_model.h"
 #include "engine/tokenizer.h"
@@ -98,11 +101,14 @@ struct EngineOptions {
   // ...with each message of the user's own counted this many times.
   uint32_t user_weight = 4;
   // The user's corrections (Relearn) and trusted mail (Learn) teach the
-  // domain's shared model too, each message once whoever learns it.
+  // domain's shared model too, each message once whoever learns it...
   bool domain_learning = false;
   // A user's correction decides that message and its near-duplicates in the
   // user's mailbox (corrections.h); off only to measure what it changes.
   bool corrections_stick = true;
+  // ...once this many distinct users of the domain taught it, or a near
+  // duplicate, as the same class (domain_consensus.h); 1: at once.
+  uint32_t domain_consensus = 2;
   // Hears of a failure the engine survived without failing the call (a refit
   // that failed after its lesson was committed), with the model's path; unset: nobody.
   std::function<void(const std::string& dat_path, const ComError& error)> notice;
@@ -130,7 +136,8 @@ const char* ScoreRuleName(ScoreRule rule);
 struct EngineScore : SpamScore {
   ScoreRule rule = ScoreRule::kNoModel;
   double counts = 0.5;
-  std::shared_ptr<const engine::LinearFit> fit{};
+  std::shared_ptr<const engine::LinearFit> fit{};         // the user's
+  std::shared_ptr<const engine::LinearFit> domain_fit{};  // the domain's, when it took part
   std::optional<engine::CorrectionMatch> correction{};
 };
 
@@ -151,7 +158,8 @@ class BuiltinSpamEngine : public SpamEngine {
   // message learned again as the same class changes nothing, and one learned
   // before as the other class is moved: its counts leave that class and join
   // the given one. With domain_learning the domain's shared model learns the
-  // message the same way (created when missing), after the user's.
+  // message the same way (created when missing), after the user's, once
+  // domain_consensus users agree on it; until then the lesson waits there.
   void Learn(const std::string& dat_path, const std::string& header, const std::string& body,
              bool is_spam) override;
   void Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
@@ -170,7 +178,11 @@ class BuiltinSpamEngine : public SpamEngine {
   EngineScore PeekScore(const std::string& dat_path, const std::string& header, const std::string& body);
 
   // What Learn returns about the message: whether it changed the model.
-  enum class LearnResult { kLearned, kMoved, kAlreadyKnown };
+  using LearnResult = engine::LessonResult;
+
+  // How many users' lessons wait in the domain's model at domain_path for
+  // others to agree (0 for a missing model).
+  int64_t WaitingLessons(const std::string& domain_path);
 
   // Refits the linear model at path now (a user's over the domain's lesson
   // too), when it holds both classes: after a batch of lessons, so that the
@@ -196,7 +208,8 @@ class BuiltinSpamEngine : public SpamEngine {
     bool near_duplicate = false;
     double spam_share = 0;
     std::optional<double> linear;  // the fit's score, when one took part
-    std::shared_ptr<const engine::LinearFit> fit;
+    std::shared_ptr<const engine::LinearFit> fit;         // the user's
+    std::shared_ptr<const engine::LinearFit> domain_fit;  // the domain's
     std::vector<engine::Correction> corrections;  // the user's, read with the counts
   };
   // The score a judgement gives, with its parts; the user's correction decides
@@ -209,8 +222,9 @@ class BuiltinSpamEngine : public SpamEngine {
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
   engine::ModelLease DomainStore(const std::string& dat_path);
+  // Never refits the domain's fit: a user's call must not pay for the domain's size.
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
-                      bool is_spam, engine::WriteSync sync, bool refit_when_due);
+                      bool is_spam, engine::WriteSync sync);
   // Learns the message into the model at path alone, then refits it when due
   // and asked to; a failed refit is told to the notice, not thrown.
   LearnResult Teach(const std::string& dat_path, const std::string& header, const std::string& body, bool is_spam,

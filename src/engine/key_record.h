@@ -25,6 +25,10 @@ namespace varnolt::engine {
 constexpr int kLinearKeyBits = 20;
 constexpr uint32_t kLinearKeyCount = uint32_t{1} << kLinearKeyBits;
 constexpr size_t kMaxRecordKeys = 400;
+// A model keeps the key records of its newest this many learned messages
+// (a moved message is new again); its counts keep every message. So no fit
+// spans more, and no model's records grow without bound.
+constexpr int64_t kMaxKeyRecords = 100000;
 
 // A token id's key for the linear model.
 inline uint32_t LinearKeyOf(uint64_t id) { return static_cast<uint32_t>(id >> (64 - kLinearKeyBits)); }

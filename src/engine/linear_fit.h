@@ -7,8 +7,11 @@
 // of kLinearKeyCount plus a bias, all zero at first; kFitPasses passes over
 // the set in ascending digest order; each message's keys count 1/sqrt(n)
 // each; no decay, no penalty. The same set gives the same weights on one
-// build. A user's fit spans the domain's lesson and the user's own messages,
-// the user's counted twice and winning where both learned one message.
+// build. A user's fit beside a domain's is residual: fitted over the user's
+// own messages alone, each starting from the domain fit's
+// log-odds, so that it holds only what the user taught and scores added to
+// the domain's. Its size and its refit grow with the user's lessons, never
+// with the domain's.
 //
 // The weights are a cache of the set at its last fit: stored beside the
 // counts with a fingerprint of that set, refitted once enough has changed.
@@ -46,6 +49,10 @@ struct LinearFit {
   double bias = 0;
   // A user's fit: the fingerprint of the domain's fit when it was made (0: none).
   uint64_t domain_fingerprint = 0;
+  // Fitted over a domain's fit (the user's own messages alone): its log-odds
+  // add to the domain fit's. Earlier users' fits spanned the domain's lesson
+  // and score alone.
+  bool residual = false;
   std::vector<std::pair<uint32_t, float>> weights;  // the keys whose weight is not 0, ascending
 
   // The log-odds of SPAM for a message's distinct keys (ascending).
@@ -60,17 +67,30 @@ struct LinearFit {
 // Throws kErrorCorruptDatabase for a record that does not unpack.
 std::vector<FitExample> FitSet(const LearnedMessages& user, const LearnedMessages& domain);
 
+// The set of a user's residual fit: the user's own messages, each counted
+// once (nothing else in it to outweigh). Throws as FitSet does.
+std::vector<FitExample> ResidualFitSet(const LearnedMessages& user);
+
 // An order-free fingerprint: a sum over the examples of a hash of digest,
 // class and weight. Never 0.
 uint64_t FingerprintOf(const std::vector<FitExample>& set);
 
-// The fit of the set; nullopt until the set holds both classes.
-std::optional<LinearFit> Fit(std::vector<FitExample> set);
+// The fit of the set; nullopt until the set holds both classes. Over a base
+// fit (a domain's): the residual fit, each example starting from the base's
+// log-odds of its keys; a set of one class then fits its keys' weights
+// without a bias (which would move every message), and an empty set none.
+std::optional<LinearFit> Fit(std::vector<FitExample> set, const LinearFit* base = nullptr);
+
+// The probability of SPAM for a message's distinct keys (ascending) from a
+// user's fit and the domain's, either null: a residual user fit adds to the
+// domain's, any other judges alone, else the domain's. 0.5 with neither.
+double LinearScore(const LinearFit* user, const LinearFit* domain, const std::vector<uint32_t>& keys);
 
 // The stored form of a fit: its fingerprint, the bits of its bias and its
-// domain_fingerprint, 8 bytes each, then per non-zero weight its key in 3 bytes and its float's
-// bits in 4, all little-endian, keys ascending (about 0.7 MB at 100,000
-// keys). nullopt for bytes that are no such fit.
+// domain_fingerprint, 8 bytes each, a residual fit's one byte 1 after them,
+// then per non-zero weight its key in 3 bytes and its float's bits in 4, all
+// little-endian, keys ascending (about 0.7 MB at 100,000 keys). The head's
+// two lengths leave different remainders by 7. nullopt for bytes that are no such fit.
 std::string PackFit(const LinearFit& fit);
 std::optional<LinearFit> UnpackFit(std::string_view bytes);
 

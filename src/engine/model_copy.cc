@@ -22,9 +22,14 @@ bool SameContents(const ModelContents& a, const ModelContents& b) {
   auto same_corrections = [](const Correction& x, const Correction& y) {
     return x.digest == y.digest && x.is_spam == y.is_spam && x.keys == y.keys;
   };
+  auto same_lessons = [](const PendingLesson& x, const PendingLesson& y) {
+    return x.user == y.user && x.digest == y.digest && x.is_spam == y.is_spam && x.keys == y.keys &&
+           x.tokens == y.tokens;
+  };
   return a.totals.ham == b.totals.ham && a.totals.spam == b.totals.spam &&
          std::equal(a.corrections.begin(), a.corrections.end(), b.corrections.begin(), b.corrections.end(),
                     same_corrections) &&
+         std::equal(a.pending.begin(), a.pending.end(), b.pending.begin(), b.pending.end(), same_lessons) &&
          std::equal(a.tokens.begin(), a.tokens.end(), b.tokens.begin(), b.tokens.end(), same_tokens) &&
          std::equal(a.messages.begin(), a.messages.end(), b.messages.begin(), b.messages.end(), same_messages);
 }
@@ -54,6 +59,8 @@ ModelContents CopyModel(SpamModel& from, SpamModel& to) {
     key.key = correction.digest;
     to.PutCorrection(key, correction.keys);
   }
+  // Oldest first, so that they keep their order of age.
+  for (const PendingLesson& lesson : contents.pending) to.PutPendingLesson(lesson);
   // The linear fit goes along, so that the copy scores as its source did.
   from.BeginRead();
   const std::shared_ptr<const LinearFit> fit = from.Fit();

@@ -10,7 +10,9 @@
 #include <limits>
 
 #include "engine/engine_errors.h"
+#include "engine/key_record.h"
 #include "engine/linear_fit.h"
+#include "platform/names/data_layout.h"
 #include "platform/names/file_ids.h"
 #include "platform/sqlite/database.h"
 #include "platform/system/new_files.h"
@@ -22,8 +24,16 @@ namespace {
 // Owner and group: the mail system's group may share a user's model; nobody else reads it.
 constexpr mode_t kNewFileMode = 0660;
 // Larger pages hold a whole bucket each, so that a lookup reads it in place
-// instead of gathering it from overflow pages.
+// instead of gathering it from overflow pages: a domain's model, which holds
+// many. A user's model holds what the user taught, in buckets of a few
+// kilobytes: SQLite's usual pages keep its file to its lessons' size.
 constexpr int kPageSize = 16384;
+constexpr int kUserPageSize = 4096;
+
+bool IsDomainModel(const std::string& path) {
+  const size_t name = path.find_last_of("\\/");
+  return path.compare(name == std::string::npos ? 0 : name + 1, std::string::npos, kDomainModelFileName) == 0;
+}
 constexpr int kMaxDepth = 32;
 // A key is 32 bits: no model holds more distinct entries.
 constexpr int64_t kMaxEntries = int64_t{1} << 32;
@@ -171,6 +181,7 @@ void ModelStore::Clear() {
        "resetting the model");
   if (HasKeyRecords()) Exec("DELETE FROM records", "resetting the model");
   if (HasCorrections()) Exec("DELETE FROM corrections", "resetting the model");
+  if (HasPendingLessons()) Exec("DELETE FROM pending", "resetting the model");
   Commit();
 }
 
@@ -262,7 +273,7 @@ bool ModelStore::IsInitialized() {
 
 void ModelStore::Initialize() {
   // The page size only takes effect outside a transaction, and only while the file is still empty.
-  Exec("PRAGMA page_size = " + std::to_string(kPageSize), "creating");
+  Exec("PRAGMA page_size = " + std::to_string(IsDomainModel(path_) ? kPageSize : kUserPageSize), "creating");
   BeginWrite();
   // Another process may have initialized the file since we looked (until it
   // commits, the file stays empty for everyone else). Inside a write
@@ -278,7 +289,7 @@ void ModelStore::Initialize() {
            "CREATE TABLE tokens(bucket INTEGER PRIMARY KEY, entries BLOB NOT NULL);"
            "CREATE TABLE messages(digest BLOB PRIMARY KEY, spam INTEGER NOT NULL, automatic INTEGER NOT NULL)"
            " WITHOUT ROWID;"
-           "CREATE TABLE records(digest BLOB PRIMARY KEY, keys BLOB NOT NULL) WITHOUT ROWID;"
+           "CREATE TABLE records(digest BLOB PRIMARY KEY, keys BLOB NOT NULL, seq INTEGER) WITHOUT ROWID;"
            "INSERT INTO meta VALUES('ham', 0), ('spam', 0), ('depth', 0), ('entries', 0);",
        "creating");
   Commit();
@@ -467,6 +478,12 @@ int32_t ModelStore::ChangesSinceFit() {
 
 void ModelStore::SetChangesSinceFit(int32_t changes) { SetMeta("fit_changes", changes); }
 
+int64_t ModelStore::SplitAverage() {
+  // Buckets stay within a page: half as many entries on a user's smaller pages.
+  if (split_average_ == 0) split_average_ = QueryInt("PRAGMA page_size") >= kPageSize ? kBucketSplitAverage : kBucketSplitAverage / 2;
+  return split_average_;
+}
+
 int ModelStore::Depth() {
   if (depth_ < 0) {
     depth_ = static_cast<int>(Meta("depth", kMaxDepth));
@@ -600,7 +617,7 @@ void ModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delt
   const int64_t total = Meta("entries", kMaxEntries) + change;
   if (total < 0) throw Damaged("fewer token entries than it holds");
   SetMeta("entries", total);
-  while (Depth() < kMaxDepth && total > (kBucketSplitAverage << Depth())) SplitBuckets();
+  while (Depth() < kMaxDepth && total > (SplitAverage() << Depth())) SplitBuckets();
 }
 
 std::vector<TokenEntry> ModelStore::AllEntries() {
@@ -642,6 +659,7 @@ ModelContents ModelStore::Contents() {
   for (const TokenEntry& entry : AllEntries()) contents.tokens.emplace_back(entry.key, TokenCounts{entry.ham, entry.spam});
   contents.messages = Messages();
   contents.corrections = Corrections();
+  contents.pending = PendingLessons(true);
   Commit();
   return contents;
 }
@@ -748,12 +766,83 @@ void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& m
   }
   if (message.keys.empty()) {
     sqlite::Statement(*db_, "DELETE FROM records WHERE digest = ?1").BindBlobInPlace(1, BytesOf(digest.key)).Run();
-  } else {
-    sqlite::Statement(*db_, "INSERT OR REPLACE INTO records(digest, keys) VALUES(?1, ?2)")
-        .BindBlobInPlace(1, BytesOf(digest.key))
-        .BindBlobInPlace(2, message.keys)
-        .Run();
+    return;
   }
+  // The newest kMaxKeyRecords keep their records: each record takes the next
+  // number, and those that fall out of the window go (rows of files written
+  // before records aged are the oldest).
+  EnsureRecordAge();
+  const int64_t* last = FindMeta("record_seq");
+  const int64_t seq = (last != nullptr ? *last : 0) + 1;
+  SetMeta("record_seq", seq);
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO records(digest, keys, seq) VALUES(?1, ?2, ?3)")
+      .BindBlobInPlace(1, BytesOf(digest.key))
+      .BindBlobInPlace(2, message.keys)
+      .Bind(3, seq)
+      .Run();
+  if (seq > kMaxKeyRecords) {
+    // Made when first needed: a model that never learns this much never pays for it.
+    Exec("CREATE INDEX IF NOT EXISTS records_age ON records(seq)", "ageing the key records");
+    sqlite::Statement(*db_, "DELETE FROM records WHERE seq IS NULL OR seq <= ?1").Bind(1, seq - kMaxKeyRecords).Run();
+  }
+}
+
+void ModelStore::EnsureRecordAge() {
+  if (has_record_age_) return;
+  if (QueryInt("SELECT count(*) FROM pragma_table_info('records') WHERE name = 'seq'") == 0) {
+    Exec("ALTER TABLE records ADD COLUMN seq INTEGER", "adding the records' age");
+  }
+  has_record_age_ = true;
+}
+
+bool ModelStore::HasPendingLessons() {
+  return QueryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'pending'") != 0;
+}
+
+std::vector<PendingLesson> ModelStore::PendingLessons(bool with_tokens) {
+  std::vector<PendingLesson> lessons;
+  if (!HasPendingLessons()) return lessons;
+  sqlite::Statement rows(*db_, with_tokens ? "SELECT user, digest, spam, keys, tokens FROM pending ORDER BY seq"
+                                           : "SELECT user, digest, spam, keys FROM pending ORDER BY seq");
+  while (rows.Step()) {
+    PendingLesson lesson;
+    lesson.user = rows.Text(0);
+    const std::string_view digest = rows.BlobView(1);
+    if (digest.size() != lesson.digest.size()) throw Damaged("a waiting lesson's key of the wrong size");
+    std::memcpy(lesson.digest.data(), digest.data(), digest.size());
+    if (!rows.IsInteger(2) || (rows.Int(2) != 0 && rows.Int(2) != 1)) throw Damaged("a waiting lesson's class");
+    lesson.is_spam = rows.Int(2) != 0;
+    lesson.keys = std::string(rows.BlobView(3));
+    if (with_tokens) lesson.tokens = std::string(rows.BlobView(4));
+    lessons.push_back(std::move(lesson));
+  }
+  return lessons;
+}
+
+void ModelStore::PutPendingLesson(const PendingLesson& lesson) {
+  Exec("CREATE TABLE IF NOT EXISTS pending(seq INTEGER PRIMARY KEY, user TEXT NOT NULL, digest BLOB NOT NULL, "
+       "spam INTEGER NOT NULL, keys BLOB NOT NULL, tokens BLOB NOT NULL, UNIQUE(user, digest))",
+       "keeping a waiting lesson");
+  // A replaced row gets a new seq: the lesson is the user's newest.
+  sqlite::Statement(*db_, "INSERT OR REPLACE INTO pending(user, digest, spam, keys, tokens) VALUES(?1, ?2, ?3, ?4, ?5)")
+      .Bind(1, lesson.user)
+      .BindBlobInPlace(2, BytesOf(lesson.digest))
+      .Bind(3, int64_t{lesson.is_spam ? 1 : 0})
+      .BindBlobInPlace(4, lesson.keys)
+      .BindBlobInPlace(5, lesson.tokens)
+      .Run();
+  sqlite::Statement(*db_, "DELETE FROM pending WHERE seq <= (SELECT seq FROM pending ORDER BY seq DESC "
+                          "LIMIT 1 OFFSET ?1)")
+      .Bind(1, kMaxPendingLessons)
+      .Run();
+}
+
+void ModelStore::DropPendingLesson(const std::string& user, const DigestBytes& digest) {
+  if (!HasPendingLessons()) return;
+  sqlite::Statement(*db_, "DELETE FROM pending WHERE user = ?1 AND digest = ?2")
+      .Bind(1, user)
+      .BindBlobInPlace(2, BytesOf(digest))
+      .Run();
 }
 
 }  // namespace varnolt::engine

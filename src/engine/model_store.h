@@ -111,6 +111,10 @@ class ModelStore : public SpamModel {
   std::vector<Correction> Corrections() override;
   int32_t ChangesSinceFit() override;
   void SetChangesSinceFit(int32_t changes) override;
+  // The waiting lessons live in a table of their own, made with the first.
+  std::vector<PendingLesson> PendingLessons(bool with_tokens) override;
+  void PutPendingLesson(const PendingLesson& lesson) override;
+  void DropPendingLesson(const std::string& user, const DigestBytes& digest) override;
 
  private:
   explicit ModelStore(std::string path);
@@ -138,6 +142,7 @@ class ModelStore : public SpamModel {
   void CheckEntry(const TokenEntry& entry, const SpamCounts& learned);
   void SetMeta(const char* key, int64_t value);
   int Depth();
+  int64_t SplitAverage();  // the entries per bucket above which buckets double, by the file's page size
   void Forget();    // what was read in a transaction that ended
   void MapPages();  // once per connection, before reading many buckets
   bool HasKeyRecords();
@@ -146,6 +151,9 @@ class ModelStore : public SpamModel {
   // state they belong to) or from the file.
   std::vector<TokenCounts> LookupIn(const std::vector<uint64_t>& ids, bool cached);
   int64_t QueryIntAfterMeta(const char* sql);
+  bool HasPendingLessons();  // whether the file has the waiting lessons' table
+  // Gives the records' table of a file written before records aged its age column.
+  void EnsureRecordAge();
   std::vector<TokenEntry> AllEntries();  // every token's entry, in key order
   void SplitBuckets();
   // The connection's failure handler: the code and SQLite's message become our ComError.
@@ -159,8 +167,10 @@ class ModelStore : public SpamModel {
   bool mapped_ = false;
   bool has_keys_ = false;  // the file has its key records' table
   bool has_corrections_ = false;  // ...and its corrections' table
+  bool has_record_age_ = false;  // ...with the column that orders them by age
   std::shared_ptr<const LinearFit> fit_;  // the last fit read or stored
   int depth_ = -1;  // of the token buckets; read once per transaction
+  int64_t split_average_ = 0;  // read once per connection
   BucketCache buckets_;  // read outside writes, kept while the file is unchanged
   // The corrections as read in the state (data version, meta rows) they belong to.
   std::optional<std::pair<std::pair<int64_t, std::vector<std::pair<std::string, int64_t>>>, std::vector<Correction>>>

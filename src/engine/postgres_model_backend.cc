@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "engine/token_buckets.h"
@@ -47,6 +48,22 @@ LearnedMessages ToMessages(const postgres::LearnedRows& rows) {
     messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic, learned.keys});
   }
   return messages;
+}
+
+PendingLesson ToLesson(const postgres::PendingRow& row) {
+  PendingLesson lesson{row.user, {}, row.is_spam, row.keys, row.tokens};
+  if (row.digest.size() != lesson.digest.size()) {
+    throw postgres::PgError(postgres::kPgBadResult, "holds a waiting lesson's key of the wrong size");
+  }
+  std::memcpy(lesson.digest.data(), row.digest.data(), lesson.digest.size());
+  return lesson;
+}
+
+std::vector<PendingLesson> ToLessons(const std::vector<postgres::PendingRow>& rows) {
+  std::vector<PendingLesson> lessons;
+  lessons.reserve(rows.size());
+  for (const postgres::PendingRow& row : rows) lessons.push_back(ToLesson(row));
+  return lessons;
 }
 
 // One model on one leased connection.
@@ -114,7 +131,8 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
       store_->ForgetMessage(DigestText(*found_earlier_));
       found_earlier_.reset();
     }
-    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys});
+    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys},
+                       kMaxKeyRecords);
   }
   void PutCorrection(const MessageDigest& digest, const std::string& keys) override {
     store_->PutCorrection(DigestText(digest.key), keys);
@@ -149,7 +167,18 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
       contents.tokens.emplace_back(static_cast<uint32_t>(key), TokenCounts{tally.ham, tally.spam});
     }
     contents.messages = ToMessages(rows.messages);
+    contents.pending = ToLessons(rows.pending);
     return contents;
+  }
+  std::vector<PendingLesson> PendingLessons(bool with_tokens) override {
+    return ToLessons(store_->Pending(with_tokens));
+  }
+  void PutPendingLesson(const PendingLesson& lesson) override {
+    store_->PutPending({lesson.user, std::string(DigestText(lesson.digest)), lesson.is_spam, lesson.keys, lesson.tokens},
+                       kMaxPendingLessons);
+  }
+  void DropPendingLesson(const std::string& user, const DigestBytes& digest) override {
+    store_->DropPending(user, DigestText(digest));
   }
   LearnedMessages Messages() override { return ToMessages(store_->Messages()); }
   std::shared_ptr<const LinearFit> Fit() override {

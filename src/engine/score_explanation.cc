@@ -19,6 +19,30 @@ namespace varnolt::engine {
 namespace {
 
 // The fit's part of the score, as the engine computes it, with the keys that weigh most.
+// The one fit that scores as the user's and the domain's together: a residual
+// user fit adds its weights to the domain fit's; any other stands alone.
+LinearFit EffectiveFit(const LinearFit* user, const LinearFit* domain) {
+  if (user == nullptr) return *domain;
+  if (!user->residual || domain == nullptr) return *user;
+  LinearFit sum = *domain;
+  sum.bias += user->bias;
+  std::vector<std::pair<uint32_t, float>> weights;
+  weights.reserve(domain->weights.size() + user->weights.size());
+  auto d = domain->weights.begin(), u = user->weights.begin();
+  while (d != domain->weights.end() || u != user->weights.end()) {
+    if (u == user->weights.end() || (d != domain->weights.end() && d->first < u->first)) {
+      weights.push_back(*d++);
+    } else if (d == domain->weights.end() || u->first < d->first) {
+      weights.push_back(*u++);
+    } else {
+      weights.emplace_back(d->first, d->second + u->second);
+      ++d, ++u;
+    }
+  }
+  sum.weights = std::move(weights);
+  return sum;
+}
+
 void ExplainFit(const LinearFit& fit, const std::string& header, const std::string& body, const EngineOptions& options,
                 const std::map<uint64_t, std::string>& texts, size_t max_features, ScoreExplanation& explanation) {
   const std::vector<uint64_t> ids = Features(header, body, options.tokenizer).ids;
@@ -123,7 +147,10 @@ ScoreExplanation ExplainScore(const EngineOptions& options, const std::string& d
   std::stable_sort(clues.begin(), clues.end(), [](const Clue& a, const Clue& b) { return a.Weight() > b.Weight(); });
   clues.resize(std::min({clues.size(), max_clues, options.chi_square.max_clues}));
   explanation.clues = std::move(clues);
-  if (score.fit && score.linear_part) ExplainFit(*score.fit, header, body, options, texts, max_clues, explanation);
+  if ((score.fit || score.domain_fit) && score.linear_part) {
+    ExplainFit(EffectiveFit(score.fit.get(), score.domain_fit.get()), header, body, options, texts, max_clues,
+               explanation);
+  }
   return explanation;
 }
 

@@ -58,12 +58,25 @@ struct Correction {
   std::string keys;  // its key record, packed (key_record.h)
 };
 
+// A user's lesson that waits in the domain's shared model until enough users
+// agree on it (domain_consensus.h): one per user and message.
+struct PendingLesson {
+  std::string user;  // who taught it: the name of the user's model file
+  DigestBytes digest{};
+  bool is_spam = false;
+  std::string keys;    // its key record, packed (key_record.h); may be empty
+  std::string tokens;  // its token keys, packed (domain_consensus.h); empty when listed without them
+};
+// Of the lessons that wait, the newest this many stay: a domain's model never grows without bound.
+constexpr int64_t kMaxPendingLessons = 5000;
+
 // Everything a model holds, for moving it to another store.
 struct ModelContents {
   SpamCounts totals;
   std::vector<std::pair<uint32_t, TokenCounts>> tokens;  // by key (token_buckets.h), ascending
   LearnedMessages messages;  // by digest, ascending
   std::vector<Correction> corrections;  // by digest, ascending
+  std::vector<PendingLesson> pending;  // oldest first, with their tokens
 };
 bool SameContents(const ModelContents& a, const ModelContents& b);
 
@@ -115,7 +128,15 @@ class SpamModel {
   virtual void PutCorrection(const MessageDigest& digest, const std::string& keys) = 0;
   // Inside a transaction: the corrected messages that the model holds, by digest ascending.
   virtual std::vector<Correction> Corrections() = 0;
-  // Forgets everything learned, in one transaction of its own.
+  // Inside a transaction: the lessons that wait for agreement, oldest first;
+  // with_tokens false leaves their tokens out (the usual need is the records).
+  virtual std::vector<PendingLesson> PendingLessons(bool with_tokens) = 0;
+  // Inside a write: keeps a waiting lesson as the newest, in place of the
+  // user's earlier one on that message; the oldest beyond kMaxPendingLessons go.
+  virtual void PutPendingLesson(const PendingLesson& lesson) = 0;
+  // Inside a write: the user's waiting lesson on that message goes (none: nothing).
+  virtual void DropPendingLesson(const std::string& user, const DigestBytes& digest) = 0;
+  // Forgets everything learned and every waiting lesson, in one transaction of its own.
   virtual void Clear() = 0;
   // Everything the model holds, as one committed state. Outside a transaction.
   virtual ModelContents Contents() = 0;

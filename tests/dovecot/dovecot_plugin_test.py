@@ -373,12 +373,12 @@ class DomainModelTest(PluginTestCase):
             self.deliver(user, f.read())
         self.only(user, JUNK, "Pills at the lowest prices - order now")
         self.only(user, "INBOX", "Agenda for the release review")
-        # Her drag reaches the shared model the command line reads.
+        # Her drag waits in the shared model the command line reads, for a second user to agree.
         self.deliver(user, ham("weekly@offers.example", "Weekly offers"))
         self.move(user, "INBOX", "Weekly offers", JUNK)
         shared = dict(re.findall(r"^(\w+) (\d+)$", self.server.varnolt("stats", "--domain", "example.com"),
                                  re.MULTILINE))
-        self.assertEqual({"ham": "10", "spam": "11"}, shared)
+        self.assertEqual({"ham": "10", "spam": "10", "waiting": "1"}, shared)
 
 
 class SpamboxTest(PluginTestCase):

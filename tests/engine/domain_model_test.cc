@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/builtin_spam_engine.h"
+#include "engine/domain_consensus.h"
+#include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "platform/names/data_layout.h"
@@ -80,29 +82,100 @@ TEST_F(DomainModelTest, ANewMailboxJudgesByTheDomainsModelWithoutAFileOfItsOwn) 
                                                 mail_.Body(true, 100)).spamminess);
 }
 
-TEST_F(DomainModelTest, CorrectionsTeachTheDomainOncePerMessageWhenLearningIsOn) {
+TEST_F(DomainModelTest, CorrectionsTeachTheDomainOncePerMessageWhenUsersAgree) {
   struct Case {
     const char* name;
     bool domain_learning;
+    uint32_t consensus;
     int ham, spam;  // the domain's counts at the end
+    int64_t waiting;
   };
-  const Case cases[] = {{"domain learning on", true, 2, 1}, {"domain learning off", false, 0, 0}};
+  const Case cases[] = {{"the first user teaches", true, 1, 2, 1, 0},
+                        {"two users must agree", true, 2, 0, 1, 3},
+                        {"domain learning off", false, 2, 0, 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove(ToFs(Domain()));
-    BuiltinSpamEngine engine(Learning(c.domain_learning));
+    EngineOptions options = Learning(c.domain_learning);
+    options.domain_consensus = c.consensus;
+    BuiltinSpamEngine engine(options);
     // Two users drag the same spam: one message for the domain.
     engine.Relearn(User("alice"), mail_.Header(true, 1), mail_.Body(true, 1), true);
     engine.Relearn(User("bob"), mail_.Header(true, 1), mail_.Body(true, 1), true);
-    // Trusted mail, and a message one user drags in and another rescues: it moves.
+    // Trusted mail of one user, and a message one user drags in and another rescues.
     engine.Learn(User("alice"), mail_.Header(false, 2), mail_.Body(false, 2), false);
     engine.Relearn(User("alice"), mail_.Header(true, 3), mail_.Body(true, 3), true);
     engine.Relearn(User("bob"), mail_.Header(true, 3), mail_.Body(true, 3), false);
     const SpamCounts domain = engine.GetCounts(Domain());
     EXPECT_EQ(c.ham, domain.ham);
     EXPECT_EQ(c.spam, domain.spam);
+    EXPECT_EQ(c.waiting, engine.WaitingLessons(Domain()));
     EXPECT_EQ(2, engine.GetCounts(User("alice")).spam) << "each user keeps its own lessons";
     EXPECT_EQ(1, engine.GetCounts(User("bob")).ham);
+  }
+}
+
+// One user's dislike of a newsletter stays that user's until a second agrees:
+// the domain's counts and the other users' verdicts do not move, the lessons
+// wait (once per user, across a restart), and the second user's agreement
+// teaches the domain the whole run of issues.
+TEST_F(DomainModelTest, OneUsersCorrectionsWaitForASecondUserToAgree) {
+  auto newsletter = [](int n) {
+    return std::pair<std::string, std::string>{
+        "From: \"Garden Club\" <news@garden-club.example.net>\r\nSubject: Club news, week " + std::to_string(n) +
+            "\r\nMessage-ID: <g" + std::to_string(n) + "@garden-club.example.net>\r\n\r\n",
+        "Spring planting days, seed swap at the community hall, compost workshop on Saturday, tool library "
+        "opening hours, members' photos of the month and the committee's minutes. Issue " + std::to_string(n)};
+  };
+  EngineOptions options = Learning(true);
+  BuiltinSpamEngine engine(options);
+  TeachDomain(engine, 30);
+  engine.Refit(Domain());
+  const SpamCounts before = engine.GetCounts(Domain());
+  std::vector<double> carol_before;
+  for (int n = 1; n <= 6; ++n) carol_before.push_back(engine.Peek(User("carol"), newsletter(n).first, newsletter(n).second).spamminess);
+  for (int n = 1; n <= 5; ++n) engine.Relearn(User("alice"), newsletter(n).first, newsletter(n).second, true);
+  engine.Relearn(User("alice"), newsletter(1).first, newsletter(1).second, true);  // counted once
+  EXPECT_EQ(before.spam, engine.GetCounts(Domain()).spam);
+  EXPECT_EQ(before.ham, engine.GetCounts(Domain()).ham);
+  EXPECT_EQ(5, engine.GetCounts(User("alice")).spam);
+  for (int n = 1; n <= 6; ++n) {
+    EXPECT_EQ(carol_before[n - 1], engine.Peek(User("carol"), newsletter(n).first, newsletter(n).second).spamminess)
+        << "issue " << n;
+  }
+  // Another process, after a restart: the lessons still wait.
+  options.cache = std::make_shared<engine::ModelCache>();
+  BuiltinSpamEngine restarted(options);
+  EXPECT_EQ(5, restarted.WaitingLessons(Domain()));
+  restarted.Relearn(User("bob"), newsletter(6).first, newsletter(6).second, true);
+  EXPECT_EQ(before.spam + 6, restarted.GetCounts(Domain()).spam) << "bob's issue and alice's five, its near duplicates";
+  EXPECT_EQ(0, restarted.WaitingLessons(Domain()));
+}
+
+TEST(ConsensusNearDuplicateTest, MostKeysShared) {
+  std::vector<uint32_t> issue(100);
+  for (uint32_t i = 0; i < 100; ++i) issue[i] = i * 7;
+  auto changed = [&](size_t replaced) {
+    std::vector<uint32_t> keys(issue.begin() + static_cast<long>(replaced), issue.end());
+    for (size_t i = 0; i < replaced; ++i) keys.push_back(100000 + static_cast<uint32_t>(i));
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> other;
+    bool near;
+  };
+  const Case cases[] = {{"the same", issue, true},
+                        {"a few keys new", changed(5), true},
+                        {"two in five new", changed(40), true},
+                        {"half new", changed(50), false},
+                        {"a short part of it", std::vector<uint32_t>(issue.begin(), issue.begin() + 30), false},
+                        {"nothing", {}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.near, engine::ConsensusNearDuplicate(issue, c.other));
+    EXPECT_EQ(c.near, engine::ConsensusNearDuplicate(c.other, issue));
   }
 }
 
@@ -119,7 +192,9 @@ TEST_F(DomainModelTest, ScoresDoNotDependOnTheOrderEitherModelLearnedIn) {
         engine.Relearn(User("alice"), mail_.Header(pass_spam, 50 + i), mail_.Body(pass_spam, 50 + i), pass_spam);
       }
     }
-    engine.Refit(User("alice"));  // the weights of the whole set, however the refits fell
+    // The weights of the whole sets, however the refits fell: the domain's first, the user's over it.
+    engine.Refit(Domain());
+    engine.Refit(User("alice"));
     scores[spam_first] = engine.Peek(User("alice"), header, body).spamminess;
   }
   EXPECT_DOUBLE_EQ(scores[0], scores[1]);
@@ -208,6 +283,46 @@ TEST_F(DomainModelTest, AUsersFitTakesUpTheDomainsNewFitAtTheUsersNextLesson) {
   engine.Refit(Domain());
   lesson(53);
   EXPECT_NE(first, user_fit());
+}
+
+// A user's correction costs what the user taught: it refits the user's own
+// residual fit, holding only the keys of the user's own lessons, and never the
+// domain's fit, however many lessons the domain took from it.
+TEST_F(DomainModelTest, ACorrectionRefitsTheUsersOwnFitAndNeverTheDomains) {
+  EngineOptions options = Learning(true);
+  options.domain_consensus = 1;
+  BuiltinSpamEngine engine(options);
+  TeachDomain(engine, 30);
+  engine.Refit(Domain());
+  auto fit_of = [&](const std::string& path) {
+    auto store = engine::ModelStore::Open(path, engine::ModelStore::Mode::kExistingOnly);
+    store->BeginRead();
+    const std::shared_ptr<const engine::LinearFit> fit = store->Fit();
+    const engine::LearnedMessages messages = store->Messages();
+    store->Commit();
+    return std::pair{fit, messages};
+  };
+  const uint64_t domain_fit = fit_of(Domain()).first->fingerprint;
+  for (int i = 100; i < 100 + engine::kRefitAfterChanges + 5; ++i) {
+    engine.Relearn(User("alice"), mail_.Header(i % 2 == 0, i), mail_.Body(i % 2 == 0, i), i % 2 != 0);
+  }
+  EXPECT_EQ(60 + engine::kRefitAfterChanges + 5, engine.GetCounts(Domain()).ham + engine.GetCounts(Domain()).spam);
+  EXPECT_EQ(domain_fit, fit_of(Domain()).first->fingerprint) << "the domain's fit waits for its own refit";
+  const auto [user_fit, user_messages] = fit_of(User("alice"));
+  ASSERT_TRUE(user_fit);
+  EXPECT_TRUE(user_fit->residual);
+  EXPECT_EQ(domain_fit, user_fit->domain_fingerprint);
+  std::vector<uint32_t> own_keys;
+  for (const auto& [digest, message] : user_messages) {
+    const std::vector<uint32_t> keys = *engine::UnpackKeys(message.keys);
+    own_keys.insert(own_keys.end(), keys.begin(), keys.end());
+  }
+  std::sort(own_keys.begin(), own_keys.end());
+  for (const auto& [key, weight] : user_fit->weights) {
+    EXPECT_TRUE(std::binary_search(own_keys.begin(), own_keys.end(), key)) << key;
+  }
+  engine.Refit(Domain());
+  EXPECT_NE(domain_fit, fit_of(Domain()).first->fingerprint);
 }
 
 }  // namespace

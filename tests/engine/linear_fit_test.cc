@@ -96,22 +96,64 @@ TEST(LinearFitTest, TheUsersMessagesWinAndCountTwiceAndUnrecordedOnesAreLeftOut)
 }
 
 TEST(LinearFitTest, AStoredFitReadsBackAndDamageIsRefused) {
-  std::optional<LinearFit> fit = Fit(Examples(6));
-  ASSERT_TRUE(fit);
-  fit->domain_fingerprint = 0x123456789ABCDEF0;
-  const std::string packed = PackFit(*fit);
-  EXPECT_EQ(24 + 7 * fit->weights.size(), packed.size());
-  const std::optional<LinearFit> back = UnpackFit(packed);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(fit->fingerprint, back->fingerprint);
-  EXPECT_EQ(fit->bias, back->bias);
-  EXPECT_EQ(fit->domain_fingerprint, back->domain_fingerprint);
-  EXPECT_EQ(fit->weights, back->weights);
-  std::string swapped = packed;
-  std::swap_ranges(swapped.begin() + 24, swapped.begin() + 31, swapped.begin() + 31);
-  for (const std::string& damaged : {packed.substr(0, packed.size() - 1), std::string(24, '\0'), swapped}) {
-    EXPECT_FALSE(UnpackFit(damaged));
+  const std::optional<LinearFit> domain = Fit(Examples(6));
+  ASSERT_TRUE(domain);
+  for (const LinearFit* base : {static_cast<const LinearFit*>(nullptr), &*domain}) {
+    SCOPED_TRACE(base ? "residual" : "plain");
+    std::optional<LinearFit> fit = Fit(Examples(3), base);
+    ASSERT_TRUE(fit);
+    fit->domain_fingerprint = 0x123456789ABCDEF0;
+    const std::string packed = PackFit(*fit);
+    const size_t head = base ? 25 : 24;
+    EXPECT_EQ(head + 7 * fit->weights.size(), packed.size());
+    const std::optional<LinearFit> back = UnpackFit(packed);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(fit->fingerprint, back->fingerprint);
+    EXPECT_EQ(fit->bias, back->bias);
+    EXPECT_EQ(fit->domain_fingerprint, back->domain_fingerprint);
+    EXPECT_EQ(fit->residual, back->residual);
+    EXPECT_EQ(fit->weights, back->weights);
+    std::string swapped = packed, flagged = packed;
+    std::swap_ranges(swapped.begin() + head, swapped.begin() + head + 7, swapped.begin() + head + 7);
+    flagged[24] = 2;
+    for (const std::string& damaged : {packed.substr(0, packed.size() - 1), std::string(head, '\0'), swapped,
+                                       base ? flagged : packed.substr(1)}) {
+      EXPECT_FALSE(UnpackFit(damaged));
+    }
   }
+}
+
+// A user's fit over the domain's: only the user's own keys, a correction of
+// the domain's verdict that sticks, and the domain's base rate kept (no bias).
+TEST(LinearFitTest, AResidualFitHoldsTheUsersKeysAndCorrectsTheDomainsFit) {
+  const std::optional<LinearFit> domain = Fit(Examples(10));
+  ASSERT_TRUE(domain);
+  const std::vector<uint32_t> newsletter = {1000, 1001, 1003, 40000, 40001};
+  ASSERT_GT(LinearScore(nullptr, &*domain, newsletter), 0.5) << "the domain calls it SPAM";
+  struct Case {
+    const char* name;
+    std::vector<FitExample> set;
+  };
+  const Case cases[] = {
+      {"one class", {{Digest(100), false, 1, newsletter}}},
+      {"both classes", {{Digest(100), false, 1, newsletter}, {Digest(101), true, 1, {5000, 41000}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<LinearFit> user = Fit(c.set, &*domain);
+    ASSERT_TRUE(user);
+    EXPECT_TRUE(user->residual);
+    EXPECT_EQ(0, user->bias);
+    for (const auto& [key, weight] : user->weights) {
+      EXPECT_TRUE(std::any_of(c.set.begin(), c.set.end(), [key = key](const FitExample& e) {
+        return std::find(e.keys.begin(), e.keys.end(), key) != e.keys.end();
+      })) << key;
+    }
+    EXPECT_LT(LinearScore(&*user, &*domain, newsletter), 0.5) << "the user's word wins on the user's mail";
+    EXPECT_EQ(domain->Score({5000, 5001}), LinearScore(nullptr, &*domain, {5000, 5001}));
+  }
+  EXPECT_FALSE(Fit({}, &*domain));
+  EXPECT_EQ(0.5, LinearScore(nullptr, nullptr, newsletter));
 }
 
 // When the engine refits: at a correction once both classes are there, then

@@ -68,6 +68,7 @@ TEST(MessageDigestTest, TheSameMessageDeliveredFourTimesTeachesOnce) {
   const std::string domain = folder.path().string() + "\\@domain.model";
   EngineOptions options;
   options.domain_learning = true;
+  options.domain_consensus = 1;  // one user teaches the domain at once
   BuiltinSpamEngine engine(options);
   MailMaker mail;
   for (int hop = 1; hop <= 4; ++hop) engine.Learn(user, Delivered(hop, mail.Header(false, 9)), mail.Body(false, 9), false);

@@ -62,7 +62,7 @@ TEST_F(ModelFileTest, NewFilesCarryTheirOwnIdAndAreNotWorldReadable) {
   EXPECT_EQ(engine::kModelApplicationId, QueryInt(FilePath(), "PRAGMA application_id"));
   EXPECT_NE(engine::kEarlierApplicationId, engine::kModelApplicationId);
   EXPECT_EQ(engine::kModelFormatVersion, QueryInt(FilePath(), "PRAGMA user_version"));
-  EXPECT_EQ(16384, QueryInt(FilePath(), "PRAGMA page_size"));
+  EXPECT_EQ(4096, QueryInt(FilePath(), "PRAGMA page_size")) << "a user's model: SQLite's usual pages";
   const fs::perms perms = fs::status(FilePath()).permissions();
   EXPECT_EQ(fs::perms::none, perms & fs::perms::others_all);
   EXPECT_NE(fs::perms::none, perms & fs::perms::group_read);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/key_record.h"
 #include "test_messages.h"
 
 namespace varnolt::engine {
@@ -165,6 +166,40 @@ TEST_F(ModelStoreTest, CountsWrittenInATransactionReadBackInIt) {
   store->SetCounts({3, 4});
   EXPECT_EQ(4, store->Counts().spam);
   store->Commit();
+}
+
+// Key records are bounded: the newest kMaxKeyRecords messages keep theirs
+// (a message learned again is new again), the older keep their class.
+TEST_F(ModelStoreTest, OnlyTheNewestMessagesKeepTheirKeyRecords) {
+  auto store = ModelStore::Open(path_, ModelStore::Mode::kExistingOnly);
+  auto digest = [](int64_t n) {
+    DigestBytes bytes{};
+    for (int b = 0; b < 8; ++b) bytes[b] = static_cast<uint8_t>(n >> (8 * (7 - b)));
+    bytes[8] = 1;
+    return bytes;
+  };
+  const std::string keys = PackKeys({1, 2, 3});
+  store->BeginWrite();
+  for (int64_t n = 0; n < kMaxKeyRecords + 3; ++n) {
+    // The second message again, as the newest but two.
+    const int64_t which = n == kMaxKeyRecords ? 1 : n;
+    store->PutMessage(MessageDigest{digest(which), {}}, {false, false, keys});
+  }
+  const LearnedMessages messages = store->Messages();
+  store->Commit();
+  std::vector<int64_t> without;
+  int64_t with = 0;
+  for (int64_t n = 0; n < static_cast<int64_t>(messages.size()); ++n) {
+    if (messages[n].second.keys.empty()) {
+      without.push_back(n);
+    } else {
+      ++with;
+    }
+  }
+  EXPECT_EQ(kMaxKeyRecords, with);
+  // By digest: the fixture's first message (no record), these, the fixture's other two. Of
+  // these the first and the third lost theirs; the second, learned again, kept it.
+  EXPECT_EQ((std::vector<int64_t>{0, 1, 3, kMaxKeyRecords + 3, kMaxKeyRecords + 4}), without);
 }
 
 }  // namespace

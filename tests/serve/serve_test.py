@@ -117,9 +117,10 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(3, buckets[-1][1])
         self.assertGreater(samples[("varnolt_filter_event_duration_seconds_sum", ())], 0)
         self.assertEqual(1, samples[("varnolt_model_messages", (("mailbox", "alice@example.com"), ("class", "ham")))])
-        # alice's rescue also taught the domain's shared model.
+        # alice's rescue waits in the domain's shared model for a second user to agree.
         domain = json.loads(self.home.run("stats", "--domain", "example.com", "--json").stdout)
-        self.assertEqual(1, domain["ham"])
+        self.assertEqual(0, domain["ham"])
+        self.assertEqual(1, domain["waiting"])
         for kind in ("ham", "spam"):
             self.assertEqual(domain[kind],
                              samples[("varnolt_domain_model_messages", (("domain", "example.com"), ("class", kind)))])

@@ -97,6 +97,18 @@ class ForwardingModel : public engine::SpamModel, public engine::ModelLease::Hol
     state_->Enter("Corrections");
     return inner_->Corrections();
   }
+  std::vector<engine::PendingLesson> PendingLessons(bool with_tokens) override {
+    state_->Enter("PendingLessons");
+    return inner_->PendingLessons(with_tokens);
+  }
+  void PutPendingLesson(const engine::PendingLesson& lesson) override {
+    state_->Enter("PutPendingLesson");
+    inner_->PutPendingLesson(lesson);
+  }
+  void DropPendingLesson(const std::string& user, const engine::DigestBytes& digest) override {
+    state_->Enter("DropPendingLesson");
+    inner_->DropPendingLesson(user, digest);
+  }
   void Clear() override {
     state_->Enter("Clear");
     inner_->Clear();

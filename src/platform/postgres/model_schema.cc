@@ -48,7 +48,10 @@ CREATE TABLE varnolt_fits (
 );
 )sql";
 
-// The messages each user corrected, with their key records.
+// The messages each user corrected, with their key records; users' lessons
+// that wait for others to agree before they teach the domain; the key
+// records' ages (varnolt_models.record_seq numbers a model's records), so
+// that only a model's newest keep theirs.
 const char* const kVersion3 = R"sql(
 CREATE TABLE varnolt_corrections (
   model integer NOT NULL,
@@ -56,6 +59,20 @@ CREATE TABLE varnolt_corrections (
   keys bytea NOT NULL,
   PRIMARY KEY (model, digest)
 );
+CREATE TABLE varnolt_pending (
+  model integer NOT NULL,
+  seq bigint GENERATED ALWAYS AS IDENTITY,
+  username text NOT NULL,
+  digest bytea NOT NULL,
+  spam boolean NOT NULL,
+  keys bytea NOT NULL,
+  tokens bytea NOT NULL,
+  PRIMARY KEY (model, username, digest)
+);
+CREATE INDEX varnolt_pending_age ON varnolt_pending (model, seq);
+ALTER TABLE varnolt_messages ADD COLUMN seq bigint;
+ALTER TABLE varnolt_models ADD COLUMN record_seq bigint NOT NULL DEFAULT 0;
+CREATE INDEX varnolt_messages_age ON varnolt_messages (model, seq) WHERE keys IS NOT NULL;
 )sql";
 
 const char* const kVersionTable =

@@ -13,6 +13,11 @@
 // fit (its fingerprint and bytes), and varnolt_models.fit_changes, the
 // messages learned or moved since.
 //
+// Version 3: varnolt_pending, per domain's model the users' lessons that wait
+// until enough users agree (one per user and message, seq ordering them by age);
+// varnolt_messages.seq, each key record's number in its model
+// (varnolt_models.record_seq the last given), so that the newest keep theirs.
+//
 // Tokens and messages refer to their model by id without a foreign key: a
 // key would cost a check per token row on every learned message, and rows
 // are only ever removed with their model's (ModelStore::Reset).

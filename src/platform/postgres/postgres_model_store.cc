@@ -131,15 +131,37 @@ std::optional<LearnedClass> PostgresModelStore::FindMessage(std::string_view dig
   });
 }
 
-void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass& learned) {
+void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass& learned, int64_t keep_records) {
   RequireWrite("PutMessage");
   Writing([&] {
+    if (learned.keys.empty()) {
+      db_.Query(
+          "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys, seq) VALUES ($1, $2, $3, $4, $5, NULL) "
+          "ON CONFLICT (model, digest) DO UPDATE "
+          "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys, seq = NULL",
+          {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic),
+           Param::Bytes(learned.keys)});
+      return;
+    }
+    // The model's row is locked by this write: its numbers are given out in turn.
+    const Result numbered =
+        db_.Query("UPDATE varnolt_models SET record_seq = record_seq + 1 WHERE id = $1 RETURNING record_seq",
+                  {Param(id_)});
+    if (numbered.rows() != 1) ModelGone(id_);
+    const int64_t seq = numbered.Int(0, 0);
     db_.Query(
-        "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys) VALUES ($1, $2, $3, $4, $5) "
+        "INSERT INTO varnolt_messages(model, digest, spam, automatic, keys, seq) VALUES ($1, $2, $3, $4, $5, $6) "
         "ON CONFLICT (model, digest) DO UPDATE "
-        "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys",
+        "SET spam = EXCLUDED.spam, automatic = EXCLUDED.automatic, keys = EXCLUDED.keys, seq = EXCLUDED.seq",
         {Param(id_), Param::Bytes(digest), Param(learned.is_spam), Param(learned.automatic),
-         Param::Bytes(learned.keys)});
+         Param::Bytes(learned.keys), Param(seq)});
+    if (keep_records > 0 && seq > keep_records) {
+      // Rows written before records aged have no number: they are the oldest.
+      db_.Query(
+          "UPDATE varnolt_messages SET keys = NULL, seq = NULL "
+          "WHERE model = $1 AND keys IS NOT NULL AND (seq IS NULL OR seq <= $2)",
+          {Param(id_), Param(seq - keep_records)});
+    }
   });
 }
 
@@ -245,6 +267,7 @@ void PostgresModelStore::Reset() {
     db_.Query("DELETE FROM varnolt_messages WHERE model = $1", {Param(id_)});
     db_.Query("DELETE FROM varnolt_fits WHERE model = $1", {Param(id_)});
     db_.Query("DELETE FROM varnolt_corrections WHERE model = $1", {Param(id_)});
+    db_.Query("DELETE FROM varnolt_pending WHERE model = $1", {Param(id_)});
     db_.Query("UPDATE varnolt_models SET ham = 0, spam = 0, fit_changes = 0 WHERE id = $1", {Param(id_)});
   });
   Commit();
@@ -265,6 +288,7 @@ ModelRows PostgresModelStore::ReadAll() {
       all.tokens.emplace_back(static_cast<uint64_t>(tokens.Int(r, 0)), TokenTally{Tally(tokens, r, 1), Tally(tokens, r, 2)});
     }
     all.messages = Messages();
+    all.pending = Pending(true);
     return all;
   });
 }
@@ -318,6 +342,44 @@ LearnedRows PostgresModelStore::Messages() {
     rows.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2), messages.Bytes(r, 3)});
   }
   return rows;
+}
+
+std::vector<PendingRow> PostgresModelStore::Pending(bool with_tokens) {
+  const Result rows = db_.Query(with_tokens ? "SELECT username, digest, spam, keys, tokens FROM varnolt_pending "
+                                              "WHERE model = $1 ORDER BY seq"
+                                            : "SELECT username, digest, spam, keys, ''::bytea FROM varnolt_pending "
+                                              "WHERE model = $1 ORDER BY seq",
+                                {Param(id_)});
+  std::vector<PendingRow> pending;
+  pending.reserve(static_cast<size_t>(rows.rows()));
+  for (int r = 0; r < rows.rows(); ++r) {
+    pending.push_back({rows.Text(r, 0), rows.Bytes(r, 1), rows.Bool(r, 2), rows.Bytes(r, 3), rows.Bytes(r, 4)});
+  }
+  return pending;
+}
+
+void PostgresModelStore::PutPending(const PendingRow& row, int64_t keep) {
+  RequireWrite("PutPending");
+  Writing([&] {
+    // Deleted and inserted rather than updated: the lesson takes a new seq, the newest.
+    DropPending(row.user, row.digest);
+    db_.Query(
+        "INSERT INTO varnolt_pending(model, username, digest, spam, keys, tokens) VALUES ($1, $2, $3, $4, $5, $6)",
+        {Param(id_), Param(row.user), Param::Bytes(row.digest), Param(row.is_spam), Param::Bytes(row.keys),
+         Param::Bytes(row.tokens)});
+    db_.Query(
+        "DELETE FROM varnolt_pending WHERE model = $1 AND seq <= "
+        "(SELECT seq FROM varnolt_pending WHERE model = $1 ORDER BY seq DESC OFFSET $2 LIMIT 1)",
+        {Param(id_), Param(keep)});
+  });
+}
+
+void PostgresModelStore::DropPending(std::string_view user, std::string_view digest) {
+  RequireWrite("DropPending");
+  Writing([&] {
+    db_.Query("DELETE FROM varnolt_pending WHERE model = $1 AND username = $2 AND digest = $3",
+              {Param(id_), Param(user), Param::Bytes(digest)});
+  });
 }
 
 }  // namespace varnolt::postgres

@@ -74,11 +74,22 @@ struct LearnedClass {
   bool operator==(const LearnedClass&) const = default;
 };
 
+// A user's lesson waiting in a domain's model for others to agree.
+struct PendingRow {
+  std::string user;
+  std::string digest;
+  bool is_spam = false;
+  std::string keys;
+  std::string tokens;  // empty when read without them
+  bool operator==(const PendingRow&) const = default;
+};
+
 // Everything one model holds.
 struct ModelRows {
   ModelTotals totals;
   std::vector<std::pair<uint64_t, TokenTally>> tokens;        // by id, ascending as bigints
   std::vector<std::pair<std::string, LearnedClass>> messages;  // by digest, ascending
+  std::vector<PendingRow> pending;                             // oldest first
 };
 
 using LearnedRows = std::vector<std::pair<std::string, LearnedClass>>;
@@ -127,8 +138,10 @@ class PostgresModelStore {
   // Within a write: the class a message was learned as (without its key
   // record); nullopt when it was not.
   std::optional<LearnedClass> FindMessage(std::string_view digest);
-  // Within a write: records (or changes) what a message was learned as, with its key record.
-  void PutMessage(std::string_view digest, const LearnedClass& learned);
+  // Within a write: records (or changes) what a message was learned as, with
+  // its key record. With keep_records above 0, only the model's newest that
+  // many records stay (the message's is the newest); older messages keep their class.
+  void PutMessage(std::string_view digest, const LearnedClass& learned, int64_t keep_records = 0);
   // Within a write: forgets what a message was learned as (its row under an
   // earlier digest, say), keeping the totals as they are.
   void ForgetMessage(std::string_view digest);
@@ -176,7 +189,15 @@ class PostgresModelStore {
   // Within a write.
   void SetFitChanges(int32_t changes);
 
-  // Forgets everything learned (the model stays, empty), in one transaction
+  // The waiting lessons, oldest first: one statement (inside a write or not).
+  std::vector<PendingRow> Pending(bool with_tokens);
+  // Within a write: keeps the lesson as the newest, in place of the user's
+  // earlier one on that message, and only the newest keep of all.
+  void PutPending(const PendingRow& row, int64_t keep);
+  // Within a write.
+  void DropPending(std::string_view user, std::string_view digest);
+
+  // Forgets everything learned and every waiting lesson (the model stays, empty), in one transaction
   // that waits for a write of the model in progress.
   void Reset();
 

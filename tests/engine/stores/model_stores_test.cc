@@ -84,6 +84,7 @@ TEST_P(StoreTest, AResetForgetsOneModelInPlaceAndLeavesTheOthers) {
 TEST_P(StoreTest, TheDomainsModelTeachesItsOtherMailboxes) {
   EngineOptions options = Options(models_);
   options.domain_learning = true;
+  options.domain_consensus = 1;
   BuiltinSpamEngine engine(options);
   for (int seed = 1; seed <= 6; ++seed) {
     engine.Learn(DatPath(), mail_.Header(true, seed), mail_.Body(true, seed), true);
@@ -92,6 +93,42 @@ TEST_P(StoreTest, TheDomainsModelTeachesItsOtherMailboxes) {
   EXPECT_THAT(engine.GetCounts(DatPath("bob")), CountsAre(Counts(0, 0)));
   EXPECT_GT(engine.Peek(DatPath("bob"), mail_.Header(true, 20), mail_.Body(true, 20)).spamminess, 0.9);
   EXPECT_THAT(engine.GetCounts(DomainModelPathBeside(DatPath())), CountsAre(Counts(6, 6)));
+}
+
+// Lessons that wait for a second user are kept once per user and message,
+// survive another connection, go when users agree or the model is reset.
+TEST_P(StoreTest, LessonsWaitInTheDomainsModelUntilUsersAgree) {
+  EngineOptions options = Options(models_);
+  options.domain_learning = true;
+  BuiltinSpamEngine engine(options);
+  const std::string domain = DomainModelPathBeside(DatPath());
+  engine.Relearn(DatPath("alice"), mail_.Header(true, 1), mail_.Body(true, 1), true);
+  engine.Relearn(DatPath("alice"), mail_.Header(true, 1), mail_.Body(true, 1), false);  // she changed her mind
+  engine.Learn(DatPath("bob"), mail_.Header(false, 2), mail_.Body(false, 2), false);
+  EXPECT_THAT(engine.GetCounts(domain), CountsAre(Counts(0, 0)));
+  // Read through a connection of its own, as another process does.
+  std::shared_ptr<engine::ModelBackend> reopened =
+      GetParam() == Store::kFile ? std::shared_ptr<engine::ModelBackend>(std::make_shared<engine::FileModelBackend>(
+                                       std::make_shared<engine::ModelCache>()))
+                                 : std::make_shared<engine::PostgresModelBackend>(conninfo_);
+  EXPECT_EQ(2, BuiltinSpamEngine(Options(reopened)).WaitingLessons(domain));
+  engine::ModelLease model = reopened->Open(domain, engine::ModelOpen::kExistingOnly);
+  model->BeginRead();
+  const std::vector<engine::PendingLesson> waiting = model->PendingLessons(true);
+  model->Commit();
+  model.Keep();
+  ASSERT_EQ(2u, waiting.size());
+  EXPECT_EQ("alice.dat", waiting[0].user);
+  EXPECT_FALSE(waiting[0].is_spam);
+  EXPECT_FALSE(waiting[0].tokens.empty());
+  // Carol agrees with Alice's second word: the domain learns it, Bob's lesson still waits.
+  engine.Relearn(DatPath("carol"), mail_.Header(true, 1), mail_.Body(true, 1), false);
+  EXPECT_THAT(engine.GetCounts(domain), CountsAre(Counts(1, 0)));
+  EXPECT_EQ(1, engine.WaitingLessons(domain));
+  model = models_->Open(domain, engine::ModelOpen::kExistingOnly);
+  model->Clear();
+  model.Keep();
+  EXPECT_EQ(0, engine.WaitingLessons(domain));
 }
 
 TEST_P(StoreTest, ScoresAndTotalsDoNotDependOnTheOrderOfLessonsOrCorrections) {

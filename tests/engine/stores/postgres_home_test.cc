@@ -113,6 +113,8 @@ TEST_F(ModelTransferTest, EveryModelMovesBothWaysAndScoresAsBefore) {
   Ok({"train", "alice@example.com", "--ham", samples + "/ham"});
   Ok({"train", "bob@example.com", "--ham", samples + "/ham/ham-01.eml"});
   Ok({"train", "--domain", "example.com", "--spam", samples + "/spam/spam-01.eml"});
+  // Bob's correction waits in the domain's model for a second user: it moves with the model.
+  Ok({"move", Deliver("bob@example.com", MakeMessage("S <s@x.net>", "Cheap pills", "Buy now")), "Junk E-Mail"});
   const std::string in_files = Scores();
 
   static int next = 0;
@@ -120,11 +122,12 @@ TEST_F(ModelTransferTest, EveryModelMovesBothWaysAndScoresAsBefore) {
   postgres::Connection::Open(testing::StoreTest::server->ConnectionString())->Exec("CREATE DATABASE " + database);
   SetConfigStore("store = postgresql\npostgresql = " + testing::StoreTest::server->ConnectionString(database));
   Ok({"db", "migrate"});
-  EXPECT_EQ("imported 3 model(s) from the files into PostgreSQL (11 HAM, 11 SPAM messages learned in all); each "
+  EXPECT_EQ("imported 3 model(s) from the files into PostgreSQL (11 HAM, 12 SPAM messages learned in all); each "
             "read back equal",
             Ok({"model", "import"}));
   EXPECT_EQ(in_files, Scores());
-  EXPECT_EQ("ham 1\nspam 0\nwhitelist 0", Ok({"stats", "bob@example.com"}));
+  EXPECT_EQ("ham 1\nspam 1\nwhitelist 0", Ok({"stats", "bob@example.com"}));
+  EXPECT_EQ("ham 0\nspam 1\nwaiting 1", Ok({"stats", "--domain", "example.com"}));
 
   // Taught more in the database, then moved back: the files score as the database did.
   Ok({"train", "alice@example.com", "--spam", std::string(VARNOLT_SOURCE_DIR) + "/samples/later"});
