@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dashboard/time_range.h"
 #include "platform/journal/verdict_journal.h"
 #include "platform/spam_engine.h"
 #include "varnolt/session.h"
@@ -46,6 +47,8 @@ struct DashboardData {
   journal::Totals today, week, month;  // today: since midnight UTC
   std::vector<journal::HourFigures> hours;  // the last 48 hours, every hour
   std::vector<DayFigures> days;             // the last 30 days, every day
+  TimeRange range = kDefaultRange;          // what the plots cover
+  std::vector<Bucket> buckets;              // the range's bars
   std::vector<MailboxRow> mailboxes;
   std::vector<journal::VerdictRecord> latest;  // a page of them, newest first
   int64_t latest_before = 0;                   // the page's start: older than this record; 0: the newest
@@ -61,8 +64,9 @@ class DashboardSource {
   explicit DashboardSource(Session& session) : session_(session) {}
 
   // latest: records on the page, older than the record latest_before (0: the newest).
-  DashboardData Collect(int64_t now, int latest, int64_t latest_before = 0);
-  std::vector<MailboxRow> Mailboxes(int64_t now);
+  DashboardData Collect(int64_t now, int latest, int64_t latest_before = 0, TimeRange range = kDefaultRange);
+  // with_models false: names and journal figures only, no model read per user.
+  std::vector<MailboxRow> Mailboxes(int64_t now, bool with_models = true);
   // The shared model of each domain the mailboxes belong to.
   std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);
   // All-time counters; zeros without a journal.

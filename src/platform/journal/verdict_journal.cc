@@ -184,6 +184,7 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
       .Bind(2, "time_bucket_" + std::to_string(bucket))
       .Bind(3, seconds)
       .Run();
+  CountForAlerts(record, verdict);
   write.Commit();
   return id;
 }

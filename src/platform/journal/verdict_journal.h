@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/journal/alert_figures.h"
+
 namespace varnolt::sqlite {
 class Database;
 }
@@ -119,12 +121,15 @@ class VerdictJournal {
   std::vector<VerdictRecord> Latest(int limit, int64_t before_id = 0);
   std::optional<VerdictRecord> Find(int64_t id);
   Counters AllTime();
+  // The figures alerts watch (alert_figures.h).
+  AlertFigures ForAlerts();
   int64_t RecordCount();
 
  private:
   explicit VerdictJournal(std::unique_ptr<sqlite::Database> db);
   void CountHour(int64_t time, const std::string& mailbox, const char* column);
   void AddCounter(const std::string& name, double amount);
+  void CountForAlerts(const VerdictRecord& record, const char* verdict);
 
   std::unique_ptr<sqlite::Database> db_;
 };
