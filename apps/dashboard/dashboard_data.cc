@@ -118,11 +118,13 @@ std::vector<DomainModelRow> DashboardSource::DomainModels(const std::vector<Mail
   return result;
 }
 
-DashboardData DashboardSource::Collect(int64_t now, int latest, int64_t latest_before, TimeRange range) {
+DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::VerdictQuery& filters,
+                                       TimeRange range) {
   DashboardData data;
   data.now = now;
   data.range = range;
-  data.latest_before = latest_before;
+  data.filters = filters;
+  data.latest_before = filters.before_id;
   const int64_t this_hour = now / kHour;
   const int64_t today = now / kDay;
   for (int64_t h = this_hour - 47; h <= this_hour; ++h) data.hours.push_back({h, {}});
@@ -145,7 +147,9 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, int64_t latest_b
       }
     }
     if (latest > 0) {
-      data.latest = journal->Latest(latest + 1, latest_before);  // one more tells whether a next page exists
+      journal::VerdictQuery page = filters;
+      page.limit = latest + 1;  // one more tells whether a next page exists
+      data.latest = journal->Search(page);
       data.more_latest = data.latest.size() > static_cast<size_t>(latest);
       if (data.more_latest) data.latest.pop_back();
     }

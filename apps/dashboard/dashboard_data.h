@@ -51,6 +51,7 @@ struct DashboardData {
   std::vector<Bucket> buckets;              // the range's bars
   std::vector<MailboxRow> mailboxes;
   std::vector<journal::VerdictRecord> latest;  // a page of them, newest first
+  journal::VerdictQuery filters;               // what the records on the page were searched by
   int64_t latest_before = 0;                   // the page's start: older than this record; 0: the newest
   bool more_latest = false;                    // older records follow
   std::vector<SettingRow> settings;
@@ -63,8 +64,10 @@ class DashboardSource {
  public:
   explicit DashboardSource(Session& session) : session_(session) {}
 
-  // latest: records on the page, older than the record latest_before (0: the newest).
-  DashboardData Collect(int64_t now, int latest, int64_t latest_before = 0, TimeRange range = kDefaultRange);
+  // latest: records on the page that pass the filters, older than the
+  // record filters.before_id (0: the newest).
+  DashboardData Collect(int64_t now, int latest, const journal::VerdictQuery& filters = {},
+                        TimeRange range = kDefaultRange);
   // with_models false: names and journal figures only, no model read per user.
   std::vector<MailboxRow> Mailboxes(int64_t now, bool with_models = true);
   // The shared model of each domain the mailboxes belong to.

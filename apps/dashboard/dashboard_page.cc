@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "dashboard/svg_plot.h"
+#include "dashboard/verdict_filter.h"
 
 namespace varnolt::cli {
 namespace {
@@ -117,6 +118,50 @@ std::string Plots(const DashboardData& data) {
          " and error rate (" + spec.title + ")</h2>" + SvgStackedBars(labels, {to_junk, from_junk}, rate, corrections);
 }
 
+std::string Input(const std::string& name, const std::string& label, const std::string& value,
+                  const std::string& placeholder = "", int size = 16) {
+  return "<label>" + label + " <input name=\"" + name + "\" value=\"" + HtmlEscape(value) + "\" size=\"" +
+         std::to_string(size) + "\" placeholder=\"" + placeholder + "\"></label> ";
+}
+
+std::string Select(const std::string& name, const std::string& label, const std::string& value,
+                   const std::vector<std::string>& choices) {
+  std::string html = "<label>" + label + " <select name=\"" + name + "\"><option value=\"\">any</option>";
+  for (const std::string& choice : choices) {
+    html += "<option" + std::string(choice == value ? " selected" : "") + ">" + choice + "</option>";
+  }
+  return html + "</select></label> ";
+}
+
+std::string ScoreValue(const std::optional<double>& score) {
+  if (!score) return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", *score);
+  return text;
+}
+
+// The search of the journal: a plain GET form, so that a result is a link to keep or send on.
+std::string SearchForm(const DashboardData& data, int refresh_seconds) {
+  const journal::VerdictQuery& q = data.filters;
+  std::string html = std::string("<h2>") + (q.Filters() ? "Verdicts found" : "Latest verdicts") +
+                     "</h2><form id=\"search\" method=\"get\" action=\"/\"><input type=\"hidden\" name=\"range\" "
+                     "value=\"" + SpecOf(data.range).key + "\"><input type=\"hidden\" name=\"refresh\" value=\"" +
+                     std::to_string(refresh_seconds) + "\">";
+  html += Input("from", "from", q.from ? UtcText(*q.from).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
+  html += Input("to", "before", q.to ? UtcText(*q.to).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
+  html += Input("mailbox", "mailbox", q.mailbox, "user@domain", 22);
+  html += Input("sender_domain", "sender's domain", q.sender_domain, "example.com", 18);
+  html += Input("message_id", "Message-ID", q.message_id, "", 24) + "<br>";
+  html += Select("verdict", "verdict", q.verdict, {"ham", "spam", "none"});
+  html += Select("action", "action", q.action, {"filed", "hidden", "left", "removed"});
+  html += Input("min_score", "score from", ScoreValue(q.min_score), "0", 5);
+  html += Input("max_score", "to", ScoreValue(q.max_score), "1", 5);
+  html += Select("corrected", "corrected", q.corrected ? (*q.corrected ? "yes" : "no") : "", {"yes", "no"});
+  html += "<button type=\"submit\">search</button>";
+  if (q.Filters()) html += " <a href=\"/?range=" + std::string(SpecOf(data.range).key) + "\">clear</a>";
+  return html + "</form>";
+}
+
 std::string Page(const std::string& title, const std::string& body, const std::string& script_nonce = "",
                  int refresh_seconds = 0) {
   std::string html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">";
@@ -166,7 +211,7 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   }
   body += "</tbody></table>";
 
-  body += "<h2>Latest verdicts</h2><table id=\"latest\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
+  body += SearchForm(data, refresh_seconds) + "<table id=\"latest\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
           "<th>sender's domain</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
           "<th>decided by</th><th>host</th><th>correction</th><th></th></tr></thead><tbody>";
   for (const journal::VerdictRecord& record : data.latest) {
@@ -183,10 +228,10 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   // A page at a time: a journal of a million records is never sent whole.
   if (data.latest_before > 0 || data.more_latest) {
     body += "<p>";
-    const std::string view = ViewQuery(data.range, refresh_seconds);
-    if (data.latest_before > 0) body += "<a href=\"" + view + "\">newest verdicts</a> ";
+    const std::string view = ViewQuery(data.range, refresh_seconds) + FilterParameters(data.filters);
+    if (data.latest_before > 0) body += "<a href=\"" + view + "\">newest</a> ";
     if (data.more_latest) {
-      body += "<a href=\"" + view + "&amp;before=" + std::to_string(data.latest.back().id) + "\">older verdicts</a>";
+      body += "<a href=\"" + view + "&amp;before=" + std::to_string(data.latest.back().id) + "\">older</a>";
     }
     body += "</p>";
   }

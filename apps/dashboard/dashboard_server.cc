@@ -12,6 +12,7 @@
 #include "varnolt/item_reference.h"
 #include "varnolt/json_output.h"
 #include "dashboard/metrics_text.h"
+#include "dashboard/verdict_filter.h"
 
 namespace varnolt::cli {
 namespace {
@@ -152,8 +153,10 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
       // Not so often that a forgotten tab loads the server.
       refresh = *seconds == 0 ? 0 : static_cast<int>(std::clamp<int64_t>(*seconds, 10, 86400));
     }
+    const ParsedFilters filters = ParseFilters(request.query, kLatestOnPage, kLatestOnPage);
+    if (!filters.error.empty()) return {400, "text/plain; charset=utf-8", filters.error + "\n", {}};
     const std::string nonce = Nonce();
-    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage, IdOf(request, "before").value_or(0), range),
+    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage, filters.query, range),
                               session_.Home(), nonce, refresh),
                 nonce);
   }
@@ -196,16 +199,12 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   }
   if (path == "/api/mailboxes") return JsonResponse(MailboxesJson(source_.Mailboxes(now)));
   if (path == "/api/verdicts") {
-    int limit = kLatestOnPage;
-    if (const auto found = request.query.find("limit"); found != request.query.end()) {
-      limit = std::clamp(std::atoi(found->second.c_str()), 1, kMaxVerdictsPerCall);
-    }
     // A page: ?before=ID continues after the oldest record of the last one.
+    const ParsedFilters filters = ParseFilters(request.query, kLatestOnPage, kMaxVerdictsPerCall);
+    if (!filters.error.empty()) return {400, "text/plain; charset=utf-8", filters.error + "\n", {}};
     Json out = Json::array();
     if (journal::VerdictJournal* journal = source_.Journal()) {
-      for (const journal::VerdictRecord& record : journal->Latest(limit, IdOf(request, "before").value_or(0))) {
-        out.push_back(RecordJson(record));
-      }
+      for (const journal::VerdictRecord& record : journal->Search(filters.query)) out.push_back(RecordJson(record));
     }
     return JsonResponse(out);
   }

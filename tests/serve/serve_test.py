@@ -157,6 +157,27 @@ class ServeTest(unittest.TestCase):
             if types[name] == "counter":
                 self.assertTrue(name.endswith("_total"), name)
 
+    def test_verdicts_are_searched_through_the_api_and_the_page(self):
+        cases = [("sender_domain=spam.example", ["s1@example.net"]),
+                 ("mailbox=ALICE@example.com&verdict=ham", ["h1@example.net"]),
+                 ("corrected=yes", ["s1@example.net"]),
+                 ("message_id=%3Ch2%40example.net%3E", ["h2@example.net"]),
+                 ("min_score=0.9&max_score=1", ["s1@example.net"]),
+                 ("from=2000-01-01&to=2000-01-02", []),
+                 ("limit=1", None)]
+        for query, expected in cases:
+            with self.subTest(query=query):
+                found = [record["message_id"] for record in self.get_json("/api/verdicts?" + query)]
+                self.assertEqual(expected if expected is not None else found[:1], found)
+        self.assertEqual(400, self.home.get("/api/verdicts?verdict=maybe")[0])
+        self.assertEqual(400, self.home.get("/?min_score=2")[0])
+        status, _, body = self.home.get("/?sender_domain=spam.example")
+        self.assertEqual(200, status)
+        self.assertIn("Verdicts found", body)
+        table = body[body.index('id="latest"'):]
+        table = table[:table.index("</table>")]
+        self.assertEqual(1, table.count("why?"))
+
     def test_the_contributed_rules_and_dashboard_name_metrics_we_serve(self):
         samples, types = parse_metrics(self.home.get("/metrics")[2])
         contrib = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "contrib")

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/journal/alert_figures.h"
+#include "platform/journal/verdict_search.h"
 
 namespace varnolt::sqlite {
 class Database;
@@ -120,6 +121,8 @@ class VerdictJournal {
   // that record (the next page).
   std::vector<VerdictRecord> Latest(int limit, int64_t before_id = 0);
   std::optional<VerdictRecord> Find(int64_t id);
+  // The records that pass every filter of the query, newest first (verdict_search.h).
+  std::vector<VerdictRecord> Search(const VerdictQuery& query);
   Counters AllTime();
   // The figures alerts watch (alert_figures.h).
   AlertFigures ForAlerts();
