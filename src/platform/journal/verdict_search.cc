@@ -13,9 +13,11 @@
 namespace varnolt::journal {
 
 const char* const kSearchIndexes = R"sql(
-CREATE INDEX IF NOT EXISTS verdicts_message_id ON verdicts(message_id);
-CREATE INDEX IF NOT EXISTS verdicts_sender_domain ON verdicts(sender_domain);
-CREATE INDEX IF NOT EXISTS verdicts_corrected ON verdicts(id) WHERE correction <> '';
+CREATE INDEX IF NOT EXISTS verdicts_message_id ON verdicts(message_id, at);
+CREATE INDEX IF NOT EXISTS verdicts_mailbox_at ON verdicts(mailbox, at);
+CREATE INDEX IF NOT EXISTS verdicts_sender_at ON verdicts(sender_domain, at);
+CREATE INDEX IF NOT EXISTS verdicts_at_filters ON verdicts(at, id, verdict, action, score, correction);
+CREATE INDEX IF NOT EXISTS verdicts_corrected ON verdicts(at) WHERE correction <> '';
 )sql";
 
 namespace {
@@ -29,11 +31,22 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
-  // Each filter adds a condition and its value, bound in order.
-  std::string where = "id < ?1";
+  // Newest first by the time of the verdict, the id breaking ties: every
+  // index above ends in (at, id), so that a page is read in index order, never sorted.
+  // The next page starts below the last record of this one.
+  std::string where = "1";
+  int64_t before_at = std::numeric_limits<int64_t>::max();
+  int64_t before_id = std::numeric_limits<int64_t>::max();
+  if (query.before_id > 0) {
+    const std::optional<VerdictRecord> last = Find(query.before_id);
+    if (!last) return {};  // pruned meanwhile: the pages past it are gone too
+    before_at = last->time;
+    before_id = last->id;
+    where = "at <= ?1 AND (at < ?1 OR id < ?2)";
+  }
   std::vector<std::function<void(sqlite::Statement&, int)>> binds;
   auto add = [&](const std::string& condition, std::function<void(sqlite::Statement&, int)> bind) {
-    where += " AND " + condition + std::to_string(binds.size() + 3);
+    where += " AND " + condition + std::to_string(binds.size() + 4);
     binds.push_back(std::move(bind));
   };
   auto text = [&](const char* column, std::string value) {
@@ -51,18 +64,20 @@ std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
   if (!query.mailbox.empty()) text("mailbox", Lower(query.mailbox));
   if (!query.sender_domain.empty()) text("sender_domain", BoundedField(Lower(query.sender_domain), kDomainBytes));
   if (!query.message_id.empty()) text("message_id", BoundedField(query.message_id, kMessageIdBytes));
-  if (!query.verdict.empty()) text("verdict", query.verdict);
-  if (!query.action.empty()) text("action", query.action);
+  // "+": a verdict or action matches too many records to choose the index by;
+  // they are checked within the time-ordered index that holds them.
+  if (!query.verdict.empty()) text("+verdict", query.verdict);
+  if (!query.action.empty()) text("+action", query.action);
   if (query.min_score) real("score >= ?", *query.min_score);
   if (query.max_score) real("score <= ?", *query.max_score);
   if (query.corrected) where += *query.corrected ? " AND correction <> ''" : " AND correction = ''";
   // The ids first, through the indexes; then each record (a page, a few dozen lookups by key).
   std::vector<int64_t> ids;
   {
-    sqlite::Statement row(*db_, "SELECT id FROM verdicts WHERE " + where + " ORDER BY id DESC LIMIT ?2");
-    row.Bind(1, query.before_id > 0 ? query.before_id : std::numeric_limits<int64_t>::max());
-    row.Bind(2, int64_t{std::max(query.limit, 0)});
-    for (size_t i = 0; i < binds.size(); ++i) binds[i](row, static_cast<int>(i) + 3);
+    sqlite::Statement row(*db_, "SELECT id FROM verdicts WHERE " + where + " ORDER BY at DESC, id DESC LIMIT ?3");
+    if (query.before_id > 0) row.Bind(1, before_at).Bind(2, before_id);
+    row.Bind(3, int64_t{std::max(query.limit, 0)});
+    for (size_t i = 0; i < binds.size(); ++i) binds[i](row, static_cast<int>(i) + 4);
     while (row.Step()) ids.push_back(row.Int(0));
   }
   std::vector<VerdictRecord> records;

@@ -1,7 +1,7 @@
 // A search of the verdict journal: every filter optional, all of them
-// together, newest first and a page at a time. The exact-match filters that
-// find few records (mailbox, sender's domain, Message-ID, corrected) have
-// indexes of their own, so that a search stays fast over millions of records.
+// together, newest first (by the verdict's time) and a page at a time. Each
+// exact-match filter and the corrected records have an index ordered by time,
+// so that a search reads one page of an index over millions of records.
 #pragma once
 
 #include <cstdint>
