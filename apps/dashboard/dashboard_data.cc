@@ -87,11 +87,6 @@ std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models
   return result;
 }
 
-journal::Counters DashboardSource::Counters() {
-  journal::VerdictJournal* journal = Journal();
-  return journal ? journal->AllTime() : journal::Counters{};
-}
-
 std::optional<journal::VerdictRecord> DashboardSource::Find(int64_t id) {
   journal::VerdictJournal* journal = Journal();
   return journal ? journal->Find(id) : std::nullopt;

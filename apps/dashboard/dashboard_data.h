@@ -72,8 +72,6 @@ class DashboardSource {
   std::vector<MailboxRow> Mailboxes(int64_t now, bool with_models = true);
   // The shared model of each domain the mailboxes belong to.
   std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);
-  // All-time counters; zeros without a journal.
-  journal::Counters Counters();
   std::optional<journal::VerdictRecord> Find(int64_t id);
   // The journal, opened read-only on first use; null while there is none.
   journal::VerdictJournal* Journal();
