@@ -18,15 +18,6 @@ namespace {
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 24 * kHour;
 
-void Add(journal::Totals& sum, const journal::Totals& more) {
-  sum.ham += more.ham;
-  sum.spam += more.spam;
-  sum.none += more.none;
-  sum.to_junk += more.to_junk;
-  sum.from_junk += more.from_junk;
-  sum.errors += more.errors;
-}
-
 int64_t WhitelistEntries(const std::string& dat_path) {
   PosixTextFiles files;
   try {
@@ -61,7 +52,7 @@ journal::VerdictJournal* DashboardSource::Journal() {
   return journal_.get();
 }
 
-std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now) {
+std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models) {
   std::map<std::string, MailboxRow> rows;
   try {
     for (const MailboxName& name : session_.LookupStore().ListMailboxes()) {
@@ -82,7 +73,7 @@ std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now) {
   std::vector<MailboxRow> result;
   for (auto& [name, row] : rows) {
     const size_t at = name.rfind('@');
-    if (!data_folder.empty() && at != std::string::npos) {
+    if (with_models && !data_folder.empty() && at != std::string::npos) {
       try {
         const std::string dat_path = UserDatabasePath(data_folder, name.substr(at + 1), name.substr(0, at));
         row.model = session_.Engine().GetCounts(dat_path);
@@ -94,11 +85,6 @@ std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now) {
     result.push_back(std::move(row));
   }
   return result;
-}
-
-journal::Counters DashboardSource::Counters() {
-  journal::VerdictJournal* journal = Journal();
-  return journal ? journal->AllTime() : journal::Counters{};
 }
 
 std::optional<journal::VerdictRecord> DashboardSource::Find(int64_t id) {
@@ -127,29 +113,38 @@ std::vector<DomainModelRow> DashboardSource::DomainModels(const std::vector<Mail
   return result;
 }
 
-DashboardData DashboardSource::Collect(int64_t now, int latest, int64_t latest_before) {
+DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::VerdictQuery& filters,
+                                       TimeRange range) {
   DashboardData data;
   data.now = now;
-  data.latest_before = latest_before;
+  data.range = range;
+  data.filters = filters;
+  data.latest_before = filters.before_id;
   const int64_t this_hour = now / kHour;
   const int64_t today = now / kDay;
   for (int64_t h = this_hour - 47; h <= this_hour; ++h) data.hours.push_back({h, {}});
   for (int64_t d = today - 29; d <= today; ++d) data.days.push_back({d, {}});
+  data.buckets = BucketHours({}, range, now);  // empty bars without a journal
   if (journal::VerdictJournal* journal = Journal()) {
     data.journal_found = true;
     data.records = journal->RecordCount();
-    for (const journal::HourFigures& hour : journal->HoursSince((today - 29) * kDay)) {
+    const std::vector<journal::HourFigures> hours =
+        journal->HoursSince(std::min(RangeStart(range, now), (today - 29) * kDay));
+    data.buckets = BucketHours(hours, range, now);
+    for (const journal::HourFigures& hour : hours) {
       const int64_t day = hour.hour / 24;
-      if (day >= today - 29 && day <= today) Add(data.days[static_cast<size_t>(day - (today - 29))].totals, hour.totals);
-      if (day == today) Add(data.today, hour.totals);
-      if (day > today - 7) Add(data.week, hour.totals);
-      Add(data.month, hour.totals);
+      if (day >= today - 29 && day <= today) AddTotals(data.days[static_cast<size_t>(day - (today - 29))].totals, hour.totals);
+      if (day == today) AddTotals(data.today, hour.totals);
+      if (day > today - 7) AddTotals(data.week, hour.totals);
+      AddTotals(data.month, hour.totals);
       if (hour.hour >= this_hour - 47 && hour.hour <= this_hour) {
         data.hours[static_cast<size_t>(hour.hour - (this_hour - 47))].totals = hour.totals;
       }
     }
     if (latest > 0) {
-      data.latest = journal->Latest(latest + 1, latest_before);  // one more tells whether a next page exists
+      journal::VerdictQuery page = filters;
+      page.limit = latest + 1;  // one more tells whether a next page exists
+      data.latest = journal->Search(page);
       data.more_latest = data.latest.size() > static_cast<size_t>(latest);
       if (data.more_latest) data.latest.pop_back();
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dashboard/time_range.h"
 #include "platform/journal/verdict_journal.h"
 #include "platform/spam_engine.h"
 #include "varnolt/session.h"
@@ -46,8 +47,11 @@ struct DashboardData {
   journal::Totals today, week, month;  // today: since midnight UTC
   std::vector<journal::HourFigures> hours;  // the last 48 hours, every hour
   std::vector<DayFigures> days;             // the last 30 days, every day
+  TimeRange range = kDefaultRange;          // what the plots cover
+  std::vector<Bucket> buckets;              // the range's bars
   std::vector<MailboxRow> mailboxes;
   std::vector<journal::VerdictRecord> latest;  // a page of them, newest first
+  journal::VerdictQuery filters;               // what the records on the page were searched by
   int64_t latest_before = 0;                   // the page's start: older than this record; 0: the newest
   bool more_latest = false;                    // older records follow
   std::vector<SettingRow> settings;
@@ -60,13 +64,14 @@ class DashboardSource {
  public:
   explicit DashboardSource(Session& session) : session_(session) {}
 
-  // latest: records on the page, older than the record latest_before (0: the newest).
-  DashboardData Collect(int64_t now, int latest, int64_t latest_before = 0);
-  std::vector<MailboxRow> Mailboxes(int64_t now);
+  // latest: records on the page that pass the filters, older than the
+  // record filters.before_id (0: the newest).
+  DashboardData Collect(int64_t now, int latest, const journal::VerdictQuery& filters = {},
+                        TimeRange range = kDefaultRange);
+  // with_models false: names and journal figures only, no model read per user.
+  std::vector<MailboxRow> Mailboxes(int64_t now, bool with_models = true);
   // The shared model of each domain the mailboxes belong to.
   std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);
-  // All-time counters; zeros without a journal.
-  journal::Counters Counters();
   std::optional<journal::VerdictRecord> Find(int64_t id);
   // The journal, opened read-only on first use; null while there is none.
   journal::VerdictJournal* Journal();

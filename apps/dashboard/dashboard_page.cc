@@ -1,9 +1,13 @@
 #include "dashboard/dashboard_page.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "dashboard/svg_plot.h"
+#include "dashboard/verdict_filter.h"
 
 namespace varnolt::cli {
 namespace {
@@ -52,18 +56,117 @@ std::string TotalsRow(const std::string& span, const journal::Totals& totals) {
          Percent(ErrorRate(totals)) + "</td>" + Cell(totals.errors) + "</tr>";
 }
 
-std::string HourLabel(int64_t hour) {
-  const std::time_t t = static_cast<std::time_t>(hour * 3600);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
+// The query that shows the dashboard with this range and refresh.
+std::string ViewQuery(TimeRange range, int refresh_seconds) {
+  return std::string("/?range=") + SpecOf(range).key + "&amp;refresh=" + std::to_string(refresh_seconds);
+}
+
+// Links to the other ranges and refresh periods, the chosen ones in bold.
+std::string ViewChoices(TimeRange range, int refresh_seconds) {
+  std::string html = "<p id=\"view\">Show the ";
+  for (const RangeSpec& spec : Ranges()) {
+    const std::string title = std::string(spec.title).substr(5);  // without "last "
+    html += spec.range == range ? "<b>" + title + "</b>"
+                                : "<a href=\"" + ViewQuery(spec.range, refresh_seconds) + "\">" + title + "</a>";
+    html += spec.range == Ranges().back().range ? "" : " | ";
+  }
+  html += " &middot; reload every ";
+  const std::pair<int, const char*> periods[] = {{60, "minute"}, {300, "5 minutes"}, {0, "never"}};
+  for (const auto& [seconds, title] : periods) {
+    html += seconds == refresh_seconds ? std::string("<b>") + title + "</b>"
+                                       : "<a href=\"" + ViewQuery(range, seconds) + "\">" + title + "</a>";
+    html += seconds == 0 ? "" : " | ";
+  }
+  return html + "</p>";
+}
+
+std::string Plots(const DashboardData& data) {
+  const RangeSpec& spec = SpecOf(data.range);
+  const std::string per = spec.per;
+  const std::string x_title = spec.bucket_seconds < 86400 ? "time (UTC)" : "date (UTC)";
+  const int label_every = std::max(1, (spec.buckets + 7) / 8);
+  std::vector<std::string> labels;
+  PlotSeries ham{"HAM", kHamColor, {}}, spam{"SPAM", kSpamColor, {}}, none{"none", kNoneColor, {}};
+  PlotSeries to_junk{"missed spam (moved to junk)", kToJunkColor, {}};
+  PlotSeries from_junk{"rescued (moved out of junk)", kFromJunkColor, {}};
+  PlotSeries rate{"error rate", kRateColor, {}};
+  for (const Bucket& bucket : data.buckets) {
+    labels.push_back(BucketLabel(bucket.start, data.range));
+    ham.values.push_back(static_cast<double>(bucket.totals.ham));
+    spam.values.push_back(static_cast<double>(bucket.totals.spam));
+    none.values.push_back(static_cast<double>(bucket.totals.none));
+    to_junk.values.push_back(static_cast<double>(bucket.totals.to_junk));
+    from_junk.values.push_back(static_cast<double>(bucket.totals.from_junk));
+    // No mail, no rate: a gap in the line rather than a 0% that never happened.
+    rate.values.push_back(bucket.totals.Verdicts() == 0 ? std::nan("") : ErrorRate(bucket.totals));
+  }
+  PlotOptions verdicts;
+  verdicts.id = "plot-verdicts";
+  verdicts.title = "Messages per " + per + " by verdict";
+  verdicts.label_every = label_every;
+  verdicts.x_title = x_title;
+  verdicts.y_title = "messages per " + per;
+  PlotOptions corrections;
+  corrections.id = "plot-corrections";
+  corrections.title = "Corrections per " + per + " and error rate";
+  corrections.label_every = label_every;
+  corrections.x_title = x_title;
+  corrections.y_title = "corrections per " + per;
+  corrections.line_title = "error rate (% of verdicts)";
+  return "<h2>Messages per " + per + " by verdict (" + spec.title + ", UTC)</h2>" +
+         SvgStackedBars(labels, {ham, spam, none}, std::nullopt, verdicts) + "<h2>Corrections per " + per +
+         " and error rate (" + spec.title + ")</h2>" + SvgStackedBars(labels, {to_junk, from_junk}, rate, corrections);
+}
+
+std::string Input(const std::string& name, const std::string& label, const std::string& value,
+                  const std::string& placeholder = "", int size = 16) {
+  return "<label>" + label + " <input name=\"" + name + "\" value=\"" + HtmlEscape(value) + "\" size=\"" +
+         std::to_string(size) + "\" placeholder=\"" + placeholder + "\"></label> ";
+}
+
+std::string Select(const std::string& name, const std::string& label, const std::string& value,
+                   const std::vector<std::string>& choices) {
+  std::string html = "<label>" + label + " <select name=\"" + name + "\"><option value=\"\">any</option>";
+  for (const std::string& choice : choices) {
+    html += "<option" + std::string(choice == value ? " selected" : "") + ">" + choice + "</option>";
+  }
+  return html + "</select></label> ";
+}
+
+std::string ScoreValue(const std::optional<double>& score) {
+  if (!score) return "";
   char text[32];
-  std::strftime(text, sizeof text, "%d %H:00", &tm);
+  std::snprintf(text, sizeof text, "%g", *score);
   return text;
 }
 
-std::string Page(const std::string& title, const std::string& body, const std::string& script_nonce = "") {
-  std::string html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + HtmlEscape(title) +
-                     "</title><style>" + kStyle + "</style></head><body>" + body;
+// The search of the journal: a plain GET form, so that a result is a link to keep or send on.
+std::string SearchForm(const DashboardData& data, int refresh_seconds) {
+  const journal::VerdictQuery& q = data.filters;
+  std::string html = std::string("<h2>") + (q.Filters() ? "Verdicts found" : "Latest verdicts") +
+                     "</h2><form id=\"search\" method=\"get\" action=\"/\"><input type=\"hidden\" name=\"range\" "
+                     "value=\"" + SpecOf(data.range).key + "\"><input type=\"hidden\" name=\"refresh\" value=\"" +
+                     std::to_string(refresh_seconds) + "\">";
+  html += Input("from", "from", q.from ? UtcText(*q.from).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
+  html += Input("to", "before", q.to ? UtcText(*q.to).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
+  html += Input("mailbox", "mailbox", q.mailbox, "user@domain", 22);
+  html += Input("sender_domain", "sender's domain", q.sender_domain, "example.com", 18);
+  html += Input("message_id", "Message-ID", q.message_id, "", 24) + "<br>";
+  html += Select("verdict", "verdict", q.verdict, {"ham", "spam", "none"});
+  html += Select("action", "action", q.action, {"filed", "hidden", "left", "removed"});
+  html += Input("min_score", "score from", ScoreValue(q.min_score), "0", 5);
+  html += Input("max_score", "to", ScoreValue(q.max_score), "1", 5);
+  html += Select("corrected", "corrected", q.corrected ? (*q.corrected ? "yes" : "no") : "", {"yes", "no"});
+  html += "<button type=\"submit\">search</button>";
+  if (q.Filters()) html += " <a href=\"/?range=" + std::string(SpecOf(data.range).key) + "\">clear</a>";
+  return html + "</form>";
+}
+
+std::string Page(const std::string& title, const std::string& body, const std::string& script_nonce = "",
+                 int refresh_seconds = 0) {
+  std::string html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">";
+  if (refresh_seconds > 0) html += "<meta http-equiv=\"refresh\" content=\"" + std::to_string(refresh_seconds) + "\">";
+  html += "<title>" + HtmlEscape(title) + "</title><style>" + kStyle + "</style></head><body>" + body;
   if (!script_nonce.empty()) html += "<script nonce=\"" + script_nonce + "\">" + kSortScript + "</script>";
   return html + "</body></html>";
 }
@@ -79,7 +182,8 @@ std::string UtcText(int64_t seconds, bool with_time) {
   return text;
 }
 
-std::string DashboardHtml(const DashboardData& data, const std::string& home, const std::string& nonce) {
+std::string DashboardHtml(const DashboardData& data, const std::string& home, const std::string& nonce,
+                          int refresh_seconds) {
   std::string body = "<h1>VarnoltFilter</h1><p class=\"muted\">Home " + HtmlEscape(home) + "; " +
                      UtcText(data.now) + " UTC; " + std::to_string(data.records) + " journal records" +
                      (data.journal_found ? "" : " (no journal yet: nothing has been judged)") +
@@ -91,31 +195,7 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
           TotalsRow("today (UTC)", data.today) + TotalsRow("last 7 days", data.week) +
           TotalsRow("last 30 days", data.month) + "</tbody></table>";
 
-  std::vector<std::string> hour_labels;
-  PlotSeries ham{"HAM", kHamColor, {}}, spam{"SPAM", kSpamColor, {}}, none{"none", kNoneColor, {}};
-  for (const journal::HourFigures& hour : data.hours) {
-    hour_labels.push_back(HourLabel(hour.hour));
-    ham.values.push_back(static_cast<double>(hour.totals.ham));
-    spam.values.push_back(static_cast<double>(hour.totals.spam));
-    none.values.push_back(static_cast<double>(hour.totals.none));
-  }
-  body += "<h2>Messages per hour by verdict (last 48 hours, UTC)</h2>" +
-          SvgStackedBars(hour_labels, {ham, spam, none}, std::nullopt,
-                         {"plot-hourly", "Messages per hour by verdict", 760, 220, 6});
-
-  std::vector<std::string> day_labels;
-  PlotSeries to_junk{"missed spam (moved to junk)", kToJunkColor, {}};
-  PlotSeries from_junk{"rescued (moved out of junk)", kFromJunkColor, {}};
-  PlotSeries rate{"error rate", kRateColor, {}};
-  for (const DayFigures& day : data.days) {
-    day_labels.push_back(UtcText(day.day * 86400, false).substr(5));
-    to_junk.values.push_back(static_cast<double>(day.totals.to_junk));
-    from_junk.values.push_back(static_cast<double>(day.totals.from_junk));
-    rate.values.push_back(ErrorRate(day.totals));
-  }
-  body += "<h2>Corrections per day (last 30 days) and error rate</h2>" +
-          SvgStackedBars(day_labels, {to_junk, from_junk}, rate,
-                         {"plot-corrections", "Corrections per day and error rate", 760, 220, 5});
+  body += ViewChoices(data.range, refresh_seconds) + Plots(data);
 
   body += "<h2>Mailboxes (last 30 days; click a heading to sort)</h2><table id=\"mailboxes\" class=\"sortable\">"
           "<thead><tr><th>mailbox</th><th>model HAM</th><th>model SPAM</th><th>whitelist</th><th>HAM</th>"
@@ -131,7 +211,7 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   }
   body += "</tbody></table>";
 
-  body += "<h2>Latest verdicts</h2><table id=\"latest\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
+  body += SearchForm(data, refresh_seconds) + "<table id=\"latest\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
           "<th>sender's domain</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
           "<th>decided by</th><th>host</th><th>correction</th><th></th></tr></thead><tbody>";
   for (const journal::VerdictRecord& record : data.latest) {
@@ -148,9 +228,10 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   // A page at a time: a journal of a million records is never sent whole.
   if (data.latest_before > 0 || data.more_latest) {
     body += "<p>";
-    if (data.latest_before > 0) body += "<a href=\"/\">newest verdicts</a> ";
+    const std::string view = ViewQuery(data.range, refresh_seconds) + FilterParameters(data.filters);
+    if (data.latest_before > 0) body += "<a href=\"" + view + "\">newest</a> ";
     if (data.more_latest) {
-      body += "<a href=\"/?before=" + std::to_string(data.latest.back().id) + "\">older verdicts</a>";
+      body += "<a href=\"" + view + "&amp;before=" + std::to_string(data.latest.back().id) + "\">older</a>";
     }
     body += "</p>";
   }
@@ -164,7 +245,7 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   body += "</tbody></table><p class=\"muted\">Figures also at <a href=\"/metrics\">/metrics</a> (Prometheus) and "
           "<a href=\"/api/summary\">/api/summary</a>, <a href=\"/api/mailboxes\">/api/mailboxes</a>, "
           "<a href=\"/api/verdicts\">/api/verdicts</a>, <a href=\"/api/settings\">/api/settings</a>.</p>";
-  return Page("VarnoltFilter dashboard", body, nonce);
+  return Page("VarnoltFilter dashboard", body, nonce, refresh_seconds);
 }
 
 std::string ExplanationHtml(const journal::VerdictRecord& record, const std::optional<ItemExplanation>& explanation,

@@ -11,8 +11,10 @@
 
 namespace varnolt::cli {
 
-// nonce: the Content-Security-Policy nonce of the inline script.
-std::string DashboardHtml(const DashboardData& data, const std::string& home, const std::string& nonce);
+// nonce: the Content-Security-Policy nonce of the inline script;
+// refresh_seconds: the page reloads itself this often (0: never).
+std::string DashboardHtml(const DashboardData& data, const std::string& home, const std::string& nonce,
+                          int refresh_seconds);
 
 // One journal record and, when the message is still in the store, why the
 // filter judges it as it does (or why it cannot be explained).

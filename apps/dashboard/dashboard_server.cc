@@ -12,11 +12,13 @@
 #include "varnolt/item_reference.h"
 #include "varnolt/json_output.h"
 #include "dashboard/metrics_text.h"
+#include "dashboard/verdict_filter.h"
 
 namespace varnolt::cli {
 namespace {
 
 constexpr int kLatestOnPage = 50;
+constexpr int kDefaultRefreshSeconds = 60;
 constexpr int kMaxVerdictsPerCall = 1000;
 constexpr int kFailedLoginDelayMs = 500;
 
@@ -91,12 +93,13 @@ std::optional<int64_t> IdOf(const HttpRequest& request, const char* name = "id")
 }  // namespace
 
 DashboardHandler::DashboardHandler(Session& session, std::string password, std::string password_hash,
-                                   std::string url)
+                                   std::string url, ServeSettings settings)
     : session_(session),
       source_(session),
       login_(std::move(password), std::move(password_hash),
              [](const std::string& line) { std::cerr << "varnolt serve: " << line << std::endl; }),
-      url_(std::move(url)) {}
+      url_(std::move(url)),
+      settings_(settings) {}
 
 void DashboardHandler::Listening(int port) {
   std::cout << "varnolt: serving the dashboard at " << url_ << ":" << port << "/ (read-only"
@@ -137,20 +140,41 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   const int64_t now = NowSeconds();
   const std::string& path = request.path;
   if (path == "/" || path == "/index.html") {
+    TimeRange range = kDefaultRange;
+    if (const auto found = request.query.find("range"); found != request.query.end()) {
+      const std::optional<TimeRange> parsed = ParseRange(found->second);
+      if (!parsed) return {400, "text/plain; charset=utf-8", "range is one of 24h, 7d, 30d or 1y\n", {}};
+      range = *parsed;
+    }
+    int refresh = kDefaultRefreshSeconds;
+    if (request.query.count("refresh")) {
+      const std::optional<int64_t> seconds = IdOf(request, "refresh");
+      if (!seconds) return {400, "text/plain; charset=utf-8", "refresh is a number of seconds (0: never)\n", {}};
+      // Not so often that a forgotten tab loads the server.
+      refresh = *seconds == 0 ? 0 : static_cast<int>(std::clamp<int64_t>(*seconds, 10, 86400));
+    }
+    const ParsedFilters filters = ParseFilters(request.query, kLatestOnPage, kLatestOnPage);
+    if (!filters.error.empty()) return {400, "text/plain; charset=utf-8", filters.error + "\n", {}};
     const std::string nonce = Nonce();
-    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage, IdOf(request, "before").value_or(0)),
-                              session_.Home(), nonce),
+    return Html(DashboardHtml(source_.Collect(now, kLatestOnPage, filters.query, range),
+                              session_.Home(), nonce, refresh),
                 nonce);
   }
   if (path == "/explain") return Explain(request, false);
   if (path == "/api/explain") return Explain(request, true);
   if (path == "/metrics") {
-    journal::VerdictJournal* journal = source_.Journal();
-    const std::vector<MailboxRow> mailboxes = source_.Mailboxes(now);
-    return {200, "text/plain; version=0.0.4; charset=utf-8",
-            MetricsText(source_.Counters(), journal ? journal->RecordCount() : 0, mailboxes,
-                        source_.DomainModels(mailboxes)),
-            {}};
+    MetricsInput input;
+    if (journal::VerdictJournal* journal = source_.Journal()) {
+      input.counters = journal->AllTime();
+      input.alerts = journal->ForAlerts();
+      input.records = journal->RecordCount();
+    }
+    input.version = VARNOLT_VERSION;
+    input.mailbox_metrics = settings_.mailbox_metrics;
+    input.mailboxes = source_.Mailboxes(now, settings_.mailbox_metrics);
+    input.domains = source_.DomainModels(input.mailboxes);
+    if (!input.mailbox_metrics) input.mailboxes.clear();
+    return {200, "text/plain; version=0.0.4; charset=utf-8", MetricsText(input), {}};
   }
   if (path == "/api/summary") {
     const DashboardData data = source_.Collect(now, 0);
@@ -175,16 +199,12 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   }
   if (path == "/api/mailboxes") return JsonResponse(MailboxesJson(source_.Mailboxes(now)));
   if (path == "/api/verdicts") {
-    int limit = kLatestOnPage;
-    if (const auto found = request.query.find("limit"); found != request.query.end()) {
-      limit = std::clamp(std::atoi(found->second.c_str()), 1, kMaxVerdictsPerCall);
-    }
     // A page: ?before=ID continues after the oldest record of the last one.
+    const ParsedFilters filters = ParseFilters(request.query, kLatestOnPage, kMaxVerdictsPerCall);
+    if (!filters.error.empty()) return {400, "text/plain; charset=utf-8", filters.error + "\n", {}};
     Json out = Json::array();
     if (journal::VerdictJournal* journal = source_.Journal()) {
-      for (const journal::VerdictRecord& record : journal->Latest(limit, IdOf(request, "before").value_or(0))) {
-        out.push_back(RecordJson(record));
-      }
+      for (const journal::VerdictRecord& record : journal->Search(filters.query)) out.push_back(RecordJson(record));
     }
     return JsonResponse(out);
   }

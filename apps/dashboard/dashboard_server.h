@@ -8,6 +8,7 @@
 #include "dashboard/dashboard_data.h"
 #include "dashboard/dashboard_login.h"
 #include "dashboard/http_service.h"
+#include "hosting/serve_settings.h"
 #include "varnolt/session.h"
 
 namespace varnolt::cli {
@@ -15,7 +16,8 @@ namespace varnolt::cli {
 class DashboardHandler : public HttpHandler {
  public:
   // url: where the server listens, without the port ("http://[::1]"), for its first line.
-  DashboardHandler(Session& session, std::string password, std::string password_hash, std::string url);
+  DashboardHandler(Session& session, std::string password, std::string password_hash, std::string url,
+                   ServeSettings settings = {});
 
   HttpResponse Handle(const HttpRequest& request) override;
   void Listening(int port) override;
@@ -28,6 +30,7 @@ class DashboardHandler : public HttpHandler {
   DashboardSource source_;
   DashboardLogin login_;
   std::string url_;
+  ServeSettings settings_;
 };
 
 }  // namespace varnolt::cli

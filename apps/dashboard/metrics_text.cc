@@ -1,6 +1,9 @@
 #include "dashboard/metrics_text.h"
 
+#include <array>
 #include <cstdio>
+#include <map>
+#include <utility>
 
 namespace varnolt::cli {
 namespace {
@@ -77,14 +80,62 @@ std::string LabelValue(const std::string& text) {
   return out;
 }
 
-std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes,
-                        const std::vector<DomainModelRow>& domains) {
+namespace {
+
+// Upper bounds as the format writes them: "0.05", "+Inf".
+template <size_t N>
+void Histogram(std::string& out, const char* name, const std::array<double, N>& bounds,
+               const std::array<int64_t, N + 1>& per_bucket, double sum) {
+  int64_t cumulative = 0;
+  for (size_t i = 0; i < bounds.size(); ++i) {
+    cumulative += per_bucket[i];
+    char bound[32];
+    std::snprintf(bound, sizeof bound, "%g", bounds[i]);
+    out += std::string(name) + "_bucket{le=\"" + bound + "\"} " + std::to_string(cumulative) + "\n";
+  }
+  cumulative += per_bucket.back();
+  out += std::string(name) + "_bucket{le=\"+Inf\"} " + std::to_string(cumulative) + "\n";
+  out += std::string(name) + "_sum " + Float(sum) + "\n";
+  out += std::string(name) + "_count " + std::to_string(cumulative) + "\n";
+}
+
+// One sample per host and verdict; what was counted before the journal kept
+// the host apart shows as host="unknown", so that the hosts add up to the total.
+void VerdictsByHost(std::string& out, const journal::Counters& counters, const journal::AlertFigures& alerts) {
+  const std::pair<const char*, int64_t> verdicts[] = {
+      {"ham", counters.totals.ham}, {"spam", counters.totals.spam}, {"none", counters.totals.none}};
+  std::map<std::string, std::map<std::string, int64_t>> hosts;  // host -> verdict -> count
+  for (const auto& [key, count] : alerts.host_verdicts) hosts[key.first][key.second] += count;
+  for (const auto& [verdict, total] : verdicts) {
+    int64_t known = 0;
+    for (const auto& [host, counts] : hosts) {
+      const auto found = counts.find(verdict);
+      known += found == counts.end() ? 0 : found->second;
+    }
+    if (total > known || hosts.empty()) hosts["unknown"][verdict] = total - known;
+  }
+  for (auto& [host, counts] : hosts) {
+    for (const auto& [verdict, total] : verdicts) {
+      out += "varnolt_verdicts_total{host=\"" + LabelValue(host) + "\",verdict=\"" + verdict + "\"} " +
+             std::to_string(counts[verdict]) + "\n";
+    }
+  }
+}
+
+}  // namespace
+
+std::string MetricsText(const MetricsInput& input) {
   std::string out;
+  const journal::Counters& counters = input.counters;
   const journal::Totals& t = counters.totals;
-  Header(out, "varnolt_verdicts_total", "counter", "Messages judged, by the verdict they were left with.");
-  out += "varnolt_verdicts_total{verdict=\"ham\"} " + std::to_string(t.ham) + "\n";
-  out += "varnolt_verdicts_total{verdict=\"spam\"} " + std::to_string(t.spam) + "\n";
-  out += "varnolt_verdicts_total{verdict=\"none\"} " + std::to_string(t.none) + "\n";
+  Header(out, "varnolt_build_info", "gauge", "Always 1; the labels name the build that serves.");
+  out += "varnolt_build_info{version=\"" + LabelValue(input.version) + "\"} 1\n";
+  Header(out, "varnolt_verdicts_total", "counter",
+         "Messages judged, by the host that judged them (varnolt or dovecot) and the verdict they were left with.");
+  VerdictsByHost(out, counters, input.alerts);
+  Header(out, "varnolt_last_verdict_timestamp_seconds", "gauge",
+         "When the newest message in the journal was judged (seconds since the epoch); 0 when none is.");
+  out += "varnolt_last_verdict_timestamp_seconds " + std::to_string(input.alerts.last_verdict_time.value_or(0)) + "\n";
   Header(out, "varnolt_corrections_total", "counter",
          "Users' corrections: messages moved into the junk folder (missed spam) or out of it (rescued).");
   out += "varnolt_corrections_total{direction=\"to_junk\"} " + std::to_string(t.to_junk) + "\n";
@@ -92,40 +143,37 @@ std::string MetricsText(const journal::Counters& counters, int64_t records, cons
   Header(out, "varnolt_errors_total", "counter", "Events on which the spam engine failed.");
   out += "varnolt_errors_total " + std::to_string(t.errors) + "\n";
   Header(out, "varnolt_filter_event_duration_seconds", "histogram", "The filter's time per delivery event.");
-  int64_t cumulative = 0;
-  for (size_t i = 0; i < journal::kTimeBuckets.size(); ++i) {
-    cumulative += counters.time_buckets[i];
-    char bound[32];
-    std::snprintf(bound, sizeof bound, "%g", journal::kTimeBuckets[i]);
-    out += std::string("varnolt_filter_event_duration_seconds_bucket{le=\"") + bound + "\"} " +
-           std::to_string(cumulative) + "\n";
-  }
-  cumulative += counters.time_buckets.back();
-  out += "varnolt_filter_event_duration_seconds_bucket{le=\"+Inf\"} " + std::to_string(cumulative) + "\n";
-  out += "varnolt_filter_event_duration_seconds_sum " + Float(counters.time_sum_seconds) + "\n";
-  out += "varnolt_filter_event_duration_seconds_count " + std::to_string(cumulative) + "\n";
-  Header(out, "varnolt_model_messages", "gauge", "Messages each user's model has learned, by class.");
-  for (const MailboxRow& row : mailboxes) {
-    const std::string mailbox = LabelValue(row.mailbox);
-    out += "varnolt_model_messages{mailbox=\"" + mailbox + "\",class=\"ham\"} " + std::to_string(row.model.ham) + "\n";
-    out += "varnolt_model_messages{mailbox=\"" + mailbox + "\",class=\"spam\"} " + std::to_string(row.model.spam) +
-           "\n";
+  Histogram(out, "varnolt_filter_event_duration_seconds", journal::kTimeBuckets, counters.time_buckets,
+            counters.time_sum_seconds);
+  Header(out, "varnolt_score", "histogram", "The engine's spamminess (0: HAM .. 1: SPAM) of the messages it scored.");
+  Histogram(out, "varnolt_score", journal::kScoreBuckets, input.alerts.score_buckets, input.alerts.score_sum);
+  if (input.mailbox_metrics) {
+    Header(out, "varnolt_model_messages", "gauge", "Messages each user's model has learned, by class.");
+    for (const MailboxRow& row : input.mailboxes) {
+      const std::string mailbox = LabelValue(row.mailbox);
+      out += "varnolt_model_messages{mailbox=\"" + mailbox + "\",class=\"ham\"} " + std::to_string(row.model.ham) +
+             "\n";
+      out += "varnolt_model_messages{mailbox=\"" + mailbox + "\",class=\"spam\"} " + std::to_string(row.model.spam) +
+             "\n";
+    }
   }
   Header(out, "varnolt_domain_model_messages", "gauge", "Messages each domain's shared model has learned, by class.");
-  for (const DomainModelRow& row : domains) {
+  for (const DomainModelRow& row : input.domains) {
     const std::string domain = LabelValue(row.domain);
     out += "varnolt_domain_model_messages{domain=\"" + domain + "\",class=\"ham\"} " + std::to_string(row.model.ham) +
            "\n";
     out += "varnolt_domain_model_messages{domain=\"" + domain + "\",class=\"spam\"} " +
            std::to_string(row.model.spam) + "\n";
   }
-  Header(out, "varnolt_whitelist_entries", "gauge", "Entries of each user's whitelist.");
-  for (const MailboxRow& row : mailboxes) {
-    out += "varnolt_whitelist_entries{mailbox=\"" + LabelValue(row.mailbox) + "\"} " + std::to_string(row.whitelist) +
-           "\n";
+  if (input.mailbox_metrics) {
+    Header(out, "varnolt_whitelist_entries", "gauge", "Entries of each user's whitelist.");
+    for (const MailboxRow& row : input.mailboxes) {
+      out += "varnolt_whitelist_entries{mailbox=\"" + LabelValue(row.mailbox) + "\"} " +
+             std::to_string(row.whitelist) + "\n";
+    }
   }
   Header(out, "varnolt_journal_records", "gauge", "Records in the verdict journal (after pruning).");
-  out += "varnolt_journal_records " + std::to_string(records) + "\n";
+  out += "varnolt_journal_records " + std::to_string(input.records) + "\n";
   return out;
 }
 

@@ -1,6 +1,8 @@
 // /metrics in Prometheus' text exposition format: the journal's all-time
-// counters (which never go down, pruning or not), the histogram of the
-// filter's time per event, and each mailbox's model and whitelist sizes.
+// counters (which never go down, pruning or not) with the host that judged,
+// the histograms of the filter's time per event and of the scores, the time
+// of the last verdict, the build, each domain's model size and, on request,
+// each mailbox's model and whitelist sizes.
 #pragma once
 
 #include <string>
@@ -10,8 +12,17 @@
 
 namespace varnolt::cli {
 
-std::string MetricsText(const journal::Counters& counters, int64_t records, const std::vector<MailboxRow>& mailboxes,
-                        const std::vector<DomainModelRow>& domains);
+struct MetricsInput {
+  journal::Counters counters;
+  journal::AlertFigures alerts;
+  int64_t records = 0;
+  std::string version;
+  std::vector<DomainModelRow> domains;
+  bool mailbox_metrics = false;     // [serve] mailbox_metrics
+  std::vector<MailboxRow> mailboxes;  // read only when mailbox_metrics is on
+};
+
+std::string MetricsText(const MetricsInput& input);
 
 // A label value escaped as the format wants: backslash, double quote, line
 // feed; always valid UTF-8 (a scraper refuses the whole page otherwise).

@@ -181,7 +181,8 @@ void RunServe(Session& session, const std::string& listen) {
   const std::string scheme = options.tls_certificate.empty() ? "http://" : "https://";
   // The hash wins over a plain password left beside it.
   DashboardHandler handler(session, config.serve_password_hash.empty() ? config.serve_password : "",
-                           config.serve_password_hash, scheme + UrlHost(resolved.numeric));
+                           config.serve_password_hash, scheme + UrlHost(resolved.numeric),
+                           LoadServeSettings(config_path));
   std::string error;
   if (serve(options, &handler, &error) != 0) throw CommandError(error);
 }

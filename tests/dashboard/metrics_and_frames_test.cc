@@ -30,6 +30,42 @@ TEST(MetricsLabelTest, LabelValuesAreAlwaysValidUtf8AndEscaped) {
   }
 }
 
+TEST(MetricsTextTest, HostsAddUpToTheTotalsAndMailboxesOnlyOnRequest) {
+  cli::MetricsInput input;
+  input.counters.totals.ham = 10;
+  input.counters.totals.spam = 4;
+  input.alerts.host_verdicts = {{{"dovecot", "ham"}, 6}, {{"varnolt", "spam"}, 4}};
+  input.alerts.score_buckets[0] = 3;
+  input.alerts.score_buckets.back() = 2;
+  input.version = "1.2.3";
+  input.mailboxes = {{"alice@example.com", {5, 6}, 7, {}}};
+  struct Case {
+    bool mailbox_metrics;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      {false,
+       {"varnolt_verdicts_total{host=\"dovecot\",verdict=\"ham\"} 6\n",
+        "varnolt_verdicts_total{host=\"varnolt\",verdict=\"spam\"} 4\n",
+        // counted before the journal kept hosts apart
+        "varnolt_verdicts_total{host=\"unknown\",verdict=\"ham\"} 4\n",
+        "varnolt_build_info{version=\"1.2.3\"} 1\n", "varnolt_last_verdict_timestamp_seconds 0\n",
+        "varnolt_score_bucket{le=\"0.01\"} 3\n", "varnolt_score_bucket{le=\"0.95\"} 3\n",
+        "varnolt_score_bucket{le=\"+Inf\"} 5\n", "varnolt_score_count 5\n"},
+       {"alice", "varnolt_whitelist_entries"}},
+      {true,
+       {"varnolt_model_messages{mailbox=\"alice@example.com\",class=\"spam\"} 6\n",
+        "varnolt_whitelist_entries{mailbox=\"alice@example.com\"} 7\n"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mailbox_metrics);
+    input.mailbox_metrics = c.mailbox_metrics;
+    const std::string text = cli::MetricsText(input);
+    for (const std::string& line : c.present) EXPECT_NE(std::string::npos, text.find(line)) << line;
+    for (const std::string& part : c.absent) EXPECT_EQ(std::string::npos, text.find(part)) << part;
+  }
+}
+
 TEST(RequestFrameTest, ARequestIsHandedOnOnlyWhenWhole) {
   using http::Frame;
   const std::string big_head = "GET / HTTP/1.1\r\nX: " + std::string(http::kMaxRequestHead, 'a') + "\r\n\r\n";

@@ -6,8 +6,11 @@ import base64
 import json
 import os
 import re
+import shutil
 import sqlite3
+import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -41,6 +44,7 @@ class ServeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = Home(BUILD)
+        cls.home.add_config("[serve]\nmailbox_metrics = on\n")
         cls.home.serve()
 
     @classmethod
@@ -56,7 +60,7 @@ class ServeTest(unittest.TestCase):
     def test_status_codes(self):
         cases = [("/", 200), ("/metrics", 200), ("/api/summary", 200), ("/explain?id=1", 200),
                  ("/explain?id=abc", 400), ("/explain", 400), ("/explain?id=999", 404), ("/api/explain?id=999", 404),
-                 ("/nothing", 404)]
+                 ("/nothing", 404), ("/?range=1y&refresh=0", 200), ("/?range=2y", 400), ("/?refresh=soon", 400)]
         for path, expected in cases:
             with self.subTest(path=path):
                 self.assertEqual(expected, self.home.get(path)[0])
@@ -64,6 +68,21 @@ class ServeTest(unittest.TestCase):
             with self.subTest(method=method):
                 status, headers, _ = self.home.get("/", method=method, data=b"x=1")
                 self.assertEqual(405, status)
+
+    def test_the_range_and_reload_are_chosen_on_the_page(self):
+        cases = [("/", 28, 'content="60"'), ("/?range=24h&refresh=300", 24, 'content="300"'),
+                 ("/?range=1y&refresh=1", 53, 'content="10"'), ("/?range=30d&refresh=0", 30, None)]
+        for path, bars, refresh in cases:
+            with self.subTest(path=path):
+                status, _, body = self.home.get(path)
+                self.assertEqual(200, status)
+                plot = body[body.index('id="plot-verdicts"'):]
+                plot = plot[:plot.index("</svg>")]
+                self.assertEqual(bars * 3, plot.count('class="point"'))
+                if refresh:
+                    self.assertIn(f'<meta http-equiv="refresh" {refresh}>', body)
+                else:
+                    self.assertNotIn('http-equiv="refresh"', body)
 
     def test_summary_counts_the_journal(self):
         summary = self.get_json("/api/summary")
@@ -102,9 +121,20 @@ class ServeTest(unittest.TestCase):
         status, headers, body = self.home.get("/metrics")
         self.assertTrue(headers["Content-Type"].startswith("text/plain; version=0.0.4"))
         samples, types = parse_metrics(body)
-        self.assertEqual(2, samples[("varnolt_verdicts_total", (("verdict", "ham"),))])
-        self.assertEqual(1, samples[("varnolt_verdicts_total", (("verdict", "spam"),))])
-        self.assertEqual(0, samples[("varnolt_verdicts_total", (("verdict", "none"),))])
+        host = lambda verdict: (("host", "varnolt"), ("verdict", verdict))  # noqa: E731
+        self.assertEqual(2, samples[("varnolt_verdicts_total", host("ham"))])
+        self.assertEqual(1, samples[("varnolt_verdicts_total", host("spam"))])
+        self.assertEqual(0, samples[("varnolt_verdicts_total", host("none"))])
+        self.assertNotIn(("varnolt_verdicts_total", (("host", "unknown"), ("verdict", "ham"))), samples)
+        self.assertLess(abs(time.time() - samples[("varnolt_last_verdict_timestamp_seconds", ())]), 600)
+        builds = [labels for (name, labels) in samples if name == "varnolt_build_info"]
+        self.assertEqual(1, len(builds))
+        self.assertRegex(dict(builds[0])["version"], r"^\d+\.\d+")
+        self.assertEqual("histogram", types["varnolt_score"])
+        scores = [value for (name, labels), value in samples.items() if name == "varnolt_score_bucket"]
+        self.assertEqual(sorted(scores), scores)
+        self.assertEqual(scores[-1], samples[("varnolt_score_count", ())])
+        self.assertGreaterEqual(scores[-1], 2)  # at least the messages the engine decided
         self.assertEqual(1, samples[("varnolt_corrections_total", (("direction", "from_junk"),))])
         self.assertEqual(0, samples[("varnolt_corrections_total", (("direction", "to_junk"),))])
         self.assertEqual(0, samples[("varnolt_errors_total", ())])
@@ -127,6 +157,46 @@ class ServeTest(unittest.TestCase):
         for name in types:
             if types[name] == "counter":
                 self.assertTrue(name.endswith("_total"), name)
+
+    def test_verdicts_are_searched_through_the_api_and_the_page(self):
+        cases = [("sender_domain=spam.example", ["s1@example.net"]),
+                 ("mailbox=ALICE@example.com&verdict=ham", ["h1@example.net"]),
+                 ("corrected=yes", ["s1@example.net"]),
+                 ("message_id=%3Ch2%40example.net%3E", ["h2@example.net"]),
+                 ("min_score=0.9&max_score=1", ["s1@example.net"]),
+                 ("from=2000-01-01&to=2000-01-02", []),
+                 ("limit=1", None)]
+        for query, expected in cases:
+            with self.subTest(query=query):
+                found = [record["message_id"] for record in self.get_json("/api/verdicts?" + query)]
+                self.assertEqual(expected if expected is not None else found[:1], found)
+        self.assertEqual(400, self.home.get("/api/verdicts?verdict=maybe")[0])
+        self.assertEqual(400, self.home.get("/?min_score=2")[0])
+        status, _, body = self.home.get("/?sender_domain=spam.example")
+        self.assertEqual(200, status)
+        self.assertIn("Verdicts found", body)
+        table = body[body.index('id="latest"'):]
+        table = table[:table.index("</table>")]
+        self.assertEqual(1, table.count("why?"))
+
+    def test_the_contributed_rules_and_dashboard_name_metrics_we_serve(self):
+        samples, types = parse_metrics(self.home.get("/metrics")[2])
+        contrib = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "contrib")
+        rules = os.path.join(contrib, "prometheus", "varnolt-alerts.yml")
+        with open(os.path.join(contrib, "grafana", "varnolt-dashboard.json")) as grafana:
+            dashboard = json.load(grafana)
+        expressions = [t["expr"] for p in dashboard["panels"] for t in p["targets"]]
+        with open(rules) as text:
+            expressions.append(text.read())
+        for expression in expressions:
+            for name in re.findall(r"varnolt_[a-z_]+", expression):
+                with self.subTest(name=name):
+                    self.assertIn(re.sub(r"_(bucket|sum|count)$", "", name) if name not in types else name, types)
+        promtool = shutil.which("promtool")
+        if promtool is None:
+            self.skipTest("promtool is not installed (Debian package prometheus)")
+        checked = subprocess.run([promtool, "check", "rules", rules], capture_output=True, text=True, timeout=60)
+        self.assertEqual(0, checked.returncode, checked.stdout + checked.stderr)
 
     def test_hostile_subject_is_escaped_everywhere(self):
         for path in ("/", "/explain?id=2"):

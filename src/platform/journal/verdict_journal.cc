@@ -14,7 +14,7 @@ namespace varnolt::journal {
 namespace {
 
 constexpr int64_t kApplicationId = 0x564E4A4C;  // "VNJL"
-constexpr int64_t kFormat = 1;
+constexpr int64_t kFormat = 2;  // 2: the search indexes
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS verdicts(
@@ -125,6 +125,7 @@ std::unique_ptr<sqlite::Database> OpenDatabase(const std::string& path, const Ve
     const int64_t application = db->QueryInt("PRAGMA application_id");
     if (application != 0 && application != kApplicationId) Throw(0, path + " is not a verdict journal");
     db->Exec(kSchema);
+    db->Exec(kSearchIndexes);
     db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
     db->Exec("PRAGMA user_version=" + std::to_string(kFormat));
     write.Commit();
@@ -256,6 +257,7 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
       .Bind(2, "time_bucket_" + std::to_string(bucket))
       .Bind(3, seconds)
       .Run();
+  CountForAlerts(record, verdict);
   write.Commit();
   return id;
 }

@@ -24,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/journal/alert_figures.h"
+#include "platform/journal/verdict_search.h"
+
 namespace varnolt::sqlite {
 class Database;
 }
@@ -131,7 +134,11 @@ class VerdictJournal {
   // that record (the next page).
   std::vector<VerdictRecord> Latest(int limit, int64_t before_id = 0);
   std::optional<VerdictRecord> Find(int64_t id);
+  // The records that pass every filter of the query, newest first (verdict_search.h).
+  std::vector<VerdictRecord> Search(const VerdictQuery& query);
   Counters AllTime();
+  // The figures alerts watch (alert_figures.h).
+  AlertFigures ForAlerts();
   int64_t RecordCount();
 
  private:
@@ -140,6 +147,7 @@ class VerdictJournal {
   void FollowFile();
   void CountHour(int64_t time, const std::string& mailbox, const char* column);
   void AddCounter(const std::string& name, double amount);
+  void CountForAlerts(const VerdictRecord& record, const char* verdict);
 
   std::string path_;
   Options options_;

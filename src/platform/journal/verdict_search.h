@@ -1,0 +1,36 @@
+// A search of the verdict journal: every filter optional, all of them
+// together, newest first (by the verdict's time) and a page at a time. Each
+// exact-match filter and the corrected records have an index ordered by time,
+// so that a search reads one page of an index over millions of records.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace varnolt::journal {
+
+struct VerdictQuery {
+  std::optional<int64_t> from;  // at or after (seconds since the epoch)
+  std::optional<int64_t> to;    // before
+  std::string mailbox;          // user@domain, any case; "": any
+  std::string sender_domain;    // any case
+  std::string message_id;       // without angle brackets, as written
+  std::string verdict;          // "ham", "spam", "none"
+  std::string action;           // "filed", "hidden", "left", "removed"
+  std::optional<double> min_score, max_score;  // both inclusive; a record without a score never matches
+  std::optional<bool> corrected;
+  int64_t before_id = 0;  // the next page: records older than this one
+  int limit = 50;
+
+  bool Filters() const {
+    return from || to || !mailbox.empty() || !sender_domain.empty() || !message_id.empty() || !verdict.empty() ||
+           !action.empty() || min_score || max_score || corrected;
+  }
+};
+
+// Created with the journal's tables (and added to older journals when a
+// writer opens them).
+extern const char* const kSearchIndexes;
+
+}  // namespace varnolt::journal
