@@ -248,6 +248,34 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   return Page("VarnoltFilter dashboard", body, nonce, refresh_seconds);
 }
 
+namespace {
+
+// The decision as the journal kept it, before any lesson since changed the models.
+std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
+  std::string text;
+  if (record.decided_by == "internal") {
+    text = "Decided by the internal-sender rule; the engine was not asked.";
+  } else if (record.decided_by == "whitelist") {
+    text = "Decided by the whitelist; the engine was not asked.";
+  } else if (record.decided_by.empty()) {
+    text = "No verdict was given.";
+  } else {
+    text = "Decided by the " + record.decided_by + ". The engine said " + Score(record.score) + ".";
+    if (record.counts_part) text += " The counting part " + Score(record.counts_part) + ".";
+    if (record.linear_part) {
+      text += " The linear part " + Score(record.linear_part) + " with weight " + Score(record.linear_weight) + ".";
+    } else if (record.counts_part) {
+      text += " No linear part.";
+    }
+    if (!record.counts_part && !record.linear_part) {
+      text += " The parts of the score were not kept (the models held too little to mix, or the record is older).";
+    }
+  }
+  return "<h2>At delivery</h2><p id=\"at-delivery\">" + HtmlEscape(text) + "</p>";
+}
+
+}  // namespace
+
 std::string ExplanationHtml(const journal::VerdictRecord& record, const std::optional<ItemExplanation>& explanation,
                             const std::string& missing_reason) {
   std::string body = "<p><a href=\"/\">&larr; dashboard</a></p><h1>Why: record " + std::to_string(record.id) +
@@ -267,7 +295,7 @@ std::string ExplanationHtml(const journal::VerdictRecord& record, const std::opt
   row("decided by", record.decided_by);
   row("host", record.host);
   row("correction", record.correction.empty() ? "none" : record.correction + " at " + UtcText(record.corrected_at));
-  body += "</tbody></table>";
+  body += "</tbody></table>" + AtDeliveryHtml(record);
   if (!explanation) {
     body += "<p id=\"no-explanation\">" + HtmlEscape(missing_reason) + "</p>";
     return Page("Why: record " + std::to_string(record.id), body);

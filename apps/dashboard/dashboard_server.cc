@@ -65,6 +65,9 @@ Json RecordJson(const journal::VerdictRecord& record) {
           {"host", record.host},
           {"elapsed_us", record.elapsed_us},
           {"error", record.error},
+          {"counts_part", record.counts_part ? Json(*record.counts_part) : Json(nullptr)},
+          {"linear_part", record.linear_part ? Json(*record.linear_part) : Json(nullptr)},
+          {"linear_weight", record.linear_weight ? Json(*record.linear_weight) : Json(nullptr)},
           {"correction", record.correction.empty() ? Json(nullptr) : Json(record.correction)},
           {"corrected_at", record.correction.empty() ? Json(nullptr) : Json(record.corrected_at)}};
 }

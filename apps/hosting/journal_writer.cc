@@ -103,6 +103,10 @@ void JournalWriter::RecordDelivery(const JudgedMessage& message, const SaveVerdi
     if (verdict.score) {
       record.score = verdict.score->spamminess;
       record.learned = verdict.score->learned;
+      // The decision as it was made: the model changes with every lesson after.
+      record.counts_part = verdict.score->counts_part;
+      record.linear_part = verdict.score->linear_part;
+      if (verdict.score->linear_part) record.linear_weight = verdict.score->linear_weight;
     }
     record.decided_by = DecidedByName(verdict.decided_by);
     record.host = host_;

@@ -187,6 +187,10 @@ TEST_F(JournalTest, ExplainNamesTheRuleOrTheEngineThatDecided) {
       for (const Json& each : explained["clues"]) models.insert(each["model"].get<std::string>());
       EXPECT_TRUE(models.count("user") + models.count("user+domain") > 0) << explained.dump();
       EXPECT_NE(std::string::npos, Ok({"explain", url}).find("example.com's shared model"));
+      // The journal kept the engine's counting part as it was at delivery.
+      const VerdictRecord delivered = Records().back();
+      ASSERT_TRUE(delivered.counts_part.has_value());
+      EXPECT_LT(*delivered.counts_part, 0.5);
     }
   }
   EXPECT_EQ(1, Run({"explain", "file://./backofficestorage/example.com/MBX/alice/Inbox"}).status);

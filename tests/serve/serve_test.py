@@ -198,6 +198,22 @@ class ServeTest(unittest.TestCase):
         checked = subprocess.run([promtool, "check", "rules", rules], capture_output=True, text=True, timeout=60)
         self.assertEqual(0, checked.returncode, checked.stdout + checked.stderr)
 
+    def test_why_shows_the_decision_at_delivery(self):
+        # Record 1: the engine's verdict while the models were too thin to mix parts; then as if they were kept.
+        parts = {"counts_part": 0.9, "linear_part": 0.6, "linear_weight": 0.4}
+        for kept, text in [(None, "The parts of the score were not kept"),
+                           (parts, "The counting part 0.9000. The linear part 0.6000 with weight 0.4000.")]:
+            if kept:
+                with sqlite3.connect(os.path.join(self.home.home, "journal.db")) as db:
+                    db.execute("UPDATE verdicts SET counts_part = :counts_part, linear_part = :linear_part, "
+                               "linear_weight = :linear_weight WHERE id = 1", kept)
+            body = self.home.get("/explain?id=1")[2]
+            at_delivery = body[body.index('<h2>At delivery</h2><p id="at-delivery">'):].split("</p>")[0]
+            self.assertIn("Decided by the engine.", at_delivery)
+            self.assertIn(text, at_delivery)
+            record = self.get_json("/api/verdicts?before=2")[0]
+            self.assertEqual(kept or dict.fromkeys(parts), {name: record[name] for name in parts})
+
     def test_hostile_subject_is_escaped_everywhere(self):
         for path in ("/", "/explain?id=2"):
             with self.subTest(path=path):

@@ -14,7 +14,7 @@ namespace varnolt::journal {
 namespace {
 
 constexpr int64_t kApplicationId = 0x564E4A4C;  // "VNJL"
-constexpr int64_t kFormat = 2;  // 2: the search indexes
+constexpr int64_t kFormat = 3;  // 2: the search indexes; 3: the score's parts
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS verdicts(
@@ -40,6 +40,8 @@ CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value REAL NOT NULL) 
 constexpr const char* kRecordColumns =
     "id, at, mailbox, message_id, sender_domain, size, score, verdict, action, learned, decided_by, host, "
     "subject, elapsed_us, error, correction, corrected_at";
+// Added in format 3, nullable: older records read as without them.
+constexpr const char* kPartColumns[] = {"counts_part", "linear_part", "linear_weight"};
 
 constexpr const char* kTotalsColumns =
     "COALESCE(SUM(ham),0), COALESCE(SUM(spam),0), COALESCE(SUM(none),0), COALESCE(SUM(to_junk),0), "
@@ -69,6 +71,9 @@ VerdictRecord ReadRecord(sqlite::Statement& row) {
   record.error = row.Int(14) != 0;
   record.correction = row.Text(15);
   record.corrected_at = row.Int(16);
+  if (!row.IsNull(17)) record.counts_part = row.Real(17);
+  if (!row.IsNull(18)) record.linear_part = row.Real(18);
+  if (!row.IsNull(19)) record.linear_weight = row.Real(19);
   return record;
 }
 
@@ -87,6 +92,12 @@ const char* VerdictColumn(const std::string& verdict) {
   if (verdict == "ham") return "ham";
   if (verdict == "spam") return "spam";
   return "none";
+}
+
+bool HasColumn(sqlite::Database& db, const char* column) {
+  sqlite::Statement row(db, "SELECT 1 FROM pragma_table_info('verdicts') WHERE name = ?1");
+  row.Bind(1, std::string_view(column));
+  return row.Step();
 }
 
 int64_t HourOf(int64_t time) { return time >= 0 ? time / 3600 : (time - 3599) / 3600; }
@@ -125,6 +136,9 @@ std::unique_ptr<sqlite::Database> OpenDatabase(const std::string& path, const Ve
     const int64_t application = db->QueryInt("PRAGMA application_id");
     if (application != 0 && application != kApplicationId) Throw(0, path + " is not a verdict journal");
     db->Exec(kSchema);
+    for (const char* column : kPartColumns) {
+      if (!HasColumn(*db, column)) db->Exec(std::string("ALTER TABLE verdicts ADD COLUMN ") + column + " REAL");
+    }
     db->Exec(kSearchIndexes);
     db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
     db->Exec("PRAGMA user_version=" + std::to_string(kFormat));
@@ -164,6 +178,11 @@ void VerdictJournal::Reopen() {
   const std::optional<FileIdentity> before = IdentityOf(path_);
   db_ = OpenDatabase(path_, options_);
   identity_ = before ? before : IdentityOf(path_);
+  has_parts_ = HasColumn(*db_, kPartColumns[0]);
+}
+
+std::string VerdictJournal::RecordColumns() const {
+  return std::string(kRecordColumns) + (has_parts_ ? ", counts_part, linear_part, linear_weight" : ", NULL, NULL, NULL");
 }
 
 // A long-lived process (the dashboard, a mail server's delivery process)
@@ -174,7 +193,11 @@ void VerdictJournal::FollowFile() {
   if (db_ && db_->InTransaction()) return;
   const std::optional<FileIdentity> now = IdentityOf(path_);
   const bool same = db_ && now && identity_ && now->device == identity_->device && now->inode == identity_->inode;
-  if (same) return;
+  if (same) {
+    // A reader of an older file sees the parts once a writer has added them.
+    if (!has_parts_) has_parts_ = HasColumn(*db_, kPartColumns[0]);
+    return;
+  }
   if (!now && options_.read_only) Throw(0, path_ + " is missing");
   Reopen();
 }
@@ -226,8 +249,9 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
   sqlite::WriteTransaction write(*db_);
   sqlite::Statement insert(*db_,
                            "INSERT INTO verdicts(at, mailbox, message_id, sender_domain, size, score, verdict, "
-                           "action, learned, decided_by, host, subject, elapsed_us, error) "
-                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+                           "action, learned, decided_by, host, subject, elapsed_us, error, counts_part, linear_part, "
+                           "linear_weight) "
+                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
   insert.Bind(1, record.time).Bind(2, record.mailbox).Bind(3, BoundedField(record.message_id, kMessageIdBytes));
   insert.Bind(4, BoundedField(record.sender_domain, kDomainBytes));
   insert.Bind(5, record.size);
@@ -240,6 +264,14 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
   insert.Bind(7, std::string_view(verdict)).Bind(8, record.action).Bind(9, int64_t{record.learned});
   insert.Bind(10, record.decided_by).Bind(11, record.host).Bind(12, BoundedField(record.subject, kSubjectBytes));
   insert.Bind(13, record.elapsed_us).Bind(14, int64_t{record.error});
+  int index = 15;
+  for (const std::optional<double>* part : {&record.counts_part, &record.linear_part, &record.linear_weight}) {
+    if (*part) {
+      insert.Bind(index++, **part);
+    } else {
+      insert.BindNull(index++);
+    }
+  }
   insert.Run();
   const int64_t id = db_->LastInsertId();
 
@@ -342,7 +374,7 @@ std::vector<MailboxFigures> VerdictJournal::MailboxesSince(int64_t time) {
 
 std::vector<VerdictRecord> VerdictJournal::Latest(int limit, int64_t before_id) {
   FollowFile();
-  sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns +
+  sqlite::Statement row(*db_, "SELECT " + RecordColumns() +
                                   " FROM verdicts WHERE id < ?2 ORDER BY id DESC LIMIT ?1");
   row.Bind(1, int64_t{limit}).Bind(2, before_id > 0 ? before_id : std::numeric_limits<int64_t>::max());
   std::vector<VerdictRecord> records;
@@ -352,7 +384,7 @@ std::vector<VerdictRecord> VerdictJournal::Latest(int limit, int64_t before_id) 
 
 std::optional<VerdictRecord> VerdictJournal::Find(int64_t id) {
   FollowFile();
-  sqlite::Statement row(*db_, std::string("SELECT ") + kRecordColumns + " FROM verdicts WHERE id = ?1");
+  sqlite::Statement row(*db_, "SELECT " + RecordColumns() + " FROM verdicts WHERE id = ?1");
   row.Bind(1, id);
   if (!row.Step()) return std::nullopt;
   return ReadRecord(row);

@@ -54,6 +54,12 @@ struct VerdictRecord {
   std::string subject;          // only when the home keeps subjects; bounded
   int64_t elapsed_us = 0;       // the filter's time on the event
   bool error = false;           // the engine failed on the message
+  // The score's parts as the engine mixed them at delivery: none when the
+  // engine was not asked, had too little to mix, or the record is older than
+  // these fields.
+  std::optional<double> counts_part;    // the token counts' own score
+  std::optional<double> linear_part;    // the linear model's, when it was fitted
+  std::optional<double> linear_weight;  // the linear part's share of the score
   // Filled when read back.
   std::string correction;       // "", "to_junk" or "from_junk"
   int64_t corrected_at = 0;
@@ -145,6 +151,7 @@ class VerdictJournal {
   VerdictJournal(std::string path, const Options& options);
   void Reopen();
   void FollowFile();
+  std::string RecordColumns() const;
   void CountHour(int64_t time, const std::string& mailbox, const char* column);
   void AddCounter(const std::string& name, double amount);
   void CountForAlerts(const VerdictRecord& record, const char* verdict);
@@ -153,6 +160,7 @@ class VerdictJournal {
   Options options_;
   std::unique_ptr<sqlite::Database> db_;
   std::optional<FileIdentity> identity_;  // of the file db_ has open
+  bool has_parts_ = false;  // the file has the score's parts (a reader may open an older one)
 };
 
 // The journal's file in a home.

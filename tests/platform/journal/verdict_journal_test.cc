@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "platform/com/com_error.h"
 #include "platform/journal/bounded_field.h"
@@ -286,6 +288,35 @@ TEST_F(VerdictJournalTest, LatestPagesBackwardsFromARecord) {
   EXPECT_EQ(2u, journal_->Latest(2).size());
   EXPECT_EQ(5, journal_->Latest(10).front().id);
   EXPECT_TRUE(journal_->Latest(2, 1).empty());
+}
+
+// The score's parts as the engine gave them at delivery; a journal of the
+// format before them reads as without, and takes them on when a writer opens it.
+TEST_F(VerdictJournalTest, KeepsTheScoresPartsAndReadsOlderRecordsWithout) {
+  const int64_t old_id = journal_->Add(Record("a@x", "old", "spam"));
+  journal_.reset();
+  ASSERT_EQ(0, std::system(("sqlite3 '" + Path() + "' 'ALTER TABLE verdicts DROP COLUMN counts_part; ALTER TABLE "
+                            "verdicts DROP COLUMN linear_part; ALTER TABLE verdicts DROP COLUMN linear_weight; "
+                            "PRAGMA user_version=2'").c_str()));
+  VerdictJournal::Options read_only;
+  read_only.read_only = true;
+  std::unique_ptr<VerdictJournal> reader = VerdictJournal::Open(Path(), read_only);
+  EXPECT_FALSE(reader->Find(old_id)->counts_part.has_value());
+  journal_ = VerdictJournal::Open(Path(), {});
+  const std::optional<double> none;
+  const std::array<std::optional<double>, 3> cases[] = {{0.9, 0.6, 0.4}, {0.7, none, none}, {none, none, none}};
+  for (const auto& parts : cases) {
+    VerdictRecord record = Record("a@x", "new", "spam");
+    std::tie(record.counts_part, record.linear_part, record.linear_weight) = std::tie(parts[0], parts[1], parts[2]);
+    const int64_t id = journal_->Add(record);
+    for (VerdictJournal* journal : {journal_.get(), reader.get()}) {
+      const VerdictRecord read = journal->Find(id).value();
+      EXPECT_EQ(parts, (std::array{read.counts_part, read.linear_part, read.linear_weight}));
+    }
+  }
+  const VerdictRecord older = journal_->Find(old_id).value();
+  EXPECT_DOUBLE_EQ(0.999, older.score.value());
+  EXPECT_FALSE(older.counts_part || older.linear_part || older.linear_weight);
 }
 
 }  // namespace
