@@ -12,7 +12,7 @@
 #include "varnolt/known_settings.h"
 #include "varnolt/setting_descriptions.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr int64_t kHour = 3600;
@@ -150,15 +150,17 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::V
     }
   }
   data.mailboxes = Mailboxes(now);
-  for (const SettingDescription& description : SettingDescriptions()) {
+  for (const cli::SettingDescription& description : cli::SettingDescriptions()) {
     SettingRow row{description.name, "", description.allowed, description.summary};
     try {
-      const auto value = QueryValue(session_.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, description.name);
+      const auto value =
+          hosting::QueryValue(session_.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, description.name);
       if (value) {
-        row.value = DisplayText(*value);
+        row.value = hosting::DisplayText(*value);
       } else {
-        for (const KnownSetting& known : KnownSettings()) {
-          if (std::string(known.name) == description.name) row.value = "(unset: " + DisplayText(known.default_value) + ")";
+        for (const cli::KnownSetting& known : cli::KnownSettings()) {
+          if (std::string(known.name) == description.name)
+            row.value = "(unset: " + hosting::DisplayText(known.default_value) + ")";
         }
       }
     } catch (const std::exception& error) {
@@ -166,7 +168,7 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::V
     }
     data.settings.push_back(std::move(row));
   }
-  const HomeConfig& config = session_.Config();
+  const hosting::HomeConfig& config = session_.Config();
   data.settings.push_back({"[journal] keep_days", std::to_string(config.journal_keep_days), "days; 0: no journal",
                            "How long the verdict journal keeps its records (varnolt.conf)"});
   data.settings.push_back({"[journal] subjects", config.journal_subjects ? "on" : "off", "on or off",
@@ -184,4 +186,4 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::V
   return data;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -14,7 +14,7 @@
 #include "platform/spam_engine.h"
 #include "varnolt/session.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 struct MailboxRow {
   std::string mailbox;  // user@domain
@@ -62,7 +62,7 @@ double ErrorRate(const journal::Totals& totals);
 
 class DashboardSource {
  public:
-  explicit DashboardSource(Session& session) : session_(session) {}
+  explicit DashboardSource(cli::Session& session) : session_(session) {}
 
   // latest: records on the page that pass the filters, older than the
   // record filters.before_id (0: the newest).
@@ -77,8 +77,8 @@ class DashboardSource {
   journal::VerdictJournal* Journal();
 
  private:
-  Session& session_;
+  cli::Session& session_;
   std::unique_ptr<journal::VerdictJournal> journal_;
 };
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

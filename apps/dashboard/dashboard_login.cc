@@ -6,7 +6,7 @@
 
 #include "dashboard/password_hash.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr size_t kRecentlyMatched = 8;
@@ -122,4 +122,4 @@ LoginResult DashboardLogin::Check(const std::string& authorization, const std::s
   return LoginResult::kRefused;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 // Equal texts, in a time that does not depend on where they differ.
 bool ConstantTimeEquals(std::string_view given, std::string_view expected);
@@ -70,4 +70,4 @@ class DashboardLogin {
   std::vector<std::string> recently_matched_;
 };
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

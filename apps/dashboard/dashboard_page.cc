@@ -9,7 +9,7 @@
 #include "dashboard/svg_plot.h"
 #include "dashboard/verdict_filter.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr const char* kHamColor = "#3b8f4f";
@@ -276,8 +276,8 @@ std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
 
 }  // namespace
 
-std::string ExplanationHtml(const journal::VerdictRecord& record, const std::optional<ItemExplanation>& explanation,
-                            const std::string& missing_reason) {
+std::string ExplanationHtml(const journal::VerdictRecord& record,
+                            const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason) {
   std::string body = "<p><a href=\"/\">&larr; dashboard</a></p><h1>Why: record " + std::to_string(record.id) +
                      "</h1><table id=\"record\"><tbody>";
   auto row = [&body](const std::string& name, const std::string& value) {
@@ -300,16 +300,15 @@ std::string ExplanationHtml(const journal::VerdictRecord& record, const std::opt
     body += "<p id=\"no-explanation\">" + HtmlEscape(missing_reason) + "</p>";
     return Page("Why: record " + std::to_string(record.id), body);
   }
-  const ItemExplanation& e = *explanation;
+  const cli::ItemExplanation& e = *explanation;
   std::string decided = "the engine";
   if (e.decided_by == "internal") decided = "the internal-sender rule (mail submitted inside the organisation)";
   if (e.decided_by == "whitelist") decided = "the whitelist (" + e.sender + " is on it)";
   body += "<h2>Now</h2><p id=\"decided-by\">Decided by " + HtmlEscape(decided) + ". The engine says " +
           Score(e.score.spamminess) + " (" + (e.score.is_spam ? "SPAM" : "HAM") + ", SPAM above " +
-          Score(e.score.threshold) + "). " + HtmlEscape(ModelsText(e)) + "." +
-          (e.score.thin ? " The models hold too little of one class: the engine answers a middle score." : "") +
-          " " + std::to_string(e.score.clue_count) + " clues among " + std::to_string(e.score.tokens) +
-          " tokens.</p>";
+          Score(e.score.threshold) + "). " + HtmlEscape(cli::ModelsText(e)) + "." +
+          (e.score.thin ? " The models hold too little of one class: the engine answers a middle score." : "") + " " +
+          std::to_string(e.score.clue_count) + " clues among " + std::to_string(e.score.tokens) + " tokens.</p>";
   body += "<table id=\"clues\"><thead><tr><th>token</th><th>direction</th><th>weight</th><th>probability</th>"
           "<th>HAM</th><th>SPAM</th><th>domain HAM</th><th>domain SPAM</th><th>model</th></tr></thead><tbody>";
   for (const engine::Clue& clue : e.score.clues) {
@@ -325,4 +324,4 @@ std::string ExplanationHtml(const journal::VerdictRecord& record, const std::opt
   return Page("Why: record " + std::to_string(record.id), body);
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -9,7 +9,7 @@
 #include "dashboard/dashboard_data.h"
 #include "varnolt/item_explanation.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 // nonce: the Content-Security-Policy nonce of the inline script;
 // refresh_seconds: the page reloads itself this often (0: never).
@@ -18,10 +18,10 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
 
 // One journal record and, when the message is still in the store, why the
 // filter judges it as it does (or why it cannot be explained).
-std::string ExplanationHtml(const journal::VerdictRecord& record, const std::optional<ItemExplanation>& explanation,
-                            const std::string& missing_reason);
+std::string ExplanationHtml(const journal::VerdictRecord& record,
+                            const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason);
 
 // "2026-12-07 23:05" (UTC).
 std::string UtcText(int64_t seconds, bool with_time = true);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

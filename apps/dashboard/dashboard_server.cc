@@ -14,7 +14,7 @@
 #include "dashboard/metrics_text.h"
 #include "dashboard/verdict_filter.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr int kLatestOnPage = 50;
@@ -37,19 +37,19 @@ HttpResponse Html(std::string body, const std::string& nonce = "") {
   return response;
 }
 
-HttpResponse JsonResponse(const Json& document) {
-  return {200, "application/json", document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", {}};
+HttpResponse JsonResponse(const cli::Json& document) {
+  return {200, "application/json", document.dump(2, ' ', false, cli::Json::error_handler_t::replace) + "\n", {}};
 }
 
 HttpResponse NotFound(const std::string& what) { return {404, "text/plain; charset=utf-8", what + "\n", {}}; }
 
-Json TotalsJson(const journal::Totals& totals) {
+cli::Json TotalsJson(const journal::Totals& totals) {
   return {{"verdicts", totals.Verdicts()}, {"ham", totals.ham},         {"spam", totals.spam},
           {"none", totals.none},           {"to_junk", totals.to_junk}, {"from_junk", totals.from_junk},
           {"errors", totals.errors},       {"error_rate", ErrorRate(totals)}};
 }
 
-Json RecordJson(const journal::VerdictRecord& record) {
+cli::Json RecordJson(const journal::VerdictRecord& record) {
   return {{"id", record.id},
           {"time", record.time},
           {"mailbox", record.mailbox},
@@ -57,7 +57,7 @@ Json RecordJson(const journal::VerdictRecord& record) {
           {"sender_domain", record.sender_domain},
           {"subject", record.subject},
           {"size", record.size},
-          {"score", record.score ? Json(*record.score) : Json(nullptr)},
+          {"score", record.score ? cli::Json(*record.score) : cli::Json(nullptr)},
           {"verdict", record.verdict},
           {"action", record.action},
           {"learned", record.learned},
@@ -65,19 +65,19 @@ Json RecordJson(const journal::VerdictRecord& record) {
           {"host", record.host},
           {"elapsed_us", record.elapsed_us},
           {"error", record.error},
-          {"counts_part", record.counts_part ? Json(*record.counts_part) : Json(nullptr)},
-          {"linear_part", record.linear_part ? Json(*record.linear_part) : Json(nullptr)},
-          {"linear_weight", record.linear_weight ? Json(*record.linear_weight) : Json(nullptr)},
-          {"correction", record.correction.empty() ? Json(nullptr) : Json(record.correction)},
-          {"corrected_at", record.correction.empty() ? Json(nullptr) : Json(record.corrected_at)}};
+          {"counts_part", record.counts_part ? cli::Json(*record.counts_part) : cli::Json(nullptr)},
+          {"linear_part", record.linear_part ? cli::Json(*record.linear_part) : cli::Json(nullptr)},
+          {"linear_weight", record.linear_weight ? cli::Json(*record.linear_weight) : cli::Json(nullptr)},
+          {"correction", record.correction.empty() ? cli::Json(nullptr) : cli::Json(record.correction)},
+          {"corrected_at", record.correction.empty() ? cli::Json(nullptr) : cli::Json(record.corrected_at)}};
 }
 
-Json MailboxesJson(const std::vector<MailboxRow>& rows) {
-  Json out = Json::array();
+cli::Json MailboxesJson(const std::vector<MailboxRow>& rows) {
+  cli::Json out = cli::Json::array();
   for (const MailboxRow& row : rows) {
-    Json entry = {{"mailbox", row.mailbox},
-                  {"model", {{"ham", row.model.ham}, {"spam", row.model.spam}}},
-                  {"whitelist", row.whitelist}};
+    cli::Json entry = {{"mailbox", row.mailbox},
+                       {"model", {{"ham", row.model.ham}, {"spam", row.model.spam}}},
+                       {"whitelist", row.whitelist}};
     entry.update(TotalsJson(row.totals));
     out.push_back(entry);
   }
@@ -95,8 +95,8 @@ std::optional<int64_t> IdOf(const HttpRequest& request, const char* name = "id")
 
 }  // namespace
 
-DashboardHandler::DashboardHandler(Session& session, std::string password, std::string password_hash,
-                                   std::string url, ServeSettings settings)
+DashboardHandler::DashboardHandler(cli::Session& session, std::string password, std::string password_hash,
+                                   std::string url, hosting::ServeSettings settings)
     : session_(session),
       source_(session),
       login_(std::move(password), std::move(password_hash),
@@ -140,7 +140,7 @@ HttpResponse DashboardHandler::Handle(const HttpRequest& request) {
 }
 
 HttpResponse DashboardHandler::Route(const HttpRequest& request) {
-  const int64_t now = NowSeconds();
+  const int64_t now = hosting::NowSeconds();
   const std::string& path = request.path;
   if (path == "/" || path == "/index.html") {
     TimeRange range = kDefaultRange;
@@ -181,14 +181,14 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   }
   if (path == "/api/summary") {
     const DashboardData data = source_.Collect(now, 0);
-    Json hours = Json::array(), days = Json::array();
+    cli::Json hours = cli::Json::array(), days = cli::Json::array();
     for (const journal::HourFigures& hour : data.hours) {
-      Json entry = {{"start", hour.hour * 3600}};
+      cli::Json entry = {{"start", hour.hour * 3600}};
       entry.update(TotalsJson(hour.totals));
       hours.push_back(entry);
     }
     for (const DayFigures& day : data.days) {
-      Json entry = {{"date", UtcText(day.day * 86400, false)}};
+      cli::Json entry = {{"date", UtcText(day.day * 86400, false)}};
       entry.update(TotalsJson(day.totals));
       days.push_back(entry);
     }
@@ -205,14 +205,14 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
     // A page: ?before=ID continues after the oldest record of the last one.
     const ParsedFilters filters = ParseFilters(request.query, kLatestOnPage, kMaxVerdictsPerCall);
     if (!filters.error.empty()) return {400, "text/plain; charset=utf-8", filters.error + "\n", {}};
-    Json out = Json::array();
+    cli::Json out = cli::Json::array();
     if (journal::VerdictJournal* journal = source_.Journal()) {
       for (const journal::VerdictRecord& record : journal->Search(filters.query)) out.push_back(RecordJson(record));
     }
     return JsonResponse(out);
   }
   if (path == "/api/settings") {
-    Json out = Json::array();
+    cli::Json out = cli::Json::array();
     for (const SettingRow& row : source_.Collect(now, 0).settings) {
       out.push_back({{"name", row.name}, {"value", row.value}, {"allowed", row.allowed}, {"meaning", row.meaning}});
     }
@@ -226,14 +226,14 @@ HttpResponse DashboardHandler::Explain(const HttpRequest& request, bool json) {
   if (!id) return {400, "text/plain; charset=utf-8", "give the record's number: ?id=N\n", {}};
   const std::optional<journal::VerdictRecord> record = source_.Find(*id);
   if (!record) return NotFound("no journal record " + std::to_string(*id));
-  std::optional<ItemExplanation> explanation;
+  std::optional<cli::ItemExplanation> explanation;
   std::string reason;
   if (record->message_id.empty()) {
     reason = "The message has no Message-ID, so it cannot be found again.";
   } else {
     try {
-      const std::string url = ResolveItemReference(session_.LookupStore(), "id:" + record->message_id);
-      explanation = ExplainItem(session_, url, 15);
+      const std::string url = cli::ResolveItemReference(session_.LookupStore(), "id:" + record->message_id);
+      explanation = cli::ExplainItem(session_, url, 15);
       if (strcasecmp(explanation->mailbox.c_str(), record->mailbox.c_str()) != 0) {
         explanation.reset();
         reason = "The message is no longer in " + record->mailbox + ".";
@@ -246,8 +246,8 @@ HttpResponse DashboardHandler::Explain(const HttpRequest& request, bool json) {
   }
   if (!json) return Html(ExplanationHtml(*record, explanation, reason));
   return JsonResponse({{"record", RecordJson(*record)},
-                       {"explanation", explanation ? ExplanationJson(*explanation) : Json(nullptr)},
-                       {"reason", reason.empty() ? Json(nullptr) : Json(reason)}});
+                       {"explanation", explanation ? cli::ExplanationJson(*explanation) : cli::Json(nullptr)},
+                       {"reason", reason.empty() ? cli::Json(nullptr) : cli::Json(reason)}});
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

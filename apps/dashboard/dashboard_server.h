@@ -11,13 +11,13 @@
 #include "hosting/serve_settings.h"
 #include "varnolt/session.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 class DashboardHandler : public HttpHandler {
  public:
   // url: where the server listens, without the port ("http://[::1]"), for its first line.
-  DashboardHandler(Session& session, std::string password, std::string password_hash, std::string url,
-                   ServeSettings settings = {});
+  DashboardHandler(cli::Session& session, std::string password, std::string password_hash, std::string url,
+                   hosting::ServeSettings settings = {});
 
   HttpResponse Handle(const HttpRequest& request) override;
   void Listening(int port) override;
@@ -26,11 +26,11 @@ class DashboardHandler : public HttpHandler {
   HttpResponse Route(const HttpRequest& request);
   HttpResponse Explain(const HttpRequest& request, bool json);
 
-  Session& session_;
+  cli::Session& session_;
   DashboardSource source_;
   DashboardLogin login_;
   std::string url_;
-  ServeSettings settings_;
+  hosting::ServeSettings settings_;
 };
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

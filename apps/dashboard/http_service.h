@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 struct HttpRequest {
   std::string method;  // "GET", "HEAD", ...
@@ -54,4 +54,4 @@ using VarnoltHttpServeFunction = int (*)(const HttpServeOptions& options, HttpHa
 inline constexpr const char* kHttpServeSymbol = "VarnoltHttpServe";
 inline constexpr const char* kHttpModuleName = "libvarnolt_http.so";
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 std::string Float(double value) {
@@ -177,4 +177,4 @@ std::string MetricsText(const MetricsInput& input) {
   return out;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

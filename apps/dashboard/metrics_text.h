@@ -10,7 +10,7 @@
 
 #include "dashboard/dashboard_data.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 struct MetricsInput {
   journal::Counters counters;
@@ -32,4 +32,4 @@ std::string LabelValue(const std::string& text);
 // replaced by U+FFFD.
 std::string ValidUtf8(const std::string& text);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

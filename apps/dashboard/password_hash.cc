@@ -7,17 +7,17 @@
 #include "dashboard/dashboard_login.h"
 #include "hosting/command_error.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 std::string HashPassword(const std::string& password) {
   char setting[CRYPT_GENSALT_OUTPUT_SIZE];
   // Count 0: libcrypt's default cost; no random bytes given: it reads the kernel's.
   if (!crypt_gensalt_rn("$y$", 0, nullptr, 0, setting, sizeof setting)) {
-    throw CommandError("libcrypt cannot make a yescrypt salt (is libcrypt 4.1 or later installed?)");
+    throw hosting::CommandError("libcrypt cannot make a yescrypt salt (is libcrypt 4.1 or later installed?)");
   }
   auto data = std::make_unique<crypt_data>();
   const char* hash = crypt_r(password.c_str(), setting, data.get());
-  if (!hash || hash[0] == '*') throw CommandError("libcrypt cannot hash the password with yescrypt");
+  if (!hash || hash[0] == '*') throw hosting::CommandError("libcrypt cannot hash the password with yescrypt");
   return hash;
 }
 
@@ -44,4 +44,4 @@ bool IsStrongPasswordHash(const std::string& hash) {
          std::string(probe).compare(0, setting_end, hash, 0, setting_end) == 0;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

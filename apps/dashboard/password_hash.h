@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 // A new yescrypt hash of the password ("$y$..."), with a fresh random salt.
 // Throws CommandError when libcrypt cannot make one.
@@ -19,4 +19,4 @@ bool PasswordMatchesHash(const std::string& password, const std::string& hash);
 // or MD5): what `serve` accepts in [serve] password_hash.
 bool IsStrongPasswordHash(const std::string& hash);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

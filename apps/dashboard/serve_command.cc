@@ -18,7 +18,7 @@
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 namespace fs = std::filesystem;
@@ -32,7 +32,7 @@ ListenAddress ParseListen(const std::string& text) {
   ListenAddress address;
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon + 1 == text.size()) {
-    throw UsageError("--listen takes HOST:PORT (like 127.0.0.1:8025), not '" + text + "'");
+    throw cli::UsageError("--listen takes HOST:PORT (like 127.0.0.1:8025), not '" + text + "'");
   }
   address.host = text.substr(0, colon);
   if (address.host.size() >= 2 && address.host.front() == '[' && address.host.back() == ']') {
@@ -41,7 +41,7 @@ ListenAddress ParseListen(const std::string& text) {
   const std::string port = text.substr(colon + 1);
   if (address.host.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
       std::stoi(port) > 65535) {
-    throw UsageError("--listen takes HOST:PORT (like 127.0.0.1:8025), not '" + text + "'");
+    throw cli::UsageError("--listen takes HOST:PORT (like 127.0.0.1:8025), not '" + text + "'");
   }
   address.port = std::stoi(port);
   return address;
@@ -62,7 +62,7 @@ ResolvedAddress Resolve(const std::string& host) {
   addrinfo* found = nullptr;
   const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (status != 0 || !found) {
-    throw CommandError("cannot listen on " + host + ": " + (status ? gai_strerror(status) : "no address"));
+    throw hosting::CommandError("cannot listen on " + host + ": " + (status ? gai_strerror(status) : "no address"));
   }
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
   char text[NI_MAXHOST] = "";
@@ -88,22 +88,23 @@ void RefuseReadableSecret(const std::string& config_path) {
   struct stat info {};
   if (stat(config_path.c_str(), &info) != 0) return;  // a home without varnolt.conf holds no password
   if ((info.st_mode & (S_IROTH | S_IWOTH)) != 0) {
-    throw CommandError(config_path + " holds the dashboard's password and every user of this machine can read it: " +
-                       "make it private first (chmod o-rwx " + config_path + ")");
+    throw hosting::CommandError(config_path +
+                                " holds the dashboard's password and every user of this machine can read it: " +
+                                "make it private first (chmod o-rwx " + config_path + ")");
   }
 }
 
 std::string LocateHttpModule() {
   std::error_code error;
   const fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path();
-  if (error) throw CommandError("cannot tell where this program lives: " + error.message());
+  if (error) throw hosting::CommandError("cannot tell where this program lives: " + error.message());
   for (const fs::path& candidate :
        {dir / kHttpModuleName, dir / ".." / ".." / kHttpModuleName, dir / ".." / "lib" / kHttpModuleName}) {
     std::error_code ignored;
     if (fs::is_regular_file(candidate, ignored)) return candidate.lexically_normal().string();
   }
-  throw CommandError(std::string("cannot find ") + kHttpModuleName + " beside " + dir.string() +
-                     " (it is built when libcpp-httplib-dev is installed)");
+  throw hosting::CommandError(std::string("cannot find ") + kHttpModuleName + " beside " + dir.string() +
+                              " (it is built when libcpp-httplib-dev is installed)");
 }
 
 // The password from the terminal (twice, not echoed) or one line of stdin.
@@ -122,12 +123,12 @@ std::string ReadNewPassword() {
     std::getline(std::cin, again);
     std::cerr << std::endl;
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
-    if (password != again) throw CommandError("the two passwords differ; nothing was hashed");
+    if (password != again) throw hosting::CommandError("the two passwords differ; nothing was hashed");
   } else {
     std::getline(std::cin, password);
     if (!password.empty() && password.back() == '\r') password.pop_back();
   }
-  if (password.empty()) throw CommandError("an empty password protects nothing; nothing was hashed");
+  if (password.empty()) throw hosting::CommandError("an empty password protects nothing; nothing was hashed");
   return password;
 }
 
@@ -137,21 +138,22 @@ void RunHashPassword() {
   std::cerr << "varnolt: put it in varnolt.conf as [serve] password_hash = <the line above>" << std::endl;
 }
 
-void RunServe(Session& session, const std::string& listen) {
+void RunServe(cli::Session& session, const std::string& listen) {
   const ListenAddress address = ParseListen(listen);
-  const HomeConfig& config = session.Config();
-  const std::string config_path = config.home + "/" + kConfigFileName;
+  const hosting::HomeConfig& config = session.Config();
+  const std::string config_path = config.home + "/" + hosting::kConfigFileName;
   const bool has_password = !config.serve_password.empty() || !config.serve_password_hash.empty();
   if (!config.serve_password_hash.empty() && !IsStrongPasswordHash(config.serve_password_hash)) {
-    throw CommandError(config_path + ": [serve] password_hash is no yescrypt, bcrypt or SHA-512 crypt hash; make " +
-                       "one with `varnolt serve --hash-password`");
+    throw hosting::CommandError(config_path +
+                                ": [serve] password_hash is no yescrypt, bcrypt or SHA-512 crypt hash; make " +
+                                "one with `varnolt serve --hash-password`");
   }
   const ResolvedAddress resolved = Resolve(address.host);
   if (!resolved.loopback && !has_password) {
-    throw CommandError("the dashboard listens on " + address.host +
-                       (resolved.numeric == address.host ? "" : " (" + resolved.numeric + ")") +
-                       ", beyond this machine, only with a password: set [serve] password_hash in " + config_path +
-                       " (`varnolt serve --hash-password` makes one) or listen on 127.0.0.1");
+    throw hosting::CommandError("the dashboard listens on " + address.host +
+                                (resolved.numeric == address.host ? "" : " (" + resolved.numeric + ")") +
+                                ", beyond this machine, only with a password: set [serve] password_hash in " +
+                                config_path + " (`varnolt serve --hash-password` makes one) or listen on 127.0.0.1");
   }
   if (has_password) RefuseReadableSecret(config_path);
   struct stat key_info {};
@@ -169,10 +171,10 @@ void RunServe(Session& session, const std::string& listen) {
   void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = dlerror();
-    throw CommandError("cannot load " + module + ": " + (why ? why : "unknown error"));
+    throw hosting::CommandError("cannot load " + module + ": " + (why ? why : "unknown error"));
   }
   auto serve = reinterpret_cast<VarnoltHttpServeFunction>(dlsym(handle, kHttpServeSymbol));
-  if (!serve) throw CommandError(module + " has no entry point " + kHttpServeSymbol);
+  if (!serve) throw hosting::CommandError(module + " has no entry point " + kHttpServeSymbol);
   HttpServeOptions options;
   options.address = resolved.numeric;
   options.port = address.port;
@@ -182,13 +184,17 @@ void RunServe(Session& session, const std::string& listen) {
   // The hash wins over a plain password left beside it.
   DashboardHandler handler(session, config.serve_password_hash.empty() ? config.serve_password : "",
                            config.serve_password_hash, scheme + UrlHost(resolved.numeric),
-                           LoadServeSettings(config_path));
+                           hosting::LoadServeSettings(config_path));
   std::string error;
-  if (serve(options, &handler, &error) != 0) throw CommandError(error);
+  if (serve(options, &handler, &error) != 0) throw hosting::CommandError(error);
 }
 
 }  // namespace
+}  // namespace varnolt::dashboard
 
+namespace varnolt::cli {
+
+// The command belongs to the command line; what it runs is the dashboard's.
 void AddServeCommand(CLI::App& app, Session& session) {
   auto listen = std::make_shared<std::string>("127.0.0.1:8025");
   auto hash_password = std::make_shared<bool>(false);
@@ -210,9 +216,9 @@ void AddServeCommand(CLI::App& app, Session& session) {
       "tls_certificate and tls_key (PEM files) serve HTTPS. SIGINT or SIGTERM stops the server.");
   serve->callback([&session, listen, hash_password] {
     if (*hash_password) {
-      RunHashPassword();
+      dashboard::RunHashPassword();
     } else {
-      RunServe(session, *listen);
+      dashboard::RunServe(session, *listen);
     }
   });
 }

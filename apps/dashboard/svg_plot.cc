@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr int kLeft = 70, kRight = 70, kTop = 16, kBottom = 62;
@@ -193,4 +193,4 @@ std::string SvgStackedBars(const std::vector<std::string>& labels, const std::ve
   return svg;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 struct PlotSeries {
   std::string name;
@@ -43,4 +43,4 @@ std::string SvgStackedBars(const std::vector<std::string>& labels, const std::ve
 // Text safe inside HTML or SVG elements and attribute values.
 std::string HtmlEscape(const std::string& text);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr int64_t kOneHour = 3600;
@@ -81,4 +81,4 @@ std::string BucketLabel(int64_t start, TimeRange range) {
   return label.front() == ' ' ? label.substr(1) : label;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

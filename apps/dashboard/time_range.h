@@ -10,7 +10,7 @@
 
 #include "platform/journal/verdict_journal.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 enum class TimeRange { k24Hours, k7Days, k30Days, k1Year };
 
@@ -47,4 +47,4 @@ int64_t RangeStart(TimeRange range, int64_t now);
 // A bucket's label under its bar, with the month: "7 Dec 14:00", "7 Dec".
 std::string BucketLabel(int64_t start, TimeRange range);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -5,7 +5,7 @@
 
 #include "dashboard/svg_plot.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 constexpr size_t kMaxParameterBytes = 1000;
@@ -137,4 +137,4 @@ std::string FilterParameters(const journal::VerdictQuery& query) {
   return out;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

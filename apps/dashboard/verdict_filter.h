@@ -9,7 +9,7 @@
 
 #include "platform/journal/verdict_search.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 
 struct ParsedFilters {
   journal::VerdictQuery query;
@@ -25,4 +25,4 @@ ParsedFilters ParseFilters(const std::map<std::string, std::string>& parameters,
 // URL and then for HTML: "&amp;mailbox=a%40example.com...", "" without filters.
 std::string FilterParameters(const journal::VerdictQuery& query);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

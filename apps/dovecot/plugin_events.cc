@@ -81,9 +81,9 @@ int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
 
 // The delivery's record in the verdict journal, from what the filter decided.
 void JournalDelivery(PluginHost& host, mail_user* user, std::string_view message, int64_t elapsed_us) {
-  cli::JournalWriter& journal = host.Journal();
+  hosting::JournalWriter& journal = host.Journal();
   if (!journal.enabled() || !host.LastVerdict()) return;
-  cli::JudgedMessage judged;
+  hosting::JudgedMessage judged;
   judged.mailbox = MailboxOf(user);
   judged.content = message;
   judged.elapsed_us = elapsed_us;

@@ -23,15 +23,15 @@ std::string HiveIdentity(const std::string& path) {
          std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
-std::unique_ptr<RealPlatform> MakePlatform(const cli::HomeConfig& config, const std::string& instance = "",
-                                           cli::VerdictSlot verdicts = nullptr) {
+std::unique_ptr<RealPlatform> MakePlatform(const hosting::HomeConfig& config, const std::string& instance = "",
+                                           hosting::VerdictSlot verdicts = nullptr) {
   std::shared_ptr<ComponentServices> services;
   if (!instance.empty()) {
     services = std::make_shared<FileComponentServices>(
         config.home + "/" + kDovecotSettingsCache, instance + " hive " + HiveIdentity(config.registry_path));
   }
   // The home's [engine] settings hold for deliveries through Dovecot too.
-  return cli::MakeHostPlatform(config, std::move(verdicts), std::move(services), LoadedPostgresModels);
+  return hosting::MakeHostPlatform(config, std::move(verdicts), std::move(services), LoadedPostgresModels);
 }
 
 std::unique_ptr<PluginHost>& ProcessHost() {
@@ -51,7 +51,7 @@ std::vector<std::unique_ptr<RealPlatform>>& Abandoned() {
 PluginHost* PluginHost::Running(const std::string& home) {
   PluginHost* host = ProcessHost().get();
   if (!host || home == host->given_home_) return host;
-  if (host->config_.home != cli::ResolveHome(home)) {
+  if (host->config_.home != hosting::ResolveHome(home)) {
     throw std::runtime_error("this process already runs the filter of the varnolt home " + host->config_.home +
                              ", not of " + home);
   }
@@ -63,16 +63,16 @@ PluginHost& PluginHost::ForHome(const std::string& home, const std::string& inst
   std::unique_ptr<PluginHost>& host = ProcessHost();
   std::unique_ptr<PluginHost> fresh(new PluginHost());
   fresh->given_home_ = home;
-  fresh->config_ = cli::LoadHomeConfig(cli::ResolveHome(home));
+  fresh->config_ = hosting::LoadHomeConfig(hosting::ResolveHome(home));
   fresh->platform_ = MakePlatform(fresh->config_, instance, fresh->verdicts_);
   try {
-    fresh->filter_ = cli::CreateRegisteredFilter(*fresh->platform_);
+    fresh->filter_ = hosting::CreateRegisteredFilter(*fresh->platform_);
   } catch (...) {
     Abandoned().push_back(std::move(fresh->platform_));
     throw;
   }
   PluginHost* created = fresh.get();
-  fresh->journal_ = std::make_unique<cli::JournalWriter>(
+  fresh->journal_ = std::make_unique<hosting::JournalWriter>(
       fresh->config_, "dovecot", [created](const std::string& line) { created->LogFailure(line, "journal"); });
   host = std::move(fresh);
   return *host;
@@ -99,15 +99,14 @@ void PluginHost::LogNote(const std::string& text, const std::string& source) {
 void ReportToHomeLogs(const std::string& home, const std::string& text, const std::string& source) {
   std::unique_ptr<RealPlatform> platform;
   try {
-    platform = MakePlatform(cli::LoadHomeConfig(cli::ResolveHome(home)));
+    platform = MakePlatform(hosting::LoadHomeConfig(hosting::ResolveHome(home)));
   } catch (...) {
     return;  // without a readable home there is no log of the filter to write to
   }
   const std::string message = "Dovecot plugin: " + text;
   try {
-    const auto stored = cli::QueryValue(platform->Reg(), HKEY_LOCAL_MACHINE, kHostKey,
-                                        kConstructorStringValue);
-    const std::string data_folder = cli::DataFolderOf(stored ? cli::DisplayText(*stored) : "");
+    const auto stored = hosting::QueryValue(platform->Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
+    const std::string data_folder = hosting::DataFolderOf(stored ? hosting::DisplayText(*stored) : "");
     if (!data_folder.empty()) AppendLogLine(*platform, data_folder, ErrorLogMessage(message, E_FAIL, source));
   } catch (...) {
     // The event log below may still take it.

@@ -38,17 +38,17 @@ class PluginHost {
   // The filter's verdict of the latest event (reset by the caller before it).
   std::optional<SaveVerdict>& LastVerdict() { return *verdicts_; }
   // The home's verdict journal.
-  cli::JournalWriter& Journal() { return *journal_; }
+  hosting::JournalWriter& Journal() { return *journal_; }
 
  private:
   PluginHost() = default;
 
   std::string given_home_;  // as the plugin's setting names it
-  cli::HomeConfig config_;
+  hosting::HomeConfig config_;
   std::unique_ptr<RealPlatform> platform_;
-  cli::LoadedFilter filter_;
-  cli::VerdictSlot verdicts_ = std::make_shared<std::optional<SaveVerdict>>();
-  std::unique_ptr<cli::JournalWriter> journal_;
+  hosting::LoadedFilter filter_;
+  hosting::VerdictSlot verdicts_ = std::make_shared<std::optional<SaveVerdict>>();
+  std::unique_ptr<hosting::JournalWriter> journal_;
 };
 
 // The file in the home that keeps the filter's settings for the processes of

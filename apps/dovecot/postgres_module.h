@@ -17,7 +17,7 @@ inline constexpr const char* kPostgresModuleFile = "libvarnolt_dovecot_postgres.
 inline constexpr const char* kPostgresModuleEntry = "varnolt_postgres_models";
 using PostgresModelsEntry = engine::ModelBackend* (*)(const char* conninfo);
 
-// cli::PostgresModelsMaker over the module, loaded on the first call. Throws
+// hosting::PostgresModelsMaker over the module, loaded on the first call. Throws
 // std::runtime_error naming the module when it cannot be loaded.
 std::shared_ptr<engine::ModelBackend> LoadedPostgresModels(const std::string& conninfo);
 

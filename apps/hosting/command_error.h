@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // The command was understood but cannot be done.
 class CommandError : public std::runtime_error {
@@ -14,4 +14,4 @@ class CommandError : public std::runtime_error {
   explicit CommandError(const std::string& message) : std::runtime_error(message) {}
 };
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -4,7 +4,7 @@
 #include "hosting/registry_values.h"
 #include "platform/complus/in_process_services.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 // The construction object component services hand to Construct: it holds the
@@ -86,4 +86,4 @@ LoadedFilter CreateRegisteredFilter(Platform& platform) {
   return filter;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -12,7 +12,7 @@
 #include "platform/com/unknown.h"
 #include "platform/platform.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // One filter object with the interfaces the store calls.
 struct LoadedFilter {
@@ -31,4 +31,4 @@ void RegisterFilter(Platform& platform, const std::string& library_path);
 // registered or cannot be created.
 LoadedFilter CreateRegisteredFilter(Platform& platform);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -8,7 +8,7 @@
 
 #include "hosting/command_error.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 namespace fs = std::filesystem;
@@ -87,4 +87,4 @@ std::string ComErrorText(const ComError& error) {
   return error.description() + " (" + number + ")";
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -12,7 +12,7 @@
 #include "platform/com/hresult.h"
 #include "platform/platform.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // The environment variable that names the library for `init`, overriding the search.
 inline constexpr const char* kFilterLibraryVariable = "VARNOLT_FILTER_LIBRARY";
@@ -57,4 +57,4 @@ std::string StatusText(HRESULT hr);
 // (store and engine numbers HRESULT-style, runtime numbers as "error 13").
 std::string ComErrorText(const ComError& error);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -4,7 +4,7 @@
 
 #include "hosting/home_config.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,4 +43,4 @@ bool IsPathWithin(const std::string& inner, const std::string& outer) {
   return !relative.empty() && *relative.begin() != ".." && *relative.begin() != ".";
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // The problem with the data folder (a file-system path, "" when the
 // constructor string is empty) of the home, in words that include the
@@ -17,4 +17,4 @@ std::optional<std::string> DataFolderProblem(const std::string& home, const std:
 // Whether path inner lies below outer (both absolute and normal).
 bool IsPathWithin(const std::string& inner, const std::string& outer);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

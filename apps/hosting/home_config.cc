@@ -8,7 +8,7 @@
 
 #include "hosting/command_error.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 namespace fs = std::filesystem;
@@ -179,4 +179,4 @@ std::string DefaultConfigText() {
          "[serve]\npassword =\n";
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 inline constexpr const char* kConfigFileName = "varnolt.conf";
 inline constexpr const char* kDefaultStoreFile = "store.db";
@@ -68,4 +68,4 @@ std::string DefaultConfigText();
 // path made absolute against base when it is relative.
 std::string AbsoluteAgainst(const std::string& base, const std::string& path);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

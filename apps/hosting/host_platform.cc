@@ -7,7 +7,7 @@
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 EngineOptions EngineOptionsOf(const HomeConfig& config, PostgresModelsMaker postgres) {
   EngineOptions options;
@@ -59,4 +59,4 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
   }
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -11,7 +11,7 @@
 #include "platform/real_platform.h"
 #include "platform/save_verdict.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // Where a host finds the filter's verdict of its latest event: the platform
 // puts each there; the host empties it before it raises an event.
@@ -42,4 +42,4 @@ std::unique_ptr<RealPlatform> MakeHostPlatform(const HomeConfig& config,
                                                std::shared_ptr<ComponentServices> services = nullptr,
                                                PostgresModelsMaker postgres = LinkedPostgresModels);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

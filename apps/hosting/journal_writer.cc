@@ -5,7 +5,7 @@
 #include "hosting/message_summary.h"
 #include "platform/com/com_error.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 constexpr int64_t kDay = 24 * 3600;
@@ -130,4 +130,4 @@ void JournalWriter::RecordMove(const std::string& mailbox, std::string_view cont
   });
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -19,7 +19,7 @@
 #include "platform/journal/verdict_journal.h"
 #include "platform/save_verdict.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // What the host knows of a message beside the filter's verdict on it.
 struct JudgedMessage {
@@ -73,4 +73,4 @@ const char* ActionOf(const SaveVerdict& verdict);
 // Seconds since the epoch.
 int64_t NowSeconds();
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

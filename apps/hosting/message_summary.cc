@@ -7,7 +7,7 @@
 #include "engine/encoded_words.h"
 #include "platform/mailstore/raw_headers.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 std::string Trim(std::string_view text) {
@@ -74,4 +74,4 @@ MessageSummary SummarizeMessage(std::string_view message, bool with_subject) {
   return summary;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 struct MessageSummary {
   std::string message_id;     // without angle brackets
@@ -16,4 +16,4 @@ struct MessageSummary {
 // The subject is decoded only when asked for (the journal keeps it only when told to).
 MessageSummary SummarizeMessage(std::string_view message, bool with_subject);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

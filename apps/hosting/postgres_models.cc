@@ -3,10 +3,10 @@
 #include "engine/postgres_model_backend.h"
 #include "hosting/host_platform.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 std::shared_ptr<engine::ModelBackend> LinkedPostgresModels(const std::string& conninfo) {
   return std::make_shared<engine::PostgresModelBackend>(conninfo);
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

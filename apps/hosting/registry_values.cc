@@ -6,7 +6,7 @@
 
 #include "hosting/command_error.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 std::string RootName(HKEY root) {
@@ -143,4 +143,4 @@ std::string TypeName(uint32_t type) {
   }
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -10,7 +10,7 @@
 #include "platform/registry/registry.h"
 #include "platform/registry/value_text.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 // What `varnolt init --repair` does, for messages that send an administrator there.
 inline constexpr const char* kRepairAdvice =
@@ -46,4 +46,4 @@ std::string DisplayText(const RegValue& value);
 // "sz", "dword", or the .reg name of another type ("hex(2)", "hex"...).
 std::string TypeName(uint32_t type);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

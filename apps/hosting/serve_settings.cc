@@ -8,7 +8,7 @@
 
 #include "hosting/command_error.h"
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 namespace {
 
 int CollectServe(void* user, const char* section, const char* name, const char* value) {
@@ -36,4 +36,4 @@ ServeSettings LoadServeSettings(const std::string& config_path) {
   return settings;
 }
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

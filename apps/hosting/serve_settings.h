@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace varnolt::cli {
+namespace varnolt::hosting {
 
 struct ServeSettings {
   // [serve] mailbox_metrics: each mailbox's model and whitelist sizes on
@@ -17,4 +17,4 @@ struct ServeSettings {
 // gives the defaults.
 ServeSettings LoadServeSettings(const std::string& config_path);
 
-}  // namespace varnolt::cli
+}  // namespace varnolt::hosting

@@ -80,22 +80,22 @@ void CopyDataFolder(const fs::path& from, const fs::path& to, bool progress, Bac
 
 // The home's own varnolt.conf when its store, registry and event log are the
 // home's usual files; otherwise one that names the copies inside DEST.
-void WriteConfig(const HomeConfig& config, const fs::path& destination) {
+void WriteConfig(const hosting::HomeConfig& config, const fs::path& destination) {
   const fs::path home = config.home;
   const std::string file_log = "file:" + (home / kEventLogFile).string();
-  const bool usual = config.store_path == (home / kDefaultStoreFile).string() &&
-                     config.registry_path == (home / kDefaultRegistryFile).string() &&
+  const bool usual = config.store_path == (home / hosting::kDefaultStoreFile).string() &&
+                     config.registry_path == (home / hosting::kDefaultRegistryFile).string() &&
                      (config.event_log_target == file_log || config.event_log_target == "syslog");
   if (usual) {
-    fs::copy_file(home / kConfigFileName, destination / kConfigFileName);
+    fs::copy_file(home / hosting::kConfigFileName, destination / hosting::kConfigFileName);
     return;
   }
-  std::string text = DefaultConfigText();
+  std::string text = hosting::DefaultConfigText();
   if (config.event_log_target == "syslog") {
-    const std::string file_target = std::string("target = ") + kDefaultEventLogTarget;
+    const std::string file_target = std::string("target = ") + hosting::kDefaultEventLogTarget;
     text.replace(text.find(file_target), file_target.size(), "target = syslog");
   }
-  ReplaceFile((destination / kConfigFileName).string(), text);
+  ReplaceFile((destination / hosting::kConfigFileName).string(), text);
 }
 
 // The constructor string with its first field (the data folder) replaced,
@@ -105,13 +105,13 @@ std::string RepointedConstructorString(const std::string& original, const std::s
   return data_folder + (separator == std::string::npos ? "" : original.substr(separator));
 }
 
-void CopyHome(const HomeConfig& config, const std::string& constructor_string,
-              const std::string& data_folder, const fs::path& destination, const BackupOptions& options) {
+void CopyHome(const hosting::HomeConfig& config, const std::string& constructor_string, const std::string& data_folder,
+              const fs::path& destination, const BackupOptions& options) {
   std::error_code ignored;
   BackupCounts counts;
   WriteConfig(config, destination);
-  CopyDatabaseOnline(config.store_path, (destination / kDefaultStoreFile).string());
-  ReplaceFile((destination / kDefaultRegistryFile).string(), ReadFileBytes(config.registry_path),
+  CopyDatabaseOnline(config.store_path, (destination / hosting::kDefaultStoreFile).string());
+  ReplaceFile((destination / hosting::kDefaultRegistryFile).string(), ReadFileBytes(config.registry_path),
               static_cast<mode_t>(fs::status(config.registry_path).permissions() & fs::perms::all));
   // The verdict journal in its usual place (the copied varnolt.conf names it there).
   if (config.journal_path == (fs::path(config.home) / journal::kDefaultJournalFile).string() &&
@@ -124,7 +124,7 @@ void CopyHome(const HomeConfig& config, const std::string& constructor_string,
     fs::copy_file(config.event_log_target.substr(file_prefix.size()), destination / kEventLogFile);
   }
 
-  const fs::path new_data = destination / kDefaultDataFolder;
+  const fs::path new_data = destination / hosting::kDefaultDataFolder;
   if (!data_folder.empty() && fs::is_directory(data_folder, ignored)) {
     CopyDataFolder(data_folder, new_data, !options.quiet && isatty(STDERR_FILENO) == 1, &counts);
   } else if (!data_folder.empty()) {
@@ -136,14 +136,14 @@ void CopyHome(const HomeConfig& config, const std::string& constructor_string,
   Session copy;
   copy.home_option() = destination.string();
   if (!constructor_string.empty()) {
-    SetValue(copy.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue,
-             StringValue(RepointedConstructorString(constructor_string, new_data.string())));
+    hosting::SetValue(copy.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue,
+                      hosting::StringValue(RepointedConstructorString(constructor_string, new_data.string())));
   }
   if (!options.quiet) {
     std::cout << "backed up " << config.home << " to " << destination.string() << " (the store; in the data folder "
               << counts.databases << " database file(s) and " << counts.files << " other file(s))\n"
               << "use it with: varnolt --home '" << destination.string() << "' ...\n";
-    if (config.engine_store == kPostgresModelStore) {
+    if (config.engine_store == hosting::kPostgresModelStore) {
       // The user's files only say "user known": the models themselves are in the database.
       std::cout << "not copied: the spam models, which are in PostgreSQL ([engine] postgresql); back them up with "
                    "pg_dump. The copy's varnolt.conf names the same database, so the copy and this home share "
@@ -153,19 +153,19 @@ void CopyHome(const HomeConfig& config, const std::string& constructor_string,
 }
 
 void RunBackup(Session& session, const BackupOptions& options) {
-  const HomeConfig& config = session.Config();
-  const fs::path destination = AbsoluteAgainst(fs::current_path().string(), options.destination);
+  const hosting::HomeConfig& config = session.Config();
+  const fs::path destination = hosting::AbsoluteAgainst(fs::current_path().string(), options.destination);
   std::error_code ignored;
   if (fs::exists(destination, ignored) && !fs::is_empty(destination, ignored)) {
-    throw CommandError(destination.string() + " exists and is not empty; a backup goes into a new folder");
+    throw hosting::CommandError(destination.string() + " exists and is not empty; a backup goes into a new folder");
   }
   const std::string constructor_string = session.ConstructorString();
   // Through the session, which warns when the home names another home's data folder.
   std::string data_folder = ToFileSystemPath(session.DataFolder());
   while (data_folder.size() > 1 && data_folder.back() == '/') data_folder.pop_back();
   for (const fs::path& source : {fs::path(config.home), fs::path(data_folder)}) {
-    if (!source.empty() && (IsPathWithin(destination.string(), source.string()) || destination == source)) {
-      throw CommandError("the backup cannot go inside " + source.string() + ", which it copies");
+    if (!source.empty() && (hosting::IsPathWithin(destination.string(), source.string()) || destination == source)) {
+      throw hosting::CommandError("the backup cannot go inside " + source.string() + ", which it copies");
     }
   }
 

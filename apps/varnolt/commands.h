@@ -27,6 +27,6 @@ void AddModelTransferCommands(CLI::App& app, Session& session);  // model import
 
 // Creates or upgrades the models' schema in [engine] postgresql; returns its version.
 // Throws CommandError when the models are files.
-int MigrateModelDatabase(const HomeConfig& config);
+int MigrateModelDatabase(const hosting::HomeConfig& config);
 
 }  // namespace varnolt::cli

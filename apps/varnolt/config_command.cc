@@ -32,12 +32,12 @@ std::optional<uint32_t> ParseDword(const std::string& text) {
 
 // Every value under the settings key, by the name as stored.
 std::vector<NamedValue> StoredSettings(Session& session) {
-  RequireHiveFile(session.Config().registry_path);
+  hosting::RequireHiveFile(session.Config().registry_path);
   HiveDocument hive;
   const HiveFile file(session.Config().registry_path);
   if (const int32_t status = file.Read(&hive); status != ERROR_SUCCESS) {
-    throw CommandError("cannot read the registry " + file.path() + " (status " + std::to_string(status) + ")" +
-                       StatusMeaning(status));
+    throw hosting::CommandError("cannot read the registry " + file.path() + " (status " + std::to_string(status) + ")" +
+                                hosting::StatusMeaning(status));
   }
   std::vector<NamedValue> values;
   const std::string key = CanonicalKeyPath(std::string(kMachineRoot) + "\\" + kSettingsKey);
@@ -50,10 +50,10 @@ void RunList(Session& session, bool json) {
 }
 
 void RunGet(Session& session, const std::string& name) {
-  RequireHiveFile(session.Config().registry_path);
-  const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name);
-  if (!value) throw CommandError("no setting '" + name + "'");
-  std::cout << DisplayText(*value) << '\n';
+  hosting::RequireHiveFile(session.Config().registry_path);
+  const auto value = hosting::QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name);
+  if (!value) throw hosting::CommandError("no setting '" + name + "'");
+  std::cout << hosting::DisplayText(*value) << '\n';
 }
 
 // A value the filter cannot convert would stop every later event, and a
@@ -73,22 +73,23 @@ void RunSet(Session& session, const SetOptions& options) {
   RegValue value;
   if (type == "dword") {
     if (!number) throw UsageError("'" + options.value + "' is not a 32-bit integer for a dword setting");
-    value = DwordValue(*number);
+    value = hosting::DwordValue(*number);
   } else {
-    value = StringValue(options.value);
+    value = hosting::StringValue(options.value);
   }
   if (known) {
     const std::string reason = UnusableValueReason(*known, value);
     if (!reason.empty()) throw UsageError(reason + "; nothing was written");
   }
-  RequireHiveFile(session.Config().registry_path);
-  SetValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, known ? known->name : options.name, value);
+  hosting::RequireHiveFile(session.Config().registry_path);
+  hosting::SetValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, known ? known->name : options.name,
+                    value);
 }
 
 void RunUnset(Session& session, const std::string& name) {
-  RequireHiveFile(session.Config().registry_path);
-  if (!DeleteValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name)) {
-    throw CommandError("no setting '" + name + "'");
+  hosting::RequireHiveFile(session.Config().registry_path);
+  if (!hosting::DeleteValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, name)) {
+    throw hosting::CommandError("no setting '" + name + "'");
   }
 }
 
@@ -110,7 +111,8 @@ void AddConfigCommand(CLI::App& app, Session& session) {
   CLI::App* describe = config->add_subcommand("describe", "What one setting does, in full, and its current value");
   describe->add_option("NAME", *describe_name, "The setting, like ProviderMode")->required();
   describe->callback([&session, describe_name] {
-    const auto value = QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, *describe_name);
+    const auto value =
+        hosting::QueryValue(session.GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kSettingsKey, *describe_name);
     std::cout << SettingExplanation(*describe_name, value);
   });
 
@@ -142,10 +144,11 @@ void AddConfigCommand(CLI::App& app, Session& session) {
       "constructor-string", "Print the constructor string, or set it to VALUE exactly as given (may be empty)");
   CLI::Option* ctor_option = ctor->add_option("VALUE", *ctor_value, "The new constructor string");
   ctor->callback([&session, ctor_value, ctor_option] {
-    RequireHiveFile(session.Config().registry_path);
+    hosting::RequireHiveFile(session.Config().registry_path);
     Registry& registry = session.GetPlatform().Reg();
     if (ctor_option->count() > 0) {
-      SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(*ctor_value));
+      hosting::SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue,
+                        hosting::StringValue(*ctor_value));
     } else {
       std::cout << session.ConstructorString() << '\n';
     }

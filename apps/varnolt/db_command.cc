@@ -11,10 +11,10 @@
 
 namespace varnolt::cli {
 
-int MigrateModelDatabase(const HomeConfig& config) {
-  if (config.engine_store != kPostgresModelStore) {
-    throw CommandError("the models are files ([engine] store = " + config.engine_store +
-                       "): there is no database to migrate");
+int MigrateModelDatabase(const hosting::HomeConfig& config) {
+  if (config.engine_store != hosting::kPostgresModelStore) {
+    throw hosting::CommandError("the models are files ([engine] store = " + config.engine_store +
+                                "): there is no database to migrate");
   }
   auto db = postgres::Connection::Open(config.engine_postgresql);
   postgres::MigrateModelSchema(*db);

@@ -76,7 +76,7 @@ void DeliverAll(Session& session, DeliverOptions options) {
   MailboxAddress mailbox;
   try {
     mailbox = RequireMailbox(plain_store, typed);
-  } catch (const CommandError& error) {
+  } catch (const hosting::CommandError& error) {
     throw ExitStatusError(EX_NOUSER, error.what());
   }
   const std::string folder = FolderOfMailbox(plain_store, mailbox, options.folder, /*must_exist=*/true);
@@ -103,7 +103,7 @@ void DeliverAll(Session& session, DeliverOptions options) {
         return store.Deliver(folder, bytes, delivery);
       } catch (const ComError& error) {
         throw ExitStatusError(ExitStatusOf(error), (from_stdin ? std::string("standard input") : file) +
-                                                       " was not delivered: " + ComErrorText(error));
+                                                       " was not delivered: " + hosting::ComErrorText(error));
       }
     });
   }
@@ -121,7 +121,7 @@ void RunDeliver(Session& session, const DeliverOptions& options) {
   } catch (const UsageError& error) {
     throw ExitStatusError(EX_USAGE, error.what());
   } catch (const ComError& error) {
-    throw ExitStatusError(ExitStatusOf(error), ComErrorText(error));
+    throw ExitStatusError(ExitStatusOf(error), hosting::ComErrorText(error));
   } catch (const std::exception& error) {
     throw ExitStatusError(EX_TEMPFAIL, error.what());
   }

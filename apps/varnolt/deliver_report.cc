@@ -86,9 +86,9 @@ void DeliveryReport::Deliver(const std::string& file, const std::string& bytes,
 void DeliveryReport::Journal(const std::string& url, const std::string& bytes, const SaveVerdict& verdict,
                              int64_t elapsed_us) noexcept {
   try {
-    JournalWriter& journal = session_.Journal();
+    hosting::JournalWriter& journal = session_.Journal();
     if (!journal.enabled()) return;
-    JudgedMessage message;
+    hosting::JudgedMessage message;
     message.mailbox = mailbox_;
     message.content = bytes;
     message.removed = url.empty();

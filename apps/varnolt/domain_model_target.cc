@@ -15,7 +15,7 @@ DomainModelTarget DomainModelOf(Session& session, const std::string& domain) {
                      std::to_string(mailstore::kMaxDomainBytes) + " bytes)");
   }
   const std::string data_folder = session.DataFolder();
-  if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  if (data_folder.empty()) throw hosting::CommandError("the constructor string is empty, so there is no data folder");
   DomainModelTarget target{domain, ""};
   std::error_code error;
   const std::filesystem::path folder = ToFileSystemPath(data_folder);

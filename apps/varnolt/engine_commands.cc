@@ -50,7 +50,7 @@ struct CheckOptions {
 // The filter's data folder; a user's files are only meaningful below one.
 std::string RequireDataFolder(Session& session) {
   const std::string folder = session.DataFolder();
-  if (folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  if (folder.empty()) throw hosting::CommandError("the constructor string is empty, so there is no data folder");
   return folder;
 }
 
@@ -59,13 +59,13 @@ std::string RequireDataFolder(Session& session) {
 void EnsureDomainDirectory(const std::string& data_folder, const std::string& domain) {
   const std::string folder = ToFileSystemPath(data_folder);
   std::error_code error;
-  if (!fs::is_directory(folder, error)) throw CommandError("the data folder " + folder + " does not exist");
+  if (!fs::is_directory(folder, error)) throw hosting::CommandError("the data folder " + folder + " does not exist");
   const std::string domain_dir = DomainDirectory(data_folder, domain);
   PosixTextFiles files;
   const CreateDirectoryResult made = CreateDomainDirectory(files, data_folder, domain);
   if (!made.created && !made.already_exists) {
-    throw CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " +
-                       std::strerror(made.error_code));
+    throw hosting::CommandError("cannot create " + ToFileSystemPath(domain_dir) + ": " +
+                                std::strerror(made.error_code));
   }
 }
 
@@ -120,9 +120,10 @@ void RunTrain(Session& session, const TrainOptions& options) {
       } catch (const ComError& error) {
         // What was learned before stays learned: say how much, so that a rerun is understood.
         if (progress) std::cerr << "\r\033[K";
-        throw CommandError(ComErrorText(error) + "\n(" + message.name + " was not learned; " +
-                           std::to_string(learned[0] + learned[1]) + " messages were learned before the failure: " +
-                           std::to_string(learned[0]) + " HAM, " + std::to_string(learned[1]) + " SPAM)");
+        throw hosting::CommandError(hosting::ComErrorText(error) + "\n(" + message.name + " was not learned; " +
+                                    std::to_string(learned[0] + learned[1]) +
+                                    " messages were learned before the failure: " + std::to_string(learned[0]) +
+                                    " HAM, " + std::to_string(learned[1]) + " SPAM)");
       }
       if (result == BuiltinSpamEngine::LearnResult::kAlreadyKnown) {
         ++known;
@@ -149,8 +150,9 @@ void RunTrain(Session& session, const TrainOptions& options) {
             << counts.ham << " HAM, " << counts.spam << " SPAM)\n";
   if (refit_failure) {
     std::cout.flush();
-    throw CommandError("the lessons above are learned, but refitting the linear model failed: " +
-                       ComErrorText(*refit_failure) + " (it is redone at the next lesson or 'train')");
+    throw hosting::CommandError("the lessons above are learned, but refitting the linear model failed: " +
+                                hosting::ComErrorText(*refit_failure) +
+                                " (it is redone at the next lesson or 'train')");
   }
 }
 
@@ -193,8 +195,8 @@ void RunCheck(Session& session, const CheckOptions& options) {
   if (options.json) std::cout << JsonText(results);
   if (refused > 0) {
     std::cout.flush();
-    throw CommandError(std::to_string(refused) + " of " + std::to_string(options.files.size()) +
-                       " input(s) got no verdict: not mail");
+    throw hosting::CommandError(std::to_string(refused) + " of " + std::to_string(options.files.size()) +
+                                " input(s) got no verdict: not mail");
   }
   if (options.exit_status && any_spam) session.SetExitStatus(kExitSpamFound);
 }

@@ -17,7 +17,7 @@ void JournalCorrection(Session& session, const MailboxAddress& mailbox, const st
   const std::optional<SaveVerdict>& verdict = session.LastVerdict();
   if (!verdict || verdict->decided_by != DecidedBy::kUser) return;
   try {
-    JournalWriter& journal = session.Journal();
+    hosting::JournalWriter& journal = session.Journal();
     if (!journal.enabled()) return;
     journal.RecordMove(mailbox.Text(), session.Store().ReadContent(url), *verdict);
   } catch (const std::exception& error) {
@@ -29,7 +29,7 @@ void RunMove(Session& session, const std::string& reference, const std::string& 
   const std::string item_url = ResolveItemReference(session.Store(), reference);
   const MailboxAddress mailbox = MailboxOfUrl(item_url);
   const RecordView item = DescribeExisting(session.Store(), item_url);
-  if (item.is_folder) throw CommandError(item_url + " is a folder; only items can be moved");
+  if (item.is_folder) throw hosting::CommandError(item_url + " is a folder; only items can be moved");
   const std::string folder = FolderOfMailbox(session.Store(), mailbox, folder_path, /*must_exist=*/true);
   try {
     MailStore& store = session.StoreWithFilter();
@@ -38,7 +38,7 @@ void RunMove(Session& session, const std::string& reference, const std::string& 
     std::cout << moved << '\n';
     JournalCorrection(session, mailbox, moved);
   } catch (const ComError& error) {
-    if (error.number() == kStoreSameFolder) throw CommandError(item_url + " is already in " + folder_path);
+    if (error.number() == kStoreSameFolder) throw hosting::CommandError(item_url + " is already in " + folder_path);
     throw;
   }
 }

@@ -18,7 +18,7 @@ struct ExplainOptions {
 void RunExplain(Session& session, const ExplainOptions& options) {
   const std::string url = ResolveItemReference(session.Store(), options.item);
   const RecordView item = DescribeExisting(session.Store(), url);
-  if (item.is_folder) throw CommandError(url + " is a folder; only messages can be explained");
+  if (item.is_folder) throw hosting::CommandError(url + " is a folder; only messages can be explained");
   const ItemExplanation explanation = ExplainItem(session, url, options.clues);
   if (options.json) {
     std::cout << JsonText(ExplanationJson(explanation));

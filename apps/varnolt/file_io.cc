@@ -18,7 +18,7 @@ namespace {
 std::string ReadDescriptor(int fd, const std::string& name) {
   std::string bytes;
   if (const int error = ReadWholeDescriptor(fd, &bytes); error != 0) {
-    throw CommandError("cannot read " + name + ": " + std::strerror(error));
+    throw hosting::CommandError("cannot read " + name + ": " + std::strerror(error));
   }
   return bytes;
 }
@@ -29,7 +29,7 @@ void WriteDescriptor(int fd, const std::string& bytes, const std::string& name) 
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw CommandError("cannot write " + name + ": " + std::strerror(errno));
+      throw hosting::CommandError("cannot write " + name + ": " + std::strerror(errno));
     }
     done += static_cast<size_t>(n);
   }
@@ -39,7 +39,7 @@ void WriteDescriptor(int fd, const std::string& bytes, const std::string& name) 
 
 std::string ReadFileBytes(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw CommandError("cannot read " + path + ": " + std::strerror(errno));
+  if (fd < 0) throw hosting::CommandError("cannot read " + path + ": " + std::strerror(errno));
   try {
     std::string bytes = ReadDescriptor(fd, path);
     close(fd);
@@ -54,7 +54,7 @@ std::string ReadStandardInput() { return ReadDescriptor(STDIN_FILENO, "standard 
 
 void ReplaceFile(const std::string& path, const std::string& bytes, mode_t new_file_mode) {
   const int error = ReplaceWholeFile(path, bytes, new_file_mode);
-  if (error != 0) throw CommandError("cannot write " + path + ": " + std::strerror(error));
+  if (error != 0) throw hosting::CommandError("cannot write " + path + ": " + std::strerror(error));
 }
 
 void WriteStandardOutput(const std::string& bytes) {

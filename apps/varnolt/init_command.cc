@@ -45,8 +45,8 @@ void CheckDataFolder(const std::string& path) {
 }
 
 std::string DataFolderPath(const std::string& home, const std::string& option) {
-  const std::string path = option.empty() ? (fs::path(home) / kDefaultDataFolder).string()
-                                          : AbsoluteAgainst(fs::current_path().string(), option);
+  const std::string path = option.empty() ? (fs::path(home) / hosting::kDefaultDataFolder).string()
+                                          : hosting::AbsoluteAgainst(fs::current_path().string(), option);
   CheckDataFolder(path);
   return path;
 }
@@ -59,10 +59,10 @@ mode_t ConfigFileMode(const std::string& postgresql) {
 
 // Removes the files of an earlier home that --force-delete-mail replaces.
 void RemoveOldHome(const std::string& home) {
-  for (const char* name : {kConfigFileName, kDefaultRegistryFile, kDefaultStoreFile}) {
+  for (const char* name : {hosting::kConfigFileName, hosting::kDefaultRegistryFile, hosting::kDefaultStoreFile}) {
     const fs::path path = fs::path(home) / name;
     fs::remove(path);
-    if (std::string(name) == kDefaultStoreFile) {
+    if (std::string(name) == hosting::kDefaultStoreFile) {
       fs::remove(path.string() + "-wal");
       fs::remove(path.string() + "-shm");
     }
@@ -79,30 +79,31 @@ void EnsureDataFolder(const std::string& data_folder) {
 void RunCreate(Session& session, const InitOptions& options) {
   const std::string home = session.Home();
   // Found first, so that a build without the component leaves nothing behind.
-  const std::string library = LocateFilterLibrary();
+  const std::string library = hosting::LocateFilterLibrary();
   const std::string data_folder = DataFolderPath(home, options.data_folder);
 
   fs::create_directories(home);
   if (options.delete_mail) RemoveOldHome(home);
   fs::create_directories(data_folder);
-  std::string config_text = DefaultConfigText();
+  std::string config_text = hosting::DefaultConfigText();
   if (!options.postgresql.empty()) {
-    const std::string files = std::string("store = ") + kFileModelStore + "\npostgresql =\n";
-    config_text.replace(config_text.find(files), files.size(),
-                        std::string("store = ") + kPostgresModelStore + "\npostgresql = " + options.postgresql + "\n");
+    const std::string files = std::string("store = ") + hosting::kFileModelStore + "\npostgresql =\n";
+    config_text.replace(
+        config_text.find(files), files.size(),
+        std::string("store = ") + hosting::kPostgresModelStore + "\npostgresql = " + options.postgresql + "\n");
   }
-  ReplaceFile((fs::path(home) / kConfigFileName).string(), config_text, ConfigFileMode(options.postgresql));
+  ReplaceFile((fs::path(home) / hosting::kConfigFileName).string(), config_text, ConfigFileMode(options.postgresql));
 
-  const HomeConfig& config = session.Config();
+  const hosting::HomeConfig& config = session.Config();
   MailStore::Open(config.store_path, /*create_if_missing=*/true);
   Registry& registry = session.GetPlatform().Reg();
   for (const KnownSetting& setting : KnownSettings()) {
-    SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name, setting.default_value);
+    hosting::SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name, setting.default_value);
   }
-  SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(data_folder));
-  RegisterFilter(session.GetPlatform(), library);
+  hosting::SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, hosting::StringValue(data_folder));
+  hosting::RegisterFilter(session.GetPlatform(), library);
   EnsureDataFolder(data_folder);
-  if (config.engine_store == kPostgresModelStore) {
+  if (config.engine_store == hosting::kPostgresModelStore) {
     std::cout << "model schema at version " << MigrateModelDatabase(config) << '\n';
   }
 
@@ -147,13 +148,13 @@ bool HiveReadable(Registry& registry) {
 // the constructor string.
 void RunRepair(Session& session, const InitOptions& options) {
   const std::string home = session.Home();
-  const std::string library = LocateFilterLibrary();
-  const std::string config_path = (fs::path(home) / kConfigFileName).string();
+  const std::string library = hosting::LocateFilterLibrary();
+  const std::string config_path = (fs::path(home) / hosting::kConfigFileName).string();
   if (!fs::exists(config_path)) {
-    ReplaceFile(config_path, DefaultConfigText(), ConfigFileMode(""));
+    ReplaceFile(config_path, hosting::DefaultConfigText(), ConfigFileMode(""));
     std::cout << "wrote a default " << config_path << '\n';
   }
-  const HomeConfig& config = session.Config();
+  const hosting::HomeConfig& config = session.Config();
   // Opened (or made when missing) before any change: a damaged store stops the repair here.
   const size_t mailboxes = MailStore::Open(config.store_path, /*create_if_missing=*/true)->ListMailboxes().size();
 
@@ -163,24 +164,25 @@ void RunRepair(Session& session, const InitOptions& options) {
   }
   std::string restored;
   for (const KnownSetting& setting : KnownSettings()) {
-    const auto value = QueryValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name);
+    const auto value = hosting::QueryValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name);
     if (value && UnusableValueReason(setting, *value).empty()) continue;
-    SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name, setting.default_value);
+    hosting::SetValue(registry, HKEY_LOCAL_MACHINE, kSettingsKey, setting.name, setting.default_value);
     restored += std::string(restored.empty() ? "" : ", ") + setting.name;
   }
-  const auto stored = QueryValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
+  const auto stored = hosting::QueryValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
   std::string data_folder;
-  if (stored && !DisplayText(*stored).empty() && options.data_folder.empty()) {
+  if (stored && !hosting::DisplayText(*stored).empty() && options.data_folder.empty()) {
     data_folder = session.DataFolder();
     data_folder.pop_back();  // the filter's form ends in "\"
   } else {
     data_folder = DataFolderPath(home, options.data_folder);
-    SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue, StringValue(data_folder));
+    hosting::SetValue(registry, HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue,
+                      hosting::StringValue(data_folder));
   }
-  RegisterFilter(session.GetPlatform(), library);
+  hosting::RegisterFilter(session.GetPlatform(), library);
   EnsureDataFolder(ToFileSystemPath(data_folder));
   RepairJournal(config.journal_path);
-  if (session.Config().engine_store == kPostgresModelStore) {
+  if (session.Config().engine_store == hosting::kPostgresModelStore) {
     std::cout << "model schema at version " << MigrateModelDatabase(session.Config()) << '\n';
   }
 
@@ -191,15 +193,15 @@ void RunRepair(Session& session, const InitOptions& options) {
 
 void RunInit(Session& session, const InitOptions& options) {
   if (options.force) {
-    throw UsageError("--force is no longer accepted, as it deleted all mail: " + std::string(kRepairAdvice) +
+    throw UsageError("--force is no longer accepted, as it deleted all mail: " + std::string(hosting::kRepairAdvice) +
                      "; 'varnolt init --force-delete-mail' deletes the store and the settings and starts empty");
   }
   if (options.repair && options.delete_mail) throw UsageError("give --repair or --force-delete-mail, not both");
   if (options.repair) return RunRepair(session, options);
   const std::string home = session.Home();
-  if (HomeExists(home) && !options.delete_mail) {
-    throw CommandError("a varnolt home already exists at " + home + " (" + kRepairAdvice +
-                       "; 'varnolt init --force-delete-mail' deletes all of its mail and starts empty)");
+  if (hosting::HomeExists(home) && !options.delete_mail) {
+    throw hosting::CommandError("a varnolt home already exists at " + home + " (" + hosting::kRepairAdvice +
+                                "; 'varnolt init --force-delete-mail' deletes all of its mail and starts empty)");
   }
   RunCreate(session, options);
 }

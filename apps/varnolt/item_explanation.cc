@@ -48,7 +48,7 @@ ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max
   const MailboxAddress mailbox = MailboxOfUrl(explanation.url);
   explanation.mailbox = mailbox.Text();
   const std::string data_folder = session.DataFolder();
-  if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  if (data_folder.empty()) throw hosting::CommandError("the constructor string is empty, so there is no data folder");
   const std::string dat_path = UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 
   // The filter's own readers and trust rule over the stored item, reporting
@@ -66,7 +66,8 @@ ItemExplanation ExplainItem(Session& session, const std::string& url, size_t max
   explanation.sender = trust.sender.empty() ? GetSenderAddress(silent, *record) : trust.sender;
   const std::string headers = GetTransportHeaders(*record);
   const std::string body = GetBodyText(*record);
-  explanation.score = engine::ExplainScore(EngineOptionsOf(session.Config()), dat_path, headers, body, max_clues);
+  explanation.score =
+      engine::ExplainScore(hosting::EngineOptionsOf(session.Config()), dat_path, headers, body, max_clues);
   explanation.models = explanation.score.domain_model ? "user+domain" : "user";
   return explanation;
 }

@@ -12,26 +12,27 @@ constexpr std::string_view kMessageIdPrefix = "id:";
 
 std::string ByNumber(MailStore& store, const std::string& reference, int64_t number) {
   const auto url = store.ItemUrlById(number);
-  if (!url) throw CommandError("no item number " + reference + " (the numbers are those 'varnolt ls' shows)");
+  if (!url) throw hosting::CommandError("no item number " + reference + " (the numbers are those 'varnolt ls' shows)");
   return *url;
 }
 
 std::string ByMessageId(MailStore& store, const std::string& message_id) {
   const std::vector<std::string> urls = store.FindItemsByMessageId(message_id);
-  if (urls.empty()) throw CommandError("no item has the Message-ID " + message_id);
+  if (urls.empty()) throw hosting::CommandError("no item has the Message-ID " + message_id);
   if (urls.size() == 1) return urls.front();
   std::string message = std::to_string(urls.size()) + " items have the Message-ID " + message_id +
                         "; name one by its URL or number ('varnolt ls'):";
   for (const std::string& url : urls) message += "\n  " + url;
-  throw CommandError(message);
+  throw hosting::CommandError(message);
 }
 
 }  // namespace
 
 std::string ResolveItemReference(MailStore& store, const std::string& reference) {
   if (IsUnsavedItemUrl(reference)) {
-    throw CommandError(reference + " names a message the filter judged before it was saved (a Dovecot delivery); "
-                       "it has no URL of its own: find it by its Message-ID in the mailbox");
+    throw hosting::CommandError(reference +
+                                " names a message the filter judged before it was saved (a Dovecot delivery); "
+                                "it has no URL of its own: find it by its Message-ID in the mailbox");
   }
   if (reference.rfind(kMessageIdPrefix, 0) == 0) return ByMessageId(store, reference.substr(kMessageIdPrefix.size()));
   int64_t number = 0;

@@ -22,7 +22,7 @@ MailboxAddress KnownMailbox(Session& session, const std::string& text) {
                                   ToFileSystemPath(UserDatabasePath(data_folder, given.domain, given.user)), ignored)) {
     return given;
   }
-  throw CommandError("no mailbox " + given.Text() + " (create it with 'varnolt mailbox add')");
+  throw hosting::CommandError("no mailbox " + given.Text() + " (create it with 'varnolt mailbox add')");
 }
 
 }  // namespace varnolt::cli

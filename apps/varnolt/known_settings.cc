@@ -35,12 +35,9 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 
 const std::vector<KnownSetting>& KnownSettings() {
   static const std::vector<KnownSetting> settings = {
-      {"DebugLevel", true, DwordValue(1)},
-      {"HideSpam", true, DwordValue(0)},
-      {"ProviderMode", true, DwordValue(0)},
-      {"UseJunkMailFolder", false, StringValue("Junk E-Mail")},
-      {"UseWhiteList", true, DwordValue(1)},
-      {"AutoWhiteList", true, DwordValue(1)},
+      {"DebugLevel", true, hosting::DwordValue(1)},   {"HideSpam", true, hosting::DwordValue(0)},
+      {"ProviderMode", true, hosting::DwordValue(0)}, {"UseJunkMailFolder", false, hosting::StringValue("Junk E-Mail")},
+      {"UseWhiteList", true, hosting::DwordValue(1)}, {"AutoWhiteList", true, hosting::DwordValue(1)},
   };
   return settings;
 }
@@ -74,10 +71,10 @@ std::string UnusableValueReason(const KnownSetting& setting, const RegValue& val
   if (value.type == REG_DWORD) return "";  // every 32-bit pattern is a number
   if (value.type != REG_SZ) return std::string(setting.name) + " takes a number";
   try {
-    Variant::Text(DisplayText(value)).ToInt32();  // the filter's own conversion
+    Variant::Text(hosting::DisplayText(value)).ToInt32();  // the filter's own conversion
     return "";
   } catch (const ComError& error) {
-    const std::string text = DisplayText(value);
+    const std::string text = hosting::DisplayText(value);
     if (error.number() == kOverflow) {
       return "'" + text + "' is outside the 32-bit range that " + std::string(setting.name) + " can hold";
     }

@@ -51,7 +51,7 @@ bool WriteAll(const std::string& bytes) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       if (errno == EPIPE) return false;
-      throw CommandError(std::string("cannot write standard output: ") + std::strerror(errno));
+      throw hosting::CommandError(std::string("cannot write standard output: ") + std::strerror(errno));
     }
     done += static_cast<size_t>(n);
   }
@@ -112,11 +112,12 @@ void Follow(const std::string& path, size_t lines) {
 void RunLog(Session& session, const LogOptions& options) {
   if (options.lines < -1) throw UsageError("-n takes a number of lines, 0 or more");
   // Without a registry or a constructor string there is no data folder to look in.
-  RequireHiveFile(session.Config().registry_path);
+  hosting::RequireHiveFile(session.Config().registry_path);
   const std::string data_folder = session.DataFolder();
   if (data_folder.empty()) {
-    throw CommandError("the constructor string is empty, so the filter has no data folder and writes no log (" +
-                       std::string(kRepairAdvice) + ")");
+    throw hosting::CommandError(
+        "the constructor string is empty, so the filter has no data folder and writes no log (" +
+        std::string(hosting::kRepairAdvice) + ")");
   }
   const std::string path = ToFileSystemPath(LogFilePath(data_folder));
   if (options.follow) {

@@ -33,7 +33,7 @@ void ListFolder(const fs::path& folder, std::vector<std::string>* files, std::ve
       files->push_back(it->path().string());
     }
   }
-  if (error) throw CommandError("cannot read the folder " + folder.string() + ": " + error.message());
+  if (error) throw hosting::CommandError("cannot read the folder " + folder.string() + ": " + error.message());
   std::sort(files->begin(), files->end());
   if (folders != nullptr) std::sort(folders->begin(), folders->end());
 }
@@ -97,7 +97,7 @@ MailSource::MailSource(const std::vector<std::string>& paths, bool recursive, Sk
   for (const std::string& path : paths) {
     if (path == kStandardInputName) continue;
     std::error_code error;
-    if (!fs::exists(path, error)) throw CommandError("cannot read " + path + ": no such file or directory");
+    if (!fs::exists(path, error)) throw hosting::CommandError("cannot read " + path + ": no such file or directory");
   }
   for (const std::string& path : paths) Expand(path, true);
 }

@@ -38,7 +38,7 @@ void RunMailboxAdd(Session& session, const std::string& text) {
   try {
     std::cout << session.Store().AddMailbox(mailbox.domain, mailbox.user) << '\n';
   } catch (const ComError& error) {
-    if (error.number() == kStoreAlreadyExists) throw CommandError("mailbox " + text + " already exists");
+    if (error.number() == kStoreAlreadyExists) throw hosting::CommandError("mailbox " + text + " already exists");
     throw;
   }
   ProvideWhiteList(session, KnownMailbox(session, text));  // as the store spells it
@@ -50,9 +50,10 @@ void RunFolderAdd(Session& session, const std::string& text, const std::string& 
   try {
     std::cout << session.Store().AddFolder(url) << '\n';
   } catch (const ComError& error) {
-    if (error.number() == kStoreAlreadyExists) throw CommandError("folder " + path + " already exists in " + text);
+    if (error.number() == kStoreAlreadyExists)
+      throw hosting::CommandError("folder " + path + " already exists in " + text);
     if (error.number() == kStoreParentNotFound) {
-      throw CommandError("the parent of folder " + path + " does not exist in " + text);
+      throw hosting::CommandError("the parent of folder " + path + " does not exist in " + text);
     }
     throw;
   }

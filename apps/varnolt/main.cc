@@ -70,10 +70,10 @@ int Run(int argc, char** argv) {
     return Fail(error.status(), error.what());
   } catch (const UsageError& error) {
     return Fail(kExitUsage, error.what());
-  } catch (const CommandError& error) {
+  } catch (const hosting::CommandError& error) {
     return Fail(kExitFailure, error.what());
   } catch (const ComError& error) {
-    return Fail(kExitFailure, ComErrorText(error));
+    return Fail(kExitFailure, hosting::ComErrorText(error));
   } catch (const std::exception& error) {
     return Fail(kExitFailure, error.what());
   }

@@ -58,9 +58,9 @@ std::vector<std::string> DatabaseModels(const std::string& conninfo, const std::
 }
 
 void RunTransfer(Session& session, bool to_database) {
-  const HomeConfig& config = session.Config();
-  if (config.engine_store != kPostgresModelStore) {
-    throw CommandError("[engine] store is not postgresql: name the database in varnolt.conf first");
+  const hosting::HomeConfig& config = session.Config();
+  if (config.engine_store != hosting::kPostgresModelStore) {
+    throw hosting::CommandError("[engine] store is not postgresql: name the database in varnolt.conf first");
   }
   const std::string data_folder = session.DataFolder();
   engine::FileModelBackend files(std::make_shared<engine::ModelCache>());

@@ -15,27 +15,27 @@ namespace varnolt::cli {
 
 Session::~Session() = default;
 
-std::string Session::Home() { return ResolveHome(home_option_); }
+std::string Session::Home() { return hosting::ResolveHome(home_option_); }
 
-const HomeConfig& Session::Config() {
-  if (!config_) config_ = std::make_unique<HomeConfig>(LoadHomeConfig(Home()));
+const hosting::HomeConfig& Session::Config() {
+  if (!config_) config_ = std::make_unique<hosting::HomeConfig>(hosting::LoadHomeConfig(Home()));
   return *config_;
 }
 
 Platform& Session::GetPlatform() {
-  if (!platform_) platform_ = MakeHostPlatform(Config(), verdicts_);
+  if (!platform_) platform_ = hosting::MakeHostPlatform(Config(), verdicts_);
   return *platform_;
 }
 
 namespace {
 
 // The home's store, opened by open; a missing one is the user's error.
-std::unique_ptr<MailStore> OpenHomeStore(const HomeConfig& config,
+std::unique_ptr<MailStore> OpenHomeStore(const hosting::HomeConfig& config,
                                          std::unique_ptr<MailStore> (*open)(const std::string&)) {
   try {
     return open(config.store_path);
   } catch (const ComError& error) {
-    if (error.number() == kStoreNotFound) throw CommandError("no store at " + config.store_path);
+    if (error.number() == kStoreNotFound) throw hosting::CommandError("no store at " + config.store_path);
     throw;
   }
 }
@@ -58,8 +58,8 @@ MailStore& Session::LookupStore() {
 MailStore& Session::StoreWithFilter() {
   MailStore& store = Store();
   if (!filter_.sync_events) {
-    WarnAboutDataFolder(DataFolderOf(ConstructorString()));
-    filter_ = CreateRegisteredFilter(GetPlatform());
+    WarnAboutDataFolder(hosting::DataFolderOf(ConstructorString()));
+    filter_ = hosting::CreateRegisteredFilter(GetPlatform());
     store.RegisterSyncSink(filter_.sync_events);
     store.RegisterSystemSink(filter_.system_events);
   }
@@ -68,20 +68,21 @@ MailStore& Session::StoreWithFilter() {
 
 BuiltinSpamEngine& Session::Engine() {
   Config();  // refuses an engine this build does not have
-  if (!engine_) engine_ = std::make_unique<BuiltinSpamEngine>(EngineOptionsOf(Config()));
+  if (!engine_) engine_ = std::make_unique<BuiltinSpamEngine>(hosting::EngineOptionsOf(Config()));
   return *engine_;
 }
 
-JournalWriter& Session::Journal() {
+hosting::JournalWriter& Session::Journal() {
   if (!journal_) {
     // On the terminal and in the filter's log, where an administrator looks
     // for what went wrong with a delivery that no terminal saw.
-    journal_ = std::make_unique<JournalWriter>(
+    journal_ = std::make_unique<hosting::JournalWriter>(
         Config(), "varnolt",
         [this](const std::string& line) {
           std::cerr << "varnolt: warning: " << line << '\n';
-          const std::string folder = DataFolderOf(ConstructorString());
-          if (!folder.empty()) AppendLogLine(GetPlatform(), folder, ErrorLogMessage("varnolt: " + line, E_FAIL, "journal"));
+          const std::string folder = hosting::DataFolderOf(ConstructorString());
+          if (!folder.empty())
+            AppendLogLine(GetPlatform(), folder, ErrorLogMessage("varnolt: " + line, E_FAIL, "journal"));
         },
         /*long_lived=*/false);
   }
@@ -89,12 +90,12 @@ JournalWriter& Session::Journal() {
 }
 
 std::string Session::ConstructorString() {
-  const auto value = QueryValue(GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
-  return value ? DisplayText(*value) : "";
+  const auto value = hosting::QueryValue(GetPlatform().Reg(), HKEY_LOCAL_MACHINE, kHostKey, kConstructorStringValue);
+  return value ? hosting::DisplayText(*value) : "";
 }
 
 std::string Session::DataFolder() {
-  const std::string folder = DataFolderOf(ConstructorString());
+  const std::string folder = hosting::DataFolderOf(ConstructorString());
   WarnAboutDataFolder(folder);
   return folder;
 }
@@ -104,7 +105,8 @@ void Session::WarnAboutDataFolder(const std::string& folder) {
   data_folder_checked_ = true;
   std::string path = ToFileSystemPath(folder);
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (const auto problem = DataFolderProblem(Home(), path)) std::cerr << "varnolt: warning: " << *problem << '\n';
+  if (const auto problem = hosting::DataFolderProblem(Home(), path))
+    std::cerr << "varnolt: warning: " << *problem << '\n';
 }
 
 }  // namespace varnolt::cli

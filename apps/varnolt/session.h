@@ -30,7 +30,7 @@ class Session {
   // The absolute home folder (option, $VARNOLT_HOME, ./varnolt-home).
   std::string Home();
   // The home's configuration; throws CommandError when there is no home.
-  const HomeConfig& Config();
+  const hosting::HomeConfig& Config();
   // The platform of this process over the home's hive and event log.
   Platform& GetPlatform();
   // The home's existing store.
@@ -45,7 +45,7 @@ class Session {
   // The filter's verdict of the latest event (reset by the caller before it).
   std::optional<SaveVerdict>& LastVerdict() { return *verdicts_; }
   // The home's verdict journal, for the commands that raise events.
-  JournalWriter& Journal();
+  hosting::JournalWriter& Journal();
 
   // The constructor string as stored ("" when none).
   std::string ConstructorString();
@@ -65,12 +65,12 @@ class Session {
   std::string home_option_;
   bool data_folder_checked_ = false;
   int exit_status_ = 0;
-  std::unique_ptr<HomeConfig> config_;
+  std::unique_ptr<hosting::HomeConfig> config_;
   std::unique_ptr<RealPlatform> platform_;
   std::unique_ptr<BuiltinSpamEngine> engine_;
-  VerdictSlot verdicts_ = std::make_shared<std::optional<SaveVerdict>>();
-  std::unique_ptr<JournalWriter> journal_;
-  LoadedFilter filter_;
+  hosting::VerdictSlot verdicts_ = std::make_shared<std::optional<SaveVerdict>>();
+  std::unique_ptr<hosting::JournalWriter> journal_;
+  hosting::LoadedFilter filter_;
   std::unique_ptr<MailStore> lookup_store_;
   // Declared last: destroyed first, so the store drops its sinks before the filter goes.
   std::unique_ptr<MailStore> store_;

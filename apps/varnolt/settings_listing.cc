@@ -28,23 +28,23 @@ const NamedValue* FindStored(const std::vector<NamedValue>& stored, const char* 
 }
 
 std::string ShownValue(const RegValue& value) {
-  const std::string text = DisplayText(value);
+  const std::string text = hosting::DisplayText(value);
   return value.type == REG_SZ ? "\"" + OneLine(text) + "\"" : OneLine(text);
 }
 
 Json JsonOfValue(const RegValue& value) {
-  if (value.type == REG_DWORD && value.data.size() == 4) return std::stol(DisplayText(value));
-  return DisplayText(value);
+  if (value.type == REG_DWORD && value.data.size() == 4) return std::stol(hosting::DisplayText(value));
+  return hosting::DisplayText(value);
 }
 
 // The type and the value a new home gets, as `init` writes them.
 const RegValue& DefaultOf(const SettingDescription& setting) { return FindKnownSetting(setting.name)->default_value; }
 std::string DefaultShown(const SettingDescription& setting) { return ShownValue(DefaultOf(setting)); }
-std::string DefaultType(const SettingDescription& setting) { return TypeName(DefaultOf(setting).type); }
+std::string DefaultType(const SettingDescription& setting) { return hosting::TypeName(DefaultOf(setting).type); }
 
 Json JsonRow(const std::string& name, const NamedValue* stored, const SettingDescription* setting) {
   return {{"name", name},
-          {"type", stored ? Json(TypeName(stored->value.type)) : Json(nullptr)},
+          {"type", stored ? Json(hosting::TypeName(stored->value.type)) : Json(nullptr)},
           {"value", stored ? JsonOfValue(stored->value) : Json(nullptr)},
           {"default", setting ? JsonOfValue(DefaultOf(*setting)) : Json(nullptr)},
           {"allowed", setting ? Json(setting->allowed) : Json(nullptr)},
@@ -59,13 +59,14 @@ std::string SettingsListing(const std::vector<NamedValue>& stored, bool json) {
   for (const SettingDescription& setting : SettingDescriptions()) {
     const NamedValue* value = FindStored(stored, setting.name);
     array.push_back(JsonRow(setting.name, value, &setting));
-    rows.push_back({setting.name, value ? TypeName(value->value.type) : "-", value ? ShownValue(value->value) : kUnset,
-                    DefaultShown(setting), setting.allowed, setting.summary});
+    rows.push_back({setting.name, value ? hosting::TypeName(value->value.type) : "-",
+                    value ? ShownValue(value->value) : kUnset, DefaultShown(setting), setting.allowed,
+                    setting.summary});
   }
   for (const NamedValue& value : stored) {
     if (FindSettingDescription(value.name)) continue;
     array.push_back(JsonRow(value.name, &value, nullptr));
-    rows.push_back({OneLine(value.name), TypeName(value.value.type), ShownValue(value.value), "-", "-",
+    rows.push_back({OneLine(value.name), hosting::TypeName(value.value.type), ShownValue(value.value), "-", "-",
                     "not a setting of the filter; it ignores it"});
   }
   return json ? JsonText(array) : AlignColumns(rows);
@@ -77,8 +78,8 @@ std::string SettingExplanation(const std::string& name, const std::optional<RegV
     std::string names;
     for (const SettingDescription& known : SettingDescriptions()) names += std::string(names.empty() ? "" : ", ") + known.name;
     const auto nearest = NearestKnownSetting(name);
-    throw CommandError("'" + name + "' is not a setting of the filter" +
-                       (nearest ? " (did you mean " + *nearest + "?)" : " (its settings: " + names + ")"));
+    throw hosting::CommandError("'" + name + "' is not a setting of the filter" +
+                                (nearest ? " (did you mean " + *nearest + "?)" : " (its settings: " + names + ")"));
   }
   std::string text = std::string(setting->name) + ": " + setting->summary + ".\n\n";
   text += "  type     " + DefaultType(*setting) + "\n";

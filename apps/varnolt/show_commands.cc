@@ -50,9 +50,9 @@ void RunCat(Session& session, const std::string& reference) {
     WriteStandardOutput(session.Store().ReadContent(url));
   } catch (const ComError& error) {
     if (error.number() == kStoreNotFound || error.number() == kStoreInvalidUrl) {
-      throw CommandError("nothing at " + url);
+      throw hosting::CommandError("nothing at " + url);
     }
-    if (error.number() == kStoreNotAnItem) throw CommandError(url + " is a folder, not an item");
+    if (error.number() == kStoreNotAnItem) throw hosting::CommandError(url + " is a folder, not an item");
     throw;
   }
 }

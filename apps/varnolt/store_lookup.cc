@@ -20,7 +20,7 @@ std::optional<RecordView> Find(MailStore& store, const std::string& url) {
 
 MailboxAddress RequireMailbox(MailStore& store, const MailboxAddress& mailbox) {
   const auto root = Find(store, MailStore::MailboxUrl(mailbox.domain, mailbox.user));
-  if (!root) throw CommandError("no mailbox " + mailbox.Text() + " (create it with 'varnolt mailbox add')");
+  if (!root) throw hosting::CommandError("no mailbox " + mailbox.Text() + " (create it with 'varnolt mailbox add')");
   return MailboxOfUrl(root->url);
 }
 
@@ -33,14 +33,15 @@ std::string FolderOfMailbox(MailStore& store, const MailboxAddress& typed, const
   const std::string url = MailStore::FolderUrl(mailbox.domain, mailbox.user, path);
   if (must_exist) {
     const auto found = Find(store, url);
-    if (!found || !found->is_folder) throw CommandError("no folder '" + path + "' in mailbox " + mailbox.Text());
+    if (!found || !found->is_folder)
+      throw hosting::CommandError("no folder '" + path + "' in mailbox " + mailbox.Text());
   }
   return url;
 }
 
 RecordView DescribeExisting(MailStore& store, const std::string& url) {
   auto found = Find(store, url);
-  if (!found) throw CommandError("nothing at " + url);
+  if (!found) throw hosting::CommandError("nothing at " + url);
   return *found;
 }
 

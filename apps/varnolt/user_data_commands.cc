@@ -37,7 +37,7 @@ struct UserArguments {
 // The user's database path as the filter composes it; throws without a data folder.
 std::string DatPathOf(Session& session, const MailboxAddress& mailbox) {
   const std::string data_folder = session.DataFolder();
-  if (data_folder.empty()) throw CommandError("the constructor string is empty, so there is no data folder");
+  if (data_folder.empty()) throw hosting::CommandError("the constructor string is empty, so there is no data folder");
   return UserDatabasePath(data_folder, mailbox.domain, mailbox.user);
 }
 
@@ -68,13 +68,14 @@ void RunWhitelistAdd(Session& session, const UserArguments& arguments) {
   const std::string dat_path = DatPathOf(session, mailbox);
   PosixTextFiles files;
   for (const std::string& line : ReadWhiteList(files, dat_path)) {
-    if (line == arguments.address) throw CommandError(arguments.address + " is already listed");
+    if (line == arguments.address) throw hosting::CommandError(arguments.address + " is already listed");
   }
   // The filter makes the same directory on its first event for the domain.
   const CreateDirectoryResult made = CreateDomainDirectory(files, session.DataFolder(), mailbox.domain);
   if (!made.created && !made.already_exists) {
-    throw CommandError("cannot create " + ToFileSystemPath(DomainDirectory(session.DataFolder(), mailbox.domain)) +
-                       ": " + std::strerror(made.error_code));
+    throw hosting::CommandError("cannot create " +
+                                ToFileSystemPath(DomainDirectory(session.DataFolder(), mailbox.domain)) + ": " +
+                                std::strerror(made.error_code));
   }
   files.AppendLine(WhiteListPath(dat_path), arguments.address);
 }
@@ -93,8 +94,8 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
     }
   }
   if (!found) {
-    throw CommandError(arguments.address + " is not on the whitelist of " + mailbox.Text() +
-                       " (addresses match exactly, letter case included)");
+    throw hosting::CommandError(arguments.address + " is not on the whitelist of " + mailbox.Text() +
+                                " (addresses match exactly, letter case included)");
   }
   ReplaceFile(ToFileSystemPath(WhiteListPath(dat_path)), kept);
 }
@@ -104,7 +105,7 @@ void RunWhitelistRemove(Session& session, const UserArguments& arguments) {
 // cleared in place, a damaged one replaced by an empty one in one rename.
 // Returns what it had learned; nullopt when there is no model.
 std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& dat_path) {
-  if (const std::shared_ptr<engine::ModelBackend> models = EngineOptionsOf(session.Config()).models) {
+  if (const std::shared_ptr<engine::ModelBackend> models = hosting::EngineOptionsOf(session.Config()).models) {
     // In a database: emptied in one transaction; the user's file stays, as it says only "user known".
     engine::ModelLease model = models->Open(dat_path, engine::ModelOpen::kExistingOnly);
     if (!model) return std::nullopt;
@@ -128,7 +129,8 @@ std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& da
     }
   } catch (const ComError& error) {
     if (error.number() == engine::kErrorForeignDatabase) {
-      throw CommandError(ToFileSystemPath(dat_path) + " is not a model of this spam engine; it was left alone");
+      throw hosting::CommandError(ToFileSystemPath(dat_path) +
+                                  " is not a model of this spam engine; it was left alone");
     }
     // A damaged model is what a reset is for: it is replaced.
   }
@@ -138,7 +140,7 @@ std::optional<SpamCounts> ResetModelFile(Session& session, const std::string& da
   if (std::rename(ToFileSystemPath(fresh).c_str(), ToFileSystemPath(dat_path).c_str()) != 0) {
     const std::string reason = std::strerror(errno);
     std::remove(ToFileSystemPath(fresh).c_str());
-    throw CommandError("cannot replace " + ToFileSystemPath(dat_path) + ": " + reason);
+    throw hosting::CommandError("cannot replace " + ToFileSystemPath(dat_path) + ": " + reason);
   }
   return before;
 }
@@ -193,8 +195,8 @@ void RunMailboxRemove(Session& session, const std::string& text, bool delete_mai
   RequireMailbox(store, mailbox);
   const int64_t items = store.CountMailboxItems(mailbox.domain, mailbox.user);
   if (items > 0 && !delete_mail) {
-    throw CommandError("mailbox " + mailbox.Text() + " holds " + std::to_string(items) +
-                       " item(s); give --delete-mail to remove it with its mail");
+    throw hosting::CommandError("mailbox " + mailbox.Text() + " holds " + std::to_string(items) +
+                                " item(s); give --delete-mail to remove it with its mail");
   }
   store.RemoveMailbox(mailbox.domain, mailbox.user);
   std::cout << "removed mailbox " << mailbox.Text() << " and " << items

@@ -5,7 +5,7 @@
 
 #include "dashboard/password_hash.h"
 
-namespace varnolt::cli {
+namespace varnolt::dashboard {
 namespace {
 
 std::string Basic(const std::string& credentials) {
@@ -112,4 +112,4 @@ TEST(PasswordHashTest, OnlyStrongHashesAreAccepted) {
 }
 
 }  // namespace
-}  // namespace varnolt::cli
+}  // namespace varnolt::dashboard

@@ -26,12 +26,12 @@ TEST(MetricsLabelTest, LabelValuesAreAlwaysValidUtf8AndEscaped) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.raw);
-    EXPECT_EQ(c.expected, cli::LabelValue(c.raw));
+    EXPECT_EQ(c.expected, dashboard::LabelValue(c.raw));
   }
 }
 
 TEST(MetricsTextTest, HostsAddUpToTheTotalsAndMailboxesOnlyOnRequest) {
-  cli::MetricsInput input;
+  dashboard::MetricsInput input;
   input.counters.totals.ham = 10;
   input.counters.totals.spam = 4;
   input.alerts.host_verdicts = {{{"dovecot", "ham"}, 6}, {{"varnolt", "spam"}, 4}};
@@ -60,7 +60,7 @@ TEST(MetricsTextTest, HostsAddUpToTheTotalsAndMailboxesOnlyOnRequest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mailbox_metrics);
     input.mailbox_metrics = c.mailbox_metrics;
-    const std::string text = cli::MetricsText(input);
+    const std::string text = dashboard::MetricsText(input);
     for (const std::string& line : c.present) EXPECT_NE(std::string::npos, text.find(line)) << line;
     for (const std::string& part : c.absent) EXPECT_EQ(std::string::npos, text.find(part)) << part;
   }

@@ -8,7 +8,7 @@
 namespace varnolt {
 namespace {
 
-using cli::TimeRange;
+using dashboard::TimeRange;
 
 int Count(const std::string& text, const std::string& part) {
   int n = 0;
@@ -34,7 +34,7 @@ TEST(PlotScaleTest, CountsGetWholeTicksAndTheScaleCoversTheHighest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.max) + (c.whole ? " whole" : ""));
-    const cli::AxisScale scale = cli::NiceScale(c.max, c.whole);
+    const dashboard::AxisScale scale = dashboard::NiceScale(c.max, c.whole);
     EXPECT_DOUBLE_EQ(c.top, scale.top);
     EXPECT_DOUBLE_EQ(c.step, scale.step);
     EXPECT_LE(scale.top / scale.step, 5.0 + 1e-9);
@@ -45,7 +45,7 @@ TEST(TimeRangeTest, HoursLandInTheirBucketsAndTheLastHoldsNow) {
   const int64_t now = 1796637900;  // 2026-12-07 10:05 UTC, a Monday
   const int64_t hour = now / 3600;
   struct Case {
-    TimeRange range;
+    dashboard::TimeRange range;
     int64_t first_start;
     std::string last_label;
   } cases[] = {
@@ -60,35 +60,34 @@ TEST(TimeRangeTest, HoursLandInTheirBucketsAndTheLastHoldsNow) {
       {hour + 24 * 8, {7, 0, 0, 0, 0, 0}},  // a clock far ahead: dropped, not put in the last bar
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(cli::SpecOf(c.range).key);
-    const std::vector<cli::Bucket> buckets = cli::BucketHours(hours, c.range, now);
-    ASSERT_EQ(static_cast<size_t>(cli::SpecOf(c.range).buckets), buckets.size());
+    SCOPED_TRACE(dashboard::SpecOf(c.range).key);
+    const std::vector<dashboard::Bucket> buckets = dashboard::BucketHours(hours, c.range, now);
+    ASSERT_EQ(static_cast<size_t>(dashboard::SpecOf(c.range).buckets), buckets.size());
     EXPECT_EQ(c.first_start, buckets.front().start);
-    EXPECT_EQ(c.first_start, cli::RangeStart(c.range, now));
-    EXPECT_EQ(c.last_label, cli::BucketLabel(buckets.back().start, c.range));
+    EXPECT_EQ(c.first_start, dashboard::RangeStart(c.range, now));
+    EXPECT_EQ(c.last_label, dashboard::BucketLabel(buckets.back().start, c.range));
     int64_t ham = 0;
-    for (const cli::Bucket& bucket : buckets) ham += bucket.totals.ham;
+    for (const dashboard::Bucket& bucket : buckets) ham += bucket.totals.ham;
     EXPECT_EQ(2, ham);
     EXPECT_EQ(1, buckets.back().totals.from_junk);
   }
-  EXPECT_EQ(TimeRange::k1Year, cli::ParseRange("1y"));
-  EXPECT_FALSE(cli::ParseRange("2y").has_value());
-  EXPECT_FALSE(cli::ParseRange("").has_value());
+  EXPECT_EQ(TimeRange::k1Year, dashboard::ParseRange("1y"));
+  EXPECT_FALSE(dashboard::ParseRange("2y").has_value());
+  EXPECT_FALSE(dashboard::ParseRange("").has_value());
 }
 
 TEST(SvgPlotTest, ALineBreaksWhereThereIsNoValueAndTheAxesHaveTitles) {
   const double gap = std::nan("");
-  cli::PlotOptions options;
+  dashboard::PlotOptions options;
   options.id = "p";
   options.width = 400;
   options.label_every = 1;
   options.x_title = "date (UTC)";
   options.y_title = "corrections per day";
   options.line_title = "error rate (% of verdicts)";
-  const std::string svg = cli::SvgStackedBars({"1 Dec", "2 Dec", "3 Dec", "4 Dec", "5 Dec"},
-                                              {{"rescued", "#00f", {1, 0, 0, 2, 1}}},
-                                              cli::PlotSeries{"error rate", "#f0f", {0.5, gap, gap, 0.25, 0.1}},
-                                              options);
+  const std::string svg =
+      dashboard::SvgStackedBars({"1 Dec", "2 Dec", "3 Dec", "4 Dec", "5 Dec"}, {{"rescued", "#00f", {1, 0, 0, 2, 1}}},
+                                dashboard::PlotSeries{"error rate", "#f0f", {0.5, gap, gap, 0.25, 0.1}}, options);
   EXPECT_EQ(3, Count(svg, "<circle class=\"point\""));  // none for the days without mail
   EXPECT_EQ(2, Count(svg, "<polyline"));                // one run before the gap, one after
   EXPECT_EQ(3, Count(svg, "class=\"axis-title\""));

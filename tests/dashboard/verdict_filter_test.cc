@@ -28,29 +28,31 @@ TEST(VerdictFilterTest, ParametersBecomeAQueryOrAClearError) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parameters.begin()->first + "=" + c.parameters.begin()->second.substr(0, 40));
-    const cli::ParsedFilters parsed = cli::ParseFilters(c.parameters, 50, 1000);
+    const dashboard::ParsedFilters parsed = dashboard::ParseFilters(c.parameters, 50, 1000);
     if (c.error.empty()) {
       EXPECT_EQ("", parsed.error);
     } else {
       EXPECT_NE(std::string::npos, parsed.error.find(c.error)) << parsed.error;
     }
   }
-  const cli::ParsedFilters day =
-      cli::ParseFilters({{"from", "2026-12-07"}, {"to", "2026-12-07"}, {"limit", "5000"}}, 50, 1000);
+  const dashboard::ParsedFilters day =
+      dashboard::ParseFilters({{"from", "2026-12-07"}, {"to", "2026-12-07"}, {"limit", "5000"}}, 50, 1000);
   EXPECT_EQ(1796601600, day.query.from);
   EXPECT_EQ(1796601600 + 86400, day.query.to);  // a day as the end includes it
   EXPECT_EQ(1000, day.query.limit);
-  EXPECT_EQ("m@x", cli::ParseFilters({{"message_id", "<m@x>"}}, 50, 1000).query.message_id);
+  EXPECT_EQ("m@x", dashboard::ParseFilters({{"message_id", "<m@x>"}}, 50, 1000).query.message_id);
 }
 
 TEST(VerdictFilterTest, LinksCarryTheFiltersEscaped) {
-  const cli::ParsedFilters parsed = cli::ParseFilters(
-      {{"mailbox", "a&b@example.com"}, {"message_id", "<x\"y>"}, {"min_score", "0.25"}, {"corrected", "no"},
-       {"before", "7"}},
-      50, 1000);
+  const dashboard::ParsedFilters parsed = dashboard::ParseFilters({{"mailbox", "a&b@example.com"},
+                                                                   {"message_id", "<x\"y>"},
+                                                                   {"min_score", "0.25"},
+                                                                   {"corrected", "no"},
+                                                                   {"before", "7"}},
+                                                                  50, 1000);
   ASSERT_EQ("", parsed.error);
   EXPECT_EQ("&amp;mailbox=a%26b%40example.com&amp;message_id=x%22y&amp;min_score=0.25&amp;corrected=no",
-            cli::FilterParameters(parsed.query));
+            dashboard::FilterParameters(parsed.query));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     const std::string url = cli::ResolveItemReference(store, text);
     store.Describe(url);
-  } catch (const cli::CommandError&) {
+  } catch (const hosting::CommandError&) {
   } catch (const ComError&) {
   }
   const dovecot::MailboxUrls urls("example.com", "alice", '.');

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!cli::LooksLikeMail(message.bytes)) __builtin_trap();
       cli::EngineInputOf(message.bytes);
     }
-  } catch (const cli::CommandError&) {
+  } catch (const hosting::CommandError&) {
   }
   return 0;
 }

@@ -9,9 +9,9 @@ using namespace varnolt;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& home = fuzz::ScratchFolder();
-  fuzz::WriteScratchFile(home + "/" + cli::kConfigFileName, fuzz::AsText(data, size));
+  fuzz::WriteScratchFile(home + "/" + hosting::kConfigFileName, fuzz::AsText(data, size));
   try {
-    const cli::HomeConfig config = cli::LoadHomeConfig(home);
+    const hosting::HomeConfig config = hosting::LoadHomeConfig(home);
     // Every path the home names is absolute, whatever the file wrote.
     for (const std::string& path : {config.home, config.store_path, config.registry_path}) {
       if (path.empty() || path.front() != '/') __builtin_trap();
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (config.event_log_target.rfind("file:", 0) == 0 && config.event_log_target.rfind("file:/", 0) != 0) {
       __builtin_trap();
     }
-  } catch (const cli::CommandError&) {
+  } catch (const hosting::CommandError&) {
   }
   return 0;
 }

@@ -27,10 +27,10 @@
 
 namespace {
 
-using varnolt::cli::HttpHandler;
-using varnolt::cli::HttpRequest;
-using varnolt::cli::HttpResponse;
-using varnolt::cli::HttpServeOptions;
+using varnolt::dashboard::HttpHandler;
+using varnolt::dashboard::HttpRequest;
+using varnolt::dashboard::HttpResponse;
+using varnolt::dashboard::HttpServeOptions;
 
 // The answer's hold-back, set by the handler, read by the worker that runs it.
 thread_local int* current_delay_ms = nullptr;
