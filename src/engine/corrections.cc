@@ -96,7 +96,9 @@ UnpackedRecords& Unpacked() {
 // A bound of the similarity from the records' sizes alone, for records that hold all their keys.
 bool CannotReach(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, double threshold) {
   if (a.size() >= kMaxRecordKeys || b.size() >= kMaxRecordKeys) return false;
-  const auto [small, large] = std::minmax(a.size(), b.size());
+  // std::minmax would hand back references to the two sizes, temporaries gone by the next line.
+  const size_t small = std::min(a.size(), b.size());
+  const size_t large = std::max(a.size(), b.size());
   return static_cast<double>(small) < threshold * static_cast<double>(large);
 }
 
