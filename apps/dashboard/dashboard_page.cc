@@ -58,17 +58,17 @@ std::string TotalsRow(const std::string& span, const journal::Totals& totals) {
 
 // The query that shows the dashboard with this range and refresh.
 std::string ViewQuery(TimeRange range, int refresh_seconds) {
-  return std::string("/?range=") + SpecOf(range).key + "&amp;refresh=" + std::to_string(refresh_seconds);
+  return std::string("/?range=") + LayoutOf(range).key + "&amp;refresh=" + std::to_string(refresh_seconds);
 }
 
 // Links to the other ranges and refresh periods, the chosen ones in bold.
 std::string ViewChoices(TimeRange range, int refresh_seconds) {
   std::string html = "<p id=\"view\">Show the ";
-  for (const RangeSpec& spec : Ranges()) {
-    const std::string title = std::string(spec.title).substr(5);  // without "last "
-    html += spec.range == range ? "<b>" + title + "</b>"
-                                : "<a href=\"" + ViewQuery(spec.range, refresh_seconds) + "\">" + title + "</a>";
-    html += spec.range == Ranges().back().range ? "" : " | ";
+  for (const RangeLayout& layout : Ranges()) {
+    const std::string title = std::string(layout.title).substr(5);  // without "last "
+    html += layout.range == range ? "<b>" + title + "</b>"
+                                : "<a href=\"" + ViewQuery(layout.range, refresh_seconds) + "\">" + title + "</a>";
+    html += layout.range == Ranges().back().range ? "" : " | ";
   }
   html += " &middot; reload every ";
   const std::pair<int, const char*> periods[] = {{60, "minute"}, {300, "5 minutes"}, {0, "never"}};
@@ -81,10 +81,10 @@ std::string ViewChoices(TimeRange range, int refresh_seconds) {
 }
 
 std::string Plots(const DashboardData& data) {
-  const RangeSpec& spec = SpecOf(data.range);
-  const std::string per = spec.per;
-  const std::string x_title = spec.bucket_seconds < 86400 ? "time (UTC)" : "date (UTC)";
-  const int label_every = std::max(1, (spec.buckets + 7) / 8);
+  const RangeLayout& layout = LayoutOf(data.range);
+  const std::string per = layout.per;
+  const std::string x_title = layout.bucket_seconds < 86400 ? "time (UTC)" : "date (UTC)";
+  const int label_every = std::max(1, (layout.buckets + 7) / 8);
   std::vector<std::string> labels;
   PlotSeries ham{"HAM", kHamColor, {}}, spam{"SPAM", kSpamColor, {}}, none{"none", kNoneColor, {}};
   PlotSeries to_junk{"missed spam (moved to junk)", kToJunkColor, {}};
@@ -113,9 +113,9 @@ std::string Plots(const DashboardData& data) {
   corrections.x_title = x_title;
   corrections.y_title = "corrections per " + per;
   corrections.line_title = "error rate (% of verdicts)";
-  return "<h2>Messages per " + per + " by verdict (" + spec.title + ", UTC)</h2>" +
+  return "<h2>Messages per " + per + " by verdict (" + layout.title + ", UTC)</h2>" +
          SvgStackedBars(labels, {ham, spam, none}, std::nullopt, verdicts) + "<h2>Corrections per " + per +
-         " and error rate (" + spec.title + ")</h2>" + SvgStackedBars(labels, {to_junk, from_junk}, rate, corrections);
+         " and error rate (" + layout.title + ")</h2>" + SvgStackedBars(labels, {to_junk, from_junk}, rate, corrections);
 }
 
 std::string Input(const std::string& name, const std::string& label, const std::string& value,
@@ -145,7 +145,7 @@ std::string SearchForm(const DashboardData& data, int refresh_seconds) {
   const journal::VerdictQuery& q = data.filters;
   std::string html = std::string("<h2>") + (q.Filters() ? "Verdicts found" : "Latest verdicts") +
                      "</h2><form id=\"search\" method=\"get\" action=\"/\"><input type=\"hidden\" name=\"range\" "
-                     "value=\"" + SpecOf(data.range).key + "\"><input type=\"hidden\" name=\"refresh\" value=\"" +
+                     "value=\"" + LayoutOf(data.range).key + "\"><input type=\"hidden\" name=\"refresh\" value=\"" +
                      std::to_string(refresh_seconds) + "\">";
   html += Input("from", "from", q.from ? UtcText(*q.from).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
   html += Input("to", "before", q.to ? UtcText(*q.to).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
@@ -158,7 +158,7 @@ std::string SearchForm(const DashboardData& data, int refresh_seconds) {
   html += Input("max_score", "to", ScoreValue(q.max_score), "1", 5);
   html += Select("corrected", "corrected", q.corrected ? (*q.corrected ? "yes" : "no") : "", {"yes", "no"});
   html += "<button type=\"submit\">search</button>";
-  if (q.Filters()) html += " <a href=\"/?range=" + std::string(SpecOf(data.range).key) + "\">clear</a>";
+  if (q.Filters()) html += " <a href=\"/?range=" + std::string(LayoutOf(data.range).key) + "\">clear</a>";
   return html + "</form>";
 }
 

@@ -29,8 +29,8 @@ void AddTotals(journal::Totals& sum, const journal::Totals& more) {
   sum.errors += more.errors;
 }
 
-const std::vector<RangeSpec>& Ranges() {
-  static const std::vector<RangeSpec> ranges = {
+const std::vector<RangeLayout>& Ranges() {
+  static const std::vector<RangeLayout> ranges = {
       {TimeRange::k24Hours, "24h", "last 24 hours", kOneHour, 24, "hour"},
       {TimeRange::k7Days, "7d", "last 7 days", 6 * kOneHour, 28, "6 hours"},
       {TimeRange::k30Days, "30d", "last 30 days", kOneDay, 30, "day"},
@@ -39,33 +39,33 @@ const std::vector<RangeSpec>& Ranges() {
   return ranges;
 }
 
-const RangeSpec& SpecOf(TimeRange range) {
-  for (const RangeSpec& spec : Ranges()) {
-    if (spec.range == range) return spec;
+const RangeLayout& LayoutOf(TimeRange range) {
+  for (const RangeLayout& layout : Ranges()) {
+    if (layout.range == range) return layout;
   }
   return Ranges().front();
 }
 
 std::optional<TimeRange> ParseRange(const std::string& key) {
-  for (const RangeSpec& spec : Ranges()) {
-    if (key == spec.key) return spec.range;
+  for (const RangeLayout& layout : Ranges()) {
+    if (key == layout.key) return layout.range;
   }
   return std::nullopt;
 }
 
 int64_t RangeStart(TimeRange range, int64_t now) {
-  const RangeSpec& spec = SpecOf(range);
-  return BucketStart(now, spec.bucket_seconds) - (spec.buckets - 1) * spec.bucket_seconds;
+  const RangeLayout& layout = LayoutOf(range);
+  return BucketStart(now, layout.bucket_seconds) - (layout.buckets - 1) * layout.bucket_seconds;
 }
 
 std::vector<Bucket> BucketHours(const std::vector<journal::HourFigures>& hours, TimeRange range, int64_t now) {
-  const RangeSpec& spec = SpecOf(range);
+  const RangeLayout& layout = LayoutOf(range);
   const int64_t first = RangeStart(range, now);
-  std::vector<Bucket> buckets(static_cast<size_t>(spec.buckets));
-  for (size_t i = 0; i < buckets.size(); ++i) buckets[i].start = first + static_cast<int64_t>(i) * spec.bucket_seconds;
+  std::vector<Bucket> buckets(static_cast<size_t>(layout.buckets));
+  for (size_t i = 0; i < buckets.size(); ++i) buckets[i].start = first + static_cast<int64_t>(i) * layout.bucket_seconds;
   for (const journal::HourFigures& hour : hours) {
-    const int64_t index = FloorDiv(hour.hour * kOneHour - first, spec.bucket_seconds);
-    if (index >= 0 && index < spec.buckets) AddTotals(buckets[static_cast<size_t>(index)].totals, hour.totals);
+    const int64_t index = FloorDiv(hour.hour * kOneHour - first, layout.bucket_seconds);
+    if (index >= 0 && index < layout.buckets) AddTotals(buckets[static_cast<size_t>(index)].totals, hour.totals);
   }
   return buckets;
 }
@@ -75,7 +75,7 @@ std::string BucketLabel(int64_t start, TimeRange range) {
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[32];
-  const bool with_hour = SpecOf(range).bucket_seconds < kOneDay;
+  const bool with_hour = LayoutOf(range).bucket_seconds < kOneDay;
   std::strftime(text, sizeof text, with_hour ? "%e %b %H:00" : (range == TimeRange::k1Year ? "%e %b %Y" : "%e %b"), &tm);
   std::string label = text;
   return label.front() == ' ' ? label.substr(1) : label;

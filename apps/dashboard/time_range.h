@@ -14,7 +14,7 @@ namespace varnolt::dashboard {
 
 enum class TimeRange { k24Hours, k7Days, k30Days, k1Year };
 
-struct RangeSpec {
+struct RangeLayout {
   TimeRange range;
   const char* key;     // the query parameter's value: "24h"
   const char* title;   // "last 24 hours"
@@ -25,8 +25,8 @@ struct RangeSpec {
 
 inline constexpr TimeRange kDefaultRange = TimeRange::k7Days;
 
-const std::vector<RangeSpec>& Ranges();
-const RangeSpec& SpecOf(TimeRange range);
+const std::vector<RangeLayout>& Ranges();
+const RangeLayout& LayoutOf(TimeRange range);
 // Null for anything but the keys of Ranges().
 std::optional<TimeRange> ParseRange(const std::string& key);
 

@@ -60,9 +60,9 @@ TEST(TimeRangeTest, HoursLandInTheirBucketsAndTheLastHoldsNow) {
       {hour + 24 * 8, {7, 0, 0, 0, 0, 0}},  // a clock far ahead: dropped, not put in the last bar
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(dashboard::SpecOf(c.range).key);
+    SCOPED_TRACE(dashboard::LayoutOf(c.range).key);
     const std::vector<dashboard::Bucket> buckets = dashboard::BucketHours(hours, c.range, now);
-    ASSERT_EQ(static_cast<size_t>(dashboard::SpecOf(c.range).buckets), buckets.size());
+    ASSERT_EQ(static_cast<size_t>(dashboard::LayoutOf(c.range).buckets), buckets.size());
     EXPECT_EQ(c.first_start, buckets.front().start);
     EXPECT_EQ(c.first_start, dashboard::RangeStart(c.range, now));
     EXPECT_EQ(c.last_label, dashboard::BucketLabel(buckets.back().start, c.range));
