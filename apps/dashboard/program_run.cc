@@ -63,7 +63,8 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, int timeout_ms) {
   int open_pipes = 2;
   bool timed_out = false;
   while (open_pipes > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       timed_out = true;
       break;

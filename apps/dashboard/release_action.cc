@@ -111,8 +111,9 @@ MoveOutcome MoveInStore(cli::Session& session, const journal::VerdictRecord& rec
 MoveOutcome MoveWithDoveadm(const std::vector<std::string>& doveadm, const journal::VerdictRecord& record,
                             MoveTarget target, const std::vector<std::string>& junk_folders) {
   if (doveadm.empty()) {
-    return Failed("it was delivered through Dovecot, and [serve] doveadm in varnolt.conf does not say how to run "
-                  "doveadm (like /usr/bin/doveadm).");
+    return Failed(
+        "it was delivered through Dovecot, and [serve] doveadm in varnolt.conf does not say how to run "
+        "doveadm (like /usr/bin/doveadm).");
   }
   if (target == MoveTarget::kJunk && junk_folders.empty()) return Failed("UseJunkMailFolder names no junk folder.");
   const std::string destination = target == MoveTarget::kInbox ? "INBOX" : junk_folders.front();
@@ -125,7 +126,8 @@ MoveOutcome MoveWithDoveadm(const std::vector<std::string>& doveadm, const journ
   auto failure = [](const std::string& what, const ProgramResult& result) {
     std::string why = result.errors;
     while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
-    return Failed(what + " failed" + (result.exit_status > 0 ? " (exit status " + std::to_string(result.exit_status) + ")" : "") +
+    return Failed(what + " failed" +
+                  (result.exit_status > 0 ? " (exit status " + std::to_string(result.exit_status) + ")" : "") +
                   (why.empty() ? "." : ": " + why));
   };
   // Where the message lies now: one mailbox name a line, after the heading "mailbox".
@@ -138,8 +140,8 @@ MoveOutcome MoveWithDoveadm(const std::vector<std::string>& doveadm, const journ
   size_t line_start = found.output.find('\n');
   while (line_start != std::string::npos && line_start + 1 < found.output.size()) {
     const size_t end = found.output.find('\n', line_start + 1);
-    std::string name = found.output.substr(line_start + 1, end == std::string::npos ? std::string::npos
-                                                                                   : end - line_start - 1);
+    std::string name =
+        found.output.substr(line_start + 1, end == std::string::npos ? std::string::npos : end - line_start - 1);
     line_start = end;
     if (!name.empty() && name.back() == '\r') name.pop_back();
     if (name.empty()) continue;
@@ -153,8 +155,8 @@ MoveOutcome MoveWithDoveadm(const std::vector<std::string>& doveadm, const journ
   if (sources.empty()) return in_target ? Already(destination) : Gone(record);
   for (const std::string& source : sources) {
     // The plugin takes this run's copies as the user's moves (doveadm moves by copying).
-    std::vector<std::string> move = {"-o",      "plugin/varnolt_user_moves=yes", "move", "-u", record.mailbox,
-                                     destination, "mailbox",                      source};
+    std::vector<std::string> move = {
+        "-o", "plugin/varnolt_user_moves=yes", "move", "-u", record.mailbox, destination, "mailbox", source};
     move.insert(move.end(), query.begin(), query.end());
     const ProgramResult moved = run(move);
     if (moved.exit_status != 0) return failure("doveadm move from " + source, moved);

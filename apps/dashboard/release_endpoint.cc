@@ -43,15 +43,20 @@ int StatusOf(const std::string& outcome) {
   return 500;
 }
 
-HttpResponse Plain(int status, const std::string& text) { return {status, "text/plain; charset=utf-8", text + "\n", {}}; }
+HttpResponse Plain(int status, const std::string& text) {
+  return {status, "text/plain; charset=utf-8", text + "\n", {}};
+}
 
 HttpResponse ResultPage(int status, int64_t id, const std::string& message) {
   const std::string back = "/explain?id=" + std::to_string(id);
-  HttpResponse response{status, "text/html; charset=utf-8",
+  HttpResponse response{status,
+                        "text/html; charset=utf-8",
                         "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>Record " +
-                            std::to_string(id) + "</title></head><body style=\"font-family:sans-serif\">"
-                            "<p id=\"outcome\">" + HtmlEscape(message) + "</p><p><a href=\"" + back +
-                            "\">&larr; back to record " + std::to_string(id) + "</a></p></body></html>",
+                            std::to_string(id) +
+                            "</title></head><body style=\"font-family:sans-serif\">"
+                            "<p id=\"outcome\">" +
+                            HtmlEscape(message) + "</p><p><a href=\"" + back + "\">&larr; back to record " +
+                            std::to_string(id) + "</a></p></body></html>",
                         {}};
   response.headers.push_back({"Content-Security-Policy", "default-src 'none'"});
   return response;
@@ -88,8 +93,7 @@ std::string ReleaseEndpoint::PanelHtml(const journal::VerdictRecord& record, con
       tokens_.TokenFor(authorization) +
       "\"><button type=\"submit\" name=\"to\" value=\"inbox\">Move to the Inbox</button> "
       "<button type=\"submit\" name=\"to\" value=\"junk\">This is spam</button></form><p class=\"muted\">As " +
-      HtmlEscape(record.mailbox) + "'s own move" +
-      (record.host == "dovecot" ? " through doveadm" : "") +
+      HtmlEscape(record.mailbox) + "'s own move" + (record.host == "dovecot" ? " through doveadm" : "") +
       ": the filter relearns the message and, for a release, whitelists its sender, as after the user's move. "
       "Recorded with your login name.</p>";
   std::vector<journal::AuditedAction> actions;
@@ -99,8 +103,9 @@ std::string ReleaseEndpoint::PanelHtml(const journal::VerdictRecord& record, con
     return html + "<p>The actions taken so far cannot be read: " + HtmlEscape(error.what()) + "</p>";
   }
   if (actions.empty()) return html;
-  html += "<table id=\"actions\"><thead><tr><th>time (UTC)</th><th>who</th><th>action</th><th>outcome</th>"
-          "<th>detail</th></tr></thead><tbody>";
+  html +=
+      "<table id=\"actions\"><thead><tr><th>time (UTC)</th><th>who</th><th>action</th><th>outcome</th>"
+      "<th>detail</th></tr></thead><tbody>";
   for (const journal::AuditedAction& action : actions) {
     html += "<tr><td>" + UtcText(action.time) + "</td><td>" + HtmlEscape(action.who) + "</td><td>" +
             HtmlEscape(action.action) + "</td><td>" + HtmlEscape(action.outcome) + "</td><td>" +
@@ -111,8 +116,9 @@ std::string ReleaseEndpoint::PanelHtml(const journal::VerdictRecord& record, con
 
 HttpResponse ReleaseEndpoint::Handle(const HttpRequest& request) {
   if (!enabled_) {
-    return Plain(403, "moving messages from the dashboard needs a password: set [serve] password_hash in "
-                      "varnolt.conf (`varnolt serve --hash-password` makes one)");
+    return Plain(403,
+                 "moving messages from the dashboard needs a password: set [serve] password_hash in "
+                 "varnolt.conf (`varnolt serve --hash-password` makes one)");
   }
   if (request.method != "POST") {
     HttpResponse refused = Plain(405, "an action is sent as a POST from the record's page");
@@ -150,9 +156,8 @@ void ReleaseEndpoint::Record(const journal::VerdictRecord& record, MoveTarget ta
                            TargetWords(target) + ": " + outcome.outcome + " - " + OneLine(outcome.message);
   std::cerr << line << std::endl;
   try {
-    journal::AuditAction(session_.Config().journal_path,
-                         {hosting::NowSeconds(), who, record.id, MoveTargetName(target), outcome.outcome,
-                          outcome.message});
+    journal::AuditAction(session_.Config().journal_path, {hosting::NowSeconds(), who, record.id, MoveTargetName(target),
+                                                          outcome.outcome, outcome.message});
   } catch (const std::exception& error) {
     std::cerr << "varnolt serve: warning: the action was not recorded in the journal: " << error.what() << std::endl;
     outcome.message += " (The journal could not record this action: " + std::string(error.what()) + ")";

@@ -30,8 +30,7 @@ class ReleaseEndpoint {
   HttpResponse Handle(const HttpRequest& request);
 
  private:
-  void Record(const journal::VerdictRecord& record, MoveTarget target, const std::string& who,
-              MoveOutcome& outcome);
+  void Record(const journal::VerdictRecord& record, MoveTarget target, const std::string& who, MoveOutcome& outcome);
 
   cli::Session& session_;
   DashboardSource& source_;

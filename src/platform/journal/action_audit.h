@@ -12,12 +12,12 @@
 namespace varnolt::journal {
 
 struct AuditedAction {
-  int64_t time = 0;        // seconds since the epoch, UTC
-  std::string who;         // the administrator's login name, "admin" when none was given
-  int64_t record_id = 0;   // the verdict record acted on
-  std::string action;      // "to_inbox" or "to_junk"
-  std::string outcome;     // "moved", "already", "gone" or "failed"
-  std::string detail;      // what the administrator was told
+  int64_t time = 0;       // seconds since the epoch, UTC
+  std::string who;        // the administrator's login name, "admin" when none was given
+  int64_t record_id = 0;  // the verdict record acted on
+  std::string action;     // "to_inbox" or "to_junk"
+  std::string outcome;    // "moved", "already", "gone" or "failed"
+  std::string detail;     // what the administrator was told
 };
 
 // Appends the action to the journal at the path, which must exist. Throws
