@@ -1,5 +1,6 @@
 #include "dashboard/release_endpoint.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -17,8 +18,11 @@ constexpr size_t kMaxNameBytes = 64;
 
 // Text from a login or a message made safe for one log line: no line breaks or other controls.
 std::string OneLine(const std::string& text, size_t max_bytes = std::string::npos) {
+  size_t end = std::min(text.size(), max_bytes);
+  // Cut between characters, never inside one.
+  while (end < text.size() && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   std::string out;
-  for (char c : text.substr(0, max_bytes)) {
+  for (char c : text.substr(0, end)) {
     const auto byte = static_cast<unsigned char>(c);
     out += byte < 0x20 || byte == 0x7F ? '?' : c;
   }
