@@ -54,7 +54,10 @@ bool ConstantTimeEquals(std::string_view given, std::string_view expected) {
   return difference == 0;
 }
 
-std::optional<std::string> BasicAuthPassword(const std::string& authorization) {
+namespace {
+
+// "user:password" of a basic Authorization header; none otherwise.
+std::optional<std::string> BasicAuthCredentials(const std::string& authorization) {
   constexpr std::string_view kScheme = "Basic ";
   if (authorization.size() <= kScheme.size()) return std::nullopt;
   for (size_t i = 0; i < kScheme.size(); ++i) {
@@ -63,10 +66,22 @@ std::optional<std::string> BasicAuthPassword(const std::string& authorization) {
       return std::nullopt;
     }
   }
-  const std::string credentials = Base64Decode(std::string_view(authorization).substr(kScheme.size()));
-  const size_t colon = credentials.find(':');
-  if (colon == std::string::npos) return std::nullopt;
-  return credentials.substr(colon + 1);
+  std::string credentials = Base64Decode(std::string_view(authorization).substr(kScheme.size()));
+  if (credentials.find(':') == std::string::npos) return std::nullopt;
+  return credentials;
+}
+
+}  // namespace
+
+std::optional<std::string> BasicAuthPassword(const std::string& authorization) {
+  const std::optional<std::string> credentials = BasicAuthCredentials(authorization);
+  if (!credentials) return std::nullopt;
+  return credentials->substr(credentials->find(':') + 1);
+}
+
+std::string BasicAuthUser(const std::string& authorization) {
+  const std::optional<std::string> credentials = BasicAuthCredentials(authorization);
+  return credentials ? credentials->substr(0, credentials->find(':')) : "";
 }
 
 std::deque<double>& LoginThrottle::Recent(const std::string& address, double now) {

@@ -20,6 +20,8 @@ bool ConstantTimeEquals(std::string_view given, std::string_view expected);
 // The password of a basic Authorization header (any user name); none when the
 // header is missing, of another scheme or malformed.
 std::optional<std::string> BasicAuthPassword(const std::string& authorization);
+// The user name of the same header; "" when none was given or the header is not one.
+std::string BasicAuthUser(const std::string& authorization);
 
 // At most kFailuresPerSecond failed logins in any second per client (an
 // address, or an IPv6 /64; the times of the last ones are kept, per client).

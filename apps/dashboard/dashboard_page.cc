@@ -187,7 +187,7 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
   std::string body = "<h1>VarnoltFilter</h1><p class=\"muted\">Home " + HtmlEscape(home) + "; " +
                      UtcText(data.now) + " UTC; " + std::to_string(data.records) + " journal records" +
                      (data.journal_found ? "" : " (no journal yet: nothing has been judged)") +
-                     ". Read-only: nothing here changes mail or settings.</p>";
+                     ". Nothing here changes settings; mail only moves from a record's page, with a password.</p>";
 
   body += "<h2>Totals</h2><table id=\"totals\"><thead><tr><th></th><th>verdicts</th><th>HAM</th><th>SPAM</th>"
           "<th>none</th><th>moved to junk (missed spam)</th><th>moved out of junk (rescued)</th>"
@@ -277,7 +277,8 @@ std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
 }  // namespace
 
 std::string ExplanationHtml(const journal::VerdictRecord& record,
-                            const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason) {
+                            const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason,
+                            const std::string& actions_html) {
   std::string body = "<p><a href=\"/\">&larr; dashboard</a></p><h1>Why: record " + std::to_string(record.id) +
                      "</h1><table id=\"record\"><tbody>";
   auto row = [&body](const std::string& name, const std::string& value) {
@@ -295,7 +296,7 @@ std::string ExplanationHtml(const journal::VerdictRecord& record,
   row("decided by", record.decided_by);
   row("host", record.host);
   row("correction", record.correction.empty() ? "none" : record.correction + " at " + UtcText(record.corrected_at));
-  body += "</tbody></table>" + AtDeliveryHtml(record);
+  body += "</tbody></table>" + actions_html + AtDeliveryHtml(record);
   if (!explanation) {
     body += "<p id=\"no-explanation\">" + HtmlEscape(missing_reason) + "</p>";
     return Page("Why: record " + std::to_string(record.id), body);

@@ -17,9 +17,11 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
                           int refresh_seconds);
 
 // One journal record and, when the message is still in the store, why the
-// filter judges it as it does (or why it cannot be explained).
+// filter judges it as it does (or why it cannot be explained); actions_html:
+// what can be done with the message, below the record.
 std::string ExplanationHtml(const journal::VerdictRecord& record,
-                            const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason);
+                            const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason,
+                            const std::string& actions_html = "");
 
 // "2026-12-07 23:05" (UTC).
 std::string UtcText(int64_t seconds, bool with_time = true);

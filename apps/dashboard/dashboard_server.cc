@@ -102,19 +102,28 @@ DashboardHandler::DashboardHandler(cli::Session& session, std::string password, 
       login_(std::move(password), std::move(password_hash),
              [](const std::string& line) { std::cerr << "varnolt serve: " << line << std::endl; }),
       url_(std::move(url)),
-      settings_(settings) {}
+      settings_(settings),
+      release_(session, source_, settings_.doveadm, login_.Required()) {}
 
 void DashboardHandler::Listening(int port) {
-  std::cout << "varnolt: serving the dashboard at " << url_ << ":" << port << "/ (read-only"
-            << (login_.Required() ? ", password required" : "") << "); Ctrl-C stops it" << std::endl;
+  std::cout << "varnolt: serving the dashboard at " << url_ << ":" << port << "/ ("
+            << (login_.Required() ? "password required; a record's page can move its message" : "read-only")
+            << "); Ctrl-C stops it" << std::endl;
 }
 
 HttpResponse DashboardHandler::Handle(const HttpRequest& request) {
   HttpResponse response;
+  const bool acts = request.method == "POST" && request.path == kReleasePath;
   const double now =
       std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-  const LoginResult login = login_.Check(request.authorization, request.client, request.remote_address, now);
-  if (login == LoginResult::kThrottled) {
+  const bool method_allowed = request.method == "GET" || request.method == "HEAD" || acts;
+  const LoginResult login = method_allowed ? login_.Check(request.authorization, request.client,
+                                                          request.remote_address, now)
+                                           : LoginResult::kMissing;
+  if (!method_allowed) {
+    response = {405, "text/plain; charset=utf-8", "only GET and HEAD (and POST where the dashboard acts)\n", {}, 0};
+    response.headers.push_back({"Allow", "GET, HEAD"});
+  } else if (login == LoginResult::kThrottled) {
     response = {429, "text/plain; charset=utf-8", "too many failed logins: try again in a second\n", {}, 0};
     response.headers.push_back({"Retry-After", "1"});
   } else if (login != LoginResult::kAccepted) {
@@ -163,6 +172,7 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
                               session_.Home(), nonce, refresh),
                 nonce);
   }
+  if (path == kReleasePath) return release_.Handle(request);
   if (path == "/explain") return Explain(request, false);
   if (path == "/api/explain") return Explain(request, true);
   if (path == "/metrics") {
@@ -244,7 +254,9 @@ HttpResponse DashboardHandler::Explain(const HttpRequest& request, bool json) {
                                           : "");
     }
   }
-  if (!json) return Html(ExplanationHtml(*record, explanation, reason));
+  if (!json) {
+    return Html(ExplanationHtml(*record, explanation, reason, release_.PanelHtml(*record, request.authorization)));
+  }
   return JsonResponse({{"record", RecordJson(*record)},
                        {"explanation", explanation ? cli::ExplanationJson(*explanation) : cli::Json(nullptr)},
                        {"reason", reason.empty() ? cli::Json(nullptr) : cli::Json(reason)}});

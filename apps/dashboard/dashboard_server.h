@@ -1,6 +1,7 @@
 // What `varnolt serve` answers: the dashboard page, a record's explanation,
-// /metrics and /api/... JSON, all read-only, to those who may see them
-// (dashboard_login.h).
+// /metrics and /api/... JSON, to those who may see them (dashboard_login.h);
+// the one change, a message moved from its record's page, only behind a
+// password (release_endpoint.h).
 #pragma once
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "dashboard/dashboard_data.h"
 #include "dashboard/dashboard_login.h"
 #include "dashboard/http_service.h"
+#include "dashboard/release_endpoint.h"
 #include "hosting/serve_settings.h"
 #include "varnolt/session.h"
 
@@ -31,6 +33,7 @@ class DashboardHandler : public HttpHandler {
   DashboardLogin login_;
   std::string url_;
   hosting::ServeSettings settings_;
+  ReleaseEndpoint release_;
 };
 
 }  // namespace varnolt::dashboard

@@ -12,9 +12,10 @@
 namespace varnolt::dashboard {
 
 struct HttpRequest {
-  std::string method;  // "GET", "HEAD", ...
+  std::string method;  // "GET", "HEAD" or "POST"
   std::string path;    // without the query
   std::map<std::string, std::string> query;
+  std::map<std::string, std::string> form;  // a POST's url-encoded fields
   std::string authorization;   // the Authorization header, "" when none
   std::string remote_address;  // the client's numeric address ("192.0.2.7", "2001:db8::7")
   std::string client;          // what limits count per client: the address, or an IPv6 address's /64

@@ -1,4 +1,4 @@
-// `serve`: the read-only dashboard of the home over HTTP or HTTPS.
+// `serve`: the dashboard of the home over HTTP or HTTPS.
 #include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -199,8 +199,9 @@ void AddServeCommand(CLI::App& app, Session& session) {
   auto listen = std::make_shared<std::string>("127.0.0.1:8025");
   auto hash_password = std::make_shared<bool>(false);
   CLI::App* serve = app.add_subcommand(
-      "serve", "A read-only web dashboard of the home: verdicts, corrections, mailboxes, explanations, settings; "
-               "/metrics for Prometheus and /api/... JSON");
+      "serve", "A web dashboard of the home: verdicts, corrections, mailboxes, explanations, settings; "
+               "/metrics for Prometheus and /api/... JSON; with a password, a record's message moved to the "
+               "Inbox or the junk folder");
   serve->add_option("--listen", *listen,
                     "HOST:PORT to listen on (port 0: any free one; [::1]:PORT for IPv6). Beyond loopback only "
                     "with a password in varnolt.conf")
@@ -213,7 +214,9 @@ void AddServeCommand(CLI::App& app, Session& session) {
       "/api/mailboxes, /api/verdicts?limit=N&before=N, /api/explain?id=N, /api/settings.\n"
       "varnolt.conf [serve]: password_hash (from --hash-password; or password, in plain text) makes every\n"
       "request need it (HTTP basic authentication, any user name); failed logins are logged and slowed.\n"
-      "tls_certificate and tls_key (PEM files) serve HTTPS. SIGINT or SIGTERM stops the server.");
+      "tls_certificate and tls_key (PEM files) serve HTTPS. With a password, /explain?id=N can move the\n"
+      "message as its user (POST /release, audited); doveadm (its path and options) does it for Dovecot.\n"
+      "SIGINT or SIGTERM stops the server.");
   serve->callback([&session, listen, hash_password] {
     if (*hash_password) {
       dashboard::RunHashPassword();

@@ -30,8 +30,14 @@ void varnolt_plugin_deinit(void);
 struct varnolt_user {
 	union mail_user_module_context module_ctx;
 	const char *home;
-	/* Only the IMAP server's saves are the user's own moves and appends. */
+	/* Only the IMAP server's saves are the user's own moves and appends,
+	   and doveadm's when it moves on the user's behalf (copies_are_moves). */
 	bool raise_events;
+	/* doveadm moves by copying and expunging: with varnolt_user_moves = yes
+	   (given as -o plugin/varnolt_user_moves=yes to that one run), its
+	   copies are taken as the user's moves, so an administrator's release
+	   relearns exactly as the user's MOVE would. */
+	bool copies_are_moves;
 	/* While a judged delivery is being saved: what its copy gets. */
 	bool delivering;
 	int32_t marker;
@@ -297,7 +303,7 @@ static int varnolt_copy(struct mail_save_context *ctx, struct mail *mail)
 	else
 		ret = vbox->module_ctx.super.copy(ctx, mail);
 	if (ret == 0 && !saving)
-		note_save(t, moving ? VARNOLT_SAVE_MOVE : VARNOLT_SAVE_COPY);
+		note_save(t, moving || vuser->copies_are_moves ? VARNOLT_SAVE_MOVE : VARNOLT_SAVE_COPY);
 	return ret;
 }
 
@@ -402,7 +408,11 @@ static void varnolt_mail_user_created(struct mail_user *user)
 		return; /* the plugin is off for this user */
 	struct varnolt_user *vuser = p_new(user->pool, struct varnolt_user, 1);
 	vuser->home = p_strdup(user->pool, home);
-	vuser->raise_events = user->service != NULL && strcmp(user->service, "imap") == 0;
+	const char *user_moves = mail_user_plugin_getenv(user, "varnolt_user_moves");
+	vuser->copies_are_moves = user->service != NULL && strcmp(user->service, "doveadm") == 0 &&
+				  user_moves != NULL && strcmp(user_moves, "yes") == 0;
+	vuser->raise_events =
+		(user->service != NULL && strcmp(user->service, "imap") == 0) || vuser->copies_are_moves;
 	MODULE_CONTEXT_SET(user, varnolt_user_module, vuser);
 }
 

@@ -33,6 +33,13 @@ ServeSettings LoadServeSettings(const std::string& config_path) {
     }
     settings.mailbox_metrics = found->second == "on";
   }
+  if (const auto found = values.find("doveadm"); found != values.end()) {
+    settings.doveadm = found->second;
+    if (!settings.doveadm.empty() && settings.doveadm.front() != '/') {
+      throw CommandError(config_path + ": [serve] doveadm must start with the program's absolute path, not '" +
+                         settings.doveadm + "'");
+    }
+  }
   return settings;
 }
 

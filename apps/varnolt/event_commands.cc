@@ -1,46 +1,18 @@
 // `move`, `event` and `system`: the store's other events, raised on the filter.
 #include <iostream>
 
-#include "platform/mailstore/store_errors.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/item_reference.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"
+#include "varnolt/user_move.h"
 
 namespace varnolt::cli {
 namespace {
 
-// A move the filter took as the user's correction joins the message's record
-// in the verdict journal. Never fails the move.
-void JournalCorrection(Session& session, const MailboxAddress& mailbox, const std::string& url) {
-  const std::optional<SaveVerdict>& verdict = session.LastVerdict();
-  if (!verdict || verdict->decided_by != DecidedBy::kUser) return;
-  try {
-    hosting::JournalWriter& journal = session.Journal();
-    if (!journal.enabled()) return;
-    journal.RecordMove(mailbox.Text(), session.Store().ReadContent(url), *verdict);
-  } catch (const std::exception& error) {
-    std::cerr << "varnolt: warning: verdict journal: " << error.what() << '\n';
-  }
-}
-
 void RunMove(Session& session, const std::string& reference, const std::string& folder_path) {
-  const std::string item_url = ResolveItemReference(session.Store(), reference);
-  const MailboxAddress mailbox = MailboxOfUrl(item_url);
-  const RecordView item = DescribeExisting(session.Store(), item_url);
-  if (item.is_folder) throw hosting::CommandError(item_url + " is a folder; only items can be moved");
-  const std::string folder = FolderOfMailbox(session.Store(), mailbox, folder_path, /*must_exist=*/true);
-  try {
-    MailStore& store = session.StoreWithFilter();
-    session.LastVerdict().reset();
-    const std::string moved = store.MoveItem(item_url, folder);
-    std::cout << moved << '\n';
-    JournalCorrection(session, mailbox, moved);
-  } catch (const ComError& error) {
-    if (error.number() == kStoreSameFolder) throw hosting::CommandError(item_url + " is already in " + folder_path);
-    throw;
-  }
+  std::cout << MoveAsUser(session, ResolveItemReference(session.Store(), reference), folder_path) << '\n';
 }
 
 void RunEvent(Session& session, const std::string& flags_text, const std::string& reference) {

@@ -34,6 +34,12 @@ TEST(DashboardLoginTest, BasicCredentialsAreReadWhateverTheUserName) {
   }
 }
 
+TEST(DashboardLoginTest, TheUserNameNamesWhoActed) {
+  EXPECT_EQ("helpdesk", BasicAuthUser(Basic("helpdesk:s3cret")));
+  EXPECT_EQ("", BasicAuthUser(Basic(":s3cret")));
+  EXPECT_EQ("", BasicAuthUser("Bearer abc"));
+}
+
 TEST(DashboardLoginTest, AtMostTenFailuresInAnySecondPerAddress) {
   LoginThrottle throttle;
   int failed_at_once = 0;

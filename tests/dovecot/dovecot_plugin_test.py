@@ -5,14 +5,20 @@ Usage: dovecot_plugin_test.py BUILD_DIR [unittest options]. Exits 77 (a
 skip for ctest) when no Dovecot can run here.
 """
 
+import base64
 import os
 import re
+import shutil
 import smtplib
 import sqlite3
+import subprocess
 import sys
 import threading
 import time
 import unittest
+import urllib.error
+import urllib.parse
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import private_dovecot as pd  # noqa: E402
@@ -607,6 +613,55 @@ class ConcurrentWelcomeTest(PluginTestCase):
         subjects = self.subjects(user, "INBOX")
         self.assertEqual(1, sum(1 for s in subjects if s and s.startswith(WELCOME_SUBJECT)), subjects)
         self.assertTrue(os.path.exists(os.path.join(domain_dir, "heidi.dat")))
+
+
+class DashboardReleaseTest(PluginTestCase):
+    """A message released from the junk folder on the dashboard goes through doveadm, so the plugin
+    relearns and whitelists it as after the user's own move."""
+
+    def test_a_released_message_is_in_the_inbox_relearned(self):
+        user = "ivan@example.com"
+        self.deliver(user, spam("friend@partner.example", "Released", "Message-ID: <released@partner.example>\r\n"))
+        self.only(user, JUNK, "Released")
+        before = stats(self.server, user)
+        config = os.path.join(self.server.varnolt_home, "varnolt.conf")
+        with open(config, "a") as out:
+            out.write("\n[serve]\npassword = s3cret\ndoveadm = %s -c %s\n" % (
+                shutil.which("doveadm") or "/usr/bin/doveadm", self.server.config_path))
+        os.chmod(config, 0o600)
+        serve = subprocess.Popen([os.path.join(BUILD_DIR, "apps", "varnolt", "varnolt"), "--home",
+                                  self.server.varnolt_home, "serve", "--listen", "127.0.0.1:0"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                 env=dict(os.environ, VARNOLT_FILTER_LIBRARY=os.path.join(
+                                     self.server.plugin_dir(), pd.FILTER_LIBRARY)))
+        try:
+            port = int(re.search(r":(\d+)/", serve.stdout.readline()).group(1))
+            with sqlite3.connect(os.path.join(self.server.varnolt_home, "journal.db")) as db:
+                record = db.execute("SELECT id FROM verdicts WHERE message_id = 'released@partner.example'").fetchone()[0]
+            auth = {"Authorization": "Basic " + base64.b64encode(b"helpdesk:s3cret").decode()}
+            opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+            url = "http://127.0.0.1:%d" % port
+            with opener.open(urllib.request.Request("%s/explain?id=%d" % (url, record), headers=auth)) as page:
+                token = re.search(r'name="csrf" value="([0-9a-f]+)"', page.read().decode()).group(1)
+            form = urllib.parse.urlencode({"id": record, "to": "inbox", "csrf": token}).encode()
+            for status, text in ((200, "Moved from %s to INBOX through doveadm" % JUNK), (409, "already in INBOX")):
+                try:
+                    with opener.open(urllib.request.Request(url + "/release", data=form, headers=auth)) as answer:
+                        got = (answer.status, answer.read().decode())
+                except urllib.error.HTTPError as error:
+                    got = (error.code, error.read().decode())
+                self.assertEqual(status, got[0], got[1])
+                self.assertIn(text, got[1])
+        finally:
+            serve.terminate()
+            serve.communicate(timeout=30)
+        uid, flags, header = self.only(user, "INBOX", "Released")
+        self.assertIn("$NotJunk", flags)
+        self.assertIn("$VarnoltMarker1", flags)
+        self.assertEqual([], self.subjects(user, JUNK))
+        after = stats(self.server, user)
+        self.assertEqual((before["ham"] + 1, 1), (after["ham"], after["whitelist"]))
+        self.assertIn("varnolt serve: helpdesk moved record %d" % record, self.filter_log())
 
 
 class DetailMailboxTest(PluginTestCase):

@@ -2,8 +2,8 @@
 // cpp-httplib parses requests, routes them and writes the answers; the
 // connection gate (connection_gate.h) owns the sockets, so that idle and
 // slow clients cannot take its threads. Requests are handed to the
-// command's handler one at a time; only GET and HEAD reach it, so nothing
-// served here can change anything.
+// command's handler one at a time: GET, HEAD and POST (the handler takes a
+// form only where an administrator acts, and refuses it elsewhere).
 #include <errno.h>
 #include <netdb.h>
 #include <signal.h>
@@ -54,6 +54,11 @@ void Answer(HttpHandler& handler, std::mutex& lock, const httplib::Request& in, 
   request.authorization = in.get_header_value("Authorization");
   request.remote_address = in.remote_addr;
   request.client = varnolt::http::ClientOf(in.remote_addr);
+  if (in.method == "POST" && in.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
+    httplib::Params form;
+    httplib::detail::parse_query_text(in.body, form);
+    for (const auto& [name, value] : form) request.form.emplace(name, value);
+  }
   HttpResponse response;
   try {
     std::lock_guard<std::mutex> guard(lock);
@@ -71,12 +76,14 @@ void Route(httplib::Server& server, HttpHandler* handler, std::mutex& lock) {
   server.Get(".*", [handler, &lock](const httplib::Request& in, httplib::Response& out) {
     Answer(*handler, lock, in, out);
   });
+  server.Post(".*", [handler, &lock](const httplib::Request& in, httplib::Response& out) {
+    Answer(*handler, lock, in, out);
+  });
   auto refuse = [](const httplib::Request&, httplib::Response& out) {
     out.status = 405;
     out.set_header("Allow", "GET, HEAD");
-    out.set_content("read-only: only GET and HEAD\n", "text/plain; charset=utf-8");
+    out.set_content("only GET and HEAD (and POST where the dashboard acts)\n", "text/plain; charset=utf-8");
   };
-  server.Post(".*", refuse);
   server.Put(".*", refuse);
   server.Patch(".*", refuse);
   server.Delete(".*", refuse);
