@@ -1,5 +1,7 @@
 #include "dashboard/view_pages.h"
 
+#include <algorithm>
+
 #include "dashboard/dashboard_page.h"
 #include "dashboard/svg_plot.h"
 #include "dashboard/verdict_filter.h"
@@ -67,10 +69,15 @@ std::string Verdicts(const VerdictPage& page, const std::string& action, const s
 // "mailboxes 201 to 400 of 10000" and the links to the pages beside.
 std::string MailboxPager(const std::string& href, int64_t offset, size_t shown, int64_t count) {
   if (count <= static_cast<int64_t>(shown) && offset == 0) return "";
-  std::string html = "<p id=\"mailbox-pages\">Mailboxes " + std::to_string(shown ? offset + 1 : 0) + " to " +
-                     std::to_string(offset + static_cast<int64_t>(shown)) + " of " + std::to_string(count) + ".";
+  std::string html = "<p id=\"mailbox-pages\">" +
+                     (shown ? "Mailboxes " + std::to_string(offset + 1) + " to " +
+                                  std::to_string(offset + static_cast<int64_t>(shown))
+                            : "None past " + std::to_string(offset)) +
+                     " of " + std::to_string(count) + ".";
   if (offset > 0) {
-    html += " <a href=\"" + href + "&amp;offset=" + std::to_string(std::max<int64_t>(0, offset - kMailboxesPerPage)) +
+    // Past the end: back to the last page.
+    const int64_t previous = std::max<int64_t>(0, std::min(offset, count) - kMailboxesPerPage);
+    html += " <a href=\"" + href + "&amp;offset=" + std::to_string(previous) +
             "\">previous</a>";
   }
   if (offset + static_cast<int64_t>(shown) < count) {
