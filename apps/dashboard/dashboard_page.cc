@@ -311,7 +311,8 @@ std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
 std::string ExplanationHtml(const journal::VerdictRecord& record,
                             const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason) {
   std::string body = "<p><a href=\"/\">&larr; dashboard</a> &middot; <a id=\"mailbox-link\" href=\"" +
-                     MailboxHref(record.mailbox) + "\">the mailbox</a></p><h1>Why: record " + std::to_string(record.id) +
+                     MailboxHref(record.mailbox) + "\">the mailbox</a></p><h1>Why: record " +
+                     std::to_string(record.id) +
                      "</h1><table id=\"record\"><tbody>";
   auto row = [&body](const std::string& name, const std::string& value) {
     body += "<tr><th>" + name + "</th><td>" + HtmlEscape(value) + "</td></tr>";

@@ -98,8 +98,8 @@ std::string MailboxPageHtml(const MailboxView& view) {
             "system's user).</p>";
   }
   body += RangeChoices(href, view.range) + TotalsTable(view.range, view.totals);
-  body += "<h2>Models</h2><table id=\"models\">" + ModelHead(false) + "<tbody>" + ModelRow("the mailbox's", view.model) +
-          ModelRow("the domain's shared", view.domain_model) + "</tbody></table>";
+  body += "<h2>Models</h2><table id=\"models\">" + ModelHead(false) + "<tbody>" +
+          ModelRow("the mailbox's", view.model) + ModelRow("the domain's shared", view.domain_model) + "</tbody></table>";
   body += "<h2>Whitelist: " + std::to_string(view.whitelist.size()) +
           (view.whitelist.size() == 1 ? " sender" : " senders") + "</h2>";
   if (!view.whitelist_error.empty()) {

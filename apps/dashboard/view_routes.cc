@@ -30,7 +30,8 @@ ViewRequest Parse(const HttpRequest& request, const char* key, bool json) {
   if (key) {
     const auto found = query.find(key);
     if (found == query.end() || found->second.empty()) {
-      parsed.error = std::string("give the ") + key + ": ?" + key + "=" + (std::string(key) == "mailbox" ? "user@domain" : "example.com");
+      const char* example = std::string(key) == "mailbox" ? "user@domain" : "example.com";
+      parsed.error = std::string("give the ") + key + ": ?" + key + "=" + example;
       return parsed;
     }
     parsed.name = found->second;

@@ -25,8 +25,8 @@ struct VerdictQuery {
   int limit = 50;
 
   bool Filters() const {
-    return from || to || !mailbox.empty() || !domain.empty() || !sender_domain.empty() || !message_id.empty() || !verdict.empty() ||
-           !action.empty() || min_score || max_score || corrected;
+    return from || to || !mailbox.empty() || !domain.empty() || !sender_domain.empty() || !message_id.empty() ||
+           !verdict.empty() || !action.empty() || min_score || max_score || corrected;
   }
 };
 
