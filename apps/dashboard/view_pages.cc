@@ -69,6 +69,7 @@ std::string Verdicts(const VerdictPage& page, const std::string& action, const s
 // "mailboxes 201 to 400 of 10000" and the links to the pages beside.
 std::string MailboxPager(const std::string& href, int64_t offset, size_t shown, int64_t count) {
   if (count <= static_cast<int64_t>(shown) && offset == 0) return "";
+  const std::string offset_at = href + (href.ends_with('?') ? "" : "&amp;") + "offset=";
   std::string html = "<p id=\"mailbox-pages\">" +
                      (shown ? "Mailboxes " + std::to_string(offset + 1) + " to " +
                                   std::to_string(offset + static_cast<int64_t>(shown))
@@ -77,11 +78,11 @@ std::string MailboxPager(const std::string& href, int64_t offset, size_t shown, 
   if (offset > 0) {
     // Past the end: back to the last page.
     const int64_t previous = std::max<int64_t>(0, std::min(offset, count) - kMailboxesPerPage);
-    html += " <a href=\"" + href + "&amp;offset=" + std::to_string(previous) +
+    html += " <a href=\"" + offset_at + std::to_string(previous) +
             "\">previous</a>";
   }
   if (offset + static_cast<int64_t>(shown) < count) {
-    html += " <a href=\"" + href + "&amp;offset=" + std::to_string(offset + kMailboxesPerPage) + "\">next</a>";
+    html += " <a href=\"" + offset_at + std::to_string(offset + kMailboxesPerPage) + "\">next</a>";
   }
   return html + "</p>";
 }
