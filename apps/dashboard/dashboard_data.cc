@@ -17,6 +17,8 @@ namespace {
 
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 24 * kHour;
+// The main page's mailbox table: 10,000 rows made a page of megabytes.
+constexpr size_t kMailboxesOnPage = 100;
 
 int64_t WhitelistEntries(const std::string& dat_path) {
   PosixTextFiles files;
@@ -52,7 +54,7 @@ journal::VerdictJournal* DashboardSource::Journal() {
   return journal_.get();
 }
 
-std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models) {
+std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models, std::optional<int64_t> since) {
   std::map<std::string, MailboxRow> rows;
   try {
     for (const MailboxName& name : session_.LookupStore().ListMailboxes()) {
@@ -63,28 +65,33 @@ std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models
     // Without a readable store the journal still names the mailboxes it served.
   }
   if (journal::VerdictJournal* journal = Journal()) {
-    for (const journal::MailboxFigures& figures : journal->MailboxesSince(now - 30 * kDay)) {
+    for (const journal::MailboxFigures& figures : journal->MailboxesSince(since.value_or(now - 30 * kDay))) {
       MailboxRow& row = rows[figures.mailbox];
       row.mailbox = figures.mailbox;
       row.totals = figures.totals;
     }
   }
-  const std::string data_folder = session_.DataFolder();
   std::vector<MailboxRow> result;
-  for (auto& [name, row] : rows) {
-    const size_t at = name.rfind('@');
-    if (with_models && !data_folder.empty() && at != std::string::npos) {
-      try {
-        const std::string dat_path = UserDatabasePath(data_folder, name.substr(at + 1), name.substr(0, at));
-        row.model = session_.Engine().GetCounts(dat_path);
-        row.whitelist = WhitelistEntries(dat_path);
-      } catch (const std::exception&) {
-        // A model the engine cannot read shows as empty; the log of the filter says why.
-      }
-    }
-    result.push_back(std::move(row));
-  }
+  result.reserve(rows.size());
+  for (auto& [name, row] : rows) result.push_back(std::move(row));
+  if (with_models) AddModels(result);
   return result;
+}
+
+void DashboardSource::AddModels(std::vector<MailboxRow>& rows) {
+  const std::string data_folder = session_.DataFolder();
+  if (data_folder.empty()) return;
+  for (MailboxRow& row : rows) {
+    const size_t at = row.mailbox.rfind('@');
+    if (at == std::string::npos) continue;
+    try {
+      const std::string dat_path = UserDatabasePath(data_folder, row.mailbox.substr(at + 1), row.mailbox.substr(0, at));
+      row.model = session_.Engine().GetCounts(dat_path);
+      row.whitelist = WhitelistEntries(dat_path);
+    } catch (const std::exception&) {
+      // A model the engine cannot read shows as empty; the log of the filter says why.
+    }
+  }
 }
 
 std::optional<journal::VerdictRecord> DashboardSource::Find(int64_t id) {
@@ -149,7 +156,21 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::V
       if (data.more_latest) data.latest.pop_back();
     }
   }
-  data.mailboxes = Mailboxes(now);
+  data.mailboxes = Mailboxes(now, false);
+  data.mailbox_count = static_cast<int64_t>(data.mailboxes.size());
+  if (data.mailboxes.size() > kMailboxesOnPage) {
+    auto eventful = [](const MailboxRow& a, const MailboxRow& b) {
+      if (a.totals.Corrections() != b.totals.Corrections()) return a.totals.Corrections() > b.totals.Corrections();
+      if (a.totals.Verdicts() != b.totals.Verdicts()) return a.totals.Verdicts() > b.totals.Verdicts();
+      return a.mailbox < b.mailbox;
+    };
+    std::partial_sort(data.mailboxes.begin(), data.mailboxes.begin() + kMailboxesOnPage, data.mailboxes.end(),
+                      eventful);
+    data.mailboxes.resize(kMailboxesOnPage);
+    std::sort(data.mailboxes.begin(), data.mailboxes.end(),
+              [](const MailboxRow& a, const MailboxRow& b) { return a.mailbox < b.mailbox; });
+  }
+  AddModels(data.mailboxes);
   for (const cli::SettingDescription& description : cli::SettingDescriptions()) {
     SettingRow row{description.name, "", description.allowed, description.summary};
     try {

@@ -49,7 +49,8 @@ struct DashboardData {
   std::vector<DayFigures> days;             // the last 30 days, every day
   TimeRange range = kDefaultRange;          // what the plots cover
   std::vector<Bucket> buckets;              // the range's bars
-  std::vector<MailboxRow> mailboxes;
+  std::vector<MailboxRow> mailboxes;           // the most eventful, by name
+  int64_t mailbox_count = 0;                   // of all the home knows
   std::vector<journal::VerdictRecord> latest;  // a page of them, newest first
   journal::VerdictQuery filters;               // what the records on the page were searched by
   int64_t latest_before = 0;                   // the page's start: older than this record; 0: the newest
@@ -69,7 +70,10 @@ class DashboardSource {
   DashboardData Collect(int64_t now, int latest, const journal::VerdictQuery& filters = {},
                         TimeRange range = kDefaultRange);
   // with_models false: names and journal figures only, no model read per user.
-  std::vector<MailboxRow> Mailboxes(int64_t now, bool with_models = true);
+  // since: the start of the figures (default: 30 days ago).
+  std::vector<MailboxRow> Mailboxes(int64_t now, bool with_models = true, std::optional<int64_t> since = {});
+  // Reads each row's model counts and whitelist size.
+  void AddModels(std::vector<MailboxRow>& rows);
   // The shared model of each domain the mailboxes belong to.
   std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);
   std::optional<journal::VerdictRecord> Find(int64_t id);

@@ -35,6 +35,8 @@ constexpr const char* kSortScript =
     "var na=parseFloat(a),nc=parseFloat(c);var r=(!isNaN(na)&&!isNaN(nc))?na-nc:a.localeCompare(c);"
     "return asc?r:-r;});rows.forEach(function(r){b.appendChild(r);});});});});";
 
+}  // namespace
+
 std::string Percent(double rate) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f%%", rate * 100);
@@ -55,6 +57,8 @@ std::string TotalsRow(const std::string& span, const journal::Totals& totals) {
          Cell(totals.none) + Cell(totals.to_junk) + Cell(totals.from_junk) + "<td class=\"n\">" +
          Percent(ErrorRate(totals)) + "</td>" + Cell(totals.errors) + "</tr>";
 }
+
+namespace {
 
 // The query that shows the dashboard with this range and refresh.
 std::string ViewQuery(TimeRange range, int refresh_seconds) {
@@ -140,16 +144,15 @@ std::string ScoreValue(const std::optional<double>& score) {
   return text;
 }
 
+}  // namespace
+
 // The search of the journal: a plain GET form, so that a result is a link to keep or send on.
-std::string SearchForm(const DashboardData& data, int refresh_seconds) {
-  const journal::VerdictQuery& q = data.filters;
+std::string SearchFormHtml(const journal::VerdictQuery& q, const SearchPlace& place) {
   std::string html = std::string("<h2>") + (q.Filters() ? "Verdicts found" : "Latest verdicts") +
-                     "</h2><form id=\"search\" method=\"get\" action=\"/\"><input type=\"hidden\" name=\"range\" "
-                     "value=\"" + LayoutOf(data.range).key + "\"><input type=\"hidden\" name=\"refresh\" value=\"" +
-                     std::to_string(refresh_seconds) + "\">";
+                     "</h2><form id=\"search\" method=\"get\" action=\"" + place.action + "\">" + place.hidden;
   html += Input("from", "from", q.from ? UtcText(*q.from).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
   html += Input("to", "before", q.to ? UtcText(*q.to).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
-  html += Input("mailbox", "mailbox", q.mailbox, "user@domain", 22);
+  if (place.mailbox_field) html += Input("mailbox", "mailbox", q.mailbox, "user@domain", 22);
   html += Input("sender_domain", "sender's domain", q.sender_domain, "example.com", 18);
   html += Input("message_id", "Message-ID", q.message_id, "", 24) + "<br>";
   html += Select("verdict", "verdict", q.verdict, {"ham", "spam", "none"});
@@ -158,20 +161,71 @@ std::string SearchForm(const DashboardData& data, int refresh_seconds) {
   html += Input("max_score", "to", ScoreValue(q.max_score), "1", 5);
   html += Select("corrected", "corrected", q.corrected ? (*q.corrected ? "yes" : "no") : "", {"yes", "no"});
   html += "<button type=\"submit\">search</button>";
-  if (q.Filters()) html += " <a href=\"/?range=" + std::string(LayoutOf(data.range).key) + "\">clear</a>";
+  if (place.filtered) html += " <a href=\"" + place.clear + "\">clear</a>";
   return html + "</form>";
 }
 
-std::string Page(const std::string& title, const std::string& body, const std::string& script_nonce = "",
-                 int refresh_seconds = 0) {
+std::string MailboxHref(const std::string& mailbox) {
+  return "/mailbox?mailbox=" + HtmlEscape(UrlEscape(mailbox));
+}
+
+std::string DomainHref(const std::string& domain) { return "/domain?domain=" + HtmlEscape(UrlEscape(domain)); }
+
+std::string MailboxLink(const std::string& mailbox) {
+  return "<a href=\"" + MailboxHref(mailbox) + "\">" + HtmlEscape(mailbox) + "</a>";
+}
+
+std::string VerdictTableHtml(const std::vector<journal::VerdictRecord>& records, const std::string& id) {
+  std::string html = "<table id=\"" + id + "\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
+      "<th>sender's domain</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
+      "<th>decided by</th><th>host</th><th>correction</th><th></th></tr></thead><tbody>";
+  for (const journal::VerdictRecord& record : records) {
+    html += "<tr><td>" + UtcText(record.time) + "</td><td>" + MailboxLink(record.mailbox) + "</td><td>" +
+            HtmlEscape(record.sender_domain) + "</td><td>" + HtmlEscape(record.subject) + "</td>" +
+            Cell(record.size) + "<td class=\"n\">" + Score(record.score) + "</td><td class=\"" +
+            HtmlEscape(record.verdict) + "\">" + HtmlEscape(record.verdict) + "</td><td>" +
+            HtmlEscape(record.action) + (record.learned ? ", learned" : "") + "</td><td>" +
+            HtmlEscape(record.decided_by) + "</td><td>" + HtmlEscape(record.host) + "</td><td>" +
+            HtmlEscape(record.correction) + "</td><td><a href=\"/explain?id=" + std::to_string(record.id) +
+            "\">why?</a></td></tr>";
+  }
+  return html + "</tbody></table>";
+}
+
+std::string PagerHtml(const std::string& view, bool paged, bool more, int64_t last_id) {
+  // A page at a time: a journal of a million records is never sent whole.
+  if (!paged && !more) return "";
+  std::string html = "<p>";
+  if (paged) html += "<a href=\"" + view + "\">newest</a> ";
+  if (more) html += "<a href=\"" + view + "&amp;before=" + std::to_string(last_id) + "\">older</a>";
+  return html + "</p>";
+}
+
+std::string MailboxTableHtml(const std::vector<MailboxRow>& rows) {
+  std::string html =
+      "<table id=\"mailboxes\" class=\"sortable\"><thead><tr><th>mailbox</th><th>model HAM</th><th>model SPAM</th>"
+      "<th>whitelist</th><th>HAM</th><th>SPAM</th><th>none</th><th>to junk</th><th>out of junk</th>"
+      "<th>error rate</th></tr></thead><tbody>";
+  for (const MailboxRow& row : rows) {
+    const double error_rate = ErrorRate(row.totals);
+    char rate_value[32];
+    std::snprintf(rate_value, sizeof rate_value, "%.6f", error_rate);
+    html += "<tr><td data-v=\"" + HtmlEscape(row.mailbox) + "\">" + MailboxLink(row.mailbox) + "</td>" +
+            Cell(row.model.ham) + Cell(row.model.spam) + Cell(row.whitelist) + Cell(row.totals.ham) +
+            Cell(row.totals.spam) + Cell(row.totals.none) + Cell(row.totals.to_junk) + Cell(row.totals.from_junk) +
+            "<td class=\"n\" data-v=\"" + rate_value + "\">" + Percent(error_rate) + "</td></tr>";
+  }
+  return html + "</tbody></table>";
+}
+
+std::string Page(const std::string& title, const std::string& body, const std::string& script_nonce,
+                 int refresh_seconds) {
   std::string html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">";
   if (refresh_seconds > 0) html += "<meta http-equiv=\"refresh\" content=\"" + std::to_string(refresh_seconds) + "\">";
   html += "<title>" + HtmlEscape(title) + "</title><style>" + kStyle + "</style></head><body>" + body;
   if (!script_nonce.empty()) html += "<script nonce=\"" + script_nonce + "\">" + kSortScript + "</script>";
   return html + "</body></html>";
 }
-
-}  // namespace
 
 std::string UtcText(int64_t seconds, bool with_time) {
   const std::time_t t = static_cast<std::time_t>(seconds);
@@ -197,44 +251,22 @@ std::string DashboardHtml(const DashboardData& data, const std::string& home, co
 
   body += ViewChoices(data.range, refresh_seconds) + Plots(data);
 
-  body += "<h2>Mailboxes (last 30 days; click a heading to sort)</h2><table id=\"mailboxes\" class=\"sortable\">"
-          "<thead><tr><th>mailbox</th><th>model HAM</th><th>model SPAM</th><th>whitelist</th><th>HAM</th>"
-          "<th>SPAM</th><th>none</th><th>to junk</th><th>out of junk</th><th>error rate</th></tr></thead><tbody>";
-  for (const MailboxRow& row : data.mailboxes) {
-    const double error_rate = ErrorRate(row.totals);
-    char rate_value[32];
-    std::snprintf(rate_value, sizeof rate_value, "%.6f", error_rate);
-    body += "<tr><td>" + HtmlEscape(row.mailbox) + "</td>" + Cell(row.model.ham) + Cell(row.model.spam) +
-            Cell(row.whitelist) + Cell(row.totals.ham) + Cell(row.totals.spam) + Cell(row.totals.none) +
-            Cell(row.totals.to_junk) + Cell(row.totals.from_junk) + "<td class=\"n\" data-v=\"" + rate_value +
-            "\">" + Percent(error_rate) + "</td></tr>";
+  body += "<h2>Mailboxes (last 30 days; click a heading to sort)</h2>";
+  if (data.mailbox_count > static_cast<int64_t>(data.mailboxes.size())) {
+    body += "<p id=\"mailbox-count\">The " + std::to_string(data.mailboxes.size()) +
+            " with the most corrections, then verdicts, of " + std::to_string(data.mailbox_count) +
+            ": <a href=\"/mailboxes\">all mailboxes</a>.</p>";
   }
-  body += "</tbody></table>";
+  body += MailboxTableHtml(data.mailboxes);
 
-  body += SearchForm(data, refresh_seconds) + "<table id=\"latest\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
-          "<th>sender's domain</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
-          "<th>decided by</th><th>host</th><th>correction</th><th></th></tr></thead><tbody>";
-  for (const journal::VerdictRecord& record : data.latest) {
-    const std::string id = std::to_string(record.id);
-    body += "<tr><td>" + UtcText(record.time) + "</td><td>" + HtmlEscape(record.mailbox) + "</td><td>" +
-            HtmlEscape(record.sender_domain) + "</td><td>" + HtmlEscape(record.subject) + "</td>" +
-            Cell(record.size) + "<td class=\"n\">" + Score(record.score) + "</td><td class=\"" +
-            HtmlEscape(record.verdict) + "\">" + HtmlEscape(record.verdict) + "</td><td>" +
-            HtmlEscape(record.action) + (record.learned ? ", learned" : "") + "</td><td>" +
-            HtmlEscape(record.decided_by) + "</td><td>" + HtmlEscape(record.host) + "</td><td>" +
-            HtmlEscape(record.correction) + "</td><td><a href=\"/explain?id=" + id + "\">why?</a></td></tr>";
-  }
-  body += "</tbody></table>";
-  // A page at a time: a journal of a million records is never sent whole.
-  if (data.latest_before > 0 || data.more_latest) {
-    body += "<p>";
-    const std::string view = ViewQuery(data.range, refresh_seconds) + FilterParameters(data.filters);
-    if (data.latest_before > 0) body += "<a href=\"" + view + "\">newest</a> ";
-    if (data.more_latest) {
-      body += "<a href=\"" + view + "&amp;before=" + std::to_string(data.latest.back().id) + "\">older</a>";
-    }
-    body += "</p>";
-  }
+  SearchPlace place;
+  place.hidden = "<input type=\"hidden\" name=\"range\" value=\"" + std::string(LayoutOf(data.range).key) +
+                 "\"><input type=\"hidden\" name=\"refresh\" value=\"" + std::to_string(refresh_seconds) + "\">";
+  place.filtered = data.filters.Filters();
+  place.clear = "/?range=" + std::string(LayoutOf(data.range).key);
+  body += SearchFormHtml(data.filters, place) + VerdictTableHtml(data.latest);
+  body += PagerHtml(ViewQuery(data.range, refresh_seconds) + FilterParameters(data.filters), data.latest_before > 0,
+                    data.more_latest, data.latest.empty() ? 0 : data.latest.back().id);
 
   body += "<h2>Settings</h2><table id=\"settings\"><thead><tr><th>setting</th><th>value</th><th>allowed</th>"
           "<th>meaning</th></tr></thead><tbody>";
@@ -279,7 +311,9 @@ std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
 std::string ExplanationHtml(const journal::VerdictRecord& record,
                             const std::optional<cli::ItemExplanation>& explanation, const std::string& missing_reason,
                             const std::string& actions_html) {
-  std::string body = "<p><a href=\"/\">&larr; dashboard</a></p><h1>Why: record " + std::to_string(record.id) +
+  std::string body = "<p><a href=\"/\">&larr; dashboard</a> &middot; <a id=\"mailbox-link\" href=\"" +
+                     MailboxHref(record.mailbox) + "\">the mailbox</a></p><h1>Why: record " +
+                     std::to_string(record.id) +
                      "</h1><table id=\"record\"><tbody>";
   auto row = [&body](const std::string& name, const std::string& value) {
     body += "<tr><th>" + name + "</th><td>" + HtmlEscape(value) + "</td></tr>";

@@ -9,10 +9,12 @@
 #include <random>
 
 #include "dashboard/dashboard_page.h"
+#include "dashboard/dashboard_responses.h"
 #include "varnolt/item_reference.h"
 #include "varnolt/json_output.h"
 #include "dashboard/metrics_text.h"
 #include "dashboard/verdict_filter.h"
+#include "dashboard/view_routes.h"
 
 namespace varnolt::dashboard {
 namespace {
@@ -22,6 +24,8 @@ constexpr int kDefaultRefreshSeconds = 60;
 constexpr int kMaxVerdictsPerCall = 1000;
 constexpr int kFailedLoginDelayMs = 500;
 
+}  // namespace
+
 std::string Nonce() {
   std::random_device random;
   char text[40];
@@ -29,7 +33,7 @@ std::string Nonce() {
   return text;
 }
 
-HttpResponse Html(std::string body, const std::string& nonce = "") {
+HttpResponse Html(std::string body, const std::string& nonce) {
   HttpResponse response{200, "text/html; charset=utf-8", std::move(body), {}};
   response.headers.push_back(
       {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src 'self' data:" +
@@ -83,6 +87,8 @@ cli::Json MailboxesJson(const std::vector<MailboxRow>& rows) {
   }
   return out;
 }
+
+namespace {
 
 std::optional<int64_t> IdOf(const HttpRequest& request, const char* name = "id") {
   const auto found = request.query.find(name);
@@ -173,6 +179,7 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
                 nonce);
   }
   if (path == kReleasePath) return release_.Handle(request);
+  if (std::optional<HttpResponse> view = ViewRoute(session_, source_, request, now)) return *view;
   if (path == "/explain") return Explain(request, false);
   if (path == "/api/explain") return Explain(request, true);
   if (path == "/metrics") {

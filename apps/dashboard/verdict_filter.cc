@@ -45,6 +45,14 @@ std::optional<double> ParseScore(const std::string& text) {
   return value;
 }
 
+std::string ShortScore(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+}  // namespace
+
 std::string UrlEscape(const std::string& text) {
   static const char* kHex = "0123456789ABCDEF";
   std::string out;
@@ -60,14 +68,6 @@ std::string UrlEscape(const std::string& text) {
   }
   return out;
 }
-
-std::string ShortScore(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-
-}  // namespace
 
 ParsedFilters ParseFilters(const std::map<std::string, std::string>& parameters, int default_limit, int max_limit) {
   ParsedFilters parsed;
@@ -86,6 +86,8 @@ ParsedFilters ParseFilters(const std::map<std::string, std::string>& parameters,
       (name == "from" ? query.from : query.to) = time;
     } else if (name == "mailbox") {
       query.mailbox = value;
+    } else if (name == "domain") {
+      query.domain = value;
     } else if (name == "sender_domain") {
       query.sender_domain = value;
     } else if (name == "message_id") {
@@ -127,6 +129,7 @@ std::string FilterParameters(const journal::VerdictQuery& query) {
   if (query.from) add("from", std::to_string(*query.from));
   if (query.to) add("to", std::to_string(*query.to));
   add("mailbox", query.mailbox);
+  add("domain", query.domain);
   add("sender_domain", query.sender_domain);
   add("message_id", query.message_id);
   add("verdict", query.verdict);

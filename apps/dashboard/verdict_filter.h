@@ -1,5 +1,5 @@
 // The search of the journal as the page's form and /api/verdicts take it:
-// from, to, mailbox, sender_domain, message_id, verdict, action, min_score,
+// from, to, mailbox, domain (the mailbox's), sender_domain, message_id, verdict, action, min_score,
 // max_score, corrected, before and limit as query parameters, and back into
 // parameters for the links to the next page.
 #pragma once
@@ -24,5 +24,8 @@ ParsedFilters ParseFilters(const std::map<std::string, std::string>& parameters,
 // The query's filters (not before or limit) as URL parameters, escaped for a
 // URL and then for HTML: "&amp;mailbox=a%40example.com...", "" without filters.
 std::string FilterParameters(const journal::VerdictQuery& query);
+
+// Percent-escapes all but letters, digits and "-._~", for a URL's query.
+std::string UrlEscape(const std::string& text);
 
 }  // namespace varnolt::dashboard

@@ -62,6 +62,16 @@ std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
   if (query.to) number("at < ?", *query.to);
   // Mailboxes and domains are kept in lower case; a Message-ID as it was bounded on writing.
   if (!query.mailbox.empty()) text("mailbox", Lower(query.mailbox));
+  if (!query.domain.empty()) {
+    // The mailbox's tail, its wildcards taken literally.
+    std::string pattern = "%@";
+    for (char c : Lower(query.domain)) {
+      if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+      pattern += c;
+    }
+    add("mailbox LIKE ?", [pattern](sqlite::Statement& s, int i) { s.Bind(i, pattern); });
+    where += " ESCAPE '\\'";
+  }
   if (!query.sender_domain.empty()) text("sender_domain", BoundedField(Lower(query.sender_domain), kDomainBytes));
   if (!query.message_id.empty()) text("message_id", BoundedField(query.message_id, kMessageIdBytes));
   // "+": a verdict or action matches too many records to choose the index by;

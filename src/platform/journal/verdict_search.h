@@ -14,6 +14,7 @@ struct VerdictQuery {
   std::optional<int64_t> from;  // at or after (seconds since the epoch)
   std::optional<int64_t> to;    // before
   std::string mailbox;          // user@domain, any case; "": any
+  std::string domain;           // the mailbox's domain, any case (no index: read along the time order)
   std::string sender_domain;    // any case
   std::string message_id;       // without angle brackets, as written
   std::string verdict;          // "ham", "spam", "none"
@@ -24,8 +25,8 @@ struct VerdictQuery {
   int limit = 50;
 
   bool Filters() const {
-    return from || to || !mailbox.empty() || !sender_domain.empty() || !message_id.empty() || !verdict.empty() ||
-           !action.empty() || min_score || max_score || corrected;
+    return from || to || !mailbox.empty() || !domain.empty() || !sender_domain.empty() || !message_id.empty() ||
+           !verdict.empty() || !action.empty() || min_score || max_score || corrected;
   }
 };
 
