@@ -130,9 +130,10 @@ void BM_Classify(benchmark::State& state) {
 }
 BENCHMARK(BM_Classify)->Unit(benchmark::kMicrosecond);
 
-// The same mailbox after its user corrected 300 messages: each verdict also
-// looks for the message among the corrected ones and their near-duplicates.
-// Arg 0: the rule off (the corrections are read, not matched).
+// The same mailbox after its user corrected N messages (the second arg): each
+// verdict also looks for the message among the corrected ones and their
+// near-duplicates, of which the newest kMaxCorrections stay. First arg 0: the
+// rule off (the corrections are read, not matched).
 void BM_ClassifyWithCorrections(benchmark::State& state) {
   WarmDatabase& warm = Warm();
   const fs::path folder = fs::temp_directory_path() / ("engine-bench-corr-" + std::to_string(std::random_device{}()));
@@ -142,7 +143,7 @@ void BM_ClassifyWithCorrections(benchmark::State& state) {
   {
     BuiltinSpamEngine teacher;
     MessageMaker maker;
-    for (int n = 0; n < 300; ++n) {
+    for (int n = 0; n < state.range(1); ++n) {
       teacher.Relearn(user, maker.Header(100000 + n, n % 2 == 0), maker.Body(kBodyBytes, n % 2 == 0), n % 2 == 1);
     }
   }
@@ -152,7 +153,12 @@ void BM_ClassifyWithCorrections(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(engine.Classify(user, warm.header, warm.body));
   fs::remove_all(folder);
 }
-BENCHMARK(BM_ClassifyWithCorrections)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ClassifyWithCorrections)
+    ->Args({1, 300})
+    ->Args({0, 300})
+    ->Args({1, 1000})
+    ->Args({1, 1500})
+    ->Unit(benchmark::kMicrosecond);
 
 // A mailbox of a domain with a shared model: the warm model as both the
 // domain's and the user's, so that every call consults two models of that size.

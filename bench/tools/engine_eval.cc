@@ -413,6 +413,10 @@ int Main(int argc, char** argv) {
   if (own_work) {
     char pattern[] = "/tmp/engine-eval-XXXXXX";
     args.work = mkdtemp(pattern);
+  } else if (fs::exists(args.work) && !fs::is_empty(args.work)) {
+    // Each classifier would go on from the models an earlier run left there.
+    std::fprintf(stderr, "engine_eval: --work %s is not empty: give an empty or new folder\n", args.work.c_str());
+    return 2;
   }
   std::vector<CorpusMessage> messages = LoadCorpus(args.corpus, GroupsOf(args.groups));
   Shuffle(messages, args.seed);

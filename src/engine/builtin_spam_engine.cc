@@ -231,10 +231,13 @@ EngineScore BuiltinSpamEngine::PeekScore(const std::string& dat_path, const std:
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnWith(SpamModel* store,
                                                             const engine::MessageFeatures& features,
                                                             const engine::MessageDigest& digest, bool is_spam,
-                                                            bool automatic, engine::WriteSync sync) {
+                                                            bool automatic, engine::WriteSync sync,
+                                                            LessonKind kind) {
+  const std::string keys = engine::PackKeys(engine::RecordKeys(features.ids));
   store->BeginWrite(sync);
-  const LearnResult result = engine::ApplyLesson(*store, features.ids, digest,
-                                                 engine::PackKeys(engine::RecordKeys(features.ids)), is_spam, automatic);
+  const LearnResult result = engine::ApplyLesson(*store, features.ids, digest, keys, is_spam, automatic);
+  // The correction takes the class the message was just learned as.
+  if (kind == LessonKind::kCorrection) store->PutCorrection(digest, keys);
   store->Commit();
   return result;
 }
@@ -247,11 +250,12 @@ BuiltinSpamEngine::LearnResult BuiltinSpamEngine::LearnMessage(const std::string
 
 BuiltinSpamEngine::LearnResult BuiltinSpamEngine::Teach(const std::string& dat_path, const std::string& header,
                                                         const std::string& body, bool is_spam,
-                                                        engine::WriteSync sync, bool refit_when_due) {
+                                                        engine::WriteSync sync, bool refit_when_due,
+                                                        LessonKind kind) {
   const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
   ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
   const LearnResult result =
-      LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false, sync);
+      LearnWith(store.get(), features, engine::DigestMessage(header, body), is_spam, false, sync, kind);
   if (refit_when_due) {
     try {
       RefitIfDue(dat_path, store.get());
@@ -325,21 +329,8 @@ void BuiltinSpamEngine::Learn(const std::string& dat_path, const std::string& he
 // costs in proportion to the domain, and is `train --domain`'s or `model refit`'s.
 void BuiltinSpamEngine::Relearn(const std::string& dat_path, const std::string& header, const std::string& body,
                                 bool is_spam) {
-  Teach(dat_path, header, body, is_spam, engine::WriteSync::kWait, true);
-  NoteCorrection(dat_path, header, body);
+  Teach(dat_path, header, body, is_spam, engine::WriteSync::kWait, true, LessonKind::kCorrection);
   if (options_.domain_learning) LearnForDomain(dat_path, header, body, is_spam, engine::WriteSync::kWait);
-}
-
-void BuiltinSpamEngine::NoteCorrection(const std::string& dat_path, const std::string& header,
-                                       const std::string& body) {
-  // The correction takes the class the message was just learned as: noted
-  // after the lesson, so that a crash between keeps the lesson at least.
-  ModelLease store = options_.models->Open(dat_path, ModelOpen::kCreate);
-  const engine::MessageFeatures features = engine::Features(header, body, options_.tokenizer);
-  store->BeginWrite(engine::WriteSync::kWait);
-  store->PutCorrection(engine::DigestMessage(header, body), engine::PackKeys(engine::RecordKeys(features.ids)));
-  store->Commit();
-  store.Keep();
 }
 
 void BuiltinSpamEngine::LearnForDomain(const std::string& dat_path, const std::string& header,

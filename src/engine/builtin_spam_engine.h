@@ -216,8 +216,6 @@ class BuiltinSpamEngine : public SpamEngine {
   // where one matches (digest and record of the message judged).
   EngineScore ScoreOf(const Judgement& judgement, const engine::MessageDigest& digest,
                     const engine::MessageFeatures& features) const;
-  // Notes in the user's model that the user corrected the message.
-  void NoteCorrection(const std::string& dat_path, const std::string& header, const std::string& body);
   Judgement Judge(engine::SpamModel* store, engine::SpamModel* domain, const std::string& header,
                   const engine::MessageFeatures& features);
   // The domain's shared model beside dat_path; an empty lease when there is none (or consulting is off).
@@ -225,16 +223,19 @@ class BuiltinSpamEngine : public SpamEngine {
   // Never refits the domain's fit: a user's call must not pay for the domain's size.
   void LearnForDomain(const std::string& dat_path, const std::string& header, const std::string& body,
                       bool is_spam, engine::WriteSync sync);
+  // Whether a lesson is the user's correction, which the model also notes
+  // (corrections.h) in the lesson's own transaction: a crash keeps both or neither.
+  enum class LessonKind { kLesson, kCorrection };
   // Learns the message into the model at path alone, then refits it when due
   // and asked to; a failed refit is told to the notice, not thrown.
   LearnResult Teach(const std::string& dat_path, const std::string& header, const std::string& body, bool is_spam,
-                    engine::WriteSync sync, bool refit_when_due);
+                    engine::WriteSync sync, bool refit_when_due, LessonKind kind = LessonKind::kLesson);
   bool WouldLearn(const Judgement& judgement, bool* as_spam) const;
   // Refits the linear model at path when due (linear_fit.h), or now with force.
   void RefitIfDue(const std::string& dat_path, engine::SpamModel* store, bool force = false);
   LearnResult LearnWith(engine::SpamModel* store, const engine::MessageFeatures& features,
                         const engine::MessageDigest& digest, bool is_spam, bool automatic,
-                        engine::WriteSync sync);
+                        engine::WriteSync sync, LessonKind kind = LessonKind::kLesson);
 
   EngineOptions options_;
 };

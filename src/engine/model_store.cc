@@ -868,6 +868,18 @@ void ModelStore::PutCorrection(const MessageDigest& digest, const std::string& k
       .BindBlobInPlace(1, BytesOf(digest.key))
       .BindBlobInPlace(2, keys)
       .Run();
+  if (QueryInt("SELECT count(*) FROM corrections") <= kMaxCorrections) return;
+  // Newest by when the message was last learned, its record's number (none:
+  // the oldest); corrections of messages no longer learned go first.
+  const bool numbered = HasKeyRecords();
+  if (numbered) EnsureRecordAge();
+  sqlite::Statement(*db_, numbered ? "DELETE FROM corrections WHERE digest NOT IN (SELECT c.digest FROM corrections c "
+                                     "JOIN messages m ON m.digest = c.digest LEFT JOIN records r ON r.digest = c.digest "
+                                     "ORDER BY r.seq IS NULL, r.seq DESC, c.digest LIMIT ?1)"
+                                   : "DELETE FROM corrections WHERE digest NOT IN (SELECT c.digest FROM corrections c "
+                                     "JOIN messages m ON m.digest = c.digest ORDER BY c.digest LIMIT ?1)")
+      .Bind(1, kMaxCorrections)
+      .Run();
 }
 
 std::vector<Correction> ModelStore::Corrections() {

@@ -135,7 +135,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
                        kMaxKeyRecords);
   }
   void PutCorrection(const MessageDigest& digest, const std::string& keys) override {
-    store_->PutCorrection(DigestText(digest.key), keys);
+    store_->PutCorrection(DigestText(digest.key), keys, kMaxCorrections);
   }
   std::vector<Correction> Corrections() override {
     std::vector<Correction> corrections;

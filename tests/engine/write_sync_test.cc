@@ -109,5 +109,27 @@ TEST_F(WriteSyncTest, ARefitThatFailsKeepsTheLessonAndIsRetried) {
   EXPECT_EQ(1u, notices.size());
 }
 
+// The lesson of a correction and the note that makes it stick are one write:
+// a failure between them keeps neither, and the correction made again holds both.
+TEST_F(WriteSyncTest, ACorrectionIsLearnedAndNotedTogetherOrNotAtAll) {
+  BuiltinSpamEngine engine(options);
+  engine.Learn(user, mail.Header(false, 1), mail.Body(false, 1), false);
+  auto corrections = [&] {
+    engine::ModelLease model = backend->Open(user, engine::ModelOpen::kExistingOnly);
+    model->BeginRead();
+    const size_t count = model->Corrections().size();
+    model->Commit();
+    model.Keep();
+    return count;
+  };
+  backend->FailOnce("PutCorrection", engine::EngineError(engine::kErrorDatabaseFailed, "user.dat", "disk full"));
+  EXPECT_THROW(engine.Relearn(user, mail.Header(false, 1), mail.Body(false, 1), true), ComError);
+  EXPECT_EQ(1, engine.GetCounts(user).ham) << "the lesson went with the note";
+  EXPECT_EQ(0u, corrections());
+  engine.Relearn(user, mail.Header(false, 1), mail.Body(false, 1), true);
+  EXPECT_EQ(1, engine.GetCounts(user).spam);
+  EXPECT_EQ(1u, corrections());
+}
+
 }  // namespace
 }  // namespace varnolt

@@ -217,13 +217,23 @@ void PostgresModelStore::ForgetMessage(std::string_view digest) {
   });
 }
 
-void PostgresModelStore::PutCorrection(std::string_view digest, std::string_view keys) {
+void PostgresModelStore::PutCorrection(std::string_view digest, std::string_view keys, int64_t keep) {
   RequireWrite("PutCorrection");
   Writing([&] {
     db_.Query(
         "INSERT INTO varnolt_corrections(model, digest, keys) VALUES ($1, $2, $3) "
         "ON CONFLICT (model, digest) DO UPDATE SET keys = EXCLUDED.keys",
         {Param(id_), Param::Bytes(digest), Param::Bytes(keys)});
+    if (keep <= 0) return;
+    const Result count = db_.Query("SELECT count(*) FROM varnolt_corrections WHERE model = $1", {Param(id_)});
+    if (count.Int(0, 0) <= keep) return;
+    // Newest by when the message was last learned, its record's number (none:
+    // the oldest); corrections of messages no longer learned go first.
+    db_.Query(
+        "DELETE FROM varnolt_corrections WHERE model = $1 AND digest NOT IN (SELECT c.digest "
+        "FROM varnolt_corrections c JOIN varnolt_messages m ON m.model = c.model AND m.digest = c.digest "
+        "WHERE c.model = $1 ORDER BY m.seq DESC NULLS LAST, c.digest LIMIT $2)",
+        {Param(id_), Param(keep)});
   });
 }
 

@@ -146,7 +146,8 @@ class PostgresModelStore {
   // earlier digest, say), keeping the totals as they are.
   void ForgetMessage(std::string_view digest);
   // Within a write: notes that the user corrected the message, with its key record.
-  void PutCorrection(std::string_view digest, std::string_view keys);
+  // Of the corrections, those of the keep messages learned last stay (keep 0: all).
+  void PutCorrection(std::string_view digest, std::string_view keys, int64_t keep = 0);
   // The corrected messages that the model holds: digest, class (the learned
   // message's), key record; by digest ascending.
   struct CorrectedRow {

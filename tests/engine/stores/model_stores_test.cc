@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -232,6 +233,42 @@ TEST_P(StoreTest, AReadIsOneSnapshotWhileAnotherConnectionCorrects) {
   sticking.corrections_stick = true;
   EXPECT_EQ(ScoreRule::kCorrection,
             BuiltinSpamEngine(sticking).PeekScore(DatPath(), mail_.Header(false, 2), mail_.Body(false, 2)).rule);
+}
+
+// A user's corrections are bounded: those of the messages learned last stay,
+// a message corrected again counting as new.
+TEST_P(StoreTest, OnlyTheNewestCorrectionsStay) {
+  auto digest = [](int n) {
+    engine::MessageDigest digest;
+    digest.key[0] = static_cast<uint8_t>(n >> 8);
+    digest.key[1] = static_cast<uint8_t>(n);
+    return digest;
+  };
+  const std::string keys = engine::PackKeys({1, 2, 3});
+  engine::ModelLease model = models_->Open(DatPath(), engine::ModelOpen::kCreate);
+  model->BeginWrite(engine::WriteSync::kMayLose);
+  auto correct = [&](int n) {
+    model->PutMessage(digest(n), {true, false, keys});
+    model->PutCorrection(digest(n), keys);
+  };
+  for (int n = 0; n < engine::kMaxCorrections; ++n) correct(n);
+  correct(0);  // corrected again: the newest now
+  correct(engine::kMaxCorrections);
+  correct(engine::kMaxCorrections + 1);
+  model->Commit();
+  model->BeginRead();
+  const std::vector<engine::Correction> kept = model->Corrections();
+  model->Commit();
+  model.Keep();
+  ASSERT_EQ(static_cast<size_t>(engine::kMaxCorrections), kept.size());
+  auto held = [&](int n) {
+    return std::any_of(kept.begin(), kept.end(), [&](const auto& c) { return c.digest == digest(n).key; });
+  };
+  EXPECT_TRUE(held(0));
+  EXPECT_FALSE(held(1));
+  EXPECT_FALSE(held(2));
+  EXPECT_TRUE(held(3));
+  EXPECT_TRUE(held(engine::kMaxCorrections + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
