@@ -66,14 +66,9 @@ std::optional<RegValue> QueryValue(Registry& registry, HKEY root, const std::str
   if (status != ERROR_SUCCESS) Fail("open", root, subkey, status);
   OpenedKey key(registry, raw);
   RegValue value;
-  uint32_t size = 0;
-  status = registry.RegQueryValueEx(key.get(), name, &value.type, nullptr, &size);
+  status = RegReadValue(registry, key.get(), name, &value);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   if (status != ERROR_SUCCESS) Fail("read '" + name + "' of", root, subkey, status);
-  value.data.resize(size);
-  status = registry.RegQueryValueEx(key.get(), name, &value.type, value.data.data(), &size);
-  if (status != ERROR_SUCCESS) Fail("read '" + name + "' of", root, subkey, status);
-  value.data.resize(size);
   return value;
 }
 

@@ -146,14 +146,14 @@ class Messages {
 
 void LearnOne(PostgresModelStore& store, const std::string& digest, const std::vector<uint64_t>& ids, bool is_spam,
               PostgresModelStore::CommitWait wait) {
-  ModelTotals totals = store.BeginWrite(wait);
-  const std::optional<LearnedClass> before = store.FindMessage(digest);
+  SpamCounts totals = store.BeginWrite(wait);
+  const std::optional<LearnedMessage> before = store.FindMessage(digest);
   if (!before || before->is_spam != is_spam) {
     if (before) {
-      store.Update(ids, before->is_spam ? TallyDelta{0, -1} : TallyDelta{-1, 0});
+      store.Update(ids, before->is_spam ? TokenDelta{0, -1} : TokenDelta{-1, 0});
       --(before->is_spam ? totals.spam : totals.ham);
     }
-    store.Update(ids, is_spam ? TallyDelta{0, 1} : TallyDelta{1, 0});
+    store.Update(ids, is_spam ? TokenDelta{0, 1} : TokenDelta{1, 0});
     ++(is_spam ? totals.spam : totals.ham);
     store.PutMessage(digest, {is_spam, false, {}});
     store.SetCounts(totals);
@@ -201,7 +201,7 @@ int Run(const Options& options) {
   }
   std::vector<std::vector<uint64_t>> incoming;
   for (int i = 0; i < 200; ++i) incoming.push_back(messages.Next());
-  std::vector<TokenTally> tallies;
+  std::vector<TokenCounts> tallies;
   for (const auto& ids : incoming) store->Lookup(ids, &tallies);  // warm: the server's cache and our statements
   size_t known = 0;
   const CpuMeter lookup_cpu(server_pid);
@@ -210,7 +210,7 @@ int Run(const Options& options) {
     const Clock::time_point start = Clock::now();
     store->Lookup(ids, &tallies);
     lookup_ms.push_back(Millis(Clock::now() - start));
-    for (const TokenTally& t : tallies) known += (t.ham + t.spam) > 0;
+    for (const TokenCounts& t : tallies) known += (t.ham + t.spam) > 0;
   }
   lookup_cpu.Print("look-up", options.lookups);
   Report("learn (one transaction)", learn_ms);

@@ -109,9 +109,9 @@ class Draws {
 };
 
 void LearnOne(PostgresModelStore& store, const std::string& digest, const std::vector<uint64_t>& ids, bool is_spam) {
-  ModelTotals totals = store.BeginWrite();
+  SpamCounts totals = store.BeginWrite();
   if (!store.FindMessage(digest)) {
-    store.Update(ids, is_spam ? TallyDelta{0, 1} : TallyDelta{1, 0});
+    store.Update(ids, is_spam ? TokenDelta{0, 1} : TokenDelta{1, 0});
     ++(is_spam ? totals.spam : totals.ham);
     store.PutMessage(digest, {is_spam, false, {}});
     store.SetCounts(totals);
@@ -147,7 +147,7 @@ void TimeLookups(Connection& db, int users, const Options& o, Draws& draws) {
   db.Exec("ANALYZE varnolt_tokens");
   std::mt19937 pick(static_cast<unsigned>(users));
   std::vector<double> ms;
-  std::vector<TokenTally> tallies;
+  std::vector<TokenCounts> tallies;
   size_t known = 0;
   for (int i = 0; i < o.lookups + 50; ++i) {
     const int user = 1 + static_cast<int>(pick() % static_cast<unsigned>(users));
@@ -158,7 +158,7 @@ void TimeLookups(Connection& db, int users, const Options& o, Draws& draws) {
     store->Lookup(ids, &tallies);
     if (i >= 50) {  // the first ones warm our statements and the server's cache of the index's upper levels
       ms.push_back(Millis(Clock::now() - start));
-      for (const TokenTally& t : tallies) known += (t.ham + t.spam) > 0;
+      for (const TokenCounts& t : tallies) known += (t.ham + t.spam) > 0;
     }
   }
   const std::string what = "look-up, " + std::to_string(users) + " users";

@@ -1,7 +1,6 @@
 #include "config/settings.h"
 
 #include <exception>
-#include <vector>
 
 namespace varnolt {
 
@@ -22,33 +21,26 @@ Variant ReadRegistrySetting(Registry& registry, const std::string& name) {
 }
 
 int32_t ReadRegistryValue(Registry& registry, HKEY key, const std::string& name, Variant* value) {
-  uint32_t type = 0;
-  uint32_t size = 0;
-  int32_t status = registry.RegQueryValueEx(key, name, &type, nullptr, &size);
-  if (status != ERROR_SUCCESS) return status;
-  if (type == REG_SZ) {
-    // No data at all, not even the NUL: nothing to read, the slot stays as it is.
-    if (size == 0) return status;
-    std::vector<uint8_t> buffer(size, 0);
-    status = registry.RegQueryValueEx(key, name, &type, buffer.data(), &size);
+  RegValue stored;
+  const int32_t status = RegReadValue(registry, key, name, &stored);
+  if (stored.type == REG_SZ) {
     if (status != ERROR_SUCCESS) {
       *value = Variant();
       return status;
     }
-    if (size == 0) return status;
-    *value = Variant::Text(RegSzText(buffer.data(), size));
+    // No data at all, not even the NUL: nothing to read, the slot stays as it is.
+    if (stored.data.empty()) return status;
+    *value = Variant::Text(RegSzText(stored.data.data(), stored.data.size()));
     return status;
   }
-  if (type == REG_DWORD) {
-    // The buffer's own size, not the stored one: a longer value reports
-    // "more data" instead of overrunning the four bytes.
-    uint8_t bytes[4] = {0, 0, 0, 0};
-    uint32_t dword_size = sizeof bytes;
-    status = registry.RegQueryValueEx(key, name, &type, bytes, &dword_size);
-    if (status == ERROR_SUCCESS) {
-      const uint32_t number = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-      *value = Variant::Int32(static_cast<int32_t>(number));
-    }
+  if (status != ERROR_SUCCESS) return status;
+  if (stored.type == REG_DWORD) {
+    // More than four bytes is no number the filter reads.
+    if (stored.data.size() > 4) return ERROR_MORE_DATA;
+    stored.data.resize(4, 0);
+    const uint8_t* bytes = stored.data.data();
+    const uint32_t number = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+    *value = Variant::Int32(static_cast<int32_t>(number));
     return status;
   }
   return -1;

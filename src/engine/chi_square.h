@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/names/model_values.h"
+
 namespace varnolt::engine {
 
 struct ChiSquareParams {
@@ -33,10 +35,7 @@ struct ChiSquareParams {
   bool evidence_by_rates = true;
 };
 
-struct TokenCounts {
-  uint32_t ham = 0;
-  uint32_t spam = 0;
-};
+using ::varnolt::TokenCounts;
 
 // f for one token, given how many HAM and SPAM messages were counted in all.
 double TokenSpamProbability(const TokenCounts& token, const TokenCounts& messages, const ChiSquareParams& params);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/encoded_words.h"
+#include "platform/mailstore/raw_headers.h"
 
 namespace varnolt::engine {
 namespace {
@@ -14,31 +15,29 @@ struct Field {
   std::string value;  // unfolded
 };
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The fields "Name: value" of the section, their continuation lines joined
+// by one blank. A line that is no such field (the mbox "From " line, a name
+// with a blank) is skipped, and its continuation lines join the field before.
 std::vector<Field> ParseFields(std::string_view header) {
   std::vector<Field> fields;
-  size_t pos = 0;
-  while (pos < header.size()) {
-    size_t end = header.find('\n', pos);
-    if (end == std::string_view::npos) end = header.size();
-    std::string_view line = header.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) break;
-    if ((line[0] == ' ' || line[0] == '\t')) {
-      // A continuation of blanks only adds nothing (and must not be read past its end).
-      const size_t text = line.find_first_not_of(" \t");
-      if (!fields.empty() && text != std::string_view::npos) fields.back().value.append(" ").append(line.substr(text));
-      continue;
+  mailstore::ForEachSectionField(header, [&](const mailstore::SectionField& section_field) {
+    const std::vector<std::string_view> lines = mailstore::FieldLines(section_field);
+    const std::string_view first = lines.front();
+    const size_t colon = first.find(':');
+    if (!IsBlank(first.front()) && colon != std::string_view::npos && colon != 0 &&
+        first.substr(0, colon).find(' ') == std::string_view::npos) {
+      std::string_view value = first.substr(colon + 1);
+      while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+      fields.push_back({FoldCase(first.substr(0, std::min<size_t>(colon, 40))), std::string(value)});
     }
-    const size_t colon = line.find(':');
-    // The mbox "From " line and other stray lines are not fields.
-    if (colon == std::string_view::npos || colon == 0 || line.substr(0, colon).find(' ') != std::string_view::npos) {
-      continue;
+    for (size_t i = IsBlank(first.front()) ? 0 : 1; i < lines.size(); ++i) {
+      // A continuation of blanks only adds nothing.
+      const size_t text = lines[i].find_first_not_of(" \t");
+      if (!fields.empty() && text != std::string_view::npos) fields.back().value.append(" ").append(lines[i].substr(text));
     }
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    fields.push_back({FoldCase(line.substr(0, std::min<size_t>(colon, 40))), std::string(value)});
-  }
+  });
   return fields;
 }
 

@@ -373,6 +373,10 @@ ComError ModelStore::Damaged(const std::string& what) const {
   return EngineError(kErrorCorruptDatabase, path_, "is corrupt (" + what + ")" + kRebuildHint);
 }
 
+DamageError ModelStore::DamageOf() const {
+  return [this](const std::string& what) { return Damaged(what); };
+}
+
 void ModelStore::CheckContents() {
   const int depth = Depth();
   const int64_t entries = Meta("entries", kMaxEntries);
@@ -394,9 +398,7 @@ void ModelStore::CheckContents() {
   for (const char* sql : {"SELECT digest FROM messages ORDER BY digest LIMIT 1",
                           "SELECT digest FROM messages ORDER BY digest DESC LIMIT 1"}) {
     sqlite::Statement row(*db_, sql);
-    if (row.Step() && (row.IsNull(0) || row.BlobView(0).size() != DigestBytes{}.size())) {
-      throw Damaged("a learned message's key of the wrong size");
-    }
+    if (row.Step()) StoredDigest(row.IsNull(0) ? std::string_view() : row.BlobView(0), StoredKey::kLearnedMessage, DamageOf());
   }
   CheckTokenLayout(depth, entries);
   const SpamCounts counts = Counts();
@@ -451,9 +453,7 @@ std::shared_ptr<const LinearFit> ModelStore::Fit() {
   if (fit_ && fit_->fingerprint == fingerprint) return fit_;
   sqlite::Statement row(*db_, "SELECT data FROM fit WHERE one = 1");
   if (!row.Step()) throw Damaged("no linear fit, though one is recorded");
-  std::optional<LinearFit> fit = UnpackFit(row.BlobView(0));
-  if (!fit || fit->fingerprint != fingerprint) throw Damaged("the linear fit");
-  fit_ = std::make_shared<const LinearFit>(std::move(*fit));
+  fit_ = std::make_shared<const LinearFit>(StoredFit(row.BlobView(0), fingerprint, DamageOf()));
   return fit_;
 }
 
@@ -680,10 +680,7 @@ LearnedMessages ModelStore::Messages() {
                                            "LEFT JOIN records r ON r.digest = m.digest ORDER BY m.digest"
                                          : "SELECT digest, spam, automatic FROM messages ORDER BY digest");
   while (rows.Step()) {
-    DigestBytes digest{};
-    const std::string_view stored = rows.BlobView(0);
-    if (stored.size() != digest.size()) throw Damaged("a learned message's key of the wrong size");
-    std::memcpy(digest.data(), stored.data(), digest.size());
+    const DigestBytes digest = StoredDigest(rows.BlobView(0), StoredKey::kLearnedMessage, DamageOf());
     LearnedMessage message{rows.Int(1) != 0, rows.Int(2) != 0, {}};
     // A record is unpacked (and a damaged one refused) where it is used: by the fit.
     if (with_keys && !rows.IsNull(3)) message.keys = std::string(rows.BlobView(3));
@@ -737,10 +734,7 @@ void ModelStore::CheckBucket(uint32_t bucket, const void* data, size_t size) {
 }
 
 void ModelStore::CheckEntry(const TokenEntry& entry, const SpamCounts& learned) {
-  // A token is counted at most once per learned message of its class.
-  if (entry.ham > static_cast<uint32_t>(learned.ham) || entry.spam > static_cast<uint32_t>(learned.spam)) {
-    throw Damaged("a token counted in more messages than were learned");
-  }
+  if (!CountsWithin({entry.ham, entry.spam}, learned)) throw Damaged(kTokenOverCounted);
 }
 
 void ModelStore::PutMessage(const MessageDigest& digest, const LearnedMessage& message) {
@@ -807,9 +801,7 @@ std::vector<PendingLesson> ModelStore::PendingLessons(bool with_tokens) {
   while (rows.Step()) {
     PendingLesson lesson;
     lesson.user = rows.Text(0);
-    const std::string_view digest = rows.BlobView(1);
-    if (digest.size() != lesson.digest.size()) throw Damaged("a waiting lesson's key of the wrong size");
-    std::memcpy(lesson.digest.data(), digest.data(), digest.size());
+    lesson.digest = StoredDigest(rows.BlobView(1), StoredKey::kWaitingLesson, DamageOf());
     if (!rows.IsInteger(2) || (rows.Int(2) != 0 && rows.Int(2) != 1)) throw Damaged("a waiting lesson's class");
     lesson.is_spam = rows.Int(2) != 0;
     lesson.keys = std::string(rows.BlobView(3));
@@ -898,9 +890,7 @@ std::vector<Correction> ModelStore::Corrections() {
                          "ORDER BY c.digest");
   while (rows.Step()) {
     Correction correction;
-    const std::string_view stored = rows.BlobView(0);
-    if (stored.size() != correction.digest.size()) throw Damaged("a correction's key of the wrong size");
-    std::memcpy(correction.digest.data(), stored.data(), stored.size());
+    correction.digest = StoredDigest(rows.BlobView(0), StoredKey::kCorrection, DamageOf());
     correction.is_spam = rows.Int(1) != 0;
     correction.keys = std::string(rows.BlobView(2));
     corrections.push_back(std::move(correction));

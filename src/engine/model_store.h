@@ -37,6 +37,7 @@
 #include "engine/chi_square.h"
 #include "engine/feature_hash.h"
 #include "engine/spam_model.h"
+#include "engine/stored_rows.h"
 #include "engine/token_buckets.h"
 #include "platform/com/com_error.h"
 #include "platform/names/file_ids.h"
@@ -130,6 +131,7 @@ class ModelStore : public SpamModel {
   int64_t Meta(const char* key, int64_t max);
   // kErrorCorruptDatabase naming the file, what is wrong and how to rebuild it.
   ComError Damaged(const std::string& what) const;
+  DamageError DamageOf() const;  // Damaged, for the checks both stores share
   // Throws unless the counts are in range and the learned messages' classes
   // are known and agree with the totals. Reads every message's class once.
   void CheckContents();

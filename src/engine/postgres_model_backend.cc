@@ -10,6 +10,7 @@
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
+#include "engine/stored_rows.h"
 #include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
 #include "platform/postgres/pg_errors.h"
@@ -18,14 +19,11 @@
 namespace varnolt::engine {
 namespace {
 
-using postgres::ModelTotals;
 using postgres::PostgresModelStore;
 
 std::string_view DigestText(const DigestBytes& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
-
-SpamCounts ToCounts(const ModelTotals& totals) { return SpamCounts{totals.ham, totals.spam}; }
 
 // A token as a model file keys it (token_buckets.h): two ids of one key are
 // one token there, and must be one here, or a model moved between the stores
@@ -37,26 +35,21 @@ std::vector<uint64_t> FileKeys(const std::vector<uint64_t>& ids) {
   return keys;
 }
 
+ComError Damaged(const std::string& what) { return postgres::PgError(postgres::kPgBadResult, "holds " + what); }
+
 LearnedMessages ToMessages(const postgres::LearnedRows& rows) {
   LearnedMessages messages;
   messages.reserve(rows.size());
   for (const auto& [digest, learned] : rows) {
-    DigestBytes bytes{};
-    if (digest.size() != bytes.size()) throw postgres::PgError(postgres::kPgBadResult, "holds a message key of the wrong size");
     // Its key record is unpacked (and a damaged one refused) where it is used: by the fit.
-    std::memcpy(bytes.data(), digest.data(), bytes.size());
-    messages.emplace_back(bytes, LearnedMessage{learned.is_spam, learned.automatic, learned.keys});
+    messages.emplace_back(StoredDigest(digest, StoredKey::kLearnedMessage, Damaged), learned);
   }
   return messages;
 }
 
 PendingLesson ToLesson(const postgres::PendingRow& row) {
-  PendingLesson lesson{row.user, {}, row.is_spam, row.keys, row.tokens};
-  if (row.digest.size() != lesson.digest.size()) {
-    throw postgres::PgError(postgres::kPgBadResult, "holds a waiting lesson's key of the wrong size");
-  }
-  std::memcpy(lesson.digest.data(), row.digest.data(), lesson.digest.size());
-  return lesson;
+  return PendingLesson{row.user, StoredDigest(row.digest, StoredKey::kWaitingLesson, Damaged), row.is_spam, row.keys,
+                       row.tokens};
 }
 
 std::vector<PendingLesson> ToLessons(const std::vector<postgres::PendingRow>& rows) {
@@ -96,27 +89,25 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
 
   SpamCounts Counts() override {
     if (!totals_) totals_ = store_->Counts();
-    return ToCounts(*totals_);
+    return *totals_;
   }
   void SetCounts(const SpamCounts& counts) override {
-    store_->SetCounts(ModelTotals{counts.ham, counts.spam});
-    totals_ = ModelTotals{counts.ham, counts.spam};
+    store_->SetCounts(counts);
+    totals_ = counts;
   }
   std::vector<TokenCounts> Lookup(const std::vector<uint64_t>& ids) override {
-    std::vector<postgres::TokenTally> tallies;
-    const ModelTotals totals = store_->Lookup(FileKeys(ids), &tallies);
-    if (!store_->in_write()) totals_ = totals;
     std::vector<TokenCounts> counts;
-    counts.reserve(tallies.size());
-    for (const postgres::TokenTally& tally : tallies) counts.push_back(TokenCounts{tally.ham, tally.spam});
+    const SpamCounts totals = store_->Lookup(FileKeys(ids), &counts);
+    if (!store_->in_write()) totals_ = totals;
+    for (const TokenCounts& token : counts) CheckTokenCounts(token, totals, Damaged);
     return counts;
   }
   void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) override {
-    store_->Update(FileKeys(ids), postgres::TallyDelta{static_cast<int32_t>(delta.ham), static_cast<int32_t>(delta.spam)});
+    store_->Update(FileKeys(ids), delta);
   }
   std::optional<LearnedMessage> FindMessage(const MessageDigest& digest) override {
     // Only inside a write; the engine reads a message's class for nothing else.
-    std::optional<postgres::LearnedClass> found = store_->FindMessage(DigestText(digest.key));
+    std::optional<LearnedMessage> found = store_->FindMessage(DigestText(digest.key));
     for (size_t i = 0; !found && i < digest.earlier.size(); ++i) {
       found = store_->FindMessage(DigestText(digest.earlier[i]));
       if (found) found_earlier_ = digest.earlier[i];
@@ -131,8 +122,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
       store_->ForgetMessage(DigestText(*found_earlier_));
       found_earlier_.reset();
     }
-    store_->PutMessage(DigestText(digest.key), postgres::LearnedClass{message.is_spam, message.automatic, message.keys},
-                       kMaxKeyRecords);
+    store_->PutMessage(DigestText(digest.key), message, kMaxKeyRecords);
   }
   void PutCorrection(const MessageDigest& digest, const std::string& keys) override {
     store_->PutCorrection(DigestText(digest.key), keys, kMaxCorrections);
@@ -140,12 +130,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
   std::vector<Correction> Corrections() override {
     std::vector<Correction> corrections;
     for (const auto& row : store_->Corrections()) {
-      Correction correction{{}, row.is_spam, row.keys};
-      if (row.digest.size() != correction.digest.size()) {
-        throw postgres::PgError(postgres::kPgBadResult, "holds a correction's key of the wrong size");
-      }
-      std::memcpy(correction.digest.data(), row.digest.data(), row.digest.size());
-      corrections.push_back(std::move(correction));
+      corrections.push_back({StoredDigest(row.digest, StoredKey::kCorrection, Damaged), row.is_spam, row.keys});
     }
     return corrections;
   }
@@ -161,10 +146,11 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     ModelContents contents;
     contents.corrections = Corrections();
     store_->Commit();
-    contents.totals = ToCounts(rows.totals);
+    contents.totals = rows.totals;
     for (const auto& [key, tally] : rows.tokens) {
-      if (key > UINT32_MAX) throw postgres::PgError(postgres::kPgBadResult, "holds a token of no model file's key");
-      contents.tokens.emplace_back(static_cast<uint32_t>(key), TokenCounts{tally.ham, tally.spam});
+      if (key > UINT32_MAX) throw Damaged("a token of no model file's key");
+      CheckTokenCounts(tally, rows.totals, Damaged);
+      contents.tokens.emplace_back(static_cast<uint32_t>(key), tally);
     }
     contents.messages = ToMessages(rows.messages);
     contents.pending = ToLessons(rows.pending);
@@ -188,9 +174,8 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
     // Refitted between the two reads: the newer fit serves as well; dropped: none.
     const std::optional<std::string> data = store_->FitData();
     if (!data) return nullptr;
-    std::optional<LinearFit> fit = UnpackFit(*data);
-    if (!fit) throw postgres::PgError(postgres::kPgBadResult, "holds a damaged linear fit");
-    auto shared = std::make_shared<const LinearFit>(std::move(*fit));
+    // The fingerprint is not checked: a newer fit stored between the two reads serves as well.
+    auto shared = std::make_shared<const LinearFit>(StoredFit(*data, std::nullopt, Damaged));
     fits_->Put(store_->id(), shared);
     return shared;
   }
@@ -207,7 +192,7 @@ class PostgresModel : public SpamModel, public ModelLease::Holder {
  private:
   postgres::ConnectionPool::Lease connection_;
   std::unique_ptr<PostgresModelStore> store_;  // uses *connection_: declared after it, so it goes first
-  std::optional<ModelTotals> totals_;          // of the read or write under way
+  std::optional<SpamCounts> totals_;          // of the read or write under way
   std::optional<DigestBytes> found_earlier_;   // the write's message was found under this earlier key
   std::shared_ptr<FitCache> fits_;             // the backend's
 };

@@ -39,13 +39,7 @@ namespace varnolt::engine {
 
 struct LinearFit;  // linear_fit.h
 
-struct LearnedMessage {
-  bool is_spam = false;
-  bool automatic = false;  // learned from the engine's own verdict, not from a user or trusted sender
-  // Its key record, packed (key_record.h); empty for a message learned
-  // before records were kept, which the linear model then does not know.
-  std::string keys;
-};
+using ::varnolt::LearnedMessage;
 
 using LearnedMessages = std::vector<std::pair<DigestBytes, LearnedMessage>>;
 

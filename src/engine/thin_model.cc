@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/feature_hash.h"
+#include "platform/mailstore/raw_headers.h"
 
 namespace varnolt::engine {
 namespace {
@@ -17,24 +18,12 @@ bool StartsWithFrom(std::string_view line) {
 }
 
 // The first From field with its continuation lines, as a header of its own.
-std::string FromField(std::string_view header) {
-  std::string field;
-  size_t pos = 0;
-  bool inside = false;
-  while (pos < header.size()) {
-    size_t end = header.find('\n', pos);
-    if (end == std::string_view::npos) end = header.size();
-    const std::string_view line = header.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.empty() || line == "\r") break;
-    const bool continuation = line[0] == ' ' || line[0] == '\t';
-    if (inside && !continuation) break;
-    if (inside || StartsWithFrom(line)) {
-      inside = true;
-      field.append(line).append("\n");
-    }
-  }
-  return field;
+std::string_view FromField(std::string_view header) {
+  std::string_view from;
+  mailstore::ForEachSectionField(header, [&](const mailstore::SectionField& field) {
+    if (from.empty() && StartsWithFrom(field.text)) from = field.text;
+  });
+  return from;
 }
 
 }  // namespace
@@ -51,7 +40,7 @@ double SpamShare(const std::vector<TokenCounts>& tokens) {
 
 std::vector<uint64_t> SenderIds(std::string_view header, const MessageFeatures& features,
                                 const TokenizerOptions& options) {
-  const std::string from = FromField(header);
+  const std::string_view from = FromField(header);
   if (from.empty()) return {};
   const uint64_t field_name = TokenId("hdr:from");
   std::vector<uint64_t> sender;

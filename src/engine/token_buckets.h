@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/names/model_values.h"
+
 namespace varnolt::engine {
 
 // A token's key is the top 32 bits of its id: short keys keep the file small,
@@ -43,11 +45,7 @@ std::string EncodeBucket(const std::vector<TokenEntry>& entries);
 template <typename Found>
 void FindInBucket(const void* data, size_t size, const uint32_t* keys, size_t count, Found found);
 
-// What learning (+1) or unlearning (-1) one message changes in each of its tokens.
-struct TokenDelta {
-  int64_t ham = 0;
-  int64_t spam = 0;
-};
+using ::varnolt::TokenDelta;
 
 // Applies delta to the entries of the given sorted, distinct keys (counts stay
 // at 0 or above); entries that come to zero are removed. Returns the change in

@@ -8,12 +8,9 @@
 #include <optional>
 #include <string>
 
-namespace varnolt {
+#include "platform/names/model_values.h"
 
-struct SpamCounts {
-  int32_t ham = 0;
-  int32_t spam = 0;
-};
+namespace varnolt {
 
 // A verdict with its evidence: spamminess from 0 (HAM) to 1 (SPAM); is_spam
 // is spamminess above the engine's threshold (or the message is a test SPAM).

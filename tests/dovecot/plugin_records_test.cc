@@ -60,12 +60,9 @@ TEST_F(PluginRecordsTest, StoredMessagesHaveTheDerivedProperties) {
   const uint32_t uid = Store("INBOX");
   auto record = OpenExisting(std::string(kRoot) + "/INBOX/" + std::to_string(uid) + ".EML");
   Fields& fields = record->GetFields();
+  // The sender, the place and a missing field: tests/records, for both backends.
   EXPECT_EQ("urn:content-classes:message", fields.Item("DAV:contentclass")->Value().ToText());
-  EXPECT_EQ("Sender <sender@example.net>", fields.Item("urn:schemas:mailheader:from")->Value().ToText());
   EXPECT_EQ("SMTP", fields.Item("urn:schemas:mapi:proptag:x0C1E001E")->Value().ToText());
-  EXPECT_EQ(std::string(kRoot) + "/INBOX", fields.Item("DAV:parentname")->Value().ToText());
-  EXPECT_EQ(std::string(kRoot) + "/INBOX", record->ParentURL());
-  EXPECT_EQ(kFieldDoesNotExist, fields.Item("urn:schemas:mailheader:cc")->Status());
 }
 
 TEST_F(PluginRecordsTest, DeliveredMailIsSeenAsItWasJudged) {
@@ -229,13 +226,9 @@ TEST_F(PluginRecordsTest, WrongUsesFailWithTheStoresNumbers) {
     int32_t number;
   };
   const Case cases[] = {
-      {"missing message", std::string(kRoot) + "/INBOX/9.EML", RecordCreateOptions::kFailIfNotExists, kStoreNotFound},
       {"name no UID", std::string(kRoot) + "/INBOX/Hello.EML", RecordCreateOptions::kFailIfNotExists, kStoreNotFound},
       {"other user", "file://./backofficestorage/example.com/MBX/bob/INBOX", RecordCreateOptions::kFailIfNotExists,
        kStoreInvalidUrl},
-      {"folder exists", std::string(kRoot) + "/INBOX", RecordCreateOptions::kCreateCollection, kStoreAlreadyExists},
-      {"no parent", std::string(kRoot) + "/Nowhere/x.EML", RecordCreateOptions::kCreateOverwrite,
-       kStoreParentNotFound},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -82,7 +82,7 @@ size_t WalkSection(std::string_view message, Visit visit) {
     const std::string_view line = LineAt(message, pos, cr_only);
     if (IsEmptyLine(line)) break;
     const size_t end = FieldEnd(message, pos + line.size(), cr_only);
-    visit(SectionFieldName(line), message.substr(pos, end - pos));
+    visit(SectionField{SectionFieldName(line), message.substr(pos, end - pos), cr_only ? '\r' : '\n'});
     pos = end;
   }
   return pos;
@@ -110,6 +110,22 @@ std::vector<RawHeader> ParseHeaderBlock(std::string_view block) {
   return headers;
 }
 
+size_t ForEachSectionField(std::string_view message, const std::function<void(const SectionField&)>& visit) {
+  return WalkSection(message, visit);
+}
+
+std::vector<std::string_view> FieldLines(const SectionField& field) {
+  std::vector<std::string_view> lines;
+  for (size_t pos = 0; pos < field.text.size();) {
+    std::string_view line = LineAt(field.text, pos, field.line_end == '\r');
+    pos += line.size();
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 std::string UnfoldValue(std::string_view value) {
   std::string out;
   out.reserve(value.size());
@@ -125,8 +141,8 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
   const std::string key = LowerKey(name);
   std::string out;
   out.reserve(message.size());
-  const size_t section = WalkSection(message, [&](std::string_view field, std::string_view whole) {
-    if (LowerKey(field) != key) out.append(whole);
+  const size_t section = WalkSection(message, [&](const SectionField& field) {
+    if (LowerKey(field.name) != key) out.append(field.text);
   });
   out.append(message.substr(section));
   return out;
@@ -135,14 +151,14 @@ std::string RemoveHeaderLines(std::string_view message, std::string_view name) {
 bool HasSectionField(std::string_view message, std::string_view name) {
   const std::string key = LowerKey(name);
   bool found = false;
-  WalkSection(message, [&](std::string_view field, std::string_view) { found = found || LowerKey(field) == key; });
+  WalkSection(message, [&](const SectionField& field) { found = found || LowerKey(field.name) == key; });
   return found;
 }
 
 size_t CompleteHeaderSectionLength(std::string_view text) {
   // Lines end in a lone CR only in a message without any LF: undecided until one comes.
   if (text.find('\n') == std::string_view::npos) return 0;
-  const size_t section = WalkSection(text, [](std::string_view, std::string_view) {});
+  const size_t section = WalkSection(text, [](const SectionField&) {});
   if (section >= text.size()) return 0;
   const std::string_view blank = LineAt(text, section, false);
   return blank.back() == '\n' ? section + blank.size() : 0;

@@ -2,6 +2,7 @@
 // that malformed mail still yields what it has.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,22 @@ std::string_view DeliveredView(std::string_view message, std::string* storage);
 // being a field named by the whole line. So nothing a mail server would show
 // as such a header is left. The rest byte for byte.
 std::string RemoveHeaderLines(std::string_view message, std::string_view name);
+
+// One field of a header section as a mail server reads it.
+struct SectionField {
+  std::string_view name;  // the bytes before the first ":" less blanks, or the whole line without one
+  std::string_view text;  // the first line to the last continuation line, line endings included
+  char line_end = '\n';  // what ends the message's lines: LF, or a lone CR in a message without LF
+};
+
+// Calls visit for each field of the header section, in order, read as
+// RemoveHeaderLines reads it (a line that is no well-formed header is a field
+// too); returns the section's length without the blank line.
+size_t ForEachSectionField(std::string_view message, const std::function<void(const SectionField&)>& visit);
+
+// The lines of a field's text without their endings (a CR before an LF
+// included).
+std::vector<std::string_view> FieldLines(const SectionField& field);
 
 // Whether the header section (read as RemoveHeaderLines reads it) holds a
 // field of that name (letter case ignored).

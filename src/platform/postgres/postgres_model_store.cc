@@ -77,21 +77,21 @@ void PostgresModelStore::RequireWrite(const char* what) const {
   if (!transaction_) throw PgError(kPgQueryFailed, std::string("model store: ") + what + " outside a write");
 }
 
-ModelTotals PostgresModelStore::Counts() {
+SpamCounts PostgresModelStore::Counts() {
   Result row = db_.Query("SELECT ham, spam FROM varnolt_models WHERE id = $1", {Param(id_)});
   if (row.rows() != 1) ModelGone(id_);
   return {static_cast<int32_t>(row.Int(0, 0)), static_cast<int32_t>(row.Int(0, 1))};
 }
 
-ModelTotals PostgresModelStore::Lookup(const std::vector<uint64_t>& ids, std::vector<TokenTally>* tallies) {
+SpamCounts PostgresModelStore::Lookup(const std::vector<uint64_t>& ids, std::vector<TokenCounts>* tallies) {
   // The model's row (token NULL) and the tokens' rows from one statement: one
   // snapshot for both, and one round trip.
   Result rows = db_.Query(
       "SELECT NULL::bigint, ham, spam FROM varnolt_models WHERE id = $1 "
       "UNION ALL SELECT token, ham, spam FROM varnolt_tokens WHERE model = $1 AND token = ANY($2)",
       {Param(id_), Param::BigintArray(DistinctIds(ids))});
-  tallies->assign(ids.size(), TokenTally{});
-  ModelTotals totals;
+  tallies->assign(ids.size(), TokenCounts{});
+  SpamCounts totals;
   bool model_found = false;
   for (int r = 0; r < rows.rows(); ++r) {
     if (rows.IsNull(r, 0)) {
@@ -109,7 +109,7 @@ ModelTotals PostgresModelStore::Lookup(const std::vector<uint64_t>& ids, std::ve
   return totals;
 }
 
-ModelTotals PostgresModelStore::BeginWrite(CommitWait wait) {
+SpamCounts PostgresModelStore::BeginWrite(CommitWait wait) {
   if (transaction_) throw PgError(kPgQueryFailed, "model store: a write is already open");
   transaction_ = std::make_unique<Transaction>(db_);
   return Writing([&] {
@@ -117,21 +117,21 @@ ModelTotals PostgresModelStore::BeginWrite(CommitWait wait) {
     // The row lock makes writers of this model take turns until Commit.
     Result row = db_.Query("SELECT ham, spam FROM varnolt_models WHERE id = $1 FOR UPDATE", {Param(id_)});
     if (row.rows() != 1) ModelGone(id_);
-    return ModelTotals{static_cast<int32_t>(row.Int(0, 0)), static_cast<int32_t>(row.Int(0, 1))};
+    return SpamCounts{static_cast<int32_t>(row.Int(0, 0)), static_cast<int32_t>(row.Int(0, 1))};
   });
 }
 
-std::optional<LearnedClass> PostgresModelStore::FindMessage(std::string_view digest) {
+std::optional<LearnedMessage> PostgresModelStore::FindMessage(std::string_view digest) {
   RequireWrite("FindMessage");
-  return Writing([&]() -> std::optional<LearnedClass> {
+  return Writing([&]() -> std::optional<LearnedMessage> {
     Result row = db_.Query("SELECT spam, automatic FROM varnolt_messages WHERE model = $1 AND digest = $2",
                            {Param(id_), Param::Bytes(digest)});
     if (row.rows() == 0) return std::nullopt;
-    return LearnedClass{row.Bool(0, 0), row.Bool(0, 1), {}};
+    return LearnedMessage{row.Bool(0, 0), row.Bool(0, 1), {}};
   });
 }
 
-void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass& learned, int64_t keep_records) {
+void PostgresModelStore::PutMessage(std::string_view digest, const LearnedMessage& learned, int64_t keep_records) {
   RequireWrite("PutMessage");
   Writing([&] {
     if (learned.keys.empty()) {
@@ -165,11 +165,12 @@ void PostgresModelStore::PutMessage(std::string_view digest, const LearnedClass&
   });
 }
 
-void PostgresModelStore::Update(const std::vector<uint64_t>& ids, const TallyDelta& delta) {
+void PostgresModelStore::Update(const std::vector<uint64_t>& ids, const TokenDelta& delta) {
   RequireWrite("Update");
   if ((delta.ham == 0 && delta.spam == 0) || ids.empty()) return;
-  const std::vector<Param> params = {Param(id_), Param::BigintArray(DistinctIds(ids)), Param(delta.ham),
-                                     Param(delta.spam)};
+  // A message's delta is -1, 0 or +1: the columns' integers.
+  const std::vector<Param> params = {Param(id_), Param::BigintArray(DistinctIds(ids)),
+                                     Param(static_cast<int32_t>(delta.ham)), Param(static_cast<int32_t>(delta.spam))};
   Writing([&] {
     if (delta.ham >= 0 && delta.spam >= 0) {
       // Learning: new tokens get rows, known ones count up.
@@ -201,7 +202,7 @@ void PostgresModelStore::Update(const std::vector<uint64_t>& ids, const TallyDel
   });
 }
 
-void PostgresModelStore::SetCounts(const ModelTotals& totals) {
+void PostgresModelStore::SetCounts(const SpamCounts& totals) {
   RequireWrite("SetCounts");
   Writing([&] {
     const Result updated = db_.Query("UPDATE varnolt_models SET ham = $2, spam = $3 WHERE id = $1",
@@ -295,7 +296,7 @@ ModelRows PostgresModelStore::ReadAll() {
     const Result tokens =
         db_.Query("SELECT token, ham, spam FROM varnolt_tokens WHERE model = $1 ORDER BY token", {Param(id_)});
     for (int r = 0; r < tokens.rows(); ++r) {
-      all.tokens.emplace_back(static_cast<uint64_t>(tokens.Int(r, 0)), TokenTally{Tally(tokens, r, 1), Tally(tokens, r, 2)});
+      all.tokens.emplace_back(static_cast<uint64_t>(tokens.Int(r, 0)), TokenCounts{Tally(tokens, r, 1), Tally(tokens, r, 2)});
     }
     all.messages = Messages();
     all.pending = Pending(true);
@@ -349,7 +350,7 @@ LearnedRows PostgresModelStore::Messages() {
   LearnedRows rows;
   rows.reserve(static_cast<size_t>(messages.rows()));
   for (int r = 0; r < messages.rows(); ++r) {
-    rows.emplace_back(messages.Bytes(r, 0), LearnedClass{messages.Bool(r, 1), messages.Bool(r, 2), messages.Bytes(r, 3)});
+    rows.emplace_back(messages.Bytes(r, 0), LearnedMessage{messages.Bool(r, 1), messages.Bool(r, 2), messages.Bytes(r, 3)});
   }
   return rows;
 }

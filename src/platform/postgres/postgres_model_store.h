@@ -41,38 +41,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/names/model_values.h"
 #include "platform/postgres/connection.h"
 
 namespace varnolt::postgres {
 
 enum class ModelKind : int16_t { kUser = 1, kDomain = 2 };
-
-// Numbers of messages learned.
-struct ModelTotals {
-  int32_t ham = 0;
-  int32_t spam = 0;
-  bool operator==(const ModelTotals&) const = default;
-};
-
-// How many learned HAM and SPAM messages held a token.
-struct TokenTally {
-  uint32_t ham = 0;
-  uint32_t spam = 0;
-  bool operator==(const TokenTally&) const = default;
-};
-
-// What learning (+1) or unlearning (-1) one message changes in each of its tokens.
-struct TallyDelta {
-  int32_t ham = 0;
-  int32_t spam = 0;
-};
-
-struct LearnedClass {
-  bool is_spam = false;
-  bool automatic = false;  // learned from the engine's own verdict
-  std::string keys;        // the message's key record as the engine packs it; empty for none
-  bool operator==(const LearnedClass&) const = default;
-};
 
 // A user's lesson waiting in a domain's model for others to agree.
 struct PendingRow {
@@ -86,13 +60,13 @@ struct PendingRow {
 
 // Everything one model holds.
 struct ModelRows {
-  ModelTotals totals;
-  std::vector<std::pair<uint64_t, TokenTally>> tokens;        // by id, ascending as bigints
-  std::vector<std::pair<std::string, LearnedClass>> messages;  // by digest, ascending
+  SpamCounts totals;
+  std::vector<std::pair<uint64_t, TokenCounts>> tokens;        // by id, ascending as bigints
+  std::vector<std::pair<std::string, LearnedMessage>> messages;  // by digest, ascending
   std::vector<PendingRow> pending;                             // oldest first
 };
 
-using LearnedRows = std::vector<std::pair<std::string, LearnedClass>>;
+using LearnedRows = std::vector<std::pair<std::string, LearnedMessage>>;
 
 // A model's kind and name.
 struct ModelName {
@@ -119,11 +93,11 @@ class PostgresModelStore {
   int32_t id() const { return id_; }
 
   // The numbers of messages learned.
-  ModelTotals Counts();
+  SpamCounts Counts();
   // The totals, and in *tallies the tallies of the given ids (sorted, repeats
   // allowed) in their order, {0, 0} for ids never learned: one statement,
   // one round trip, one committed state.
-  ModelTotals Lookup(const std::vector<uint64_t>& ids, std::vector<TokenTally>* tallies);
+  SpamCounts Lookup(const std::vector<uint64_t>& ids, std::vector<TokenCounts>* tallies);
 
   // Whether Commit waits until the server has flushed the write to disk.
   // kUnflushed commits in a fraction of the time (no disk flush on the way);
@@ -134,14 +108,14 @@ class PostgresModelStore {
 
   // Starts the write of one learned message: a transaction holding the
   // model's lock. Returns the totals as they stand.
-  ModelTotals BeginWrite(CommitWait wait = CommitWait::kFlushed);
+  SpamCounts BeginWrite(CommitWait wait = CommitWait::kFlushed);
   // Within a write: the class a message was learned as (without its key
   // record); nullopt when it was not.
-  std::optional<LearnedClass> FindMessage(std::string_view digest);
+  std::optional<LearnedMessage> FindMessage(std::string_view digest);
   // Within a write: records (or changes) what a message was learned as, with
   // its key record. With keep_records above 0, only the model's newest that
   // many records stay (the message's is the newest); older messages keep their class.
-  void PutMessage(std::string_view digest, const LearnedClass& learned, int64_t keep_records = 0);
+  void PutMessage(std::string_view digest, const LearnedMessage& learned, int64_t keep_records = 0);
   // Within a write: forgets what a message was learned as (its row under an
   // earlier digest, say), keeping the totals as they are.
   void ForgetMessage(std::string_view digest);
@@ -164,9 +138,9 @@ class PostgresModelStore {
 
   // Within a write: adds delta to the tallies of the given ids (sorted,
   // repeats count once), in one statement.
-  void Update(const std::vector<uint64_t>& ids, const TallyDelta& delta);
+  void Update(const std::vector<uint64_t>& ids, const TokenDelta& delta);
   // Within a write: the numbers of messages learned, as they are after this message.
-  void SetCounts(const ModelTotals& totals);
+  void SetCounts(const SpamCounts& totals);
   // Ends the write, keeping all of it; throws (keeping nothing) when the
   // server cannot commit it.
   void Commit();

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace varnolt {
 
@@ -43,6 +45,13 @@ inline std::string RegSzText(const uint8_t* data, size_t size) {
   return std::string(reinterpret_cast<const char*>(data), size);
 }
 
+struct RegValue {
+  uint32_t type = 0;
+  std::vector<uint8_t> data;  // REG_SZ: the text and its NUL
+
+  bool operator==(const RegValue&) const = default;
+};
+
 class Registry {
  public:
   virtual ~Registry() = default;
@@ -66,5 +75,22 @@ class Registry {
   // Removes root\subkey with all its subkeys and values.
   virtual int32_t RegDeleteTree(HKEY root, const std::string& subkey) = 0;
 };
+
+// Reads a value whole in the two steps of RegQueryValueEx (its type and size,
+// then its data); the registry's status. value->type is set once the first
+// step succeeds, value->data only when the whole read does.
+inline int32_t RegReadValue(Registry& registry, HKEY key, const std::string& name, RegValue* value) {
+  uint32_t type = 0;
+  uint32_t size = 0;
+  int32_t status = registry.RegQueryValueEx(key, name, &type, nullptr, &size);
+  if (status != ERROR_SUCCESS) return status;
+  value->type = type;
+  std::vector<uint8_t> data(size);
+  status = registry.RegQueryValueEx(key, name, &type, data.data(), &size);
+  if (status != ERROR_SUCCESS) return status;
+  data.resize(size);
+  value->data = std::move(data);
+  return status;
+}
 
 }  // namespace varnolt

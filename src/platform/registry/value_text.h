@@ -8,14 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry/registry.h"
+
 namespace varnolt {
-
-struct RegValue {
-  uint32_t type = 0;
-  std::vector<uint8_t> data;  // REG_SZ: the text and its NUL
-
-  bool operator==(const RegValue&) const = default;
-};
 
 struct NamedValue {
   std::string name;  // "" for the default value

@@ -271,6 +271,25 @@ TEST_P(StoreTest, OnlyTheNewestCorrectionsStay) {
   EXPECT_TRUE(held(engine::kMaxCorrections + 1));
 }
 
+// A token counted in more messages than were learned is damage in either
+// store (the file's other damage: bad_file_test.cc), refused when read.
+TEST_P(StoreTest, ATokenCountedAboveTheTotalsIsRefused) {
+  if (GetParam() == Store::kFile) GTEST_SKIP() << "the file's bucket bytes: bad_file_test.cc";
+  BuiltinSpamEngine engine(Options(models_));
+  for (int seed = 1; seed <= 3; ++seed) {
+    engine.Learn(DatPath(), mail_.Header(true, seed), mail_.Body(true, seed), true);
+    engine.Learn(DatPath(), mail_.Header(false, seed), mail_.Body(false, seed), false);
+  }
+  postgres::Connection::Open(conninfo_)->Exec("UPDATE varnolt_tokens SET ham = ham + 1000");
+  try {
+    engine.Classify(DatPath(), mail_.Header(false, 1), mail_.Body(false, 1));
+    ADD_FAILURE() << "scored over the damage";
+  } catch (const ComError& error) {
+    EXPECT_EQ(postgres::kPgBadResult, error.number());
+    EXPECT_THAT(error.description(), ::testing::HasSubstr("a token counted in more messages than were learned"));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothStores, StoreTest, ::testing::Values(Store::kFile, Store::kPostgres), StoreName);
 
 // The same lessons give the same scores, to the last bit, whichever store holds them.

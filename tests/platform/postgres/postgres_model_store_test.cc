@@ -30,25 +30,25 @@ class PostgresModelStoreTest : public PgTest {
 
   // Learns a message the way the engine does: one write, moving it when it was learned as the other class.
   void Learn(PostgresModelStore& store, const std::string& digest, const std::vector<uint64_t>& ids, bool is_spam) {
-    ModelTotals totals = store.BeginWrite();
-    const std::optional<LearnedClass> before = store.FindMessage(digest);
+    SpamCounts totals = store.BeginWrite();
+    const std::optional<LearnedMessage> before = store.FindMessage(digest);
     if (before && before->is_spam == is_spam) {
       store.Commit();
       return;
     }
     if (before) {
-      store.Update(ids, before->is_spam ? TallyDelta{0, -1} : TallyDelta{-1, 0});
+      store.Update(ids, before->is_spam ? TokenDelta{0, -1} : TokenDelta{-1, 0});
       --(before->is_spam ? totals.spam : totals.ham);
     }
-    store.Update(ids, is_spam ? TallyDelta{0, 1} : TallyDelta{1, 0});
+    store.Update(ids, is_spam ? TokenDelta{0, 1} : TokenDelta{1, 0});
     ++(is_spam ? totals.spam : totals.ham);
     store.PutMessage(digest, {is_spam, false, {}});
     store.SetCounts(totals);
     store.Commit();
   }
 
-  std::vector<TokenTally> Tallies(PostgresModelStore& store, const std::vector<uint64_t>& ids) {
-    std::vector<TokenTally> tallies;
+  std::vector<TokenCounts> Tallies(PostgresModelStore& store, const std::vector<uint64_t>& ids) {
+    std::vector<TokenCounts> tallies;
     store.Lookup(ids, &tallies);
     return tallies;
   }
@@ -64,7 +64,7 @@ TEST_F(PostgresModelStoreTest, ModelsAreFoundByKindAndNameAndMadeOnlyWhenAsked) 
   EXPECT_EQ(store_->id(), PostgresModelStore::Open(*db_, ModelKind::kUser, "alice@example.com", false)->id());
   const auto domain = PostgresModelStore::Open(*db_, ModelKind::kDomain, "alice@example.com", true);
   EXPECT_NE(store_->id(), domain->id());
-  EXPECT_EQ((ModelTotals{0, 0}), domain->Counts());
+  EXPECT_EQ((SpamCounts{0, 0}), domain->Counts());
 
   // A database without the schema is refused before anything is written.
   db_->Exec("DROP TABLE varnolt_schema");
@@ -75,16 +75,16 @@ TEST_F(PostgresModelStoreTest, LearningRelearningAndLookingUp) {
   Learn(*store_, "message A", {1, 2, 3, kHighId}, true);
   Learn(*store_, "message B", {2, 4}, false);
   Learn(*store_, "message B", {2, 4}, false);  // known: changes nothing
-  std::vector<TokenTally> tallies;
+  std::vector<TokenCounts> tallies;
   // Sorted ids with a repeat; 5 was never learned.
-  EXPECT_EQ((ModelTotals{1, 1}), store_->Lookup({1, 2, 2, 5, kHighId}, &tallies));
-  EXPECT_THAT(tallies, ElementsAre(TokenTally{0, 1}, TokenTally{1, 1}, TokenTally{1, 1}, TokenTally{0, 0},
-                                   TokenTally{0, 1}));
+  EXPECT_EQ((SpamCounts{1, 1}), store_->Lookup({1, 2, 2, 5, kHighId}, &tallies));
+  EXPECT_THAT(tallies, ElementsAre(TokenCounts{0, 1}, TokenCounts{1, 1}, TokenCounts{1, 1}, TokenCounts{0, 0},
+                                   TokenCounts{0, 1}));
 
   // The user's correction moves B exactly; tokens held by nothing lose their rows.
   Learn(*store_, "message B", {2, 4}, true);
-  EXPECT_EQ((ModelTotals{0, 2}), store_->Counts());
-  EXPECT_THAT(Tallies(*store_, {2, 4}), ElementsAre(TokenTally{0, 2}, TokenTally{0, 1}));
+  EXPECT_EQ((SpamCounts{0, 2}), store_->Counts());
+  EXPECT_THAT(Tallies(*store_, {2, 4}), ElementsAre(TokenCounts{0, 2}, TokenCounts{0, 1}));
   Learn(*store_, "message A", {1, 2, 3, kHighId}, false);
   Learn(*store_, "message A", {1, 2, 3, kHighId}, true);
   EXPECT_EQ(5, Rows("varnolt_tokens"));
@@ -92,19 +92,19 @@ TEST_F(PostgresModelStoreTest, LearningRelearningAndLookingUp) {
   store_->Update({1, 3, kHighId}, {0, -1});
   store_->Update({2}, {-5, -5});  // never below zero
   store_->Commit();
-  EXPECT_THAT(Tallies(*store_, {1, 2, 3, 4}), ElementsAre(TokenTally{}, TokenTally{}, TokenTally{}, TokenTally{0, 1}));
+  EXPECT_THAT(Tallies(*store_, {1, 2, 3, 4}), ElementsAre(TokenCounts{}, TokenCounts{}, TokenCounts{}, TokenCounts{0, 1}));
   EXPECT_EQ(1, Rows("varnolt_tokens"));
 
   // A delta of each sign at once.
   store_->BeginWrite();
   store_->Update({4, 7}, {1, -1});
   store_->Commit();
-  EXPECT_THAT(Tallies(*store_, {4, 7}), ElementsAre(TokenTally{1, 0}, TokenTally{1, 0}));
+  EXPECT_THAT(Tallies(*store_, {4, 7}), ElementsAre(TokenCounts{1, 0}, TokenCounts{1, 0}));
   store_->BeginWrite();
-  EXPECT_EQ((LearnedClass{true, false, {}}), store_->FindMessage("message B"));
+  EXPECT_EQ((LearnedMessage{true, false, {}}), store_->FindMessage("message B"));
   EXPECT_EQ(std::nullopt, store_->FindMessage("message C"));
   store_->PutMessage("message C", {false, true, {}});
-  EXPECT_EQ((LearnedClass{false, true, {}}), store_->FindMessage("message C"));
+  EXPECT_EQ((LearnedMessage{false, true, {}}), store_->FindMessage("message C"));
   store_->Rollback();
   store_->BeginWrite();
   EXPECT_EQ(std::nullopt, store_->FindMessage("message C"));
@@ -117,7 +117,7 @@ TEST_F(PostgresModelStoreTest, AnUnflushedWriteCommitsAndTheSettingEndsWithIt) {
   store_->SetCounts({2, 3});
   store_->Commit();
   EXPECT_EQ("on", db_->Query("SHOW synchronous_commit").Text(0, 0));
-  EXPECT_EQ((ModelTotals{2, 3}), PostgresModelStore::Open(*Connect(), ModelKind::kUser, "alice@example.com", false)
+  EXPECT_EQ((SpamCounts{2, 3}), PostgresModelStore::Open(*Connect(), ModelKind::kUser, "alice@example.com", false)
                                      ->Counts());
 }
 
@@ -126,13 +126,13 @@ TEST_F(PostgresModelStoreTest, ResetEmptiesOneModelAndLeavesTheOthers) {
   Learn(*store_, "a", {1, 2}, true);
   Learn(*bob, "a", {1, 2}, true);
   store_->Reset();
-  EXPECT_EQ((ModelTotals{0, 0}), store_->Counts());
-  EXPECT_THAT(Tallies(*store_, {1, 2}), ElementsAre(TokenTally{}, TokenTally{}));
-  EXPECT_EQ((ModelTotals{0, 1}), bob->Counts());
-  EXPECT_THAT(Tallies(*bob, {1, 2}), ElementsAre(TokenTally{0, 1}, TokenTally{0, 1}));
+  EXPECT_EQ((SpamCounts{0, 0}), store_->Counts());
+  EXPECT_THAT(Tallies(*store_, {1, 2}), ElementsAre(TokenCounts{}, TokenCounts{}));
+  EXPECT_EQ((SpamCounts{0, 1}), bob->Counts());
+  EXPECT_THAT(Tallies(*bob, {1, 2}), ElementsAre(TokenCounts{0, 1}, TokenCounts{0, 1}));
   // The message is new again.
   Learn(*store_, "a", {1, 2}, false);
-  EXPECT_EQ((ModelTotals{1, 0}), store_->Counts());
+  EXPECT_EQ((SpamCounts{1, 0}), store_->Counts());
   EXPECT_EQ(2, Rows("varnolt_messages"));
 }
 
@@ -147,13 +147,13 @@ TEST_F(PostgresModelStoreTest, WritersOfOneModelTakeTurnsSoNoLearnedMessageIsLos
     });
   }
   for (auto& s : servers) s.join();
-  EXPECT_EQ((ModelTotals{48, 52}), store_->Counts());
-  EXPECT_THAT(Tallies(*store_, {1, 2}), ElementsAre(TokenTally{48, 52}, TokenTally{48, 52}));
+  EXPECT_EQ((SpamCounts{48, 52}), store_->Counts());
+  EXPECT_THAT(Tallies(*store_, {1, 2}), ElementsAre(TokenCounts{48, 52}, TokenCounts{48, 52}));
 
   // A second writer waits for the first one's commit, and then sees its totals.
-  ModelTotals totals = store_->BeginWrite();
+  SpamCounts totals = store_->BeginWrite();
   std::atomic<bool> second_began = false;
-  ModelTotals seen;
+  SpamCounts seen;
   std::thread second([&] {
     auto db = Connect();
     auto store = PostgresModelStore::Open(*db, ModelKind::kUser, "alice@example.com", false);
@@ -167,7 +167,7 @@ TEST_F(PostgresModelStoreTest, WritersOfOneModelTakeTurnsSoNoLearnedMessageIsLos
   store_->SetCounts(totals);
   store_->Commit();
   second.join();
-  EXPECT_EQ((ModelTotals{48, 53}), seen);
+  EXPECT_EQ((SpamCounts{48, 53}), seen);
 }
 
 TEST_F(PostgresModelStoreTest, AWriteCutOffKeepsNothingAndAServerBackNeedsNoRepair) {
@@ -179,8 +179,8 @@ TEST_F(PostgresModelStoreTest, AWriteCutOffKeepsNothingAndAServerBackNeedsNoRepa
   EXPECT_EQ(kPgUnavailable, ErrorOf([&] { store_->PutMessage("lost", {true, false, {}}); }));
   EXPECT_FALSE(store_->in_write());
   auto again = PostgresModelStore::Open(*admin, ModelKind::kUser, "alice@example.com", false);
-  EXPECT_EQ((ModelTotals{0, 1}), again->Counts());
-  EXPECT_THAT(Tallies(*again, {1, 2}), ElementsAre(TokenTally{0, 1}, TokenTally{}));
+  EXPECT_EQ((SpamCounts{0, 1}), again->Counts());
+  EXPECT_THAT(Tallies(*again, {1, 2}), ElementsAre(TokenCounts{0, 1}, TokenCounts{}));
   admin.reset();
 
   // The server stops: callers get "unavailable"; it starts again: the pool just connects anew.
@@ -196,7 +196,7 @@ TEST_F(PostgresModelStoreTest, AWriteCutOffKeepsNothingAndAServerBackNeedsNoRepa
   ConnectionPool::Lease fresh = pool.Acquire(conninfo());
   auto store = PostgresModelStore::Open(*fresh, ModelKind::kUser, "alice@example.com", false);
   Learn(*store, "after the restart", {1}, true);
-  EXPECT_EQ((ModelTotals{0, 2}), store->Counts());
+  EXPECT_EQ((SpamCounts{0, 2}), store->Counts());
 }
 
 }  // namespace
