@@ -86,6 +86,10 @@ ParsedFilters ParseFilters(const std::map<std::string, std::string>& parameters,
       (name == "from" ? query.from : query.to) = time;
     } else if (name == "mailbox") {
       query.mailbox = value;
+    } else if (name == "server") {
+      query.server = value;
+    } else if (name == "sender") {
+      query.sender = value;
     } else if (name == "sender_domain") {
       query.sender_domain = value;
     } else if (name == "message_id") {
@@ -127,8 +131,10 @@ std::string FilterParameters(const journal::VerdictQuery& query) {
   if (query.from) add("from", std::to_string(*query.from));
   if (query.to) add("to", std::to_string(*query.to));
   add("mailbox", query.mailbox);
+  add("sender", query.sender);
   add("sender_domain", query.sender_domain);
   add("message_id", query.message_id);
+  add("server", query.server);
   add("verdict", query.verdict);
   add("action", query.action);
   if (query.min_score) add("min_score", ShortScore(*query.min_score));

@@ -31,6 +31,10 @@ class TokenSink {
   std::vector<uint64_t> TakeIds(std::vector<uint64_t>* header_ids);
   // The distinct texts in the order first added (empty unless kept).
   std::vector<std::string> TakeTexts() { return std::move(texts_); }
+  // Keeps the texts of these ids only (sorted), with their ids: naming a few
+  // tokens costs no allocation for the others.
+  void KeepTextsOf(const std::vector<uint64_t>* wanted) { wanted_ = wanted; }
+  const std::vector<uint64_t>& text_ids() const { return text_ids_; }
 
  private:
   void Insert(std::string_view prefix, std::string_view token, bool fold);
@@ -42,6 +46,8 @@ class TokenSink {
   std::vector<uint64_t> ids_;
   size_t header_tokens_ = 0;
   std::vector<std::string> texts_;
+  const std::vector<uint64_t>* wanted_ = nullptr;
+  std::vector<uint64_t> text_ids_;
 };
 
 }  // namespace varnolt::engine

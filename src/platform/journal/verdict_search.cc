@@ -16,6 +16,8 @@ const char* const kSearchIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS verdicts_message_id ON verdicts(message_id, at);
 CREATE INDEX IF NOT EXISTS verdicts_mailbox_at ON verdicts(mailbox, at);
 CREATE INDEX IF NOT EXISTS verdicts_sender_at ON verdicts(sender_domain, at);
+CREATE INDEX IF NOT EXISTS verdicts_sender_address_at ON verdicts(sender, at);
+CREATE INDEX IF NOT EXISTS verdicts_server_at ON verdicts(server, at);
 CREATE INDEX IF NOT EXISTS verdicts_at_filters ON verdicts(at, id, verdict, action, score, correction);
 CREATE INDEX IF NOT EXISTS verdicts_corrected ON verdicts(at) WHERE correction <> '';
 )sql";
@@ -34,6 +36,7 @@ std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
   // Newest first by the time of the verdict, the id breaking ties: every
   // index above ends in (at, id), so that a page is read in index order, never sorted.
   // The next page starts below the last record of this one.
+  FollowFile();
   std::string where = "1";
   int64_t before_at = std::numeric_limits<int64_t>::max();
   int64_t before_id = std::numeric_limits<int64_t>::max();
@@ -62,6 +65,11 @@ std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
   if (query.to) number("at < ?", *query.to);
   // Mailboxes and domains are kept in lower case; a Message-ID as it was bounded on writing.
   if (!query.mailbox.empty()) text("mailbox", Lower(query.mailbox));
+  if (!query.sender.empty() || !query.server.empty()) {
+    if (!has_later_) return {};  // a file no writer of this version opened yet keeps neither
+    if (!query.sender.empty()) text("sender", BoundedField(Lower(query.sender), kAddressBytes));
+    if (!query.server.empty()) text("server", query.server);
+  }
   if (!query.sender_domain.empty()) text("sender_domain", BoundedField(Lower(query.sender_domain), kDomainBytes));
   if (!query.message_id.empty()) text("message_id", BoundedField(query.message_id, kMessageIdBytes));
   // "+": a verdict or action matches too many records to choose the index by;

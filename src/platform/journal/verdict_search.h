@@ -14,8 +14,10 @@ struct VerdictQuery {
   std::optional<int64_t> from;  // at or after (seconds since the epoch)
   std::optional<int64_t> to;    // before
   std::string mailbox;          // user@domain, any case; "": any
+  std::string sender;           // the From address, any case
   std::string sender_domain;    // any case
   std::string message_id;       // without angle brackets, as written
+  std::string server;           // the server that judged, exactly
   std::string verdict;          // "ham", "spam", "none"
   std::string action;           // "filed", "hidden", "left", "removed"
   std::optional<double> min_score, max_score;  // both inclusive; a record without a score never matches
@@ -24,8 +26,8 @@ struct VerdictQuery {
   int limit = 50;
 
   bool Filters() const {
-    return from || to || !mailbox.empty() || !sender_domain.empty() || !message_id.empty() || !verdict.empty() ||
-           !action.empty() || min_score || max_score || corrected;
+    return from || to || !mailbox.empty() || !sender.empty() || !sender_domain.empty() || !message_id.empty() ||
+           !server.empty() || !verdict.empty() || !action.empty() || min_score || max_score || corrected;
   }
 };
 

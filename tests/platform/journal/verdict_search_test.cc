@@ -41,6 +41,7 @@ class VerdictSearchTest : public ::testing::Test {
       record.mailbox = r.mailbox;
       record.message_id = r.message_id;
       record.sender_domain = r.domain;
+      record.sender = std::string(r.message_id[0] == 'a' ? "ann@" : "ben@") + r.domain;
       record.score = r.score;
       record.verdict = r.verdict;
       record.action = r.action;
@@ -75,6 +76,7 @@ TEST_F(VerdictSearchTest, EveryFilterAloneAndTogether) {
       {"from", q([](VerdictQuery& v) { v.from = kT - 100; }), {5, 4, 3}},
       {"to is exclusive", q([](VerdictQuery& v) { v.to = kT - 100; }), {2, 1}},
       {"mailbox in any case", q([](VerdictQuery& v) { v.mailbox = "Bob@Example.COM"; }), {4, 3}},
+      {"sender's address in any case", q([](VerdictQuery& v) { v.sender = "Ann@Partner.example"; }), {5, 1}},
       {"sender's domain", q([](VerdictQuery& v) { v.sender_domain = "SPAM.example"; }), {4, 2}},
       {"Message-ID across mailboxes", q([](VerdictQuery& v) { v.message_id = "a1@x"; }), {5, 1}},
       {"verdict", q([](VerdictQuery& v) { v.verdict = "spam"; }), {3, 2}},
