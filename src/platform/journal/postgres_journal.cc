@@ -138,7 +138,8 @@ void PostgresJournal::AddOne(const VerdictRecord& record, int64_t* id) {
       "action, learned, decided_by, host, subject, elapsed_us, error, counts_part, linear_part, linear_weight, clues) "
       "VALUES($1, $2, $3, $4, $5, $6, $7, $8::float8, $9, $10, $11, $12, $13, $14, $15, $16, $17::float8, "
       "$18::float8, $19::float8, $20) RETURNING id",
-      {Param(std::string_view(server_)), Param(record.time), Param(std::string_view(record.mailbox)),
+      {Param(std::string_view(record.server.empty() ? server_ : record.server)), Param(record.time),
+       Param(std::string_view(record.mailbox)),
        Param(std::string_view(message_id)), Param(std::string_view(sender)), Param(std::string_view(domain)),
        Param(record.size), Real(record.score), Param(verdict), Param(std::string_view(record.action)),
        Param(record.learned), Param(std::string_view(record.decided_by)), Param(std::string_view(record.host)),
@@ -273,9 +274,9 @@ std::vector<VerdictRecord> PostgresJournal::Search(const VerdictQuery& query) {
   // As the file's search: newest first by (at, id), each filter an index's leading column.
   std::string where = "TRUE";
   std::vector<Param> params;
-  auto add = [&](const std::string& condition, Param value) {
+  auto add = [&](const std::string& condition, Param value, const char* cast = "") {
     params.push_back(std::move(value));
-    where += " AND " + condition + "$" + std::to_string(params.size());
+    where += " AND " + condition + "$" + std::to_string(params.size()) + cast;
   };
   if (query.before_id > 0) {
     const std::optional<VerdictRecord> last = Find(query.before_id);
@@ -297,8 +298,8 @@ std::vector<VerdictRecord> PostgresJournal::Search(const VerdictQuery& query) {
   if (!query.server.empty()) add("server = ", Param(std::string_view(query.server)));
   if (!query.verdict.empty()) add("verdict = ", Param(std::string_view(query.verdict)));
   if (!query.action.empty()) add("action = ", Param(std::string_view(query.action)));
-  if (query.min_score) add("score >= ", Real(*query.min_score));
-  if (query.max_score) add("score <= ", Real(*query.max_score));
+  if (query.min_score) add("score >= ", Real(*query.min_score), "::float8");
+  if (query.max_score) add("score <= ", Real(*query.max_score), "::float8");
   if (query.corrected) where += *query.corrected ? " AND correction <> ''" : " AND correction = ''";
   params.push_back(Param(int64_t{std::max(query.limit, 0)}));
   Result rows = Db().Query(std::string("SELECT ") + kRecordColumns + " FROM varnolt_verdicts WHERE " + where +

@@ -1,6 +1,7 @@
 // The verdict journal in the models' PostgreSQL (journal_schema.h), shared
-// by several servers: each writes its records, figures and counters under
-// its own name, and every server's dashboard reads them all. Its all-time
+// by several servers: each writes its records (under the record's server,
+// else its own name), figures and counters under its own name, and every
+// server's dashboard reads them all. Its all-time
 // counters and alert figures are this server's (each server is scraped for
 // its own).
 //
