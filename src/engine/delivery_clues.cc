@@ -75,6 +75,7 @@ std::vector<ScoreClue> NameClues(const StrongIds& strong, const std::vector<uint
     }
   }
   std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
   const std::vector<std::pair<uint64_t, std::string>> named = TokenTexts(header, body, options, wanted);
   std::vector<ScoreClue> clues;
   for (const auto& [id, f] : strong.tokens) {

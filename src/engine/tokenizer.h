@@ -34,7 +34,8 @@ struct MessageFeatures {
 };
 MessageFeatures Features(std::string_view header, std::string_view body, const TokenizerOptions& options);
 
-// The texts of the wanted token ids (sorted) that the message holds, with their ids.
+// The texts of the wanted token ids (sorted, distinct) that the message
+// holds, with their ids; reading stops once all are found.
 std::vector<std::pair<uint64_t, std::string>> TokenTexts(std::string_view header, std::string_view body,
                                                          const TokenizerOptions& options,
                                                          const std::vector<uint64_t>& wanted);
