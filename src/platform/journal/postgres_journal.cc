@@ -193,6 +193,8 @@ void PostgresJournal::AddAll(const std::vector<VerdictRecord>& records) {
   transaction.Commit();
 }
 
+// The user's move on this server corrects this server's copy of the message
+// (each server delivered its own); another's only when this one has none.
 bool PostgresJournal::Correct(const std::string& mailbox, const std::string& message_id, Correction correction,
                               int64_t time) {
   if (message_id.empty()) return false;
@@ -200,8 +202,9 @@ bool PostgresJournal::Correct(const std::string& mailbox, const std::string& mes
   postgres::Transaction transaction(db);
   Result found = db.Query(
       "SELECT id, correction FROM varnolt_verdicts WHERE mailbox = $1 AND message_id = $2 "
-      "ORDER BY at DESC, id DESC LIMIT 1 FOR UPDATE",
-      {Param(std::string_view(mailbox)), Param(std::string_view(BoundedField(message_id, kMessageIdBytes)))},
+      "ORDER BY server = $3 DESC, at DESC, id DESC LIMIT 1 FOR UPDATE",
+      {Param(std::string_view(mailbox)), Param(std::string_view(BoundedField(message_id, kMessageIdBytes))),
+       Param(std::string_view(server_))},
       ResultFormat::kText);
   if (found.rows() == 0) return false;
   const char* name = CorrectionName(correction);
