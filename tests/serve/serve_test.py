@@ -212,13 +212,19 @@ class ServeTest(unittest.TestCase):
             if kept:
                 with sqlite3.connect(os.path.join(self.home.home, "journal.db")) as db:
                     db.execute("UPDATE verdicts SET counts_part = :counts_part, linear_part = :linear_part, "
-                               "linear_weight = :linear_weight WHERE id = 1", kept)
+                               "linear_weight = :linear_weight, clues = 'c0.99\tsubject:win\nl-1.5\tgarden' "
+                               "WHERE id = 1", kept)
             body = self.home.get("/explain?id=1")[2]
             at_delivery = body[body.index('<h2>At delivery</h2><p id="at-delivery">'):].split("</p>")[0]
             self.assertIn("Decided by the engine.", at_delivery)
             self.assertIn(text, at_delivery)
             record = self.get_json("/api/verdicts?before=2")[0]
             self.assertEqual(kept or dict.fromkeys(parts), {name: record[name] for name in parts})
+            # The clues the engine gave with its verdict, as kept.
+            clues = [{"part": "counts", "token": "subject:win", "value": 0.99},
+                     {"part": "linear", "token": "garden", "value": -1.5}]
+            self.assertEqual(clues if kept else [], record["clues"])
+            self.assertEqual(bool(kept), 'id="delivery-clues"' in body and "subject:win" in body)
 
     def test_hostile_subject_is_escaped_everywhere(self):
         for path in ("/", "/explain?id=2"):
