@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "hosting/journal_opening.h"
 #include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
 #include "platform/system/posix_text_files.h"
@@ -41,15 +42,10 @@ double ErrorRate(const journal::Totals& totals) {
                                 : static_cast<double>(totals.Corrections()) / static_cast<double>(totals.Verdicts());
 }
 
-journal::VerdictJournal* DashboardSource::Journal() {
+journal::Journal* DashboardSource::Journal() {
   if (!journal_) {
-    const std::string& path = session_.Config().journal_path;
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) return nullptr;
-    journal::VerdictJournal::Options options;
-    options.read_only = true;
-    options.busy_timeout_ms = 2000;
-    journal_ = journal::VerdictJournal::Open(path, options);
+    if (!hosting::JournalMayExist(session_.Config())) return nullptr;
+    journal_ = hosting::OpenJournal(session_.Config(), true);
   }
   return journal_.get();
 }
@@ -64,7 +60,7 @@ std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models
   } catch (const std::exception&) {
     // Without a readable store the journal still names the mailboxes it served.
   }
-  if (journal::VerdictJournal* journal = Journal()) {
+  if (journal::Journal* journal = Journal()) {
     for (const journal::MailboxFigures& figures : journal->MailboxesSince(since.value_or(now - 30 * kDay))) {
       MailboxRow& row = rows[figures.mailbox];
       row.mailbox = figures.mailbox;
@@ -95,7 +91,7 @@ void DashboardSource::AddModels(std::vector<MailboxRow>& rows) {
 }
 
 std::optional<journal::VerdictRecord> DashboardSource::Find(int64_t id) {
-  journal::VerdictJournal* journal = Journal();
+  journal::Journal* journal = Journal();
   return journal ? journal->Find(id) : std::nullopt;
 }
 
@@ -132,7 +128,7 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::V
   for (int64_t h = this_hour - 47; h <= this_hour; ++h) data.hours.push_back({h, {}});
   for (int64_t d = today - 29; d <= today; ++d) data.days.push_back({d, {}});
   data.buckets = BucketHours({}, range, now);  // empty bars without a journal
-  if (journal::VerdictJournal* journal = Journal()) {
+  if (journal::Journal* journal = Journal()) {
     data.journal_found = true;
     data.records = journal->RecordCount();
     const std::vector<journal::HourFigures> hours =
@@ -194,6 +190,11 @@ DashboardData DashboardSource::Collect(int64_t now, int latest, const journal::V
                            "How long the verdict journal keeps its records (varnolt.conf)"});
   data.settings.push_back({"[journal] subjects", config.journal_subjects ? "on" : "off", "on or off",
                            "Whether the journal keeps the subjects of the messages (varnolt.conf)"});
+  data.settings.push_back({"[journal] store", config.journal_store, "file or postgresql",
+                           "Where the verdict journal lives: the home's file, or the models' PostgreSQL that every "
+                           "server's dashboard reads (varnolt.conf)"});
+  data.settings.push_back({"[journal] server", config.journal_server, "a name",
+                           "The name this server's journal records carry (varnolt.conf)"});
   data.settings.push_back({"[engine] autolearn", config.engine_auto_learn ? "on" : "off", "on or off",
                            "Whether the engine also learns from its own clear verdicts (varnolt.conf)"});
   data.settings.push_back({"[engine] domain_learning", config.engine_domain_learning ? "on" : "off", "on or off",

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dashboard/time_range.h"
-#include "platform/journal/verdict_journal.h"
+#include "platform/journal/journal.h"
 #include "platform/spam_engine.h"
 #include "varnolt/session.h"
 
@@ -78,11 +78,11 @@ class DashboardSource {
   std::vector<DomainModelRow> DomainModels(const std::vector<MailboxRow>& mailboxes);
   std::optional<journal::VerdictRecord> Find(int64_t id);
   // The journal, opened read-only on first use; null while there is none.
-  journal::VerdictJournal* Journal();
+  journal::Journal* Journal();
 
  private:
   cli::Session& session_;
-  std::unique_ptr<journal::VerdictJournal> journal_;
+  std::unique_ptr<journal::Journal> journal_;
 };
 
 }  // namespace varnolt::dashboard

@@ -153,8 +153,11 @@ std::string SearchFormHtml(const journal::VerdictQuery& q, const SearchPlace& pl
   html += Input("from", "from", q.from ? UtcText(*q.from).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
   html += Input("to", "before", q.to ? UtcText(*q.to).replace(10, 1, "T") : "", "YYYY-MM-DD", 16);
   if (place.mailbox_field) html += Input("mailbox", "mailbox", q.mailbox, "user@domain", 22);
+  html += Input("sender", "sender", q.sender, "user@example.com", 20);
+  html += Input("subject", "subject contains", q.subject, "", 16);
   html += Input("sender_domain", "sender's domain", q.sender_domain, "example.com", 18);
-  html += Input("message_id", "Message-ID", q.message_id, "", 24) + "<br>";
+  html += Input("message_id", "Message-ID", q.message_id, "", 24);
+  html += Input("server", "server", q.server, "", 12) + "<br>";
   html += Select("verdict", "verdict", q.verdict, {"ham", "spam", "none"});
   html += Select("action", "action", q.action, {"filed", "hidden", "left", "removed"});
   html += Input("min_score", "score from", ScoreValue(q.min_score), "0", 5);
@@ -177,16 +180,18 @@ std::string MailboxLink(const std::string& mailbox) {
 
 std::string VerdictTableHtml(const std::vector<journal::VerdictRecord>& records, const std::string& id) {
   std::string html = "<table id=\"" + id + "\"><thead><tr><th>time (UTC)</th><th>mailbox</th>"
-      "<th>sender's domain</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
-      "<th>decided by</th><th>host</th><th>correction</th><th></th></tr></thead><tbody>";
+      "<th>sender</th><th>subject</th><th>size</th><th>score</th><th>verdict</th><th>action</th>"
+      "<th>decided by</th><th>host</th><th>server</th><th>correction</th><th></th></tr></thead><tbody>";
   for (const journal::VerdictRecord& record : records) {
     html += "<tr><td>" + UtcText(record.time) + "</td><td>" + MailboxLink(record.mailbox) + "</td><td>" +
-            HtmlEscape(record.sender_domain) + "</td><td>" + HtmlEscape(record.subject) + "</td>" +
+            HtmlEscape(record.sender.empty() ? record.sender_domain : record.sender) + "</td><td>" +
+            HtmlEscape(record.subject) + "</td>" +
             Cell(record.size) + "<td class=\"n\">" + Score(record.score) + "</td><td class=\"" +
             HtmlEscape(record.verdict) + "\">" + HtmlEscape(record.verdict) + "</td><td>" +
             HtmlEscape(record.action) + (record.learned ? ", learned" : "") + "</td><td>" +
             HtmlEscape(record.decided_by) + "</td><td>" + HtmlEscape(record.host) + "</td><td>" +
-            HtmlEscape(record.correction) + "</td><td><a href=\"/explain?id=" + std::to_string(record.id) +
+            HtmlEscape(record.server) + "</td><td>" + HtmlEscape(record.correction) +
+            "</td><td><a href=\"/explain?id=" + std::to_string(record.id) +
             "\">why?</a></td></tr>";
   }
   return html + "</tbody></table>";
@@ -303,7 +308,20 @@ std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
       text += " The parts of the score were not kept (the models held too little to mix, or the record is older).";
     }
   }
-  return "<h2>At delivery</h2><p id=\"at-delivery\">" + HtmlEscape(text) + "</p>";
+  std::string html = "<h2>At delivery</h2><p id=\"at-delivery\">" + HtmlEscape(text) + "</p>";
+  if (record.clues.empty()) return html;
+  // The clues the engine gave with its verdict: those that decided, whatever the models learned since.
+  html += "<table id=\"delivery-clues\"><thead><tr><th>part</th><th>token</th><th>direction</th><th>value</th>"
+          "</tr></thead><tbody>";
+  for (const ScoreClue& clue : record.clues) {
+    const bool counts = clue.source == ClueSource::kCounts;
+    char value[32];
+    std::snprintf(value, sizeof value, counts ? "%.4f" : "%+.3f", clue.value);
+    html += std::string("<tr><td>") + (counts ? "counting (probability)" : "linear (log-odds)") + "</td><td>" +
+            HtmlEscape(clue.token) + "</td><td class=\"" + (clue.ToSpam() ? "spam\">SPAM" : "ham\">HAM") +
+            "</td><td class=\"n\">" + value + "</td></tr>";
+  }
+  return html + "</tbody></table>";
 }
 
 }  // namespace
@@ -321,6 +339,7 @@ std::string ExplanationHtml(const journal::VerdictRecord& record,
   row("time (UTC)", UtcText(record.time));
   row("mailbox", record.mailbox);
   row("Message-ID", record.message_id);
+  row("sender", record.sender);
   row("sender's domain", record.sender_domain);
   row("subject", record.subject);
   row("size", std::to_string(record.size));
@@ -329,6 +348,7 @@ std::string ExplanationHtml(const journal::VerdictRecord& record,
   row("action", record.action + (record.learned ? ", learned from its own verdict" : ""));
   row("decided by", record.decided_by);
   row("host", record.host);
+  row("server", record.server);
   row("correction", record.correction.empty() ? "none" : record.correction + " at " + UtcText(record.corrected_at));
   body += "</tbody></table>" + actions_html + AtDeliveryHtml(record);
   if (!explanation) {

@@ -53,11 +53,22 @@ cli::Json TotalsJson(const journal::Totals& totals) {
           {"errors", totals.errors},       {"error_rate", ErrorRate(totals)}};
 }
 
+cli::Json CluesJson(const std::vector<ScoreClue>& clues) {
+  cli::Json out = cli::Json::array();
+  for (const ScoreClue& clue : clues) {
+    out.push_back({{"part", clue.source == ClueSource::kCounts ? "counts" : "linear"},
+                   {"token", clue.token},
+                   {"value", clue.value}});
+  }
+  return out;
+}
+
 cli::Json RecordJson(const journal::VerdictRecord& record) {
   return {{"id", record.id},
           {"time", record.time},
           {"mailbox", record.mailbox},
           {"message_id", record.message_id},
+          {"sender", record.sender},
           {"sender_domain", record.sender_domain},
           {"subject", record.subject},
           {"size", record.size},
@@ -67,11 +78,13 @@ cli::Json RecordJson(const journal::VerdictRecord& record) {
           {"learned", record.learned},
           {"decided_by", record.decided_by},
           {"host", record.host},
+          {"server", record.server},
           {"elapsed_us", record.elapsed_us},
           {"error", record.error},
           {"counts_part", record.counts_part ? cli::Json(*record.counts_part) : cli::Json(nullptr)},
           {"linear_part", record.linear_part ? cli::Json(*record.linear_part) : cli::Json(nullptr)},
           {"linear_weight", record.linear_weight ? cli::Json(*record.linear_weight) : cli::Json(nullptr)},
+          {"clues", CluesJson(record.clues)},
           {"correction", record.correction.empty() ? cli::Json(nullptr) : cli::Json(record.correction)},
           {"corrected_at", record.correction.empty() ? cli::Json(nullptr) : cli::Json(record.corrected_at)}};
 }
@@ -184,12 +197,13 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
   if (path == "/api/explain") return Explain(request, true);
   if (path == "/metrics") {
     MetricsInput input;
-    if (journal::VerdictJournal* journal = source_.Journal()) {
+    if (journal::Journal* journal = source_.Journal()) {
       input.counters = journal->AllTime();
       input.alerts = journal->ForAlerts();
       input.records = journal->RecordCount();
     }
     input.version = VARNOLT_VERSION;
+    input.server = session_.Config().journal_server;
     input.mailbox_metrics = settings_.mailbox_metrics;
     input.mailboxes = source_.Mailboxes(now, settings_.mailbox_metrics);
     input.domains = source_.DomainModels(input.mailboxes);
@@ -223,7 +237,7 @@ HttpResponse DashboardHandler::Route(const HttpRequest& request) {
     const ParsedFilters filters = ParseFilters(request.query, kLatestOnPage, kMaxVerdictsPerCall);
     if (!filters.error.empty()) return {400, "text/plain; charset=utf-8", filters.error + "\n", {}};
     cli::Json out = cli::Json::array();
-    if (journal::VerdictJournal* journal = source_.Journal()) {
+    if (journal::Journal* journal = source_.Journal()) {
       for (const journal::VerdictRecord& record : journal->Search(filters.query)) out.push_back(RecordJson(record));
     }
     return JsonResponse(out);

@@ -43,7 +43,7 @@ ModelFigures ModelOf(cli::Session& session, const std::string& path) {
 VerdictPage SearchPage(DashboardSource& source, journal::VerdictQuery query) {
   VerdictPage page;
   page.query = query;
-  journal::VerdictJournal* journal = source.Journal();
+  journal::Journal* journal = source.Journal();
   if (!journal) return page;
   const int limit = query.limit;
   query.limit = limit + 1;
@@ -55,7 +55,7 @@ VerdictPage SearchPage(DashboardSource& source, journal::VerdictQuery query) {
 
 bool InJournal(DashboardSource& source, journal::VerdictQuery query) {
   query.limit = 1;
-  journal::VerdictJournal* journal = source.Journal();
+  journal::Journal* journal = source.Journal();
   return journal && !journal->Search(query).empty();
 }
 
@@ -84,7 +84,7 @@ std::optional<MailboxView> ReadMailboxView(cli::Session& session, DashboardSourc
   }
   view.mailbox = LowerCase(address.Text());
   view.domain = LowerCase(address.domain);
-  if (journal::VerdictJournal* journal = source.Journal()) {
+  if (journal::Journal* journal = source.Journal()) {
     for (const journal::MailboxFigures& figures : journal->MailboxesSince(RangeStart(range, now))) {
       if (figures.mailbox == view.mailbox) view.totals = figures.totals;
     }

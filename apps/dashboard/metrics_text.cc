@@ -101,7 +101,8 @@ void Histogram(std::string& out, const char* name, const std::array<double, N>& 
 
 // One sample per host and verdict; what was counted before the journal kept
 // the host apart shows as host="unknown", so that the hosts add up to the total.
-void VerdictsByHost(std::string& out, const journal::Counters& counters, const journal::AlertFigures& alerts) {
+void VerdictsByHost(std::string& out, const journal::Counters& counters, const journal::AlertFigures& alerts,
+                    const std::string& server) {
   const std::pair<const char*, int64_t> verdicts[] = {
       {"ham", counters.totals.ham}, {"spam", counters.totals.spam}, {"none", counters.totals.none}};
   std::map<std::string, std::map<std::string, int64_t>> hosts;  // host -> verdict -> count
@@ -116,7 +117,8 @@ void VerdictsByHost(std::string& out, const journal::Counters& counters, const j
   }
   for (auto& [host, counts] : hosts) {
     for (const auto& [verdict, total] : verdicts) {
-      out += "varnolt_verdicts_total{host=\"" + LabelValue(host) + "\",verdict=\"" + verdict + "\"} " +
+      out += "varnolt_verdicts_total{host=\"" + LabelValue(host) + "\",server=\"" + LabelValue(server) +
+             "\",verdict=\"" + verdict + "\"} " +
              std::to_string(counts[verdict]) + "\n";
     }
   }
@@ -131,8 +133,9 @@ std::string MetricsText(const MetricsInput& input) {
   Header(out, "varnolt_build_info", "gauge", "Always 1; the labels name the build that serves.");
   out += "varnolt_build_info{version=\"" + LabelValue(input.version) + "\"} 1\n";
   Header(out, "varnolt_verdicts_total", "counter",
-         "Messages judged, by the host that judged them (varnolt or dovecot) and the verdict they were left with.");
-  VerdictsByHost(out, counters, input.alerts);
+         "Messages judged, by the host that judged them (varnolt or dovecot), the server ([journal] server) and the "
+         "verdict they were left with.");
+  VerdictsByHost(out, counters, input.alerts, input.server);
   Header(out, "varnolt_last_verdict_timestamp_seconds", "gauge",
          "When the newest message in the journal was judged (seconds since the epoch); 0 when none is.");
   out += "varnolt_last_verdict_timestamp_seconds " + std::to_string(input.alerts.last_verdict_time.value_or(0)) + "\n";

@@ -17,6 +17,7 @@ struct MetricsInput {
   journal::AlertFigures alerts;
   int64_t records = 0;
   std::string version;
+  std::string server;  // [journal] server: the label of this server's counts
   std::vector<DomainModelRow> domains;
   bool mailbox_metrics = false;     // [serve] mailbox_metrics
   std::vector<MailboxRow> mailboxes;  // read only when mailbox_metrics is on

@@ -88,6 +88,12 @@ ParsedFilters ParseFilters(const std::map<std::string, std::string>& parameters,
       query.mailbox = value;
     } else if (name == "domain") {
       query.domain = value;
+    } else if (name == "subject") {
+      query.subject = value;
+    } else if (name == "server") {
+      query.server = value;
+    } else if (name == "sender") {
+      query.sender = value;
     } else if (name == "sender_domain") {
       query.sender_domain = value;
     } else if (name == "message_id") {
@@ -130,8 +136,11 @@ std::string FilterParameters(const journal::VerdictQuery& query) {
   if (query.to) add("to", std::to_string(*query.to));
   add("mailbox", query.mailbox);
   add("domain", query.domain);
+  add("subject", query.subject);
+  add("sender", query.sender);
   add("sender_domain", query.sender_domain);
   add("message_id", query.message_id);
+  add("server", query.server);
   add("verdict", query.verdict);
   add("action", query.action);
   if (query.min_score) add("min_score", ShortScore(*query.min_score));

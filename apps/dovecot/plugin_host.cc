@@ -73,7 +73,8 @@ PluginHost& PluginHost::ForHome(const std::string& home, const std::string& inst
   }
   PluginHost* created = fresh.get();
   fresh->journal_ = std::make_unique<hosting::JournalWriter>(
-      fresh->config_, "dovecot", [created](const std::string& line) { created->LogFailure(line, "journal"); });
+      fresh->config_, "dovecot", [created](const std::string& line) { created->LogFailure(line, "journal"); }, true,
+      LoadedPostgresJournal);
   host = std::move(fresh);
   return *host;
 }

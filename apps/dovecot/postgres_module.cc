@@ -9,8 +9,8 @@
 namespace varnolt::dovecot {
 namespace {
 
-PostgresModelsEntry LoadEntry() {
-  const std::string self = LoadedLibraryPath(reinterpret_cast<const void*>(&LoadEntry));
+void* LoadModule() {
+  const std::string self = LoadedLibraryPath(reinterpret_cast<const void*>(&LoadModule));
   const size_t slash = self.rfind('/');
   const std::string path = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" +
                            kPostgresModuleFile;
@@ -20,17 +20,27 @@ PostgresModelsEntry LoadEntry() {
     const char* why = dlerror();
     throw std::runtime_error("cannot load " + path + ": " + (why ? why : "unknown error"));
   }
-  void* entry = dlsym(handle, kPostgresModuleEntry);
-  if (!entry) throw std::runtime_error(path + " lacks its entry point " + kPostgresModuleEntry);
-  return reinterpret_cast<PostgresModelsEntry>(entry);
+  return handle;
+}
+
+void* LoadEntry(const char* name) {
+  // One process serves one home: loaded once, kept for the process.
+  static void* const handle = LoadModule();
+  void* entry = dlsym(handle, name);
+  if (!entry) throw std::runtime_error(std::string(kPostgresModuleFile) + " lacks its entry point " + name);
+  return entry;
 }
 
 }  // namespace
 
 std::shared_ptr<engine::ModelBackend> LoadedPostgresModels(const std::string& conninfo) {
-  // One process serves one home: loaded once, kept for the process.
-  static const PostgresModelsEntry entry = LoadEntry();
+  static const auto entry = reinterpret_cast<PostgresModelsEntry>(LoadEntry(kPostgresModuleEntry));
   return std::shared_ptr<engine::ModelBackend>(entry(conninfo.c_str()));
+}
+
+std::unique_ptr<journal::Journal> LoadedPostgresJournal(const std::string& conninfo, const std::string& server) {
+  static const auto entry = reinterpret_cast<PostgresJournalEntry>(LoadEntry(kPostgresJournalEntry));
+  return std::unique_ptr<journal::Journal>(entry(conninfo.c_str(), server.c_str()));
 }
 
 }  // namespace varnolt::dovecot

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/spam_model.h"
+#include "platform/journal/journal.h"
 
 namespace varnolt::dovecot {
 
@@ -16,6 +17,13 @@ inline constexpr const char* kPostgresModuleFile = "libvarnolt_dovecot_postgres.
 // The module's one entry point: a new backend the caller owns.
 inline constexpr const char* kPostgresModuleEntry = "varnolt_postgres_models";
 using PostgresModelsEntry = engine::ModelBackend* (*)(const char* conninfo);
+
+// And the verdict journal's (journal.h), by its connection string and server name.
+inline constexpr const char* kPostgresJournalEntry = "varnolt_postgres_journal";
+using PostgresJournalEntry = journal::Journal* (*)(const char* conninfo, const char* server);
+
+// hosting::PostgresJournalMaker over the module, loaded on the first call.
+std::unique_ptr<journal::Journal> LoadedPostgresJournal(const std::string& conninfo, const std::string& server);
 
 // hosting::PostgresModelsMaker over the module, loaded on the first call. Throws
 // std::runtime_error naming the module when it cannot be loaded.

@@ -1,5 +1,7 @@
 #include "hosting/home_config.h"
 
+#include <unistd.h>
+
 #include <ini.h>
 
 #include <cstdlib>
@@ -55,6 +57,18 @@ void LoadJournalAndServe(const std::string& path, const IniValues& values, HomeC
   }
   config->journal_keep_days = static_cast<int>(days);
   config->journal_subjects = OnOff(path, values, "journal.subjects", "off");
+  config->journal_store = ValueOr(values, "journal.store", kFileModelStore);
+  if (config->journal_store != kFileModelStore && config->journal_store != kPostgresModelStore) {
+    throw CommandError(path + ": [journal] store must be 'file' or 'postgresql', not '" + config->journal_store + "'");
+  }
+  if (config->journal_store == kPostgresModelStore && config->engine_store != kPostgresModelStore) {
+    throw CommandError(path + ": [journal] store = postgresql needs [engine] store = postgresql (its database)");
+  }
+  config->journal_server = ValueOr(values, "journal.server", "");
+  if (config->journal_server.empty()) {
+    char name[256] = {};
+    config->journal_server = ::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? name : "localhost";
+  }
   config->serve_password = ValueOr(values, "serve.password", "");
   config->serve_password_hash = ValueOr(values, "serve.password_hash", "");
   const std::string certificate = ValueOr(values, "serve.tls_certificate", "");
@@ -172,8 +186,11 @@ std::string DefaultConfigText() {
          "; by postgresql, a libpq connection string such as \"host=db.example dbname=varnolt\").\n"
          "store = " + kFileModelStore + "\npostgresql =\n\n" +
          "; One record per judged message (varnolt serve shows them), kept for keep_days\n"
-         "; (0: no journal); subjects are kept only with subjects = on.\n"
-         "[journal]\npath = journal.db\nkeep_days = 90\nsubjects = off\n\n"
+         "; (0: no journal); subjects are kept only with subjects = on. store = postgresql\n"
+         "; keeps it in the models' database ([engine] store = postgresql), where every\n"
+         "; server's dashboard shows the records of all, each named by its server (the\n"
+         "; host name unless server = is set).\n"
+         "[journal]\npath = journal.db\nkeep_days = 90\nsubjects = off\nstore = file\n\n"
          "; The dashboard (varnolt serve) listens on loopback only; on any other address it\n"
          "; asks for this password (HTTP basic authentication, any user name).\n"
          "[serve]\npassword =\n";

@@ -40,6 +40,11 @@ struct HomeConfig {
   std::string journal_path;
   int journal_keep_days = 90;
   bool journal_subjects = false;
+  // [journal] store: "file" (journal_path) or "postgresql" (the models'
+  // database, shared by the servers; needs [engine] store = postgresql), and
+  // [journal] server, the name this server's records carry (the host name).
+  std::string journal_store = kFileModelStore;
+  std::string journal_server;
   // [serve] password (plain text, kept for older homes) or password_hash (a
   // crypt(3) hash, `varnolt serve --hash-password`): one of them is needed
   // before the dashboard listens beyond loopback.

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "hosting/journal_opening.h"
 #include "hosting/message_summary.h"
 #include "platform/com/com_error.h"
 
@@ -35,13 +36,16 @@ const char* ActionOf(const SaveVerdict& verdict) {
   return verdict.moved_to.empty() ? "left" : "filed";
 }
 
-JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived)
-    : path_(config.journal_path),
+JournalWriter::JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived,
+                             PostgresJournalMaker postgres)
+    : path_(config.journal_store == kPostgresModelStore ? "in PostgreSQL" : config.journal_path),
       keep_days_(config.journal_keep_days),
       subjects_(config.journal_subjects),
       host_(std::move(host)),
       log_(std::move(log)),
-      long_lived_(long_lived) {}
+      long_lived_(long_lived),
+      config_(config),
+      postgres_(postgres) {}
 
 JournalWriter::~JournalWriter() = default;
 
@@ -58,12 +62,12 @@ void JournalWriter::Fail(const std::string& what) noexcept {
   }
 }
 
-journal::VerdictJournal* JournalWriter::Journal() {
+journal::Journal* JournalWriter::Journal() {
   const int64_t now = NowSeconds();
   if (!journal_) {
     if (now < retry_open_after_) return nullptr;
     retry_open_after_ = now + kRetryOpenSeconds;
-    journal_ = journal::VerdictJournal::Open(path_, {});
+    journal_ = OpenJournal(config_, false, postgres_);
   }
   // Once a process, and once a day in a long-lived one.
   if (now - last_prune_ >= kDay) {
@@ -89,13 +93,14 @@ void JournalWriter::Guarded(Write write) noexcept {
 void JournalWriter::RecordDelivery(const JudgedMessage& message, const SaveVerdict& verdict) noexcept {
   if (!enabled()) return;
   Guarded([&] {
-    journal::VerdictJournal* journal = Journal();
+    journal::Journal* journal = Journal();
     if (!journal) return;
     const MessageSummary summary = SummarizeMessage(message.content, subjects_);
     journal::VerdictRecord record;
     record.time = NowSeconds();
     record.mailbox = Lower(message.mailbox);
     record.message_id = summary.message_id;
+    record.sender = summary.sender;
     record.sender_domain = summary.sender_domain;
     record.size = static_cast<int64_t>(message.content.size());
     record.verdict = VerdictOfMarker(verdict.marker);
@@ -107,9 +112,11 @@ void JournalWriter::RecordDelivery(const JudgedMessage& message, const SaveVerdi
       record.counts_part = verdict.score->counts_part;
       record.linear_part = verdict.score->linear_part;
       if (verdict.score->linear_part) record.linear_weight = verdict.score->linear_weight;
+      record.clues = verdict.score->clues;
     }
     record.decided_by = DecidedByName(verdict.decided_by);
     record.host = host_;
+    record.server = config_.journal_server;
     if (subjects_) record.subject = summary.subject;
     record.elapsed_us = message.elapsed_us;
     record.error = verdict.failure && verdict.failure->in_engine;
@@ -121,7 +128,7 @@ void JournalWriter::RecordMove(const std::string& mailbox, std::string_view cont
                                const SaveVerdict& verdict) noexcept {
   if (!enabled() || verdict.decided_by != DecidedBy::kUser || !verdict.is_spam) return;
   Guarded([&] {
-    journal::VerdictJournal* journal = Journal();
+    journal::Journal* journal = Journal();
     if (!journal) return;
     const MessageSummary summary = SummarizeMessage(content, false);
     journal->Correct(Lower(mailbox), summary.message_id,

@@ -16,7 +16,8 @@
 #include <string_view>
 
 #include "hosting/home_config.h"
-#include "platform/journal/verdict_journal.h"
+#include "hosting/journal_opening.h"
+#include "platform/journal/journal.h"
 #include "platform/save_verdict.h"
 
 namespace varnolt::hosting {
@@ -35,7 +36,9 @@ class JournalWriter {
   // host: "varnolt" or "dovecot". The journal is opened on first use.
   // long_lived: the process goes on to other events (a mail server's), so a
   // failure's line says when the journal is tried again.
-  JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived = true);
+  // postgres: how a [journal] store = postgresql is opened (journal_opening.h).
+  JournalWriter(const HomeConfig& config, std::string host, LogLine log, bool long_lived = true,
+                PostgresJournalMaker postgres = LinkedPostgresJournal);
   ~JournalWriter();
 
   bool enabled() const { return keep_days_ > 0; }
@@ -46,7 +49,7 @@ class JournalWriter {
   void RecordMove(const std::string& mailbox, std::string_view content, const SaveVerdict& verdict) noexcept;
 
  private:
-  journal::VerdictJournal* Journal();
+  journal::Journal* Journal();
   void Fail(const std::string& what) noexcept;
   // Runs write with every failure turned into Fail: a journal never fails an event.
   template <typename Write>
@@ -58,7 +61,9 @@ class JournalWriter {
   std::string host_;
   LogLine log_;
   bool long_lived_;
-  std::unique_ptr<journal::VerdictJournal> journal_;
+  const HomeConfig config_;
+  PostgresJournalMaker postgres_;
+  std::unique_ptr<journal::Journal> journal_;
   int64_t last_prune_ = 0;
   int64_t retry_open_after_ = 0;
 };

@@ -24,8 +24,11 @@ bool NameIs(std::string_view field, std::string_view name) {
   });
 }
 
-// The address's domain: after the last '@' of the bracketed address, else of the whole value.
-std::string DomainOf(const std::string& from) {
+bool EndsAddress(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '>' || c == ')' || c == ','; }
+
+// The address in lower case: the bracketed one, else the word around the
+// last '@' of the whole value; "" without an '@'.
+std::string AddressOf(const std::string& from) {
   std::string address = from;
   const size_t open = from.rfind('<');
   if (open != std::string::npos) {
@@ -34,12 +37,12 @@ std::string DomainOf(const std::string& from) {
   }
   const size_t at = address.rfind('@');
   if (at == std::string::npos) return "";
-  std::string domain;
-  for (char c : address.substr(at + 1)) {
-    if (std::isspace(static_cast<unsigned char>(c)) || c == '>' || c == ')' || c == ',') break;
-    domain += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return domain;
+  size_t begin = at, end = at + 1;
+  while (begin > 0 && !EndsAddress(address[begin - 1]) && address[begin - 1] != '<' && address[begin - 1] != '(') --begin;
+  while (end < address.size() && !EndsAddress(address[end])) ++end;
+  std::string lower;
+  for (size_t i = begin; i < end; ++i) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(address[i])));
+  return lower;
 }
 
 }  // namespace
@@ -63,7 +66,8 @@ MessageSummary SummarizeMessage(std::string_view message, bool with_subject) {
       subject = mailstore::UnfoldValue(header.value);
     }
   }
-  summary.sender_domain = DomainOf(from);
+  summary.sender = AddressOf(from);
+  summary.sender_domain = summary.sender.substr(summary.sender.rfind('@') + 1);
   if (!with_subject) return summary;
   try {
     std::vector<std::string> charsets;

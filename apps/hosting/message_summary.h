@@ -1,5 +1,5 @@
 // What the journal keeps of a message besides the filter's verdict, read from
-// its header block: the Message-ID, the sender's domain and the subject.
+// its header block: the Message-ID, the sender's address and domain, and the subject.
 #pragma once
 
 #include <string>
@@ -9,6 +9,7 @@ namespace varnolt::hosting {
 
 struct MessageSummary {
   std::string message_id;     // without angle brackets
+  std::string sender;         // From's address, lower case; "" when it has none
   std::string sender_domain;  // lower case; "" when From has no address
   std::string subject;        // encoded words decoded
 };

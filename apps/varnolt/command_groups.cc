@@ -33,6 +33,7 @@ constexpr CommandGroup kGroups[] = {
     {{"explain"}, AddExplainCommand},
     {{"serve"}, AddServeCommand},
     {{"db"}, AddDbCommands},
+    {{"journal"}, AddJournalCommands},
 };
 
 bool Needs(const CommandGroup& group, const std::string& word) {

@@ -23,6 +23,7 @@ void AddEngineCommands(CLI::App& app, Session& session);    // train, check, sta
 void AddExplainCommand(CLI::App& app, Session& session);    // explain
 void AddServeCommand(CLI::App& app, Session& session);      // serve
 void AddDbCommands(CLI::App& app, Session& session);        // db migrate
+void AddJournalCommands(CLI::App& app, Session& session);   // journal migrate
 void AddModelTransferCommands(CLI::App& app, Session& session);  // model import, model export
 
 // Creates or upgrades the models' schema in [engine] postgresql; returns its version.

@@ -1,9 +1,11 @@
 // varnolt db migrate: creates or upgrades the PostgreSQL schema of the spam
-// models ([engine] store = postgresql), as varnolt init does for a new home.
+// models ([engine] store = postgresql), as varnolt init does for a new home,
+// and the verdict journal's tables beside them ([journal] store = postgresql).
 #include <iostream>
 
 #include "hosting/home_config.h"
 #include "platform/postgres/connection.h"
+#include "platform/postgres/journal_schema.h"
 #include "platform/postgres/model_schema.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
@@ -18,13 +20,14 @@ int MigrateModelDatabase(const hosting::HomeConfig& config) {
   }
   auto db = postgres::Connection::Open(config.engine_postgresql);
   postgres::MigrateModelSchema(*db);
+  postgres::MigrateJournalSchema(*db);
   return postgres::SchemaVersion(*db);
 }
 
 void AddDbCommands(CLI::App& app, Session& session) {
   CLI::App* db = app.add_subcommand("db", "The PostgreSQL database of the spam models ([engine] store = postgresql)");
   db->require_subcommand(1);
-  CLI::App* migrate = db->add_subcommand("migrate", "Create the models' schema, or bring it up to this program's version");
+  CLI::App* migrate = db->add_subcommand("migrate", "Create the models' schema and the journal's tables, or bring them up to this program's version");
   migrate->callback([&session] {
     const int version = MigrateModelDatabase(session.Config());
     std::cout << "model schema at version " << version << '\n';

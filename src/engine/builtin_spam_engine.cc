@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/delivery_clues.h"
 #include "engine/domain_consensus.h"
 #include "engine/feature_hash.h"
 #include "engine/file_model_backend.h"
@@ -75,8 +76,12 @@ BuiltinSpamEngine::Judgement BuiltinSpamEngine::Judge(SpamModel* store, SpamMode
     return judgement;
   }
   judgement.counts_only = judgement.spamminess;
+  judgement.strong.tokens =
+      engine::StrongestTokens(features.ids, counts, messages, options_.chi_square, kCluesPerPart);
   if (fit || domain_fit) {
-    const double linear = engine::LinearScore(fit.get(), domain_fit.get(), engine::LinearKeys(features.ids));
+    const std::vector<uint32_t> keys = engine::LinearKeys(features.ids);
+    const double linear = engine::LinearScore(fit.get(), domain_fit.get(), keys);
+    judgement.strong.keys = engine::StrongestKeys(fit.get(), domain_fit.get(), keys, kCluesPerPart);
     judgement.linear = linear;
     judgement.fit = fit;
     judgement.domain_fit = domain_fit;
@@ -205,6 +210,9 @@ EngineScore BuiltinSpamEngine::Score(const std::string& dat_path, const std::str
                     LearnResult::kAlreadyKnown;
   }
   store.Keep();
+  // The verdict's own clues travel with it (to the journal): named after the
+  // models are let go, and only for a score the models made.
+  if (!score.correction) score.clues = engine::NameClues(judgement.strong, features.ids, header, body, options_.tokenizer);
   return score;
 }
 

@@ -49,6 +49,7 @@
 
 #include "engine/chi_square.h"
 #include "engine/corrections.h"
+#include "engine/delivery_clues.h"
 #include "engine/linear_fit.h"
 #include "engine/model_cache.h"
 #include "engine/model_lesson.h"
@@ -211,6 +212,7 @@ class BuiltinSpamEngine : public SpamEngine {
     std::shared_ptr<const engine::LinearFit> fit;         // the user's
     std::shared_ptr<const engine::LinearFit> domain_fit;  // the domain's
     std::vector<engine::Correction> corrections;  // the user's, read with the counts
+    engine::StrongIds strong;  // the strongest clues of each part, unnamed
   };
   // The score a judgement gives, with its parts; the user's correction decides
   // where one matches (digest and record of the message judged).

@@ -48,7 +48,10 @@ void TokenSink::Insert(std::string_view prefix, std::string_view token, bool fol
   }
   ids_.push_back(id);
   if (2 * ids_.size() > slots_.size()) Grow();  // keep the table at most half full
-  if (keep_texts_) texts_.push_back(std::string(prefix) + (fold ? FoldCase(token) : std::string(token)));
+  if (keep_texts_ && (wanted_ == nullptr || std::binary_search(wanted_->begin(), wanted_->end(), id))) {
+    texts_.push_back(std::string(prefix) + (fold ? FoldCase(token) : std::string(token)));
+    text_ids_.push_back(id);
+  }
 }
 
 std::vector<uint64_t> TokenSink::TakeIds(std::vector<uint64_t>* header_ids) {

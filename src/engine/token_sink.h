@@ -20,7 +20,10 @@ class TokenSink {
   void Add(std::string_view prefix, std::string_view token) { Insert(prefix, token, false); }
   // The same with the token case-folded (see FoldCase).
   void AddFolded(std::string_view prefix, std::string_view token) { Insert(prefix, token, true); }
-  bool full() const { return ids_.size() >= max_tokens_; }
+  // Also once every wanted text is kept (KeepTextsOf): the rest is not read.
+  bool full() const {
+    return ids_.size() >= max_tokens_ || (wanted_ != nullptr && text_ids_.size() == wanted_->size());
+  }
 
   // Marks the tokens added so far as the header's.
   void EndHeader() { header_tokens_ = ids_.size(); }
@@ -31,6 +34,10 @@ class TokenSink {
   std::vector<uint64_t> TakeIds(std::vector<uint64_t>* header_ids);
   // The distinct texts in the order first added (empty unless kept).
   std::vector<std::string> TakeTexts() { return std::move(texts_); }
+  // Keeps the texts of these ids only (sorted, distinct), with their ids:
+  // naming a few tokens costs no allocation for the others.
+  void KeepTextsOf(const std::vector<uint64_t>* wanted) { wanted_ = wanted; }
+  const std::vector<uint64_t>& text_ids() const { return text_ids_; }
 
  private:
   void Insert(std::string_view prefix, std::string_view token, bool fold);
@@ -42,6 +49,8 @@ class TokenSink {
   std::vector<uint64_t> ids_;
   size_t header_tokens_ = 0;
   std::vector<std::string> texts_;
+  const std::vector<uint64_t>* wanted_ = nullptr;
+  std::vector<uint64_t> text_ids_;
 };
 
 }  // namespace varnolt::engine

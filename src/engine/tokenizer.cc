@@ -63,4 +63,17 @@ MessageFeatures Features(std::string_view header, std::string_view body, const T
   return features;
 }
 
+std::vector<std::pair<uint64_t, std::string>> TokenTexts(std::string_view header, std::string_view body,
+                                                         const TokenizerOptions& options,
+                                                         const std::vector<uint64_t>& wanted) {
+  TokenSink sink(options.max_tokens, true);
+  sink.KeepTextsOf(&wanted);
+  TokenizeInto(header, body, options, sink);
+  const std::vector<uint64_t> ids = sink.text_ids();
+  std::vector<std::string> texts = sink.TakeTexts();
+  std::vector<std::pair<uint64_t, std::string>> named;
+  for (size_t i = 0; i < ids.size(); ++i) named.emplace_back(ids[i], std::move(texts[i]));
+  return named;
+}
+
 }  // namespace varnolt::engine

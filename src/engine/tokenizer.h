@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/text_tokens.h"
@@ -32,5 +33,11 @@ struct MessageFeatures {
   std::vector<uint64_t> header_ids;
 };
 MessageFeatures Features(std::string_view header, std::string_view body, const TokenizerOptions& options);
+
+// The texts of the wanted token ids (sorted, distinct) that the message
+// holds, with their ids; reading stops once all are found.
+std::vector<std::pair<uint64_t, std::string>> TokenTexts(std::string_view header, std::string_view body,
+                                                         const TokenizerOptions& options,
+                                                         const std::vector<uint64_t>& wanted);
 
 }  // namespace varnolt::engine

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/names/score_clue.h"
 
 #include "platform/names/model_values.h"
 
@@ -23,6 +26,9 @@ struct SpamScore {
   std::optional<double> counts_part = std::nullopt;
   std::optional<double> linear_part = std::nullopt;
   double linear_weight = 0;
+  // The strongest clues of each part (at most kCluesPerPart each), when the
+  // engine gives them; none for a score the models did not make.
+  std::vector<ScoreClue> clues = {};
 };
 
 class SpamEngine {

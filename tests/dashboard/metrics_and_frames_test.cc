@@ -38,16 +38,17 @@ TEST(MetricsTextTest, HostsAddUpToTheTotalsAndMailboxesOnlyOnRequest) {
   input.alerts.score_buckets[0] = 3;
   input.alerts.score_buckets.back() = 2;
   input.version = "1.2.3";
+  input.server = "mx1";
   input.mailboxes = {{"alice@example.com", {5, 6}, 7, {}}};
   struct Case {
     bool mailbox_metrics;
     std::vector<std::string> present, absent;
   } cases[] = {
       {false,
-       {"varnolt_verdicts_total{host=\"dovecot\",verdict=\"ham\"} 6\n",
-        "varnolt_verdicts_total{host=\"varnolt\",verdict=\"spam\"} 4\n",
+       {"varnolt_verdicts_total{host=\"dovecot\",server=\"mx1\",verdict=\"ham\"} 6\n",
+        "varnolt_verdicts_total{host=\"varnolt\",server=\"mx1\",verdict=\"spam\"} 4\n",
         // counted before the journal kept hosts apart
-        "varnolt_verdicts_total{host=\"unknown\",verdict=\"ham\"} 4\n",
+        "varnolt_verdicts_total{host=\"unknown\",server=\"mx1\",verdict=\"ham\"} 4\n",
         "varnolt_build_info{version=\"1.2.3\"} 1\n", "varnolt_last_verdict_timestamp_seconds 0\n",
         "varnolt_score_bucket{le=\"0.01\"} 3\n", "varnolt_score_bucket{le=\"0.95\"} 3\n",
         "varnolt_score_bucket{le=\"+Inf\"} 5\n", "varnolt_score_count 5\n"},

@@ -51,6 +51,9 @@ class TwoServersTest(unittest.TestCase):
                 server = pd.PrivateDovecot(BUILD_DIR, [USER])
                 cls.servers.append(server)
                 server.make_home(init_args=("--postgresql", cls.database.connection_string()))
+                # One journal in the same database, each record named by its server.
+                with open(os.path.join(server.varnolt_home, "varnolt.conf"), "a") as conf:
+                    conf.write("\n[journal]\nstore = postgresql\nserver = %s\n" % name)
                 server.varnolt("mailbox", "add", USER)
                 server.start()
         except Exception:
@@ -111,6 +114,11 @@ class TwoServersTest(unittest.TestCase):
         # B judges the same message by what A was taught.
         b.deliver(USER, offer(subject))
         self.assertEqual([("INBOX", "1"), (JUNK, "2")], self.verdicts(b, subject))
+
+        # Both servers wrote the one journal, each under its name.
+        rows = self.database.run("psql", "-h", "127.0.0.1", "-p", str(self.database.port), "-U", "postgres", "-At",
+                                 "-c", "SELECT server, host, verdict FROM varnolt_verdicts ORDER BY id")
+        self.assertEqual(["a|dovecot|ham", "b|dovecot|ham", "b|dovecot|spam"], rows.split())
 
 
 def main():

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <set>
 
@@ -59,6 +60,48 @@ TEST_F(ScoreExplanationTest, ExplainsThePeekedScoreWithItsStrongestCluesFirst) {
       if (i > 0) {
         EXPECT_GE(explanation.clues[i - 1].Weight(), clue.Weight());
       }
+    }
+  }
+}
+
+// The verdict carries its own strongest clues of each part: the ones an
+// explanation against the same models names first.
+TEST_F(ScoreExplanationTest, AVerdictCarriesTheStrongestCluesOfEachPart) {
+  for (int seed = 0; seed < 12; ++seed) {
+    engine_.Learn(DatPath(), mail_.Header(true, seed), mail_.Body(true, seed), true);
+    engine_.Learn(DatPath(), mail_.Header(false, seed), mail_.Body(false, seed), false);
+  }
+  for (bool fitted : {false, true}) {
+    SCOPED_TRACE(fitted ? "refitted" : "as learned");
+    if (fitted) engine_.Refit(DatPath());
+    const std::string header = mail_.Header(true, 99), body = mail_.Body(true, 99);
+    const ScoreExplanation explanation = ExplainScore({}, DatPath(), header, body, 1000);
+    const SpamScore score = engine_.Classify(DatPath(), header, body);
+    std::vector<double> linear, strongest_features;
+    size_t counts = 0;
+    for (const ScoreClue& clue : score.clues) {
+      if (clue.source == ClueSource::kLinear) {
+        linear.push_back(std::abs(clue.value));
+        EXPECT_FALSE(clue.token.empty());
+        continue;
+      }
+      ++counts;
+      const auto same = std::find_if(explanation.clues.begin(), explanation.clues.end(),
+                                     [&](const Clue& c) { return c.token == clue.token; });
+      ASSERT_NE(explanation.clues.end(), same) << clue.token;
+      EXPECT_DOUBLE_EQ(same->probability, clue.value);
+      EXPECT_GE(same->Weight(), explanation.clues[kCluesPerPart - 1].Weight());
+    }
+    EXPECT_EQ(kCluesPerPart, counts);
+    for (size_t i = 0; i < explanation.features.size() && i < kCluesPerPart; ++i) {
+      strongest_features.push_back(std::abs(explanation.features[i].contribution));
+    }
+    if (fitted) {
+      ASSERT_TRUE(explanation.linear.has_value());
+    }
+    EXPECT_EQ(explanation.linear.has_value(), !linear.empty());
+    for (size_t i = 0; i < linear.size() && i < strongest_features.size(); ++i) {
+      EXPECT_NEAR(strongest_features[i], linear[i], 1e-6);
     }
   }
 }

@@ -7,6 +7,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import sqlite3
 import subprocess
 import sys
@@ -121,11 +122,13 @@ class ServeTest(unittest.TestCase):
         status, headers, body = self.home.get("/metrics")
         self.assertTrue(headers["Content-Type"].startswith("text/plain; version=0.0.4"))
         samples, types = parse_metrics(body)
-        host = lambda verdict: (("host", "varnolt"), ("verdict", verdict))  # noqa: E731
+        server = socket.gethostname()
+        host = lambda verdict: (("host", "varnolt"), ("server", server), ("verdict", verdict))  # noqa: E731
         self.assertEqual(2, samples[("varnolt_verdicts_total", host("ham"))])
         self.assertEqual(1, samples[("varnolt_verdicts_total", host("spam"))])
         self.assertEqual(0, samples[("varnolt_verdicts_total", host("none"))])
-        self.assertNotIn(("varnolt_verdicts_total", (("host", "unknown"), ("verdict", "ham"))), samples)
+        self.assertNotIn(("varnolt_verdicts_total", (("host", "unknown"), ("server", server), ("verdict", "ham"))),
+                         samples)
         self.assertLess(abs(time.time() - samples[("varnolt_last_verdict_timestamp_seconds", ())]), 600)
         builds = [labels for (name, labels) in samples if name == "varnolt_build_info"]
         self.assertEqual(1, len(builds))
@@ -160,6 +163,9 @@ class ServeTest(unittest.TestCase):
 
     def test_verdicts_are_searched_through_the_api_and_the_page(self):
         cases = [("sender_domain=spam.example", ["s1@example.net"]),
+                 ("sender=X%40SPAM.example", ["s1@example.net"]),
+                 ("sender=nobody%40spam.example", []),
+                 ("server=" + socket.gethostname() + "&sender_domain=spam.example", ["s1@example.net"]),
                  ("mailbox=ALICE@example.com&verdict=ham", ["h1@example.net"]),
                  ("corrected=yes", ["s1@example.net"]),
                  ("message_id=%3Ch2%40example.net%3E", ["h2@example.net"]),
@@ -206,13 +212,19 @@ class ServeTest(unittest.TestCase):
             if kept:
                 with sqlite3.connect(os.path.join(self.home.home, "journal.db")) as db:
                     db.execute("UPDATE verdicts SET counts_part = :counts_part, linear_part = :linear_part, "
-                               "linear_weight = :linear_weight WHERE id = 1", kept)
+                               "linear_weight = :linear_weight, clues = 'c0.99\tsubject:win\nl-1.5\tgarden' "
+                               "WHERE id = 1", kept)
             body = self.home.get("/explain?id=1")[2]
             at_delivery = body[body.index('<h2>At delivery</h2><p id="at-delivery">'):].split("</p>")[0]
             self.assertIn("Decided by the engine.", at_delivery)
             self.assertIn(text, at_delivery)
             record = self.get_json("/api/verdicts?before=2")[0]
             self.assertEqual(kept or dict.fromkeys(parts), {name: record[name] for name in parts})
+            # The clues the engine gave with its verdict, as kept.
+            clues = [{"part": "counts", "token": "subject:win", "value": 0.99},
+                     {"part": "linear", "token": "garden", "value": -1.5}]
+            self.assertEqual(clues if kept else [], record["clues"])
+            self.assertEqual(bool(kept), 'id="delivery-clues"' in body and "subject:win" in body)
 
     def test_hostile_subject_is_escaped_everywhere(self):
         for path in ("/", "/explain?id=2"):

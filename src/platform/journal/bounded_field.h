@@ -1,4 +1,4 @@
-// Sender-controlled texts (Message-ID, domain, subject) are kept to a few
+// Sender-controlled texts (Message-ID, address, domain, subject) are kept to a few
 // hundred bytes in the journal: a message with a 2 MB Message-ID would
 // otherwise grow the file, the dashboard's page and its API by as much.
 #pragma once
@@ -12,6 +12,7 @@ namespace varnolt::journal {
 inline constexpr size_t kMessageIdBytes = 300;
 inline constexpr size_t kDomainBytes = 255;  // a DNS name has at most 253
 inline constexpr size_t kSubjectBytes = 300;
+inline constexpr size_t kAddressBytes = 320;  // local part 64, "@", domain 255
 
 // The text's first max_bytes bytes or fewer: never a part of a UTF-8
 // sequence at the end, so that a cut cannot make valid text invalid.

@@ -7,6 +7,7 @@
 
 #include "platform/com/com_error.h"
 #include "platform/journal/bounded_field.h"
+#include "platform/journal/clue_text.h"
 #include "platform/sqlite/database.h"
 #include "platform/system/new_files.h"
 
@@ -14,7 +15,11 @@ namespace varnolt::journal {
 namespace {
 
 constexpr int64_t kApplicationId = 0x564E4A4C;  // "VNJL"
-constexpr int64_t kFormat = 3;  // 2: the search indexes; 3: the score's parts
+// 2: the search indexes; 3: the score's parts; 4: the sender's address, the
+// clues at delivery and the server, with their indexes. A writer adds an older file's
+// missing columns (cheap) but never its indexes: `varnolt journal migrate`
+// builds those, as its own step, so that no delivery waits for it.
+constexpr int64_t kFormat = 4;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS verdicts(
@@ -40,8 +45,14 @@ CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value REAL NOT NULL) 
 constexpr const char* kRecordColumns =
     "id, at, mailbox, message_id, sender_domain, size, score, verdict, action, learned, decided_by, host, "
     "subject, elapsed_us, error, correction, corrected_at";
-// Added in format 3, nullable: older records read as without them.
-constexpr const char* kPartColumns[] = {"counts_part", "linear_part", "linear_weight"};
+// Added since format 3, nullable: older records read as without them.
+struct LaterColumn {
+  const char* name;
+  const char* type;
+};
+constexpr LaterColumn kLaterColumns[] = {
+    {"counts_part", "REAL"}, {"linear_part", "REAL"}, {"linear_weight", "REAL"}, {"sender", "TEXT"}, {"clues", "TEXT"},
+    {"server", "TEXT"}};
 
 constexpr const char* kTotalsColumns =
     "COALESCE(SUM(ham),0), COALESCE(SUM(spam),0), COALESCE(SUM(none),0), COALESCE(SUM(to_junk),0), "
@@ -74,6 +85,9 @@ VerdictRecord ReadRecord(sqlite::Statement& row) {
   if (!row.IsNull(17)) record.counts_part = row.Real(17);
   if (!row.IsNull(18)) record.linear_part = row.Real(18);
   if (!row.IsNull(19)) record.linear_weight = row.Real(19);
+  if (!row.IsNull(20)) record.sender = BoundedField(row.Text(20), kAddressBytes);
+  if (!row.IsNull(21)) record.clues = DecodeClues(row.Text(21));
+  if (!row.IsNull(22)) record.server = row.Text(22);
   return record;
 }
 
@@ -92,6 +106,11 @@ const char* VerdictColumn(const std::string& verdict) {
   if (verdict == "ham") return "ham";
   if (verdict == "spam") return "spam";
   return "none";
+}
+
+bool HasTable(sqlite::Database& db) {
+  sqlite::Statement row(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'verdicts'");
+  return row.Step();
 }
 
 bool HasColumn(sqlite::Database& db, const char* column) {
@@ -135,13 +154,21 @@ std::unique_ptr<sqlite::Database> OpenDatabase(const std::string& path, const Ve
     if (format > kFormat) Throw(0, path + " was written by a newer version");
     const int64_t application = db->QueryInt("PRAGMA application_id");
     if (application != 0 && application != kApplicationId) Throw(0, path + " is not a verdict journal");
+    const bool fresh = !HasTable(*db);
     db->Exec(kSchema);
-    for (const char* column : kPartColumns) {
-      if (!HasColumn(*db, column)) db->Exec(std::string("ALTER TABLE verdicts ADD COLUMN ") + column + " REAL");
+    // Adding a nullable column rewrites nothing, however long the table.
+    for (const LaterColumn& column : kLaterColumns) {
+      if (!HasColumn(*db, column.name)) {
+        db->Exec(std::string("ALTER TABLE verdicts ADD COLUMN ") + column.name + " " + column.type);
+      }
     }
-    db->Exec(kSearchIndexes);
+    // Indexes over an empty table cost nothing; over an older file's records
+    // they wait for `varnolt journal migrate` (searches work meanwhile, slower).
+    if (fresh || options.build_indexes) {
+      db->Exec(kSearchIndexes);
+      db->Exec("PRAGMA user_version=" + std::to_string(kFormat));
+    }
     db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
-    db->Exec("PRAGMA user_version=" + std::to_string(kFormat));
     write.Commit();
   }
   db->Exec("PRAGMA synchronous=NORMAL");
@@ -178,11 +205,18 @@ void VerdictJournal::Reopen() {
   const std::optional<FileIdentity> before = IdentityOf(path_);
   db_ = OpenDatabase(path_, options_);
   identity_ = before ? before : IdentityOf(path_);
-  has_parts_ = HasColumn(*db_, kPartColumns[0]);
+  has_later_ = HasColumn(*db_, kLaterColumns[std::size(kLaterColumns) - 1].name);
 }
 
 std::string VerdictJournal::RecordColumns() const {
-  return std::string(kRecordColumns) + (has_parts_ ? ", counts_part, linear_part, linear_weight" : ", NULL, NULL, NULL");
+  std::string columns = kRecordColumns;
+  for (const LaterColumn& column : kLaterColumns) columns += std::string(", ") + (has_later_ ? column.name : "NULL");
+  return columns;
+}
+
+int64_t VerdictJournal::Format() {
+  FollowFile();
+  return db_->QueryInt("PRAGMA user_version");
 }
 
 // A long-lived process (the dashboard, a mail server's delivery process)
@@ -194,8 +228,8 @@ void VerdictJournal::FollowFile() {
   const std::optional<FileIdentity> now = IdentityOf(path_);
   const bool same = db_ && now && identity_ && now->device == identity_->device && now->inode == identity_->inode;
   if (same) {
-    // A reader of an older file sees the parts once a writer has added them.
-    if (!has_parts_) has_parts_ = HasColumn(*db_, kPartColumns[0]);
+    // A reader of an older file sees the later columns once a writer has added them.
+    if (!has_later_) has_later_ = HasColumn(*db_, kLaterColumns[std::size(kLaterColumns) - 1].name);
     return;
   }
   if (!now && options_.read_only) Throw(0, path_ + " is missing");
@@ -250,8 +284,9 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
   sqlite::Statement insert(*db_,
                            "INSERT INTO verdicts(at, mailbox, message_id, sender_domain, size, score, verdict, "
                            "action, learned, decided_by, host, subject, elapsed_us, error, counts_part, linear_part, "
-                           "linear_weight) "
-                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
+                           "linear_weight, sender, clues, server) "
+                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, "
+                           "?20)");
   insert.Bind(1, record.time).Bind(2, record.mailbox).Bind(3, BoundedField(record.message_id, kMessageIdBytes));
   insert.Bind(4, BoundedField(record.sender_domain, kDomainBytes));
   insert.Bind(5, record.size);
@@ -272,6 +307,13 @@ int64_t VerdictJournal::Add(const VerdictRecord& record) {
       insert.BindNull(index++);
     }
   }
+  insert.Bind(18, BoundedField(record.sender, kAddressBytes));
+  if (record.clues.empty()) {
+    insert.BindNull(19);
+  } else {
+    insert.Bind(19, EncodeClues(record.clues));
+  }
+  insert.Bind(20, record.server);
   insert.Run();
   const int64_t id = db_->LastInsertId();
 

@@ -24,8 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/journal/alert_figures.h"
-#include "platform/journal/verdict_search.h"
+#include "platform/journal/journal.h"
 
 namespace varnolt::sqlite {
 class Database;
@@ -33,81 +32,22 @@ class Database;
 
 namespace varnolt::journal {
 
-// What a correction did: the user moved the message into the junk folder
-// (missed spam) or out of it (rescued mail).
-enum class Correction { kToJunk, kFromJunk };
-const char* CorrectionName(Correction correction);  // "to_junk", "from_junk"
-
-struct VerdictRecord {
-  int64_t id = 0;            // given by the journal
-  int64_t time = 0;          // seconds since the epoch, UTC
-  std::string mailbox;       // user@domain
-  std::string message_id;    // without angle brackets; may be empty; bounded (bounded_field.h)
-  std::string sender_domain;  // bounded
-  int64_t size = 0;
-  std::optional<double> score;  // the engine's spamminess; none when it was not asked
-  std::string verdict;          // "ham", "spam" or "none"
-  std::string action;           // "filed", "hidden", "left" (in place) or "removed"
-  bool learned = false;         // the engine learned the message from its own verdict
-  std::string decided_by;       // "engine", "whitelist", "internal", or "" without a verdict
-  std::string host;             // "varnolt" or "dovecot"
-  std::string subject;          // only when the home keeps subjects; bounded
-  int64_t elapsed_us = 0;       // the filter's time on the event
-  bool error = false;           // the engine failed on the message
-  // The score's parts as the engine mixed them at delivery: none when the
-  // engine was not asked, had too little to mix, or the record is older than
-  // these fields.
-  std::optional<double> counts_part;    // the token counts' own score
-  std::optional<double> linear_part;    // the linear model's, when it was fitted
-  std::optional<double> linear_weight;  // the linear part's share of the score
-  // Filled when read back.
-  std::string correction;       // "", "to_junk" or "from_junk"
-  int64_t corrected_at = 0;
-};
-
-// Figures of a span of time.
-struct Totals {
-  int64_t ham = 0, spam = 0, none = 0;
-  int64_t to_junk = 0, from_junk = 0;
-  int64_t errors = 0;
-  int64_t Verdicts() const { return ham + spam + none; }
-  int64_t Corrections() const { return to_junk + from_junk; }
-};
-
-struct HourFigures {
-  int64_t hour = 0;  // hours since the epoch
-  Totals totals;
-};
-
-struct MailboxFigures {
-  std::string mailbox;
-  Totals totals;
-};
-
-// Upper bounds in seconds of the filter's time per event, for the histogram.
-inline constexpr std::array<double, 11> kTimeBuckets = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
-                                                        0.1,   0.25,   0.5,   1.0,  2.5};
-
-// All-time counters, never pruned.
-struct Counters {
-  Totals totals;
-  std::array<int64_t, kTimeBuckets.size() + 1> time_buckets{};  // per bucket, not cumulative; last: +Inf
-  double time_sum_seconds = 0;
-  int64_t time_count = 0;
-};
-
 // Which file a path named when it was opened.
 struct FileIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
 };
 
-class VerdictJournal {
+// The journal in a SQLite file (journal.h).
+class VerdictJournal : public Journal {
  public:
   struct Options {
     bool read_only = false;
     // A writer gives up after this rather than hold up a delivery.
     int busy_timeout_ms = 200;
+    // A writer builds an older file's missing indexes (a long wait on a large
+    // one: `varnolt journal migrate`, never a delivery).
+    bool build_indexes = false;
   };
   // Opens the file, creating it (and its tables) unless read-only: a new
   // file is for its owner and group only, and handed over as new_files.h
@@ -116,7 +56,7 @@ class VerdictJournal {
   // Why the journal at the path cannot serve (not one, unreadable, failing
   // SQLite's quick check); "" when it is sound.
   static std::string Damage(const std::string& path);
-  ~VerdictJournal();
+  ~VerdictJournal() override;
   VerdictJournal(const VerdictJournal&) = delete;
   VerdictJournal& operator=(const VerdictJournal&) = delete;
 
@@ -146,6 +86,8 @@ class VerdictJournal {
   // The figures alerts watch (alert_figures.h).
   AlertFigures ForAlerts();
   int64_t RecordCount();
+  // The file's format: below the current one until its indexes are built.
+  int64_t Format();
 
  private:
   VerdictJournal(std::string path, const Options& options);
@@ -160,7 +102,7 @@ class VerdictJournal {
   Options options_;
   std::unique_ptr<sqlite::Database> db_;
   std::optional<FileIdentity> identity_;  // of the file db_ has open
-  bool has_parts_ = false;  // the file has the score's parts (a reader may open an older one)
+  bool has_later_ = false;  // the file has the columns added since format 3 (a reader may open an older one)
 };
 
 // The journal's file in a home.

@@ -16,24 +16,32 @@ const char* const kSearchIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS verdicts_message_id ON verdicts(message_id, at);
 CREATE INDEX IF NOT EXISTS verdicts_mailbox_at ON verdicts(mailbox, at);
 CREATE INDEX IF NOT EXISTS verdicts_sender_at ON verdicts(sender_domain, at);
+CREATE INDEX IF NOT EXISTS verdicts_sender_address_at ON verdicts(sender, at);
+CREATE INDEX IF NOT EXISTS verdicts_server_at ON verdicts(server, at);
 CREATE INDEX IF NOT EXISTS verdicts_at_filters ON verdicts(at, id, verdict, action, score, correction);
 CREATE INDEX IF NOT EXISTS verdicts_corrected ON verdicts(at) WHERE correction <> '';
 )sql";
 
-namespace {
-
-std::string Lower(std::string text) {
+std::string LowerAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
   return text;
 }
 
-}  // namespace
+std::string MailboxDomainPattern(const std::string& domain) {
+  std::string pattern = "%@";
+  for (char c : LowerAscii(domain)) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern;
+}
 
 std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
   // Newest first by the time of the verdict, the id breaking ties: every
   // index above ends in (at, id), so that a page is read in index order, never sorted.
   // The next page starts below the last record of this one.
+  FollowFile();
   std::string where = "1";
   int64_t before_at = std::numeric_limits<int64_t>::max();
   int64_t before_id = std::numeric_limits<int64_t>::max();
@@ -61,18 +69,24 @@ std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
   if (query.from) number("at >= ?", *query.from);
   if (query.to) number("at < ?", *query.to);
   // Mailboxes and domains are kept in lower case; a Message-ID as it was bounded on writing.
-  if (!query.mailbox.empty()) text("mailbox", Lower(query.mailbox));
+  if (!query.mailbox.empty()) text("mailbox", LowerAscii(query.mailbox));
   if (!query.domain.empty()) {
-    // The mailbox's tail, its wildcards taken literally.
-    std::string pattern = "%@";
-    for (char c : Lower(query.domain)) {
-      if (c == '%' || c == '_' || c == '\\') pattern += '\\';
-      pattern += c;
-    }
+    const std::string pattern = MailboxDomainPattern(query.domain);
     add("mailbox LIKE ?", [pattern](sqlite::Statement& s, int i) { s.Bind(i, pattern); });
     where += " ESCAPE '\\'";
   }
-  if (!query.sender_domain.empty()) text("sender_domain", BoundedField(Lower(query.sender_domain), kDomainBytes));
+  if (!query.subject.empty()) {
+    // A part of the subject, in any (ASCII) case: read along the time order, so best with a time range.
+    const std::string part = LowerAscii(query.subject);
+    add("instr(lower(subject), ?", [part](sqlite::Statement& s, int i) { s.Bind(i, part); });
+    where += ") > 0";
+  }
+  if (!query.sender.empty() || !query.server.empty()) {
+    if (!has_later_) return {};  // a file no writer of this version opened yet keeps neither
+    if (!query.sender.empty()) text("sender", BoundedField(LowerAscii(query.sender), kAddressBytes));
+    if (!query.server.empty()) text("server", query.server);
+  }
+  if (!query.sender_domain.empty()) text("sender_domain", BoundedField(LowerAscii(query.sender_domain), kDomainBytes));
   if (!query.message_id.empty()) text("message_id", BoundedField(query.message_id, kMessageIdBytes));
   // "+": a verdict or action matches too many records to choose the index by;
   // they are checked within the time-ordered index that holds them.

@@ -15,8 +15,11 @@ struct VerdictQuery {
   std::optional<int64_t> to;    // before
   std::string mailbox;          // user@domain, any case; "": any
   std::string domain;           // the mailbox's domain, any case (no index: read along the time order)
+  std::string sender;           // the From address, any case
+  std::string subject;          // a part of the subject (kept only with [journal] subjects), any ASCII case
   std::string sender_domain;    // any case
   std::string message_id;       // without angle brackets, as written
+  std::string server;           // the server that judged, exactly
   std::string verdict;          // "ham", "spam", "none"
   std::string action;           // "filed", "hidden", "left", "removed"
   std::optional<double> min_score, max_score;  // both inclusive; a record without a score never matches
@@ -25,10 +28,16 @@ struct VerdictQuery {
   int limit = 50;
 
   bool Filters() const {
-    return from || to || !mailbox.empty() || !domain.empty() || !sender_domain.empty() || !message_id.empty() ||
-           !verdict.empty() || !action.empty() || min_score || max_score || corrected;
+    return from || to || !mailbox.empty() || !domain.empty() || !sender.empty() || !subject.empty() ||
+           !sender_domain.empty() || !message_id.empty() || !server.empty() || !verdict.empty() || !action.empty() ||
+           min_score || max_score || corrected;
   }
 };
+
+// The text in lower case (ASCII: addresses and domains are stored so).
+std::string LowerAscii(std::string text);
+// A LIKE pattern (with ESCAPE '\\') matching a mailbox of the domain, its wildcards taken literally.
+std::string MailboxDomainPattern(const std::string& domain);
 
 // Created with the journal's tables (and added to older journals when a
 // writer opens them).

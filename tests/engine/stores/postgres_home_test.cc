@@ -2,8 +2,11 @@
 // commands that read and write models, and mail kept while the server is down.
 #include <gmock/gmock.h>
 
+#include <fstream>
+
 #include "cli/cli_fixture.h"
 #include "engine/stores/store_fixture.h"
+#include "platform/journal/postgres_journal.h"
 
 namespace varnolt {
 namespace {
@@ -22,14 +25,43 @@ class PostgresHomeTest : public CliTest {
     static int next = 0;
     const std::string database = "home_" + std::to_string(++next);
     postgres::Connection::Open(testing::StoreTest::server->ConnectionString())->Exec("CREATE DATABASE " + database);
-    const RunResult init = Run({"init", "--postgresql", testing::StoreTest::server->ConnectionString(database)});
+    conninfo_ = testing::StoreTest::server->ConnectionString(database);
+    const RunResult init = Run({"init", "--postgresql", conninfo_});
     ASSERT_EQ(0, init.status) << init.err;
     EXPECT_THAT(init.out, HasSubstr("model schema at version " + std::to_string(postgres::kModelSchemaVersion)));
     Ok({"mailbox", "add", kAlice});
   }
 
   std::string samples_ = std::string(VARNOLT_SOURCE_DIR) + "/samples/train";
+  std::string conninfo_;
 };
+
+// Two servers' homes on one database keep one journal there: every record
+// names its server, and each server reads them all.
+TEST_F(PostgresHomeTest, TwoHomesKeepOneJournalInTheDatabase) {
+  Ok({"train", kAlice, "--spam", samples_ + "/spam"});
+  Ok({"train", kAlice, "--ham", samples_ + "/ham"});
+  const std::string first = home_, second = dir_ + "/second";
+  home_ = second;
+  ASSERT_EQ(0, Run({"init", "--postgresql", conninfo_}).status);
+  Ok({"mailbox", "add", kAlice});
+  for (const auto& [home, server] : {std::pair{first, "mx1"}, std::pair{second, "mx2"}}) {
+    home_ = home;
+    std::ofstream(home_ + "/varnolt.conf", std::ios::app) << "\n[journal]\nstore = postgresql\nserver = " << server
+                                                           << "\n";
+    Ok({"deliver", kAlice, MessageFile("m.eml", MakeMessage("B <B@X.net>", std::string("To ") + server, "hello"))});
+  }
+  journal::PostgresJournal reader(conninfo_, "mx1");
+  const std::vector<journal::VerdictRecord> records = reader.Search({});
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ("mx2", records[0].server);
+  EXPECT_EQ("mx1", records[1].server);
+  for (const journal::VerdictRecord& record : records) {
+    EXPECT_EQ("b@x.net", record.sender);
+    EXPECT_FALSE(record.clues.empty());  // the models held both classes: the verdict's clues came with it
+  }
+  EXPECT_FALSE(fs::exists(first + "/journal.db"));
+}
 
 TEST_F(PostgresHomeTest, TrainStatsResetAndMigrateWorkOnTheDatabase) {
   EXPECT_EQ("model schema at version " + std::to_string(postgres::kModelSchemaVersion), Ok({"db", "migrate"}));

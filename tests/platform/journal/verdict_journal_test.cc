@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/com/com_error.h"
+#include "platform/journal/clue_text.h"
 #include "platform/journal/bounded_field.h"
 
 namespace varnolt::journal {
@@ -61,6 +62,7 @@ TEST_F(VerdictJournalTest, KeepsEveryFieldOfARecord) {
   record.learned = true;
   record.subject = "Hello";
   record.error = true;
+  record.sender = "news@example.net";
   const int64_t id = journal_->Add(record);
   const std::optional<VerdictRecord> read = journal_->Find(id);
   ASSERT_TRUE(read.has_value());
@@ -73,6 +75,7 @@ TEST_F(VerdictJournalTest, KeepsEveryFieldOfARecord) {
   EXPECT_EQ("filed", read->action);
   EXPECT_TRUE(read->learned);
   EXPECT_EQ("Hello", read->subject);
+  EXPECT_EQ("news@example.net", read->sender);
   EXPECT_TRUE(read->error);
   EXPECT_EQ("", read->correction);
 
@@ -290,33 +293,67 @@ TEST_F(VerdictJournalTest, LatestPagesBackwardsFromARecord) {
   EXPECT_TRUE(journal_->Latest(2, 1).empty());
 }
 
-// The score's parts as the engine gave them at delivery; a journal of the
-// format before them reads as without, and takes them on when a writer opens it.
-TEST_F(VerdictJournalTest, KeepsTheScoresPartsAndReadsOlderRecordsWithout) {
+// The fields added since format 3 as the engine gave them at delivery; a
+// journal of an older format reads as without them, takes the columns on
+// when a writer opens it, and its indexes only when migrated.
+TEST_F(VerdictJournalTest, OlderFilesReadWithoutLaterFieldsAndGetIndexesOnlyWhenMigrated) {
   const int64_t old_id = journal_->Add(Record("a@x", "old", "spam"));
   journal_.reset();
   ASSERT_EQ(0, std::system(("sqlite3 '" + Path() + "' 'ALTER TABLE verdicts DROP COLUMN counts_part; ALTER TABLE "
                             "verdicts DROP COLUMN linear_part; ALTER TABLE verdicts DROP COLUMN linear_weight; "
+                            "DROP INDEX verdicts_sender_address_at; ALTER TABLE verdicts DROP COLUMN sender; "
+                            "ALTER TABLE verdicts DROP COLUMN clues; DROP INDEX verdicts_server_at; "
+                            "ALTER TABLE verdicts DROP COLUMN server; DROP INDEX verdicts_mailbox_at; "
                             "PRAGMA user_version=2'").c_str()));
   VerdictJournal::Options read_only;
   read_only.read_only = true;
   std::unique_ptr<VerdictJournal> reader = VerdictJournal::Open(Path(), read_only);
   EXPECT_FALSE(reader->Find(old_id)->counts_part.has_value());
+  VerdictQuery by_sender;
+  by_sender.sender = "Someone@Example.net";
+  EXPECT_TRUE(reader->Search(by_sender).empty());
   journal_ = VerdictJournal::Open(Path(), {});
+  EXPECT_EQ(2, journal_->Format());  // a writer never waits for an index
   const std::optional<double> none;
   const std::array<std::optional<double>, 3> cases[] = {{0.9, 0.6, 0.4}, {0.7, none, none}, {none, none, none}};
+  const std::vector<ScoreClue> clues = {{ClueSource::kCounts, "subject:viagra", 0.99},
+                                        {ClueSource::kLinear, "cheap, pills", -1.25}};
   for (const auto& parts : cases) {
     VerdictRecord record = Record("a@x", "new", "spam");
     std::tie(record.counts_part, record.linear_part, record.linear_weight) = std::tie(parts[0], parts[1], parts[2]);
+    record.sender = "someone@example.net";
+    record.clues = clues;
     const int64_t id = journal_->Add(record);
     for (VerdictJournal* journal : {journal_.get(), reader.get()}) {
       const VerdictRecord read = journal->Find(id).value();
       EXPECT_EQ(parts, (std::array{read.counts_part, read.linear_part, read.linear_weight}));
+      EXPECT_EQ(clues, read.clues);
     }
   }
+  EXPECT_EQ(3u, reader->Search(by_sender).size());  // without the index, slower
   const VerdictRecord older = journal_->Find(old_id).value();
   EXPECT_DOUBLE_EQ(0.999, older.score.value());
   EXPECT_FALSE(older.counts_part || older.linear_part || older.linear_weight);
+  EXPECT_TRUE(older.clues.empty());
+
+  VerdictJournal::Options migrate;
+  migrate.build_indexes = true;
+  EXPECT_EQ(4, VerdictJournal::Open(Path(), migrate)->Format());
+  EXPECT_EQ(3u, reader->Search(by_sender).size());
+}
+
+TEST(ClueTextTest, KeepsAFewCluesOfEachPartAndSkipsWhatDoesNotParse) {
+  std::vector<ScoreClue> clues;
+  for (int i = 0; i < 7; ++i) clues.push_back({ClueSource::kCounts, "t" + std::to_string(i), 0.9});
+  clues.push_back({ClueSource::kLinear, "tab\there\nand " + std::string(100, 'x'), 0.123456});
+  const std::vector<ScoreClue> read = DecodeClues(EncodeClues(clues));
+  ASSERT_EQ(kCluesPerPart + 1, read.size());
+  EXPECT_EQ("t4", read[kCluesPerPart - 1].token);
+  EXPECT_EQ(ClueSource::kLinear, read.back().source);
+  EXPECT_EQ(kClueTokenBytes, read.back().token.size());
+  EXPECT_EQ(std::string::npos, read.back().token.find('\t'));
+  EXPECT_NEAR(0.1235, read.back().value, 1e-9);
+  EXPECT_EQ(1u, DecodeClues("x0.5\tbad\nc0.5x\tbad\nc\tbad\nl-2\tgood\nc0.9").size());
 }
 
 }  // namespace
