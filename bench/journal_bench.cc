@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/journal/verdict_journal.h"
+#include "backends/journal/verdict_journal.h"
 
 namespace varnolt::journal {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/mailstore/mail_store.h"
+#include "backends/mailstore/mail_store.h"
 #include "store/property_names.h"
 
 namespace varnolt {

@@ -5,10 +5,10 @@
 #include <map>
 #include <set>
 
+#include "backends/system/posix_text_files.h"
 #include "hosting/journal_opening.h"
 #include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
 #include "trust/whitelist.h"
 #include "varnolt/known_settings.h"
 #include "varnolt/setting_descriptions.h"

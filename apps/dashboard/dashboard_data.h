@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/journal/journal.h"
 #include "dashboard/time_range.h"
-#include "platform/journal/journal.h"
 #include "platform/spam_engine.h"
 #include "varnolt/session.h"
 

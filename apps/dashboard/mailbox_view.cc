@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "backends/system/posix_text_files.h"
 #include "hosting/command_error.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/domain_model_target.h"

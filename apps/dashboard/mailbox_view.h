@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "backends/journal/verdict_journal.h"
 #include "dashboard/dashboard_data.h"
 #include "dashboard/time_range.h"
-#include "platform/journal/verdict_journal.h"
 
 namespace varnolt::dashboard {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/journal/verdict_journal.h"
+#include "backends/journal/verdict_journal.h"
 #include "varnolt/session.h"
 
 namespace varnolt::dashboard {

@@ -4,12 +4,12 @@
 #include <iostream>
 #include <sstream>
 
+#include "backends/journal/action_audit.h"
 #include "dashboard/dashboard_login.h"
 #include "dashboard/dashboard_page.h"
 #include "dashboard/svg_plot.h"
 #include "diagnostics/text_log.h"
 #include "hosting/journal_writer.h"
-#include "platform/journal/action_audit.h"
 
 namespace varnolt::dashboard {
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "platform/journal/verdict_search.h"
+#include "backends/journal/verdict_search.h"
 
 namespace varnolt::dashboard {
 

@@ -1,9 +1,9 @@
 #include "dovecot/mail_access.h"
 
+#include "backends/mailstore/store_errors.h"
 #include "dovecot/dovecot_bridge.h"
 #include "platform/com/com_error.h"
 #include "platform/com/hresult.h"
-#include "platform/mailstore/store_errors.h"
 
 namespace varnolt::dovecot {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "backends/mailstore/store_names.h"
 #include "platform/names/data_layout.h"
-#include "platform/mailstore/store_names.h"
 
 namespace varnolt::dovecot {
 

@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "platform/mailstore/raw_headers.h"
-#include "platform/mailstore/store_names.h"
+#include "backends/mailstore/raw_headers.h"
+#include "backends/mailstore/store_names.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "backends/mailstore/raw_headers.h"
 #include "dovecot/dovecot_bridge.h"
 #include "dovecot/mail_access.h"
 #include "dovecot/marker_keywords.h"
 #include "dovecot/plugin_host.h"
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/raw_headers.h"
 #include "store/property_names.h"
 #include "store/store_events.h"
 

@@ -5,12 +5,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "backends/complus/file_shared_properties.h"
 #include "diagnostics/event_log_writer.h"
-#include "dovecot/postgres_module.h"
 #include "diagnostics/text_log.h"
+#include "dovecot/postgres_module.h"
 #include "hosting/host_platform.h"
 #include "hosting/registry_values.h"
-#include "platform/complus/file_shared_properties.h"
 
 namespace varnolt::dovecot {
 namespace {

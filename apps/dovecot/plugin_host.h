@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "backends/real_platform.h"
 #include "host/interfaces.h"
 #include "hosting/filter_host.h"
 #include "hosting/home_config.h"
 #include "hosting/host_platform.h"
 #include "hosting/journal_writer.h"
-#include "platform/real_platform.h"
 
 namespace varnolt::dovecot {
 

@@ -3,12 +3,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "backends/mailstore/message_properties.h"
+#include "backends/mailstore/raw_headers.h"
+#include "backends/mailstore/store_errors.h"
+#include "backends/mailstore/store_names.h"
 #include "dovecot/marker_keywords.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/message_properties.h"
-#include "platform/mailstore/raw_headers.h"
-#include "platform/mailstore/store_errors.h"
-#include "platform/mailstore/store_names.h"
 #include "platform/names/unsaved_item.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "backends/journal/journal.h"
 #include "engine/spam_model.h"
-#include "platform/journal/journal.h"
 
 namespace varnolt::dovecot {
 

@@ -1,7 +1,7 @@
 // The entry point of libvarnolt_dovecot_postgres.so (postgres_module.h).
+#include "backends/journal/postgres_journal.h"
 #include "dovecot/postgres_module.h"
 #include "engine/postgres_model_backend.h"
-#include "platform/journal/postgres_journal.h"
 
 extern "C" __attribute__((visibility("default"))) varnolt::engine::ModelBackend* varnolt_postgres_models(
     const char* conninfo) {

@@ -1,7 +1,7 @@
 #include "dovecot/property_fields.h"
 
-#include "platform/mailstore/store_errors.h"
-#include "platform/mailstore/store_names.h"
+#include "backends/mailstore/store_errors.h"
+#include "backends/mailstore/store_names.h"
 
 namespace varnolt::dovecot {
 namespace {

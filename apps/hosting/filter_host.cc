@@ -1,8 +1,8 @@
 #include "hosting/filter_host.h"
 
+#include "backends/complus/in_process_services.h"
 #include "hosting/command_error.h"
 #include "hosting/registry_values.h"
-#include "platform/complus/in_process_services.h"
 
 namespace varnolt::hosting {
 namespace {

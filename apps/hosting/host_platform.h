@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "backends/real_platform.h"
 #include "engine/builtin_spam_engine.h"
 #include "hosting/home_config.h"
-#include "platform/real_platform.h"
 #include "platform/save_verdict.h"
 
 namespace varnolt::hosting {

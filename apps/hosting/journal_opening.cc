@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "platform/journal/verdict_journal.h"
+#include "backends/journal/verdict_journal.h"
 
 namespace varnolt::hosting {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "backends/journal/journal.h"
 #include "hosting/home_config.h"
-#include "platform/journal/journal.h"
 
 namespace varnolt::hosting {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "backends/journal/journal.h"
 #include "hosting/home_config.h"
 #include "hosting/journal_opening.h"
-#include "platform/journal/journal.h"
 #include "platform/save_verdict.h"
 
 namespace varnolt::hosting {

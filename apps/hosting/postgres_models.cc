@@ -1,9 +1,9 @@
 // Apart from host_platform.cc so that a host that does not call it links
 // neither the PostgreSQL store nor libpq.
+#include "backends/journal/postgres_journal.h"
 #include "engine/postgres_model_backend.h"
 #include "hosting/host_platform.h"
 #include "hosting/journal_opening.h"
-#include "platform/journal/postgres_journal.h"
 
 namespace varnolt::hosting {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "backends/registry/value_text.h"
 #include "platform/names/data_layout.h"
-#include "platform/registry/registry.h"
-#include "platform/registry/value_text.h"
+#include "platform/registry.h"
 
 namespace varnolt::hosting {
 

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <iostream>
 
+#include "backends/journal/verdict_journal.h"
+#include "backends/mailstore/online_backup.h"
 #include "hosting/home_check.h"
 #include "hosting/registry_values.h"
-#include "platform/journal/verdict_journal.h"
-#include "platform/mailstore/online_backup.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"

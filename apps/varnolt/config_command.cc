@@ -2,9 +2,9 @@
 #include <charconv>
 #include <iostream>
 
+#include "backends/registry/hive_file.h"
+#include "backends/registry/key_path.h"
 #include "hosting/registry_values.h"
-#include "platform/registry/hive_file.h"
-#include "platform/registry/key_path.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/known_settings.h"

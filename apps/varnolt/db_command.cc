@@ -3,10 +3,10 @@
 // and the verdict journal's tables beside them ([journal] store = postgresql).
 #include <iostream>
 
+#include "backends/postgres/connection.h"
+#include "backends/postgres/journal_schema.h"
+#include "backends/postgres/model_schema.h"
 #include "hosting/home_config.h"
-#include "platform/postgres/connection.h"
-#include "platform/postgres/journal_schema.h"
-#include "platform/postgres/model_schema.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/session.h"

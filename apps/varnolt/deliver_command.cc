@@ -7,8 +7,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "backends/mailstore/store_errors.h"
 #include "hosting/filter_library.h"
-#include "platform/mailstore/store_errors.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/deliver_report.h"

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "platform/mailstore/store_names.h"
+#include "backends/mailstore/store_names.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {

@@ -9,10 +9,10 @@
 #include <iostream>
 #include <optional>
 
+#include "backends/mailstore/store_errors.h"
+#include "backends/system/posix_text_files.h"
 #include "hosting/filter_library.h"
-#include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
 #include "triage/domain_directory.h"
 #include "trust/whitelist.h"
 #include "varnolt/check_exit_status.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "platform/system/posix_file_io.h"
-#include "platform/system/new_files.h"
+#include "backends/system/new_files.h"
+#include "backends/system/posix_file_io.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/system/new_files.h"
+#include "backends/system/new_files.h"
 
 namespace varnolt::cli {
 

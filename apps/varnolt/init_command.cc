@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <iostream>
 
+#include "backends/journal/verdict_journal.h"
+#include "backends/postgres/conninfo_secrets.h"
 #include "hosting/registry_values.h"
-#include "platform/journal/verdict_journal.h"
-#include "platform/postgres/conninfo_secrets.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"

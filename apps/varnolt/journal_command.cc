@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "backends/journal/verdict_journal.h"
 #include "hosting/command_error.h"
-#include "platform/journal/verdict_journal.h"
 #include "varnolt/commands.h"
 #include "varnolt/session.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/value_text.h"
+#include "backends/registry/value_text.h"
 
 namespace varnolt::cli {
 

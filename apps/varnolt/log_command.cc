@@ -12,7 +12,7 @@
 
 #include "hosting/registry_values.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/mailstore/raw_headers.h"
+#include "backends/mailstore/raw_headers.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/file_io.h"
 

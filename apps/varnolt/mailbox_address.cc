@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "backends/mailstore/store_names.h"
 #include "platform/names/data_layout.h"
-#include "platform/mailstore/store_names.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <iostream>
 
-#include "platform/mailstore/store_errors.h"
+#include "backends/mailstore/store_errors.h"
+#include "backends/system/posix_text_files.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
 #include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"

@@ -1,7 +1,7 @@
 #include "varnolt/message_input.h"
 
-#include "platform/mailstore/message_properties.h"
-#include "platform/mailstore/raw_headers.h"
+#include "backends/mailstore/message_properties.h"
+#include "backends/mailstore/raw_headers.h"
 #include "platform/names/message_body.h"
 
 namespace varnolt::cli {

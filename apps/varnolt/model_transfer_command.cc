@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "backends/postgres/connection.h"
 #include "engine/file_model_backend.h"
 #include "engine/model_copy.h"
 #include "engine/postgres_model_backend.h"
 #include "platform/names/data_layout.h"
-#include "platform/postgres/connection.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 

@@ -3,12 +3,12 @@
 #include <iostream>
 #include <memory>
 
+#include "backends/mailstore/store_errors.h"
+#include "diagnostics/text_log.h"
 #include "hosting/home_check.h"
 #include "hosting/host_platform.h"
-#include "diagnostics/text_log.h"
 #include "hosting/registry_values.h"
-#include "platform/mailstore/store_errors.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {

@@ -6,14 +6,14 @@
 #include <optional>
 #include <string>
 
+#include "backends/mailstore/mail_store.h"
+#include "backends/real_platform.h"
 #include "engine/builtin_spam_engine.h"
 #include "hosting/filter_host.h"
 #include "hosting/home_config.h"
 #include "hosting/host_platform.h"
 #include "hosting/journal_writer.h"
-#include "platform/mailstore/mail_store.h"
 #include "platform/names/data_layout.h"
-#include "platform/real_platform.h"
 
 namespace varnolt::cli {
 

@@ -3,7 +3,7 @@
 #include <strings.h>
 
 #include "hosting/registry_values.h"
-#include "platform/registry/registry.h"
+#include "platform/registry.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/json_output.h"
 #include "varnolt/known_settings.h"

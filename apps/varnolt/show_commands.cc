@@ -2,9 +2,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "backends/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
-#include "platform/mailstore/store_errors.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/commands.h"
 #include "varnolt/file_io.h"

@@ -1,6 +1,6 @@
 #include "varnolt/store_lookup.h"
 
-#include "platform/mailstore/store_errors.h"
+#include "backends/mailstore/store_errors.h"
 #include "varnolt/cli_errors.h"
 
 namespace varnolt::cli {

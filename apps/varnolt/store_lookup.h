@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/mailstore/mail_store.h"
+#include "backends/mailstore/mail_store.h"
 #include "varnolt/mailbox_address.h"
 
 namespace varnolt::cli {

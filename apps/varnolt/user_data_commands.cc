@@ -8,12 +8,12 @@
 #include <memory>
 #include <optional>
 
+#include "backends/mailstore/store_errors.h"
+#include "backends/system/posix_text_files.h"
 #include "engine/engine_errors.h"
 #include "engine/model_store.h"
 #include "engine/spam_model.h"
-#include "platform/mailstore/store_errors.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
 #include "triage/domain_directory.h"
 #include "trust/whitelist.h"
 #include "varnolt/cli_errors.h"

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "platform/mailstore/store_errors.h"
+#include "backends/mailstore/store_errors.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/mailbox_address.h"
 #include "varnolt/store_lookup.h"

@@ -26,11 +26,11 @@
 
 #include <unistd.h>
 
+#include "backends/postgres/connection.h"
+#include "backends/postgres/model_schema.h"
+#include "backends/postgres/postgres_model_store.h"
 #include "engine/tokenizer.h"
 #include "platform/com/com_error.h"
-#include "platform/postgres/connection.h"
-#include "platform/postgres/model_schema.h"
-#include "platform/postgres/postgres_model_store.h"
 #include "support/private_postgres.h"
 
 namespace {

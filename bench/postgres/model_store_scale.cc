@@ -37,12 +37,12 @@
 #include <string>
 #include <vector>
 
+#include "backends/postgres/connection.h"
+#include "backends/postgres/model_schema.h"
+#include "backends/postgres/postgres_model_store.h"
 #include "engine/builtin_spam_engine.h"
 #include "engine/postgres_model_backend.h"
 #include "platform/com/com_error.h"
-#include "platform/postgres/connection.h"
-#include "platform/postgres/model_schema.h"
-#include "platform/postgres/postgres_model_store.h"
 #include "support/private_postgres.h"
 
 namespace {

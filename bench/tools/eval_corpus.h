@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/mailstore/message_properties.h"
+#include "backends/mailstore/message_properties.h"
 
 namespace varnolt::eval {
 

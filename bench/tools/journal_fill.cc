@@ -11,11 +11,11 @@
 #include <random>
 #include <string>
 
+#include "backends/journal/postgres_journal.h"
+#include "backends/journal/verdict_journal.h"
+#include "backends/postgres/connection.h"
+#include "backends/postgres/journal_schema.h"
 #include "platform/com/com_error.h"
-#include "platform/journal/postgres_journal.h"
-#include "platform/journal/verdict_journal.h"
-#include "platform/postgres/connection.h"
-#include "platform/postgres/journal_schema.h"
 
 using varnolt::journal::Correction;
 using varnolt::journal::Journal;

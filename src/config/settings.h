@@ -6,7 +6,7 @@
 
 #include "platform/com/variant.h"
 #include "platform/names/data_layout.h"
-#include "platform/registry/registry.h"
+#include "platform/registry.h"
 
 namespace varnolt {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/eventlog/event_log.h"
+#include "platform/event_log.h"
 
 namespace varnolt {
 

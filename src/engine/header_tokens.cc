@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/mailstore/raw_headers.h"
 #include "engine/encoded_words.h"
-#include "platform/mailstore/raw_headers.h"
 
 namespace varnolt::engine {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 
 namespace varnolt::engine {
 namespace {

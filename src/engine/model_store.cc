@@ -9,14 +9,14 @@
 #include <filesystem>
 #include <limits>
 
+#include "backends/sqlite/database.h"
+#include "backends/system/new_files.h"
 #include "engine/engine_errors.h"
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "platform/names/data_layout.h"
 #include "platform/names/file_ids.h"
-#include "platform/sqlite/database.h"
-#include "platform/system/new_files.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 
 namespace varnolt::engine {
 namespace {

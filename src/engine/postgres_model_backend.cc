@@ -7,14 +7,14 @@
 #include <string_view>
 #include <utility>
 
+#include "backends/postgres/pg_errors.h"
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
 #include "engine/model_store.h"
 #include "engine/stored_rows.h"
 #include "engine/token_buckets.h"
 #include "platform/names/data_layout.h"
-#include "platform/postgres/pg_errors.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 
 namespace varnolt::engine {
 namespace {

@@ -1,4 +1,4 @@
-// Models in one PostgreSQL database (platform/postgres/postgres_model_store.h)
+// Models in one PostgreSQL database (backends/postgres/postgres_model_store.h)
 // that several mail servers share, over connections kept per process.
 //
 // Tokens are keyed as the files key them (token_buckets.h: the id's upper 32
@@ -16,9 +16,9 @@
 #include <mutex>
 #include <string>
 
+#include "backends/postgres/connection_pool.h"
+#include "backends/postgres/postgres_model_store.h"
 #include "engine/spam_model.h"
-#include "platform/postgres/connection_pool.h"
-#include "platform/postgres/postgres_model_store.h"
 
 namespace varnolt::engine {
 

@@ -7,7 +7,7 @@
 // from one to the other scores every message as before.
 //
 // Errors: every failure throws ComError: the file store's numbers
-// (engine_errors.h, 70, 76) or PostgreSQL's (platform/postgres/pg_errors.h:
+// (engine_errors.h, 70, 76) or PostgreSQL's (backends/postgres/pg_errors.h:
 // kPgUnavailable when the server cannot be reached). A failure inside a
 // write keeps nothing of it; the model is then unusable, and its lease must
 // end without Keep().

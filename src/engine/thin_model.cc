@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "backends/mailstore/raw_headers.h"
 #include "engine/feature_hash.h"
-#include "platform/mailstore/raw_headers.h"
 
 namespace varnolt::engine {
 namespace {

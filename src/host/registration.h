@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/com/hresult.h"
-#include "platform/registry/registry.h"
+#include "platform/registry.h"
 
 namespace varnolt {
 

@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#include "platform/complus/shared_properties.h"
-#include "platform/eventlog/event_log.h"
-#include "platform/registry/registry.h"
-#include "platform/system/text_files.h"
-#include "platform/system/ticks.h"
+#include "platform/event_log.h"
+#include "platform/registry.h"
+#include "platform/shared_properties.h"
+#include "platform/text_files.h"
+#include "platform/ticks.h"
 
 namespace varnolt {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "diagnostics/reporter.h"
-#include "platform/system/ticks.h"
+#include "platform/ticks.h"
 #include "store/record.h"
 
 namespace varnolt {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 
 namespace varnolt {
 

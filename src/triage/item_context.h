@@ -11,7 +11,7 @@
 #include "platform/com/unknown.h"
 #include "platform/save_verdict.h"
 #include "platform/spam_engine.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "store/store_events.h"
 
 namespace varnolt {

@@ -9,7 +9,7 @@
 
 #include "diagnostics/reporter.h"
 #include "platform/save_verdict.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "store/record.h"
 
 namespace varnolt {

@@ -10,7 +10,7 @@
 #include "diagnostics/reporter.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/text_files.h"
+#include "platform/text_files.h"
 #include "store/record.h"
 
 namespace varnolt {

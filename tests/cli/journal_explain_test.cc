@@ -3,8 +3,8 @@
 #include <chrono>
 #include <set>
 
+#include "backends/journal/verdict_journal.h"
 #include "cli/cli_fixture.h"
-#include "platform/journal/verdict_journal.h"
 
 namespace varnolt {
 namespace {

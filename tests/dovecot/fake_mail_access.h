@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "backends/mailstore/store_errors.h"
 #include "dovecot/mail_access.h"
 #include "platform/com/com_error.h"
 #include "platform/com/hresult.h"
-#include "platform/mailstore/store_errors.h"
 
 namespace varnolt::dovecot::testing {
 

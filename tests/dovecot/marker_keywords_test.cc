@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/mailstore/raw_headers.h"
+#include "backends/mailstore/raw_headers.h"
 
 namespace varnolt::dovecot {
 namespace {

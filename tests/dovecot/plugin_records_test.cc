@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "backends/mailstore/store_errors.h"
 #include "dovecot/fake_mail_access.h"
 #include "manual/user_manual.h"
-#include "platform/mailstore/store_errors.h"
 #include "platform/names/unsaved_item.h"
 #include "store/junk_folders.h"
 #include "store/mail_marker.h"

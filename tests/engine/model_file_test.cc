@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "backends/mailstore/mail_store.h"
 #include "engine/builtin_spam_engine.h"
 #include "engine/engine_errors.h"
 #include "engine/model_store.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/mail_store.h"
 #include "test_messages.h"
 
 namespace varnolt {

@@ -1,11 +1,11 @@
 // The engine's tokenizers over a message as the filter hands it over: the
 // transport headers (tagged header tokens, encoded words, hosts) and the body
 // (words, URLs, HTML), and the digest that recognises it again.
+#include "backends/mailstore/raw_headers.h"
 #include "engine/encoded_words.h"
 #include "engine/feature_hash.h"
 #include "engine/tokenizer.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/mailstore/raw_headers.h"
 
 using namespace varnolt::engine;
 

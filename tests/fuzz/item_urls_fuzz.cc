@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "backends/mailstore/mail_store.h"
+#include "backends/mailstore/store_names.h"
 #include "dovecot/mailbox_urls.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/mail_store.h"
-#include "platform/mailstore/store_names.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/item_reference.h"
 

@@ -3,12 +3,12 @@
 // constructor string's data folder and the paths made of them.
 #include <string>
 
+#include "backends/mailstore/store_names.h"
+#include "backends/registry/key_path.h"
 #include "dovecot/mailbox_urls.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/store_names.h"
 #include "platform/names/data_layout.h"
-#include "platform/registry/key_path.h"
 #include "varnolt/cli_errors.h"
 #include "varnolt/mailbox_address.h"
 

@@ -1,9 +1,9 @@
 // Message derivation as the store and the plugin run it on every saved
 // message: envelope and X-Varnolt removal, header block, MIME structure,
 // charsets, encoded words, plain and HTML bodies, the Date header.
+#include "backends/mailstore/message_properties.h"
+#include "backends/mailstore/raw_headers.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/mailstore/message_properties.h"
-#include "platform/mailstore/raw_headers.h"
 
 using namespace varnolt::mailstore;
 

@@ -4,10 +4,10 @@
 // command changes it.
 #include <string>
 
+#include "backends/registry/hive_document.h"
+#include "backends/registry/hive_file.h"
+#include "backends/registry/hive_registry.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/registry/hive_document.h"
-#include "platform/registry/hive_file.h"
-#include "platform/registry/hive_registry.h"
 
 using namespace varnolt;
 

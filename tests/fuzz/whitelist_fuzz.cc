@@ -3,12 +3,12 @@
 // read line by line as `varnolt whitelist list` reads it.
 #include <string>
 
+#include "backends/system/posix_text_files.h"
 #include "diagnostics/reporter.h"
 #include "dovecot/fake_mail_access.h"
 #include "dovecot/plugin_records.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/names/data_layout.h"
-#include "platform/system/posix_text_files.h"
 #include "trust/message_readers.h"
 #include "trust/whitelist.h"
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <type_traits>
 
+#include "backends/mailstore/mail_store.h"
+#include "backends/mailstore/store_errors.h"
 #include "dovecot/fake_mail_access.h"
 #include "dovecot/plugin_records.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/mail_store.h"
-#include "platform/mailstore/store_errors.h"
 #include "store/mail_marker.h"
 #include "store/property_names.h"
 #include "support/recording_filter.h"

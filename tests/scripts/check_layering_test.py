@@ -25,24 +25,28 @@ PLANTS = [
     ("a relative path hides nothing", "src/store/planted.cc", ['#include "../host/interfaces.h"'],
      "src/store is below src/host"),
     ("a platform folder includes a higher one", "src/platform/com/planted.cc",
-     ['#include "platform/system/text_files.h"'], "src/platform/com is below src/platform/system"),
-    ("the platform includes the engine", "src/platform/real_platform.cc", ['#include "engine/model_store.h"'],
-     "src/platform is below src/engine"),
+     ['#include "platform/names/data_layout.h"'], "src/platform/com is below src/platform/names"),
+    ("the interfaces include a backend", "src/platform/planted.h", ['#include "backends/system/new_files.h"'],
+     "src/platform is below src/backends/system"),
+    ("a backend includes the filter", "src/backends/journal/planted.cc", ['#include "trust/whitelist.h"'],
+     "a backend implements the platform's interfaces and never includes the filter's src/trust"),
+    ("the real platform includes the engine", "src/backends/real_platform.cc", ['#include "engine/model_store.h"'],
+     "src/backends is below src/engine"),
     ("siblings that include each other", "src/diagnostics/planted.cc", ['#include "store/record.h"'],
      "includes make a cycle src/diagnostics -> src/store -> src/diagnostics"),
     ("platform siblings that include each other", "src/platform/names/planted.cc",
-     ['#include "platform/system/text_files.h"', '#include "platform/system/planted.h"'],
+     ['#include "platform/module/planted.h"'],
      "includes make a cycle"),
     ("SQLite above the platform", "src/trust/planted.cc", ["#include <sqlite3.h>"],
      "SQLite headers are not for src/trust"),
     ("a library header in quotes", "src/config/planted.cc", ['#include "sqlite3.h"'],
      "names no header of src/ or apps/"),
     ("SQLite beside its wrapper", "src/engine/planted.cc", ["#include <sqlite3.h>"],
-     "src/engine uses SQLite through src/platform/sqlite only"),
-    ("SQLite through one of our headers", "src/host/planted.cc", ['#include "platform/sqlite/database.h"'],
+     "src/engine uses SQLite through src/backends/sqlite only"),
+    ("SQLite through one of our headers", "src/host/planted.cc", ['#include "backends/sqlite/database.h"'],
      "brings in <sqlite3.h>"),
-    ("POSIX through a platform interface", "src/platform/system/ticks.h", ["#include <unistd.h>"],
-     "brings in <unistd.h> (from src/platform/system/ticks.h): POSIX headers are not for src/store"),
+    ("POSIX through a platform interface", "src/platform/ticks.h", ["#include <unistd.h>"],
+     "brings in <unistd.h> (from src/platform/ticks.h): POSIX headers are not for src/store"),
     ("GMime above the platform", "src/triage/planted.cc", ["#include <gmime/gmime.h>"],
      "GMime/glib headers are not for src/triage"),
     ("glib above the platform", "src/manual/planted.cc", ["#include <glib.h>"], "GMime/glib headers"),
@@ -58,10 +62,10 @@ PLANTS = [
     ("pthread.h in the filter", "src/triage/planted.cc", ["#include <pthread.h>"], "POSIX headers"),
     ("the filter includes the engine", "src/triage/planted.cc", ['#include "engine/builtin_spam_engine.h"'],
      "the filter reaches src/engine only through the platform's interfaces"),
-    ("the filter includes the mail store", "src/host/planted.cc", ['#include "platform/mailstore/mail_store.h"'],
-     "the filter reaches src/platform/mailstore only"),
-    ("the filter includes the real platform", "src/host/planted.cc", ['#include "platform/real_platform.h"'],
-     "the filter reaches src/platform only"),
+    ("the filter includes the mail store", "src/host/planted.cc", ['#include "backends/mailstore/mail_store.h"'],
+     "the filter reaches src/backends/mailstore only"),
+    ("the filter includes the real platform", "src/host/planted.cc", ['#include "backends/real_platform.h"'],
+     "the filter reaches src/backends only"),
     ("the command includes the plugin", "apps/varnolt/planted.cc", ['#include "dovecot/plugin_host.h"'],
      "apps/varnolt is below apps/dovecot"),
     ("the plugin's C includes C++ headers", "apps/dovecot/varnolt_plugin.c", ['#include "platform/com/hresult.h"'],
@@ -133,8 +137,8 @@ class CheckLayeringTest(unittest.TestCase):
                     with open(full, encoding="utf-8") as f:
                         before = f.read()
                 os.makedirs(os.path.dirname(full), exist_ok=True)
-                # The cycle case needs the other direction too: a header in system that includes names.
-                extra = os.path.join(self.root, "src/platform/system/planted.h")
+                # The cycle case needs the other direction too: a header in module that includes names.
+                extra = os.path.join(self.root, "src/platform/module/planted.h")
                 with open(extra, "w", encoding="utf-8") as f:
                     f.write('#include "platform/names/data_layout.h"\n' if "platform siblings" in what else "\n")
                 try:

@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/faulty_connection.h"
-#include "platform/mailstore/store_errors.h"
+#include "backends/mailstore/store_errors.h"
 #include "store/property_names.h"
+#include "support/faulty_connection.h"
 #include "support/message_builder.h"
 #include "support/store_fixture.h"
 

@@ -8,11 +8,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "backends/complus/in_process_services.h"
+#include "backends/registry/hive_registry.h"
+#include "backends/system/posix_text_files.h"
 #include "config/settings.h"
 #include "platform/com/com_error.h"
-#include "platform/complus/in_process_services.h"
-#include "platform/registry/hive_registry.h"
-#include "platform/system/posix_text_files.h"
 
 namespace varnolt::testing {
 

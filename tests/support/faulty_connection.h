@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/mailstore/mail_store.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/mail_store.h"
 #include "support/forwarding_connection.h"
 
 namespace varnolt::testing {

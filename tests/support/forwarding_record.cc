@@ -1,6 +1,6 @@
 #include "support/forwarding_record.h"
 
-#include "platform/mailstore/store_names.h"
+#include "backends/mailstore/store_names.h"
 
 namespace varnolt::testing {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/journal/journal.h"
+#include "backends/journal/journal.h"
 
 namespace varnolt::testing {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/com/com_error.h"
-#include "platform/system/text_files.h"
 #include "platform/spam_engine.h"
+#include "platform/text_files.h"
 
 namespace varnolt::testing {
 

@@ -1,7 +1,7 @@
 #include "support/store_fixture.h"
 
+#include "backends/mailstore/store_names.h"
 #include "platform/com/com_error.h"
-#include "platform/mailstore/store_names.h"
 
 namespace varnolt::testing {
 

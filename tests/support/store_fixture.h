@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/mailstore/mail_store.h"
+#include "backends/mailstore/mail_store.h"
 #include "support/fake_platform.h"
 #include "support/recording_filter.h"
 

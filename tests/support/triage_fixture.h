@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/mailstore/mail_store.h"
 #include "host/exchange_filter.h"
-#include "platform/mailstore/mail_store.h"
 #include "support/fake_platform.h"
 #include "support/scripted_engine.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/system/posix_text_files.h"
+#include "backends/system/posix_text_files.h"
 #include "support/triage_fixture.h"
 
 namespace varnolt::testing {

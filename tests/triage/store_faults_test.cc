@@ -2,9 +2,9 @@
 // costs, and that nothing ever reaches the store as a failure.
 #include <gmock/gmock.h>
 
-#include "support/faulty_connection.h"
-#include "platform/mailstore/store_errors.h"
+#include "backends/mailstore/store_errors.h"
 #include "store/property_names.h"
+#include "support/faulty_connection.h"
 #include "support/triage_fixture.h"
 
 namespace varnolt::testing {

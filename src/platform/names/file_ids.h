@@ -6,7 +6,7 @@
 
 namespace varnolt {
 
-// "VNMB": a mailbox store (platform/mailstore).
+// "VNMB": a mailbox store (backends/mailstore).
 inline constexpr int32_t kMailStoreApplicationId = 0x564E4D42;
 // "VNSP": a spam model of the built-in engine (engine/model_store).
 inline constexpr int32_t kSpamModelApplicationId = 0x564E5350;

@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <vector>
 
+#include "backends/postgres/pg_errors.h"
 #include "engine/key_record.h"
 #include "engine/linear_fit.h"
-#include "engine/tokenizer.h"
 #include "engine/stores/store_fixture.h"
+#include "engine/tokenizer.h"
 #include "platform/com/com_error.h"
 #include "platform/names/data_layout.h"
-#include "platform/postgres/pg_errors.h"
 
 namespace varnolt::testing {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <fstream>
 
+#include "backends/journal/postgres_journal.h"
 #include "cli/cli_fixture.h"
 #include "engine/stores/store_fixture.h"
-#include "platform/journal/postgres_journal.h"
 
 namespace varnolt {
 namespace {

@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "backends/postgres/connection.h"
+#include "backends/postgres/model_schema.h"
 #include "engine/builtin_spam_engine.h"
 #include "engine/file_model_backend.h"
 #include "engine/postgres_model_backend.h"
 #include "engine/test_messages.h"
-#include "platform/postgres/connection.h"
-#include "platform/postgres/model_schema.h"
 #include "support/private_postgres.h"
 
 namespace varnolt::testing {

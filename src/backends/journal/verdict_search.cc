@@ -1,0 +1,114 @@
+// VerdictJournal::Search (verdict_search.h).
+#include "backends/journal/verdict_search.h"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include "backends/journal/bounded_field.h"
+#include "backends/journal/verdict_journal.h"
+#include "backends/sqlite/database.h"
+
+namespace varnolt::journal {
+
+const char* const kSearchIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS verdicts_message_id ON verdicts(message_id, at);
+CREATE INDEX IF NOT EXISTS verdicts_mailbox_at ON verdicts(mailbox, at);
+CREATE INDEX IF NOT EXISTS verdicts_sender_at ON verdicts(sender_domain, at);
+CREATE INDEX IF NOT EXISTS verdicts_sender_address_at ON verdicts(sender, at);
+CREATE INDEX IF NOT EXISTS verdicts_server_at ON verdicts(server, at);
+CREATE INDEX IF NOT EXISTS verdicts_at_filters ON verdicts(at, id, verdict, action, score, correction);
+CREATE INDEX IF NOT EXISTS verdicts_corrected ON verdicts(at) WHERE correction <> '';
+)sql";
+
+std::string LowerAscii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
+  return text;
+}
+
+std::string MailboxDomainPattern(const std::string& domain) {
+  std::string pattern = "%@";
+  for (char c : LowerAscii(domain)) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern;
+}
+
+std::vector<VerdictRecord> VerdictJournal::Search(const VerdictQuery& query) {
+  // Newest first by the time of the verdict, the id breaking ties: every
+  // index above ends in (at, id), so that a page is read in index order, never sorted.
+  // The next page starts below the last record of this one.
+  FollowFile();
+  std::string where = "1";
+  int64_t before_at = std::numeric_limits<int64_t>::max();
+  int64_t before_id = std::numeric_limits<int64_t>::max();
+  if (query.before_id > 0) {
+    const std::optional<VerdictRecord> last = Find(query.before_id);
+    if (!last) return {};  // pruned meanwhile: the pages past it are gone too
+    before_at = last->time;
+    before_id = last->id;
+    where = "at <= ?1 AND (at < ?1 OR id < ?2)";
+  }
+  std::vector<std::function<void(sqlite::Statement&, int)>> binds;
+  auto add = [&](const std::string& condition, std::function<void(sqlite::Statement&, int)> bind) {
+    where += " AND " + condition + std::to_string(binds.size() + 4);
+    binds.push_back(std::move(bind));
+  };
+  auto text = [&](const char* column, std::string value) {
+    add(std::string(column) + " = ?", [value](sqlite::Statement& s, int i) { s.Bind(i, value); });
+  };
+  auto number = [&](const char* condition, int64_t value) {
+    add(condition, [value](sqlite::Statement& s, int i) { s.Bind(i, value); });
+  };
+  auto real = [&](const char* condition, double value) {
+    add(condition, [value](sqlite::Statement& s, int i) { s.Bind(i, value); });
+  };
+  if (query.from) number("at >= ?", *query.from);
+  if (query.to) number("at < ?", *query.to);
+  // Mailboxes and domains are kept in lower case; a Message-ID as it was bounded on writing.
+  if (!query.mailbox.empty()) text("mailbox", LowerAscii(query.mailbox));
+  if (!query.domain.empty()) {
+    const std::string pattern = MailboxDomainPattern(query.domain);
+    add("mailbox LIKE ?", [pattern](sqlite::Statement& s, int i) { s.Bind(i, pattern); });
+    where += " ESCAPE '\\'";
+  }
+  if (!query.subject.empty()) {
+    // A part of the subject, in any (ASCII) case: read along the time order, so best with a time range.
+    const std::string part = LowerAscii(query.subject);
+    add("instr(lower(subject), ?", [part](sqlite::Statement& s, int i) { s.Bind(i, part); });
+    where += ") > 0";
+  }
+  if (!query.sender.empty() || !query.server.empty()) {
+    if (!has_later_) return {};  // a file no writer of this version opened yet keeps neither
+    if (!query.sender.empty()) text("sender", BoundedField(LowerAscii(query.sender), kAddressBytes));
+    if (!query.server.empty()) text("server", query.server);
+  }
+  if (!query.sender_domain.empty()) text("sender_domain", BoundedField(LowerAscii(query.sender_domain), kDomainBytes));
+  if (!query.message_id.empty()) text("message_id", BoundedField(query.message_id, kMessageIdBytes));
+  // "+": a verdict or action matches too many records to choose the index by;
+  // they are checked within the time-ordered index that holds them.
+  if (!query.verdict.empty()) text("+verdict", query.verdict);
+  if (!query.action.empty()) text("+action", query.action);
+  if (query.min_score) real("score >= ?", *query.min_score);
+  if (query.max_score) real("score <= ?", *query.max_score);
+  if (query.corrected) where += *query.corrected ? " AND correction <> ''" : " AND correction = ''";
+  // The ids first, through the indexes; then each record (a page, a few dozen lookups by key).
+  std::vector<int64_t> ids;
+  {
+    sqlite::Statement row(*db_, "SELECT id FROM verdicts WHERE " + where + " ORDER BY at DESC, id DESC LIMIT ?3");
+    if (query.before_id > 0) row.Bind(1, before_at).Bind(2, before_id);
+    row.Bind(3, int64_t{std::max(query.limit, 0)});
+    for (size_t i = 0; i < binds.size(); ++i) binds[i](row, static_cast<int>(i) + 4);
+    while (row.Step()) ids.push_back(row.Int(0));
+  }
+  std::vector<VerdictRecord> records;
+  for (int64_t id : ids) {
+    if (std::optional<VerdictRecord> record = Find(id)) records.push_back(std::move(*record));  // unless pruned meanwhile
+  }
+  return records;
+}
+
+}  // namespace varnolt::journal
