@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,6 +87,9 @@ struct Counters {
   double time_sum_seconds = 0;
   int64_t time_count = 0;
 };
+
+// The counters from their stored rows (name, value), as both journals keep them.
+Counters CountersFromRows(const std::map<std::string, double>& values);
 
 class Journal {
  public:

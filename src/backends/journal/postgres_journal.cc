@@ -328,20 +328,7 @@ Counters PostgresJournal::AllTime() {
                            {Param(std::string_view(server_))}, ResultFormat::kText);
   std::map<std::string, double> values;
   for (int row = 0; row < rows.rows(); ++row) values[rows.Text(row, 0)] = RealAt(rows, row, 1);
-  auto count = [&values](const std::string& name) { return static_cast<int64_t>(values[name]); };
-  Counters counters;
-  counters.totals.ham = count("verdicts_ham");
-  counters.totals.spam = count("verdicts_spam");
-  counters.totals.none = count("verdicts_none");
-  counters.totals.to_junk = count("corrections_to_junk");
-  counters.totals.from_junk = count("corrections_from_junk");
-  counters.totals.errors = count("errors");
-  for (size_t i = 0; i < counters.time_buckets.size(); ++i) {
-    counters.time_buckets[i] = count("time_bucket_" + std::to_string(i));
-    counters.time_count += counters.time_buckets[i];
-  }
-  counters.time_sum_seconds = values["time_sum"];
-  return counters;
+  return CountersFromRows(values);
 }
 
 AlertFigures PostgresJournal::ForAlerts() {

@@ -437,20 +437,7 @@ Counters VerdictJournal::AllTime() {
   std::map<std::string, double> values;
   sqlite::Statement row(*db_, "SELECT name, value FROM counters");
   while (row.Step()) values[row.Text(0)] = row.Real(1);
-  auto count = [&values](const std::string& name) { return static_cast<int64_t>(values[name]); };
-  Counters counters;
-  counters.totals.ham = count("verdicts_ham");
-  counters.totals.spam = count("verdicts_spam");
-  counters.totals.none = count("verdicts_none");
-  counters.totals.to_junk = count("corrections_to_junk");
-  counters.totals.from_junk = count("corrections_from_junk");
-  counters.totals.errors = count("errors");
-  for (size_t i = 0; i < counters.time_buckets.size(); ++i) {
-    counters.time_buckets[i] = count("time_bucket_" + std::to_string(i));
-    counters.time_count += counters.time_buckets[i];
-  }
-  counters.time_sum_seconds = values["time_sum"];
-  return counters;
+  return CountersFromRows(values);
 }
 
 int64_t VerdictJournal::RecordCount() {
