@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
-#include "backends/journal/action_audit.h"
 #include "dashboard/dashboard_login.h"
 #include "dashboard/dashboard_page.h"
 #include "dashboard/svg_plot.h"
@@ -102,7 +102,7 @@ std::string ReleaseEndpoint::PanelHtml(const journal::VerdictRecord& record, con
       "Recorded with your login name.</p>";
   std::vector<journal::AuditedAction> actions;
   try {
-    actions = journal::AuditedActionsOf(session_.Config().journal_path, record.id);
+    if (journal::Journal* journal = source_.Journal()) actions = journal->ActionsOn(record.id);
   } catch (const std::exception& error) {
     return html + "<p>The actions taken so far cannot be read: " + HtmlEscape(error.what()) + "</p>";
   }
@@ -160,8 +160,10 @@ void ReleaseEndpoint::Record(const journal::VerdictRecord& record, MoveTarget ta
                            TargetWords(target) + ": " + outcome.outcome + " - " + OneLine(outcome.message);
   std::cerr << line << std::endl;
   try {
-    journal::AuditAction(session_.Config().journal_path, {hosting::NowSeconds(), who, record.id, MoveTargetName(target),
-                                                          outcome.outcome, outcome.message});
+    journal::Journal* journal = source_.Journal();
+    if (!journal) throw std::runtime_error("the journal is gone");
+    journal->RecordAction(
+        {hosting::NowSeconds(), who, record.id, MoveTargetName(target), outcome.outcome, outcome.message});
   } catch (const std::exception& error) {
     std::cerr << "varnolt serve: warning: the action was not recorded in the journal: " << error.what() << std::endl;
     outcome.message += " (The journal could not record this action: " + std::string(error.what()) + ")";

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """The helpdesk's path through the dashboard in headless Chromium, clicking as
-a person would: the main page, a search by sender, the message's "why?", its
-mailbox and the mailbox's domain. Screenshots of the pages are kept in the
-output folder (printed). Each step is one function in STEPS. Exits 77
-(skipped) when no Chromium is installed.
+a person would, logged in: the main page, a search by sender for the mail a
+customer misses (a fresh spam), the message's "why?", its release to the
+Inbox (relearned, whitelisted, the action listed on the page), its mailbox
+and the mailbox's domain. Screenshots of the pages are kept in the output
+folder (printed). Each step is one function in STEPS. Exits 77 (skipped)
+when no Chromium is installed.
 Usage: browser_flow_test.py BUILD_DIR OUTPUT_DIR"""
+import base64
+import json
 import os
 import shutil
 import sys
@@ -12,11 +16,15 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cdp_browser import Browser, BrowserError  # noqa: E402
-from dashboard_home import HOSTILE_SUBJECT, MAILBOXES, Home  # noqa: E402
+from dashboard_home import GTUBE, HOSTILE_SUBJECT, MAILBOXES, Home, message  # noqa: E402
 
 SKIPPED = 77
-# The search field and what the customer says the mail came from.
-SENDER_SEARCH = ("sender_domain", "spam.example")
+# The mail alice's customer sent, filed as spam; she says it came from this address.
+MISSED = message("s2@example.net", "Dan <Dan@Promo.example>", "Your order 4711", GTUBE)
+MISSED_SUBJECT = "Your order 4711"
+SENDER_SEARCH = ("sender", "dan@promo.example")
+LOGIN = "helpdesk"
+PASSWORD = "s3cret"
 
 
 class Flow:
@@ -24,6 +32,7 @@ class Flow:
         self.home, self.browser, self.output = home, browser, output
         self.failures = []
         self.screenshots = []
+        self.model_before = None
 
     def expect(self, condition, what):
         if not condition:
@@ -42,11 +51,20 @@ class Flow:
         self.expect(os.path.getsize(path) > 10000, f"the screenshot {path} is nearly empty")
         self.screenshots.append(path)
 
+    def model(self):
+        return json.loads(self.home.run("stats", MAILBOXES[0], "--json").stdout)
+
+    def subjects_in(self, folder):
+        return [item.get("subject") for item in json.loads(self.home.run("ls", MAILBOXES[0], folder, "--json").stdout)]
+
 
 def main_page(flow):
     flow.browser.open(flow.home.url("/"))
     flow.expect(flow.rows("mailboxes") == len(MAILBOXES), "the mailbox table lacks mailboxes")
     flow.expect(flow.browser.evaluate("document.querySelectorAll('svg').length") == 2, "the plots are missing")
+    flow.expect(HOSTILE_SUBJECT in (flow.text("#latest") or ""), "the subject is not shown as text")
+    flow.expect(flow.browser.evaluate("document.querySelectorAll('script').length") == 1,
+                "the subject became a script")
     flow.shoot("main")
 
 
@@ -56,25 +74,43 @@ def search_by_sender(flow):
     flow.browser.click("#search button")
     flow.expect(f"{field}=" in flow.browser.evaluate("location.search"), "the search is not in the address")
     flow.expect(flow.rows("latest") == 1, "the search did not find exactly the one message")
-    flow.expect(flow.text("#latest tbody tr") and HOSTILE_SUBJECT in flow.text("#latest tbody tr"),
-                "the subject is not shown as text")
-    flow.expect(flow.browser.evaluate("document.querySelectorAll('script').length") == 1,
-                "the subject became a script")
+    flow.expect(MISSED_SUBJECT in (flow.text("#latest tbody tr") or ""), "not the message searched for")
 
 
 def open_why(flow):
     flow.browser.click("#latest tbody tr a[href^='/explain']")
     flow.expect((flow.text("h1") or "").startswith("Why: record"), "no explanation")
     flow.expect(flow.text("#at-delivery") is not None, "no decision at delivery")
+    flow.expect(flow.text("#release") is not None, "no buttons for the login")
+    flow.expect(flow.text("#actions") is None, "actions listed before any was taken")
     flow.shoot("why")
+
+
+def release(flow):
+    flow.model_before = flow.model()
+    flow.expect(MISSED_SUBJECT not in flow.subjects_in("Inbox"), "the spam was in the Inbox before the release")
+    flow.browser.click("#release button[value=inbox]")
+    outcome = flow.text("#outcome") or ""
+    flow.expect("Moved from Junk E-Mail to Inbox" in outcome and "relearned" in outcome, f"not released: {outcome}")
+    flow.expect(MISSED_SUBJECT in flow.subjects_in("Inbox"), "the message is not in the Inbox")
+    flow.expect(MISSED_SUBJECT not in flow.subjects_in("Junk E-Mail"), "the message is still in the junk folder")
+    after = flow.model()
+    flow.expect(after["ham"] == flow.model_before["ham"] + 1, f"not relearned as HAM: {flow.model_before} {after}")
+    flow.browser.click("a[href^='/explain']")
+    actions = flow.text("#actions tbody") or ""
+    flow.expect(flow.rows("actions") == 1 and LOGIN in actions and "to_inbox" in actions and "moved" in actions,
+                f"the action is not listed: {actions!r}")
+    flow.shoot("why-released")
 
 
 def open_mailbox(flow):
     flow.browser.click("#mailbox-link")
     flow.expect(flow.text("h1") == f"Mailbox {MAILBOXES[0]}", "not the message's mailbox")
-    flow.expect("x@spam.example" in (flow.text("#whitelist") or ""), "the rescued sender is not on the whitelist")
-    flow.expect(flow.rows("corrections") == 1, "the correction is not listed")
-    flow.expect(flow.rows("latest") == 2, "the mailbox's verdicts are not listed")
+    whitelist = flow.text("#whitelist") or ""
+    flow.expect("x@spam.example" in whitelist and "dan@promo.example" in whitelist.lower(),
+                "the rescued senders are not on the whitelist")
+    flow.expect(flow.rows("corrections") == 2, "the corrections (alice's and the release) are not listed")
+    flow.expect(flow.rows("latest") == 3, "the mailbox's verdicts are not listed")
     flow.shoot("mailbox")
 
 
@@ -86,7 +122,7 @@ def open_domain(flow):
     flow.shoot("domain")
 
 
-STEPS = [main_page, search_by_sender, open_why, open_mailbox, open_domain]
+STEPS = [main_page, search_by_sender, open_why, release, open_mailbox, open_domain]
 
 
 def main():
@@ -100,8 +136,12 @@ def main():
     profile = tempfile.mkdtemp(prefix="varnolt-chromium-")
     browser = None
     try:
+        home.deliver(MAILBOXES[0], MISSED)
+        home.add_config(f"[serve]\npassword = {PASSWORD}\n")
         home.serve()
         browser = Browser(profile)
+        login = base64.b64encode(f"{LOGIN}:{PASSWORD}".encode()).decode()
+        browser.send_headers({"Authorization": f"Basic {login}"})
         flow = Flow(home, browser, output)
         for step in STEPS:
             try:

@@ -106,6 +106,11 @@ class Browser:
                              f"(document.querySelector({json.dumps(selector)}))"):
             raise BrowserError(f"no field {selector}")
 
+    def send_headers(self, headers):
+        """Sends these headers with every later request (a login, as a browser repeats it after the prompt)."""
+        self.call("Network.enable", session=True)
+        self.call("Network.setExtraHTTPHeaders", {"headers": headers}, session=True)
+
     def screenshot(self, path):
         data = self.call("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True},
                          session=True)["data"]

@@ -25,18 +25,19 @@ def message(message_id, sender, subject, body):
 
 class Home:
     """A home in a temporary folder: alice got a HAM, a SPAM (the hostile
-    subject) that she moved out of the junk folder, and bob one HAM."""
+    subject) that she moved out of the junk folder, and bob one HAM.
+    init_args: for `varnolt init`; journal: more lines of the [journal] settings."""
 
-    def __init__(self, build):
+    def __init__(self, build, init_args=(), journal=""):
         self.varnolt = os.path.join(build, "apps", "varnolt", "varnolt")
         self.dir = tempfile.mkdtemp(prefix="varnolt-serve-")
         self.home = os.path.join(self.dir, "home")
         self.server = None
         self.port = None
-        self.run("init")
+        self.run("init", *init_args)
         for mailbox in MAILBOXES:
             self.run("mailbox", "add", mailbox)
-        self.add_config("[journal]\nsubjects = on\n")
+        self.add_config("[journal]\nsubjects = on\n" + journal)
         self.deliver(MAILBOXES[0], message("h1@example.net", "Bob <bob@partner.example>", "Agenda", "See you."))
         spam_url = self.deliver(MAILBOXES[0], message("s1@example.net", "X <x@spam.example>", HOSTILE_SUBJECT, GTUBE))
         self.deliver(MAILBOXES[1], message("h2@example.net", "Carol <c@example.net>", "Lunch", "Noon?"))

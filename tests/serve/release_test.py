@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Moving a message from its record's "why?" page (POST /release): only
 behind the password and with the login's form token; the move is the user's
-through the filter (relearned), audited in the journal and the filter's log.
+through the filter (relearned), audited in the journal (its file, or its
+tables in PostgreSQL when a private server can run) and the filter's log.
 Usage: release_test.py BUILD_DIR"""
 import base64
 import json
@@ -15,11 +16,19 @@ import urllib.parse
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from dashboard_home import Home  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "dovecot"))
+import private_postgres as pp  # noqa: E402
+
 BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else os.environ.get("VARNOLT_BUILD_DIR", "build")
 
 
 def login(user):
     return {"Authorization": "Basic " + base64.b64encode(f"{user}:s3cret".encode()).decode()}
+
+
+def post(home, headers, **form):
+    return home.get("/release", method="POST", headers=dict(headers or {}, **{
+        "Content-Type": "application/x-www-form-urlencoded"}), data=urllib.parse.urlencode(form).encode())
 
 
 class ReleaseTest(unittest.TestCase):
@@ -35,8 +44,7 @@ class ReleaseTest(unittest.TestCase):
         return re.search(r'name="csrf" value="([0-9a-f]+)"', page).group(1)
 
     def post(self, headers, **form):
-        return self.home.get("/release", method="POST", headers=dict(headers or {}, **{
-            "Content-Type": "application/x-www-form-urlencoded"}), data=urllib.parse.urlencode(form).encode())
+        return post(self.home, headers, **form)
 
     def model(self):
         return json.loads(self.home.run("stats", "alice@example.com", "--json").stdout)
@@ -91,6 +99,35 @@ class ReleaseTest(unittest.TestCase):
         page = self.home.get("/explain?id=1", headers=login("helpdesk"))[2]
         actions = page[page.index('id="actions"'):]
         self.assertEqual(3, actions[:actions.index("</table>")].count("<tr><td>"))
+
+
+class PostgresJournalReleaseTest(unittest.TestCase):
+    """With the journal in the models' PostgreSQL the action is recorded there and listed alike."""
+
+    def setUp(self):
+        try:
+            self.database = pp.PrivatePostgres().start()
+        except (pp.Unavailable, RuntimeError) as why:
+            self.skipTest(f"no private PostgreSQL: {why}")
+        self.addCleanup(self.database.stop)
+        self.home = Home(BUILD, init_args=("--postgresql", self.database.connection_string()),
+                         journal="store = postgresql\nserver = mx1\n")
+        self.addCleanup(self.home.close)
+
+    def test_the_action_is_recorded_in_the_shared_journal(self):
+        self.home.add_config("[serve]\npassword = s3cret\n")
+        self.home.serve()
+        status, _, page = self.home.get("/explain?id=1", headers=login("helpdesk"))
+        self.assertEqual(200, status)
+        token = re.search(r'name="csrf" value="([0-9a-f]+)"', page).group(1)
+        answer = post(self.home, login("helpdesk"), csrf=token, id="1", to="junk")
+        self.assertEqual(200, answer[0], answer[2])
+        self.assertNotIn("could not record", answer[2])
+        rows = self.database.run("psql", "-h", "127.0.0.1", "-p", str(self.database.port), "-U", "postgres", "-Atc",
+                                 "SELECT server, who, record_id, action, outcome FROM varnolt_dashboard_actions")
+        self.assertEqual("mx1|helpdesk|1|to_junk|moved", rows.strip())
+        page = self.home.get("/explain?id=1", headers=login("helpdesk"))[2]
+        self.assertIn('id="actions"', page)
 
 
 if __name__ == "__main__":

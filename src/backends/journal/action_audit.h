@@ -1,24 +1,17 @@
-// What administrators did to messages from the dashboard (a release from the
-// junk folder, a message sent there): one row per action in the verdict
-// journal's file, beside the records, in a table of its own that the
-// journal's readers never touch. Kept as long as the file; never pruned, as
-// an audit trail should not age out with the verdicts.
+// The audit trail in the journal's SQLite file: a table of its own beside the
+// records (dashboard_actions) that the journal's readers never touch, made by
+// the first action. The file's journal (verdict_journal.h) records through
+// these, on a connection of their own, so that a reader such as the
+// dashboard can still write its actions.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace varnolt::journal {
+#include "backends/journal/audited_action.h"
 
-struct AuditedAction {
-  int64_t time = 0;       // seconds since the epoch, UTC
-  std::string who;        // the administrator's login name, "admin" when none was given
-  int64_t record_id = 0;  // the verdict record acted on
-  std::string action;     // "to_inbox" or "to_junk"
-  std::string outcome;    // "moved", "already", "gone" or "failed"
-  std::string detail;     // what the administrator was told
-};
+namespace varnolt::journal {
 
 // Appends the action to the journal at the path, which must exist. Throws
 // ComError on failure.

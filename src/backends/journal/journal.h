@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "backends/journal/alert_figures.h"
+#include "backends/journal/audited_action.h"
 #include "backends/journal/verdict_search.h"
 #include "platform/names/score_clue.h"
 
@@ -124,6 +125,12 @@ class Journal {
   // (alert_figures.h): a scraper asks each server for its own.
   virtual Counters AllTime() = 0;
   virtual AlertFigures ForAlerts() = 0;
+
+  // The dashboard's audit trail (audited_action.h). Recording works on a
+  // journal opened for reading too: the dashboard only reads records.
+  virtual void RecordAction(const AuditedAction& action) = 0;
+  // The actions on one record, oldest first.
+  virtual std::vector<AuditedAction> ActionsOn(int64_t record_id) = 0;
 };
 
 }  // namespace varnolt::journal

@@ -11,6 +11,7 @@
 #include "backends/journal/verdict_search.h"
 #include "backends/postgres/connection.h"
 #include "backends/postgres/journal_schema.h"
+#include "backends/postgres/pg_errors.h"
 
 namespace varnolt::journal {
 namespace {
@@ -357,6 +358,38 @@ AlertFigures PostgresJournal::ForAlerts() {
     }
   }
   return figures;
+}
+
+bool PostgresJournal::HasActionsTable() {
+  return Db().Query("SELECT to_regclass('varnolt_dashboard_actions') IS NOT NULL").Bool(0, 0);
+}
+
+void PostgresJournal::RecordAction(const AuditedAction& action) {
+  // A database migrated before the trail existed has the records but not its
+  // table: say how to add it rather than lose the action quietly.
+  if (!HasActionsTable()) {
+    throw postgres::PgError(postgres::kPgSchemaMissing,
+                            "database holds no table for the dashboard's actions; add it first (varnolt db migrate)");
+  }
+  Db().Query("INSERT INTO varnolt_dashboard_actions(server, at, who, record_id, action, outcome, detail) "
+             "VALUES($1, $2, $3, $4, $5, $6, $7)",
+             {Param(std::string_view(server_)), Param(action.time), Param(std::string_view(action.who)),
+              Param(action.record_id), Param(std::string_view(action.action)),
+              Param(std::string_view(action.outcome)), Param(std::string_view(action.detail))});
+}
+
+std::vector<AuditedAction> PostgresJournal::ActionsOn(int64_t record_id) {
+  std::vector<AuditedAction> actions;
+  if (!HasActionsTable()) return actions;
+  Result rows = Db().Query(
+      "SELECT at, who, record_id, action, outcome, detail FROM varnolt_dashboard_actions WHERE record_id = $1 "
+      "ORDER BY id",
+      {Param(record_id)});
+  for (int row = 0; row < rows.rows(); ++row) {
+    actions.push_back({rows.Int(row, 0), rows.Text(row, 1), rows.Int(row, 2), rows.Text(row, 3), rows.Text(row, 4),
+                       rows.Text(row, 5)});
+  }
+  return actions;
 }
 
 }  // namespace varnolt::journal

@@ -41,12 +41,16 @@ class PostgresJournal : public Journal {
   int64_t RecordCount() override;
   Counters AllTime() override;
   AlertFigures ForAlerts() override;
+  // Each action names the server whose dashboard took it.
+  void RecordAction(const AuditedAction& action) override;
+  std::vector<AuditedAction> ActionsOn(int64_t record_id) override;
 
  private:
   postgres::Connection& Db();
   void AddOne(const VerdictRecord& record, int64_t* id);
   void Count(int64_t time, const std::string& mailbox, const std::string& column);
   void AddCounter(const std::string& name, double amount);
+  bool HasActionsTable();
 
   std::string conninfo_;
   std::string server_;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "backends/journal/action_audit.h"
 #include "backends/journal/bounded_field.h"
 #include "backends/journal/clue_text.h"
 #include "backends/sqlite/database.h"
@@ -213,6 +214,10 @@ std::string VerdictJournal::RecordColumns() const {
   for (const LaterColumn& column : kLaterColumns) columns += std::string(", ") + (has_later_ ? column.name : "NULL");
   return columns;
 }
+
+void VerdictJournal::RecordAction(const AuditedAction& action) { AuditAction(path_, action); }
+
+std::vector<AuditedAction> VerdictJournal::ActionsOn(int64_t record_id) { return AuditedActionsOf(path_, record_id); }
 
 int64_t VerdictJournal::Format() {
   FollowFile();

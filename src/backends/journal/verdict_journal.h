@@ -86,6 +86,9 @@ class VerdictJournal : public Journal {
   // The figures alerts watch (alert_figures.h).
   AlertFigures ForAlerts();
   int64_t RecordCount();
+  // In the file's own table (action_audit.h).
+  void RecordAction(const AuditedAction& action);
+  std::vector<AuditedAction> ActionsOn(int64_t record_id);
   // The file's format: below the current one until its indexes are built.
   int64_t Format();
 

@@ -40,6 +40,12 @@ CREATE TABLE IF NOT EXISTS varnolt_journal_counters (
   server text NOT NULL, name text NOT NULL, value double precision NOT NULL,
   PRIMARY KEY (server, name)
 );
+CREATE TABLE IF NOT EXISTS varnolt_dashboard_actions (
+  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  server text NOT NULL, at bigint NOT NULL, who text NOT NULL, record_id bigint NOT NULL,
+  action text NOT NULL, outcome text NOT NULL, detail text NOT NULL
+);
+CREATE INDEX IF NOT EXISTS varnolt_dashboard_actions_record ON varnolt_dashboard_actions (record_id, id);
 )sql";
 
 }  // namespace

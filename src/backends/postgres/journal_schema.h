@@ -5,6 +5,7 @@
 //   varnolt_journal_hourly    per server and hour: verdicts, corrections, errors
 //   varnolt_journal_daily     per server, day and mailbox: the same
 //   varnolt_journal_counters  per server: the all-time counters
+//   varnolt_dashboard_actions what administrators did from a dashboard, never pruned
 //
 // with an index ordered by time per search filter, as in the journal's file.
 // Kept apart from the models' schema and its version: created (IF NOT

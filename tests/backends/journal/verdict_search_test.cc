@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "backends/journal/verdict_journal.h"
+#include "support/journal_audit_cases.h"
 #include "support/journal_search_cases.h"
 
 namespace varnolt::journal {
@@ -34,6 +35,11 @@ class VerdictSearchTest : public ::testing::Test {
 
 TEST_F(VerdictSearchTest, EveryFilterAloneAndTogether) {
   testing::ExpectSearchTable(*journal_);
+}
+
+TEST_F(VerdictSearchTest, TheDashboardsReaderRecordsItsActions) {
+  std::unique_ptr<VerdictJournal> reader = VerdictJournal::Open(dir_ + "/journal.db", {.read_only = true});
+  testing::ExpectAuditTrail(*reader);
 }
 
 }  // namespace

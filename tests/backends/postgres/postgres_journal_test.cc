@@ -7,6 +7,7 @@
 #include "backends/postgres/journal_schema.h"
 #include "backends/postgres/pg_errors.h"
 #include "pg_fixture.h"
+#include "support/journal_audit_cases.h"
 #include "support/journal_search_cases.h"
 
 namespace varnolt {
@@ -26,6 +27,11 @@ TEST_F(PostgresJournalTest, SearchesAsTheFileDoes) {
   PostgresJournal journal(conninfo(), "mx1");
   testing::FillForSearch(journal);
   testing::ExpectSearchTable(journal);
+}
+
+TEST_F(PostgresJournalTest, RecordsTheDashboardsActionsAsTheFileDoes) {
+  PostgresJournal journal(conninfo(), "mx1");
+  testing::ExpectAuditTrail(journal);
 }
 
 TEST_F(PostgresJournalTest, ServersShareRecordsAndFiguresButCountApart) {
@@ -75,6 +81,19 @@ TEST_F(PostgresJournalTest, ADatabaseWithoutTheTablesAsksForTheMigration) {
   std::string text;
   EXPECT_EQ(postgres::kPgSchemaMissing, ErrorOf([&] { journal.Search({}); }, &text));
   EXPECT_NE(std::string::npos, text.find("varnolt db migrate")) << text;
+}
+
+TEST_F(PostgresJournalTest, AnOlderDatabaseAsksForTheMigrationBeforeAnAction) {
+  db_->Exec("DROP TABLE varnolt_dashboard_actions");
+  PostgresJournal journal(conninfo(), "mx1");
+  const journal::AuditedAction action{1, "admin", 1, "to_inbox", "moved", ""};
+  EXPECT_TRUE(journal.ActionsOn(1).empty());
+  std::string text;
+  EXPECT_EQ(postgres::kPgSchemaMissing, ErrorOf([&] { journal.RecordAction(action); }, &text));
+  EXPECT_NE(std::string::npos, text.find("varnolt db migrate")) << text;
+  postgres::MigrateJournalSchema(*db_);
+  journal.RecordAction(action);
+  EXPECT_EQ(std::vector<journal::AuditedAction>{action}, journal.ActionsOn(1));
 }
 
 }  // namespace
