@@ -80,7 +80,7 @@ void CopyInPostgres(const std::string& conninfo, long copies, int64_t span, long
   auto indexes = db->Query(
       "SELECT indexname::text FROM pg_indexes WHERE tablename = 'varnolt_verdicts' AND indexname <> 'varnolt_verdicts_pkey'");
   for (int row = 0; row < indexes.rows(); ++row) db->Exec("DROP INDEX " + indexes.Text(row, 0));
-  db->Exec(std::string("INSERT INTO varnolt_verdicts(at, message_id, ") + kCopied + ") SELECT at + k * " +
+  db->Exec(std::string("INSERT INTO varnolt_verdicts(at, message_id, ") + kCopied + ") SELECT at + k::bigint * " +
            std::to_string(span) + " / " + std::to_string(total) +
            ", replace(message_id, '@', '.' || k || '@'), " + kCopied +
            " FROM varnolt_verdicts, generate_series(1, " + std::to_string(copies - 1) + ") AS k ORDER BY k, id");
