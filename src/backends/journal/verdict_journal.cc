@@ -17,10 +17,10 @@ namespace {
 
 constexpr int64_t kApplicationId = 0x564E4A4C;  // "VNJL"
 // 2: the search indexes; 3: the score's parts; 4: the sender's address, the
-// clues at delivery and the server, with their indexes. A writer adds an older file's
+// clues at delivery and the server, with their indexes; 5: the mailbox's domain's index. A writer adds an older file's
 // missing columns (cheap) but never its indexes: `varnolt journal migrate`
 // builds those, as its own step, so that no delivery waits for it.
-constexpr int64_t kFormat = 4;
+constexpr int64_t kFormat = 5;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS verdicts(

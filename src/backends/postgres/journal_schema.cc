@@ -23,6 +23,8 @@ CREATE INDEX IF NOT EXISTS varnolt_verdicts_mailbox_at ON varnolt_verdicts (mail
 CREATE INDEX IF NOT EXISTS varnolt_verdicts_message_id_at ON varnolt_verdicts (message_id, at, id);
 CREATE INDEX IF NOT EXISTS varnolt_verdicts_sender_at ON varnolt_verdicts (sender, at, id);
 CREATE INDEX IF NOT EXISTS varnolt_verdicts_sender_domain_at ON varnolt_verdicts (sender_domain, at, id);
+CREATE INDEX IF NOT EXISTS varnolt_verdicts_domain_at
+  ON varnolt_verdicts ((substr(mailbox, strpos(mailbox, '@') + 1)), at, id);
 CREATE INDEX IF NOT EXISTS varnolt_verdicts_corrected ON varnolt_verdicts (at, id) WHERE correction <> '';
 CREATE TABLE IF NOT EXISTS varnolt_journal_hourly (
   server text NOT NULL, hour bigint NOT NULL,

@@ -303,7 +303,7 @@ TEST_F(VerdictJournalTest, OlderFilesReadWithoutLaterFieldsAndGetIndexesOnlyWhen
                             "verdicts DROP COLUMN linear_part; ALTER TABLE verdicts DROP COLUMN linear_weight; "
                             "DROP INDEX verdicts_sender_address_at; ALTER TABLE verdicts DROP COLUMN sender; "
                             "ALTER TABLE verdicts DROP COLUMN clues; DROP INDEX verdicts_server_at; "
-                            "ALTER TABLE verdicts DROP COLUMN server; DROP INDEX verdicts_mailbox_at; "
+                            "ALTER TABLE verdicts DROP COLUMN server; DROP INDEX verdicts_mailbox_at; DROP INDEX verdicts_domain_at; "
                             "PRAGMA user_version=2'").c_str()));
   VerdictJournal::Options read_only;
   read_only.read_only = true;
@@ -338,8 +338,12 @@ TEST_F(VerdictJournalTest, OlderFilesReadWithoutLaterFieldsAndGetIndexesOnlyWhen
 
   VerdictJournal::Options migrate;
   migrate.build_indexes = true;
-  EXPECT_EQ(4, VerdictJournal::Open(Path(), migrate)->Format());
+  VerdictQuery by_domain;
+  by_domain.domain = "X";
+  EXPECT_EQ(4u, reader->Search(by_domain).size());  // the records before the index and after
+  EXPECT_EQ(5, VerdictJournal::Open(Path(), migrate)->Format());
   EXPECT_EQ(3u, reader->Search(by_sender).size());
+  EXPECT_EQ(4u, reader->Search(by_domain).size());
 }
 
 TEST(ClueTextTest, KeepsAFewCluesOfEachPartAndSkipsWhatDoesNotParse) {
