@@ -9,7 +9,7 @@
 #include "seq-range-array.h"
 #include "mail-user.h"
 #include "mail-namespace.h"
-#include "mail-storage-private.h"
+#include "mail-storage.h"
 #include "mailbox-list-iter.h"
 #include "dovecot_bridge.h"
 
@@ -123,34 +123,13 @@ static struct mailbox *box_alloc(struct mail_user *user, const char *vname)
 	return mailbox_alloc(ns->list, vname, 0);
 }
 
-/* Whether the maildir folder is on disk with its cur directory, which is
-   all Dovecot's maildir storage asks of a mailbox to be selectable. A stat
-   costs a few microseconds where mailbox_exists() opens and refreshes the
-   user's mailbox list index (a scan of the maildir), and a delivery makes a
-   new user each time, so that nothing of it is kept. Nothing is remembered
-   here either: a folder made or removed since is seen at once. FALSE leaves
-   the answer to mailbox_exists(), as do other storages and bad names. */
-static bool maildir_folder_on_disk(struct mailbox *box)
-{
-	const char *path;
-	struct stat st;
-
-	if (strcmp(box->storage->name, "maildir") != 0 || mailbox_verify_name(box) < 0)
-		return FALSE;
-	if (mailbox_get_path_to(box, MAILBOX_LIST_PATH_TYPE_MAILBOX, &path) <= 0)
-		return FALSE;
-	return stat(t_strconcat(path, "/cur", NULL), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 int vd_mailbox_exists(struct mail_user *user, const char *vname)
 {
 	struct mailbox *box = box_alloc(user, vname);
 	enum mailbox_existence existence;
 	int ret = 0;
 
-	if (maildir_folder_on_disk(box)) {
-		ret = 1;
-	} else if (mailbox_exists(box, TRUE, &existence) < 0) {
+	if (mailbox_exists(box, TRUE, &existence) < 0) {
 		set_box_error(vname, box);
 		ret = -1;
 	} else if (existence == MAILBOX_EXISTENCE_SELECT) {
