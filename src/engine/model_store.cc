@@ -232,6 +232,17 @@ void ModelStore::Exec(const std::string& sql, const char* doing) {
   doing_ = nullptr;
 }
 
+void ModelStore::Run(std::string_view sql, const char* doing) {
+  doing_ = doing;
+  try {
+    db_->Run(sql);
+  } catch (...) {
+    doing_ = nullptr;
+    throw;
+  }
+  doing_ = nullptr;
+}
+
 int64_t ModelStore::QueryInt(const char* sql) {
   sqlite::Statement query(*db_, sql);
   return query.Step() ? query.Int(0) : 0;
@@ -296,13 +307,13 @@ void ModelStore::Initialize() {
 }
 
 void ModelStore::BeginRead() {
-  Exec("BEGIN", "starting to read");
+  Run("BEGIN", "starting to read");
   in_transaction_ = true;
 }
 
 void ModelStore::BeginWrite(WriteSync /*sync*/) {
   if (in_transaction_) Commit();
-  Exec("BEGIN IMMEDIATE", "taking the write lock");
+  Run("BEGIN IMMEDIATE", "taking the write lock");
   // Our own commits leave the data version as it is: what we read before may change now.
   buckets_.Drop();
   kept_corrections_.reset();
@@ -317,7 +328,7 @@ void ModelStore::Commit() {
     const int64_t* writes = FindMeta("writes");
     SetMeta("writes", writes == nullptr || *writes >= std::numeric_limits<int64_t>::max() - 1 ? 1 : *writes + 1);
   }
-  Exec("COMMIT", "committing");
+  Run("COMMIT", "committing");
   in_transaction_ = false;
   // A model of the rollback journal days takes the log once a write to it
   // succeeded: a damaged or foreign file never gets that far, and stays as it was.

@@ -126,6 +126,7 @@ class ModelStore : public SpamModel {
   void TryWriteAheadLog();      // switches the file to the log unless a peer holds it
   int64_t QueryInt(const char* sql);  // the first column of the first row, 0 when none
   void Exec(const std::string& sql, const char* doing);
+  void Run(std::string_view sql, const char* doing);  // one statement, prepared once (BEGIN, COMMIT)
   const int64_t* FindMeta(std::string_view key);  // nullptr when the file has no such row
   // The value of a meta row, which must lie in [0, max].
   int64_t Meta(const char* key, int64_t max);

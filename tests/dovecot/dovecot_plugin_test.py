@@ -405,6 +405,37 @@ class SpamboxTest(PluginTestCase):
         self.assertEqual("2", pd.header(header, "X-Varnolt"))
 
 
+class JunkFolderMadeAndRemovedTest(PluginTestCase):
+    """One LMTP process sees the junk folder the user makes and removes between its deliveries."""
+
+    junk_folder = None
+
+    def test_each_delivery_files_spam_where_the_folders_are_now(self):
+        user = "bob@example.com"
+
+        def imap_command(command):
+            client = self.server.imap(user)
+            try:
+                typ, data = getattr(client, command)(pd.quote(JUNK))
+                self.assertEqual("OK", typ, data)
+            finally:
+                client.logout()
+
+        with self.server.lmtp() as lmtp:
+            def send(subject):
+                lmtp.sendmail("sender@example.net", [user], spam("spammer@example.net", subject).encode())
+
+            send("First")  # makes the Spambox, used from the next delivery on
+            send("Before")
+            self.only(user, "Spambox", "Before")
+            imap_command("create")
+            send("Made")
+            self.only(user, JUNK, "Made")
+            imap_command("delete")
+            send("Removed")
+        self.only(user, "Spambox", "Removed")
+
+
 class HideSpamTest(PluginTestCase):
     home_settings = {"HideSpam": 1}
 

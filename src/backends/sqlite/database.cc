@@ -177,6 +177,8 @@ void Database::Exec(const std::string& sql) {
   Fail(rc, detail);
 }
 
+void Database::Run(std::string_view sql) { Statement(*this, sql).Run(); }
+
 int64_t Database::QueryInt(const std::string& sql) {
   Statement statement(*this, sql);
   return statement.Step() ? statement.Int(0) : 0;
@@ -206,7 +208,7 @@ void CopyDatabase(Database& from, Database& to) {
 }
 
 WriteTransaction::WriteTransaction(Database& db) : db_(db), nested_(db.InTransaction()) {
-  db_.Exec(nested_ ? "SAVEPOINT write_step" : "BEGIN IMMEDIATE");
+  db_.Run(nested_ ? "SAVEPOINT write_step" : "BEGIN IMMEDIATE");
 }
 
 WriteTransaction::~WriteTransaction() {
@@ -223,7 +225,7 @@ WriteTransaction::~WriteTransaction() {
 }
 
 void WriteTransaction::Commit() {
-  db_.Exec(nested_ ? "RELEASE write_step" : "COMMIT");
+  db_.Run(nested_ ? "RELEASE write_step" : "COMMIT");
   done_ = true;
 }
 

@@ -97,6 +97,10 @@ class Database {
 
   // Runs one or more statements without results.
   void Exec(const std::string& sql);
+  // Runs one statement without results, prepared on its first use and kept
+  // (as Statement keeps it): for BEGIN and COMMIT, which every delivery runs
+  // several times and which would otherwise be parsed again each time.
+  void Run(std::string_view sql);
   // The single integer a query such as "PRAGMA user_version" answers; 0 without a row.
   int64_t QueryInt(const std::string& sql);
   // True while a transaction is open on this connection.

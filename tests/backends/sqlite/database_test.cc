@@ -66,6 +66,27 @@ TEST_F(DatabaseTest, AWriterWaitsForAPeersShortWriteAndFailsAtOnceWhenToldNotToW
   EXPECT_EQ(1, waiter->QueryInt("SELECT count(*) FROM t"));
 }
 
+TEST_F(DatabaseTest, AKeptBeginOrCommitThatFailedWorksOnItsNextUse) {
+  auto holder = Open("data.db");
+  holder->Exec("PRAGMA journal_mode = WAL; CREATE TABLE t(x INTEGER)");
+  auto writer = Open("data.db");
+  writer->WaitForPeers(false);
+  holder->Run("BEGIN IMMEDIATE");
+  EXPECT_THROW(WriteTransaction{*writer}, ComError);
+  EXPECT_EQ(SQLITE_BUSY, failure_.code & 0xFF);
+  holder->Run("COMMIT");
+  EXPECT_THROW(holder->Run("COMMIT"), ComError);  // none open
+  for (int i = 0; i < 2; ++i) {
+    WriteTransaction write(*writer);
+    Statement(*writer, "INSERT INTO t VALUES(1)").Run();
+    write.Commit();
+  }
+  holder->Run("BEGIN");
+  EXPECT_EQ(2, holder->QueryInt("SELECT count(*) FROM t"));
+  holder->Run("COMMIT");
+  EXPECT_FALSE(holder->InTransaction());
+}
+
 TEST_F(DatabaseTest, ACopyHoldsWhatWasCommittedWhileAWriteIsUnderWay) {
   auto source = Open("live.db");
   source->Exec("PRAGMA journal_mode = WAL; CREATE TABLE t(x INTEGER); INSERT INTO t VALUES(1), (2)");
