@@ -20,7 +20,11 @@ int MigrateModelDatabase(const hosting::HomeConfig& config) {
   }
   auto db = postgres::Connection::Open(config.engine_postgresql);
   postgres::MigrateModelSchema(*db);
-  postgres::MigrateJournalSchema(*db);
+  if (!postgres::MigrateJournalSchema(*db)) {
+    std::cerr << "warning: the extension pg_trgm could not be created (it needs the right to create it, or the "
+                 "server's contrib package): the journal's search by subject will be slow; create it as a "
+                 "superuser (CREATE EXTENSION pg_trgm) and run varnolt db migrate again\n";
+  }
   return postgres::SchemaVersion(*db);
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -39,6 +40,11 @@ namespace {
 constexpr const char* kCopied =
     "mailbox, sender_domain, size, score, verdict, action, learned, decided_by, host, subject, elapsed_us, error, "
     "correction, corrected_at, counts_part, linear_part, linear_weight, sender, clues, server";
+// A subject is two of these and a number: "Invoice Meeting No. 4711".
+constexpr const char* kSubjectWords[] = {"Invoice", "Meeting", "Re:", "Your order", "Password", "Newsletter",
+                                         "Urgent", "Offer", "Delivery", "Account", "Report", "Invitation",
+                                         "Payment", "Update", "Schedule", "Welcome", "Reminder", "Contract",
+                                         "Question", "Photos"};
 constexpr const char* kCountColumns[] = {"ham", "spam", "none", "to_junk", "from_junk", "errors"};
 
 std::string Scaled(const char* table, long times) {
@@ -62,6 +68,9 @@ void CopyInFile(const std::string& path, long copies, int64_t span, long total) 
       while (row.Step()) indexes.push_back(row.Text(0));
     }
     for (const std::string& index : indexes) db->Exec("DROP INDEX " + index);
+    // The subject's trigrams too: built afterwards, as `journal migrate` builds them.
+    db->Exec("DROP TRIGGER IF EXISTS verdicts_subject_added; DROP TRIGGER IF EXISTS verdicts_subject_removed; "
+             "DROP TRIGGER IF EXISTS verdicts_subject_changed; DROP TABLE IF EXISTS verdicts_subject");
     db->Exec(std::string("WITH RECURSIVE copy(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM copy WHERE k < ") +
              std::to_string(copies - 1) + ") INSERT INTO verdicts(at, message_id, " + kCopied + ") SELECT at + k * " +
              std::to_string(span) + " / " + std::to_string(total) +
@@ -110,6 +119,7 @@ int main(int argc, char** argv) {
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   const int64_t start = now - days * 86400;
   std::mt19937_64 random(42);
+  std::mt19937_64 subjects(7);
   try {
     const std::string target = argv[1];
     std::unique_ptr<Journal> journal;
@@ -143,6 +153,9 @@ int main(int argc, char** argv) {
         record.clues.push_back({varnolt::ClueSource::kCounts, "body:word" + std::to_string(random() % 5000),
                                 spam ? 0.99 : 0.01});
       }
+      // Subjects from their own sequence, so the other fields are those of earlier fills.
+      record.subject = std::string(kSubjectWords[subjects() % std::size(kSubjectWords)]) + " " +
+                       kSubjectWords[subjects() % std::size(kSubjectWords)] + " No. " + std::to_string(subjects() % 100000);
       batch.push_back(std::move(record));
       if (random() % 50 == 0) corrections.emplace_back(batch.back().mailbox, batch.back().message_id);
       if (batch.size() == 10000 || i + 1 == written) {

@@ -75,6 +75,8 @@ inline void ExpectSearchTable(journal::Journal& journal) {
       {"wildcards in a domain are letters", q([](VerdictQuery& v) { v.domain = "example_com"; }), {}},
       {"a part of the subject in any case", q([](VerdictQuery& v) { v.subject = "ISSUE A1"; }), {5, 1}},
       {"a subject's wildcards are letters", q([](VerdictQuery& v) { v.subject = "Issue %"; }), {}},
+      {"a part too short for trigrams", q([](VerdictQuery& v) { v.subject = "B2"; }), {4}},
+      {"a subject's quotes and backslash are letters", q([](VerdictQuery& v) { v.subject = "e \" OR a1\\"; }), {}},
       {"sender's address in any case", q([](VerdictQuery& v) { v.sender = "Ann@Partner.example"; }), {5, 1}},
       {"sender's domain", q([](VerdictQuery& v) { v.sender_domain = "SPAM.example"; }), {4, 2}},
       {"server", q([](VerdictQuery& v) { v.server = "mx2"; }), {5, 4}},

@@ -300,8 +300,8 @@ std::vector<VerdictRecord> PostgresJournal::Search(const VerdictQuery& query) {
     where += " ESCAPE '\\'";
   }
   if (!query.subject.empty()) {
-    add("strpos(lower(subject), ", Param(std::string_view(LowerAscii(query.subject))));
-    where += ") > 0";
+    // LIKE, not strpos: the shape the subject's trigram index answers.
+    add("lower(subject) LIKE ", Param(std::string_view(SubjectPattern(query.subject))));
   }
   if (!query.sender.empty()) add("sender = ", Param(std::string_view(BoundedField(LowerAscii(query.sender), kAddressBytes))));
   if (!query.sender_domain.empty()) {

@@ -17,10 +17,11 @@ namespace {
 
 constexpr int64_t kApplicationId = 0x564E4A4C;  // "VNJL"
 // 2: the search indexes; 3: the score's parts; 4: the sender's address, the
-// clues at delivery and the server, with their indexes; 5: the mailbox's domain's index. A writer adds an older file's
+// clues at delivery and the server, with their indexes; 5: the mailbox's domain's index; 6: the
+// subject's trigram index. A writer adds an older file's
 // missing columns (cheap) but never its indexes: `varnolt journal migrate`
 // builds those, as its own step, so that no delivery waits for it.
-constexpr int64_t kFormat = 5;
+constexpr int64_t kFormat = 6;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS verdicts(
@@ -114,6 +115,11 @@ bool HasTable(sqlite::Database& db) {
   return row.Step();
 }
 
+bool HasSubjectIndex(sqlite::Database& db) {
+  sqlite::Statement row(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'verdicts_subject'");
+  return row.Step();
+}
+
 bool HasColumn(sqlite::Database& db, const char* column) {
   sqlite::Statement row(db, "SELECT 1 FROM pragma_table_info('verdicts') WHERE name = ?1");
   row.Bind(1, std::string_view(column));
@@ -167,6 +173,9 @@ std::unique_ptr<sqlite::Database> OpenDatabase(const std::string& path, const Ve
     // they wait for `varnolt journal migrate` (searches work meanwhile, slower).
     if (fresh || options.build_indexes) {
       db->Exec(kSearchIndexes);
+      const bool had_subject_index = HasSubjectIndex(*db);
+      db->Exec(kSubjectIndex);
+      if (!had_subject_index && !fresh) db->Exec("INSERT INTO verdicts_subject(verdicts_subject) VALUES('rebuild')");
       db->Exec("PRAGMA user_version=" + std::to_string(kFormat));
     }
     db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
@@ -207,6 +216,7 @@ void VerdictJournal::Reopen() {
   db_ = OpenDatabase(path_, options_);
   identity_ = before ? before : IdentityOf(path_);
   has_later_ = HasColumn(*db_, kLaterColumns[std::size(kLaterColumns) - 1].name);
+  has_subject_index_ = HasSubjectIndex(*db_);
 }
 
 std::string VerdictJournal::RecordColumns() const {
@@ -235,6 +245,8 @@ void VerdictJournal::FollowFile() {
   if (same) {
     // A reader of an older file sees the later columns once a writer has added them.
     if (!has_later_) has_later_ = HasColumn(*db_, kLaterColumns[std::size(kLaterColumns) - 1].name);
+    // ...and the subject's index once the file is migrated.
+    if (!has_subject_index_) has_subject_index_ = HasSubjectIndex(*db_);
     return;
   }
   if (!now && options_.read_only) Throw(0, path_ + " is missing");

@@ -106,6 +106,9 @@ class VerdictJournal : public Journal {
   std::unique_ptr<sqlite::Database> db_;
   std::optional<FileIdentity> identity_;  // of the file db_ has open
   bool has_later_ = false;  // the file has the columns added since format 3 (a reader may open an older one)
+  // The records whose subjects hold the phrase's trigrams, if only a few (few enough to sort them all).
+  std::optional<std::vector<int64_t>> FewWithSubject(const std::string& phrase);
+  bool has_subject_index_ = false;  // verdicts_subject: a file written before format 6 lacks it until migrated
 };
 
 // The journal's file in a home.

@@ -39,8 +39,14 @@ std::string LowerAscii(std::string text);
 // A LIKE pattern (with ESCAPE '\\') matching a mailbox of the domain, its wildcards taken literally.
 std::string MailboxDomainPattern(const std::string& domain);
 
+// A LIKE pattern (default escape, a backslash) for a part of a subject in lower case, its wildcards taken literally.
+std::string SubjectPattern(const std::string& part);
+
 // Created with the journal's tables (and added to older journals when a
 // writer opens them).
 extern const char* const kSearchIndexes;
+// The subject's trigram index and the triggers that keep it; the table is
+// verdicts_subject. Built (or filled) only where kSearchIndexes is.
+extern const char* const kSubjectIndex;
 
 }  // namespace varnolt::journal

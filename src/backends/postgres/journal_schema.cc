@@ -52,11 +52,29 @@ CREATE INDEX IF NOT EXISTS varnolt_dashboard_actions_record ON varnolt_dashboard
 
 }  // namespace
 
-void MigrateJournalSchema(Connection& db) {
+bool MigrateJournalSchema(Connection& db) {
   Transaction transaction(db);
   db.Query("SELECT pg_advisory_xact_lock($1)", {Param(kMigrationLockKey)});
   db.Exec(kJournalTables);
+  // The subject's trigrams need pg_trgm, which a role without the right to
+  // create it (or a server without it) cannot have: the tables come first,
+  // and the search reads along the time order meanwhile.
+  db.Exec("SAVEPOINT trigrams");
+  try {
+    db.Exec("CREATE EXTENSION IF NOT EXISTS pg_trgm");
+    db.Exec("RELEASE SAVEPOINT trigrams");
+  } catch (const ComError& error) {
+    if (error.number() != kPgQueryFailed || db.Broken()) throw;
+    db.Exec("ROLLBACK TO SAVEPOINT trigrams");
+  }
+  const bool trigrams = db.Query("SELECT EXISTS (SELECT 1 FROM pg_extension WHERE extname = 'pg_trgm')").Bool(0, 0);
+  // A LIKE on lower(subject) finds its part through this index.
+  if (trigrams) {
+    db.Exec("CREATE INDEX IF NOT EXISTS varnolt_verdicts_subject_trigrams ON varnolt_verdicts "
+            "USING gin (lower(subject) gin_trgm_ops)");
+  }
   transaction.Commit();
+  return trigrams;
 }
 
 void CheckJournalSchema(Connection& db) {

@@ -16,8 +16,10 @@
 
 namespace varnolt::postgres {
 
-// Creates the journal's tables and indexes that are missing, in one transaction.
-void MigrateJournalSchema(Connection& db);
+// Creates the journal's tables and indexes that are missing, in one
+// transaction. False when pg_trgm could not be created, and with it the
+// subject's index: a search by subject then reads every record in its range.
+bool MigrateJournalSchema(Connection& db);
 
 // Throws kPgSchemaMissing when the database has no journal tables yet.
 void CheckJournalSchema(Connection& db);

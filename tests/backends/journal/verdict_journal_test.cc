@@ -34,6 +34,7 @@ VerdictRecord Record(const std::string& mailbox, const std::string& message_id, 
   record.action = verdict == "spam" ? "filed" : "left";
   record.decided_by = "engine";
   record.host = "varnolt";
+  record.subject = "Subject of " + message_id;
   record.elapsed_us = elapsed_us;
   return record;
 }
@@ -297,13 +298,15 @@ TEST_F(VerdictJournalTest, LatestPagesBackwardsFromARecord) {
 // journal of an older format reads as without them, takes the columns on
 // when a writer opens it, and its indexes only when migrated.
 TEST_F(VerdictJournalTest, OlderFilesReadWithoutLaterFieldsAndGetIndexesOnlyWhenMigrated) {
-  const int64_t old_id = journal_->Add(Record("a@x", "old", "spam"));
+  const int64_t old_id = journal_->Add(Record("a@x", "old", "spam", kNow - kDay));
   journal_.reset();
   ASSERT_EQ(0, std::system(("sqlite3 '" + Path() + "' 'ALTER TABLE verdicts DROP COLUMN counts_part; ALTER TABLE "
                             "verdicts DROP COLUMN linear_part; ALTER TABLE verdicts DROP COLUMN linear_weight; "
                             "DROP INDEX verdicts_sender_address_at; ALTER TABLE verdicts DROP COLUMN sender; "
                             "ALTER TABLE verdicts DROP COLUMN clues; DROP INDEX verdicts_server_at; "
                             "ALTER TABLE verdicts DROP COLUMN server; DROP INDEX verdicts_mailbox_at; DROP INDEX verdicts_domain_at; "
+                            "DROP TRIGGER verdicts_subject_added; DROP TRIGGER verdicts_subject_removed; "
+                            "DROP TRIGGER verdicts_subject_changed; DROP TABLE verdicts_subject; "
                             "PRAGMA user_version=2'").c_str()));
   VerdictJournal::Options read_only;
   read_only.read_only = true;
@@ -341,9 +344,15 @@ TEST_F(VerdictJournalTest, OlderFilesReadWithoutLaterFieldsAndGetIndexesOnlyWhen
   VerdictQuery by_domain;
   by_domain.domain = "X";
   EXPECT_EQ(4u, reader->Search(by_domain).size());  // the records before the index and after
-  EXPECT_EQ(5, VerdictJournal::Open(Path(), migrate)->Format());
+  VerdictQuery by_subject;
+  by_subject.subject = "SUBJECT OF";  // every record's, written before the index and after
+  EXPECT_EQ(4u, reader->Search(by_subject).size());
+  EXPECT_EQ(6, VerdictJournal::Open(Path(), migrate)->Format());
   EXPECT_EQ(3u, reader->Search(by_sender).size());
   EXPECT_EQ(4u, reader->Search(by_domain).size());
+  EXPECT_EQ(4u, reader->Search(by_subject).size());
+  EXPECT_EQ(1u, journal_->Prune(kNow));  // the removed record's trigrams go with it
+  EXPECT_EQ(3u, reader->Search(by_subject).size());
 }
 
 TEST(ClueTextTest, KeepsAFewCluesOfEachPartAndSkipsWhatDoesNotParse) {
