@@ -30,11 +30,6 @@ int64_t WhitelistEntries(const std::string& dat_path) {
   }
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-  return text;
-}
-
 }  // namespace
 
 double ErrorRate(const journal::Totals& totals) {
@@ -54,7 +49,7 @@ std::vector<MailboxRow> DashboardSource::Mailboxes(int64_t now, bool with_models
   std::map<std::string, MailboxRow> rows;
   try {
     for (const MailboxName& name : session_.LookupStore().ListMailboxes()) {
-      const std::string mailbox = Lower(name.user + "@" + name.domain);
+      const std::string mailbox = journal::LowerAscii(name.user + "@" + name.domain);
       rows[mailbox].mailbox = mailbox;
     }
   } catch (const std::exception&) {

@@ -298,11 +298,11 @@ std::string AtDeliveryHtml(const journal::VerdictRecord& record) {
     text = "No verdict was given.";
   } else {
     text = "Decided by the " + record.decided_by + ". The engine said " + Score(record.score) + ".";
-    if (record.counts_part) text += " The counting part " + Score(record.counts_part) + ".";
+    if (record.counts_part) text += " From the token counts: " + Score(record.counts_part) + ".";
     if (record.linear_part) {
-      text += " The linear part " + Score(record.linear_part) + " with weight " + Score(record.linear_weight) + ".";
+      text += " From the linear fit: " + Score(record.linear_part) + ", weighted " + Score(record.linear_weight) + ".";
     } else if (record.counts_part) {
-      text += " No linear part.";
+      text += " No linear fit yet.";
     }
     if (!record.counts_part && !record.linear_part) {
       text += " The parts of the score were not kept (the models held too little to mix, or the record is older).";

@@ -13,11 +13,6 @@ constexpr int64_t kDay = 24 * 3600;
 // A journal that failed is not tried again for this long.
 constexpr int64_t kRetryOpenSeconds = 60;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-  return text;
-}
-
 }  // namespace
 
 int64_t NowSeconds() {
@@ -98,7 +93,7 @@ void JournalWriter::RecordDelivery(const JudgedMessage& message, const SaveVerdi
     const MessageSummary summary = SummarizeMessage(message.content, subjects_);
     journal::VerdictRecord record;
     record.time = NowSeconds();
-    record.mailbox = Lower(message.mailbox);
+    record.mailbox = journal::LowerAscii(message.mailbox);
     record.message_id = summary.message_id;
     record.sender = summary.sender;
     record.sender_domain = summary.sender_domain;
@@ -131,7 +126,7 @@ void JournalWriter::RecordMove(const std::string& mailbox, std::string_view cont
     journal::Journal* journal = Journal();
     if (!journal) return;
     const MessageSummary summary = SummarizeMessage(content, false);
-    journal->Correct(Lower(mailbox), summary.message_id,
+    journal->Correct(journal::LowerAscii(mailbox), summary.message_id,
                      *verdict.is_spam ? journal::Correction::kToJunk : journal::Correction::kFromJunk,
                      NowSeconds());
   });

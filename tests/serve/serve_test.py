@@ -208,7 +208,7 @@ class ServeTest(unittest.TestCase):
         # Record 1: the engine's verdict while the models were too thin to mix parts; then as if they were kept.
         parts = {"counts_part": 0.9, "linear_part": 0.6, "linear_weight": 0.4}
         for kept, text in [(None, "The parts of the score were not kept"),
-                           (parts, "The counting part 0.9000. The linear part 0.6000 with weight 0.4000.")]:
+                           (parts, "From the token counts: 0.9000. From the linear fit: 0.6000, weighted 0.4000.")]:
             if kept:
                 with sqlite3.connect(os.path.join(self.home.home, "journal.db")) as db:
                     db.execute("UPDATE verdicts SET counts_part = :counts_part, linear_part = :linear_part, "
