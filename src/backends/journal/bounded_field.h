@@ -12,7 +12,7 @@ namespace varnolt::journal {
 inline constexpr size_t kMessageIdBytes = 300;
 inline constexpr size_t kDomainBytes = 255;  // a DNS name has at most 253
 inline constexpr size_t kSubjectBytes = 300;
-inline constexpr size_t kAddressBytes = 320;  // local part 64, "@", domain 255
+inline constexpr size_t kAddressBytes = 320;  // 64 bytes before the "@", the "@", a domain of 255
 
 // The text's first max_bytes bytes or fewer: never a part of a UTF-8
 // sequence at the end, so that a cut cannot make valid text invalid.
